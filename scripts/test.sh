@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: a normal build, a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a program that uses an
+# installed copy through find_package(msgstore).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+(cd build && ctest --output-on-failure -j "$jobs")
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMSGSTORE_SANITIZE=ON -DMSGSTORE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install build --prefix "$prefix" >/dev/null
+cmake -S tests/consumer -B "$prefix/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$prefix/consumer-build" >/dev/null
+MSGSTORE_ROOT="$prefix/device" "$prefix/consumer-build/consumer"
+PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --exists msgstore
+echo "installed package: 1 passed, 0 failed"

@@ -1,0 +1,28 @@
+// Enumerating the message files of a folder directory.
+#ifndef MSGSTORE_COMMON_DIR_SCAN_H_
+#define MSGSTORE_COMMON_DIR_SCAN_H_
+
+#include <functional>
+#include <string>
+
+#include "msgstore/types.h"
+
+namespace msgstore {
+
+// Calls visit with each file name matching pattern (e.g. u"*.sms") in dir, in
+// the file system's order, until visit returns false. Returns the number of
+// names visited (0 when nothing matches or the directory is missing).
+size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
+               const std::function<bool(const WCHAR* name)>& visit);
+
+// Appends an entry per matching file (identifier from the leading number of
+// the name) and returns the number appended.
+DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,
+              BYTE folderMark, CArray<tagOidArray, tagOidArray>& list);
+
+// Deletes every matching file, ignoring failures.
+void DeleteMatching(const std::u16string& dir, const std::u16string& pattern);
+
+}  // namespace msgstore
+
+#endif  // MSGSTORE_COMMON_DIR_SCAN_H_

@@ -1,0 +1,113 @@
+// Shared test scaffolding: a fresh device root per test and a recording
+// stand-in for the handset services.
+#ifndef MSGSTORE_TESTS_TEST_SUPPORT_H_
+#define MSGSTORE_TESTS_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "msgstore/platform.h"
+
+namespace msgstore_test {
+
+// Records every call to the handset services as text ("xSetEmsRecvMsgCount(-1)")
+// and answers the getters from settable fields.
+class FakePlatform : public msgstore::Platform {
+ public:
+  int cardState = 1;
+  DWORD sdRecv = 0, sdRead = 0, simSent = 0, simUnsent = 0;
+  std::u16string language = u"ENG";
+  bool shellWindow = true;       // "WCE_APSHELL" exists
+  bool messageAppWindow = true;  // "WCE_CVMESSAGEEXEC" exists
+  uint64_t freeBytes = UINT64_C(1) << 30;
+  std::vector<std::string> calls;  // counter calls, in order
+  struct Posted {
+    std::u16string className;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+  };
+  std::vector<Posted> posted;
+
+  int xGetSDCardState() override { return cardState; }
+  void xSetEmsRecvMsgCount(int n) override { Call("xSetEmsRecvMsgCount", n); }
+  void xSetEmsReadMsgCount(int n) override { Call("xSetEmsReadMsgCount", n); }
+  void xSetEms_SDRecvMsgCount(int n) override { Call("xSetEms_SDRecvMsgCount", n); }
+  void xSetEms_SDReadMsgCount(int n) override { Call("xSetEms_SDReadMsgCount", n); }
+  DWORD xGetEms_SDRecvMsgCount() override { return sdRecv; }
+  DWORD xGetEms_SDReadMsgCount() override { return sdRead; }
+  DWORD xGetSentSmsCountInSim() override { return simSent; }
+  void xSetSentSmsCountInSim(DWORD n) override {
+    simSent = n;
+    Call("xSetSentSmsCountInSim", static_cast<long long>(n));
+  }
+  DWORD xGetUnsentSmsCountInSim() override { return simUnsent; }
+  void xSetUnsentSmsCountInSim(DWORD n) override {
+    simUnsent = n;
+    Call("xSetUnsentSmsCountInSim", static_cast<long long>(n));
+  }
+  std::u16string xGetSystemLanguage() override { return language; }
+  HWND FindWindowW(const WCHAR* className, const WCHAR*) override {
+    std::u16string c = className ? className : u"";
+    if (c == u"WCE_APSHELL" && shellWindow) return reinterpret_cast<HWND>(1);
+    if (c == u"WCE_CVMESSAGEEXEC" && messageAppWindow) return reinterpret_cast<HWND>(2);
+    return nullptr;
+  }
+  BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (hwnd == nullptr) return 0;
+    std::u16string c = hwnd == reinterpret_cast<HWND>(1) ? u"WCE_APSHELL" : u"WCE_CVMESSAGEEXEC";
+    posted.push_back({c, msg, wParam, lParam});
+    return 1;
+  }
+  BOOL GetDiskFreeSpaceExW(const WCHAR*, uint64_t* freeAvail, uint64_t* total,
+                           uint64_t* totalFree) override {
+    if (freeAvail) *freeAvail = freeBytes;
+    if (total) *total = freeBytes * 2;
+    if (totalFree) *totalFree = freeBytes;
+    return 1;
+  }
+
+ private:
+  void Call(const char* name, long long n) {
+    calls.push_back(std::string(name) + "(" + std::to_string(n) + ")");
+  }
+};
+
+// Gives each test an empty device root of its own (with the phone volume and
+// an inserted card) and a FakePlatform installed as the platform.
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string base = std::filesystem::temp_directory_path().string();
+    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+    for (char& c : name)
+      if (c == '/') c = '_';
+    root_ = base + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ + "/SD Card");
+    msgstore::SetDeviceRoot(root_);
+    msgstore::SetPlatform(&platform_);
+  }
+  void TearDown() override {
+    msgstore::SetPlatform(nullptr);
+    std::error_code ec;
+    if (!HasFailure()) std::filesystem::remove_all(root_, ec);
+  }
+  // Host path of a device-relative path written with '/' ("DiskOnChip/User").
+  std::string Host(const std::string& rel) const { return root_ + "/" + rel; }
+  void RemoveCard() { std::filesystem::remove_all(root_ + "/SD Card"); }
+
+  std::string root_;
+  FakePlatform platform_;
+};
+
+}  // namespace msgstore_test
+
+#endif  // MSGSTORE_TESTS_TEST_SUPPORT_H_
