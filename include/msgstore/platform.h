@@ -132,7 +132,8 @@ namespace msgstore {
 // Device root
 // ---------------------------------------------------------------------------
 // The host directory that stands for the handset's "\". Initially the value
-// of MSGSTORE_ROOT, else "./device". The phone volume "DiskOnChip" is made
+// of MSGSTORE_ROOT, else "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device".
+// The phone volume "DiskOnChip" is made
 // when a root is first used; the memory card is inserted exactly when
 // "SD Card" exists under the root.
 MSGSTORE_API void SetDeviceRoot(const std::string& hostDirectory);
