@@ -1,0 +1,268 @@
+// Cost of the EMS store's main operations, each beside a baseline that does
+// the same file work with plain POSIX calls, so that the store's overhead
+// reads as a ratio.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "msgstore/msgstore.h"
+
+namespace {
+
+constexpr int kFolderSize = 100;
+const std::vector<uint8_t> kContent(160, 'x');  // one SMS worth of content
+
+// A device root of its own for the whole program.
+struct Device {
+  Device() {
+    root = std::filesystem::temp_directory_path() / ("msgstore-bench-" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "SD Card");
+    msgstore::SetDeviceRoot(root.string());
+    EMSMsgStore_CreateDir(false);
+    EMSMsgStore_CreateDir(true);
+  }
+  ~Device() { std::filesystem::remove_all(root); }
+  std::filesystem::path root;
+};
+
+Device& TheDevice() {
+  static Device device;
+  return device;
+}
+
+tagMSGPROPS Message(DWORD folder, DWORD minute) {
+  static WCHAR to[] = u"+4912345678";
+  static WCHAR subject[] = u"Meeting moved to Thursday";
+  tagMSGPROPS props;
+  std::memset(&props, 0, sizeof props);
+  props.dwFolder = folder;
+  props.pszTo = to;
+  props.pszSubject = subject;
+  props.cbData = static_cast<DWORD>(kContent.size());
+  props.pData = const_cast<BYTE*>(kContent.data());
+  uint64_t t = 133000000000000000ULL + static_cast<uint64_t>(minute) * 600000000ULL;
+  props.ftIndexTime = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+  props.ftTime = props.ftIndexTime;
+  return props;
+}
+
+std::string FolderDir(bool card, DWORD folder) {
+  WCHAR path[MAX_PATH];
+  EMSMsgStore_GetFolderPath(card, folder, path);
+  return msgstore::HostPath(path);
+}
+
+// Empties a folder and its index.
+void Clear(bool card, DWORD folder) {
+  std::string dir = FolderDir(card, folder);
+  for (auto& entry : std::filesystem::directory_iterator(dir)) std::filesystem::remove(entry);
+}
+
+// Fills a folder with kFolderSize messages through the store.
+std::vector<DWORD> Fill(bool card, DWORD folder) {
+  Clear(card, folder);
+  std::vector<DWORD> oids;
+  for (int i = 0; i < kFolderSize; ++i) {
+    tagMSGPROPS props = Message(folder, static_cast<DWORD>(i));
+    oids.push_back(EMSMsgStore_WriteMessage(card, &props, 0, nullptr));
+  }
+  return oids;
+}
+
+void WriteNew(benchmark::State& state, bool card) {
+  TheDevice();
+  const DWORD folder = EMS_FOLDER_DRAFT;
+  Clear(card, folder);
+  DWORD minute = 0;
+  for (auto _ : state) {
+    if (minute % (kFolderSize - 10) == 0) {
+      state.PauseTiming();
+      Clear(card, folder);
+      state.ResumeTiming();
+    }
+    tagMSGPROPS props = Message(folder, minute++);
+    benchmark::DoNotOptimize(EMSMsgStore_WriteMessage(card, &props, 0, nullptr));
+  }
+}
+void BM_WritePhone(benchmark::State& state) { WriteNew(state, false); }
+void BM_WriteCard(benchmark::State& state) { WriteNew(state, true); }
+
+void BM_FullRead(benchmark::State& state) {
+  TheDevice();
+  std::vector<DWORD> oids = Fill(true, EMS_FOLDER_SENT);
+  WCHAR path[MAX_PATH];
+  EMSMsgStore_GetFilePath(true, oids[50], EMS_FOLDER_SENT, path);
+  for (auto _ : state) {
+    tagMSGPROPS props;
+    std::memset(&props, 0, sizeof props);
+    benchmark::DoNotOptimize(EMSMsgStore_ReadFromFile(path, &props, true));
+    EMSMsgStore_FreeMsgProps(&props);
+  }
+}
+
+void BM_QuickRead(benchmark::State& state) {
+  TheDevice();
+  std::vector<DWORD> oids = Fill(true, EMS_FOLDER_SENT);
+  for (auto _ : state) {
+    tagMSGPROPS props;
+    std::memset(&props, 0, sizeof props);
+    benchmark::DoNotOptimize(
+        EMSMsgStore_QuickReadFromFile(true, EMS_FOLDER_SENT, oids[50], &props));
+    EMSMsgStore_FreeMsgProps(&props);
+  }
+}
+
+void BM_QuickList(benchmark::State& state) {
+  TheDevice();
+  Fill(false, EMS_FOLDER_SENT);
+  for (auto _ : state) {
+    CArray<tagOidArray, tagOidArray> list;
+    benchmark::DoNotOptimize(EMSMsgStore_GetQuickMsgList(list, EMS_FOLDER_SENT));
+  }
+}
+
+void BM_DirectoryListing(benchmark::State& state) {
+  TheDevice();
+  Fill(true, EMS_FOLDER_SENT);
+  for (auto _ : state) {
+    CArray<tagOidArray, tagOidArray> list;
+    benchmark::DoNotOptimize(EMSMsgStore_GetMessageList(true, EMS_FOLDER_SENT, list));
+  }
+}
+
+void BM_GetLastRecordCard(benchmark::State& state) {
+  TheDevice();
+  Fill(true, EMS_FOLDER_SENT);
+  for (auto _ : state) {
+    DWORD count = 0;
+    benchmark::DoNotOptimize(EMSMsgStore_GetLastRecord(true, EMS_FOLDER_SENT, &count));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Baselines: the same file work with plain POSIX calls.
+// ---------------------------------------------------------------------------
+std::string BaselineDir(const char* name) {
+  std::string dir = (TheDevice().root / "baseline" / name).string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::vector<uint8_t> MessageBytes() {
+  std::vector<uint8_t> bytes(140, 0);
+  bytes.insert(bytes.end(), kContent.begin(), kContent.end());
+  return bytes;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  benchmark::DoNotOptimize(write(fd, data, size));
+  close(fd);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return bytes;
+  off_t size = lseek(fd, 0, SEEK_END);
+  lseek(fd, 0, SEEK_SET);
+  bytes.resize(static_cast<size_t>(size));
+  benchmark::DoNotOptimize(read(fd, bytes.data(), bytes.size()));
+  close(fd);
+  return bytes;
+}
+
+void BaselineWrite(benchmark::State& state, bool withIndex) {
+  std::string dir = BaselineDir(withIndex ? "phone" : "card");
+  std::vector<uint8_t> message = MessageBytes();
+  std::string index = dir + "/index";
+  int n = 0;
+  for (auto _ : state) {
+    if (n % (kFolderSize - 10) == 0) {
+      state.PauseTiming();
+      std::filesystem::remove_all(dir);
+      std::filesystem::create_directories(dir);
+      state.ResumeTiming();
+    }
+    WriteFile(dir + "/" + std::to_string(++n) + ".sms", message.data(), message.size());
+    if (withIndex) {
+      std::vector<uint8_t> records = ReadFile(index);
+      uint8_t record[16] = {};
+      std::memcpy(record + 4, &n, 4);
+      records.insert(records.begin(), record, record + 16);
+      WriteFile(index, records.data(), records.size());
+    }
+  }
+}
+void BM_BaselineWritePhone(benchmark::State& state) { BaselineWrite(state, true); }
+void BM_BaselineWriteCard(benchmark::State& state) { BaselineWrite(state, false); }
+
+std::string BaselineFolder() {
+  std::string dir = BaselineDir("folder");
+  std::vector<uint8_t> message = MessageBytes();
+  for (int i = 1; i <= kFolderSize; ++i)
+    WriteFile(dir + "/" + std::to_string(i) + ".sms", message.data(), message.size());
+  return dir;
+}
+
+void BM_BaselineRead(benchmark::State& state) {
+  std::string dir = BaselineFolder();
+  for (auto _ : state) benchmark::DoNotOptimize(ReadFile(dir + "/50.sms"));
+}
+
+void BM_BaselineIndexRead(benchmark::State& state) {
+  std::string dir = BaselineDir("index");
+  std::vector<uint8_t> records(16 * kFolderSize, 1);
+  WriteFile(dir + "/index", records.data(), records.size());
+  for (auto _ : state) benchmark::DoNotOptimize(ReadFile(dir + "/index"));
+}
+
+std::vector<std::string> ListNames(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+void BM_BaselineDirectoryListing(benchmark::State& state) {
+  std::string dir = BaselineFolder();
+  for (auto _ : state) benchmark::DoNotOptimize(ListNames(dir));
+}
+
+void BM_BaselineOldestOfFolder(benchmark::State& state) {
+  std::string dir = BaselineFolder();
+  for (auto _ : state) {
+    for (const std::string& name : ListNames(dir))
+      benchmark::DoNotOptimize(ReadFile(dir + "/" + name));
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_WritePhone);
+BENCHMARK(BM_BaselineWritePhone);
+BENCHMARK(BM_WriteCard);
+BENCHMARK(BM_BaselineWriteCard);
+BENCHMARK(BM_FullRead);
+BENCHMARK(BM_QuickRead);
+BENCHMARK(BM_BaselineRead);
+BENCHMARK(BM_QuickList);
+BENCHMARK(BM_BaselineIndexRead);
+BENCHMARK(BM_DirectoryListing);
+BENCHMARK(BM_BaselineDirectoryListing);
+BENCHMARK(BM_GetLastRecordCard);
+BENCHMARK(BM_BaselineOldestOfFolder);
+
+BENCHMARK_MAIN();
