@@ -162,14 +162,14 @@ std::vector<uint8_t> MessageBytes() {
   return bytes;
 }
 
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+void PosixWrite(const std::string& path, const uint8_t* data, size_t size) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return;
   benchmark::DoNotOptimize(write(fd, data, size));
   close(fd);
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
+std::vector<uint8_t> PosixRead(const std::string& path) {
   std::vector<uint8_t> bytes;
   int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) return bytes;
@@ -193,13 +193,13 @@ void BaselineWrite(benchmark::State& state, bool withIndex) {
       std::filesystem::create_directories(dir);
       state.ResumeTiming();
     }
-    WriteFile(dir + "/" + std::to_string(++n) + ".sms", message.data(), message.size());
+    PosixWrite(dir + "/" + std::to_string(++n) + ".sms", message.data(), message.size());
     if (withIndex) {
-      std::vector<uint8_t> records = ReadFile(index);
+      std::vector<uint8_t> records = PosixRead(index);
       uint8_t record[16] = {};
       std::memcpy(record + 4, &n, 4);
       records.insert(records.begin(), record, record + 16);
-      WriteFile(index, records.data(), records.size());
+      PosixWrite(index, records.data(), records.size());
     }
   }
 }
@@ -210,20 +210,20 @@ std::string BaselineFolder() {
   std::string dir = BaselineDir("folder");
   std::vector<uint8_t> message = MessageBytes();
   for (int i = 1; i <= kFolderSize; ++i)
-    WriteFile(dir + "/" + std::to_string(i) + ".sms", message.data(), message.size());
+    PosixWrite(dir + "/" + std::to_string(i) + ".sms", message.data(), message.size());
   return dir;
 }
 
 void BM_BaselineRead(benchmark::State& state) {
   std::string dir = BaselineFolder();
-  for (auto _ : state) benchmark::DoNotOptimize(ReadFile(dir + "/50.sms"));
+  for (auto _ : state) benchmark::DoNotOptimize(PosixRead(dir + "/50.sms"));
 }
 
 void BM_BaselineIndexRead(benchmark::State& state) {
   std::string dir = BaselineDir("index");
   std::vector<uint8_t> records(16 * kFolderSize, 1);
-  WriteFile(dir + "/index", records.data(), records.size());
-  for (auto _ : state) benchmark::DoNotOptimize(ReadFile(dir + "/index"));
+  PosixWrite(dir + "/index", records.data(), records.size());
+  for (auto _ : state) benchmark::DoNotOptimize(PosixRead(dir + "/index"));
 }
 
 std::vector<std::string> ListNames(const std::string& dir) {
@@ -245,7 +245,7 @@ void BM_BaselineOldestOfFolder(benchmark::State& state) {
   std::string dir = BaselineFolder();
   for (auto _ : state) {
     for (const std::string& name : ListNames(dir))
-      benchmark::DoNotOptimize(ReadFile(dir + "/" + name));
+      benchmark::DoNotOptimize(PosixRead(dir + "/" + name));
   }
 }
 
