@@ -1,0 +1,70 @@
+// Enumerating and deleting the message files of a folder directory.
+#include "common/dir_scan.h"
+
+#include <vector>
+
+#include "common/msg_str.h"
+#include "msgstore/platform.h"
+
+namespace msgstore {
+namespace {
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE h) : h_(h) {}
+  ~FindHandle() {
+    if (valid()) FindClose(h_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
+               const std::function<bool(const WCHAR* name)>& visit) {
+  std::u16string query = JoinPath(dir, pattern);
+  WIN32_FIND_DATAW data{};
+  FindHandle find(FindFirstFileW(query.c_str(), &data));
+  if (!find.valid()) return 0;
+  size_t visited = 0;
+  do {
+    // The name is cut to the buffer even if the platform left it unterminated.
+    data.cFileName[MAX_PATH - 1] = 0;
+    ++visited;
+    if (!visit(data.cFileName)) break;
+  } while (FindNextFileW(find.get(), &data));
+  return visited;
+}
+
+DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,
+              BYTE folderMark, CArray<tagOidArray, tagOidArray>& list) {
+  DWORD appended = 0;
+  ScanDir(dir, pattern, [&](const WCHAR* name) {
+    tagOidArray entry{};
+    entry.bMemoryCard = memoryCard;
+    entry.byFolder = folderMark;
+    entry.dwOid = LeadingNumber(name);
+    list.Add(entry);
+    ++appended;
+    return true;
+  });
+  return appended;
+}
+
+void DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
+  // Names are gathered first so that deleting does not disturb the search.
+  std::vector<std::u16string> names;
+  ScanDir(dir, pattern, [&](const WCHAR* name) {
+    names.emplace_back(name);
+    return true;
+  });
+  for (const std::u16string& name : names) DeleteFileW(JoinPath(dir, name).c_str());
+}
+
+}  // namespace msgstore
