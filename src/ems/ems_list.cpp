@@ -1,0 +1,211 @@
+// Listing, reading and counting EMS messages, the card INBOX unread count
+// and the rebuild of the phone index files.
+#include <string>
+
+#include "common/dir_scan.h"
+#include "common/msg_str.h"
+#include "ems/ems_internal.h"
+#include "msgstore/platform.h"
+
+namespace {
+
+using msgstore::GetPlatform;
+using msgstore::ems::kMessagePattern;
+
+constexpr const WCHAR* kPictogramSource = u"\\DiskOnChipROM\\cvPictogram.dll";
+constexpr const WCHAR* kPictogramCopy = u"\\DiskOnChip\\Corvane.conf";
+
+// A zero-filled record whose owned members are released on the way out.
+class ScopedRecord {
+ public:
+  ScopedRecord() : props_{} {}
+  ~ScopedRecord() { EMSMsgStore_FreeMsgProps(&props_); }
+  ScopedRecord(const ScopedRecord&) = delete;
+  ScopedRecord& operator=(const ScopedRecord&) = delete;
+  tagMSGPROPS* get() { return &props_; }
+  tagMSGPROPS* operator->() { return &props_; }
+
+ private:
+  tagMSGPROPS props_;
+};
+
+// The file name at position in the folder's enumeration; past the end or
+// negative gives the last one. False when the folder holds no message.
+bool NameAtPosition(const WCHAR* dir, int position, std::u16string* name) {
+  int index = 0;
+  return msgstore::ScanDir(dir, kMessagePattern, [&](const WCHAR* found) {
+           *name = found;
+           return index++ != position;
+         }) != 0;
+}
+
+bool IsPhoneOnly(DWORD folder) {
+  return msgstore::ems::IsSimFolder(folder) || folder == EMS_FOLDER_REPORT ||
+         folder == EMS_FOLDER_NONE;
+}
+
+// Quick-reads each listed phone message and adds it to its index (time 0
+// when it cannot be read); read messages are reported to onRead.
+template <class OnRead>
+void AddToIndex(const CMsgList& list, DWORD folder, OnRead onRead) {
+  for (long i = 0; i < list.GetSize(); ++i) {
+    ScopedRecord record;
+    EMSMsgStore_QuickReadFromFile(false, folder, list[i].dwOid, record.get());
+    EMSMsgStore_AddMsgToIni(list[i].dwOid, folder, record->ftIndexTime);
+    if (record->bRead != 0) onRead();
+  }
+}
+
+void IndexPhoneFolder(DWORD folder) {
+  CMsgList list;
+  EMSMsgStore_GetMessageList(false, folder, list);
+  AddToIndex(list, folder, [] {});
+}
+
+// INBOX and SIM_INBOX also set the phone's received and read counters.
+void IndexInboxFolder(DWORD folder) {
+  CMsgList list;
+  const DWORD count = EMSMsgStore_GetMessageList(false, folder, list);
+  GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count));
+  AddToIndex(list, folder, [] { GetPlatform().xSetEmsReadMsgCount(1); });
+}
+
+// The card has no index: only its counters are set up again.
+void RecountCardInbox() {
+  CMsgList list;
+  const DWORD count = EMSMsgStore_GetMessageList(true, EMS_FOLDER_INBOX, list);
+  GetPlatform().xSetEms_SDRecvMsgCount(static_cast<int>(count));
+  for (long i = 0; i < list.GetSize(); ++i) {
+    ScopedRecord record;
+    EMSMsgStore_QuickReadFromFile(true, EMS_FOLDER_INBOX, list[i].dwOid, record.get());
+    if (record->bRead != 0) GetPlatform().xSetEms_SDReadMsgCount(1);
+  }
+}
+
+bool IndexPath(DWORD folder, WCHAR* path) {
+  for (int i = 0; i < MAX_PATH; ++i) path[i] = 0;
+  return msgstore::ems::IndexPath(folder, path);
+}
+
+void DeleteIndex(DWORD folder) {
+  WCHAR path[MAX_PATH];
+  if (IndexPath(folder, path)) DeleteFileW(path);
+}
+
+bool IndexExists(DWORD folder) {
+  WCHAR path[MAX_PATH];
+  return IndexPath(folder, path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// An index that exists is trusted as it is; a missing one is built.
+void IndexFolderIfMissing(DWORD folder) {
+  if (!IndexExists(folder)) IndexPhoneFolder(folder);
+}
+
+}  // namespace
+
+DWORD EMSMsgStore_GetMessageList(bool bMemoryCard, DWORD folder,
+                                 CArray<tagOidArray, tagOidArray>& list) {
+  WCHAR dir[MAX_PATH] = {};
+  if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
+  return msgstore::ListDir(dir, kMessagePattern, bMemoryCard ? 1 : 0, static_cast<BYTE>(folder),
+                           list);
+}
+
+int EMSMsgStore_ReadFolderMessage(bool bMemoryCard, DWORD folder, int position, DWORD oid,
+                                  bool bWithContent, tagMSGPROPS* props) {
+  if (props == nullptr) return 0;
+  WCHAR path[MAX_PATH] = {};
+  if (oid != 0) {
+    if (!EMSMsgStore_GetFilePath(bMemoryCard, oid, folder, path)) return 0;
+    return EMSMsgStore_ReadFromFile(path, props, bWithContent);
+  }
+  WCHAR dir[MAX_PATH] = {};
+  if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
+  std::u16string name;
+  if (!NameAtPosition(dir, position, &name)) return 0;
+  msgstore::CopyPath(path, msgstore::JoinPath(dir, name));
+  return EMSMsgStore_ReadFromFile(path, props, bWithContent);
+}
+
+int EMSMsgStore_ReadMessage(bool bMemoryCard, DWORD oid, bool bWithContent, tagMSGPROPS* props) {
+  static const DWORD kSearchOrder[] = {
+      EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
+      EMS_FOLDER_DRAFT, EMS_FOLDER_SENT,      EMS_FOLDER_UNSENT,   EMS_FOLDER_REPORT,
+      EMS_FOLDER_SPAM,  EMS_FOLDER_NONE};
+  if (props == nullptr) return 0;
+  for (DWORD folder : kSearchOrder) {
+    if (bMemoryCard && IsPhoneOnly(folder)) continue;
+    WCHAR path[MAX_PATH] = {};
+    if (!EMSMsgStore_GetFilePath(bMemoryCard, oid, folder, path)) continue;
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
+    return EMSMsgStore_ReadFromFile(path, props, bWithContent) ? 1 : 0;
+  }
+  return 0;
+}
+
+DWORD EMSMsgStore_GetFolderMessageCount(bool bMemoryCard, DWORD folder) {
+  WCHAR dir[MAX_PATH] = {};
+  if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
+  return static_cast<DWORD>(
+      msgstore::ScanDir(dir, kMessagePattern, [](const WCHAR*) { return true; }));
+}
+
+DWORD GetEMSPhoneInboxMsgCount() {
+  return EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_INBOX);
+}
+
+DWORD GetEMSSDInboxMsgCount() { return EMSMsgStore_GetFolderMessageCount(true, EMS_FOLDER_INBOX); }
+
+DWORD GetEMSInboxMsgCount() { return GetEMSPhoneInboxMsgCount() + GetEMSSDInboxMsgCount(); }
+
+unsigned int GetEMSSimMsgCount() {
+  return EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_SIM_INBOX) +
+         EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_SIM_SENT) +
+         EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_SIM_UNSENT);
+}
+
+DWORD GetEMSInboxUnreadMsgsCount() {
+  msgstore::Platform& platform = GetPlatform();
+  // Card counters that were never set up are set up on this run.
+  const bool firstRun = platform.xGetEms_SDRecvMsgCount() + platform.xGetEms_SDReadMsgCount() == 0;
+  EMSMsgStore_CreateDir(false);
+  EMSMsgStore_CreateDir(true);
+  const DWORD count = EMSMsgStore_GetFolderMessageCount(true, EMS_FOLDER_INBOX);
+  if (firstRun) platform.xSetEms_SDRecvMsgCount(static_cast<int>(count));
+  DWORD unread = 0;
+  for (DWORD position = 0; position < count; ++position) {
+    ScopedRecord record;
+    if ((platform.xGetSDCardState() & 1) == 0) break;  // the card went away
+    if (!EMSMsgStore_ReadFolderMessage(true, EMS_FOLDER_INBOX, static_cast<int>(position), 0, false,
+                                       record.get())) {
+      continue;
+    }
+    if (record->bRead == 0) {
+      ++unread;
+    } else if (firstRun) {
+      platform.xSetEms_SDReadMsgCount(1);
+    }
+  }
+  CopyFileW(kPictogramSource, kPictogramCopy, FALSE);
+  return unread;
+}
+
+int EmsMsgStore_RefreshIniFiles() {
+  DeleteIndex(EMS_FOLDER_INBOX);
+  IndexInboxFolder(EMS_FOLDER_INBOX);
+  IndexInboxFolder(EMS_FOLDER_SIM_INBOX);
+  if ((GetPlatform().xGetSDCardState() & 1) != 0) RecountCardInbox();
+  IndexFolderIfMissing(EMS_FOLDER_DRAFT);
+  IndexFolderIfMissing(EMS_FOLDER_REPORT);
+  DeleteIndex(EMS_FOLDER_SENT);
+  IndexPhoneFolder(EMS_FOLDER_SENT);
+  IndexPhoneFolder(EMS_FOLDER_SIM_SENT);
+  IndexFolderIfMissing(EMS_FOLDER_SPAM);
+  DeleteIndex(EMS_FOLDER_UNSENT);
+  IndexPhoneFolder(EMS_FOLDER_UNSENT);
+  IndexPhoneFolder(EMS_FOLDER_SIM_UNSENT);
+  return 1;
+}
+
+DWORD EMSMsgStore_UpdateContactList(void* /*contacts*/) { return 0; }
