@@ -1,0 +1,93 @@
+// The device root: the host directory that stands for the handset's "\".
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "msgstore/platform.h"
+#include "platform/host_path.h"
+
+namespace msgstore {
+
+namespace {
+
+std::mutex g_rootMutex;
+std::string g_root;        // empty until first asked for
+bool g_rootReady = false;  // the root and its phone volume have been made
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  struct passwd* entry = ::getpwuid(::getuid());
+  if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') return entry->pw_dir;
+  return "/tmp";
+}
+
+std::string Canonical(const std::string& directory) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(directory, ec);
+  if (ec) path = directory;
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+std::string InitialRoot() {
+  const char* root = std::getenv("MSGSTORE_ROOT");
+  if (root != nullptr && root[0] != '\0') return Canonical(root);
+  const char* data = std::getenv("XDG_DATA_HOME");
+  std::string base =
+      (data != nullptr && data[0] == '/') ? std::string(data) : HomeDirectory() + "/.local/share";
+  return Canonical(base + "/msgstore/device");
+}
+
+// Caller holds g_rootMutex.
+const std::string& RootLocked() {
+  if (g_root.empty()) g_root = InitialRoot();
+  return g_root;
+}
+
+}  // namespace
+
+void SetDeviceRoot(const std::string& hostDirectory) {
+  std::string root = hostDirectory.empty() ? InitialRoot() : Canonical(hostDirectory);
+  std::lock_guard<std::mutex> lock(g_rootMutex);
+  g_root = root;
+  g_rootReady = false;
+}
+
+std::string GetDeviceRoot() {
+  std::lock_guard<std::mutex> lock(g_rootMutex);
+  return RootLocked();
+}
+
+namespace platform {
+
+std::string UsedDeviceRoot() {
+  std::lock_guard<std::mutex> lock(g_rootMutex);
+  const std::string& root = RootLocked();
+  if (!g_rootReady) {
+    std::error_code ec;
+    std::filesystem::create_directories(root, ec);
+    std::string phone = root + "/DiskOnChip";
+    if (::mkdir(phone.c_str(), 0777) == 0 || errno == EEXIST) g_rootReady = !ec;
+  }
+  return root;
+}
+
+std::string PlatformDir(const std::string& sub) {
+  std::string dir = UsedDeviceRoot() + "/.platform";
+  if (!sub.empty()) dir += "/" + sub;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return std::string();
+  return dir;
+}
+
+}  // namespace platform
+}  // namespace msgstore

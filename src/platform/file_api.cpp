@@ -1,0 +1,222 @@
+// Win32-style file functions over the device root. Share modes are not
+// enforced: every open is shared for reading and writing, as POSIX files are.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "msgstore/platform.h"
+#include "platform/handles.h"
+#include "platform/host_path.h"
+
+namespace msgstore {
+namespace platform {
+namespace {
+
+class FileObject : public HandleObject {
+ public:
+  FileObject(UniqueFd fd, bool canRead, bool canWrite)
+      : fd(std::move(fd)), canRead(canRead), canWrite(canWrite) {}
+  UniqueFd fd;
+  bool canRead;
+  bool canWrite;
+};
+
+std::string HostPathOf(const WCHAR* devicePath) { return HostPath(FromWide(devicePath)); }
+
+bool IsDirectory(const std::string& host) {
+  struct stat info;
+  return ::stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace platform
+}  // namespace msgstore
+
+using msgstore::platform::FileObject;
+using msgstore::platform::FindHandleAs;
+using msgstore::platform::FromWide;
+using msgstore::platform::HostPathOf;
+using msgstore::platform::UniqueFd;
+
+HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode*/,
+                   LPSECURITY_ATTRIBUTES /*securityAttributes*/, DWORD creationDisposition,
+                   DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
+  if (fileName == nullptr || fileName[0] == 0) return INVALID_HANDLE_VALUE;
+  bool canRead = (desiredAccess & GENERIC_READ) != 0;
+  bool canWrite = (desiredAccess & GENERIC_WRITE) != 0;
+  int flags = O_CLOEXEC;
+  switch (creationDisposition) {
+    case CREATE_NEW:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
+    case TRUNCATE_EXISTING:
+      if (!canWrite) return INVALID_HANDLE_VALUE;
+      flags |= O_TRUNC;
+      break;
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
+  // Truncation needs write access on the host even when the caller only reads.
+  if (canWrite || (flags & O_TRUNC) != 0)
+    flags |= canRead || !canWrite ? O_RDWR : O_WRONLY;
+  else
+    flags |= O_RDONLY;
+  std::string host = HostPathOf(fileName);
+  if (msgstore::platform::IsDirectory(host)) return INVALID_HANDLE_VALUE;
+  int raw;
+  do {
+    raw = ::open(host.c_str(), flags, 0666);
+  } while (raw < 0 && errno == EINTR);
+  UniqueFd fd(raw);
+  if (!fd.valid()) return INVALID_HANDLE_VALUE;
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
+  return msgstore::platform::AddHandle(
+      std::make_shared<FileObject>(std::move(fd), canRead, canWrite));
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+              void* /*overlapped*/) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  auto object = FindHandleAs<FileObject>(file);
+  if (!object || !object->canRead || (buffer == nullptr && bytesToRead > 0)) return FALSE;
+  char* out = static_cast<char*>(buffer);
+  DWORD done = 0;
+  while (done < bytesToRead) {
+    ssize_t n = ::read(object->fd.get(), out + done, bytesToRead - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FALSE;
+    if (n == 0) break;  // end of file
+    done += static_cast<DWORD>(n);
+  }
+  if (bytesRead != nullptr) *bytesRead = done;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* /*overlapped*/) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  auto object = FindHandleAs<FileObject>(file);
+  if (!object || !object->canWrite || (buffer == nullptr && bytesToWrite > 0)) return FALSE;
+  const char* in = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  while (done < bytesToWrite) {
+    ssize_t n = ::write(object->fd.get(), in + done, bytesToWrite - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  if (bytesWritten != nullptr) *bytesWritten = done;
+  return done == bytesToWrite ? TRUE : FALSE;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
+  auto object = FindHandleAs<FileObject>(file);
+  struct stat info;
+  if (!object || ::fstat(object->fd.get(), &info) != 0) return INVALID_FILE_SIZE;
+  uint64_t size = static_cast<uint64_t>(info.st_size);
+  if (fileSizeHigh != nullptr) *fileSizeHigh = static_cast<DWORD>(size >> 32);
+  return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod) {
+  auto object = FindHandleAs<FileObject>(file);
+  if (!object) return INVALID_SET_FILE_POINTER;
+  int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+               : moveMethod == FILE_CURRENT ? SEEK_CUR
+               : moveMethod == FILE_END     ? SEEK_END
+                                            : -1;
+  if (whence < 0) return INVALID_SET_FILE_POINTER;
+  // With a high part the two halves form one signed 64-bit distance.
+  int64_t distance =
+      distanceToMoveHigh != nullptr
+          ? static_cast<int64_t>(
+                (static_cast<uint64_t>(static_cast<uint32_t>(*distanceToMoveHigh)) << 32) |
+                static_cast<uint32_t>(distanceToMove))
+          : static_cast<int64_t>(distanceToMove);
+  off_t position = ::lseek(object->fd.get(), static_cast<off_t>(distance), whence);
+  if (position < 0) return INVALID_SET_FILE_POINTER;
+  uint64_t value = static_cast<uint64_t>(position);
+  if (distanceToMoveHigh != nullptr) *distanceToMoveHigh = static_cast<LONG>(value >> 32);
+  return static_cast<DWORD>(value);
+}
+
+BOOL CloseHandle(HANDLE object) {
+  if (object == nullptr || object == INVALID_HANDLE_VALUE) return FALSE;
+  return msgstore::platform::RemoveHandle(object) ? TRUE : FALSE;
+}
+
+BOOL DeleteFileW(const WCHAR* fileName) {
+  if (fileName == nullptr) return FALSE;
+  std::string host = HostPathOf(fileName);
+  struct stat info;
+  if (::lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return FALSE;
+  return ::unlink(host.c_str()) == 0 ? TRUE : FALSE;
+}
+
+BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL failIfExists) {
+  if (existingFileName == nullptr || newFileName == nullptr) return FALSE;
+  std::string from = HostPathOf(existingFileName);
+  std::string to = HostPathOf(newFileName);
+  UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat sourceInfo;
+  if (!source.valid() || ::fstat(source.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode))
+    return FALSE;
+  struct stat targetInfo;
+  if (::stat(to.c_str(), &targetInfo) == 0) {
+    if (failIfExists || S_ISDIR(targetInfo.st_mode)) return FALSE;
+    // Copying a file onto itself would truncate it first.
+    if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
+      return FALSE;
+  }
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+  UniqueFd target(::open(to.c_str(), flags, 0666));
+  if (!target.valid()) return FALSE;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(source.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FALSE;
+    if (n == 0) break;
+    if (!msgstore::platform::WriteAll(target.get(), buffer, static_cast<size_t>(n))) return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesW(const WCHAR* fileName) {
+  if (fileName == nullptr) return INVALID_FILE_ATTRIBUTES;
+  struct stat info;
+  if (::stat(HostPathOf(fileName).c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
+  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL CreateDirectoryW(const WCHAR* pathName, LPSECURITY_ATTRIBUTES /*securityAttributes*/) {
+  if (pathName == nullptr) return FALSE;
+  std::vector<std::string> parts = msgstore::platform::SplitDevicePath(FromWide(pathName));
+  if (parts.empty()) return FALSE;
+  // The card volume comes and goes with the card; it is never made here.
+  if (parts.size() == 1 && msgstore::platform::AsciiIEquals(parts[0], "SD Card")) return FALSE;
+  std::string host = msgstore::platform::ResolveUnder(msgstore::platform::UsedDeviceRoot(), parts);
+  return ::mkdir(host.c_str(), 0777) == 0 ? TRUE : FALSE;
+}

@@ -1,0 +1,116 @@
+// Persistence of the simulated handset's settings.
+#include "platform/handset_state.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "platform/handles.h"
+#include "platform/host_path.h"
+
+namespace msgstore {
+namespace platform {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      int high = HexValue(text[i + 1]), low = HexValue(text[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+StateMap ReadFrom(const std::string& path) {
+  StateMap state;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    state[Unescape(line.substr(0, equals))] = Unescape(line.substr(equals + 1));
+  }
+  return state;
+}
+
+bool WriteTo(const std::string& dir, const StateMap& state) {
+  static std::atomic<unsigned> serial{0};
+  std::ostringstream text;
+  for (const auto& entry : state)
+    text << EscapeFileName(entry.first) << '=' << EscapeFileName(entry.second) << '\n';
+  std::string temp =
+      dir + "/state.tmp." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text.str();
+    out.flush();
+    if (!out) {
+      ::unlink(temp.c_str());
+      return false;
+    }
+  }
+  if (::rename(temp.c_str(), (dir + "/state").c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+StateMap ReadHandsetState() {
+  std::string dir = PlatformDir("handset");
+  return dir.empty() ? StateMap() : ReadFrom(dir + "/state");
+}
+
+std::string HandsetValue(const std::string& key, const std::string& fallback) {
+  StateMap state = ReadHandsetState();
+  auto it = state.find(key);
+  return it == state.end() ? fallback : it->second;
+}
+
+bool WithHandsetLock(const std::function<void()>& work) {
+  std::string dir = PlatformDir("handset");
+  if (dir.empty()) return false;
+  UniqueFd lock(::open((dir + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!lock.valid()) return false;
+  while (::flock(lock.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  work();
+  ::flock(lock.get(), LOCK_UN);
+  return true;
+}
+
+bool UpdateHandsetState(const std::function<void(StateMap&)>& change) {
+  bool written = false;
+  bool locked = WithHandsetLock([&] {
+    std::string dir = PlatformDir("handset");
+    StateMap state = ReadFrom(dir + "/state");
+    change(state);
+    written = WriteTo(dir, state);
+  });
+  return locked && written;
+}
+
+}  // namespace platform
+}  // namespace msgstore

@@ -1,0 +1,196 @@
+// Device paths to host paths, with the handset's case-insensitive names.
+#include "platform/host_path.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "msgstore/platform.h"
+
+namespace msgstore {
+namespace platform {
+
+namespace {
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The entry of directory that equals name ignoring ASCII case; the smallest
+// such name when there are several. Empty when there is none.
+std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
+  if (!dir) return std::string();
+  std::string best;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    std::string candidate = entry->d_name;
+    if (AsciiIEquals(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+  }
+  return best;
+}
+
+}  // namespace
+
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      uint32_t low = text[++i];
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::u16string ToUtf16(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    int extra = lead < 0x80           ? 0
+                : (lead >> 5) == 0x6  ? 1
+                : (lead >> 4) == 0xE  ? 2
+                : (lead >> 3) == 0x1E ? 3
+                                      : -1;
+    uint32_t code = extra == 0   ? lead
+                    : extra == 1 ? (lead & 0x1F)
+                    : extra == 2 ? (lead & 0x0F)
+                                 : (lead & 0x07);
+    bool ok = extra >= 0 && i + extra < text.size();
+    for (int k = 1; ok && k <= extra; ++k) {
+      unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) ok = false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (ok && (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
+      ok = false;
+    if (!ok) {
+      out += u'\xFFFD';
+      ++i;
+      continue;
+    }
+    i += extra + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (code >> 10));
+      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+  }
+  return out;
+}
+
+std::u16string FromWide(const WCHAR* text) { return text == nullptr ? u"" : std::u16string(text); }
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool AsciiIEquals(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+std::vector<std::string> SplitDevicePath(const std::u16string& devicePath) {
+  std::u16string path = devicePath.substr(0, devicePath.find(u'\0'));
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of(u"\\/", start);
+    if (end == std::u16string::npos) end = path.size();
+    std::u16string part = path.substr(start, end - start);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(ToUtf8(part));
+    }
+    start = end + 1;
+  }
+  return parts;
+}
+
+std::string ResolveUnder(const std::string& base, const std::vector<std::string>& components) {
+  std::string current = base;
+  bool parentExists = true;
+  for (const std::string& component : components) {
+    std::string prefix = (!current.empty() && current.back() == '/') ? current : current + "/";
+    if (parentExists) {
+      struct stat info;
+      if (::lstat((prefix + component).c_str(), &info) == 0) {
+        current = prefix + component;
+        continue;
+      }
+      std::string match = FindEntryIgnoringCase(current, component);
+      if (!match.empty()) {
+        current = prefix + match;
+        continue;
+      }
+      parentExists = false;
+    }
+    current = prefix + component;
+  }
+  return current;
+}
+
+std::string EscapeFileName(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : name) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+        (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' || byte == '.') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+FILETIME ToFileTime(long long seconds, long nanoseconds) {
+  // 11644473600 seconds lie between 1601-01-01 and 1970-01-01.
+  long long ticks = (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100;
+  if (ticks < 0) ticks = 0;
+  uint64_t value = static_cast<uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+}  // namespace platform
+
+std::string HostPath(const std::u16string& devicePath) {
+  return platform::ResolveUnder(platform::UsedDeviceRoot(), platform::SplitDevicePath(devicePath));
+}
+
+}  // namespace msgstore
