@@ -1,0 +1,39 @@
+// EMS folder index files ("EmsIni" in each phone folder directory). The
+// records and their order are the shared index module's; what is EMS's own
+// is which file a folder's messages go to:
+// - NONE (8) has no index: adding and removing touch nothing;
+// - a SIM copy (7, 12, 13) is indexed with its ordinary counterpart (1, 3,
+//   4) but keeps its own folder in the record, so only that folder finds it;
+// - the quick list reads the folder's own index with no mapping, so asking
+//   for a SIM folder finds nothing.
+#include "common/index_file.h"
+#include "ems/ems_internal.h"
+
+namespace {
+
+// The index file that holds messages of folder; false for NONE and for
+// folders without a phone directory.
+bool IndexFileOf(DWORD folder, WCHAR* path) {
+  if (folder == EMS_FOLDER_NONE) return false;
+  return msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), path);
+}
+
+}  // namespace
+
+void EMSMsgStore_AddMsgToIni(DWORD oid, DWORD folder, FILETIME ftIndexTime) {
+  WCHAR path[MAX_PATH];
+  if (!IndexFileOf(folder, path)) return;
+  msgstore::IndexInsert(path, msgstore::ems::kIndexLock, {folder, oid, ftIndexTime});
+}
+
+void EMSMsgStore_DeleteMsgFromIni(DWORD oid, DWORD folder) {
+  WCHAR path[MAX_PATH];
+  if (!IndexFileOf(folder, path)) return;
+  msgstore::IndexRemove(path, msgstore::ems::kIndexLock, oid, folder);
+}
+
+DWORD EMSMsgStore_GetQuickMsgList(CArray<tagOidArray, tagOidArray>& list, DWORD folder) {
+  WCHAR path[MAX_PATH];
+  if (!msgstore::ems::IndexPath(folder, path)) return 0;
+  return msgstore::IndexQuickList(path, msgstore::ems::kIndexLock, list);
+}
