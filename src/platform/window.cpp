@@ -72,9 +72,13 @@ std::map<std::u16string, std::unique_ptr<WindowClass>>& Classes() {
   return *classes;
 }
 
+// Spellings of one class that differ in ASCII case share one HWND.
 HWND InternClass(const std::u16string& name) {
+  std::u16string key = name;
+  for (char16_t& c : key)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
   std::lock_guard<std::mutex> lock(g_classMutex);
-  auto& entry = Classes()[name];
+  auto& entry = Classes()[key];
   if (!entry) entry.reset(new WindowClass{name});
   return entry.get();
 }
