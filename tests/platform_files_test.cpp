@@ -71,7 +71,29 @@ TEST_F(PlatformPaths, NeverLeavesTheRootAndConvertsNamesToUtf8) {
             root_ + "/x\xEF\xBF\xBD");
 }
 
+// Puts an environment variable back as it was when the test began.
+class SavedEnv {
+ public:
+  explicit SavedEnv(const char* name) : name_(name) {
+    const char* value = std::getenv(name);
+    if (value != nullptr) value_ = value;
+    had_ = value != nullptr;
+  }
+  ~SavedEnv() {
+    if (had_)
+      ::setenv(name_, value_.c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string value_;
+  bool had_;
+};
+
 TEST_F(PlatformPaths, RootComesFromTheEnvironmentAndIsMadeOnFirstUse) {
+  SavedEnv savedRoot("MSGSTORE_ROOT"), savedData("XDG_DATA_HOME");
   std::string fresh = root_ + "/fresh/root/";
   ::setenv("MSGSTORE_ROOT", fresh.c_str(), 1);
   msgstore::SetDeviceRoot("");
