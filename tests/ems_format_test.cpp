@@ -386,6 +386,12 @@ TEST_F(EmsFormat, QuickReadOfAVanishedPhoneFileRepairsTheIndex) {
   EXPECT_EQ(Load(inboxIndex_), (Builder().U32(1).U32(2).U32(200).U32(0).b));
   EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 2, &read_), 0);
   EXPECT_FALSE(Exists(inboxIndex_));
+
+  // A SIM copy's record is found in the INBOX index under its own folder.
+  EMSMsgStore_AddMsgToIni(3, 1, {300, 0});
+  EMSMsgStore_AddMsgToIni(3, 7, {400, 0});
+  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 7, 3, &read_), 0);
+  EXPECT_EQ(Load(inboxIndex_), (Builder().U32(1).U32(3).U32(300).U32(0).b));
 }
 
 TEST_F(EmsFormat, FreeMsgPropsReleasesEveryOwnedMember) {
