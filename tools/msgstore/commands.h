@@ -1,0 +1,46 @@
+// The tool's commands. Each Add*Commands function declares its subcommands
+// on the application and registers what each one does.
+#ifndef MSGSTORE_TOOL_COMMANDS_H_
+#define MSGSTORE_TOOL_COMMANDS_H_
+
+#include <functional>
+#include <map>
+
+#include <CLI/CLI.hpp>
+
+#include "store.h"
+
+namespace tool {
+
+// What a command does once the command line has been parsed and the device
+// opened; returns the exit status (0, or 1 for a check that found
+// differences). Failures are thrown as Failure or UsageError.
+using Action = std::function<int()>;
+
+class Commands {
+ public:
+  void On(CLI::App* command, Action action) { actions_[command] = std::move(action); }
+  // The action of the innermost selected subcommand, or null.
+  const Action* Selected(CLI::App& app) const {
+    CLI::App* current = &app;
+    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
+    auto it = actions_.find(current);
+    return it == actions_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::map<CLI::App*, Action> actions_;
+};
+
+// init, card, counters, lang
+void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands);
+// ls, show, add, mark, mv, rm, empty, count, export
+void AddEmsCommands(CLI::App& app, Context& ctx, Commands& commands);
+// refresh, check
+void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands);
+// watch
+void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands);
+
+}  // namespace tool
+
+#endif  // MSGSTORE_TOOL_COMMANDS_H_

@@ -1,0 +1,252 @@
+// refresh and check: the phone index files against the folders they list.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "commands.h"
+#include "output.h"
+#include "text.h"
+
+namespace tool {
+namespace {
+
+// A phone index and the folders whose messages it lists.
+struct IndexFolders {
+  DWORD index;
+  std::vector<DWORD> members;
+};
+
+const std::vector<IndexFolders>& Indexes() {
+  static const std::vector<IndexFolders> kIndexes = {
+      {EMS_FOLDER_INBOX, {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX}},
+      {EMS_FOLDER_DRAFT, {EMS_FOLDER_DRAFT}},
+      {EMS_FOLDER_SENT, {EMS_FOLDER_SENT, EMS_FOLDER_SIM_SENT}},
+      {EMS_FOLDER_UNSENT, {EMS_FOLDER_UNSENT, EMS_FOLDER_SIM_UNSENT}},
+      {EMS_FOLDER_REPORT, {EMS_FOLDER_REPORT}},
+      {EMS_FOLDER_SPAM, {EMS_FOLDER_SPAM}},
+  };
+  return kIndexes;
+}
+
+struct Problem {
+  std::string kind;  // record_without_file, file_without_record, ...
+  DWORD folder;
+  DWORD oid;
+  std::string text;
+};
+
+struct IndexReport {
+  DWORD index;
+  size_t files = 0;
+  size_t records = 0;
+  std::vector<Problem> problems;
+};
+
+std::string Msg(DWORD folder, DWORD oid) {
+  return "message " + std::to_string(oid) + " (" + FolderName(folder) + ")";
+}
+
+// Compares one index with the files of its folders. Only files that exist are
+// read, so the check itself never repairs the index.
+IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* done) {
+  IndexReport report;
+  report.index = index.index;
+  CMsgList list;
+  EMSMsgStore_GetQuickMsgList(list, index.index);
+  std::set<std::pair<DWORD, DWORD>> files;
+  for (DWORD folder : index.members)
+    for (DWORD oid : ListFolder(false, folder)) files.insert({folder, oid});
+  report.files = files.size();
+  report.records = static_cast<size_t>(list.GetSize());
+
+  std::set<std::pair<DWORD, DWORD>> seen;
+  std::map<std::pair<DWORD, DWORD>, uint64_t> times;
+  for (const auto& file : files) {
+    Message quick;
+    if (EMSMsgStore_QuickReadFromFile(false, file.first, file.second, quick.get()) == 0)
+      report.problems.push_back({"damaged_file", file.first, file.second,
+                                 Msg(file.first, file.second) + " cannot be read (damaged file)"});
+    else
+      times[file] = Ticks(quick->ftIndexTime);
+    if (progress != nullptr) progress->Step(++*done);
+  }
+
+  bool havePrevious = false;
+  uint64_t previousTime = 0;
+  std::pair<DWORD, DWORD> previous;
+  for (long i = 0; i < list.GetSize(); ++i) {
+    std::pair<DWORD, DWORD> key{list[i].byFolder, list[i].dwOid};
+    const std::vector<DWORD>& m = index.members;
+    if (std::find(m.begin(), m.end(), key.first) == m.end()) {
+      report.problems.push_back({"foreign_record", key.first, key.second,
+                                 "record of message " + std::to_string(key.second) +
+                                     " names folder " + std::to_string(key.first) +
+                                     ", which this index does not list"});
+      continue;
+    }
+    if (!seen.insert(key).second) {
+      report.problems.push_back({"duplicate_record", key.first, key.second,
+                                 Msg(key.first, key.second) + " is listed twice"});
+      continue;
+    }
+    if (files.count(key) == 0) {
+      report.problems.push_back({"record_without_file", key.first, key.second,
+                                 Msg(key.first, key.second) + " has a record but no file"});
+      continue;
+    }
+    auto time = times.find(key);
+    if (time == times.end()) continue;
+    if (havePrevious && time->second > previousTime)
+      report.problems.push_back(
+          {"out_of_order", key.first, key.second,
+           Msg(key.first, key.second) + " (" + FormatTime(FromTicks(time->second)) +
+               ") is listed after the older " + Msg(previous.first, previous.second) + " (" +
+               FormatTime(FromTicks(previousTime)) + ")"});
+    havePrevious = true;
+    previousTime = time->second;
+    previous = key;
+  }
+  for (const auto& file : files)
+    if (seen.count(file) == 0)
+      report.problems.push_back({"file_without_record", file.first, file.second,
+                                 Msg(file.first, file.second) + " has a file but no record"});
+  return report;
+}
+
+std::vector<IndexReport> CheckAll() {
+  size_t total = 0;
+  for (const auto& index : Indexes())
+    for (DWORD folder : index.members) total += ListFolder(false, folder).size();
+  Progress progress("check", total);
+  size_t done = 0;
+  std::vector<IndexReport> reports;
+  for (const auto& index : Indexes()) reports.push_back(CheckIndex(index, &progress, &done));
+  return reports;
+}
+
+size_t Differing(const std::vector<IndexReport>& reports) {
+  size_t n = 0;
+  for (const auto& r : reports) n += r.problems.empty() ? 0 : 1;
+  return n;
+}
+
+// Removes every record of an index; the store deletes an index file with its
+// last record, so the next refresh writes it anew.
+void ClearIndex(DWORD folder) {
+  CMsgList list;
+  EMSMsgStore_GetQuickMsgList(list, folder);
+  for (long i = 0; i < list.GetSize(); ++i)
+    EMSMsgStore_DeleteMsgFromIni(list[i].dwOid, list[i].byFolder);
+}
+
+// The store's refresh rebuilds the inbox, sent and unsent indexes always and
+// the draft, report and spam indexes only when they are missing.
+void Refresh(const std::vector<DWORD>& clear) {
+  bool tty = isatty(STDERR_FILENO) == 1;
+  if (tty) std::fputs("refreshing the index files...", stderr);
+  for (DWORD folder : clear) ClearIndex(folder);
+  EmsMsgStore_RefreshIniFiles();
+  if (tty) std::fputs("\r\033[K", stderr);
+}
+
+int RefreshCommand(const Context& ctx, bool all) {
+  std::vector<DWORD> clear;
+  if (all) clear = {EMS_FOLDER_DRAFT, EMS_FOLDER_REPORT, EMS_FOLDER_SPAM};
+  Refresh(clear);
+  if (ctx.json)
+    PrintJson({{"refreshed", true}, {"all", all}});
+  else if (all)
+    std::cout << "rebuilt every phone index file\n";
+  else
+    std::cout << "rebuilt the phone index files of inbox, sent and unsent (draft, report and "
+                 "spam only where missing; --all rebuilds them too)\n";
+  return 0;
+}
+
+void PrintReports(const std::vector<IndexReport>& reports) {
+  Table table({"INDEX", "FILES", "RECORDS", "STATE"}, {false, true, true, false});
+  for (const auto& r : reports)
+    table.AddRow({FolderName(r.index), std::to_string(r.files), std::to_string(r.records),
+                  r.problems.empty() ? "ok"
+                                     : std::to_string(r.problems.size()) +
+                                           (r.problems.size() == 1 ? " problem" : " problems")});
+  table.Print(std::cout);
+  for (const auto& r : reports)
+    for (const auto& p : r.problems) std::cout << FolderName(r.index) << ": " << p.text << '\n';
+}
+
+nlohmann::ordered_json ReportsJson(const std::vector<IndexReport>& reports) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::array();
+  for (const auto& r : reports) {
+    nlohmann::ordered_json problems = nlohmann::ordered_json::array();
+    for (const auto& p : r.problems)
+      problems.push_back(
+          {{"problem", p.kind}, {"folder", FolderName(p.folder)}, {"id", p.oid}, {"text", p.text}});
+    out.push_back({{"index", FolderName(r.index)},
+                   {"files", r.files},
+                   {"records", r.records},
+                   {"problems", problems}});
+  }
+  return out;
+}
+
+int CheckCommand(const Context& ctx, bool fix) {
+  std::vector<IndexReport> reports = CheckAll();
+  std::vector<std::string> rebuilt;
+  if (fix && Differing(reports) != 0) {
+    std::vector<DWORD> clear;
+    for (const auto& r : reports)
+      if (!r.problems.empty()) {
+        clear.push_back(r.index);
+        rebuilt.push_back(FolderName(r.index));
+      }
+    Refresh(clear);
+    reports = CheckAll();
+  }
+  size_t differing = Differing(reports);
+  if (ctx.json) {
+    nlohmann::ordered_json j = {{"ok", differing == 0}, {"indexes", ReportsJson(reports)}};
+    if (fix) j["rebuilt"] = rebuilt;
+    PrintJson(j);
+  } else {
+    if (!rebuilt.empty()) {
+      std::string names;
+      for (const auto& n : rebuilt) names += (names.empty() ? "" : ", ") + n;
+      std::cout << "rebuilt the index files of " << names << "\n";
+    }
+    PrintReports(reports);
+  }
+  if (differing == 0) return 0;
+  std::cout.flush();
+  std::cerr << "msgstore: " << differing << (differing == 1 ? " index differs" : " indexes differ")
+            << " from the folders"
+            << (fix ? " after the rebuild" : " (msgstore check --fix rebuilds them)") << '\n';
+  return 1;
+}
+
+}  // namespace
+
+void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands) {
+  auto all = std::make_shared<bool>(false);
+  CLI::App* cmd = app.add_subcommand("refresh", "Rebuild the phone index files");
+  cmd->add_flag("--all", *all,
+                "Rebuild the draft, report and spam indexes too (the store keeps them "
+                "when they exist)");
+  commands.On(cmd, [&ctx, all] { return RefreshCommand(ctx, *all); });
+
+  auto fix = std::make_shared<bool>(false);
+  cmd = app.add_subcommand("check",
+                           "Compare each phone index with its folders; exit 1 when they differ");
+  cmd->add_flag("--fix", *fix, "Rebuild the indexes that differ and check again");
+  commands.On(cmd, [&ctx, fix] { return CheckCommand(ctx, *fix); });
+}
+
+}  // namespace tool

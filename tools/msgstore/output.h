@@ -1,0 +1,73 @@
+// How the tool reports: failures, aligned tables for people, JSON for
+// scripts, warnings and progress on standard error.
+#ifndef MSGSTORE_TOOL_OUTPUT_H_
+#define MSGSTORE_TOOL_OUTPUT_H_
+
+#include <chrono>
+#include <cstddef>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tool {
+
+// A failed operation: one line on standard error, exit status 1.
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A command line the tool cannot act on: exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Columns separated by two spaces, padded to the widest cell; the last
+// column is not padded. Columns marked numeric are aligned to the right.
+// Empty headers print no header line.
+class Table {
+ public:
+  explicit Table(std::vector<std::string> headers, std::vector<bool> numeric = {});
+  void AddRow(std::vector<std::string> cells);
+  bool empty() const { return rows_.empty(); }
+  void Print(std::ostream& out) const;
+
+ private:
+  std::vector<std::string> headers_;
+  std::vector<bool> numeric_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// Pretty JSON document on standard output.
+void PrintJson(const nlohmann::ordered_json& value);
+// One compact JSON object a line, flushed.
+void PrintJsonLine(const nlohmann::ordered_json& value);
+
+// "msgstore: warning: ..." on standard error.
+void Warn(const std::string& message);
+
+// "label: done/total" on standard error, rewritten in place, only when
+// standard error is a terminal; cleared when done.
+class Progress {
+ public:
+  Progress(std::string label, size_t total);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  void Step(size_t done);
+
+ private:
+  std::string label_;
+  size_t total_;
+  bool active_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace tool
+
+#endif  // MSGSTORE_TOOL_OUTPUT_H_

@@ -1,0 +1,201 @@
+#include "store.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "output.h"
+#include "text.h"
+
+namespace tool {
+
+void OpenDevice(Context* ctx) {
+  std::string root = ctx->root;
+  if (root.empty()) {
+    const char* env = std::getenv("MSGSTORE_ROOT");
+    if (env != nullptr && *env != '\0') root = env;
+  }
+  if (root.empty()) {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (data != nullptr && *data != '\0')
+      root = std::string(data) + "/msgstore/device";
+    else if (home != nullptr && *home != '\0')
+      root = std::string(home) + "/.local/share/msgstore/device";
+    else
+      throw UsageError("no device root: give --root DIR or set MSGSTORE_ROOT");
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(root, ec);
+  if (!std::filesystem::is_directory(root, ec))
+    throw Failure("cannot use '" + root + "' as the device root: not a directory");
+  ctx->root = root;
+  msgstore::SetDeviceRoot(root);
+}
+
+const std::vector<EmsFolder>& EmsFolders() {
+  static const std::vector<EmsFolder> kFolders = {
+      {EMS_FOLDER_INBOX, "inbox"},
+      {EMS_FOLDER_DRAFT, "draft"},
+      {EMS_FOLDER_SENT, "sent"},
+      {EMS_FOLDER_UNSENT, "unsent"},
+      {EMS_FOLDER_REPORT, "report"},
+      {EMS_FOLDER_SPAM, "spam"},
+      {EMS_FOLDER_SIM_INBOX, "sim-inbox"},
+      {EMS_FOLDER_SIM_SENT, "sim-sent"},
+      {EMS_FOLDER_SIM_UNSENT, "sim-unsent"},
+      {EMS_FOLDER_NONE, "none"},
+  };
+  return kFolders;
+}
+
+std::string FolderName(DWORD folder) {
+  for (const auto& f : EmsFolders())
+    if (f.id == folder) return f.name;
+  return std::to_string(folder);
+}
+
+DWORD ParseFolder(const std::string& text) {
+  std::string key;
+  for (char c : text) key.push_back(c == '_' ? '-' : static_cast<char>(std::tolower(c)));
+  uint64_t number = 0;
+  bool numeric = ParseUnsigned(key, 0xFFFFFFFFu, &number);
+  for (const auto& f : EmsFolders())
+    if (key == f.name || (numeric && number == f.id)) return f.id;
+  throw Failure("unknown folder '" + text +
+                "' (folders: inbox, draft, sent, unsent, report, spam, sim-inbox, sim-sent, "
+                "sim-unsent, none, or their numbers 1-8, 12, 13)");
+}
+
+DWORD ParseMessageId(const std::string& text) {
+  uint64_t id = 0;
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)
+    throw UsageError("'" + text + "' is not a message identifier (1 to 4294967295)");
+  return static_cast<DWORD>(id);
+}
+
+const char* StorageKey(bool card) { return card ? "card" : "phone"; }
+const char* StorageName(bool card) { return card ? "memory card" : "phone memory"; }
+std::string Where(bool card, DWORD folder) {
+  return std::string(StorageKey(card)) + " " + FolderName(folder);
+}
+
+bool CardInserted() { return (msgstore::GetPlatform().xGetSDCardState() & 1) != 0; }
+
+void RequireCard() {
+  if (!CardInserted()) throw Failure("no memory card is inserted (see 'msgstore card insert')");
+}
+
+bool FolderOnStorage(bool card, DWORD folder) {
+  WCHAR path[MAX_PATH] = {};
+  return EMSMsgStore_GetFolderPath(card, folder, path) != 0;
+}
+
+void RequireFolder(bool card, DWORD folder) {
+  if (!FolderOnStorage(card, folder))
+    throw Failure("folder " + FolderName(folder) + " does not exist on the " + StorageName(card));
+}
+
+void RequireTree(bool card, DWORD folder) {
+  WCHAR path[MAX_PATH] = {};
+  if (EMSMsgStore_GetFolderPath(card, folder, path) == 0 ||
+      GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+    throw Failure(std::string("the message tree of the ") + StorageName(card) +
+                  " has not been made (run 'msgstore init')");
+}
+
+std::vector<DWORD> ListFolder(bool card, DWORD folder) {
+  CMsgList list;
+  EMSMsgStore_GetMessageList(card, folder, list);
+  std::vector<DWORD> ids;
+  for (long i = 0; i < list.GetSize(); ++i) ids.push_back(list[i].dwOid);
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::vector<DWORD> SearchOrder(bool card) {
+  if (card)
+    return {EMS_FOLDER_INBOX, EMS_FOLDER_DRAFT, EMS_FOLDER_SENT, EMS_FOLDER_UNSENT,
+            EMS_FOLDER_SPAM};
+  return {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
+          EMS_FOLDER_DRAFT, EMS_FOLDER_SENT,      EMS_FOLDER_UNSENT,   EMS_FOLDER_REPORT,
+          EMS_FOLDER_SPAM,  EMS_FOLDER_NONE};
+}
+
+namespace {
+
+bool FindIn(bool card, DWORD oid, Location* at) {
+  for (DWORD folder : SearchOrder(card)) {
+    std::vector<DWORD> ids = ListFolder(card, folder);
+    if (std::binary_search(ids.begin(), ids.end(), oid)) {
+      *at = {card, folder, oid};
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Location Locate(bool card, DWORD oid) {
+  if (card) RequireCard();
+  Location at{};
+  if (FindIn(card, oid, &at)) return at;
+  std::string message = "no message " + std::to_string(oid) + " in " + StorageName(card);
+  if (!card && CardInserted() && FindIn(true, oid, &at))
+    message += " (it is on the memory card: add --card)";
+  throw Failure(message);
+}
+
+void ReadWhole(const Location& at, bool withContent, Message* out) {
+  if (EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, withContent, out->get()) == 0)
+    throw Failure("message " + std::to_string(at.oid) + " in " + Where(at.card, at.folder) +
+                  " cannot be read (damaged file)");
+}
+
+std::string Summary(const tagMSGPROPS& props) {
+  std::string subject = WideToUtf8(props.pszSubject);
+  if (!subject.empty()) return subject;
+  std::string text;
+  if (ContentAsText(props.pData, props.cbData, &text)) return text;
+  if (props.cbData != 0) return "(" + std::to_string(props.cbData) + " bytes of data)";
+  return "";
+}
+
+nlohmann::ordered_json MessageJson(const Location& at, const tagMSGPROPS& p, bool withContent) {
+  nlohmann::ordered_json j;
+  j["storage"] = StorageKey(at.card);
+  j["folder"] = FolderName(at.folder);
+  j["id"] = at.oid;
+  j["record_id"] = p.dwOid;
+  j["record_folder"] = p.dwFolder;
+  j["read"] = p.bRead != 0;
+  j["status"] = p.wStatus;
+  j["index_time"] = FormatTime(p.ftIndexTime);
+  j["index_time_ticks"] = Ticks(p.ftIndexTime);
+  j["time"] = FormatTime(p.ftTime);
+  j["time_ticks"] = Ticks(p.ftTime);
+  j["to"] = WideToUtf8(p.pszTo);
+  j["subject"] = WideToUtf8(p.pszSubject);
+  j["msg_id"] = WideToUtf8(p.pszMsgID);
+  j["text1"] = WideToUtf8(p.pszText1);
+  j["text2"] = WideToUtf8(p.pszText2);
+  j["text3"] = WideToUtf8(p.pszText3);
+  j["text4"] = WideToUtf8(p.pszText4);
+  j["user1"] = p.dwUser1;
+  j["user2"] = p.dwUser2;
+  j["user3"] = p.dwUser3;
+  j["wuser1"] = p.wUser1;
+  j["wuser2"] = p.wUser2;
+  if (withContent) {
+    j["content_size"] = p.cbData;
+    j["content_base64"] = Base64Encode(p.pData, p.pData == nullptr ? 0 : p.cbData);
+    std::string text;
+    if (ContentAsText(p.pData, p.cbData, &text)) j["content_text"] = text;
+  }
+  return j;
+}
+
+}  // namespace tool
