@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -157,8 +158,8 @@ std::string BaselineDir(const char* name) {
 }
 
 std::vector<uint8_t> MessageBytes() {
-  std::vector<uint8_t> bytes(140, 0);
-  bytes.insert(bytes.end(), kContent.begin(), kContent.end());
+  std::vector<uint8_t> bytes(140 + kContent.size(), 0);
+  std::copy(kContent.begin(), kContent.end(), bytes.begin() + 140);
   return bytes;
 }
 
