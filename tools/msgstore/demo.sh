@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Shows the message store at work on the default device (MSGSTORE_ROOT when
+# set): makes the message trees, stores a few messages (one on the memory card
+# when it is inserted), lists and shows them. Each run first removes the
+# messages that the previous run stored, so the device does not fill up.
+set -euo pipefail
+msgstore=${1:?usage: demo.sh PATH-TO-msgstore}
+
+# Echoes a command line the way one would type it.
+echo_cmd() {
+  local line='$ msgstore' arg
+  for arg in "$@"; do
+    if [[ "$arg" =~ ^[A-Za-z0-9+_./:=-]+$ ]]; then line+=" $arg"; else line+=" '$arg'"; fi
+  done
+  printf '\n%s\n' "$line"
+}
+
+run() {
+  echo_cmd "$@"
+  "$msgstore" "$@"
+}
+
+# Stores a message and remembers where it went; prints the tool's output.
+stored=()
+add() {
+  local out
+  echo_cmd "$@"
+  out=$("$msgstore" "$@")
+  printf '%s\n' "$out"
+  stored+=("$(printf '%s\n' "$out" | sed -n 's/^message \([0-9]*\) stored in \([a-z]*\) .*/\2 \1/p')")
+}
+
+printf '$ msgstore init\n'
+init=$("$msgstore" init)
+printf '%s\n' "$init"
+root=$(printf '%s\n' "$init" | sed -n 's/^device root //p')
+state="$root/.demo-messages"
+
+if [[ -s "$state" ]]; then
+  printf '\n(removing the messages of the previous demo run)\n'
+  while read -r storage id; do
+    [[ -n "$id" ]] || continue
+    flag=()
+    [[ "$storage" == card ]] && flag=(--card)
+    # A message that is gone already (or on an ejected card) is simply skipped.
+    "$msgstore" "${flag[@]}" rm sms "$id" >/dev/null 2>&1 || true
+  done <"$state"
+  rm -f "$state"
+fi
+
+card=no
+if "$msgstore" card state | grep -q '^card *inserted'; then card=yes; fi
+
+add add sms inbox --auto --to +4915112345678 --subject "Welcome" \
+  --text "Hello from the message store. Every message is a file of its own."
+add add sms inbox --auto --to +4917098765432 --text "Lunch at noon? 🍜" --read
+add add sms draft --to +4915112345678 --text "Not sent yet"
+if [[ "$card" == yes ]]; then
+  add --card add sms inbox --auto --to +4930123456 --subject "On the card" \
+    --text "This one lives on the memory card."
+else
+  printf '\n(no memory card is inserted: "msgstore card insert" inserts one)\n'
+fi
+printf '%s\n' "${stored[@]}" >"$state"
+
+run ls sms inbox
+run ls sms draft
+if [[ "$card" == yes ]]; then run --card ls sms inbox; fi
+first=${stored[0]#* }
+run show sms "$first"
+run count
+run check
