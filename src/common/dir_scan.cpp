@@ -4,33 +4,17 @@
 #include <vector>
 
 #include "common/msg_str.h"
+#include "common/scoped.h"
 #include "msgstore/platform.h"
 
 namespace msgstore {
-namespace {
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (valid()) FindClose(h_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
                const std::function<bool(const WCHAR* name)>& visit) {
   std::u16string query = JoinPath(dir, pattern);
   WIN32_FIND_DATAW data{};
-  FindHandle find(FindFirstFileW(query.c_str(), &data));
+  ScopedFind find(FindFirstFileW(query.c_str(), &data));
   if (!find.valid()) return 0;
   size_t visited = 0;
   do {

@@ -7,16 +7,12 @@
 #include "common/field_codec.h"
 #include "common/msg_file.h"
 #include "common/named_lock.h"
+#include "common/scoped.h"
 #include "common/whole_file.h"
 #include "msgstore/platform.h"
 
 namespace msgstore {
 namespace {
-
-struct StreamCloser {
-  void operator()(FILE* stream) const { MsgFile_Close(stream); }
-};
-using Stream = std::unique_ptr<FILE, StreamCloser>;
 
 void EncodeRecord(uint8_t* p, const IndexRecord& r) {
   EncodeU32(p, r.folder);
@@ -48,7 +44,7 @@ bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
 }
 
 void WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
-  Stream stream(MsgFile_Open(indexPath, MSGFILE_MODE_WRITE));
+  ScopedStream stream(MsgFile_Open(indexPath, MSGFILE_MODE_WRITE));
   if (!stream) return;
   if (records.empty()) return;
   std::vector<uint8_t> image(records.size() * kIndexRecordSize);

@@ -3,32 +3,15 @@
 
 #include <new>
 
+#include "common/scoped.h"
 #include "msgstore/platform.h"
 
 namespace msgstore {
-namespace {
-
-// Closes a file handle from CreateFileW on every way out.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 ReadResult ReadWholeFile(const WCHAR* path, DWORD minSize, std::vector<uint8_t>* out) {
   if (path == nullptr || out == nullptr) return ReadResult::kOpenFailed;
-  FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  ScopedFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return ReadResult::kOpenFailed;
   DWORD size = GetFileSize(file.get(), nullptr);

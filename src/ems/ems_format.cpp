@@ -15,6 +15,7 @@
 #include "common/msg_file.h"
 #include "common/msg_props.h"
 #include "common/named_lock.h"
+#include "common/scoped.h"
 #include "common/whole_file.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
@@ -29,13 +30,10 @@ constexpr DWORD kMinCurrentFile = 32;
 // The old reader accepts any file that is not empty.
 constexpr DWORD kMinOldFile = 0;
 
-struct StreamCloser {
-  void operator()(FILE* stream) const { msgstore::MsgFile_Close(stream); }
-};
-using Stream = std::unique_ptr<FILE, StreamCloser>;
+using msgstore::ScopedStream;
 
-Stream OpenForWrite(const WCHAR* path) {
-  return Stream(msgstore::MsgFile_Open(path, msgstore::MSGFILE_MODE_WRITE));
+ScopedStream OpenForWrite(const WCHAR* path) {
+  return ScopedStream(msgstore::MsgFile_Open(path, msgstore::MSGFILE_MODE_WRITE));
 }
 
 // The fields that follow pszText2 in the current layout, up to pszMsgID.
@@ -102,7 +100,7 @@ void EMSMsgStore_FreeMsgProps(tagMSGPROPS* props) {
 int EMSMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
   msgstore::NamedLock lock(msgstore::ems::kFileMutex, true);
-  Stream stream = OpenForWrite(path);
+  ScopedStream stream = OpenForWrite(path);
   if (!stream) return 0;
   const tagMSGPROPS& p = *props;
   FieldWriter w(stream.get());
@@ -145,7 +143,7 @@ int EMSMsgStore_QuickReadFromFile(bool bMemoryCard, DWORD folder, DWORD oid, tag
 
 int EMSMsgStore_WriteToFileOld(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
-  Stream stream = OpenForWrite(path);
+  ScopedStream stream = OpenForWrite(path);
   if (!stream) return 0;
   const tagMSGPROPS& p = *props;
   FieldWriter w(stream.get());

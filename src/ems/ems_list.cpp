@@ -4,30 +4,18 @@
 
 #include "common/dir_scan.h"
 #include "common/msg_str.h"
+#include "common/scoped.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
 
 namespace {
 
 using msgstore::GetPlatform;
+using msgstore::ScopedMsgProps;
 using msgstore::ems::kMessagePattern;
 
 constexpr const WCHAR* kPictogramSource = u"\\DiskOnChipROM\\cvPictogram.dll";
 constexpr const WCHAR* kPictogramCopy = u"\\DiskOnChip\\Corvane.conf";
-
-// A zero-filled record whose owned members are released on the way out.
-class ScopedRecord {
- public:
-  ScopedRecord() : props_{} {}
-  ~ScopedRecord() { EMSMsgStore_FreeMsgProps(&props_); }
-  ScopedRecord(const ScopedRecord&) = delete;
-  ScopedRecord& operator=(const ScopedRecord&) = delete;
-  tagMSGPROPS* get() { return &props_; }
-  tagMSGPROPS* operator->() { return &props_; }
-
- private:
-  tagMSGPROPS props_;
-};
 
 // The file name at position in the folder's enumeration; past the end or
 // negative gives the last one. False when the folder holds no message.
@@ -49,7 +37,7 @@ bool IsPhoneOnly(DWORD folder) {
 template <class OnRead>
 void AddToIndex(const CMsgList& list, DWORD folder, OnRead onRead) {
   for (long i = 0; i < list.GetSize(); ++i) {
-    ScopedRecord record;
+    ScopedMsgProps record;
     EMSMsgStore_QuickReadFromFile(false, folder, list[i].dwOid, record.get());
     EMSMsgStore_AddMsgToIni(list[i].dwOid, folder, record->ftIndexTime);
     if (record->bRead != 0) onRead();
@@ -76,7 +64,7 @@ void RecountCardInbox() {
   const DWORD count = EMSMsgStore_GetMessageList(true, EMS_FOLDER_INBOX, list);
   GetPlatform().xSetEms_SDRecvMsgCount(static_cast<int>(count));
   for (long i = 0; i < list.GetSize(); ++i) {
-    ScopedRecord record;
+    ScopedMsgProps record;
     EMSMsgStore_QuickReadFromFile(true, EMS_FOLDER_INBOX, list[i].dwOid, record.get());
     if (record->bRead != 0) GetPlatform().xSetEms_SDReadMsgCount(1);
   }
@@ -175,7 +163,7 @@ DWORD GetEMSInboxUnreadMsgsCount() {
   if (firstRun) platform.xSetEms_SDRecvMsgCount(static_cast<int>(count));
   DWORD unread = 0;
   for (DWORD position = 0; position < count; ++position) {
-    ScopedRecord record;
+    ScopedMsgProps record;
     if ((platform.xGetSDCardState() & 1) == 0) break;  // the card went away
     if (!EMSMsgStore_ReadFolderMessage(true, EMS_FOLDER_INBOX, static_cast<int>(position), 0, false,
                                        record.get())) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/msg_str.h"
+#include "common/scoped.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
 
@@ -10,39 +11,9 @@ namespace msgstore {
 namespace ems {
 namespace {
 
-// Closes a platform file handle on the way out.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-// A zero-filled record whose owned members are released on the way out.
-class ScopedRecord {
- public:
-  ScopedRecord() : props_{} {}
-  ~ScopedRecord() { EMSMsgStore_FreeMsgProps(&props_); }
-  ScopedRecord(const ScopedRecord&) = delete;
-  ScopedRecord& operator=(const ScopedRecord&) = delete;
-  tagMSGPROPS* get() { return &props_; }
-  tagMSGPROPS* operator->() { return &props_; }
-
- private:
-  tagMSGPROPS props_;
-};
-
 DWORD ReadCounter() {
   uint8_t bytes[4] = {0, 0, 0, 0};
-  FileHandle file(CreateFileW(kCounterFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  ScopedFile file(CreateFileW(kCounterFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.valid()) {
     DWORD got = 0;
@@ -55,7 +26,7 @@ DWORD ReadCounter() {
 void WriteCounter(DWORD value) {
   const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                             static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-  FileHandle file(CreateFileW(kCounterFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  ScopedFile file(CreateFileW(kCounterFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return;
   DWORD written = 0;
@@ -82,7 +53,7 @@ DWORD CardLastRecord(DWORD folder, DWORD* pCount) {
   FILETIME oldestTime = {0, 0};
   bool found = false;
   for (long i = 0; i < list.GetSize(); ++i) {
-    ScopedRecord record;
+    ScopedMsgProps record;
     if (!EMSMsgStore_QuickReadFromFile(true, folder, list[i].dwOid, record.get())) continue;
     if (!found || CompareFileTime(&oldestTime, &record->ftIndexTime) > 0) {
       found = true;
