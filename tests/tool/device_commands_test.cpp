@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "msgstore/platform.h"
 #include "tool_runner.h"
 
 namespace tool_test {
@@ -159,6 +160,18 @@ TEST_F(DeviceCommands, WatchReceivesTheInboxNoticeOfAnotherProcess) {
       std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ WCE_APSHELL 0x0C44 \\(inbox "
                  "emptied\\) wParam=0 lParam=0 \\(EMS\\)\n")))
       << watch->out();
+
+  // An e-mail eviction notice, posted from this process to the same device.
+  msgstore::SetDeviceRoot(root_);
+  msgstore::DefaultPlatform platform;
+  HWND app = platform.FindWindowW(u"WCE_CVMESSAGEEXEC", nullptr);
+  ASSERT_NE(app, nullptr);
+  ASSERT_NE(platform.PostMessageW(app, 0x19A1, 17, 0x03030001), 0);
+  ASSERT_TRUE(watch->ReadUntil([&] { return Lines(watch->out()).size() == 2; }, 10000));
+  EXPECT_EQ(Lines(watch->out())[1].substr(21),
+            "WCE_CVMESSAGEEXEC 0x19A1 (e-mail draft event) wParam=17 lParam=50528257 (memory "
+            "card, message 17 removed to make room)");
+
   watch->Signal(SIGINT);
   EXPECT_EQ(watch->Finish(10000), 0);
 }

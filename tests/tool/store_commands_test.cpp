@@ -290,6 +290,13 @@ TEST_F(StoreCommands, CheckFindsIndexDriftAndFixRepairsIt) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out.rfind("rebuilt the index files of draft\n", 0), 0u) << r.out;
   EXPECT_EQ(Tool({"check"}).status, 0);
+
+  // refresh --all rebuilds the draft index as well.
+  Add({"draft", "--text", "d"});
+  std::filesystem::remove(Ems("DRAFT/4.sms"));
+  EXPECT_EQ(Tool({"check"}).status, 1);
+  EXPECT_EQ(Ok({"refresh", "--all"}), "rebuilt every phone index file\n");
+  EXPECT_EQ(Tool({"check"}).status, 0);
 }
 
 TEST_F(StoreCommands, CheckFindsRecordsOutOfOrderAndFilesWithoutRecords) {
