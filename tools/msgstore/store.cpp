@@ -89,6 +89,9 @@ void RequireCard() {
 }
 
 bool FolderOnStorage(bool card, DWORD folder) {
+  // The store resolves NONE on the card to the phone's directory; the card
+  // has no NONE of its own.
+  if (card && folder == EMS_FOLDER_NONE) return false;
   WCHAR path[MAX_PATH] = {};
   return EMSMsgStore_GetFolderPath(card, folder, path) != 0;
 }
