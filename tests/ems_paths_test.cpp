@@ -1,11 +1,13 @@
-// EMS folder tree and path building.
+// EMS folder tree, paths, and which index file each folder's records go to.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
-#include "ems/ems_internal.h"
 #include "msgstore/ems.h"
 #include "msgstore/platform.h"
 #include "test_support.h"
@@ -13,156 +15,155 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using Result = std::pair<int, std::u16string>;
 
-const std::u16string kPhone = u"\\DiskOnChip\\User\\MESSAGING\\EMS";
-const std::u16string kCard = u"\\SD Card\\User\\MESSAGING\\EMS";
-
-// Calls fn(path) on a buffer full of 0xFFFF; returns the result and the text.
-template <class Fn>
-std::pair<int, std::u16string> Build(Fn fn) {
-  WCHAR path[MAX_PATH];
-  std::fill(path, path + MAX_PATH, static_cast<WCHAR>(0xFFFF));
-  int ok = fn(path);
-  if (!ok) {
-    // A refusal leaves the buffer as it was.
-    EXPECT_TRUE(std::all_of(path, path + MAX_PATH, [](WCHAR c) { return c == 0xFFFF; }));
-    return {ok, u""};
-  }
-  std::u16string s(path);
-  // The rest of the buffer is zero-filled.
-  EXPECT_TRUE(std::all_of(path + s.size(), path + MAX_PATH, [](WCHAR c) { return c == 0; }));
+// A refusal must leave the buffer as it was, a path must be zero-filled.
+Result Path(bool card, DWORD folder, DWORD oid, bool file) {
+  WCHAR p[MAX_PATH];
+  std::fill(p, p + MAX_PATH, static_cast<WCHAR>(0xFFFF));
+  int ok = file ? EMSMsgStore_GetFilePath(card, oid, folder, p)
+                : EMSMsgStore_GetFolderPath(card, folder, p);
+  std::u16string s = ok ? std::u16string(p) : u"";
+  EXPECT_TRUE(
+      std::all_of(p + s.size(), p + MAX_PATH, [ok](WCHAR c) { return c == (ok ? 0 : 0xFFFF); }));
   return {ok, s};
 }
 
-std::pair<int, std::u16string> FolderPath(bool card, DWORD folder) {
-  return Build([&](WCHAR* p) { return EMSMsgStore_GetFolderPath(card, folder, p); });
-}
-
-std::pair<int, std::u16string> FilePath(bool card, DWORD oid, DWORD folder) {
-  return Build([&](WCHAR* p) { return EMSMsgStore_GetFilePath(card, oid, folder, p); });
-}
-
-std::set<std::string> SubDirs(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.is_directory()) names.insert(e.path().filename().string());
-  return names;
-}
-
-using Result = std::pair<int, std::u16string>;
-
-TEST(EmsPaths, FolderPathsOfEveryFolderOnBothStorages) {
+TEST(EmsPaths, FolderAndFilePathsOnBothStorages) {
+  const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\";
+  const std::u16string C = u"\\SD Card\\User\\MESSAGING\\EMS\\";
   struct Row {
-    DWORD folder;
-    const char16_t* phone;
-    const char16_t* card;  // null: the card refuses the folder
+    DWORD folder, oid;
+    std::u16string name, phone, card, cardFile;  // "": refused
   };
   const Row rows[] = {
-      {1, u"INBOX", u"\\SD Card\\User\\MESSAGING\\EMS\\INBOX"},
-      {2, u"DRAFT", u"\\SD Card\\User\\MESSAGING\\EMS\\DRAFT"},
-      {3, u"SENT", u"\\SD Card\\User\\MESSAGING\\EMS\\SENT"},
-      {4, u"UNSENT", u"\\SD Card\\User\\MESSAGING\\EMS\\UNSENT"},
-      {5, u"REPORT", nullptr},
-      {6, u"SPAM", u"\\SD Card\\User\\MESSAGING\\EMS\\SPAM"},
-      {7, u"SIM_INBOX", nullptr},
-      {8, u"NONE", u"\\DiskOnChip\\User\\MESSAGING\\EMS\\NONE"},
-      {12, u"SIM_SENT", nullptr},
-      {13, u"SIM_UNSENT", nullptr},
+      {1, 0, u"\\0.sms", P + u"INBOX", C + u"INBOX", C + u"INBOX"},
+      {2, 0xFFFFFFFFu, u"\\-1.sms", P + u"DRAFT", C + u"DRAFT", C + u"DRAFT"},
+      {3, 2147483648u, u"\\-2147483648.sms", P + u"SENT", C + u"SENT", C + u"SENT"},
+      {4, 5, u"\\5.sms", P + u"UNSENT", C + u"UNSENT", C + u"UNSENT"},
+      {5, 2147483647u, u"\\2147483647.sms", P + u"REPORT", u"", u""},
+      {6, 14, u"\\14.sms", P + u"SPAM", C + u"SPAM", C + u"SPAM"},
+      {7, 9, u"\\9.sms", P + u"SIM_INBOX", u"", P + u"SIM_INBOX"},
+      {8, 12, u"\\12.sms", P + u"NONE", P + u"NONE", P + u"NONE"},
+      {12, 10, u"\\10.sms", P + u"SIM_SENT", u"", P + u"SIM_SENT"},
+      {13, 11, u"\\11.sms", P + u"SIM_UNSENT", u"", P + u"SIM_UNSENT"},
   };
+  auto ok = [](const std::u16string& s) { return Result(!s.empty(), s); };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.folder);
-    EXPECT_EQ(FolderPath(false, r.folder), Result(1, kPhone + u"\\" + r.phone));
-    if (r.card) {
-      EXPECT_EQ(FolderPath(true, r.folder), Result(1, r.card));
-    } else {
-      EXPECT_EQ(FolderPath(true, r.folder).first, 0);
-    }
+    EXPECT_EQ(Path(false, r.folder, r.oid, false), ok(r.phone));
+    EXPECT_EQ(Path(false, r.folder, r.oid, true), ok(r.phone + r.name));
+    EXPECT_EQ(Path(true, r.folder, r.oid, false), ok(r.card));
+    EXPECT_EQ(Path(true, r.folder, r.oid, true),
+              ok(r.cardFile.empty() ? u"" : r.cardFile + r.name));
   }
+  for (DWORD folder : {0u, 9u, 10u, 11u, 14u, 0x101u, 0xFFFFFFFFu})
+    for (bool card : {false, true})
+      for (bool file : {false, true})
+        EXPECT_EQ(Path(card, folder, 1, file), Result(0, u"")) << folder;
 }
 
-TEST(EmsPaths, NonFoldersFailOnBothStorages) {
-  for (DWORD folder : {0u, 9u, 10u, 11u, 14u, 0x101u, 0xFFFFFFFFu}) {
-    SCOPED_TRACE(folder);
-    for (bool card : {false, true}) {
-      EXPECT_EQ(FolderPath(card, folder).first, 0);
-      EXPECT_EQ(FilePath(card, 1, folder).first, 0);
-    }
+class EmsStore : public msgstore_test::DeviceTest {
+ protected:
+  // Every directory and file under the device root, relative to it.
+  std::set<std::string> Tree() {
+    std::set<std::string> all;
+    for (const auto& e : fs::recursive_directory_iterator(root_))
+      all.insert(fs::relative(e.path(), root_).string());
+    return all;
   }
+  // Every index file, by the name of its directory.
+  std::map<std::string, Bytes> Indexes() {
+    std::map<std::string, Bytes> all;
+    for (const auto& e : fs::recursive_directory_iterator(root_)) {
+      if (e.path().filename() != "EmsIni") continue;
+      std::ifstream in(e.path(), std::ios::binary);
+      all[e.path().parent_path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+    }
+    return all;
+  }
+};
+
+// Index records, 16 bytes each: folder, identifier, time (low, high).
+Bytes Image(const std::vector<std::vector<uint32_t>>& recs) {
+  Bytes b;
+  for (const auto& r : recs)
+    for (uint32_t v : r)
+      for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return b;
 }
 
-TEST(EmsPaths, FilePathsFollowTheStorageRules) {
-  EXPECT_EQ(FilePath(true, 5, 4), Result(1, u"\\SD Card\\User\\MESSAGING\\EMS\\UNSENT\\5.sms"));
-  EXPECT_EQ(FilePath(false, 5, 4), Result(1, kPhone + u"\\UNSENT\\5.sms"));
-  // SIM folders and NONE always name the phone file; REPORT has no card file.
-  EXPECT_EQ(FilePath(true, 9, 7), Result(1, kPhone + u"\\SIM_INBOX\\9.sms"));
-  EXPECT_EQ(FilePath(true, 10, 12), Result(1, kPhone + u"\\SIM_SENT\\10.sms"));
-  EXPECT_EQ(FilePath(true, 11, 13), Result(1, kPhone + u"\\SIM_UNSENT\\11.sms"));
-  EXPECT_EQ(FilePath(true, 12, 8), Result(1, kPhone + u"\\NONE\\12.sms"));
-  EXPECT_EQ(FilePath(false, 13, 5), Result(1, kPhone + u"\\REPORT\\13.sms"));
-  EXPECT_EQ(FilePath(true, 13, 5).first, 0);
-  EXPECT_EQ(FilePath(true, 14, 6), Result(1, kCard + u"\\SPAM\\14.sms"));
-}
-
-TEST(EmsPaths, IdentifierPrintsAsSignedDecimal) {
-  EXPECT_EQ(FilePath(false, 0, 1), Result(1, kPhone + u"\\INBOX\\0.sms"));
-  EXPECT_EQ(FilePath(false, 2147483647u, 1), Result(1, kPhone + u"\\INBOX\\2147483647.sms"));
-  EXPECT_EQ(FilePath(false, 2147483648u, 1), Result(1, kPhone + u"\\INBOX\\-2147483648.sms"));
-  EXPECT_EQ(FilePath(true, 0xFFFFFFFFu, 2), Result(1, kCard + u"\\DRAFT\\-1.sms"));
-}
-
-TEST(EmsPaths, IndexFoldersAndIndexPaths) {
-  using msgstore::ems::IndexFolderOf;
-  using msgstore::ems::IndexPath;
-  EXPECT_EQ(IndexFolderOf(7), 1u);
-  EXPECT_EQ(IndexFolderOf(12), 3u);
-  EXPECT_EQ(IndexFolderOf(13), 4u);
-  for (DWORD f : {1u, 2u, 3u, 4u, 5u, 6u, 8u, 9u, 0u}) EXPECT_EQ(IndexFolderOf(f), f);
-
-  WCHAR path[MAX_PATH] = {};
-  ASSERT_TRUE(IndexPath(1, path));
-  EXPECT_EQ(std::u16string(path), kPhone + u"\\INBOX\\EmsIni");
-  // No mapping: a SIM folder's own directory.
-  ASSERT_TRUE(IndexPath(7, path));
-  EXPECT_EQ(std::u16string(path), kPhone + u"\\SIM_INBOX\\EmsIni");
-  ASSERT_TRUE(IndexPath(5, path));
-  EXPECT_EQ(std::u16string(path), kPhone + u"\\REPORT\\EmsIni");
-  EXPECT_FALSE(IndexPath(9, path));
-  EXPECT_FALSE(IndexPath(0, path));
-}
-
-class EmsCreateDir : public msgstore_test::DeviceTest {};
-
-TEST_F(EmsCreateDir, MakesThePhoneTree) {
+TEST_F(EmsStore, CreateDirMakesTheExactTreesAndKeepsWhatExists) {
+  auto tree = [](const std::string& vol, std::vector<std::string> folders) {
+    const std::string ems = vol + "/User/MESSAGING/EMS";
+    std::set<std::string> t = {vol, vol + "/User", vol + "/User/MESSAGING", ems};
+    for (const std::string& f : folders) t.insert(ems + "/" + f);
+    return t;
+  };
+  std::set<std::string> all =
+      tree("DiskOnChip", {"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM", "NONE", "SIM_INBOX",
+                          "SIM_SENT", "SIM_UNSENT"});
+  all.insert("SD Card");
   EXPECT_EQ(EMSMsgStore_CreateDir(false), 1);
-  EXPECT_EQ(SubDirs(Host("DiskOnChip/User/MESSAGING/EMS")),
-            (std::set<std::string>{"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM", "NONE",
-                                   "SIM_INBOX", "SIM_SENT", "SIM_UNSENT"}));
-  EXPECT_EQ(SubDirs(Host("DiskOnChip/User/MESSAGING")), (std::set<std::string>{"EMS"}));
-  // The card is left alone.
-  EXPECT_FALSE(fs::exists(Host("SD Card/User")));
-}
-
-TEST_F(EmsCreateDir, MakesTheCardTree) {
+  EXPECT_EQ(Tree(), all);
+  all.merge(tree("SD Card", {"INBOX", "DRAFT", "SENT", "UNSENT", "SPAM"}));
   EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
-  EXPECT_EQ(SubDirs(Host("SD Card/User/MESSAGING/EMS")),
-            (std::set<std::string>{"INBOX", "DRAFT", "SENT", "UNSENT", "SPAM"}));
-  EXPECT_FALSE(fs::exists(Host("DiskOnChip/User/MESSAGING")));
-}
+  EXPECT_EQ(Tree(), all);
 
-TEST_F(EmsCreateDir, ExistingTreeIsKept) {
-  ASSERT_EQ(EMSMsgStore_CreateDir(false), 1);
-  std::string file = Host("DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms");
-  std::ofstream(file, std::ios::binary) << "keep";
+  const std::string kept = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
+  std::ofstream(Host(kept), std::ios::binary) << "keep";
+  all.insert(kept);
   EXPECT_EQ(EMSMsgStore_CreateDir(false), 1);
-  EXPECT_EQ(fs::file_size(file), 4u);
-  EXPECT_EQ(SubDirs(Host("DiskOnChip/User/MESSAGING/EMS")).size(), 10u);
-}
+  EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
+  EXPECT_EQ(Tree(), all);
+  EXPECT_EQ(fs::file_size(Host(kept)), 4u);
 
-TEST_F(EmsCreateDir, MissingCardStillReportsSuccess) {
   RemoveCard();
   EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
-  // Nothing can be made without the card's volume, and the card stays out.
   EXPECT_FALSE(fs::exists(Host("SD Card")));
+}
+
+TEST_F(EmsStore, FoldersUseTheirPhoneIndexSimCopiesTheCounterpartsNoneNone) {
+  ASSERT_EQ(EMSMsgStore_CreateDir(false), 1);
+  for (DWORD folder : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 12u, 13u, 0u, 9u, 14u})
+    EMSMsgStore_AddMsgToIni(100 + folder, folder, {folder, 0});
+  std::map<std::string, Bytes> expected = {{"INBOX", Image({{7, 107, 7, 0}, {1, 101, 1, 0}})},
+                                           {"DRAFT", Image({{2, 102, 2, 0}})},
+                                           {"SENT", Image({{12, 112, 12, 0}, {3, 103, 3, 0}})},
+                                           {"UNSENT", Image({{13, 113, 13, 0}, {4, 104, 4, 0}})},
+                                           {"REPORT", Image({{5, 105, 5, 0}})},
+                                           {"SPAM", Image({{6, 106, 6, 0}})},
+                                           {"NONE", Image({{8, 108, 8, 0}})}};
+  EXPECT_EQ(Indexes().count("NONE"), 0u);
+  std::ofstream(Host("DiskOnChip/User/MESSAGING/EMS/NONE/EmsIni"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(expected["NONE"].data()), 16);
+  EXPECT_EQ(Indexes(), expected);
+
+  // The quick list reads the folder's own index, with no mapping.
+  CArray<tagOidArray, tagOidArray> list;
+  list.Add({1, 1, 77});
+  for (DWORD folder : {7u, 12u, 13u}) EXPECT_EQ(EMSMsgStore_GetQuickMsgList(list, folder), 0u);
+  ASSERT_EQ(list.GetSize(), 1);
+  ASSERT_EQ(EMSMsgStore_GetQuickMsgList(list, 1), 2u);
+  EXPECT_EQ(list[0].byFolder, 7);
+  EXPECT_EQ(list[0].dwOid, 107u);
+
+  // A record is found only under the folder it was added with; NONE's index
+  // is never written.
+  EMSMsgStore_DeleteMsgFromIni(107, 1);
+  EMSMsgStore_DeleteMsgFromIni(112, 3);
+  EMSMsgStore_DeleteMsgFromIni(113, 4);
+  EMSMsgStore_AddMsgToIni(109, 8, {9, 0});
+  EMSMsgStore_DeleteMsgFromIni(108, 8);
+  EXPECT_EQ(Indexes(), expected);
+  EMSMsgStore_DeleteMsgFromIni(107, 7);
+  EMSMsgStore_DeleteMsgFromIni(112, 12);
+  EMSMsgStore_DeleteMsgFromIni(113, 13);
+  expected["INBOX"] = Image({{1, 101, 1, 0}});
+  expected["SENT"] = Image({{3, 103, 3, 0}});
+  expected["UNSENT"] = Image({{4, 104, 4, 0}});
+  EXPECT_EQ(Indexes(), expected);
 }
 
 }  // namespace
