@@ -1,12 +1,10 @@
 // Device paths, file functions and directory enumeration of the platform.
-#include <dirent.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "msgstore/platform.h"
@@ -15,6 +13,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+const DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 
 std::string ReadHost(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -25,247 +25,175 @@ void WriteHost(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
+Names Entries(const std::string& dir) {
+  Names names;
   for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
 
-class PlatformPaths : public msgstore_test::DeviceTest {};
+HANDLE Open(const WCHAR* name, DWORD access, DWORD disposition) {
+  return CreateFileW(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 
-TEST_F(PlatformPaths, ResolvesExistingNamesIgnoringCaseAndKeepsNewSpelling) {
+using PlatformPaths = msgstore_test::DeviceTest;
+
+TEST_F(PlatformPaths, ResolvesIgnoringCaseWithinTheRootInUtf8) {
   fs::create_directories(Host("DiskOnChip/User/MESSAGING/Email"));
-  EXPECT_EQ(msgstore::HostPath(u"\\DiskOnChip\\USER\\messaging\\EMAIL\\INBOX\\1.email"),
-            root_ + "/DiskOnChip/User/MESSAGING/Email/INBOX/1.email");
-  EXPECT_EQ(msgstore::HostPath(u"\\"), root_);
-  EXPECT_EQ(msgstore::HostPath(u"/DiskOnChip//User/./x"), root_ + "/DiskOnChip/User/x");
-
-  // The existing directory is found under another spelling, not made again.
-  EXPECT_FALSE(CreateDirectoryW(u"\\DiskOnChip\\User\\MESSAGING\\EMAIL", nullptr));
-  EXPECT_TRUE(CreateDirectoryW(u"\\DISKONCHIP\\USER\\MESSAGING\\EMAIL\\Inbox", nullptr));
-  EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING")), std::vector<std::string>{"Email"});
-  EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email")), std::vector<std::string>{"Inbox"});
-
-  HANDLE file = CreateFileW(u"\\diskonchip\\user\\messaging\\email\\INBOX\\New.EMAIL",
-                            GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(CloseHandle(file));
-  EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email/Inbox")),
-            std::vector<std::string>{"New.EMAIL"});
+  const std::pair<std::u16string, std::string> cases[] = {
+      {u"\\DiskOnChip\\USER\\messaging\\EMAIL\\INBOX\\1.email",
+       "/DiskOnChip/User/MESSAGING/Email/INBOX/1.email"},
+      {u"\\", ""},
+      {u"/DiskOnChip//User/./x", "/DiskOnChip/User/x"},
+      {u"\\..\\..\\etc\\..\\..\\passwd", "/passwd"},
+      {std::u16string(u"\\a\0\\b", 5), "/a"},
+      {u"\\Gr\u00FC\u00DFe\U0001F600.txt", u8"/Gr\u00FC\u00DFe\U0001F600.txt"},
+      {std::u16string(u"\\x") + char16_t(0xD800), "/x\xEF\xBF\xBD"}};  // lone surrogate
+  for (const auto& [device, host] : cases) EXPECT_EQ(msgstore::HostPath(device), root_ + host);
 }
 
-TEST_F(PlatformPaths, NeverLeavesTheRootAndConvertsNamesToUtf8) {
-  EXPECT_EQ(msgstore::HostPath(u"\\..\\..\\etc\\..\\..\\passwd"), root_ + "/passwd");
-  EXPECT_EQ(msgstore::HostPath(std::u16string(u"\\a\0\\b", 5)), root_ + "/a");
+TEST_F(PlatformPaths, CreatesOnlyWhatIsMissingKeepingItsSpellingAndNeedsTheCard) {
+  fs::create_directories(Host("DiskOnChip/User/MESSAGING/Email"));
+  const std::pair<const WCHAR*, BOOL> steps[] = {
+      {u"\\DiskOnChip\\User\\MESSAGING\\EMAIL", FALSE},  // exists under another spelling
+      {u"\\DISKONCHIP\\USER\\MESSAGING\\EMAIL\\Inbox", TRUE},
+      {u"\\DiskOnChip\\A\\B", FALSE},  // no parents are made
+      {u"\\SD Card\\User", TRUE},
+      {u"\\SD Card\\User", FALSE},
+      {nullptr, FALSE}};
+  for (const auto& [path, made] : steps) EXPECT_EQ(CreateDirectoryW(path, nullptr), made);
+  EXPECT_TRUE(CloseHandle(
+      Open(u"\\diskonchip\\user\\messaging\\email\\INBOX\\New.EMAIL", GENERIC_WRITE, CREATE_NEW)));
+  EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING")), Names{"Email"});
+  EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email")), Names{"Inbox"});
+  EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email/Inbox")), Names{"New.EMAIL"});
 
-  HANDLE file = CreateFileW(u"\\DiskOnChip\\Gr\u00FC\u00DFe\U0001F600.txt", GENERIC_WRITE, 0,
-                            nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
-  EXPECT_TRUE(
-      fs::exists(Host("DiskOnChip/Gr\xC3\xBC\xC3\x9F"
-                      "e\xF0\x9F\x98\x80.txt")));
-  // A lone surrogate cannot be spelled in UTF-8 and becomes U+FFFD.
-  EXPECT_EQ(msgstore::HostPath(std::u16string(u"\\x") + char16_t(0xD800)),
-            root_ + "/x\xEF\xBF\xBD");
+  RemoveCard();
+  for (const WCHAR* path : {u"\\SD Card\\User", u"\\SD Card", u"\\sd card"})
+    EXPECT_FALSE(CreateDirectoryW(path, nullptr));
+  EXPECT_EQ(Open(u"\\SD Card\\x", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
 }
 
-// Puts an environment variable back as it was when the test began.
-class SavedEnv {
- public:
-  explicit SavedEnv(const char* name) : name_(name) {
-    const char* value = std::getenv(name);
-    if (value != nullptr) value_ = value;
-    had_ = value != nullptr;
-  }
-  ~SavedEnv() {
-    if (had_)
-      ::setenv(name_, value_.c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string value_;
-  bool had_;
-};
-
-TEST_F(PlatformPaths, RootComesFromTheEnvironmentAndIsMadeOnFirstUse) {
-  SavedEnv savedRoot("MSGSTORE_ROOT"), savedData("XDG_DATA_HOME");
-  std::string fresh = root_ + "/fresh/root/";
-  ::setenv("MSGSTORE_ROOT", fresh.c_str(), 1);
-  msgstore::SetDeviceRoot("");
-  EXPECT_EQ(msgstore::GetDeviceRoot(), root_ + "/fresh/root");
-  EXPECT_FALSE(fs::exists(fresh));  // asking for the root makes nothing
+TEST_F(PlatformPaths, RootIsMadeOnFirstUseWithThePhoneVolumeOnly) {
+  msgstore::SetDeviceRoot(root_ + "/fresh/");
+  EXPECT_EQ(msgstore::GetDeviceRoot(), root_ + "/fresh");
+  EXPECT_FALSE(fs::exists(root_ + "/fresh"));
   EXPECT_EQ(GetFileAttributesW(u"\\DiskOnChip"), FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(fs::is_directory(fresh + "DiskOnChip"));
-  EXPECT_FALSE(fs::exists(fresh + "SD Card"));
-
-  ::unsetenv("MSGSTORE_ROOT");
-  std::string xdg = root_ + "/xdg";
-  ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
-  msgstore::SetDeviceRoot("");
-  EXPECT_EQ(msgstore::GetDeviceRoot(), xdg + "/msgstore/device");
-  ::unsetenv("XDG_DATA_HOME");
-  msgstore::SetDeviceRoot(root_);
+  EXPECT_EQ(Entries(root_ + "/fresh"), Names{"DiskOnChip"});
 }
 
-class PlatformFiles : public msgstore_test::DeviceTest {};
+using PlatformFiles = msgstore_test::DeviceTest;
 
 TEST_F(PlatformFiles, WritesReadsSeeksAndSizes) {
   const WCHAR* name = u"\\DiskOnChip\\data.bin";
-  HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD done = 99;
+  HANDLE file = Open(name, kReadWrite, CREATE_NEW);
+  DWORD done = 99, high = 7;
+  char buffer[16] = {};
   EXPECT_TRUE(WriteFile(file, "hello world", 11, &done, nullptr));
   EXPECT_EQ(done, 11u);
-  DWORD high = 7;
   EXPECT_EQ(GetFileSize(file, &high), 11u);
   EXPECT_EQ(high, 0u);
-
   EXPECT_EQ(SetFilePointer(file, 6, nullptr, FILE_BEGIN), 6u);
-  char buffer[16] = {};
   EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &done, nullptr));
   EXPECT_EQ(std::string(buffer, done), "world");
-  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &done, nullptr));  // at the end
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &done, nullptr));
   EXPECT_EQ(done, 0u);
-  EXPECT_EQ(SetFilePointer(file, -5, nullptr, FILE_END), 6u);
-  EXPECT_EQ(SetFilePointer(file, -2, nullptr, FILE_CURRENT), 4u);
-  LONG moveHigh = 0;
-  EXPECT_EQ(SetFilePointer(file, 1, &moveHigh, FILE_BEGIN), 1u);
-  EXPECT_EQ(SetFilePointer(file, -100, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(SetFilePointer(file, 0, nullptr, 9), INVALID_SET_FILE_POINTER);
-  EXPECT_TRUE(WriteFile(file, "EL", 2, &done, nullptr));
+  auto seek = [&](LONG distance, DWORD method) {
+    return SetFilePointer(file, distance, nullptr, method);
+  };
+  EXPECT_EQ(seek(-5, FILE_END), 6u);
+  EXPECT_EQ(seek(-2, FILE_CURRENT), 4u);
+  EXPECT_EQ(seek(1, FILE_BEGIN), 1u);
+  EXPECT_EQ(seek(-100, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(seek(0, 9), INVALID_SET_FILE_POINTER);
+  EXPECT_TRUE(WriteFile(file, "EL", 2, &done, nullptr));  // at 1: failed seeks moved nothing
   EXPECT_TRUE(CloseHandle(file));
   EXPECT_EQ(ReadHost(Host("DiskOnChip/data.bin")), "hELlo world");
 
-  EXPECT_FALSE(CloseHandle(file));  // already closed
-  EXPECT_FALSE(ReadFile(file, buffer, 1, &done, nullptr));
-  EXPECT_EQ(done, 0u);
-  EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
-  EXPECT_FALSE(CloseHandle(nullptr));
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
-  EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, &done, nullptr));
-
-  // Access rights are kept per handle.
-  file = CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(WriteFile(file, "x", 1, &done, nullptr));
-  CloseHandle(file);
-  file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(ReadFile(file, buffer, 1, &done, nullptr));
-  CloseHandle(file);
+  for (HANDLE bad : {file, HANDLE(nullptr), INVALID_HANDLE_VALUE}) {  // file is closed
+    EXPECT_FALSE(ReadFile(bad, buffer, 1, &done, nullptr) || done != 0 || CloseHandle(bad) ||
+                 WriteFile(bad, "x", 1, &done, nullptr));
+    EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
+  }
+  HANDLE reader = Open(name, GENERIC_READ, OPEN_EXISTING);  // rights are kept per handle
+  HANDLE writer = Open(name, GENERIC_WRITE, OPEN_EXISTING);
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &done, nullptr));
+  EXPECT_FALSE(ReadFile(writer, buffer, 1, &done, nullptr));
+  EXPECT_TRUE(CloseHandle(reader) && CloseHandle(writer));
   EXPECT_EQ(ReadHost(Host("DiskOnChip/data.bin")), "hELlo world");
 }
 
 TEST_F(PlatformFiles, CreationDispositions) {
-  auto open = [](DWORD disposition) {
-    return CreateFileW(u"\\DiskOnChip\\f", GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0,
-                       nullptr);
-  };
-  auto size = [this] {
-    return fs::exists(Host("DiskOnChip/f")) ? fs::file_size(Host("DiskOnChip/f")) : 99;
-  };
-  EXPECT_EQ(open(OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open(TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(fs::exists(Host("DiskOnChip/f")));
-  EXPECT_EQ(open(0), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open(6), INVALID_HANDLE_VALUE);
-
-  HANDLE file = open(OPEN_ALWAYS);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
-  WriteHost(Host("DiskOnChip/f"), "abc");
-  file = open(OPEN_ALWAYS);
-  CloseHandle(file);
-  EXPECT_EQ(size(), 3u);
-  EXPECT_EQ(open(CREATE_NEW), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(size(), 3u);
-  file = open(TRUNCATE_EXISTING);
-  CloseHandle(file);
-  EXPECT_EQ(size(), 0u);
-  WriteHost(Host("DiskOnChip/f"), "abc");
-  file = open(CREATE_ALWAYS);
-  CloseHandle(file);
-  EXPECT_EQ(size(), 0u);
-  // Truncating asks for write access.
-  EXPECT_EQ(
-      CreateFileW(u"\\DiskOnChip\\f", GENERIC_READ, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr),
-      INVALID_HANDLE_VALUE);
-
-  // Directories, missing parents and no name at all.
+  // Content before, disposition, whether it opens, content after; nullptr: no file.
+  const std::tuple<const char*, DWORD, bool, const char*> cases[] = {
+      {nullptr, OPEN_EXISTING, false, nullptr},
+      {nullptr, TRUNCATE_EXISTING, false, nullptr},
+      {nullptr, 0, false, nullptr},
+      {nullptr, 6, false, nullptr},
+      {nullptr, OPEN_ALWAYS, true, ""},
+      {nullptr, CREATE_NEW, true, ""},
+      {nullptr, CREATE_ALWAYS, true, ""},
+      {"abc", OPEN_EXISTING, true, "abc"},
+      {"abc", OPEN_ALWAYS, true, "abc"},
+      {"abc", TRUNCATE_EXISTING, true, ""},
+      {"abc", CREATE_ALWAYS, true, ""},
+      {"abc", CREATE_NEW, false, "abc"}};
+  std::string host = Host("DiskOnChip/f");
+  for (const auto& [before, disposition, opens, after] : cases) {
+    SCOPED_TRACE(disposition);
+    fs::remove(host);
+    if (before != nullptr) WriteHost(host, before);
+    HANDLE file = Open(u"\\DiskOnChip\\f", kReadWrite, disposition);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE && CloseHandle(file), opens);
+    EXPECT_EQ(fs::exists(host) ? ReadHost(host) : "(none)", after ? after : "(none)");
+  }
+  // Truncating needs write access; directories, missing parents and no name never open.
+  EXPECT_EQ(Open(u"\\DiskOnChip\\f", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadHost(host), "abc");
   fs::create_directories(Host("DiskOnChip/dir"));
   for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS, CREATE_ALWAYS, TRUNCATE_EXISTING})
-    EXPECT_EQ(CreateFileW(u"\\DiskOnChip\\DIR", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                          disposition, 0, nullptr),
-              INVALID_HANDLE_VALUE)
-        << disposition;
-  EXPECT_EQ(
-      CreateFileW(u"\\DiskOnChip\\nodir\\f", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
-      INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CreateFileW(u"", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(u"\\DiskOnChip\\DIR", kReadWrite, disposition), INVALID_HANDLE_VALUE);
+  for (const WCHAR* name : {u"\\DiskOnChip\\nodir\\f", u"", static_cast<const WCHAR*>(nullptr)})
+    EXPECT_EQ(Open(name, kReadWrite, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(PlatformFiles, AttributesDeleteAndCopy) {
-  fs::create_directories(Host("DiskOnChip/dir"));
-  WriteHost(Host("DiskOnChip/a.txt"), "first");
-  WriteHost(Host("DiskOnChip/b.txt"), "second");
-  EXPECT_EQ(GetFileAttributesW(u"\\DiskOnChip\\missing"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetFileAttributesW(u"\\DiskOnChip\\Dir"), FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(GetFileAttributesW(u"\\DiskOnChip\\A.TXT"), FILE_ATTRIBUTE_NORMAL);
+TEST_F(PlatformFiles, AttributesCopyAndDelete) {
+  fs::create_directories(Host("dir"));
+  WriteHost(Host("a.txt"), "first");
+  WriteHost(Host("b.txt"), "second");
+  EXPECT_EQ(GetFileAttributesW(u"\\missing"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(u"\\Dir"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesW(u"\\A.TXT"), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(GetFileAttributesW(nullptr), INVALID_FILE_ATTRIBUTES);
 
-  EXPECT_FALSE(CopyFileW(u"\\DiskOnChip\\a.txt", u"\\DiskOnChip\\B.txt", TRUE));
-  EXPECT_EQ(ReadHost(Host("DiskOnChip/b.txt")), "second");
-  EXPECT_TRUE(CopyFileW(u"\\DiskOnChip\\a.txt", u"\\DiskOnChip\\B.txt", FALSE));
-  EXPECT_EQ(ReadHost(Host("DiskOnChip/b.txt")), "first");
-  EXPECT_TRUE(CopyFileW(u"\\DiskOnChip\\a.txt", u"\\DiskOnChip\\c.txt", TRUE));
-  EXPECT_EQ(ReadHost(Host("DiskOnChip/c.txt")), "first");
-  EXPECT_FALSE(CopyFileW(u"\\DiskOnChip\\a.txt", u"\\DiskOnChip\\A.txt", FALSE));  // itself
-  EXPECT_EQ(ReadHost(Host("DiskOnChip/a.txt")), "first");
-  EXPECT_FALSE(CopyFileW(u"\\DiskOnChip\\none", u"\\DiskOnChip\\d.txt", FALSE));
-  EXPECT_FALSE(CopyFileW(u"\\DiskOnChip\\dir", u"\\DiskOnChip\\d.txt", FALSE));
-  EXPECT_FALSE(CopyFileW(u"\\DiskOnChip\\a.txt", u"\\DiskOnChip\\dir", FALSE));
-  EXPECT_FALSE(fs::exists(Host("DiskOnChip/d.txt")));
+  // From, to, failIfExists, whether it copies, the host target and its content after.
+  const std::tuple<const WCHAR*, const WCHAR*, BOOL, BOOL, const char*, const char*> copies[] = {
+      {u"\\a.txt", u"\\B.txt", TRUE, FALSE, "b.txt", "second"},
+      {u"\\a.txt", u"\\B.txt", FALSE, TRUE, "b.txt", "first"},
+      {u"\\a.txt", u"\\c.txt", TRUE, TRUE, "c.txt", "first"},
+      {u"\\a.txt", u"\\A.txt", FALSE, FALSE, "a.txt", "first"},  // itself
+      {u"\\none", u"\\d.txt", FALSE, FALSE, "d.txt", "(none)"},
+      {u"\\dir", u"\\d.txt", FALSE, FALSE, "d.txt", "(none)"},
+      {u"\\a.txt", u"\\dir", FALSE, FALSE, "dir", "(none)"}};
+  for (const auto& [from, to, failIfExists, copied, target, content] : copies) {
+    SCOPED_TRACE(target);
+    EXPECT_EQ(CopyFileW(from, to, failIfExists), copied);
+    EXPECT_EQ(fs::is_regular_file(Host(target)) ? ReadHost(Host(target)) : "(none)", content);
+  }
 
-  EXPECT_FALSE(DeleteFileW(u"\\DiskOnChip\\dir"));
-  EXPECT_FALSE(DeleteFileW(u"\\DiskOnChip\\missing"));
-  EXPECT_FALSE(DeleteFileW(nullptr));
-  EXPECT_TRUE(DeleteFileW(u"\\DiskOnChip\\C.TXT"));
-  EXPECT_FALSE(fs::exists(Host("DiskOnChip/c.txt")));
-  EXPECT_TRUE(fs::is_directory(Host("DiskOnChip/dir")));
-}
-
-TEST_F(PlatformFiles, CreateDirectoryMakesNoParentsAndNoCard) {
-  EXPECT_FALSE(CreateDirectoryW(u"\\DiskOnChip\\A\\B", nullptr));
-  EXPECT_FALSE(fs::exists(Host("DiskOnChip/A")));
-  EXPECT_TRUE(CreateDirectoryW(u"\\SD Card\\User", nullptr));
-  EXPECT_FALSE(CreateDirectoryW(u"\\SD Card\\User", nullptr));
-  EXPECT_FALSE(CreateDirectoryW(nullptr, nullptr));
-
-  RemoveCard();
-  EXPECT_FALSE(CreateDirectoryW(u"\\SD Card\\User", nullptr));
-  EXPECT_FALSE(CreateDirectoryW(u"\\SD Card", nullptr));
-  EXPECT_FALSE(CreateDirectoryW(u"\\sd card", nullptr));
-  EXPECT_FALSE(fs::exists(Host("SD Card")));
-  EXPECT_EQ(CreateFileW(u"\\SD Card\\x", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
-            INVALID_HANDLE_VALUE);
+  for (const WCHAR* name : {u"\\dir", u"\\missing", u"", static_cast<const WCHAR*>(nullptr)})
+    EXPECT_FALSE(DeleteFileW(name));
+  EXPECT_TRUE(DeleteFileW(u"\\C.TXT"));
+  EXPECT_EQ(Entries(root_), (Names{"DiskOnChip", "SD Card", "a.txt", "b.txt", "dir"}));
 }
 
 TEST(PlatformTime, CompareFileTimeOrdersTheWholeSixtyFourBits) {
-  FILETIME low{0xFFFFFFFFu, 1}, high{0, 2}, same{0, 2};
-  EXPECT_EQ(CompareFileTime(&low, &high), -1);
-  EXPECT_EQ(CompareFileTime(&high, &low), 1);
-  EXPECT_EQ(CompareFileTime(&high, &same), 0);
-  FILETIME a{1, 5}, b{2, 5};
-  EXPECT_EQ(CompareFileTime(&a, &b), -1);
-  EXPECT_EQ(CompareFileTime(nullptr, &b), 0);
+  const std::tuple<FILETIME, FILETIME, LONG> cases[] = {{{0xFFFFFFFFu, 1}, {0, 2}, -1},
+                                                        {{0, 2}, {0xFFFFFFFFu, 1}, 1},
+                                                        {{0, 2}, {0, 2}, 0},
+                                                        {{1, 5}, {2, 5}, -1}};
+  for (const auto& [a, b, order] : cases) EXPECT_EQ(CompareFileTime(&a, &b), order);
+  EXPECT_EQ(CompareFileTime(nullptr, &std::get<1>(cases[0])), 0);
 }
 
 class PlatformFind : public msgstore_test::DeviceTest {
@@ -280,69 +208,56 @@ class PlatformFind : public msgstore_test::DeviceTest {
   }
 
   // Names found for a pattern, in the order given; "!" when nothing is found.
-  std::vector<std::string> Find(const std::u16string& pattern) {
-    std::vector<std::string> names;
+  Names Find(const std::u16string& pattern) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return {"!"};
+    Names names;
     do {
       std::u16string name = data.cFileName;
       names.push_back(std::string(name.begin(), name.end()));  // the test's names are ASCII
     } while (FindNextFileW(find, &data));
-    EXPECT_FALSE(FindNextFileW(find, &data));
     EXPECT_TRUE(FindClose(find));
-    EXPECT_FALSE(FindClose(find));
+    EXPECT_FALSE(FindNextFileW(find, &data));
     return names;
   }
 
   // The same names in the order the directory itself gives them.
-  std::vector<std::string> InDirectoryOrder(std::vector<std::string> names) {
-    std::vector<std::string> ordered;
-    for (const auto& entry : fs::directory_iterator(Host("DiskOnChip/Folder"))) {
-      std::string name = entry.path().filename();
-      if (std::find(names.begin(), names.end(), name) != names.end()) ordered.push_back(name);
-    }
+  Names InDirectoryOrder(const Names& names) {
+    Names ordered;
+    for (const auto& entry : fs::directory_iterator(Host("DiskOnChip/Folder")))
+      if (std::count(names.begin(), names.end(), entry.path().filename().string()))
+        ordered.push_back(entry.path().filename());
     return ordered;
   }
 };
 
 TEST_F(PlatformFind, MatchesWildcardsIgnoringCaseInDirectoryOrder) {
-  std::vector<std::string> sms = Find(u"\\DISKONCHIP\\folder\\*.sms");
-  EXPECT_EQ(sms, InDirectoryOrder({"1.sms", "22.SMS", "sub.sms"}));
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\?.SMS"), std::vector<std::string>{"1.sms"});
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\emsini"), std::vector<std::string>{"EmsIni"});
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\*ini*"), std::vector<std::string>{"EmsIni"});
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\*"),
-            InDirectoryOrder({"1.sms", "22.SMS", "sub.sms", "EmsIni", "3.smsx"}));
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\*.*").size(), 5u);
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\*.mms"), std::vector<std::string>{"!"});
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\??.sms?"), std::vector<std::string>{"!"});
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Missing\\*.sms"), std::vector<std::string>{"!"});
-  EXPECT_EQ(Find(u"\\DiskOnChip\\Folder\\"), std::vector<std::string>{"!"});
+  const Names all = InDirectoryOrder({"1.sms", "22.SMS", "sub.sms", "EmsIni", "3.smsx"});
+  const std::pair<std::u16string, Names> cases[] = {
+      {u"\\DISKONCHIP\\folder\\*.sms", InDirectoryOrder({"1.sms", "22.SMS", "sub.sms"})},
+      {u"\\DiskOnChip\\Folder\\?.SMS", {"1.sms"}},
+      {u"\\DiskOnChip\\Folder\\emsini", {"EmsIni"}},
+      {u"\\DiskOnChip\\Folder\\*ini*", {"EmsIni"}},
+      {u"\\DiskOnChip\\Folder\\*", all},
+      {u"\\DiskOnChip\\Folder\\*.*", all},
+      {u"\\DiskOnChip\\Folder\\*.mms", {"!"}},
+      {u"\\DiskOnChip\\Folder\\??.sms?", {"!"}},
+      {u"\\DiskOnChip\\Missing\\*.sms", {"!"}},
+      {u"\\DiskOnChip\\Folder\\", {"!"}}};
+  for (const auto& [pattern, names] : cases)
+    EXPECT_EQ(Find(pattern), names) << std::string(pattern.begin(), pattern.end());
 }
 
 TEST_F(PlatformFind, DescribesEachEntry) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(u"\\DiskOnChip\\Folder\\EMSINI", &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
   EXPECT_EQ(std::u16string(data.cFileName), u"EmsIni");
   EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(data.nFileSizeLow, 10u);
-  EXPECT_EQ(data.nFileSizeHigh, 0u);
-  EXPECT_NE(data.ftLastWriteTime.dwHighDateTime, 0u);
+  EXPECT_EQ(std::make_pair(data.nFileSizeHigh, data.nFileSizeLow), std::make_pair(0u, 10u));
   EXPECT_TRUE(CloseHandle(find));  // CloseHandle closes a search too
-  EXPECT_FALSE(FindNextFileW(find, &data));
-
-  find = FindFirstFileW(u"\\DiskOnChip\\Folder\\SUB.*", &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(std::u16string(data.cFileName), u"sub.sms");
+  EXPECT_TRUE(FindClose(FindFirstFileW(u"\\DiskOnChip\\Folder\\SUB.*", &data)));
   EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
-  FindClose(find);
-
-  EXPECT_EQ(FindFirstFileW(nullptr, &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(FindFirstFileW(u"\\DiskOnChip\\Folder\\*", nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(FindNextFileW(nullptr, &data));
-  EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
 }
 
 }  // namespace
