@@ -1,396 +1,202 @@
 // EMS updates: field setters, moves with their counter effects, deletion and
 // emptying.
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
-
-#include "msgstore/ems.h"
-#include "test_support.h"
+#include "ems_fixtures.h"
 
 namespace {
 
-using msgstore_test::DeviceTest;
-using Calls = std::vector<std::string>;
+using EmsUpdateTest = msgstore_test::EmsTest;
 
-class EmsUpdateTest : public DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    EMSMsgStore_CreateDir(false);
-    EMSMsgStore_CreateDir(true);
-  }
-
-  // A new message through the write path; its identifier.
-  DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0) {
-    tagMSGPROPS props = {};
-    props.dwFolder = folder;
-    props.bRead = read;
-    props.ftIndexTime = {time, 0};
-    props.ftTime = {time + 1, 0};
-    props.pszSubject = const_cast<WCHAR*>(u"subject");
-    props.pszTo = const_cast<WCHAR*>(u"+4930123");
-    props.pszMsgID = const_cast<WCHAR*>(u"id-1");
-    static const BYTE kContent[] = {1, 2, 3};
-    props.pData = const_cast<BYTE*>(kContent);
-    props.cbData = sizeof kContent;
-    const DWORD oid = EMSMsgStore_WriteMessage(card, &props, 0, nullptr);
-    EXPECT_NE(0u, oid);
-    return oid;
-  }
-  std::string File(bool card, const std::string& folder, DWORD oid) const {
-    return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/EMS/" + folder +
-                "/" + std::to_string(oid) + ".sms");
-  }
-  std::vector<tagOidArray> Index(DWORD folder) {
-    CMsgList list;
-    EMSMsgStore_GetQuickMsgList(list, folder);
-    std::vector<tagOidArray> out;
-    for (long i = 0; i < list.GetSize(); ++i) out.push_back(list[i]);
-    return out;
-  }
-  std::vector<DWORD> IndexOids(DWORD folder) {
-    std::vector<DWORD> oids;
-    for (const tagOidArray& e : Index(folder)) oids.push_back(e.dwOid);
-    return oids;
-  }
-};
-
-// Reads a message whole and releases it on the way out.
-struct Read {
-  Read(bool card, DWORD folder, DWORD oid) : props{} {
-    ok = EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props);
-  }
-  ~Read() { EMSMsgStore_FreeMsgProps(&props); }
-  int ok;
-  tagMSGPROPS props;
-};
-
-// ---------------------------------------------------------------------------
-// Field setters
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsUpdateTest, SetStatusRewritesUnderSameIdentifier) {
-  const DWORD oid = Write(false, EMS_FOLDER_DRAFT, 10);
-  EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetStatus(false, EMS_FOLDER_DRAFT, oid, 0x1234));
-  Read r(false, EMS_FOLDER_DRAFT, oid);
+TEST_F(EmsUpdateTest, FieldSettersRewriteUnderTheSameIdentifier) {
+  tagMSGPROPS props = Message(kInbox, 10, 0, u"subject");
+  BYTE content[] = {1, 2, 3};
+  props.pData = content;
+  props.cbData = sizeof content;
+  const DWORD older = EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
+  const DWORD newer = Write(false, kInbox, 20);
+  EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetStatus(false, kInbox, older, 0x1234));
+  EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetTime(false, kInbox, older, {999, 7}));
+  EXPECT_EQ(0, EMSMsgStore_SetStatus(false, kInbox, 0, 7));
+  Record r(false, kInbox, older);
   ASSERT_EQ(1, r.ok);
   EXPECT_EQ(0x1234, r.props.wStatus);
+  EXPECT_EQ(999u, r.props.ftTime.dwLowDateTime);
+  EXPECT_EQ(10u, r.props.ftIndexTime.dwLowDateTime);
   EXPECT_EQ(std::u16string(u"subject"), r.props.pszSubject);
   ASSERT_EQ(3u, r.props.cbData);
   EXPECT_EQ(3, r.props.pData[2]);
-  EXPECT_EQ(std::vector<DWORD>{oid}, IndexOids(EMS_FOLDER_DRAFT));
+  EXPECT_EQ((Entries{{newer, kInbox}, {older, kInbox}}), Index(kInbox));
   EXPECT_TRUE(platform_.calls.empty());
 }
 
-TEST_F(EmsUpdateTest, SettersOnMissingMessageFailAndCreateNothing) {
-  WCHAR subject[] = u"x";
-  EXPECT_EQ(0, EMSMsgStore_SetSubject(false, EMS_FOLDER_INBOX, 42, subject));
-  EXPECT_EQ(0, EMSMsgStore_SetRead(false, EMS_FOLDER_INBOX, 42, 1));
-  EXPECT_EQ(0, EMSMsgStore_SetTime(true, EMS_FOLDER_INBOX, 42, FILETIME{1, 2}));
-  EXPECT_EQ(0, EMSMsgStore_SetStatus(false, 9, 42, 1));
-  EXPECT_FALSE(std::filesystem::exists(File(false, "INBOX", 42)));
-  EXPECT_FALSE(std::filesystem::exists(Host("DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni")));
-  EXPECT_TRUE(platform_.calls.empty());
-}
-
-TEST_F(EmsUpdateTest, SetterWithIdentifierZeroChangesNothing) {
-  const DWORD oid = Write(false, EMS_FOLDER_DRAFT, 10);
-  EXPECT_EQ(0, EMSMsgStore_SetStatus(false, EMS_FOLDER_DRAFT, 0, 7));
-  EXPECT_EQ(1u, EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_DRAFT));
-  Read r(false, EMS_FOLDER_DRAFT, oid);
-  EXPECT_EQ(0, r.props.wStatus);
-}
-
-TEST_F(EmsUpdateTest, TextSettersStoreCallerStringsAndNullClears) {
-  const DWORD oid = Write(true, EMS_FOLDER_SENT, 10);
-  WCHAR subject[] = u"new subject";
-  WCHAR to[] = u"+1555";
-  WCHAR msgId[] = u"mid";
-  EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetSubject(true, EMS_FOLDER_SENT, oid, subject));
-  EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetTo(true, EMS_FOLDER_SENT, oid, to));
-  EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetMsgID(true, EMS_FOLDER_SENT, oid, msgId));
-  // The caller's strings are neither freed nor changed.
+TEST_F(EmsUpdateTest, TextSettersStoreTheCallersStringsWithoutFreeingThem) {
+  WCHAR subject[] = u"new subject", to[] = u"+1555", msgId[] = u"mid";
+  EXPECT_EQ(0, EMSMsgStore_SetSubject(false, kInbox, 42, subject));
+  EXPECT_FALSE(Exists(false, kInbox, 42));
+  EXPECT_FALSE(std::filesystem::exists(Dir(false, kInbox) + "/EmsIni"));
+  const int oid = static_cast<int>(Write(true, kSent, 10));
+  EXPECT_EQ(oid, EMSMsgStore_SetSubject(true, kSent, oid, subject));
+  EXPECT_EQ(oid, EMSMsgStore_SetTo(true, kSent, oid, to));
+  EXPECT_EQ(oid, EMSMsgStore_SetMsgID(true, kSent, oid, msgId));
   EXPECT_EQ(std::u16string(u"new subject"), subject);
-  {
-    Read r(true, EMS_FOLDER_SENT, oid);
-    ASSERT_EQ(1, r.ok);
-    EXPECT_EQ(std::u16string(u"new subject"), r.props.pszSubject);
-    EXPECT_EQ(std::u16string(u"+1555"), r.props.pszTo);
-    EXPECT_EQ(std::u16string(u"mid"), r.props.pszMsgID);
-    EXPECT_NE(subject, r.props.pszSubject);
-  }
-  EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetSubject(true, EMS_FOLDER_SENT, oid, nullptr));
-  Read r(true, EMS_FOLDER_SENT, oid);
-  EXPECT_EQ(nullptr, r.props.pszSubject);
+  Record r(true, kSent, oid);
+  EXPECT_EQ(std::u16string(u"new subject"), r.props.pszSubject);
   EXPECT_EQ(std::u16string(u"+1555"), r.props.pszTo);
+  EXPECT_EQ(std::u16string(u"mid"), r.props.pszMsgID);
 }
 
-TEST_F(EmsUpdateTest, SetTimeKeepsIndexTimeAndPlace) {
-  const DWORD older = Write(false, EMS_FOLDER_INBOX, 10);
-  const DWORD newer = Write(false, EMS_FOLDER_INBOX, 20);
-  EXPECT_EQ(static_cast<int>(older),
-            EMSMsgStore_SetTime(false, EMS_FOLDER_INBOX, older, FILETIME{999, 7}));
-  Read r(false, EMS_FOLDER_INBOX, older);
-  EXPECT_EQ(999u, r.props.ftTime.dwLowDateTime);
-  EXPECT_EQ(7u, r.props.ftTime.dwHighDateTime);
-  EXPECT_EQ(10u, r.props.ftIndexTime.dwLowDateTime);
-  EXPECT_EQ((std::vector<DWORD>{newer, older}), IndexOids(EMS_FOLDER_INBOX));
-}
-
-TEST_F(EmsUpdateTest, SetReadCountsInboxOnEveryCall) {
-  const DWORD phone = Write(false, EMS_FOLDER_INBOX, 10, 1);
-  const DWORD card = Write(true, EMS_FOLDER_INBOX, 10);
-  EXPECT_EQ(static_cast<int>(phone), EMSMsgStore_SetRead(false, EMS_FOLDER_INBOX, phone, 1));
-  EXPECT_EQ(static_cast<int>(phone), EMSMsgStore_SetRead(false, EMS_FOLDER_INBOX, phone, 0));
-  EXPECT_EQ(static_cast<int>(card), EMSMsgStore_SetRead(true, EMS_FOLDER_INBOX, card, 1));
+TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
+  const DWORD phone = Write(false, kInbox, 10, 1), card = Write(true, kInbox, 10);
+  const DWORD spam = Write(false, kSpam, 10), sim = Write(false, kSimInbox, 10);
+  EXPECT_EQ(static_cast<int>(phone), EMSMsgStore_SetRead(false, kInbox, phone, 1));
+  EXPECT_EQ(static_cast<int>(phone), EMSMsgStore_SetRead(false, kInbox, phone, 0));
+  EXPECT_EQ(static_cast<int>(card), EMSMsgStore_SetRead(true, kInbox, card, 1));
+  EXPECT_EQ(static_cast<int>(spam), EMSMsgStore_SetRead(false, kSpam, spam, 1));
+  EXPECT_EQ(static_cast<int>(sim), EMSMsgStore_SetRead(false, kSimInbox, sim, 1));
+  EXPECT_EQ(0, EMSMsgStore_SetRead(false, kInbox, 42, 1));
   EXPECT_EQ(
       (Calls{"xSetEmsReadMsgCount(1)", "xSetEmsReadMsgCount(1)", "xSetEms_SDReadMsgCount(1)"}),
       platform_.calls);
-  EXPECT_EQ(0, Read(false, EMS_FOLDER_INBOX, phone).props.bRead);
-  EXPECT_EQ(1, Read(true, EMS_FOLDER_INBOX, card).props.bRead);
+  EXPECT_EQ(0, Record(false, kInbox, phone).props.bRead);
+  EXPECT_EQ(1, Record(true, kInbox, card).props.bRead);
+  EXPECT_EQ(1, Record(false, kSpam, spam).props.bRead);
 }
 
-TEST_F(EmsUpdateTest, SetReadOutsideInboxCallsNoCounter) {
-  const DWORD oid = Write(false, EMS_FOLDER_SPAM, 10);
-  const DWORD sim = Write(false, EMS_FOLDER_SIM_INBOX, 10);
-  EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetRead(false, EMS_FOLDER_SPAM, oid, 1));
-  EXPECT_EQ(static_cast<int>(sim), EMSMsgStore_SetRead(false, EMS_FOLDER_SIM_INBOX, sim, 1));
-  EXPECT_TRUE(platform_.calls.empty());
-  EXPECT_EQ(1, Read(false, EMS_FOLDER_SPAM, oid).props.bRead);
-}
-
-// ---------------------------------------------------------------------------
-// Moves
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsUpdateTest, MoveReadInboxMessageToSpamInPhone) {
-  const DWORD oid = Write(false, EMS_FOLDER_INBOX, 10, 1);
-  int storage = 77;
-  DWORD newOid = 0;
-  EXPECT_EQ(
-      1, EMSMsgStore_SetFolder(false, EMS_FOLDER_INBOX, oid, EMS_FOLDER_SPAM, &storage, &newOid));
-  EXPECT_EQ(oid + 1, newOid);
-  EXPECT_EQ(77, storage);
-  EXPECT_FALSE(std::filesystem::exists(File(false, "INBOX", oid)));
-  EXPECT_TRUE(std::filesystem::exists(File(false, "SPAM", newOid)));
-  EXPECT_TRUE(IndexOids(EMS_FOLDER_INBOX).empty());
-  EXPECT_EQ(std::vector<DWORD>{newOid}, IndexOids(EMS_FOLDER_SPAM));
-  EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(-1)", "xSetEmsReadMsgCount(-1)"}), platform_.calls);
-  Read r(false, EMS_FOLDER_SPAM, newOid);
-  EXPECT_EQ(EMS_FOLDER_SPAM, r.props.dwFolder);
-  EXPECT_EQ(newOid, r.props.dwOid);
-  EXPECT_EQ(std::u16string(u"subject"), r.props.pszSubject);
-}
-
-TEST_F(EmsUpdateTest, MoveCounterEffects) {
-  struct Case {
+TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
+  const std::string recv = "xSetEmsRecvMsgCount", read = "xSetEmsReadMsgCount";
+  const std::string sdRecv = "xSetEms_SDRecvMsgCount", sdRead = "xSetEms_SDReadMsgCount";
+  const struct {
     bool card;
-    DWORD from;
-    DWORD to;
+    DWORD from, to;
     BOOL read;
     Calls calls;
+  } cases[] = {
+      {false, kInbox, kSpam, 1, {recv + "(-1)", read + "(-1)"}},
+      {false, kInbox, kSent, 0, {recv + "(-1)"}},
+      {true, kInbox, kDraft, 1, {sdRecv + "(-1)", sdRead + "(-1)"}},
+      {false, kDraft, kInbox, 1, {recv + "(1)", read + "(1)"}},
+      {true, kSpam, kInbox, 0, {sdRecv + "(1)"}},
+      {false, kInbox, kInbox, 0, {recv + "(1)", recv + "(-1)"}},
+      {false, kInbox, kSimInbox, 1, {}},
+      {true, kInbox, kSimInbox, 0, {}},
+      {false, kSimInbox, kInbox, 1, {}},
+      {false, kSimInbox, kSpam, 1, {}},
+      {false, kSimSent, kSent, 1, {}},
+      {true, kDraft, kUnsent, 1, {}},
   };
-  const Case cases[] = {
-      {false, EMS_FOLDER_INBOX, EMS_FOLDER_SENT, 0, {"xSetEmsRecvMsgCount(-1)"}},
-      {true,
-       EMS_FOLDER_INBOX,
-       EMS_FOLDER_DRAFT,
-       1,
-       {"xSetEms_SDRecvMsgCount(-1)", "xSetEms_SDReadMsgCount(-1)"}},
-      {false,
-       EMS_FOLDER_DRAFT,
-       EMS_FOLDER_INBOX,
-       1,
-       {"xSetEmsRecvMsgCount(1)", "xSetEmsReadMsgCount(1)"}},
-      {true, EMS_FOLDER_SPAM, EMS_FOLDER_INBOX, 0, {"xSetEms_SDRecvMsgCount(1)"}},
-      {false,
-       EMS_FOLDER_INBOX,
-       EMS_FOLDER_INBOX,
-       0,
-       {"xSetEmsRecvMsgCount(1)", "xSetEmsRecvMsgCount(-1)"}},
-      {false, EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, 1, {}},
-      {false, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_INBOX, 1, {}},
-      {false, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SPAM, 1, {}},
-      {false, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SENT, 1, {}},
-      {true, EMS_FOLDER_DRAFT, EMS_FOLDER_UNSENT, 1, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.card) + " " + std::to_string(c.from) + "->" +
-                 std::to_string(c.to));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     const DWORD oid = Write(c.card, c.from, 10, c.read);
+    const bool toCard = c.card && c.to != kSimInbox;
     platform_.calls.clear();
+    int storage = 77;
     DWORD newOid = 0;
-    EXPECT_EQ(1, EMSMsgStore_SetFolder(c.card, c.from, oid, c.to, nullptr, &newOid));
-    EXPECT_NE(0u, newOid);
+    EXPECT_EQ(1, EMSMsgStore_SetFolder(c.card, c.from, oid, c.to, &storage, &newOid));
+    EXPECT_EQ(oid + 1, newOid);
+    EXPECT_EQ(77, storage);
     EXPECT_EQ(c.calls, platform_.calls);
+    EXPECT_FALSE(Exists(c.card, c.from, oid));
+    EXPECT_FALSE(Indexed(c.from, oid));
+    EXPECT_EQ(!toCard, Indexed(c.to, newOid));
+    Record r(toCard, c.to, newOid);
+    EXPECT_EQ(c.to, r.props.dwFolder);
+    EXPECT_EQ(newOid, r.props.dwOid);
+    EXPECT_EQ(std::u16string(u"subject"), r.props.pszSubject);
   }
 }
 
-TEST_F(EmsUpdateTest, MoveCardMessageToSimInboxGoesToPhone) {
-  const DWORD oid = Write(true, EMS_FOLDER_INBOX, 10);
-  DWORD newOid = 0;
-  EXPECT_EQ(1, EMSMsgStore_SetFolder(true, EMS_FOLDER_INBOX, oid, EMS_FOLDER_SIM_INBOX, nullptr,
-                                     &newOid));
-  EXPECT_FALSE(std::filesystem::exists(File(true, "INBOX", oid)));
-  EXPECT_TRUE(std::filesystem::exists(File(false, "SIM_INBOX", newOid)));
-  std::vector<tagOidArray> index = Index(EMS_FOLDER_INBOX);
-  ASSERT_EQ(1u, index.size());
-  EXPECT_EQ(EMS_FOLDER_SIM_INBOX, index[0].byFolder);
-  EXPECT_EQ(newOid, index[0].dwOid);
-  EXPECT_TRUE(platform_.calls.empty());
-}
-
-TEST_F(EmsUpdateTest, MoveOfMissingMessageFailsAndLeavesNewIdentifierAlone) {
-  int storage = 5;
-  DWORD newOid = 123;
-  EXPECT_EQ(0,
-            EMSMsgStore_SetFolder(false, EMS_FOLDER_DRAFT, 8, EMS_FOLDER_SENT, &storage, &newOid));
-  EXPECT_EQ(123u, newOid);
-  EXPECT_EQ(5, storage);
-  EXPECT_EQ(0u, EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_SENT));
-  EXPECT_TRUE(platform_.calls.empty());
-}
-
-TEST_F(EmsUpdateTest, MoveIntoFullPhoneInboxGoesToCardAndReportsIt) {
-  for (DWORD i = 0; i < 100; ++i) {
-    tagMSGPROPS props = {};
-    props.dwFolder = EMS_FOLDER_INBOX;
-    props.ftIndexTime = {100 + i, 0};
-    WCHAR path[MAX_PATH] = {};
-    ASSERT_EQ(1, EMSMsgStore_GetFilePath(false, 1000 + i, EMS_FOLDER_INBOX, path));
-    ASSERT_EQ(1, EMSMsgStore_WriteToFile(path, &props));
-    EMSMsgStore_AddMsgToIni(1000 + i, EMS_FOLDER_INBOX, props.ftIndexTime);
-  }
-  const DWORD oid = Write(false, EMS_FOLDER_DRAFT, 10, 1);
+TEST_F(EmsUpdateTest, MoveIntoFullPhoneInboxGoesToTheCardAndReportsIt) {
+  Fill(false, kInbox, 100);
+  const DWORD oid = Write(false, kDraft, 10, 1);
   int storage = 9;
   DWORD newOid = 0;
-  EXPECT_EQ(
-      1, EMSMsgStore_SetFolder(false, EMS_FOLDER_DRAFT, oid, EMS_FOLDER_INBOX, &storage, &newOid));
+  EXPECT_EQ(1, EMSMsgStore_SetFolder(false, kDraft, oid, kInbox, &storage, &newOid));
   EXPECT_EQ(1, storage);
-  EXPECT_TRUE(std::filesystem::exists(File(true, "INBOX", newOid)));
-  EXPECT_FALSE(std::filesystem::exists(File(false, "DRAFT", oid)));
-  EXPECT_TRUE(IndexOids(EMS_FOLDER_DRAFT).empty());
-  // The counters follow the caller's storage, not where the copy went.
+  EXPECT_TRUE(Exists(true, kInbox, newOid));
+  EXPECT_FALSE(Exists(false, kDraft, oid));
+  EXPECT_TRUE(Index(kDraft).empty());
   EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(1)", "xSetEmsReadMsgCount(1)"}), platform_.calls);
 }
 
-TEST_F(EmsUpdateTest, FailedWriteOfMoveKeepsOriginalAndReportsZero) {
-  const DWORD oid = Write(false, EMS_FOLDER_INBOX, 10, 1);
-  int storage = 4;
-  DWORD newOid = 5;
-  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, EMS_FOLDER_INBOX, oid, 9, &storage, &newOid));
+TEST_F(EmsUpdateTest, FailedMovesChangeNothing) {
+  const DWORD oid = Write(false, kInbox, 10, 1);
+  int storage = 5;
+  DWORD newOid = 123;
+  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kDraft, 8, kSent, &storage, &newOid));
+  EXPECT_EQ(123u, newOid);
+  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kInbox, oid, 9, &storage, &newOid));
   EXPECT_EQ(0u, newOid);
-  EXPECT_EQ(4, storage);
-  EXPECT_TRUE(std::filesystem::exists(File(false, "INBOX", oid)));
-  EXPECT_EQ(std::vector<DWORD>{oid}, IndexOids(EMS_FOLDER_INBOX));
+  EXPECT_EQ(5, storage);
+  EXPECT_TRUE(Exists(false, kInbox, oid));
+  EXPECT_EQ((Entries{{oid, kInbox}}), Index(kInbox));
   EXPECT_TRUE(platform_.calls.empty());
 }
 
-// ---------------------------------------------------------------------------
-// Deletion
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsUpdateTest, DeleteInboxMessagesCountsReceivedOnly) {
-  const DWORD phone = Write(false, EMS_FOLDER_INBOX, 10, 1);
-  const DWORD card = Write(true, EMS_FOLDER_INBOX, 10, 1);
-  const DWORD sim = Write(false, EMS_FOLDER_SIM_INBOX, 10, 1);
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, EMS_FOLDER_INBOX, phone));
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(true, EMS_FOLDER_INBOX, card));
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, EMS_FOLDER_SIM_INBOX, sim));
+TEST_F(EmsUpdateTest, DeletionLowersTheReceivedCountsOnly) {
+  const DWORD phone = Write(false, kInbox, 10, 1), card = Write(true, kInbox, 10, 1);
+  const DWORD sim = Write(false, kSimInbox, 10, 1), keep = Write(false, kDraft, 10);
+  const DWORD draft = Write(false, kDraft, 20);
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, phone));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(true, kInbox, card));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimInbox, sim));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kDraft, draft));
   EXPECT_EQ(
       (Calls{"xSetEmsRecvMsgCount(-1)", "xSetEms_SDRecvMsgCount(-1)", "xSetEmsRecvMsgCount(-1)"}),
       platform_.calls);
-  EXPECT_FALSE(std::filesystem::exists(File(true, "INBOX", card)));
-  EXPECT_TRUE(IndexOids(EMS_FOLDER_INBOX).empty());
+  EXPECT_FALSE(Exists(true, kInbox, card));
+  EXPECT_FALSE(Exists(false, kDraft, draft));
+  EXPECT_TRUE(Index(kInbox).empty());
+  EXPECT_EQ((Entries{{keep, kDraft}}), Index(kDraft));
 }
 
-TEST_F(EmsUpdateTest, DeleteDraftRemovesIndexRecord) {
-  const DWORD keep = Write(false, EMS_FOLDER_DRAFT, 10);
-  const DWORD gone = Write(false, EMS_FOLDER_DRAFT, 20);
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, EMS_FOLDER_DRAFT, gone));
-  EXPECT_FALSE(std::filesystem::exists(File(false, "DRAFT", gone)));
-  EXPECT_EQ(std::vector<DWORD>{keep}, IndexOids(EMS_FOLDER_DRAFT));
-  EXPECT_TRUE(platform_.calls.empty());
-}
-
-TEST_F(EmsUpdateTest, DeleteSimCopiesLowersSimCountsNeverBelowZero) {
-  const DWORD sent = Write(false, EMS_FOLDER_SIM_SENT, 10);
-  const DWORD unsent = Write(false, EMS_FOLDER_SIM_UNSENT, 10);
-  platform_.simSent = 0;
+TEST_F(EmsUpdateTest, DeletingSimCopiesLowersSimCountsNeverBelowZero) {
+  const DWORD sent = Write(false, kSimSent, 10), unsent = Write(false, kSimUnsent, 10);
   platform_.simUnsent = 3;
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, EMS_FOLDER_SIM_SENT, sent));
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, EMS_FOLDER_SIM_UNSENT, unsent));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimSent, sent));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimUnsent, unsent));
   EXPECT_EQ(0u, platform_.simSent);
   EXPECT_EQ(2u, platform_.simUnsent);
-  EXPECT_EQ(Calls{"xSetUnsentSmsCountInSim(2)"}, platform_.calls);
-  EXPECT_TRUE(IndexOids(EMS_FOLDER_SENT).empty());
-  EXPECT_TRUE(IndexOids(EMS_FOLDER_UNSENT).empty());
-}
-
-TEST_F(EmsUpdateTest, SimCountIsLoweredEvenWhenNothingIsDeleted) {
+  EXPECT_TRUE(Index(kSent).empty());
+  EXPECT_TRUE(Index(kUnsent).empty());
   platform_.simSent = 2;
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, EMS_FOLDER_SIM_SENT, 0xFFFF));
-  EXPECT_EQ(Calls{"xSetSentSmsCountInSim(1)"}, platform_.calls);
+  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kSimSent, 0xFFFF));
+  EXPECT_EQ((Calls{"xSetUnsentSmsCountInSim(2)", "xSetSentSmsCountInSim(1)"}), platform_.calls);
 }
 
-TEST_F(EmsUpdateTest, DeletingVanishedFileHealsPhoneIndexButFailsOnCard) {
-  const DWORD phone = Write(false, EMS_FOLDER_INBOX, 10);
-  const DWORD card = Write(true, EMS_FOLDER_INBOX, 10);
-  std::filesystem::remove(File(false, "INBOX", phone));
-  std::filesystem::remove(File(true, "INBOX", card));
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, EMS_FOLDER_INBOX, phone));
-  EXPECT_TRUE(IndexOids(EMS_FOLDER_INBOX).empty());
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, EMS_FOLDER_INBOX, card));
-  EXPECT_TRUE(platform_.calls.empty());
-}
-
-TEST_F(EmsUpdateTest, DeleteInInvalidFolderFails) {
+TEST_F(EmsUpdateTest, DeletingAVanishedFileHealsThePhoneIndexOnly) {
+  const DWORD phone = Write(false, kInbox, 10), card = Write(true, kInbox, 10);
+  std::filesystem::remove(File(false, kInbox, phone));
+  std::filesystem::remove(File(true, kInbox, card));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, phone));
+  EXPECT_TRUE(Index(kInbox).empty());
+  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kInbox, card));
   EXPECT_EQ(0, EMSMsgStore_DeleteMessage(false, 9, 1));
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, EMS_FOLDER_REPORT, 1));
-}
-
-// ---------------------------------------------------------------------------
-// Emptying
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsUpdateTest, EmptyPhoneInboxKeepsIndexAndNotifiesShell) {
-  const DWORD a = Write(false, EMS_FOLDER_INBOX, 10);
-  Write(false, EMS_FOLDER_INBOX, 20);
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, EMS_FOLDER_INBOX));
-  EXPECT_EQ(0u, EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_INBOX));
-  EXPECT_FALSE(std::filesystem::exists(File(false, "INBOX", a)));
-  EXPECT_TRUE(std::filesystem::exists(Host("DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni")));
-  ASSERT_EQ(1u, platform_.posted.size());
-  EXPECT_EQ(std::u16string(u"WCE_APSHELL"), platform_.posted[0].className);
-  EXPECT_EQ(0xC44u, platform_.posted[0].msg);
-  EXPECT_EQ(0u, platform_.posted[0].wParam);
-  EXPECT_EQ(0, platform_.posted[0].lParam);
+  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kReport, 1));
   EXPECT_TRUE(platform_.calls.empty());
 }
 
-TEST_F(EmsUpdateTest, EmptyCardInboxNotifiesShellToo) {
-  Write(true, EMS_FOLDER_INBOX, 10);
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(true, EMS_FOLDER_INBOX));
-  EXPECT_EQ(0u, EMSMsgStore_GetFolderMessageCount(true, EMS_FOLDER_INBOX));
-  EXPECT_EQ(1u, platform_.posted.size());
-}
-
-TEST_F(EmsUpdateTest, EmptyOtherFoldersPostsNothing) {
-  Write(false, EMS_FOLDER_DRAFT, 10);
-  std::ofstream(Host("DiskOnChip/User/MESSAGING/EMS/DRAFT/note.txt")) << "keep";
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, EMS_FOLDER_DRAFT));
-  EXPECT_EQ(0u, EMSMsgStore_GetFolderMessageCount(false, EMS_FOLDER_DRAFT));
-  EXPECT_TRUE(std::filesystem::exists(Host("DiskOnChip/User/MESSAGING/EMS/DRAFT/note.txt")));
+TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndNotifiesTheShellForInboxesOnly) {
+  const DWORD oid = Write(false, kInbox, 10);
+  Write(true, kInbox, 10);
+  Write(false, kDraft, 10);
+  const std::string note = Dir(false, kDraft) + "/note.txt";
+  std::ofstream(note) << "keep";
+  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, kDraft));
   EXPECT_TRUE(platform_.posted.empty());
-}
-
-TEST_F(EmsUpdateTest, EmptyWithoutShellWindowOrValidFolder) {
+  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, kInbox));
+  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(true, kInbox));
+  EXPECT_EQ(0u, Count(false, kInbox) + Count(true, kInbox) + Count(false, kDraft));
+  EXPECT_TRUE(std::filesystem::exists(note));
+  EXPECT_EQ((Entries{{oid, kInbox}}), Index(kInbox));
+  ASSERT_EQ(2u, platform_.posted.size());
+  EXPECT_EQ(std::u16string(u"WCE_APSHELL"), platform_.posted[1].className);
+  EXPECT_EQ(0xC44u, platform_.posted[1].msg);
+  EXPECT_EQ(0u, platform_.posted[1].wParam + platform_.posted[1].lParam);
   platform_.shellWindow = false;
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, EMS_FOLDER_INBOX));
-  EXPECT_EQ(0, EMSMsgStore_EmptyFolder(true, EMS_FOLDER_SIM_INBOX));
+  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, kInbox));
+  EXPECT_EQ(0, EMSMsgStore_EmptyFolder(true, kSimInbox));
   EXPECT_EQ(0, EMSMsgStore_EmptyFolder(false, 11));
-  EXPECT_TRUE(platform_.posted.empty());
+  EXPECT_EQ(2u, platform_.posted.size());
+  EXPECT_TRUE(platform_.calls.empty());
 }
 
 }  // namespace

@@ -1,376 +1,130 @@
-// The EMS write path: identifier allocation, the folder limit and every way
-// of making room for a new message, rewrites and the oldest-message query.
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
-#include "ems/ems_internal.h"
-#include "msgstore/ems.h"
-#include "test_support.h"
+// The EMS write path: identifiers, the folder limit and the choice of storage.
+#include "ems_fixtures.h"
 
 namespace {
 
-using msgstore_test::DeviceTest;
-
-tagMSGPROPS Message(DWORD folder, DWORD time) {
-  tagMSGPROPS props = {};
-  props.dwFolder = folder;
-  props.ftIndexTime = {time, 0};
-  props.pszSubject = const_cast<WCHAR*>(u"hello");
-  return props;
-}
-
-class EmsWriteTest : public DeviceTest {
+class EmsWriteTest : public msgstore_test::EmsTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    EMSMsgStore_CreateDir(false);
-    EMSMsgStore_CreateDir(true);
-  }
-
-  // Stores count messages with identifiers first, first + 1, ... and times
-  // that grow with the identifier, bypassing the write path (phone messages
-  // are indexed).
-  void Fill(bool card, DWORD folder, DWORD count, DWORD first = 1001) {
-    for (DWORD i = 0; i < count; ++i) PutMessage(card, folder, first + i, 100 + i);
-  }
-  void PutMessage(bool card, DWORD folder, DWORD oid, DWORD time) {
-    tagMSGPROPS props = Message(folder, time);
-    props.dwOid = oid;
-    WCHAR path[MAX_PATH] = {};
-    ASSERT_EQ(1, EMSMsgStore_GetFilePath(card, oid, folder, path));
-    ASSERT_EQ(1, EMSMsgStore_WriteToFile(path, &props));
-    if (!card) EMSMsgStore_AddMsgToIni(oid, folder, props.ftIndexTime);
-  }
-  std::string Dir(bool card, const std::string& folder) const {
-    return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/EMS/" + folder);
-  }
-  bool Exists(bool card, const std::string& folder, const std::string& name) const {
-    return std::filesystem::exists(Dir(card, folder) + "/" + name);
-  }
-  std::vector<unsigned char> CounterBytes() const {
-    std::ifstream in(Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini"), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::vector<char> Counter() const { return Bytes(CounterFile()); }
+  std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini"); }
   void SetCounter(DWORD value) {
-    std::ofstream out(Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini"), std::ios::binary);
     const char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
                            static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
-    out.write(bytes, 4);
+    std::ofstream(CounterFile(), std::ios::binary).write(bytes, 4);
   }
-  std::vector<DWORD> IndexOids(DWORD folder) {
-    CMsgList list;
-    EMSMsgStore_GetQuickMsgList(list, folder);
-    std::vector<DWORD> oids;
-    for (long i = 0; i < list.GetSize(); ++i) oids.push_back(list[i].dwOid);
-    return oids;
-  }
-  DWORD Count(bool card, DWORD folder) { return EMSMsgStore_GetFolderMessageCount(card, folder); }
 };
 
-// ---------------------------------------------------------------------------
-// Identifier counter
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsWriteTest, FirstIdentifierIsOneAndCounterHoldsItLittleEndian) {
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 5);
+TEST_F(EmsWriteTest, IdentifiersComeFromTheLittleEndianCounter) {
+  tagMSGPROPS props = Message(kInbox, 5);
   EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
   EXPECT_EQ(1u, props.dwOid);
-  EXPECT_EQ((std::vector<unsigned char>{1, 0, 0, 0}), CounterBytes());
-  EXPECT_TRUE(Exists(false, "INBOX", "1.sms"));
-  EXPECT_EQ(std::vector<DWORD>{1}, IndexOids(EMS_FOLDER_INBOX));
-
-  EXPECT_EQ(2u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_EQ((std::vector<unsigned char>{2, 0, 0, 0}), CounterBytes());
-}
-
-TEST_F(EmsWriteTest, CounterContinuesFromStoredValueAcrossBytes) {
+  EXPECT_EQ((std::vector<char>{1, 0, 0, 0}), Counter());
+  EXPECT_TRUE(Exists(false, kInbox, 1));
+  EXPECT_EQ((Entries{{1, kInbox}}), Index(kInbox));
   SetCounter(0x000102FF);
   EXPECT_EQ(0x00010300u, msgstore::ems::GetNextEmsOid());
-  EXPECT_EQ((std::vector<unsigned char>{0x00, 0x03, 0x01, 0x00}), CounterBytes());
-}
-
-TEST_F(EmsWriteTest, IdentifierAboveSignedRangeNamesFileWithMinusSign) {
+  EXPECT_EQ((std::vector<char>{0, 3, 1, 0}), Counter());
   SetCounter(0xFFFFFFFA);
-  tagMSGPROPS props = Message(EMS_FOLDER_DRAFT, 5);
+  props.dwFolder = kDraft;
   EXPECT_EQ(0xFFFFFFFBu, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_TRUE(Exists(false, "DRAFT", "-5.sms"));
+  EXPECT_TRUE(std::filesystem::exists(Dir(false, kDraft) + "/-5.sms"));
 }
 
-TEST_F(EmsWriteTest, NullRecordWritesNothing) {
-  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, nullptr, 0, nullptr));
-  EXPECT_TRUE(CounterBytes().empty());
-}
-
-TEST_F(EmsWriteTest, FolderWithoutDirectoryOnStorageFails) {
-  tagMSGPROPS props = Message(EMS_FOLDER_REPORT, 5);
-  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
-  props.dwFolder = 9;
-  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-}
-
-// ---------------------------------------------------------------------------
-// Folder limit in phone memory
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsWriteTest, NinetyNineMessagesLeaveRoomForOneMore) {
-  Fill(false, EMS_FOLDER_INBOX, 99);
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_EQ(100u, Count(false, EMS_FOLDER_INBOX));
-  EXPECT_TRUE(Exists(false, "INBOX", "1001.sms"));
-  EXPECT_EQ(100u, IndexOids(EMS_FOLDER_INBOX).size());
-}
-
-TEST_F(EmsWriteTest, FullInboxWithoutAutomaticStorageRefusesAndWritesNothing) {
-  Fill(false, EMS_FOLDER_INBOX, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_EQ(100u, Count(false, EMS_FOLDER_INBOX));
-  EXPECT_TRUE(Exists(false, "INBOX", "1001.sms"));
-  EXPECT_TRUE(CounterBytes().empty());
-
-  int storage = 0;
-  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, &storage));
-  EXPECT_EQ(STORAGE_INBOX_FULL, storage);
-  EXPECT_EQ(0u, Count(true, EMS_FOLDER_INBOX));
-}
-
-TEST_F(EmsWriteTest, SimCopiesInTheInboxIndexDoNotCountTowardsTheLimit) {
-  Fill(false, EMS_FOLDER_INBOX, 99);
-  Fill(false, EMS_FOLDER_SIM_INBOX, 3, 2001);
-  ASSERT_EQ(102u, IndexOids(EMS_FOLDER_INBOX).size());
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_EQ(100u, Count(false, EMS_FOLDER_INBOX));
-}
-
-TEST_F(EmsWriteTest, FullDraftEvictsOldestFileAndIndexRecord) {
-  Fill(false, EMS_FOLDER_DRAFT, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_DRAFT, 500);
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_FALSE(Exists(false, "DRAFT", "1001.sms"));
-  EXPECT_TRUE(Exists(false, "DRAFT", "1002.sms"));
-  EXPECT_TRUE(Exists(false, "DRAFT", "1.sms"));
-  std::vector<DWORD> oids = IndexOids(EMS_FOLDER_DRAFT);
-  ASSERT_EQ(100u, oids.size());
-  EXPECT_EQ(1u, oids.front());
-  EXPECT_EQ(1002u, oids.back());
-}
-
-TEST_F(EmsWriteTest, SimFoldersHaveNoLimit) {
-  Fill(false, EMS_FOLDER_SIM_SENT, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_SIM_SENT, 500);
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  EXPECT_EQ(101u, Count(false, EMS_FOLDER_SIM_SENT));
-}
-
-TEST_F(EmsWriteTest, SimInboxWithCardSelectorLandsInPhoneWithoutIndex) {
-  tagMSGPROPS props = Message(EMS_FOLDER_SIM_INBOX, 5);
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
-  EXPECT_TRUE(Exists(false, "SIM_INBOX", "1.sms"));
-  EXPECT_FALSE(std::filesystem::exists(Dir(false, "INBOX") + "/EmsIni"));
-}
-
-TEST_F(EmsWriteTest, PhoneSimInboxMessageIsIndexedInInboxIndex) {
-  tagMSGPROPS props = Message(EMS_FOLDER_SIM_INBOX, 5);
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  CMsgList list;
-  ASSERT_EQ(1u, EMSMsgStore_GetQuickMsgList(list, EMS_FOLDER_INBOX));
-  EXPECT_EQ(EMS_FOLDER_SIM_INBOX, list[0].byFolder);
-  EXPECT_EQ(1u, list[0].dwOid);
-}
-
-// ---------------------------------------------------------------------------
-// Automatic storage
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsWriteTest, FullPhoneInboxWithAutoGoesToCard) {
-  Fill(false, EMS_FOLDER_INBOX, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  int storage = STORAGE_AUTO;
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, &storage));
-  EXPECT_EQ(1, storage);
-  EXPECT_TRUE(Exists(true, "INBOX", "1.sms"));
-  EXPECT_EQ(100u, Count(false, EMS_FOLDER_INBOX));
-  EXPECT_TRUE(Exists(false, "INBOX", "1001.sms"));
-  EXPECT_EQ(100u, IndexOids(EMS_FOLDER_INBOX).size());
-}
-
-TEST_F(EmsWriteTest, CardThatCannotTakeMessageLeadsToPhoneEviction) {
+TEST_F(EmsWriteTest, StorageChoiceAtTheFolderLimit) {
+  enum { kNull = 99, kAuto = STORAGE_AUTO, kFull = STORAGE_INBOX_FULL };
+  enum { kRefused = -1, kNone = -1, kPhone = 0, kCard = 1 };
   struct Case {
-    int flag;
-    DWORD folder;
-    const char* name;
+    DWORD folder, phone, card;  // messages already stored
+    bool toCard;
+    int storage, cardState, lands, storageOut, evicted;
   };
-  for (const Case& c : {Case{2, EMS_FOLDER_SENT, "SENT"}, Case{4, EMS_FOLDER_UNSENT, "UNSENT"}}) {
-    SCOPED_TRACE(c.flag);
-    Fill(false, c.folder, 100);
-    platform_.cardState = 1 | c.flag;
+  const Case cases[] = {
+      {kInbox, 99, 0, false, kNull, 1, kPhone, kNull, kNone},
+      {kInbox, 100, 0, false, kNull, 1, kRefused, kNull, kNone},
+      {kInbox, 100, 0, false, 0, 1, kRefused, kFull, kNone},
+      {kInbox, 100, 0, false, kAuto, 1, kCard, 1, kNone},
+      {kSent, 100, 0, false, kAuto, 3, kPhone, kAuto, kPhone},
+      {kUnsent, 100, 0, false, kAuto, 5, kPhone, kAuto, kPhone},
+      {kInbox, 0, 100, true, kAuto, 1, kPhone, 0, kNone},
+      {kInbox, 100, 100, false, kAuto, 1, kCard, 1, kCard},
+      {kSpam, 100, 100, true, kAuto, 1, kCard, kAuto, kCard},
+      {kUnsent, 100, 0, false, 1, 1, kPhone, 1, kPhone},
+      {kDraft, 100, 0, false, kNull, 1, kPhone, kNull, kPhone},
+      {kInbox, 0, 0, false, kAuto, 1, kPhone, kAuto, kNone},
+      {kSimSent, 100, 0, false, kNull, 1, kPhone, kNull, kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    Reset();
+    platform_.cardState = c.cardState;
+    if (c.phone != 0) Fill(false, c.folder, c.phone);
+    if (c.card != 0) Fill(true, c.folder, c.card);
     tagMSGPROPS props = Message(c.folder, 500);
-    int storage = STORAGE_AUTO;
-    const DWORD oid = EMSMsgStore_WriteMessage(false, &props, 0, &storage);
-    EXPECT_NE(0u, oid);
-    EXPECT_EQ(STORAGE_AUTO, storage);
-    EXPECT_FALSE(Exists(false, c.name, "1001.sms"));
-    EXPECT_TRUE(Exists(false, c.name, std::to_string(oid) + ".sms"));
-    EXPECT_EQ(100u, Count(false, c.folder));
-    EXPECT_EQ(0u, Count(true, c.folder));
+    int storage = c.storage;
+    EXPECT_EQ(c.lands == kRefused ? 0u : 1u,
+              EMSMsgStore_WriteMessage(c.toCard, &props, 0, storage == kNull ? nullptr : &storage));
+    EXPECT_EQ(c.storageOut, storage);
+    EXPECT_EQ(c.lands == kRefused, Counter().empty());
+    EXPECT_EQ(c.lands != kRefused, Exists(c.lands == kCard, c.folder, 1));
+    if (c.evicted != kNone) {
+      EXPECT_FALSE(Exists(c.evicted == kCard, c.folder, c.evicted == kCard ? 3051 : 1051));
+      EXPECT_EQ(c.evicted == kCard, Indexed(c.folder, 1051));
+    }
+    EXPECT_EQ(c.phone + (c.lands == kPhone) - (c.evicted == kPhone), Count(false, c.folder));
+    EXPECT_EQ(c.card + (c.lands == kCard) - (c.evicted == kCard), Count(true, c.folder));
+    if (c.folder != kSimSent) {
+      EXPECT_EQ(Count(false, c.folder), Index(c.folder).size());
+    }
   }
 }
 
-TEST_F(EmsWriteTest, FullCardWithAutoGoesToPhoneAndIndexes) {
-  Fill(true, EMS_FOLDER_INBOX, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  int storage = STORAGE_AUTO;
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(true, &props, 0, &storage));
-  EXPECT_EQ(0, storage);
-  EXPECT_TRUE(Exists(false, "INBOX", "1.sms"));
-  EXPECT_EQ(std::vector<DWORD>{1}, IndexOids(EMS_FOLDER_INBOX));
-  EXPECT_EQ(100u, Count(true, EMS_FOLDER_INBOX));
-}
-
-TEST_F(EmsWriteTest, BothFullFromPhoneEvictsCardOldestByTime) {
-  Fill(false, EMS_FOLDER_INBOX, 100);
-  Fill(true, EMS_FOLDER_INBOX, 100, 3001);
-  PutMessage(true, EMS_FOLDER_INBOX, 3050, 7);  // the card's oldest, not its lowest number
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  int storage = STORAGE_AUTO;
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, &storage));
-  EXPECT_EQ(1, storage);
-  EXPECT_FALSE(Exists(true, "INBOX", "3050.sms"));
-  EXPECT_TRUE(Exists(true, "INBOX", "3001.sms"));
-  EXPECT_TRUE(Exists(true, "INBOX", "1.sms"));
-  EXPECT_EQ(100u, Count(true, EMS_FOLDER_INBOX));
-  EXPECT_EQ(100u, Count(false, EMS_FOLDER_INBOX));
-  EXPECT_TRUE(Exists(false, "INBOX", "1001.sms"));
-}
-
-TEST_F(EmsWriteTest, BothFullFromCardEvictsCardOldestAndKeepsStorageArgument) {
-  Fill(false, EMS_FOLDER_SPAM, 100);
-  Fill(true, EMS_FOLDER_SPAM, 100, 3001);
-  tagMSGPROPS props = Message(EMS_FOLDER_SPAM, 500);
-  int storage = STORAGE_AUTO;
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(true, &props, 0, &storage));
-  EXPECT_EQ(STORAGE_AUTO, storage);
-  EXPECT_FALSE(Exists(true, "SPAM", "3001.sms"));
-  EXPECT_TRUE(Exists(true, "SPAM", "1.sms"));
-  EXPECT_TRUE(Exists(false, "SPAM", "1001.sms"));
-}
-
-TEST_F(EmsWriteTest, StorageArgumentOtherThanAutoEvictsInsteadOfMoving) {
-  Fill(false, EMS_FOLDER_UNSENT, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_UNSENT, 500);
-  int storage = 1;
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, &storage));
-  EXPECT_EQ(1, storage);
-  EXPECT_FALSE(Exists(false, "UNSENT", "1001.sms"));
-  EXPECT_TRUE(Exists(false, "UNSENT", "1.sms"));
-}
-
-TEST_F(EmsWriteTest, StorageArgumentUntouchedWhenThereIsRoom) {
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 500);
-  int storage = STORAGE_AUTO;
-  EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, &storage));
-  EXPECT_EQ(STORAGE_AUTO, storage);
-}
-
-// ---------------------------------------------------------------------------
-// Names on the card, rewrites
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsWriteTest, TakenNamesOnCardConsumeIdentifiers) {
-  PutMessage(true, EMS_FOLDER_DRAFT, 1, 10);
-  PutMessage(true, EMS_FOLDER_DRAFT, 2, 11);
-  tagMSGPROPS props = Message(EMS_FOLDER_DRAFT, 500);
-  EXPECT_EQ(3u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
-  EXPECT_EQ(3u, props.dwOid);
-  EXPECT_EQ((std::vector<unsigned char>{3, 0, 0, 0}), CounterBytes());
-  EXPECT_EQ(3u, Count(true, EMS_FOLDER_DRAFT));
-}
-
-TEST_F(EmsWriteTest, PhoneReplacesFileOfSameName) {
-  PutMessage(false, EMS_FOLDER_DRAFT, 1, 10);
-  tagMSGPROPS props = Message(EMS_FOLDER_DRAFT, 500);
-  props.pszSubject = const_cast<WCHAR*>(u"new");
+TEST_F(EmsWriteTest, TakenNamesConsumeIdentifiersOnTheCardOnly) {
+  Put(false, kDraft, 1, 10);
+  Put(true, kDraft, 2, 10);
+  Put(true, kDraft, 3, 11);
+  tagMSGPROPS props = Message(kDraft, 500, 0, u"new");
   EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
-  tagMSGPROPS read = {};
-  ASSERT_EQ(1, EMSMsgStore_ReadFolderMessage(false, EMS_FOLDER_DRAFT, 0, 1, false, &read));
-  EXPECT_EQ(std::u16string(u"new"), read.pszSubject);
-  EMSMsgStore_FreeMsgProps(&read);
+  EXPECT_EQ(1u, Count(false, kDraft));
+  EXPECT_EQ(std::u16string(u"new"), Record(false, kDraft, 1).props.pszSubject);
+  EXPECT_EQ(4u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
+  EXPECT_EQ(4u, props.dwOid);
+  EXPECT_EQ((std::vector<char>{4, 0, 0, 0}), Counter());
+  EXPECT_EQ(3u, Count(true, kDraft));
 }
 
-TEST_F(EmsWriteTest, RewriteInFullFolderKeepsIdentifierAndMovesIndexRecord) {
-  Fill(false, EMS_FOLDER_INBOX, 100);
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 1000);  // now the newest
-  props.dwOid = 0;
-  EXPECT_EQ(1050u, EMSMsgStore_WriteMessage(false, &props, 1050, nullptr));
-  EXPECT_EQ(1050u, props.dwOid);
-  EXPECT_TRUE(CounterBytes().empty());
-  EXPECT_TRUE(Exists(false, "INBOX", "1001.sms"));
-  EXPECT_EQ(100u, Count(false, EMS_FOLDER_INBOX));
-  std::vector<DWORD> oids = IndexOids(EMS_FOLDER_INBOX);
-  ASSERT_EQ(100u, oids.size());
-  EXPECT_EQ(1050u, oids.front());
-  EXPECT_EQ(1, std::count(oids.begin(), oids.end(), 1050u));
-}
-
-TEST_F(EmsWriteTest, RewriteOnCardDoesNotDrawIdentifier) {
-  PutMessage(true, EMS_FOLDER_INBOX, 7, 10);
-  tagMSGPROPS props = Message(EMS_FOLDER_INBOX, 20);
+TEST_F(EmsWriteTest, RewriteKeepsItsIdentifierWithoutEviction) {
+  Fill(false, kInbox, 100);
+  tagMSGPROPS props = Message(kInbox, 1000);
+  EXPECT_EQ(1020u, EMSMsgStore_WriteMessage(false, &props, 1020, nullptr));
+  EXPECT_EQ(1020u, props.dwOid);
+  EXPECT_TRUE(Exists(false, kInbox, 1051));
+  const Entries index = Index(kInbox);
+  EXPECT_EQ(100u, index.size());
+  EXPECT_EQ(1020u, index.front().first);
+  EXPECT_EQ(1, std::count(index.begin(), index.end(), std::make_pair(DWORD{1020}, kInbox)));
+  Put(true, kInbox, 7, 10);
   EXPECT_EQ(7u, EMSMsgStore_WriteMessage(true, &props, 7, nullptr));
-  EXPECT_TRUE(CounterBytes().empty());
-  EXPECT_FALSE(std::filesystem::exists(Dir(false, "INBOX") + "/EmsIni"));
+  EXPECT_TRUE(Counter().empty());
+  EXPECT_FALSE(Indexed(kInbox, 7));
 }
 
-// ---------------------------------------------------------------------------
-// Oldest message and count
-// ---------------------------------------------------------------------------
-
-TEST_F(EmsWriteTest, LastRecordInPhoneSkipsSimCopies) {
-  PutMessage(false, EMS_FOLDER_INBOX, 5, 300);
-  PutMessage(false, EMS_FOLDER_INBOX, 6, 200);
-  PutMessage(false, EMS_FOLDER_SIM_INBOX, 7, 100);  // older, but a SIM copy
+TEST_F(EmsWriteTest, LastRecordIgnoresSimCopiesAndUnreadableCardFiles) {
+  EMSMsgStore_AddMsgToIni(5, kInbox, {300, 0});
+  EMSMsgStore_AddMsgToIni(8, kSimInbox, {250, 0});
+  EMSMsgStore_AddMsgToIni(6, kInbox, {200, 0});
+  EMSMsgStore_AddMsgToIni(7, kSimInbox, {100, 0});
   DWORD count = 99;
-  EXPECT_EQ(6u, EMSMsgStore_GetLastRecord(false, EMS_FOLDER_INBOX, &count));
+  EXPECT_EQ(6u, EMSMsgStore_GetLastRecord(false, kInbox, &count));
   EXPECT_EQ(2u, count);
-}
-
-TEST_F(EmsWriteTest, LastRecordOfEmptyFolderIsZero) {
-  DWORD count = 99;
-  EXPECT_EQ(0u, EMSMsgStore_GetLastRecord(false, EMS_FOLDER_DRAFT, &count));
+  EXPECT_EQ(0u, EMSMsgStore_GetLastRecord(false, kDraft, &count));
   EXPECT_EQ(0u, count);
-  count = 99;
-  EXPECT_EQ(0u, EMSMsgStore_GetLastRecord(true, EMS_FOLDER_DRAFT, &count));
-  EXPECT_EQ(0u, count);
-  EXPECT_EQ(0u, EMSMsgStore_GetLastRecord(false, EMS_FOLDER_DRAFT, nullptr));
-}
-
-TEST_F(EmsWriteTest, LastRecordOnCardIsStrictlyEarliestFirstInDirectoryOrderOnTies) {
-  PutMessage(true, EMS_FOLDER_SENT, 1, 50);
-  PutMessage(true, EMS_FOLDER_SENT, 2, 20);
-  PutMessage(true, EMS_FOLDER_SENT, 3, 20);
-  PutMessage(true, EMS_FOLDER_SENT, 4, 90);
-  CMsgList list;
-  ASSERT_EQ(4u, EMSMsgStore_GetMessageList(true, EMS_FOLDER_SENT, list));
-  DWORD firstOfTie = 0;
-  for (long i = 0; i < list.GetSize() && firstOfTie == 0; ++i) {
-    if (list[i].dwOid == 2 || list[i].dwOid == 3) firstOfTie = list[i].dwOid;
-  }
-  DWORD count = 0;
-  EXPECT_EQ(firstOfTie, EMSMsgStore_GetLastRecord(true, EMS_FOLDER_SENT, &count));
+  Put(true, kSent, 1, 50);
+  Put(true, kSent, 2, 20);
+  Put(true, kSent, 3, 90);
+  std::ofstream(File(true, kSent, 4)) << "short";
+  EXPECT_EQ(2u, EMSMsgStore_GetLastRecord(true, kSent, &count));
   EXPECT_EQ(4u, count);
-}
-
-TEST_F(EmsWriteTest, LastRecordOnCardSkipsUnreadableFiles) {
-  PutMessage(true, EMS_FOLDER_SENT, 1, 50);
-  std::ofstream(Dir(true, "SENT") + "/2.sms") << "short";
-  DWORD count = 0;
-  EXPECT_EQ(1u, EMSMsgStore_GetLastRecord(true, EMS_FOLDER_SENT, &count));
-  EXPECT_EQ(2u, count);
+  EXPECT_EQ(0u, EMSMsgStore_GetLastRecord(true, kDraft, nullptr));
 }
 
 }  // namespace

@@ -1,0 +1,134 @@
+// Fixtures shared by the EMS write, update and listing tests.
+#ifndef MSGSTORE_TESTS_EMS_FIXTURES_H_
+#define MSGSTORE_TESTS_EMS_FIXTURES_H_
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "common/index_file.h"
+#include "ems/ems_internal.h"
+#include "msgstore/ems.h"
+#include "test_support.h"
+
+namespace msgstore_test {
+
+// A device with both EMS trees.
+class EmsTest : public DeviceTest {
+ protected:
+  using Calls = std::vector<std::string>;
+  using Entries = std::vector<std::pair<DWORD, DWORD>>;  // (oid, folder)
+  static constexpr DWORD kInbox = EMS_FOLDER_INBOX, kDraft = EMS_FOLDER_DRAFT,
+                         kSent = EMS_FOLDER_SENT, kUnsent = EMS_FOLDER_UNSENT,
+                         kReport = EMS_FOLDER_REPORT, kSpam = EMS_FOLDER_SPAM,
+                         kSimInbox = EMS_FOLDER_SIM_INBOX, kSimSent = EMS_FOLDER_SIM_SENT,
+                         kSimUnsent = EMS_FOLDER_SIM_UNSENT;
+
+  // A record read by the library, released on the way out.
+  struct Record {
+    Record() : props{} {}
+    Record(bool card, DWORD folder, DWORD oid) : props{} {
+      ok = EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props);
+    }
+    ~Record() { EMSMsgStore_FreeMsgProps(&props); }
+    tagMSGPROPS props;
+    int ok = 0;
+  };
+
+  // A record whose strings are the caller's literals.
+  static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
+    tagMSGPROPS props = {};
+    props.dwFolder = folder;
+    props.bRead = read;
+    props.ftIndexTime = {time, 0};
+    props.pszSubject = const_cast<WCHAR*>(subject);
+    return props;
+  }
+
+  void SetUp() override {
+    DeviceTest::SetUp();
+    Reset();
+  }
+  // Starts over on an empty device.
+  void Reset() {
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ + "/SD Card");
+    msgstore::SetDeviceRoot(root_);
+    EMSMsgStore_CreateDir(false);
+    EMSMsgStore_CreateDir(true);
+  }
+  // Stores a message file under oid, bypassing the write path and the index.
+  void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0,
+           const WCHAR* subject = u"s") {
+    tagMSGPROPS props = Message(folder, time, read, subject);
+    props.dwOid = oid;
+    WCHAR path[MAX_PATH] = {};
+    ASSERT_EQ(1, EMSMsgStore_GetFilePath(card, oid, folder, path));
+    ASSERT_EQ(1, EMSMsgStore_WriteToFile(path, &props));
+  }
+  // Stores count (over 50) messages numbered from 1001 in phone memory, 3001
+  // on the card; the oldest is number + 50, neither the lowest, the highest
+  // nor the first written. Phone messages get their index in one write.
+  void Fill(bool card, DWORD folder, DWORD count) {
+    const DWORD first = card ? 3001 : 1001;
+    std::vector<msgstore::IndexRecord> records;
+    for (DWORD i = 0; i < count; ++i) {
+      const DWORD time = 100 + (i + count - 50) % count;
+      Put(card, folder, first + i, time);
+      records.push_back({folder, first + i, {time, 0}});
+    }
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
+      return a.time.dwLowDateTime > b.time.dwLowDateTime;
+    });
+    WCHAR index[MAX_PATH] = {};
+    if (!card && msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), index)) {
+      msgstore::WriteIndex(index, records);
+    }
+  }
+  // A new message through the write path; its identifier.
+  DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0) {
+    tagMSGPROPS props = Message(folder, time, read, u"subject");
+    const DWORD oid = EMSMsgStore_WriteMessage(card, &props, 0, nullptr);
+    EXPECT_NE(0u, oid);
+    return oid;
+  }
+  std::string Dir(bool card, DWORD folder) const {
+    static const char* const kNames[] = {"",       "INBOX", "DRAFT",     "SENT",      "UNSENT",
+                                         "REPORT", "SPAM",  "SIM_INBOX", "NONE",      "",
+                                         "",       "",      "SIM_SENT",  "SIM_UNSENT"};
+    return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/EMS/" +
+                kNames[folder]);
+  }
+  std::string File(bool card, DWORD folder, DWORD oid) const {
+    return Dir(card, folder) + "/" + std::to_string(static_cast<int>(oid)) + ".sms";
+  }
+  bool Exists(bool card, DWORD folder, DWORD oid) const {
+    return std::filesystem::exists(File(card, folder, oid));
+  }
+  DWORD Count(bool card, DWORD folder) { return EMSMsgStore_GetFolderMessageCount(card, folder); }
+  Entries Index(DWORD folder) {
+    CMsgList list;
+    EMSMsgStore_GetQuickMsgList(list, folder);
+    Entries out;
+    for (long i = 0; i < list.GetSize(); ++i) out.push_back({list[i].dwOid, list[i].byFolder});
+    return out;
+  }
+  // Whether the index holding folder's messages has a record of oid in folder.
+  bool Indexed(DWORD folder, DWORD oid) {
+    const Entries index = Index(msgstore::ems::IndexFolderOf(folder));
+    return std::find(index.begin(), index.end(), std::make_pair(oid, folder)) != index.end();
+  }
+  std::vector<char> Bytes(const std::string& hostPath) const {
+    std::ifstream in(hostPath, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+};
+
+}  // namespace msgstore_test
+
+#endif  // MSGSTORE_TESTS_EMS_FIXTURES_H_
