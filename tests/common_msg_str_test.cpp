@@ -1,7 +1,10 @@
 // String helpers, record ownership and the messaging application notice.
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
+#include <iterator>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "common/msg_props.h"
 #include "common/msg_str.h"
@@ -9,141 +12,73 @@
 
 namespace {
 
-using msgstore::LeadingNumber;
-
-WCHAR* Dup(const char16_t* s) { return msgstore::MsgStr_Duplicate(s); }
+using namespace msgstore;  // NOLINT(build/namespaces)
 
 TEST(CommonMsgStr, DuplicateIsAnIndependentCopyAndEmptyIsNull) {
-  EXPECT_EQ(Dup(nullptr), nullptr);
-  EXPECT_EQ(Dup(u""), nullptr);
+  EXPECT_EQ(MsgStr_Duplicate(nullptr), nullptr);
+  EXPECT_EQ(MsgStr_Duplicate(u""), nullptr);
   char16_t source[] = u"Hello";
-  WCHAR* copy = Dup(source);
+  WCHAR* copy = MsgStr_Duplicate(source);
   ASSERT_NE(copy, nullptr);
-  EXPECT_NE(copy, source);
   source[0] = u'J';
   EXPECT_EQ(std::u16string(copy), u"Hello");
-  EXPECT_EQ(msgstore::WStrLen(copy), 5u);
   std::free(copy);
-  EXPECT_EQ(msgstore::WStrLen(nullptr), 0u);
 }
 
 TEST(CommonMsgStr, CopyPathZeroFillsAndCuts) {
   WCHAR out[MAX_PATH + 1];
-  for (WCHAR& c : out) c = 0xFFFF;
-  msgstore::CopyPath(out, u"\\ab");
-  EXPECT_EQ(std::u16string(out), u"\\ab");
-  for (int i = 3; i < MAX_PATH; ++i) ASSERT_EQ(out[i], 0) << i;
-  EXPECT_EQ(out[MAX_PATH], 0xFFFF);  // nothing beyond the buffer
-
-  msgstore::CopyPath(out, std::u16string(400, u'x'));
-  EXPECT_EQ(std::u16string(out), std::u16string(MAX_PATH - 1, u'x'));
-  EXPECT_EQ(out[MAX_PATH], 0xFFFF);
-}
-
-TEST(CommonMsgStr, DecimalIsSigned32Bit) {
-  EXPECT_EQ(msgstore::DecimalU16(0), u"0");
-  EXPECT_EQ(msgstore::DecimalU16(1234567), u"1234567");
-  EXPECT_EQ(msgstore::DecimalU16(0x7FFFFFFFu), u"2147483647");
-  EXPECT_EQ(msgstore::DecimalU16(0xFFFFFFFFu), u"-1");
-  EXPECT_EQ(msgstore::DecimalU16(0x80000000u), u"-2147483648");
-  EXPECT_EQ(msgstore::JoinPath(u"\\A\\B", u"12.sms"), u"\\A\\B\\12.sms");
+  std::fill(std::begin(out), std::end(out), 0xFFFF);
+  CopyPath(out, std::u16string(400, u'x'));
+  EXPECT_EQ(std::u16string(out, out + MAX_PATH + 1),
+            std::u16string(MAX_PATH - 1, u'x') + u'\0' + u"\uFFFF");
 }
 
 TEST(CommonMsgStr, LeadingNumberReadsLikeWtol) {
-  EXPECT_EQ(LeadingNumber(u"12.sms"), 12u);
-  EXPECT_EQ(LeadingNumber(u"-5.sms"), 0xFFFFFFFBu);
-  EXPECT_EQ(LeadingNumber(u"abc"), 0u);
-  EXPECT_EQ(LeadingNumber(u""), 0u);
   EXPECT_EQ(LeadingNumber(nullptr), 0u);
-  EXPECT_EQ(LeadingNumber(u"  \t+7x"), 7u);
-  EXPECT_EQ(LeadingNumber(u"- 5"), 0u);
-  EXPECT_EQ(LeadingNumber(u"007_EmailIni"), 7u);
-  EXPECT_EQ(LeadingNumber(u"805306371_EmailIni"), 805306371u);
-  // Wraps to 32 bits, also for very long digit runs.
-  EXPECT_EQ(LeadingNumber(u"4294967297"), 1u);
-  EXPECT_EQ(LeadingNumber(u"-4294967295"), 1u);
-  EXPECT_EQ(LeadingNumber(u"100000000000000000000.sms"), 0x63100000u);
-  EXPECT_EQ(LeadingNumber(u"99999999999999999999999999999999"), 0xFFFFFFFFu);
+  std::vector<DWORD> values;
+  for (const WCHAR* name : {u"12.sms", u"-5.sms", u"abc", u"", u"  \t+7x", u"- 5", u"007_EmailIni",
+                            u"805306371_EmailIni", u"4294967297", u"-4294967295",
+                            u"100000000000000000000.sms", u"99999999999999999999999999999999"})
+    values.push_back(LeadingNumber(name));
+  EXPECT_EQ(values, (std::vector<DWORD>{12, 0xFFFFFFFB, 0, 0, 7, 0, 7, 805306371, 1, 1, 0x63100000,
+                                        0xFFFFFFFF}));
 }
 
-TEST(CommonMsgProps, ReleaseFreesTheOwnedMembersOnly) {
+TEST(CommonMsgProps, ReleaseFreesTheOwnedMembers) {
   tagMSGPROPS props{};
-  msgstore::ReleaseMsgProps(&props);  // zero record: nothing to release
-  msgstore::ReleaseMsgProps(nullptr);
-  props.pszText1 = Dup(u"1");
-  props.pszText2 = Dup(u"2");
-  props.pszText3 = Dup(u"3");
-  props.pszText4 = Dup(u"4");
-  props.pszTo = Dup(u"to");
-  props.pszSubject = Dup(u"subject");
-  props.pszMsgID = Dup(u"id");
-  props.cbData = 3;
+  ReleaseMsgProps(&props);
+  ReleaseMsgProps(nullptr);
+  WCHAR** members[] = {&props.pszText1, &props.pszText2, &props.pszText3,  &props.pszText4,
+                       &props.pszTo,    &props.pszMsgID, &props.pszSubject};
+  for (WCHAR** m : members) *m = MsgStr_Duplicate(u"x");
   props.pData = static_cast<BYTE*>(std::calloc(4, 1));
-  props.dwOid = 42;
-  props.dwFolder = 3;
-  msgstore::ReleaseMsgProps(&props);
-  EXPECT_EQ(props.pszText1, nullptr);
-  EXPECT_EQ(props.pszText2, nullptr);
-  EXPECT_EQ(props.pszText3, nullptr);
-  EXPECT_EQ(props.pszText4, nullptr);
-  EXPECT_EQ(props.pszTo, nullptr);
-  EXPECT_EQ(props.pszSubject, nullptr);
-  EXPECT_EQ(props.pszMsgID, nullptr);
+  ReleaseMsgProps(&props);
+  for (WCHAR** m : members) EXPECT_EQ(*m, nullptr);
   EXPECT_EQ(props.pData, nullptr);
-  EXPECT_EQ(props.cbData, 3u);
-  EXPECT_EQ(props.dwOid, 42u);
-  EXPECT_EQ(props.dwFolder, 3u);
-  msgstore::ReleaseMsgProps(&props);  // twice is harmless
-  EXPECT_EQ(props.pszSubject, nullptr);
-}
-
-TEST(CommonMsgProps, ReplaceStringFreesTheOldValue) {
-  WCHAR* member = Dup(u"old");
-  WCHAR* value = Dup(u"new");
-  msgstore::ReplaceString(&member, value);
-  EXPECT_EQ(member, value);
-  msgstore::ReplaceString(&member, member);  // same block stays alive
-  EXPECT_EQ(std::u16string(member), u"new");
-  msgstore::ReplaceString(&member, nullptr);
-  EXPECT_EQ(member, nullptr);
 }
 
 class CommonNotify : public msgstore_test::DeviceTest {};
 
 TEST_F(CommonNotify, PostsTheFolderEventWithStorageInLParam) {
-  EXPECT_EQ(msgstore::NotifyMessageApp(1, 17, 0, 3), 1);
-  EXPECT_EQ(msgstore::NotifyMessageApp(3, 0xFFFFFFFFu, 1, 3), 1);
-  ASSERT_EQ(platform_.posted.size(), 2u);
-  EXPECT_EQ(platform_.posted[0].className, u"WCE_CVMESSAGEEXEC");
-  EXPECT_EQ(platform_.posted[0].msg, 0x19A0u);
-  EXPECT_EQ(platform_.posted[0].wParam, 17u);
-  EXPECT_EQ(platform_.posted[0].lParam, 0x03030000);
-  EXPECT_EQ(platform_.posted[1].msg, 0x19A2u);
-  EXPECT_EQ(platform_.posted[1].wParam, static_cast<WPARAM>(0xFFFFFFFFu));
-  EXPECT_EQ(platform_.posted[1].lParam, 0x03030001);
-}
-
-TEST_F(CommonNotify, MessageNumbersAndMaskedParameters) {
-  const DWORD folders[] = {1, 2, 3, 5, 6};
-  const UINT messages[] = {0x19A0, 0x19A1, 0x19A2, 0x19A4, 0x19A5};
-  for (DWORD folder : folders) msgstore::NotifyMessageApp(folder, folder, 0, 3);
-  ASSERT_EQ(platform_.posted.size(), 5u);
-  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(platform_.posted[i].msg, messages[i]) << i;
-
-  platform_.posted.clear();
-  msgstore::NotifyMessageApp(6, 9, 0xABCD1234u, 0x1FFu);
-  ASSERT_EQ(platform_.posted.size(), 1u);
-  EXPECT_EQ(platform_.posted[0].lParam, 0x03FF1234);
-}
-
-TEST_F(CommonNotify, FoldersWithoutEventAndMissingWindowPostNothing) {
-  EXPECT_EQ(msgstore::NotifyMessageApp(4, 1, 0, 3), 0);
-  EXPECT_EQ(msgstore::NotifyMessageApp(0, 1, 0, 3), 0);
-  EXPECT_EQ(msgstore::NotifyMessageApp(7, 1, 0, 3), 0);
-  EXPECT_EQ(msgstore::NotifyMessageApp(12, 1, 0, 3), 0);
+  int posted = 0;
+  for (DWORD folder : {0, 1, 2, 3, 4, 5, 6, 7, 12})
+    posted += NotifyMessageApp(folder, folder, 0, 3);
+  EXPECT_EQ(posted, 5);
+  EXPECT_EQ(NotifyMessageApp(3, 0xFFFFFFFFu, 1, 3), 1);
+  EXPECT_EQ(NotifyMessageApp(6, 9, 0xABCD1234u, 0x1FFu), 1);
   platform_.messageAppWindow = false;
-  EXPECT_EQ(msgstore::NotifyMessageApp(1, 1, 0, 3), 0);
-  EXPECT_TRUE(platform_.posted.empty());
+  EXPECT_EQ(NotifyMessageApp(1, 1, 0, 3), 0);
+  using Post = std::tuple<std::u16string, UINT, WPARAM, LPARAM>;
+  std::vector<Post> posts;
+  for (const auto& p : platform_.posted) posts.emplace_back(p.className, p.msg, p.wParam, p.lParam);
+  const std::u16string app = u"WCE_CVMESSAGEEXEC";
+  EXPECT_EQ(posts, (std::vector<Post>{{app, 0x19A0, 1, 0x03030000},
+                                      {app, 0x19A1, 2, 0x03030000},
+                                      {app, 0x19A2, 3, 0x03030000},
+                                      {app, 0x19A4, 5, 0x03030000},
+                                      {app, 0x19A5, 6, 0x03030000},
+                                      {app, 0x19A2, 0xFFFFFFFF, 0x03030001},
+                                      {app, 0x19A5, 9, 0x03FF1234}}));
 }
 
 }  // namespace
