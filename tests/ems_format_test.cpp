@@ -1,10 +1,12 @@
 // EMS message files: exact bytes of both layouts, round trips, the readers'
 // size limits, the quick read and its index repair, the file mutex, and every
 // reader fed cut and corrupted files (AddressSanitizer checks the bounds).
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <random>
@@ -24,9 +26,7 @@ using Bytes = std::vector<uint8_t>;
 struct Builder {
   Bytes b;
   Builder& U16(uint16_t v) { return Raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
-  Builder& U32(uint32_t v) {
-    return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
-  }
+  Builder& U32(uint32_t v) { return U16(static_cast<uint16_t>(v)).U16(v >> 16); }
   Builder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
   Builder& Str(const WCHAR* s) {
     for (; s && *s; ++s) U16(*s);
@@ -51,22 +51,28 @@ struct Sample {
                 0x80000001, 0xCAFEBABE, msgId, 0x1234, 0xFEDC,  0xDEADBEEF};
 };
 
-Bytes CurrentBytes(const tagMSGPROPS& p, bool withContent = true) {
+// The file of p in the current (or the old) layout, with or without its content.
+Bytes Expected(const tagMSGPROPS& p, bool old, bool withContent = true) {
   Builder b;
-  // 26 header bytes, "Hi" (6) and "t2" (6): pszText1 starts at 38.
-  b.U32(38).U32(p.dwOid).U32(1).U16(p.wStatus).Time(p.ftIndexTime).U32(p.dwFolder);
-  b.Str(p.pszSubject).Str(p.pszText2).Str(p.pszText1).Str(p.pszTo).Str(p.pszText3);
-  b.Str(p.pszText4).Time(p.ftTime).U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID);
+  if (old) {
+    b.U32(1).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime).Str(p.pszTo);
+    b.Str(p.pszText3).Str(p.pszText4).Str(p.pszSubject).U32(p.dwFolder).U16(p.wStatus);
+    b.U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID);
+  } else {  // 26 header bytes, "Hi" (6) and "t2" (6): pszText1 starts at 38.
+    b.U32(38).U32(p.dwOid).U32(1).U16(p.wStatus).Time(p.ftIndexTime).U32(p.dwFolder);
+    b.Str(p.pszSubject).Str(p.pszText2).Str(p.pszText1).Str(p.pszTo).Str(p.pszText3);
+    b.Str(p.pszText4).Time(p.ftTime).U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID);
+  }
   b.U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
   return withContent ? b.U32(5).Raw(kContent).b : b.U32(0).b;
 }
 
-Bytes OldBytes(const tagMSGPROPS& p, bool withContent = true) {
-  Builder b;
-  b.U32(1).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime).Str(p.pszTo);
-  b.Str(p.pszText3).Str(p.pszText4).Str(p.pszSubject).U32(p.dwFolder).U16(p.wStatus);
-  b.U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
-  return withContent ? b.U32(5).Raw(kContent).b : b.U32(0).b;
+int Write(WCHAR* path, tagMSGPROPS* p, bool old) {
+  return old ? EMSMsgStore_WriteToFileOld(path, p) : EMSMsgStore_WriteToFile(path, p);
+}
+int Read(WCHAR* path, tagMSGPROPS* p, bool old, bool withContent) {
+  return old ? EMSMsgStore_ReadFromFileOld(path, p, withContent)
+             : EMSMsgStore_ReadFromFile(path, p, withContent);
 }
 
 const std::string kFile = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
@@ -76,6 +82,7 @@ const Bytes kIndexImage = Builder().U32(1).U32(1).U32(3).U32(0).U32(7).U32(2).U3
 struct Base {
   Bytes bytes;
   DWORD cbData;
+  bool old;
 };
 
 class EmsFile : public msgstore_test::DeviceTest {
@@ -93,46 +100,40 @@ class EmsFile : public msgstore_test::DeviceTest {
     return Bytes(std::istreambuf_iterator<char>(in), {});
   }
   void Store(const Bytes& bytes, const std::string& rel = kFile) {
-    std::ofstream(Host(rel), std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(Host(rel), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   }
   // The bytes that the current (or the old) writer makes of p.
   Bytes Rewrite(tagMSGPROPS* p, bool old = false) {
     WCHAR scratch[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\NONE\\0.sms";
-    EXPECT_EQ(old ? EMSMsgStore_WriteToFileOld(scratch, p) : EMSMsgStore_WriteToFile(scratch, p),
-              1);
+    EXPECT_EQ(Write(scratch, p, old), 1);
     return Load("DiskOnChip/User/MESSAGING/EMS/NONE/0.sms");
   }
-  void MakeBases() {
+  // An empty and a full record in both layouts, as the writers make them.
+  std::vector<Base> Bases() {
     Sample s;
     tagMSGPROPS empty{};
-    for (tagMSGPROPS* r : {&empty, &s.p}) {
-      current_.push_back({Rewrite(r), r->cbData});
-      old_.push_back({Rewrite(r, true), r->cbData});
-    }
+    std::vector<Base> bases;
+    for (bool old : {false, true})
+      for (tagMSGPROPS* r : {&empty, &s.p}) bases.push_back({Rewrite(r, old), r->cbData, old});
+    return bases;
   }
 
-  struct Results {
-    int full, fullNoContent, quick, old, oldNoContent;
-  };
-
-  // Every message reader on one record, each replacing what the one before left.
-  Results ReadAll(const Bytes& bytes) {
+  enum { kFull, kQuick, kFullNoContent, kOld, kOldNoContent };
+  // The result of every message reader on one record, in the order above, each
+  // replacing what the one before left.
+  std::array<int, 5> ReadAll(const Bytes& bytes) {
     Store(bytes);
     tagMSGPROPS p{};
-    Results r{};
-    r.full = EMSMsgStore_ReadFromFile(path_, &p, true);
-    EXPECT_TRUE(r.full == 0 || p.pData[p.cbData] == 0);
-    r.quick = EMSMsgStore_QuickReadFromFile(false, 1, 1, &p);
-    r.fullNoContent = EMSMsgStore_ReadFromFile(path_, &p, false);
-    EXPECT_TRUE(r.fullNoContent == 0 || p.pData == nullptr);
-    r.old = EMSMsgStore_ReadFromFileOld(path_, &p, true);
-    EXPECT_TRUE(r.old == 0 || p.pData[p.cbData] == 0);
-    r.oldNoContent = EMSMsgStore_ReadFromFileOld(path_, &p, false);
+    std::array<int, 5> r{};
+    for (int i = kFull; i <= kOldNoContent; ++i) {
+      const bool content = i == kFull || i == kOld;
+      r[i] = i == kQuick ? EMSMsgStore_QuickReadFromFile(false, 1, 1, &p)
+                         : Read(path_, &p, i >= kOld, content);
+      EXPECT_TRUE(r[i] == 0 || r[i] == 1) << i;
+      EXPECT_TRUE(!r[i] || i == kQuick || (content ? p.pData[p.cbData] == 0 : p.pData == nullptr));
+    }
     EMSMsgStore_FreeMsgProps(&p);
-    for (int v : {r.full, r.fullNoContent, r.quick, r.old, r.oldNoContent})
-      EXPECT_TRUE(v == 0 || v == 1);
     return r;
   }
 
@@ -169,7 +170,6 @@ class EmsFile : public msgstore_test::DeviceTest {
 
   WCHAR path_[64] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\1.sms";
   tagMSGPROPS read_{};
-  std::vector<Base> current_, old_;
 };
 
 TEST_F(EmsFile, BothLayoutsAreExactAndReplaceTheFile) {
@@ -184,37 +184,26 @@ TEST_F(EmsFile, BothLayoutsAreExactAndReplaceTheFile) {
   Store(Bytes(500, 0xAA));
   ASSERT_EQ(EMSMsgStore_WriteToFileOld(path_, &p), 1);
   EXPECT_EQ(Load(), Builder().Raw(Bytes(32, 0)).Str(ab).Raw(Bytes(28, 0)).b);
-
   Sample s;
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
-  EXPECT_EQ(Load(), CurrentBytes(s.p));
-  ASSERT_EQ(EMSMsgStore_WriteToFileOld(path_, &s.p), 1);
-  EXPECT_EQ(Load(), OldBytes(s.p));
-
-  WCHAR missing[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\NOWHERE\\1.sms";
-  EXPECT_EQ(EMSMsgStore_WriteToFile(missing, &s.p), 0);
-  EXPECT_EQ(EMSMsgStore_WriteToFileOld(missing, &s.p), 0);
+  for (bool old : {false, true}) {
+    ASSERT_EQ(Write(path_, &s.p, old), 1);
+    EXPECT_EQ(Load(), Expected(s.p, old));
+  }
 }
 
 TEST_F(EmsFile, RoundTripsWithAndWithoutContent) {
   Sample s;
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
-  ASSERT_EQ(EMSMsgStore_ReadFromFile(path_, &read_, true), 1);
-  EXPECT_EQ(Rewrite(&read_), CurrentBytes(s.p));
-  ASSERT_EQ(read_.cbData, 5u);
-  EXPECT_EQ(read_.pData[5], 0);
-  ASSERT_EQ(EMSMsgStore_ReadFromFile(path_, &read_, false), 1);
-  EXPECT_EQ(read_.pData, nullptr);
-  EXPECT_EQ(Rewrite(&read_), CurrentBytes(s.p, false));
-
-  // The old reader leaves pszText2 as the current reader set it.
-  ASSERT_EQ(EMSMsgStore_WriteToFileOld(path_, &s.p), 1);
-  ASSERT_EQ(EMSMsgStore_ReadFromFileOld(path_, &read_, true), 1);
-  EXPECT_EQ(std::u16string(read_.pszText2), u"t2");
-  EXPECT_EQ(Rewrite(&read_, true), OldBytes(s.p));
-  ASSERT_EQ(EMSMsgStore_ReadFromFileOld(path_, &read_, false), 1);
-  EXPECT_EQ(read_.pData, nullptr);
-  EXPECT_EQ(Rewrite(&read_, true), OldBytes(s.p, false));
+  for (bool old : {false, true}) {
+    ASSERT_EQ(Write(path_, &s.p, old), 1);
+    for (bool content : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "old " << old << ", content " << content);
+      ASSERT_EQ(Read(path_, &read_, old, content), 1);
+      EXPECT_EQ(read_.pData == nullptr, !content);
+      EXPECT_TRUE(!content || (read_.cbData == 5 && read_.pData[5] == 0));
+      EXPECT_EQ(Rewrite(&read_, old), Expected(s.p, old, content));
+    }
+  }
+  EXPECT_EQ(std::u16string(read_.pszText2), u"t2");  // the old reader left it as it was
 }
 
 TEST_F(EmsFile, CurrentReadersNeedMoreThan32BytesTheOldReaderOne) {
@@ -223,36 +212,27 @@ TEST_F(EmsFile, CurrentReadersNeedMoreThan32BytesTheOldReaderOne) {
   ASSERT_EQ(header.b.size(), 32u);
   Store(header.b);
   EXPECT_EQ(EMSMsgStore_ReadFromFile(path_, &read_, false), 0);
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
-  EXPECT_EQ(read_.dwOid, 0u);
+  EXPECT_TRUE(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_) == 0 && read_.dwOid == 0);
   Store(header.Raw({0}).b);
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
-  EXPECT_EQ(read_.dwOid, 77u);
+  EXPECT_TRUE(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_) == 0 && read_.dwOid == 77);
   read_.dwOid = 0;
-  EXPECT_EQ(EMSMsgStore_ReadFromFile(path_, &read_, false), 0);
-  EXPECT_EQ(read_.dwOid, 77u);
+  EXPECT_TRUE(EMSMsgStore_ReadFromFile(path_, &read_, false) == 0 && read_.dwOid == 77);
 
   Store({});
   read_.bRead = 5;
-  EXPECT_EQ(EMSMsgStore_ReadFromFileOld(path_, &read_, false), 0);
-  EXPECT_EQ(read_.bRead, 5);
+  EXPECT_TRUE(EMSMsgStore_ReadFromFileOld(path_, &read_, false) == 0 && read_.bRead == 5);
   Store({9, 0, 0, 0});
-  EXPECT_EQ(EMSMsgStore_ReadFromFileOld(path_, &read_, false), 0);
-  EXPECT_EQ(read_.bRead, 9);
+  EXPECT_TRUE(EMSMsgStore_ReadFromFileOld(path_, &read_, false) == 0 && read_.bRead == 9);
 }
 
 TEST_F(EmsFile, QuickReadFillsTheListFieldsOnly) {
   Sample s;
   ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
   BYTE* mine = static_cast<BYTE*>(calloc(2, 1));
-  read_.wUser1 = 1;
-  read_.wUser2 = 2;
-  read_.dwUser3 = 3;
-  read_.cbData = 2;
-  read_.pData = mine;
+  read_.wUser1 = 1, read_.wUser2 = 2, read_.dwUser3 = 3, read_.cbData = 2, read_.pData = mine;
   ASSERT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 1);
   EXPECT_EQ(read_.pData, mine);
-  Bytes head = CurrentBytes(s.p, false);
+  Bytes head = Expected(s.p, false, false);
   head.resize(head.size() - 12);  // up to pszMsgID
   EXPECT_EQ(Rewrite(&read_), Builder().Raw(head).U16(1).U16(2).U32(3).U32(2).Raw({0, 0}).b);
 }
@@ -263,7 +243,6 @@ TEST_F(EmsFile, QuickReadOfAVanishedPhoneFileRepairsTheIndex) {
   const Bytes before = Load(kIndex);
   ASSERT_EQ(before.size(), 32u);
   EXPECT_EQ(EMSMsgStore_QuickReadFromFile(true, 1, 1, &read_), 0);
-  EXPECT_EQ(Load(kIndex), before);
   Store(Bytes(10, 0));
   EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
   EXPECT_EQ(Load(kIndex), before);
@@ -290,14 +269,13 @@ TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
   WCHAR oldPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\2.sms";
   WCHAR newPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\3.sms";
   tagMSGPROPS a{}, b{};
-  auto unlocked = std::async(std::launch::async, [&] {
-    return EMSMsgStore_QuickReadFromFile(false, 1, 1, &a) +
-           EMSMsgStore_WriteToFileOld(oldPath, &s.p) + EMSMsgStore_ReadFromFileOld(oldPath, &a, 1);
+  auto run = [](std::function<int()> f) { return std::async(std::launch::async, f); };
+  auto unlocked = run([&] {
+    return EMSMsgStore_QuickReadFromFile(false, 1, 1, &a) + Write(oldPath, &s.p, true) +
+           Read(oldPath, &a, true, true);
   });
-  auto write =
-      std::async(std::launch::async, [&] { return EMSMsgStore_WriteToFile(newPath, &s.p); });
-  auto read =
-      std::async(std::launch::async, [&] { return EMSMsgStore_ReadFromFile(path_, &b, 1); });
+  auto write = run([&] { return EMSMsgStore_WriteToFile(newPath, &s.p); });
+  auto read = run([&] { return EMSMsgStore_ReadFromFile(path_, &b, 1); });
   EXPECT_EQ(unlocked.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
   EXPECT_EQ(read.wait_for(0ms), std::future_status::timeout);
@@ -311,24 +289,18 @@ TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
 using EmsRobustness = EmsFile;
 
 TEST_F(EmsRobustness, EveryTruncationOfValidFiles) {
-  MakeBases();
-  for (bool old : {false, true}) {
-    for (const Base& b : old ? old_ : current_) {
-      const size_t size = b.bytes.size(), untilUser3 = size - b.cbData - 4;
-      for (size_t len = 0; len <= size; ++len) {
-        SCOPED_TRACE(testing::Message() << "old " << old << ", " << size << " cut at " << len);
-        Results r = ReadAll(Bytes(b.bytes.begin(), b.bytes.begin() + len));
-        EXPECT_EQ(old ? r.old : r.full, len == size ? 1 : 0);
-        EXPECT_EQ(old ? r.oldNoContent : r.fullNoContent,
-                  len >= untilUser3 && (old || len > 32) ? 1 : 0);
-        if (!old) {
-          EXPECT_EQ(r.quick, len > 32 && len >= untilUser3 - 8 ? 1 : 0);
-        }
-      }
+  for (const Base& b : Bases()) {
+    const size_t size = b.bytes.size(), untilUser3 = size - b.cbData - 4;
+    for (size_t len = 0; len <= size; ++len) {
+      SCOPED_TRACE(testing::Message() << "old " << b.old << ", " << size << " cut at " << len);
+      const std::array<int, 5> r = ReadAll(Bytes(b.bytes.begin(), b.bytes.begin() + len));
+      EXPECT_EQ(r[b.old ? kOld : kFull], len == size ? 1 : 0);
+      EXPECT_EQ(r[b.old ? kOldNoContent : kFullNoContent],
+                len >= untilUser3 && (b.old || len > 32) ? 1 : 0);
+      EXPECT_TRUE(b.old || r[kQuick] == (len > 32 && len >= untilUser3 - 8 ? 1 : 0)) << r[kQuick];
     }
   }
   EXPECT_FALSE(fs::exists(Host(kIndex)));
-
   std::mt19937 rng(5u);
   for (size_t len = 0; len <= kIndexImage.size(); ++len) {
     SCOPED_TRACE("index cut at " + std::to_string(len));
@@ -337,50 +309,40 @@ TEST_F(EmsRobustness, EveryTruncationOfValidFiles) {
 }
 
 TEST_F(EmsRobustness, SeededRandomCorruptions) {
-  MakeBases();
-  std::vector<Base> bases = current_;
-  bases.insert(bases.end(), old_.begin(), old_.end());
-  bases.push_back({kIndexImage, 0});
+  std::vector<Base> bases = Bases();
+  bases.push_back({kIndexImage, 0, false});
   std::mt19937 rng(20240607u);
   auto below = [&](size_t n) { return n == 0 ? size_t{0} : static_cast<size_t>(rng() % n); };
-  auto put32 = [](Bytes& f, size_t at, uint32_t v) {
-    for (size_t i = 0; i < 4 && at + i < f.size(); ++i)
+  auto put32 = [&](Bytes& f, size_t at) {
+    for (size_t i = 0, v = 0xFFFFFFFFu >> below(17); i < 4 && at + i < f.size(); ++i)
       f[at + i] = static_cast<uint8_t>(v >> (8 * i));
   };
+  const std::function<void(Bytes&, DWORD)> edits[] = {
+      [&](Bytes& f, DWORD) { f[below(f.size())] ^= static_cast<uint8_t>(1 + below(255)); },
+      [&](Bytes& f, DWORD) { put32(f, below(f.size())); },
+      [&](Bytes& f, DWORD cbData) {  // cbData: both layouts end alike
+        if (f.size() >= cbData + 4) put32(f, f.size() - cbData - 4);
+      },
+      [&](Bytes& f, DWORD) {  // remove string terminators from some point on
+        for (size_t i = below(f.size()) & ~size_t{1}; i + 1 < f.size(); i += 2)
+          if (f[i] == 0 && f[i + 1] == 0) f[i] = 'A';
+      },
+      [&](Bytes& f, DWORD) { f.resize(below(f.size() + 1)); },
+      [&](Bytes& f, DWORD) {
+        for (size_t n = below(9); n > 0; --n) f.push_back(static_cast<uint8_t>(rng()));
+      }};
   int accepted = 0;
   for (int iteration = 0; iteration < 2400; ++iteration) {
     const bool isIndex = iteration % 6 == 5;
     const Base& base = isIndex ? bases.back() : bases[below(bases.size() - 1)];
     Bytes f = base.bytes;
-    for (int e = static_cast<int>(below(3)); e >= 0 && !f.empty(); --e) {
-      switch (below(6)) {
-        case 0:
-          f[below(f.size())] ^= static_cast<uint8_t>(1 + below(255));
-          break;
-        case 1:
-          put32(f, below(f.size()), 0xFFFFFFFFu >> below(17));
-          break;
-        case 2:  // cbData: both layouts end alike
-          if (f.size() >= base.cbData + 4)
-            put32(f, f.size() - base.cbData - 4, 0xFFFFFFFFu >> below(17));
-          break;
-        case 3:  // remove string terminators from some point on
-          for (size_t i = below(f.size()) & ~size_t{1}; i + 1 < f.size(); i += 2)
-            if (f[i] == 0 && f[i + 1] == 0) f[i] = 'A';
-          break;
-        case 4:
-          f.resize(below(f.size() + 1));
-          break;
-        default:
-          for (size_t n = below(9); n > 0; --n) f.push_back(static_cast<uint8_t>(rng()));
-          break;
-      }
-    }
+    for (int e = static_cast<int>(below(3)); e >= 0 && !f.empty(); --e)
+      edits[below(6)](f, base.cbData);
     if (isIndex) {
       IndexAll(f, rng);
     } else {
-      Results r = ReadAll(f);
-      accepted += r.full + r.old;
+      const std::array<int, 5> r = ReadAll(f);
+      accepted += r[kFull] + r[kOld];
     }
     if (HasFailure()) FAIL() << "iteration " << iteration;
   }
