@@ -1,19 +1,16 @@
-// Runs the built msgstore tool the way a user does: a child process with its
-// own standard output and error, on a scratch device root per test.
+// Runs the built msgstore tool as a child process on a scratch device root.
 #ifndef MSGSTORE_TESTS_TOOL_TOOL_RUNNER_H_
 #define MSGSTORE_TESTS_TOOL_TOOL_RUNNER_H_
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -21,135 +18,72 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 extern char** environ;
 
 namespace tool_test {
 
-struct Result {
-  int status = -1;  // exit status; 128 + signal when killed
-  std::string out;
-  std::string err;
-};
-
-inline std::vector<std::string> Environment(const std::map<std::string, std::string>& set) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    std::string key = entry.substr(0, entry.find('='));
-    if (set.count(key) == 0) env.push_back(entry);
-  }
-  for (const auto& kv : set)
-    if (!kv.second.empty()) env.push_back(kv.first + "=" + kv.second);
-  return env;
-}
-
-// A started tool process with pipes to its standard output and error.
+// Standard output and error go to memory files, read while the child runs.
 class Child {
  public:
-  Child(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> argStore = {MSGSTORE_TOOL_PATH};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStore) argv.push_back(&a[0]);
+  // env replaces the whole environment when given.
+  explicit Child(std::vector<std::string> args, std::vector<std::string>* env = nullptr) {
+    args.insert(args.begin(), MSGSTORE_TOOL_PATH);
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    std::vector<std::string> envStore = Environment(env);
-    std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(&e[0]);
+    for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(&(*env)[i][0]);
     envp.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    outFd_ = out[0];
-    errFd_ = err[0];
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, out_, 1);
+    posix_spawn_file_actions_adddup2(&fa, err_, 2);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), env ? envp.data() : environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
   }
   ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
-    if (outFd_ >= 0) close(outFd_);
-    if (errFd_ >= 0) close(errFd_);
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+    close(out_);
+    close(err_);
   }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
 
-  bool started() const { return pid_ > 0; }
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
-
-  // Reads what is there until pred holds or timeoutMs passes; false on time-out
-  // or when both pipes are closed before pred holds.
+  std::string out() const { return Read(out_); }
+  std::string err() const { return Read(err_); }
+  void Signal(int sig) { kill(pid_, sig); }
   template <class Pred>
-  bool ReadUntil(Pred pred, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-      int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      deadline - std::chrono::steady_clock::now())
-                                      .count());
-      if (left <= 0 || (outFd_ < 0 && errFd_ < 0)) return false;
-      pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-      if (poll(fds, 2, left) <= 0) continue;
-      Drain(fds[0], &outFd_, &out_);
-      Drain(fds[1], &errFd_, &err_);
-    }
-    return true;
+  static bool Until(Pred pred, int ms = 10000) {
+    for (int i = 0; i < ms; ++i, usleep(1000))
+      if (pred()) return true;
+    return false;
   }
-
-  void Signal(int sig) {
-    if (pid_ > 0) kill(pid_, sig);
-  }
-
-  // Reads both pipes to their end and returns the exit status.
-  int Finish(int timeoutMs = 60000) {
-    if (!ReadUntil([this] { return outFd_ < 0 && errFd_ < 0; }, timeoutMs)) Signal(SIGKILL);
-    return Wait();
+  // The exit status, 128 + signal when killed, -1 when it does not end.
+  int Finish() {
+    int st = 0;
+    if (pid_ <= 0 || !Until([&] { return waitpid(pid_, &st, WNOHANG) == pid_; }, 60000)) return -1;
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   }
 
  private:
-  static void Drain(const pollfd& fd, int* which, std::string* into) {
-    if (fd.fd < 0 || fd.revents == 0) return;
+  static std::string Read(int fd) {
+    std::string s;
     char buf[4096];
-    ssize_t n = read(fd.fd, buf, sizeof buf);
-    if (n > 0) {
-      into->append(buf, static_cast<size_t>(n));
-    } else {
-      close(*which);
-      *which = -1;
-    }
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, static_cast<off_t>(s.size()))) > 0;)
+      s.append(buf, static_cast<size_t>(n));
+    return s;
   }
-  int Wait() {
-    int status = 0;
-    if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
-    pid_ = -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
-  }
-
   pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  std::string out_;
-  std::string err_;
+  int out_ = memfd_create("out", MFD_CLOEXEC);
+  int err_ = memfd_create("err", MFD_CLOEXEC);
 };
 
-inline Result RunTool(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env = {}) {
-  Child child(args, env);
-  Result r;
-  if (!child.started()) return r;
-  r.status = child.Finish();
-  r.out = child.out();
-  r.err = child.err();
-  return r;
-}
+struct Result {
+  int status;
+  std::string out, err;
+};
 
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -158,103 +92,75 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Every file under dir, by path relative to dir, with its bytes.
-inline std::map<std::string, std::string> Snapshot(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  if (!std::filesystem::exists(dir, ec)) return files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-    std::string rel = std::filesystem::relative(entry.path(), dir).string();
-    if (entry.is_directory()) {
-      files[rel + "/"] = "";
-    } else {
-      std::ifstream in(entry.path(), std::ios::binary);
-      files[rel] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
-  }
-  return files;
-}
-
+// Stops at the padding.
 inline std::string Base64Decode(const std::string& text) {
   static const std::string kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    size_t v = kAlphabet.find(c);
-    if (v == std::string::npos) return "<invalid base64>";
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
+  unsigned bits = 0, count = 0;
+  for (size_t i = 0, v; i < text.size() && (v = kAlphabet.find(text[i])) != std::string::npos;
+       ++i) {
+    bits = (bits << 6) | static_cast<unsigned>(v);
+    if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
   }
   return out;
 }
 
-// UTF-16LE bytes of an ASCII or UTF-16 string, as the tool stores --text.
 inline std::string Utf16Le(const std::u16string& text) {
   std::string out;
-  for (char16_t u : text) {
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>(u >> 8));
-  }
+  for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
   return out;
 }
 
-// A scratch device root per test; Tool() runs the tool on it.
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = std::filesystem::temp_directory_path().string() + "/msgstore-tool-" +
-            std::to_string(getpid()) + "-" + info->test_suite_name() + "-" + info->name();
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_);
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/msgstore-tool-XXXXXX";
+    root_ = mkdtemp(&pattern[0]);
   }
   void TearDown() override {
     std::error_code ec;
     if (!HasFailure()) std::filesystem::remove_all(root_, ec);
   }
 
-  Result Tool(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--root", root_});
-    return RunTool(args);
+  // cmd is split at spaces.
+  Result Tool(const std::string& cmd) {
+    std::vector<std::string> args = {"--root", root_};
+    std::istringstream in(cmd);
+    for (std::string word; in >> word;) args.push_back(word);
+    Child c(args);
+    int status = c.Finish();
+    return {status, c.out(), c.err()};
   }
-  // Runs a command that must succeed and returns its standard output.
-  std::string Ok(const std::vector<std::string>& args) {
-    Result r = Tool(args);
-    EXPECT_EQ(r.status, 0) << "msgstore " << ::testing::PrintToString(args) << "\n" << r.err;
-    EXPECT_EQ(r.err, "");
+  // Expects status and standard error; returns standard output.
+  std::string Run(const std::string& cmd, int status, const std::string& err = "") {
+    Result r = Tool(cmd);
+    EXPECT_EQ(r.status, status) << cmd << "\n" << r.err;
+    EXPECT_EQ(r.err, err) << cmd;
     return r.out;
   }
-  // Runs a command that must fail with status and one line on standard
-  // error, printing nothing on standard output; returns that line.
-  std::string Fails(const std::vector<std::string>& args, int status) {
-    Result r = Tool(args);
-    EXPECT_EQ(r.status, status) << ::testing::PrintToString(args) << "\n" << r.out << r.err;
-    EXPECT_EQ(r.out, "") << ::testing::PrintToString(args);
-    std::vector<std::string> lines = Lines(r.err);
-    EXPECT_EQ(lines.size(), 1u) << r.err;
-    EXPECT_EQ(r.err.rfind("msgstore: ", 0), 0u) << r.err;
+  std::string Ok(const std::string& cmd) { return Run(cmd, 0); }
+  nlohmann::json Json(const std::string& cmd) { return nlohmann::json::parse(Ok("--json " + cmd)); }
+  // Expects status, nothing on standard output and one line on standard error.
+  std::string Fails(const std::string& cmd, int status) {
+    Result r = Tool(cmd);
+    EXPECT_EQ(r.status, status) << cmd << "\n" << r.out << r.err;
+    EXPECT_EQ(r.out, "") << cmd;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << cmd << "\n" << r.err;
     return r.err;
   }
-  // The message store trees and the simulated handset's persisted state.
+  // Every file under the device root: both message trees and the handset's state.
   std::map<std::string, std::string> Device() {
-    auto phone = Snapshot(root_ + "/DiskOnChip");
-    auto card = Snapshot(root_ + "/SD Card");
-    for (const auto& kv : card) phone["card:" + kv.first] = kv.second;
-    phone["counters"] = Ok({"--json", "counters"});
-    return phone;
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root_)) {
+      std::ifstream in(e.path(), std::ios::binary);
+      files[e.path().string()] =
+          e.is_directory() ? "/" : std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return files;
   }
-  std::string Ems(const std::string& rel) const {
-    return root_ + "/DiskOnChip/User/MESSAGING/EMS/" + rel;
-  }
-  std::string CardEms(const std::string& rel) const {
-    return root_ + "/SD Card/User/MESSAGING/EMS/" + rel;
+  std::string Ems(const std::string& rel, bool card = false) const {
+    return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/EMS/" + rel;
   }
 
   std::string root_;
