@@ -140,6 +140,15 @@ std::vector<std::string> SplitDevicePath(const std::u16string& devicePath) {
 }
 
 std::string ResolveUnder(const std::string& base, const std::vector<std::string>& components) {
+  // Most paths exist under their own spelling: one lstat settles them.
+  std::string exact = base;
+  for (const std::string& component : components) {
+    if (exact.empty() || exact.back() != '/') exact += '/';
+    exact += component;
+  }
+  struct stat exactInfo;
+  if (::lstat(exact.c_str(), &exactInfo) == 0) return exact;
+
   std::string current = base;
   bool parentExists = true;
   for (const std::string& component : components) {
