@@ -7,6 +7,7 @@
 // - the quick list reads the folder's own index with no mapping, so asking
 //   for a SIM folder finds nothing.
 #include "common/index_file.h"
+#include "common/named_lock.h"
 #include "ems/ems_internal.h"
 
 namespace {
@@ -18,22 +19,29 @@ bool IndexFileOf(DWORD folder, WCHAR* path) {
   return msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), path);
 }
 
+// Every index operation takes the index mutex, even when there turns out to
+// be no index to touch.
+void PassThroughLock() { msgstore::NamedLock held(msgstore::ems::kIndexMutex, true); }
+
 }  // namespace
 
 void EMSMsgStore_AddMsgToIni(DWORD oid, DWORD folder, FILETIME ftIndexTime) {
   WCHAR path[MAX_PATH];
-  if (!IndexFileOf(folder, path)) return;
+  if (!IndexFileOf(folder, path)) return PassThroughLock();
   msgstore::IndexInsert(path, msgstore::ems::kIndexLock, {folder, oid, ftIndexTime});
 }
 
 void EMSMsgStore_DeleteMsgFromIni(DWORD oid, DWORD folder) {
   WCHAR path[MAX_PATH];
-  if (!IndexFileOf(folder, path)) return;
+  if (!IndexFileOf(folder, path)) return PassThroughLock();
   msgstore::IndexRemove(path, msgstore::ems::kIndexLock, oid, folder);
 }
 
 DWORD EMSMsgStore_GetQuickMsgList(CArray<tagOidArray, tagOidArray>& list, DWORD folder) {
   WCHAR path[MAX_PATH];
-  if (!msgstore::ems::IndexPath(folder, path)) return 0;
+  if (!msgstore::ems::IndexPath(folder, path)) {
+    PassThroughLock();
+    return 0;
+  }
   return msgstore::IndexQuickList(path, msgstore::ems::kIndexLock, list);
 }

@@ -156,7 +156,9 @@ unsigned int GetEMSSimMsgCount() {
 DWORD GetEMSInboxUnreadMsgsCount() {
   msgstore::Platform& platform = GetPlatform();
   // Card counters that were never set up are set up on this run.
-  const bool firstRun = platform.xGetEms_SDRecvMsgCount() + platform.xGetEms_SDReadMsgCount() == 0;
+  const DWORD received = platform.xGetEms_SDRecvMsgCount();
+  const DWORD read = platform.xGetEms_SDReadMsgCount();
+  const bool firstRun = received + read == 0;
   EMSMsgStore_CreateDir(false);
   EMSMsgStore_CreateDir(true);
   const DWORD count = EMSMsgStore_GetFolderMessageCount(true, EMS_FOLDER_INBOX);

@@ -110,18 +110,20 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
 }
 
 // Picks the identifier and builds the path; a new message on the card draws
-// identifiers until its name is free. 0 when no path can be built.
-DWORD ChooseName(bool card, tagMSGPROPS* props, DWORD oidExisting, WCHAR* path) {
+// identifiers until its name is free. False when no path can be built.
+bool ChooseName(bool card, tagMSGPROPS* props, DWORD oidExisting, WCHAR* path) {
+  bool drawn = false;
   DWORD previous = 0;
   for (;;) {
     const DWORD oid = oidExisting != 0 ? oidExisting : GetNextEmsOid();
     props->dwOid = oid;
-    if (!EMSMsgStore_GetFilePath(card, oid, props->dwFolder, path)) return 0;
+    if (!EMSMsgStore_GetFilePath(card, oid, props->dwFolder, path)) return false;
     if (oidExisting != 0 || !card || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-      return oid;
+      return true;
     }
     // A counter that cannot be written hands out the same number forever.
-    if (oid == previous) return 0;
+    if (drawn && oid == previous) return false;
+    drawn = true;
     previous = oid;
   }
 }
@@ -154,11 +156,13 @@ DWORD EMSMsgStore_WriteMessage(bool bMemoryCard, tagMSGPROPS* props, DWORD oidEx
     return 0;
   }
   WCHAR path[MAX_PATH] = {};
-  const DWORD oid = msgstore::ems::ChooseName(card, props, oidExisting, path);
-  if (oid == 0 || !EMSMsgStore_WriteToFile(path, props)) return 0;
+  if (!msgstore::ems::ChooseName(card, props, oidExisting, path) ||
+      !EMSMsgStore_WriteToFile(path, props)) {
+    return 0;
+  }
   if (!card) {
     if (oidExisting != 0) EMSMsgStore_DeleteMsgFromIni(oidExisting, folder);
-    EMSMsgStore_AddMsgToIni(oid, folder, props->ftIndexTime);
+    EMSMsgStore_AddMsgToIni(props->dwOid, folder, props->ftIndexTime);
   }
-  return oid;
+  return props->dwOid;
 }
