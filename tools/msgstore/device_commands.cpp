@@ -16,13 +16,11 @@ int Init(const Context& ctx) {
   bool card = CardInserted();
   if (ctx.card) RequireCard();
   bool phone = !ctx.card;
-  if (phone) {
-    EMSMsgStore_CreateDir(false);
-    RequireTree(false, EMS_FOLDER_INBOX);
-  }
-  if (card) {
-    EMSMsgStore_CreateDir(true);
-    RequireTree(true, EMS_FOLDER_INBOX);
+  for (bool storage : {false, true}) {
+    if (storage ? !card : !phone) continue;
+    EMSMsgStore_CreateDir(storage);
+    for (const auto& f : EmsFolders())
+      if (FolderOnStorage(storage, f.id)) RequireTree(storage, f.id);
   }
   if (ctx.json) {
     PrintJson({{"root", ctx.root}, {"phone", phone}, {"card", card}});

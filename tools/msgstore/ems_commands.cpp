@@ -54,23 +54,26 @@ struct ListRow {
   uint64_t ticks = 0;
   nlohmann::ordered_json fields;
   std::string summary;
+  bool damaged = false;  // read fails although the file opens
+  std::string fileName;  // set for a file the store does not name
 };
 
 ListRow ReadRow(const Location& at) {
   ListRow row;
   row.at = at;
-  Message quick;
-  if (EMSMsgStore_QuickReadFromFile(at.card, at.folder, at.oid, quick.get()) == 0) {
+  Message record;
+  if (!ReadRecord(at, &record)) {
+    row.damaged = Openable(at);
     Warn("message " + std::to_string(at.oid) + " in " + Where(at.card, at.folder) +
-         " cannot be read (damaged file)");
+         (row.damaged ? " cannot be read (damaged file)" : " cannot be opened"));
     return row;
   }
   row.readable = true;
-  row.ticks = Ticks(quick->ftIndexTime);
-  row.fields = MessageJson(at, *quick, false);
-  row.summary = Summary(*quick);
+  row.ticks = Ticks(record->ftIndexTime);
+  row.fields = MessageJson(at, *record, false);
+  row.summary = Summary(*record);
   if (row.summary.empty()) {
-    // The quick read leaves the content out; the text shows only in a full read.
+    // The record was read without content; the text shows only with it.
     Message full;
     if (EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, true, full.get()) != 0)
       row.summary = Summary(*full);
@@ -82,9 +85,20 @@ int ListSms(const Context& ctx, const ListArgs& args) {
   DWORD folder = ParseFolder(args.folder);
   if (ctx.card) RequireCard();
   RequireFolder(ctx.card, folder);
+  RequireIntactFolder(ctx.card, folder);
   std::vector<ListRow> rows;
   if (!args.index) {
-    for (DWORD oid : ListFolder(ctx.card, folder)) rows.push_back(ReadRow({ctx.card, folder, oid}));
+    for (const FolderEntry& entry : FolderEntries(ctx.card, folder)) {
+      if (entry.oid != 0) {
+        rows.push_back(ReadRow({ctx.card, folder, entry.oid}));
+        continue;
+      }
+      ListRow row;
+      row.at = {ctx.card, folder, 0};
+      row.fileName = entry.name;
+      Warn("the " + Where(ctx.card, folder) + " holds " + OddName(entry));
+      rows.push_back(row);
+    }
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
       if (a.readable != b.readable) return a.readable;
       if (a.ticks != b.ticks) return a.ticks > b.ticks;
@@ -136,7 +150,8 @@ int ListSms(const Context& ctx, const ListArgs& args) {
         j["folder"] = FolderName(row.at.folder);
         j["id"] = row.at.oid;
       }
-      j["damaged"] = row.hasFile && !row.readable;
+      if (!row.fileName.empty()) j["file_name"] = row.fileName;
+      j["damaged"] = row.damaged;
       if (args.index) j["file"] = row.hasFile;
       out.push_back(j);
     }
@@ -157,7 +172,7 @@ int ListSms(const Context& ctx, const ListArgs& args) {
   Table table(headers, numeric);
   for (const ListRow& row : rows) {
     std::vector<std::string> cells;
-    cells.push_back(std::to_string(row.at.oid));
+    cells.push_back(row.at.oid == 0 ? "-" : std::to_string(row.at.oid));
     if (args.index) cells.push_back(FolderName(row.at.folder));
     if (row.readable) {
       cells.push_back(FormatTime(FromTicks(row.ticks), false));
@@ -167,7 +182,10 @@ int ListSms(const Context& ctx, const ListArgs& args) {
       cells.push_back(CellText(row.summary, 48));
     } else {
       cells.insert(cells.end(), {"-", "-", "-", "-"});
-      cells.push_back(row.hasFile ? "(damaged: cannot be read)" : "(index record without a file)");
+      cells.push_back(!row.fileName.empty() ? OddName({row.fileName, 0, 0, 0})
+                      : row.hasFile
+                          ? (row.damaged ? "(damaged: cannot be read)" : "(cannot be opened)")
+                          : "(index record without a file)");
     }
     table.AddRow(cells);
   }
@@ -249,22 +267,19 @@ struct AddArgs {
   bool autoStorage = false;
 };
 
-// The store, asked to choose, would put a message for a full folder of the
-// phone on the card even when none is inserted, and then fail; say so first.
+// The store, asked to choose, puts a message for a full folder on the other
+// storage (the phone's only when the card can take it), even when that
+// storage is absent or its tree is not made, and then fails; say so first.
 void CheckAutoTarget(bool card, DWORD folder, DWORD count, const std::string& what) {
   bool cardBusy = (msgstore::GetPlatform().xGetSDCardState() & 6) != 0;
-  if (!card && count >= EMS_MAX_FOLDER_MESSAGES && !IsSimFolder(folder) && !cardBusy &&
-      !CardInserted())
+  if (count < EMS_MAX_FOLDER_MESSAGES || IsSimFolder(folder) || (!card && cardBusy)) return;
+  if (!card && !CardInserted())
     throw Failure("the " + Where(false, folder) + " is full (" + std::to_string(count) +
                   " messages) and no memory card is inserted: " + what);
+  RequireTree(!card, folder);
 }
 
 int AddSms(const Context& ctx, const AddArgs& args) {
-  DWORD folder = ParseFolder(args.folder);
-  bool card = ctx.card;
-  if (card) RequireCard();
-  RequireFolder(card, folder);
-  RequireTree(card, folder);
   FILETIME time = Now();
   if (!args.time.empty() && !ParseTime(args.time, &time))
     throw UsageError("--time '" + args.time +
@@ -272,6 +287,13 @@ int AddSms(const Context& ctx, const AddArgs& args) {
   uint64_t status = 0;
   if (!args.status.empty() && !ParseUnsigned(args.status, 0xFFFF, &status))
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
+  DWORD folder = ParseFolder(args.folder);
+  bool card = ctx.card;
+  if (card) RequireCard();
+  RequireFolder(card, folder);
+  RequireCardTakes(card);
+  RequireTree(card, folder);
+  RequireIdCounter();
 
   std::u16string to = Utf8ToUtf16(args.to);
   std::u16string subject = Utf8ToUtf16(args.subject);
@@ -395,7 +417,9 @@ int MoveSms(const Context& ctx, const MoveArgs& args) {
   }
   bool targetCard = IsSimFolder(target) ? false : at.card;
   RequireFolder(targetCard, target);
+  RequireCardTakes(targetCard);
   RequireTree(targetCard, target);
+  RequireIdCounter();
   DWORD count = 0;
   EMSMsgStore_GetLastRecord(targetCard, target, &count);
   CheckAutoTarget(targetCard, target, count, "message not moved");
@@ -461,13 +485,18 @@ int EmptySms(const Context& ctx, const FolderArgs& args) {
   DWORD folder = ParseFolder(args.folder);
   if (ctx.card) RequireCard();
   RequireFolder(ctx.card, folder);
+  RequireIntactFolder(ctx.card, folder);
+  for (const FolderEntry& entry : FolderEntries(ctx.card, folder))
+    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      throw Failure("the " + Where(ctx.card, folder) + " cannot be emptied: " + entry.name +
+                    " is not a file (nothing deleted)");
   DWORD before = EMSMsgStore_GetFolderMessageCount(ctx.card, folder);
   if (EMSMsgStore_EmptyFolder(ctx.card, folder) == 0)
     throw Failure("could not empty the " + Where(ctx.card, folder));
   DWORD left = EMSMsgStore_GetFolderMessageCount(ctx.card, folder);
   if (left != 0)
     throw Failure("the " + Where(ctx.card, folder) + " still holds " + std::to_string(left) +
-                  " message files that could not be deleted");
+                  (left == 1 ? " message file" : " message files") + " that could not be deleted");
   bool indexed = !ctx.card && folder != EMS_FOLDER_NONE && before != 0;
   if (ctx.json) {
     PrintJson(
@@ -489,16 +518,17 @@ int EmptySms(const Context& ctx, const FolderArgs& args) {
 DWORD PhoneInboxUnread() {
   DWORD unread = 0;
   for (DWORD oid : ListFolder(false, EMS_FOLDER_INBOX)) {
-    Message quick;
-    if (EMSMsgStore_QuickReadFromFile(false, EMS_FOLDER_INBOX, oid, quick.get()) != 0 &&
-        quick->bRead == 0)
-      ++unread;
+    Message record;
+    if (ReadRecord({false, EMS_FOLDER_INBOX, oid}, &record) && record->bRead == 0) ++unread;
   }
   return unread;
 }
 
 int Count(const Context& ctx) {
-  bool card = CardInserted();
+  // The store's unread count makes the trees of both storages; it is asked
+  // only when they are made.
+  RequireTree(false, EMS_FOLDER_INBOX);
+  bool card = CardInserted() && TreeMade(true);
   nlohmann::ordered_json folders = nlohmann::ordered_json::object();
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
   auto text = [](bool known, DWORD n) { return known ? std::to_string(n) : std::string("-"); };
@@ -522,9 +552,9 @@ int Count(const Context& ctx) {
   }
   unsigned sim = GetEMSSimMsgCount();
   DWORD phoneUnread = PhoneInboxUnread();
-  DWORD cardUnread = GetEMSInboxUnreadMsgsCount();
+  DWORD cardUnread = card ? GetEMSInboxUnreadMsgsCount() : 0;
   if (ctx.json) {
-    PrintJson({{"card_inserted", card},
+    PrintJson({{"card_inserted", CardInserted()},
                {"folders", folders},
                {"sim_total", sim},
                {"unread_inbox", {{"phone", phoneUnread}, {"card", cardUnread}}}});
@@ -541,14 +571,7 @@ int Count(const Context& ctx) {
 // export
 
 int Export(const Context&) {
-  std::vector<Location> all;
-  std::vector<bool> storages = {false};
-  if (CardInserted()) storages.push_back(true);
-  for (bool card : storages)
-    for (const auto& f : EmsFolders()) {
-      if (card && (!FolderOnStorage(true, f.id) || f.id == EMS_FOLDER_NONE)) continue;
-      for (DWORD oid : ListFolder(card, f.id)) all.push_back({card, f.id, oid});
-    }
+  std::vector<Location> all = AllMessages();
   Progress progress("export", all.size());
   size_t damaged = 0;
   for (size_t i = 0; i < all.size(); ++i) {
@@ -557,7 +580,7 @@ int Export(const Context&) {
         0) {
       ++damaged;
       Warn("message " + std::to_string(all[i].oid) + " in " + Where(all[i].card, all[i].folder) +
-           " cannot be read (damaged file): left out");
+           " " + ReadProblem(all[i]) + ": left out");
     } else {
       PrintJsonLine(MessageJson(all[i], *m, true));
     }

@@ -54,28 +54,49 @@ std::string Msg(DWORD folder, DWORD oid) {
   return "message " + std::to_string(oid) + " (" + FolderName(folder) + ")";
 }
 
-// Compares one index with the files of its folders. Only files that exist are
-// read, so the check itself never repairs the index.
+// The index file of a phone folder.
+std::u16string IndexPath(DWORD folder) { return FolderPath(false, folder) + u"\\EmsIni"; }
+
+// Compares one index with the files of its folders. Messages are read without
+// the quick read, so the check itself never repairs the index.
 IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* done) {
   IndexReport report;
   report.index = index.index;
+  WIN32_FIND_DATAW data = {};
+  if (FindPath(IndexPath(index.index), &data)) {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      report.problems.push_back(
+          {"index_not_a_file", index.index, 0, "the index file EmsIni is a directory"});
+    else if (data.nFileSizeLow % 16 != 0)
+      report.problems.push_back({"damaged_index", index.index, 0,
+                                 "the index file EmsIni is damaged (" +
+                                     std::to_string(data.nFileSizeLow) +
+                                     " bytes, not a multiple of 16)"});
+  }
   CMsgList list;
   EMSMsgStore_GetQuickMsgList(list, index.index);
   std::set<std::pair<DWORD, DWORD>> files;
   for (DWORD folder : index.members)
-    for (DWORD oid : ListFolder(false, folder)) files.insert({folder, oid});
+    for (const FolderEntry& entry : FolderEntries(false, folder)) {
+      if (entry.oid != 0)
+        files.insert({folder, entry.oid});
+      else
+        report.problems.push_back(
+            {"odd_file_name", folder, 0, OddName(entry) + " in " + FolderName(folder)});
+    }
   report.files = files.size();
   report.records = static_cast<size_t>(list.GetSize());
 
   std::set<std::pair<DWORD, DWORD>> seen;
   std::map<std::pair<DWORD, DWORD>, uint64_t> times;
   for (const auto& file : files) {
-    Message quick;
-    if (EMSMsgStore_QuickReadFromFile(false, file.first, file.second, quick.get()) == 0)
+    Message record;
+    Location at{false, file.first, file.second};
+    if (!ReadRecord(at, &record))
       report.problems.push_back({"damaged_file", file.first, file.second,
-                                 Msg(file.first, file.second) + " cannot be read (damaged file)"});
+                                 Msg(file.first, file.second) + " " + ReadProblem(at)});
     else
-      times[file] = Ticks(quick->ftIndexTime);
+      times[file] = Ticks(record->ftIndexTime);
     if (progress != nullptr) progress->Step(++*done);
   }
 
@@ -138,14 +159,9 @@ size_t Differing(const std::vector<IndexReport>& reports) {
   return n;
 }
 
-// Removes every record of an index; the store deletes an index file with its
-// last record, so the next refresh writes it anew.
-void ClearIndex(DWORD folder) {
-  CMsgList list;
-  EMSMsgStore_GetQuickMsgList(list, folder);
-  for (long i = 0; i < list.GetSize(); ++i)
-    EMSMsgStore_DeleteMsgFromIni(list[i].dwOid, list[i].byFolder);
-}
+// Deletes an index file, damaged or not, so that the next refresh writes it
+// anew.
+void ClearIndex(DWORD folder) { DeleteFileW(IndexPath(folder).c_str()); }
 
 // The store's refresh rebuilds the inbox, sent and unsent indexes always and
 // the draft, report and spam indexes only when they are missing.
@@ -171,13 +187,14 @@ int RefreshCommand(const Context& ctx, bool all) {
   return 0;
 }
 
-void PrintReports(const std::vector<IndexReport>& reports) {
+void PrintReports(const std::vector<IndexReport>& reports, const IdCounter& counter) {
   Table table({"INDEX", "FILES", "RECORDS", "STATE"}, {false, true, true, false});
   for (const auto& r : reports)
     table.AddRow({FolderName(r.index), std::to_string(r.files), std::to_string(r.records),
                   r.problems.empty() ? "ok"
                                      : std::to_string(r.problems.size()) +
                                            (r.problems.size() == 1 ? " problem" : " problems")});
+  table.AddRow({"counter", "", "", counter.State()});
   table.Print(std::cout);
   for (const auto& r : reports)
     for (const auto& p : r.problems) std::cout << FolderName(r.index) << ": " << p.text << '\n';
@@ -198,8 +215,27 @@ nlohmann::ordered_json ReportsJson(const std::vector<IndexReport>& reports) {
   return out;
 }
 
+// Why a problem outlives a rebuild of its index; "" when the rebuild settles it.
+std::string Lasting(const std::string& kind) {
+  if (kind == "damaged_file")
+    return "message files that cannot be read stay until removed ('msgstore rm sms ID')";
+  if (kind == "index_not_a_file")
+    return "an index file EmsIni that is a directory cannot be rewritten (remove it by hand)";
+  if (kind == "odd_file_name")
+    return "files not named by a message identifier stay until renamed or removed";
+  return "";
+}
+
+template <class Strings>
+std::string Join(const Strings& parts, const std::string& separator) {
+  std::string out;
+  for (const auto& p : parts) out += (out.empty() ? "" : separator) + p;
+  return out;
+}
+
 int CheckCommand(const Context& ctx, bool fix) {
   std::vector<IndexReport> reports = CheckAll();
+  IdCounter counter = ReadIdCounter();
   std::vector<std::string> rebuilt;
   if (fix && Differing(reports) != 0) {
     std::vector<DWORD> clear;
@@ -211,24 +247,45 @@ int CheckCommand(const Context& ctx, bool fix) {
     Refresh(clear);
     reports = CheckAll();
   }
+  bool counterSet = fix && !counter.Ok() && RepairIdCounter(counter);
+  if (counterSet) counter = ReadIdCounter();
   size_t differing = Differing(reports);
   if (ctx.json) {
-    nlohmann::ordered_json j = {{"ok", differing == 0}, {"indexes", ReportsJson(reports)}};
+    nlohmann::ordered_json j = {{"ok", differing == 0 && counter.Ok()},
+                                {"indexes", ReportsJson(reports)},
+                                {"counter", {{"ok", counter.Ok()}, {"state", counter.State()}}}};
     if (fix) j["rebuilt"] = rebuilt;
+    if (fix) j["counter_set"] = counterSet;
     PrintJson(j);
   } else {
-    if (!rebuilt.empty()) {
-      std::string names;
-      for (const auto& n : rebuilt) names += (names.empty() ? "" : ", ") + n;
-      std::cout << "rebuilt the index files of " << names << "\n";
-    }
-    PrintReports(reports);
+    if (!rebuilt.empty()) std::cout << "rebuilt the index files of " << Join(rebuilt, ", ") << "\n";
+    if (counterSet)
+      std::cout << "set the identifier counter EmsDB.ini to " << counter.value << "\n";
+    PrintReports(reports, counter);
   }
-  if (differing == 0) return 0;
+  if (differing == 0 && counter.Ok()) return 0;
+  std::string line;
+  if (differing != 0)
+    line = std::to_string(differing) + (differing == 1 ? " index differs" : " indexes differ") +
+           " from the folders";
+  if (!counter.Ok())
+    line +=
+        (line.empty() ? "" : " and ") +
+        std::string("the identifier counter EmsDB.ini is damaged or behind the stored messages");
+  if (fix) {
+    std::set<std::string> why;
+    for (const auto& r : reports)
+      for (const auto& p : r.problems)
+        if (!Lasting(p.kind).empty()) why.insert(Lasting(p.kind));
+    if (!counter.Ok()) why.insert("the counter file EmsDB.ini cannot be written");
+    line += " after the repair" + (why.empty() ? "" : ": " + Join(why, "; "));
+  } else {
+    line += counter.Ok()     ? " (msgstore check --fix rebuilds them)"
+            : differing == 0 ? " (msgstore check --fix repairs it)"
+                             : " (msgstore check --fix repairs them)";
+  }
   std::cout.flush();
-  std::cerr << "msgstore: " << differing << (differing == 1 ? " index differs" : " indexes differ")
-            << " from the folders"
-            << (fix ? " after the rebuild" : " (msgstore check --fix rebuilds them)") << '\n';
+  std::cerr << "msgstore: " << line << '\n';
   return 1;
 }
 

@@ -46,6 +46,29 @@ std::string CommandError(CLI::App& app, int argc, char** argv) {
          ": " + names;
 }
 
+// "msgstore ls sms", the commands given on the command line.
+std::string CommandPath(CLI::App& app) {
+  std::string path = "msgstore";
+  for (CLI::App* current = &app; !current->get_subcommands().empty();) {
+    current = current->get_subcommands().front();
+    path += " " + current->get_name();
+  }
+  return path;
+}
+
+// Every command's help names the global options, which may come after it.
+void AddGlobalFooter(CLI::App& app) {
+  for (CLI::App* sub : app.get_subcommands({})) {
+    sub->footer(
+        "Global options (before or after the command):\n"
+        "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
+        "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
+        "  --card       Use the memory card instead of phone memory\n"
+        "  --json       Print JSON for scripts instead of tables");
+    AddGlobalFooter(*sub);
+  }
+}
+
 int Fail(const std::string& message, int status) {
   std::cout.flush();
   std::cerr << "msgstore: " << OneLine(message) << std::endl;
@@ -74,6 +97,7 @@ int main(int argc, char** argv) {
   tool::AddEmsCommands(app, ctx, commands);
   tool::AddIndexCommands(app, ctx, commands);
   tool::AddWatchCommand(app, ctx, commands);
+  AddGlobalFooter(app);
 
   try {
     app.parse(argc, argv);
@@ -88,8 +112,10 @@ int main(int argc, char** argv) {
       std::string better = CommandError(app, argc, argv);
       if (!better.empty()) message = better;
     }
-    return Fail(message + " (see 'msgstore --help')", 2);
+    return Fail(message + " (see '" + CommandPath(app) + " --help')", 2);
   }
+  if (app.count("--root") != 0 && ctx.root.empty())
+    return Fail("--root needs a directory, not an empty name (see 'msgstore --help')", 2);
 
   const tool::Action* action = commands.Selected(app);
   if (action == nullptr) return Fail("no command given (see 'msgstore --help')", 2);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -10,6 +11,45 @@
 #include "text.h"
 
 namespace tool {
+namespace {
+
+// A platform handle, closed by Close when it goes.
+template <BOOL (*Close)(HANDLE)>
+class Handle {
+ public:
+  explicit Handle(HANDLE h) : h_(h) {}
+  ~Handle() {
+    if (valid()) Close(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+const WCHAR kCounterPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\EmsDB.ini";
+
+bool IsDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The identifier of "5.sms" or "-5.sms" (4294967291), as the store names
+// files; 0 for any other name.
+DWORD OidOfName(const std::string& name) {
+  std::string stem = name.substr(0, name.size() - 4);
+  size_t digits = !stem.empty() && stem[0] == '-' ? 1 : 0;
+  if (stem.size() <= digits || stem.size() > digits + 10 || stem[digits] == '0') return 0;
+  for (size_t i = digits; i < stem.size(); ++i)
+    if (stem[i] < '0' || stem[i] > '9') return 0;
+  long long value = std::stoll(stem);
+  if (value < INT32_MIN || value > INT32_MAX) return 0;
+  return static_cast<DWORD>(static_cast<int32_t>(value));
+}
+
+}  // namespace
 
 void OpenDevice(Context* ctx) {
   std::string root = ctx->root;
@@ -29,6 +69,7 @@ void OpenDevice(Context* ctx) {
   }
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
+  if (ec) throw Failure("cannot create the device root " + root + ": " + ec.message());
   if (!std::filesystem::is_directory(root, ec))
     throw Failure("cannot use '" + root + "' as the device root: not a directory");
   ctx->root = root;
@@ -101,12 +142,102 @@ void RequireFolder(bool card, DWORD folder) {
     throw Failure("folder " + FolderName(folder) + " does not exist on the " + StorageName(card));
 }
 
-void RequireTree(bool card, DWORD folder) {
+std::u16string FolderPath(bool card, DWORD folder) {
   WCHAR path[MAX_PATH] = {};
-  if (EMSMsgStore_GetFolderPath(card, folder, path) == 0 ||
-      GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+  EMSMsgStore_GetFolderPath(card, folder, path);
+  return path;
+}
+
+void RequireIntactFolder(bool card, DWORD folder) {
+  DWORD attributes = GetFileAttributesW(FolderPath(card, folder).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes))
+    throw Failure("the " + Where(card, folder) + " folder is damaged (not a directory)");
+}
+
+void RequireTree(bool card, DWORD folder) {
+  std::u16string path = FolderPath(card, folder);
+  if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw Failure(std::string("the message tree of the ") + StorageName(card) +
                   " has not been made (run 'msgstore init')");
+  RequireIntactFolder(card, folder);
+}
+
+bool TreeMade(bool card) {
+  return IsDirectory(GetFileAttributesW(FolderPath(card, EMS_FOLDER_INBOX).c_str()));
+}
+
+bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data) {
+  Handle<FindClose> find(FindFirstFileW(path.c_str(), data));
+  return find.valid();
+}
+
+std::vector<FolderEntry> FolderEntries(bool card, DWORD folder) {
+  std::vector<FolderEntry> entries;
+  std::u16string path = FolderPath(card, folder);
+  if (path.empty()) return entries;
+  WIN32_FIND_DATAW data = {};
+  Handle<FindClose> find(FindFirstFileW((path + u"\\*.sms").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
+    std::string name = WideToUtf8(data.cFileName);
+    entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, OidOfName(name)});
+  }
+  std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+    return a.oid != b.oid ? a.oid < b.oid : a.name < b.name;
+  });
+  return entries;
+}
+
+std::string OddName(const FolderEntry& entry) {
+  return "file " + entry.name + " (not named by a message identifier)";
+}
+
+std::string IdCounter::State() const {
+  std::string state = !present ? "missing"
+                      : !sound ? "damaged (not 4 bytes)"
+                               : "last identifier " + std::to_string(value);
+  state +=
+      highest == 0 ? ", no messages" : ", highest identifier in use " + std::to_string(highest);
+  return Ok() ? "ok: " + state : sound ? "behind: " + state : state;
+}
+
+IdCounter ReadIdCounter() {
+  IdCounter counter{GetFileAttributesW(kCounterPath) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
+  for (const Location& at : AllMessages()) counter.highest = std::max(counter.highest, at.oid);
+  Handle<CloseHandle> file(CreateFileW(kCounterPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BYTE bytes[4] = {};
+  DWORD got = 0;
+  counter.sound = file.valid() && GetFileSize(file.get(), nullptr) == 4 &&
+                  ReadFile(file.get(), bytes, 4, &got, nullptr) != 0 && got == 4;
+  if (counter.sound)
+    counter.value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
+  return counter;
+}
+
+bool RepairIdCounter(const IdCounter& counter) {
+  Handle<CloseHandle> file(CreateFileW(kCounterPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD v = counter.highest;
+  const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
+                         static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
+  DWORD written = 0;
+  return file.valid() && WriteFile(file.get(), bytes, 4, &written, nullptr) != 0 && written == 4;
+}
+
+void RequireIdCounter() {
+  IdCounter counter = ReadIdCounter();
+  if (!counter.Ok())
+    throw Failure(
+        "the identifier counter EmsDB.ini is damaged or behind the stored messages (highest "
+        "identifier in use " +
+        std::to_string(counter.highest) + "); 'msgstore check --fix' repairs it");
+}
+
+void RequireCardTakes(bool card) {
+  int state = msgstore::GetPlatform().xGetSDCardState();
+  if (card && (state & 6) != 0)
+    throw Failure("the memory card cannot take messages now (card state " + std::to_string(state) +
+                  ")");
 }
 
 std::vector<DWORD> ListFolder(bool card, DWORD folder) {
@@ -116,6 +247,17 @@ std::vector<DWORD> ListFolder(bool card, DWORD folder) {
   for (long i = 0; i < list.GetSize(); ++i) ids.push_back(list[i].dwOid);
   std::sort(ids.begin(), ids.end());
   return ids;
+}
+
+std::vector<Location> AllMessages() {
+  std::vector<Location> all;
+  for (bool card : {false, true}) {
+    if (card && !CardInserted()) continue;
+    for (const auto& f : EmsFolders())
+      if (FolderOnStorage(card, f.id))
+        for (DWORD oid : ListFolder(card, f.id)) all.push_back({card, f.id, oid});
+  }
+  return all;
 }
 
 std::vector<DWORD> SearchOrder(bool card) {
@@ -154,8 +296,24 @@ Location Locate(bool card, DWORD oid) {
 
 void ReadWhole(const Location& at, bool withContent, Message* out) {
   if (EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, withContent, out->get()) == 0)
-    throw Failure("message " + std::to_string(at.oid) + " in " + Where(at.card, at.folder) +
-                  " cannot be read (damaged file)");
+    throw Failure("message " + std::to_string(at.oid) + " in " + Where(at.card, at.folder) + " " +
+                  ReadProblem(at));
+}
+
+bool ReadRecord(const Location& at, Message* out) {
+  return EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, false, out->get()) != 0;
+}
+
+bool Openable(const Location& at) {
+  WCHAR path[MAX_PATH] = {};
+  EMSMsgStore_GetFilePath(at.card, at.oid, at.folder, path);
+  Handle<CloseHandle> file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}
+
+std::string ReadProblem(const Location& at) {
+  return Openable(at) ? "cannot be read (damaged file)" : "cannot be opened";
 }
 
 std::string Summary(const tagMSGPROPS& props) {

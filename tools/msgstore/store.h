@@ -63,8 +63,45 @@ void RequireCard();
 // Failure when the folder does not exist on that storage.
 void RequireFolder(bool card, DWORD folder);
 bool FolderOnStorage(bool card, DWORD folder);
-// Failure when the storage's message tree has not been made ("msgstore init").
+// The folder's directory, a device path ("\DiskOnChip\User\...").
+std::u16string FolderPath(bool card, DWORD folder);
+// Failure when the folder's path exists but is not a directory.
+void RequireIntactFolder(bool card, DWORD folder);
+// Failure when the storage's message tree has not been made ("msgstore init")
+// or the folder is not a directory.
 void RequireTree(bool card, DWORD folder);
+bool TreeMade(bool card);
+
+// What the platform finds at a device path; false when nothing is there.
+bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data);
+
+// A "*.sms" entry of a folder directory.
+struct FolderEntry {
+  std::string name;  // "5.sms"
+  DWORD attributes;
+  DWORD size;
+  DWORD oid;  // 0 when the name is not the one the store gives a message
+};
+std::vector<FolderEntry> FolderEntries(bool card, DWORD folder);
+// "file abc.sms (not named by a message identifier)"
+std::string OddName(const FolderEntry& entry);
+
+// The identifier counter: the last identifier the store handed out.
+struct IdCounter {
+  bool present;
+  bool sound;  // a file of exactly 4 bytes
+  DWORD value;
+  DWORD highest;  // the highest identifier in use on both storages
+  bool Ok() const { return highest == 0 || (sound && value >= highest); }
+  std::string State() const;
+};
+IdCounter ReadIdCounter();
+// Sets the counter to the highest identifier in use; false when it cannot.
+bool RepairIdCounter(const IdCounter& counter);
+// Failure when a new identifier would replace a stored message.
+void RequireIdCounter();
+// Failure when the card state forbids storing a message on the card.
+void RequireCardTakes(bool card);
 
 // The identifiers of a folder's message files, ascending.
 std::vector<DWORD> ListFolder(bool card, DWORD folder);
@@ -78,11 +115,20 @@ struct Location {
   DWORD folder;
   DWORD oid;
 };
+// Every message of phone memory and, when inserted, of the memory card.
+std::vector<Location> AllMessages();
 // The folder that holds message oid on that storage; Failure when there is
 // none.
 Location Locate(bool card, DWORD oid);
 // Reads the whole message; Failure when its file cannot be read.
 void ReadWhole(const Location& at, bool withContent, Message* out);
+// Reads the record without content and without touching any index.
+bool ReadRecord(const Location& at, Message* out);
+// Whether the message's file can be opened for reading.
+bool Openable(const Location& at);
+// Why a message cannot be read: "cannot be read (damaged file)" or "cannot
+// be opened".
+std::string ReadProblem(const Location& at);
 
 // Subject, else the start of the text content.
 std::string Summary(const tagMSGPROPS& props);
