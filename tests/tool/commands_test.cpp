@@ -44,6 +44,11 @@ TEST_F(StoreCommands, InitMakesThePhoneTreeAndTheCardTreeOnlyWhenInserted) {
   EXPECT_EQ(Fails("add sms inbox --text x", 1),
             "msgstore: the message tree of the phone memory has not been made (run 'msgstore "
             "init')\n");
+  EXPECT_EQ(Fails("add sms inbox --status abc", 2),
+            "msgstore: --status 'abc' is not a number from 0 to 65535\n");
+  EXPECT_EQ(Fails("count", 1),
+            "msgstore: the message tree of the phone memory has not been made (run 'msgstore "
+            "init')\n");
   EXPECT_EQ(Ok("ls sms inbox"), "no messages in phone inbox\n");
   EXPECT_EQ(Ok("init"), "device root " + root_ +
                             "\nmade the message tree in phone memory\n"
@@ -65,6 +70,7 @@ TEST_F(StoreCommands, InitMakesThePhoneTreeAndTheCardTreeOnlyWhenInserted) {
 TEST_F(StoreCommands, RootComesFromTheEnvironmentWhenNotGiven) {
   std::vector<std::string> env = {"MSGSTORE_ROOT=" + root_ + "/env"};
   EXPECT_EQ(Child({"init"}, &env).Finish(), 0);
+  EXPECT_EQ(Child({"--root", "", "init"}, &env).Finish(), 2);
   EXPECT_TRUE(fs::is_directory(root_ + "/env/DiskOnChip/User/MESSAGING/EMS/INBOX"));
   env = {"XDG_DATA_HOME=" + root_ + "/xdg"};
   EXPECT_EQ(Child({"init"}, &env).Finish(), 0);
@@ -189,6 +195,8 @@ TEST_F(StoreCommands, CardInsertEjectStateAndCardMessages) {
             "card   inserted\n"
             "state  3 (present, cannot take messages now)\n"
             "flags  2 (cannot take a message now)\n");
+  EXPECT_EQ(Fails("--card add sms draft --text x", 1),
+            "msgstore: the memory card cannot take messages now (card state 3)\n");
   EXPECT_EQ(Json("card state 0"),
             json::parse(R"({"inserted":true,"state":1,"flags":0,"can_take_messages":true})"));
   Ok("card eject");
@@ -235,6 +243,10 @@ TEST_F(StoreCommands, CountExportAndEmptyOverBothStorages) {
   EXPECT_EQ(table.at(1), "inbox                2     1      3");
   EXPECT_EQ(table.at(5), "report               0     -      0");
 
+  fs::create_directory(Ems("INBOX/9.sms"));
+  EXPECT_EQ(Fails("empty sms inbox", 1),
+            "msgstore: the phone inbox cannot be emptied: 9.sms is not a file (nothing deleted)\n");
+  fs::remove(Ems("INBOX/9.sms"));
   EXPECT_EQ(Ok("empty sms inbox"),
             "emptied the phone inbox: 2 messages deleted\n"
             "note: the index keeps its records until 'msgstore refresh' (or until the messages "
@@ -252,13 +264,23 @@ TEST_F(StoreCommands, CheckFindsIndexProblemsAndFixRepairsThem) {
                           "sent --text new --time 2026-01-02T00:00:00Z", "sim-sent --text c"})
     Ok(std::string("add sms ") + add);
   EXPECT_EQ(Ok("check"),
-            "INDEX   FILES  RECORDS  STATE\n"
-            "inbox       1        1  ok\n"
-            "draft       1        1  ok\n"
-            "sent        3        3  ok\n"
-            "unsent      0        0  ok\n"
-            "report      0        0  ok\n"
-            "spam        0        0  ok\n");
+            "INDEX    FILES  RECORDS  STATE\n"
+            "inbox        1        1  ok\n"
+            "draft        1        1  ok\n"
+            "sent         3        3  ok\n"
+            "unsent       0        0  ok\n"
+            "report       0        0  ok\n"
+            "spam         0        0  ok\n"
+            "counter                  ok: last identifier 5, highest identifier in use 5\n");
+  std::ofstream(Ems("EmsDB.ini"), std::ios::binary) << std::string("\x02\0\0\0", 4);
+  EXPECT_NE(Run("check", 1,
+                "msgstore: the identifier counter EmsDB.ini is damaged or behind the stored "
+                "messages (msgstore check --fix repairs it)\n")
+                .find("\ncounter                  behind: last identifier 2, highest identifier in "
+                      "use 5\n"),
+            std::string::npos);
+  EXPECT_EQ(Ok("check --fix").rfind("set the identifier counter EmsDB.ini to 5\n", 0), 0u);
+  EXPECT_EQ(Device().at(Ems("EmsDB.ini")), std::string("\x05\0\0\0", 4));
   fs::remove(Ems("INBOX/1.sms"));
   fs::remove(Ems("DRAFT/2.sms"));
   msgstore::SetDeviceRoot(root_);
@@ -269,7 +291,7 @@ TEST_F(StoreCommands, CheckFindsIndexProblemsAndFixRepairsThem) {
       Run("check", 1,
           "msgstore: 3 indexes differ from the folders (msgstore check --fix rebuilds them)\n");
   for (const char* line :
-       {"inbox       0        1  1 problem\n",
+       {"inbox        0        1  1 problem\n",
         "inbox: message 1 (inbox) has a record but no file\n",
         "draft: message 2 (draft) has a record but no file\n",
         "sent: message 4 (sent) (2026-01-02T00:00:00Z) is listed after the older message 3 (sent) "
@@ -299,6 +321,8 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
   Ok("init");
   Ok("add sms inbox --text fine --time 2026-01-01T00:00:00Z");
   std::ofstream(Ems("INBOX/7.sms"), std::ios::binary) << "junk";
+  fs::remove(Ems("REPORT"));
+  std::ofstream(Ems("REPORT")) << "";
   auto before = Device();
   struct Case {
     const char* cmd;
@@ -308,17 +332,18 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
   const std::string folders = "' (folders: inbox, draft, sent, unsent, report, spam, sim-inbox,";
   const std::string noCard = "no memory card is inserted (see 'msgstore card insert')\n";
   const std::string damaged = "message 7 in phone inbox cannot be read (damaged file)";
+  const std::string noDir = "the phone report folder is damaged (not a directory)\n";
   for (const Case& c : std::vector<Case>{
            {"", 2, "no command given: init, card, counters, lang, ls, show, add, mark, mv, rm,"},
            {"frobnicate", 2, "unknown command 'frobnicate' (see 'msgstore --help')\n"},
-           {"ls", 2, "'ls' needs a command: sms (see 'msgstore --help')\n"},
-           {"card pull", 2, "unknown command 'pull' for 'card' (see 'msgstore --help')\n"},
-           {"ls sms", 2, "FOLDER is required (see 'msgstore --help')\n"},
+           {"ls", 2, "'ls' needs a command: sms (see 'msgstore ls --help')\n"},
+           {"card pull", 2, "unknown command 'pull' for 'card' (see 'msgstore card --help')\n"},
+           {"ls sms", 2, "FOLDER is required (see 'msgstore ls sms --help')\n"},
            {"ls sms inbox --bogus", 2, "The following argument was not expected: --bogus (see"},
            {"show sms abc", 2, "'abc' is not a message identifier (1 to 4294967295)\n"},
            {"show sms 0", 2, "'0' is not a message identifier (1 to 4294967295)\n"},
            {"mark sms 1", 2, "nothing to change: give --read, --unread or --status N\n"},
-           {"mark sms 1 --read --unread", 2, "--read excludes --unread (see 'msgstore --help')\n"},
+           {"mark sms 1 --read --unread", 2, "--read excludes --unread (see 'msgstore mark sms"},
            {"mark sms 1 --status 70000", 2, "--status '70000' is not a number from 0 to 65535\n"},
            {"add sms inbox --time 2026-02-30T00:00:00Z", 2, "--time '2026-02-30T00:00:00Z' is not"},
            {"card state 1", 2, "card flags '1' must be 0, 2, 4 or 6 (2 and 4: the card cannot"},
@@ -335,6 +360,13 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
            {"--card rm sms 1", 1, noCard},
            {"show sms 7", 1, damaged + "\n"},
            {"mv sms 7 spam", 1, damaged + "\n"},
+           {"add sms draft", 1,
+            "the identifier counter EmsDB.ini is damaged or behind the stored "
+            "messages (highest identifier in use 7); 'msgstore check --fix'"},
+           {"add sms report", 1, noDir},
+           {"ls sms report", 1, noDir},
+           {"empty sms report", 1, noDir},
+           {"init", 1, noDir},
        })
     EXPECT_EQ(Fails(c.cmd, c.status).rfind("msgstore: " + c.err, 0), 0u) << c.cmd;
   EXPECT_EQ(Device(), before);
@@ -347,9 +379,10 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
                                 ": left out\nmsgstore: 1 of 2 messages could not be read and are "
                                 "missing from the export\n";
   EXPECT_EQ(Lines(Run("export", 1, exportErr)).size(), 1u);
-  std::string check =
-      Run("check", 1,
-          "msgstore: 1 index differs from the folders (msgstore check --fix rebuilds them)\n");
+  std::string check = Run("check", 1,
+                          "msgstore: 1 index differs from the folders and the identifier counter "
+                          "EmsDB.ini is damaged or behind the stored messages (msgstore check "
+                          "--fix repairs them)\n");
   EXPECT_NE(check.find("inbox: message 7 (inbox) cannot be read (damaged file)\n"),
             std::string::npos);
   EXPECT_EQ(Device(), before);
@@ -363,6 +396,7 @@ TEST_F(DeviceCommands, HelpExitsZeroOnEveryLevel) {
   for (const char* cmd : {"--help", "ls sms --help", "card --help", "check --help"})
     EXPECT_NE(Ok(cmd).find("\nUsage: msgstore "), std::string::npos) << cmd;
   EXPECT_NE(Ok("add sms --help").find("--auto"), std::string::npos);
+  EXPECT_NE(Ok("ls sms --help").find("\n  --card  "), std::string::npos);
 }
 
 TEST_F(DeviceCommands, CountersAndLanguage) {
