@@ -70,19 +70,15 @@ void RecountCardInbox() {
   }
 }
 
-bool IndexPath(DWORD folder, WCHAR* path) {
-  for (int i = 0; i < MAX_PATH; ++i) path[i] = 0;
-  return msgstore::ems::IndexPath(folder, path);
-}
-
 void DeleteIndex(DWORD folder) {
   WCHAR path[MAX_PATH];
-  if (IndexPath(folder, path)) DeleteFileW(path);
+  if (msgstore::ems::IndexPath(folder, path)) DeleteFileW(path);
 }
 
 bool IndexExists(DWORD folder) {
   WCHAR path[MAX_PATH];
-  return IndexPath(folder, path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+  return msgstore::ems::IndexPath(folder, path) &&
+         GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 // An index that exists is trusted as it is; a missing one is built.

@@ -1,6 +1,7 @@
 // Changing EMS messages: field setters, moves between folders, deletion and
 // emptying, with the platform's SMS counters kept in step.
 #include "common/dir_scan.h"
+#include "common/scoped.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
 
@@ -16,28 +17,28 @@ constexpr const WCHAR* kShellWindowClass = u"WCE_APSHELL";
 // record is released, so the caller's string is never freed here.
 class EditedRecord {
  public:
-  EditedRecord() : props_{} {}
+  EditedRecord() = default;
+  // Runs before props_ releases the record.
   ~EditedRecord() {
     if (lent_ != nullptr) *lent_ = own_;
-    EMSMsgStore_FreeMsgProps(&props_);
   }
   EditedRecord(const EditedRecord&) = delete;
   EditedRecord& operator=(const EditedRecord&) = delete;
 
   bool Read(bool card, DWORD folder, DWORD oid) {
     if (oid == 0) return false;  // 0 names no message (it would read by position)
-    return EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props_) != 0;
+    return EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, props_.get()) != 0;
   }
   void Lend(WCHAR* tagMSGPROPS::*member, WCHAR* text) {
-    lent_ = &(props_.*member);
+    lent_ = &(props_.get()->*member);
     own_ = *lent_;
     *lent_ = text;
   }
-  tagMSGPROPS* get() { return &props_; }
-  tagMSGPROPS* operator->() { return &props_; }
+  tagMSGPROPS* get() { return props_.get(); }
+  tagMSGPROPS* operator->() { return props_.get(); }
 
  private:
-  tagMSGPROPS props_;
+  msgstore::ScopedMsgProps props_;
   WCHAR** lent_ = nullptr;
   WCHAR* own_ = nullptr;
 };
@@ -161,11 +162,7 @@ int EMSMsgStore_DeleteMessage(bool bMemoryCard, DWORD folder, DWORD oid) {
   }
   if (!bMemoryCard) EMSMsgStore_DeleteMsgFromIni(oid, folder);
   if (folder == EMS_FOLDER_INBOX || folder == EMS_FOLDER_SIM_INBOX) {
-    if (bMemoryCard) {
-      GetPlatform().xSetEms_SDRecvMsgCount(-1);
-    } else {
-      GetPlatform().xSetEmsRecvMsgCount(-1);
-    }
+    CountInbox(bMemoryCard, -1, false);  // read counters stay
   }
   return 1;
 }

@@ -2,6 +2,7 @@
 // evictions, identifier allocation and the phone index.
 #include <cstdint>
 
+#include "common/field_codec.h"
 #include "common/msg_str.h"
 #include "common/scoped.h"
 #include "ems/ems_internal.h"
@@ -19,13 +20,12 @@ DWORD ReadCounter() {
     DWORD got = 0;
     ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr);
   }
-  return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
-         static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24;
+  return DecodeU32(bytes);
 }
 
 void WriteCounter(DWORD value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  EncodeU32(bytes, value);
   ScopedFile file(CreateFileW(kCounterFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return;

@@ -23,15 +23,6 @@ bool IsCounter(const std::string& name) {
   return false;
 }
 
-DWORD ParseDword(const std::string& text, DWORD fallback) {
-  if (text.empty()) return fallback;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return fallback;
-  return static_cast<DWORD>(value);
-}
-
 uint64_t ParseU64(const std::string& text, uint64_t fallback) {
   if (text.empty()) return fallback;
   char* end = nullptr;
@@ -39,6 +30,11 @@ uint64_t ParseU64(const std::string& text, uint64_t fallback) {
   unsigned long long value = std::strtoull(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0') return fallback;
   return value;
+}
+
+DWORD ParseDword(const std::string& text, DWORD fallback) {
+  uint64_t value = ParseU64(text, fallback);
+  return value > 0xFFFFFFFFull ? fallback : static_cast<DWORD>(value);
 }
 
 std::string CounterKey(const std::string& name) { return "counter." + name; }

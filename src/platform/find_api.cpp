@@ -14,13 +14,9 @@ namespace msgstore {
 namespace platform {
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 class FindObject : public HandleObject {
  public:
-  std::unique_ptr<DIR, DirCloser> dir;
+  UniqueDir dir;
   std::u16string pattern;
 };
 

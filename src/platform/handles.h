@@ -4,6 +4,8 @@
 #ifndef MSGSTORE_PLATFORM_HANDLES_H_
 #define MSGSTORE_PLATFORM_HANDLES_H_
 
+#include <dirent.h>
+
 #include <memory>
 
 #include "msgstore/types.h"
@@ -15,6 +17,12 @@ class HandleObject {
  public:
   virtual ~HandleObject() = default;
 };
+
+// Owns a directory stream.
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 // Owns a POSIX descriptor.
 class UniqueFd {

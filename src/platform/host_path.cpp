@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "msgstore/platform.h"
+#include "platform/handles.h"
 
 namespace msgstore {
 namespace platform {
@@ -31,14 +32,10 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 // The entry of directory that equals name ignoring ASCII case; the smallest
 // such name when there are several. Empty when there is none.
 std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
+  UniqueDir dir(::opendir(directory.c_str()));
   if (!dir) return std::string();
   std::string best;
   while (struct dirent* entry = ::readdir(dir.get())) {
