@@ -33,6 +33,8 @@
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u
@@ -59,9 +61,8 @@ struct WIN32_FIND_DATAW {
 // Files. Paths are device paths ("\DiskOnChip\User\..."); names are matched
 // case-insensitively like on the handset.
 MSGSTORE_API HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
-                                LPSECURITY_ATTRIBUTES securityAttributes,
-                                DWORD creationDisposition, DWORD flagsAndAttributes,
-                                HANDLE templateFile);
+                                LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                                DWORD flagsAndAttributes, HANDLE templateFile);
 MSGSTORE_API BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
                            void* overlapped);
 MSGSTORE_API BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite,
@@ -74,6 +75,10 @@ MSGSTORE_API BOOL CloseHandle(HANDLE object);
 MSGSTORE_API BOOL DeleteFileW(const WCHAR* fileName);
 MSGSTORE_API BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName,
                             BOOL failIfExists);
+// Renames a file within its volume. With MOVEFILE_REPLACE_EXISTING an existing
+// file of the new name is replaced in one step: whoever opens the new name
+// sees the old file or the new one, never neither and never a mix.
+MSGSTORE_API BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags);
 // 0xFFFFFFFF when the path does not exist.
 MSGSTORE_API DWORD GetFileAttributesW(const WCHAR* fileName);
 // Makes one directory; the parent must exist.
@@ -84,6 +89,11 @@ MSGSTORE_API BOOL FindNextFileW(HANDLE findFile, WIN32_FIND_DATAW* findData);
 MSGSTORE_API BOOL FindClose(HANDLE findFile);
 MSGSTORE_API LONG CompareFileTime(const FILETIME* fileTime1, const FILETIME* fileTime2);
 MSGSTORE_API void Sleep(DWORD milliseconds);
+
+// Processes of the handset: the caller's identifier, and whether a process
+// of a given identifier is still running.
+MSGSTORE_API DWORD GetCurrentProcessId();
+MSGSTORE_API BOOL IsProcessRunning(DWORD processId);
 
 // Named mutexes, shared by every process and thread that uses the same device
 // root. A holder that dies releases the mutex.
@@ -138,6 +148,15 @@ namespace msgstore {
 // "SD Card" exists under the root.
 MSGSTORE_API void SetDeviceRoot(const std::string& hostDirectory);
 MSGSTORE_API std::string GetDeviceRoot();
+
+// Files are rewritten under a temporary name in their own directory and then
+// renamed over the old file: "<name>.<process id>.<serial>.tmp". No store
+// pattern matches such a name. A temporary file whose process is no longer
+// running was left by a writer that died and may be removed.
+MSGSTORE_API std::u16string TempPathFor(const std::u16string& path);
+// True when name (a file name, not a path) is such a temporary name; its
+// writer's process id goes to *processId when given.
+MSGSTORE_API bool IsTempFileName(const std::u16string& name, DWORD* processId);
 
 // The host path that a device path names, resolved case-insensitively
 // component by component; components that do not exist keep their spelling.

@@ -7,6 +7,7 @@
 #include "common/field_codec.h"
 #include "common/msg_file.h"
 #include "common/named_lock.h"
+#include "common/replace_file.h"
 #include "common/scoped.h"
 #include "common/whole_file.h"
 #include "msgstore/platform.h"
@@ -44,7 +45,7 @@ bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
 }
 
 void WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
-  ScopedStream stream(MsgFile_Open(indexPath, MSGFILE_MODE_WRITE));
+  ReplacingStream stream(indexPath);
   if (!stream) return;
   if (records.empty()) return;
   std::vector<uint8_t> image(records.size() * kIndexRecordSize);

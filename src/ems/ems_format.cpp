@@ -15,6 +15,7 @@
 #include "common/msg_file.h"
 #include "common/msg_props.h"
 #include "common/named_lock.h"
+#include "common/replace_file.h"
 #include "common/scoped.h"
 #include "common/whole_file.h"
 #include "ems/ems_internal.h"
@@ -30,11 +31,7 @@ constexpr DWORD kMinCurrentFile = 32;
 // The old reader accepts any file that is not empty.
 constexpr DWORD kMinOldFile = 0;
 
-using msgstore::ScopedStream;
-
-ScopedStream OpenForWrite(const WCHAR* path) {
-  return ScopedStream(msgstore::MsgFile_Open(path, msgstore::MSGFILE_MODE_WRITE));
-}
+using msgstore::ReplacingStream;
 
 // The fields that follow pszText2 in the current layout, up to pszMsgID.
 void WriteCurrentBody(FieldWriter& w, const tagMSGPROPS& p) {
@@ -100,7 +97,7 @@ void EMSMsgStore_FreeMsgProps(tagMSGPROPS* props) {
 int EMSMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
   msgstore::NamedLock lock(msgstore::ems::kFileMutex, true);
-  ScopedStream stream = OpenForWrite(path);
+  ReplacingStream stream(path);
   if (!stream) return 0;
   const tagMSGPROPS& p = *props;
   FieldWriter w(stream.get());
@@ -143,7 +140,7 @@ int EMSMsgStore_QuickReadFromFile(bool bMemoryCard, DWORD folder, DWORD oid, tag
 
 int EMSMsgStore_WriteToFileOld(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
-  ScopedStream stream = OpenForWrite(path);
+  ReplacingStream stream(path);
   if (!stream) return 0;
   const tagMSGPROPS& p = *props;
   FieldWriter w(stream.get());

@@ -2,6 +2,7 @@
 #ifndef MSGSTORE_EMS_EMS_INTERNAL_H_
 #define MSGSTORE_EMS_EMS_INTERNAL_H_
 
+#include "common/id_counter.h"
 #include "common/index_file.h"
 #include "msgstore/ems.h"
 
@@ -17,6 +18,10 @@ constexpr IndexLock kIndexLock = {kIndexMutex, true};
 constexpr const WCHAR* kPhoneRoot = u"\\DiskOnChip\\User\\MESSAGING\\EMS";
 constexpr const WCHAR* kCardRoot = u"\\SD Card\\User\\MESSAGING\\EMS";
 constexpr const WCHAR* kCounterFile = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\EmsDB.ini";
+// The counter is advanced under a mutex of its own, never while another
+// mutex is held.
+constexpr const WCHAR* kCounterMutex = u"MUTEX_NEXTOID";
+constexpr IdCounter kCounter = {kCounterFile, kCounterMutex};
 constexpr const WCHAR* kIndexName = u"EmsIni";
 constexpr const WCHAR* kMessagePattern = u"*.sms";
 

@@ -4,6 +4,7 @@
 
 #include "common/dir_scan.h"
 #include "common/msg_str.h"
+#include "common/replace_file.h"
 #include "common/scoped.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
@@ -178,6 +179,9 @@ DWORD GetEMSInboxUnreadMsgsCount() {
 }
 
 int EmsMsgStore_RefreshIniFiles() {
+  // Files that writers which died left half made go first.
+  msgstore::RemoveStaleTempFiles(msgstore::ems::kPhoneRoot);
+  msgstore::RemoveStaleTempFiles(msgstore::ems::kCardRoot);
   DeleteIndex(EMS_FOLDER_INBOX);
   IndexInboxFolder(EMS_FOLDER_INBOX);
   IndexInboxFolder(EMS_FOLDER_SIM_INBOX);

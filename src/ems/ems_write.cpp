@@ -2,7 +2,7 @@
 // evictions, identifier allocation and the phone index.
 #include <cstdint>
 
-#include "common/field_codec.h"
+#include "common/id_counter.h"
 #include "common/msg_str.h"
 #include "common/scoped.h"
 #include "ems/ems_internal.h"
@@ -11,27 +11,6 @@
 namespace msgstore {
 namespace ems {
 namespace {
-
-DWORD ReadCounter() {
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  ScopedFile file(CreateFileW(kCounterFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.valid()) {
-    DWORD got = 0;
-    ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr);
-  }
-  return DecodeU32(bytes);
-}
-
-void WriteCounter(DWORD value) {
-  uint8_t bytes[4];
-  EncodeU32(bytes, value);
-  ScopedFile file(CreateFileW(kCounterFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return;
-  DWORD written = 0;
-  WriteFile(file.get(), bytes, sizeof bytes, &written, nullptr);
-}
 
 DWORD PhoneLastRecord(DWORD folder, DWORD* pCount) {
   CMsgList list;
@@ -130,11 +109,7 @@ bool ChooseName(bool card, tagMSGPROPS* props, DWORD oidExisting, WCHAR* path) {
 
 }  // namespace
 
-DWORD GetNextEmsOid() {
-  const DWORD next = ReadCounter() + 1;
-  WriteCounter(next);
-  return next;
-}
+DWORD GetNextEmsOid() { return NextId(kCounter); }
 
 }  // namespace ems
 }  // namespace msgstore

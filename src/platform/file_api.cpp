@@ -41,6 +41,17 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+bool CopyAll(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(from, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!WriteAll(to, buffer, static_cast<size_t>(n))) return false;
+  }
+}
+
 }  // namespace
 }  // namespace platform
 }  // namespace msgstore
@@ -190,18 +201,39 @@ BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL fai
     if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
       return FALSE;
   }
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  UniqueFd target(::open(to.c_str(), flags, 0666));
-  if (!target.valid()) return FALSE;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(source.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return FALSE;
-    if (n == 0) break;
-    if (!msgstore::platform::WriteAll(target.get(), buffer, static_cast<size_t>(n))) return FALSE;
+  // The copy is made whole under a temporary name beside the target and then
+  // put in its place, so that the target is never seen half copied.
+  std::string temp = HostPathOf(msgstore::TempPathFor(FromWide(newFileName)).c_str());
+  bool copied = false;
+  {
+    UniqueFd target(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!target.valid()) return FALSE;
+    copied = msgstore::platform::CopyAll(source.get(), target.get());
   }
-  return TRUE;
+  // Without replacing, link() refuses a target that appeared meanwhile.
+  bool placed = copied && (failIfExists ? ::link(temp.c_str(), to.c_str()) == 0
+                                        : ::rename(temp.c_str(), to.c_str()) == 0);
+  if (!placed || failIfExists) ::unlink(temp.c_str());
+  return placed ? TRUE : FALSE;
+}
+
+BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags) {
+  if (existingFileName == nullptr || newFileName == nullptr) return FALSE;
+  std::string from = HostPathOf(existingFileName);
+  std::string to = HostPathOf(newFileName);
+  struct stat info;
+  if (::lstat(from.c_str(), &info) != 0) return FALSE;
+  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+    // link() fails when the new name exists; a directory is moved by rename.
+    if (S_ISDIR(info.st_mode)) {
+      if (::lstat(to.c_str(), &info) == 0) return FALSE;
+      return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
+    }
+    if (::link(from.c_str(), to.c_str()) != 0) return FALSE;
+    return ::unlink(from.c_str()) == 0 ? TRUE : FALSE;
+  }
+  if (::lstat(to.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return FALSE;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
 }
 
 DWORD GetFileAttributesW(const WCHAR* fileName) {

@@ -1,0 +1,52 @@
+// Files are never rewritten in place: the new content is written whole under
+// a temporary name beside the file and then renamed over it, so that another
+// process, or a writer that dies half-way, sees the old file or the new one.
+// A write that fails (full disk, I/O error, file size limit) drops the new
+// content and leaves the old file as it was.
+#ifndef MSGSTORE_COMMON_REPLACE_FILE_H_
+#define MSGSTORE_COMMON_REPLACE_FILE_H_
+
+#include <cstdio>
+#include <string>
+
+#include "msgstore/types.h"
+
+namespace msgstore {
+
+// A write stream (MsgFile_Open mode 2) that replaces path when it is closed.
+// Fields go through MsgFile_Write and MsgFile_Seek as with a plain stream.
+class ReplacingStream {
+ public:
+  // Opens the temporary file. Fails, like opening path itself would, when
+  // path is empty or names a directory.
+  explicit ReplacingStream(const WCHAR* path);
+  // Closes the stream and puts the new file in place (Commit).
+  ~ReplacingStream();
+  ReplacingStream(const ReplacingStream&) = delete;
+  ReplacingStream& operator=(const ReplacingStream&) = delete;
+
+  explicit operator bool() const { return stream_ != nullptr; }
+  FILE* get() const { return stream_; }
+
+  // Closes the stream; when every write reached the file, renames it over
+  // the target, else removes it. True when the target now holds the new
+  // content.
+  bool Commit();
+
+ private:
+  std::u16string path_;
+  std::u16string temp_;
+  FILE* stream_ = nullptr;
+};
+
+// Replaces path with size bytes of data through the platform's file
+// functions. False, with path unchanged, when anything fails.
+bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size);
+
+// Removes the temporary files in the tree under dir (dir included) whose
+// writer no longer runs; returns how many were removed.
+size_t RemoveStaleTempFiles(const std::u16string& dir);
+
+}  // namespace msgstore
+
+#endif  // MSGSTORE_COMMON_REPLACE_FILE_H_
