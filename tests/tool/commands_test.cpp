@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -315,6 +317,31 @@ TEST_F(StoreCommands, CheckFindsIndexProblemsAndFixRepairsThem) {
   EXPECT_EQ(Tool("check").status, 1);
   EXPECT_EQ(Ok("refresh --all"), "rebuilt every phone index file\n");
   EXPECT_EQ(Ok("check").find("problem"), std::string::npos);
+}
+
+TEST_F(StoreCommands, CheckReportsTemporaryFilesOfDeadWritersAndFixRemovesThem) {
+  Ok("init");
+  Ok("add sms draft --text kept");
+  pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+  const std::string stale = "DRAFT/1.sms." + std::to_string(dead) + ".0.tmp";
+  const std::string live = "EmsDB.ini." + std::to_string(::getpid()) + ".7.tmp";
+  std::ofstream(Ems(stale)) << "half";
+  std::ofstream(Ems(live)) << "busy";
+  std::string out = Run("check", 1,
+                        "msgstore: 1 file left by writers that died (msgstore check --fix removes "
+                        "them)\n");
+  EXPECT_NE(out.find("\ntemp                     1 file left by writers that died\ntemp: "
+                     "\\DiskOnChip\\User\\MESSAGING\\EMS\\" +
+                     stale.substr(0, 5) + "\\" + stale.substr(6) + "\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(json::parse(Tool("--json check").out).at("temporary_files").size(), 1u);
+  EXPECT_EQ(Ok("check --fix").rfind("removed 1 temporary file left by writers that died\n", 0), 0u);
+  EXPECT_FALSE(fs::exists(Ems(stale)));
+  EXPECT_TRUE(fs::exists(Ems(live)));  // its writer still runs
+  EXPECT_EQ(Ok("check").find("temp"), std::string::npos);
 }
 
 TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {

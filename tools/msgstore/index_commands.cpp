@@ -187,7 +187,15 @@ int RefreshCommand(const Context& ctx, bool all) {
   return 0;
 }
 
-void PrintReports(const std::vector<IndexReport>& reports, const IdCounter& counter) {
+// Temporary files of writers that died: "ok", or how many there are.
+std::string TempState(const std::vector<std::u16string>& temps) {
+  return temps.empty() ? "ok"
+                       : std::to_string(temps.size()) + (temps.size() == 1 ? " file" : " files") +
+                             " left by writers that died";
+}
+
+void PrintReports(const std::vector<IndexReport>& reports, const IdCounter& counter,
+                  const std::vector<std::u16string>& temps) {
   Table table({"INDEX", "FILES", "RECORDS", "STATE"}, {false, true, true, false});
   for (const auto& r : reports)
     table.AddRow({FolderName(r.index), std::to_string(r.files), std::to_string(r.records),
@@ -195,9 +203,11 @@ void PrintReports(const std::vector<IndexReport>& reports, const IdCounter& coun
                                      : std::to_string(r.problems.size()) +
                                            (r.problems.size() == 1 ? " problem" : " problems")});
   table.AddRow({"counter", "", "", counter.State()});
+  if (!temps.empty()) table.AddRow({"temp", "", "", TempState(temps)});
   table.Print(std::cout);
   for (const auto& r : reports)
     for (const auto& p : r.problems) std::cout << FolderName(r.index) << ": " << p.text << '\n';
+  for (const auto& t : temps) std::cout << "temp: " << WideToUtf8(t.c_str()) << '\n';
 }
 
 nlohmann::ordered_json ReportsJson(const std::vector<IndexReport>& reports) {
@@ -249,25 +259,41 @@ int CheckCommand(const Context& ctx, bool fix) {
   }
   bool counterSet = fix && !counter.Ok() && RepairIdCounter(counter);
   if (counterSet) counter = ReadIdCounter();
+  std::vector<std::u16string> temps = StaleTempFiles();
+  std::vector<std::string> removed;
+  if (fix) {
+    for (const auto& t : temps)
+      if (DeleteFileW(t.c_str())) removed.push_back(WideToUtf8(t.c_str()));
+    temps = StaleTempFiles();
+  }
   size_t differing = Differing(reports);
   if (ctx.json) {
-    nlohmann::ordered_json j = {{"ok", differing == 0 && counter.Ok()},
+    nlohmann::ordered_json tempList = nlohmann::ordered_json::array();
+    for (const auto& t : temps) tempList.push_back(WideToUtf8(t.c_str()));
+    nlohmann::ordered_json j = {{"ok", differing == 0 && counter.Ok() && temps.empty()},
                                 {"indexes", ReportsJson(reports)},
-                                {"counter", {{"ok", counter.Ok()}, {"state", counter.State()}}}};
+                                {"counter", {{"ok", counter.Ok()}, {"state", counter.State()}}},
+                                {"temporary_files", tempList}};
     if (fix) j["rebuilt"] = rebuilt;
     if (fix) j["counter_set"] = counterSet;
+    if (fix) j["temporary_files_removed"] = removed;
     PrintJson(j);
   } else {
     if (!rebuilt.empty()) std::cout << "rebuilt the index files of " << Join(rebuilt, ", ") << "\n";
     if (counterSet)
       std::cout << "set the identifier counter EmsDB.ini to " << counter.value << "\n";
-    PrintReports(reports, counter);
+    if (!removed.empty())
+      std::cout << "removed " << removed.size()
+                << (removed.size() == 1 ? " temporary file" : " temporary files")
+                << " left by writers that died\n";
+    PrintReports(reports, counter, temps);
   }
-  if (differing == 0 && counter.Ok()) return 0;
+  if (differing == 0 && counter.Ok() && temps.empty()) return 0;
   std::string line;
   if (differing != 0)
     line = std::to_string(differing) + (differing == 1 ? " index differs" : " indexes differ") +
            " from the folders";
+  if (!temps.empty()) line += (line.empty() ? "" : " and ") + TempState(temps);
   if (!counter.Ok())
     line +=
         (line.empty() ? "" : " and ") +
@@ -278,11 +304,14 @@ int CheckCommand(const Context& ctx, bool fix) {
       for (const auto& p : r.problems)
         if (!Lasting(p.kind).empty()) why.insert(Lasting(p.kind));
     if (!counter.Ok()) why.insert("the counter file EmsDB.ini cannot be written");
+    if (!temps.empty()) why.insert("temporary files that cannot be removed stay");
     line += " after the repair" + (why.empty() ? "" : ": " + Join(why, "; "));
   } else {
-    line += counter.Ok()     ? " (msgstore check --fix rebuilds them)"
-            : differing == 0 ? " (msgstore check --fix repairs it)"
-                             : " (msgstore check --fix repairs them)";
+    const int kinds = (differing != 0) + !counter.Ok() + !temps.empty();
+    line += kinds > 1        ? " (msgstore check --fix repairs them)"
+            : differing != 0 ? " (msgstore check --fix rebuilds them)"
+            : !counter.Ok()  ? " (msgstore check --fix repairs it)"
+                             : " (msgstore check --fix removes them)";
   }
   std::cout.flush();
   std::cerr << "msgstore: " << line << '\n';

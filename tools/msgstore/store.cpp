@@ -31,6 +31,8 @@ class Handle {
 };
 
 const WCHAR kCounterPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\EmsDB.ini";
+// The store advances the counter under this mutex.
+const WCHAR kCounterMutex[] = u"MUTEX_NEXTOID";
 
 bool IsDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -215,13 +217,53 @@ IdCounter ReadIdCounter() {
 }
 
 bool RepairIdCounter(const IdCounter& counter) {
-  Handle<CloseHandle> file(CreateFileW(kCounterPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD v = counter.highest;
+  // Under the store's own counter mutex, so that no message written meanwhile
+  // draws an identifier from the old value; the file is replaced whole.
+  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, kCounterMutex));
+  if (mutex.valid()) WaitForSingleObject(mutex.get(), INFINITE);
+  DWORD v = std::max(counter.highest, ReadIdCounter().value);
   const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
                          static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-  DWORD written = 0;
-  return file.valid() && WriteFile(file.get(), bytes, 4, &written, nullptr) != 0 && written == 4;
+  const std::u16string temp = msgstore::TempPathFor(kCounterPath);
+  bool written = false;
+  {
+    Handle<CloseHandle> file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD done = 0;
+    written = file.valid() && WriteFile(file.get(), bytes, 4, &done, nullptr) != 0 && done == 4;
+  }
+  bool placed = written && MoveFileExW(temp.c_str(), kCounterPath, MOVEFILE_REPLACE_EXISTING);
+  if (!placed) DeleteFileW(temp.c_str());
+  if (mutex.valid()) ReleaseMutex(mutex.get());
+  return placed;
+}
+
+namespace {
+
+void CollectStaleTempFiles(const std::u16string& dir, int depth, std::vector<std::u16string>* out) {
+  WIN32_FIND_DATAW data = {};
+  Handle<FindClose> find(FindFirstFileW((dir + u"\\*").c_str(), &data));
+  std::vector<std::u16string> subdirs;
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
+    std::u16string name = data.cFileName;
+    DWORD writer = 0;
+    if (IsDirectory(data.dwFileAttributes))
+      subdirs.push_back(name);
+    else if (msgstore::IsTempFileName(name, &writer) && !IsProcessRunning(writer))
+      out->push_back(dir + u"\\" + name);
+  }
+  if (depth < 8)
+    for (const auto& sub : subdirs) CollectStaleTempFiles(dir + u"\\" + sub, depth + 1, out);
+}
+
+}  // namespace
+
+std::vector<std::u16string> StaleTempFiles() {
+  std::vector<std::u16string> found;
+  for (const char16_t* root : {u"\\DiskOnChip\\User\\MESSAGING", u"\\SD Card\\User\\MESSAGING"})
+    CollectStaleTempFiles(root, 0, &found);
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 void RequireIdCounter() {

@@ -98,6 +98,9 @@ struct IdCounter {
 IdCounter ReadIdCounter();
 // Sets the counter to the highest identifier in use; false when it cannot.
 bool RepairIdCounter(const IdCounter& counter);
+// Temporary files under both messaging trees whose writer died before it
+// put them in place, as device paths.
+std::vector<std::u16string> StaleTempFiles();
 // Failure when a new identifier would replace a stored message.
 void RequireIdCounter();
 // Failure when the card state forbids storing a message on the card.
