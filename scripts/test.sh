@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a normal build, a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a program that uses an
-# installed copy through find_package(msgstore).
+# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz harnesses over
+# their seed corpus, and a program that uses an installed copy through
+# find_package(msgstore).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -14,6 +15,10 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMSGSTORE_SANITIZE=ON -DMSGSTORE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
+
+# The file readers' fuzz harnesses, once over their checked-in corpus, so a
+# finding that was fixed stays fixed (scripts/fuzz.sh fuzzes for real).
+scripts/fuzz.sh --replay
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
