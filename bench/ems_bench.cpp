@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -182,6 +183,58 @@ std::vector<uint8_t> PosixRead(const std::string& path) {
   return bytes;
 }
 
+// The same file written whole under a temporary name and renamed over the
+// old one, as the store replaces every file.
+void PosixReplace(const std::string& path, const uint8_t* data, size_t size) {
+  std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
+  PosixWrite(temp, data, size);
+  rename(temp.c_str(), path.c_str());
+}
+
+// The next identifier: counter file read and replaced under a lock file.
+uint32_t PosixNextId(const std::string& counter, const std::string& lock) {
+  int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0644);
+  flock(fd, LOCK_EX);
+  std::vector<uint8_t> bytes = PosixRead(counter);
+  uint32_t value = 0;
+  if (bytes.size() == 4) std::memcpy(&value, bytes.data(), 4);
+  ++value;
+  PosixReplace(counter, reinterpret_cast<const uint8_t*>(&value), 4);
+  flock(fd, LOCK_UN);
+  close(fd);
+  return value;
+}
+
+// A new phone message with the guarantees the store gives: the counter under
+// a lock, the message file and the index (under a lock of its own) replaced
+// whole.
+void BM_BaselineWritePhoneReplacing(benchmark::State& state) {
+  std::string dir = BaselineDir("replacing");
+  std::vector<uint8_t> message = MessageBytes();
+  std::string index = dir + "/index", counter = dir + "/counter";
+  std::string counterLock = dir + "/counter.lock", indexLock = dir + "/index.lock";
+  int n = 0;
+  for (auto _ : state) {
+    if (n++ % (kFolderSize - 10) == 0) {
+      state.PauseTiming();
+      std::filesystem::remove_all(dir);
+      std::filesystem::create_directories(dir);
+      state.ResumeTiming();
+    }
+    uint32_t id = PosixNextId(counter, counterLock);
+    PosixReplace(dir + "/" + std::to_string(id) + ".sms", message.data(), message.size());
+    int fd = open(indexLock.c_str(), O_RDWR | O_CREAT, 0644);
+    flock(fd, LOCK_EX);
+    std::vector<uint8_t> records = PosixRead(index);
+    uint8_t record[16] = {};
+    std::memcpy(record + 4, &id, 4);
+    records.insert(records.begin(), record, record + 16);
+    PosixReplace(index, records.data(), records.size());
+    flock(fd, LOCK_UN);
+    close(fd);
+  }
+}
+
 void BaselineWrite(benchmark::State& state, bool withIndex) {
   std::string dir = BaselineDir(withIndex ? "phone" : "card");
   std::vector<uint8_t> message = MessageBytes();
@@ -254,6 +307,7 @@ void BM_BaselineOldestOfFolder(benchmark::State& state) {
 
 BENCHMARK(BM_WritePhone);
 BENCHMARK(BM_BaselineWritePhone);
+BENCHMARK(BM_BaselineWritePhoneReplacing);
 BENCHMARK(BM_WriteCard);
 BENCHMARK(BM_BaselineWriteCard);
 BENCHMARK(BM_FullRead);
