@@ -1,0 +1,100 @@
+// A message file layout described once, as a table of fields that both the
+// writer and the readers walk, so that the two cannot drift apart.
+//
+// A field names a member of the shared record (tagMSGPROPS) or of the
+// store's own record (tagMMSMSGPROPS, tagEMAILMSGPROPS); its width follows
+// from the member's type: 16 or 32 bits, a FILETIME, or a string. Besides
+// fields a layout holds marks: a 4-byte offset placeholder, the point whose
+// offset is patched into it, the end of what the quick read takes, and the
+// content (cbData and the bytes of pData).
+#ifndef MSGSTORE_COMMON_LAYOUT_H_
+#define MSGSTORE_COMMON_LAYOUT_H_
+
+#include <cstddef>
+#include <type_traits>
+
+#include "common/field_codec.h"
+#include "msgstore/types.h"
+
+namespace msgstore {
+
+enum class FieldKind : uint8_t {
+  kU16,
+  kU32,
+  kFileTime,
+  kString,
+  kOffset,     // 4-byte placeholder number `slot`
+  kPatchHere,  // the current offset goes into placeholder number `slot`
+  kQuickEnd,   // the quick read stops here
+  kContent,    // cbData, then cbData bytes of pData
+};
+
+enum class RecordKind : uint8_t { kMsg, kStore };
+
+struct LayoutField {
+  FieldKind kind;
+  RecordKind record;
+  uint16_t at;  // offset of the member in its record, or the placeholder slot
+};
+
+template <class T>
+constexpr FieldKind KindOf() {
+  if constexpr (std::is_same_v<T, WCHAR*>) {
+    return FieldKind::kString;
+  } else if constexpr (std::is_same_v<T, FILETIME>) {
+    return FieldKind::kFileTime;
+  } else {
+    static_assert(std::is_integral_v<T> && (sizeof(T) == 2 || sizeof(T) == 4),
+                  "a layout field is 16 or 32 bits, a FILETIME or a string");
+    return sizeof(T) == 2 ? FieldKind::kU16 : FieldKind::kU32;
+  }
+}
+
+constexpr LayoutField Offset(uint16_t slot) { return {FieldKind::kOffset, RecordKind::kMsg, slot}; }
+constexpr LayoutField PatchHere(uint16_t slot) {
+  return {FieldKind::kPatchHere, RecordKind::kMsg, slot};
+}
+constexpr LayoutField QuickEnd() { return {FieldKind::kQuickEnd, RecordKind::kMsg, 0}; }
+constexpr LayoutField Content() { return {FieldKind::kContent, RecordKind::kMsg, 0}; }
+
+}  // namespace msgstore
+
+// A member of tagMSGPROPS, and a member of the store's own record.
+#define MSG_FIELD(member)                                                              \
+  ::msgstore::LayoutField {                                                            \
+    ::msgstore::KindOf<decltype(tagMSGPROPS::member)>(), ::msgstore::RecordKind::kMsg, \
+        offsetof(tagMSGPROPS, member)                                                  \
+  }
+#define STORE_FIELD(Record, member)                                                 \
+  ::msgstore::LayoutField {                                                         \
+    ::msgstore::KindOf<decltype(Record::member)>(), ::msgstore::RecordKind::kStore, \
+        offsetof(Record, member)                                                    \
+  }
+
+namespace msgstore {
+
+struct Layout {
+  const LayoutField* fields;
+  size_t count;
+};
+
+// How far a reader goes.
+enum class ReadExtent {
+  kQuick,        // up to the quick end mark
+  kWithoutBody,  // every field; cbData 0 and pData null (freed) instead of the content
+  kWithBody,     // every field and the content
+};
+
+// Writes every field of the layout from the records, each with its own
+// MsgFile_Write, patching the placeholders as their marks are reached.
+void WriteLayout(FieldWriter& w, const Layout& layout, const tagMSGPROPS& msg, const void* store);
+
+// Reads the fields of the layout from r into the records. Strings replace
+// (and free) what the members held. False when a field runs past the bytes
+// read; the fields read before stay in the records.
+bool ReadLayout(FieldReader& r, const Layout& layout, ReadExtent extent, tagMSGPROPS* msg,
+                void* store);
+
+}  // namespace msgstore
+
+#endif  // MSGSTORE_COMMON_LAYOUT_H_
