@@ -21,6 +21,13 @@ enum class ReadResult {
 // exactly the file's size). The handle is always closed.
 ReadResult ReadWholeFile(const WCHAR* path, DWORD minSize, std::vector<uint8_t>* out);
 
+// Reads the head of a file whose length is stored in the file itself: the
+// little-endian 32-bit value at offset lengthAt, plus extra, is how many
+// bytes from the start are read (never more than the file holds). Fails as
+// ReadWholeFile does for a missing or empty file, and when the file is too
+// short to hold the length.
+ReadResult ReadFileHead(const WCHAR* path, DWORD lengthAt, DWORD extra, std::vector<uint8_t>* out);
+
 }  // namespace msgstore
 
 #endif  // MSGSTORE_COMMON_WHOLE_FILE_H_
