@@ -4,6 +4,7 @@
 
 #include "common/id_counter.h"
 #include "common/index_file.h"
+#include "common/store_ops.h"
 #include "msgstore/ems.h"
 
 namespace msgstore {
@@ -41,6 +42,11 @@ bool IndexPath(DWORD folder, WCHAR* path);
 
 // The next message identifier from "EmsDB.ini".
 DWORD GetNextEmsOid();
+
+// The EMS operations that the shared write and rebuild steps call.
+constexpr StoreOps kStoreOps = {EMSMsgStore_GetFilePath,       EMSMsgStore_GetMessageList,
+                                EMSMsgStore_QuickReadFromFile, EMSMsgStore_AddMsgToIni,
+                                EMSMsgStore_DeleteMsgFromIni,  GetNextEmsOid};
 
 }  // namespace ems
 }  // namespace msgstore

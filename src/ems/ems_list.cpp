@@ -33,22 +33,10 @@ bool IsPhoneOnly(DWORD folder) {
          folder == EMS_FOLDER_NONE;
 }
 
-// Quick-reads each listed phone message and adds it to its index (time 0
-// when it cannot be read); read messages are reported to onRead.
-template <class OnRead>
-void AddToIndex(const CMsgList& list, DWORD folder, OnRead onRead) {
-  for (long i = 0; i < list.GetSize(); ++i) {
-    ScopedMsgProps record;
-    EMSMsgStore_QuickReadFromFile(false, folder, list[i].dwOid, record.get());
-    EMSMsgStore_AddMsgToIni(list[i].dwOid, folder, record->ftIndexTime);
-    if (record->bRead != 0) onRead();
-  }
-}
-
 void IndexPhoneFolder(DWORD folder) {
   CMsgList list;
   EMSMsgStore_GetMessageList(false, folder, list);
-  AddToIndex(list, folder, [] {});
+  msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder, nullptr);
 }
 
 // INBOX and SIM_INBOX also set the phone's received and read counters.
@@ -56,7 +44,8 @@ void IndexInboxFolder(DWORD folder) {
   CMsgList list;
   const DWORD count = EMSMsgStore_GetMessageList(false, folder, list);
   GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count));
-  AddToIndex(list, folder, [] { GetPlatform().xSetEmsReadMsgCount(1); });
+  msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder,
+                        [] { GetPlatform().xSetEmsReadMsgCount(1); });
 }
 
 // The card has no index: only its counters are set up again.

@@ -1,0 +1,71 @@
+// Steps that every store's write path takes alike.
+#include "common/store_ops.h"
+
+#include "common/scoped.h"
+#include "msgstore/platform.h"
+
+namespace msgstore {
+
+DWORD OldestByScan(const StoreOps& ops, DWORD folder, DWORD* count, bool idFromFile) {
+  CMsgList list;
+  const DWORD listed = ops.getMessageList(true, folder, list);
+  if (count != nullptr) *count = listed;
+  DWORD oldest = 0;
+  FILETIME oldestTime = {0, 0};
+  bool found = false;
+  for (long i = 0; i < list.GetSize(); ++i) {
+    ScopedMsgProps record;
+    if (!ops.quickRead(true, folder, list[i].dwOid, record.get())) continue;
+    if (!found || CompareFileTime(&oldestTime, &record->ftIndexTime) > 0) {
+      found = true;
+      oldest = idFromFile ? record->dwOid : list[i].dwOid;
+      oldestTime = record->ftIndexTime;
+    }
+  }
+  return oldest;
+}
+
+DWORD OldestOfIndexList(const CMsgList& list, DWORD* count) {
+  const long size = list.GetSize();
+  if (count != nullptr) *count = static_cast<DWORD>(size);
+  return size > 0 ? list[size - 1].dwOid : 0;
+}
+
+void Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
+  WCHAR path[MAX_PATH] = {};
+  if (ops.getFilePath(card, oid, folder, path)) DeleteFileW(path);
+  if (!card) ops.deleteFromIndex(oid, folder);
+}
+
+bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existing, WCHAR* path) {
+  bool drawn = false;
+  DWORD previous = 0;
+  for (;;) {
+    const DWORD oid = existing != 0 ? existing : ops.nextId();
+    props->dwOid = oid;
+    if (!ops.getFilePath(card, oid, props->dwFolder, path)) return false;
+    if (existing != 0 || !card || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return true;
+    // A counter that cannot be written hands out the same number forever.
+    if (drawn && oid == previous) return false;
+    drawn = true;
+    previous = oid;
+  }
+}
+
+void IndexWritten(const StoreOps& ops, bool card, DWORD existing, const tagMSGPROPS& props) {
+  if (card) return;
+  if (existing != 0) ops.deleteFromIndex(existing, props.dwFolder);
+  ops.addToIndex(props.dwOid, props.dwFolder, props.ftIndexTime);
+}
+
+void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
+                 const std::function<void()>& onRead) {
+  for (long i = 0; i < list.GetSize(); ++i) {
+    ScopedMsgProps record;
+    ops.quickRead(false, folder, list[i].dwOid, record.get());
+    ops.addToIndex(list[i].dwOid, folder, record->ftIndexTime);
+    if (record->bRead != 0 && onRead) onRead();
+  }
+}
+
+}  // namespace msgstore
