@@ -8,8 +8,6 @@
 #include "msgstore/platform.h"
 
 namespace msgstore {
-namespace {}  // namespace
-
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
                const std::function<bool(const WCHAR* name)>& visit) {
   std::u16string query = JoinPath(dir, pattern);
@@ -39,6 +37,15 @@ DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE mem
     return true;
   });
   return appended;
+}
+
+bool NameAtPosition(const std::u16string& dir, const std::u16string& pattern, int position,
+                    std::u16string* name) {
+  int index = 0;
+  return ScanDir(dir, pattern, [&](const WCHAR* found) {
+           *name = found;
+           return index++ != position;
+         }) != 0;
 }
 
 void DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {

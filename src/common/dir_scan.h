@@ -20,6 +20,12 @@ size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
 DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,
               BYTE folderMark, CArray<tagOidArray, tagOidArray>& list);
 
+// The name at position in the enumeration of matching files, counting from
+// 0; a position past the end, or a negative one, gives the last name. False
+// when nothing matches.
+bool NameAtPosition(const std::u16string& dir, const std::u16string& pattern, int position,
+                    std::u16string* name);
+
 // Deletes every matching file, ignoring failures.
 void DeleteMatching(const std::u16string& dir, const std::u16string& pattern);
 

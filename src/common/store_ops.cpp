@@ -1,6 +1,7 @@
 // Steps that every store's write path takes alike.
 #include "common/store_ops.h"
 
+#include "common/dir_scan.h"
 #include "common/scoped.h"
 #include "msgstore/platform.h"
 
@@ -56,6 +57,28 @@ void IndexWritten(const StoreOps& ops, bool card, DWORD existing, const tagMSGPR
   if (card) return;
   if (existing != 0) ops.deleteFromIndex(existing, props.dwFolder);
   ops.addToIndex(props.dwOid, props.dwFolder, props.ftIndexTime);
+}
+
+Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
+  WCHAR path[MAX_PATH] = {};
+  if (!ops.getFilePath(card, oid, folder, path)) return Removal::kNoPath;
+  if (DeleteFileW(path)) {
+    if (!card) ops.deleteFromIndex(oid, folder);
+    return Removal::kDeleted;
+  }
+  // A phone file that is already gone only leaves its index record to clear.
+  if (card || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return Removal::kFailed;
+  ops.deleteFromIndex(oid, folder);
+  return Removal::kWasGone;
+}
+
+void EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
+              LPARAM storeMark) {
+  constexpr UINT kInboxEmptiedNotice = 0xC44;
+  DeleteMatching(dir, pattern);
+  if (!inbox) return;
+  HWND shell = GetPlatform().FindWindowW(u"WCE_APSHELL", nullptr);
+  if (shell != nullptr) GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, storeMark);
 }
 
 void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,

@@ -5,6 +5,7 @@
 #define MSGSTORE_COMMON_STORE_OPS_H_
 
 #include <functional>
+#include <string>
 
 #include "msgstore/types.h"
 
@@ -45,6 +46,23 @@ void IndexWritten(const StoreOps& ops, bool card, DWORD existing, const tagMSGPR
 // Quick-reads each listed phone message of folder and adds it to its index
 // (time 0 when it cannot be read); onRead is called for each message whose
 // bRead is set.
+// Deletes a message's file. In phone memory its index record goes too, also
+// when the file had already gone.
+enum class Removal {
+  kNoPath,   // the storage refuses the folder
+  kFailed,   // the file is still there
+  kDeleted,  // the file was deleted
+  kWasGone,  // in phone memory: there was no file to delete
+};
+Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
+
+// Deletes every file matching pattern in dir, failures ignored; the index
+// stays behind. An emptied INBOX is told to the phone shell: 0xC44 with
+// wParam 0 and lParam storeMark, posted to the window of class
+// "WCE_APSHELL" when there is one.
+void EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
+              LPARAM storeMark);
+
 void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
                  const std::function<void()>& onRead);
 

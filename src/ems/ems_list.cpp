@@ -18,16 +18,6 @@ using msgstore::ems::kMessagePattern;
 constexpr const WCHAR* kPictogramSource = u"\\DiskOnChipROM\\cvPictogram.dll";
 constexpr const WCHAR* kPictogramCopy = u"\\DiskOnChip\\Corvane.conf";
 
-// The file name at position in the folder's enumeration; past the end or
-// negative gives the last one. False when the folder holds no message.
-bool NameAtPosition(const WCHAR* dir, int position, std::u16string* name) {
-  int index = 0;
-  return msgstore::ScanDir(dir, kMessagePattern, [&](const WCHAR* found) {
-           *name = found;
-           return index++ != position;
-         }) != 0;
-}
-
 bool IsPhoneOnly(DWORD folder) {
   return msgstore::ems::IsSimFolder(folder) || folder == EMS_FOLDER_REPORT ||
          folder == EMS_FOLDER_NONE;
@@ -97,7 +87,7 @@ int EMSMsgStore_ReadFolderMessage(bool bMemoryCard, DWORD folder, int position, 
   WCHAR dir[MAX_PATH] = {};
   if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
   std::u16string name;
-  if (!NameAtPosition(dir, position, &name)) return 0;
+  if (!msgstore::NameAtPosition(dir, kMessagePattern, position, &name)) return 0;
   msgstore::CopyPath(path, msgstore::JoinPath(dir, name));
   return EMSMsgStore_ReadFromFile(path, props, bWithContent);
 }

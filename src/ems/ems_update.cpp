@@ -1,6 +1,5 @@
 // Changing EMS messages: field setters, moves between folders, deletion and
 // emptying, with the platform's SMS counters kept in step.
-#include "common/dir_scan.h"
 #include "common/scoped.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
@@ -8,9 +7,6 @@
 namespace {
 
 using msgstore::GetPlatform;
-
-constexpr UINT kInboxEmptiedNotice = 0xC44;
-constexpr const WCHAR* kShellWindowClass = u"WCE_APSHELL";
 
 // A message read whole for a change. One member may be lent a caller's
 // string for the write; the record's own pointer is put back before the
@@ -152,15 +148,9 @@ int EMSMsgStore_SetFolder(bool bMemoryCard, DWORD folder, DWORD oid, DWORD newFo
 
 int EMSMsgStore_DeleteMessage(bool bMemoryCard, DWORD folder, DWORD oid) {
   LowerSimCount(folder);
-  WCHAR path[MAX_PATH] = {};
-  if (!EMSMsgStore_GetFilePath(bMemoryCard, oid, folder, path)) return 0;
-  if (!DeleteFileW(path)) {
-    // A phone file that is already gone only leaves its index record to clear.
-    if (bMemoryCard || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return 0;
-    EMSMsgStore_DeleteMsgFromIni(oid, folder);
-    return 1;
-  }
-  if (!bMemoryCard) EMSMsgStore_DeleteMsgFromIni(oid, folder);
+  const msgstore::Removal removal =
+      msgstore::RemoveMessage(msgstore::ems::kStoreOps, bMemoryCard, folder, oid);
+  if (removal != msgstore::Removal::kDeleted) return removal == msgstore::Removal::kWasGone ? 1 : 0;
   if (folder == EMS_FOLDER_INBOX || folder == EMS_FOLDER_SIM_INBOX) {
     CountInbox(bMemoryCard, -1, false);  // read counters stay
   }
@@ -170,11 +160,8 @@ int EMSMsgStore_DeleteMessage(bool bMemoryCard, DWORD folder, DWORD oid) {
 int EMSMsgStore_EmptyFolder(bool bMemoryCard, DWORD folder) {
   WCHAR dir[MAX_PATH] = {};
   if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
-  // The index stays behind; its records now name missing files.
-  msgstore::DeleteMatching(dir, msgstore::ems::kMessagePattern);
-  if (folder == EMS_FOLDER_INBOX) {
-    HWND shell = GetPlatform().FindWindowW(kShellWindowClass, nullptr);
-    if (shell != nullptr) GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, 0);
-  }
+  // The index stays behind; its records now name missing files. The shell
+  // learns of an emptied EMS INBOX with lParam 0.
+  msgstore::EmptyDir(dir, msgstore::ems::kMessagePattern, folder == EMS_FOLDER_INBOX, 0);
   return 1;
 }

@@ -5,6 +5,7 @@
 #include "common/folder_tree.h"
 #include "common/id_counter.h"
 #include "common/index_file.h"
+#include "common/store_ops.h"
 #include "msgstore/mms.h"
 
 namespace msgstore {
@@ -33,6 +34,11 @@ bool IndexPath(DWORD folder, WCHAR* path);
 
 // The next message identifier from "MMSDB.ini".
 DWORD GetNextMmsOid();
+
+// The MMS operations that the shared write and rebuild steps call.
+constexpr StoreOps kStoreOps = {MMSMsgStore_GetFilePath,       MMSMsgStore_GetMessageList,
+                                MMSMsgStore_QuickReadFromFile, MMSMsgStore_AddMsgToIni,
+                                MMSMsgStore_DeleteMsgFromIni,  GetNextMmsOid};
 
 }  // namespace mms
 }  // namespace msgstore

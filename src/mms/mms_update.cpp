@@ -1,0 +1,92 @@
+// Changing MMS messages: read flag, status and folder are changed by reading
+// the whole message and writing it again through the write path; deletion
+// and emptying remove files. The MMS store's own rules: identifier 0 reads
+// the last file of the folder, which a change then stores as a new message;
+// a move removes the old message from the storage asked for even when the
+// copy went to the other one, and reports STORAGE_AUTO when it stayed; an
+// emptied INBOX is told to the shell with lParam 1.
+#include "common/msg_props.h"
+#include "mms/mms_internal.h"
+#include "msgstore/platform.h"
+
+namespace {
+
+// Both records of a message read whole for a change, released on the way
+// out whatever happened.
+class EditedMessage {
+ public:
+  EditedMessage() : props_{}, mms_{} {}
+  ~EditedMessage() { MMSMsgStore_FreeMsgProps(&props_, &mms_); }
+  EditedMessage(const EditedMessage&) = delete;
+  EditedMessage& operator=(const EditedMessage&) = delete;
+
+  bool Read(bool storage, DWORD folder, DWORD messageId) {
+    return MMSMsgStore_ReadFolderMessage(storage, folder, -1, messageId, true, &props_, &mms_) != 0;
+  }
+  DWORD Write(bool storage, DWORD existingId, DWORD* storageInOut) {
+    return MMSMsgStore_WriteMessage(storage, &props_, &mms_, existingId, storageInOut);
+  }
+  tagMSGPROPS* operator->() { return &props_; }
+
+ private:
+  tagMSGPROPS props_;
+  tagMMSMSGPROPS mms_;
+};
+
+// Reads the message, lets change alter it and writes it back under the same
+// identifier. The identifier, or 0.
+template <class Change>
+DWORD Rewrite(bool storage, DWORD folder, DWORD messageId, Change change) {
+  EditedMessage message;
+  if (!message.Read(storage, folder, messageId)) return 0;
+  change(message);
+  return message.Write(storage, messageId, nullptr);
+}
+
+int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD* choice) {
+  EditedMessage message;
+  if (messageId == nullptr || !message.Read(storage, fromFolder, *messageId)) return 0;
+  message->dwFolder = toFolder;
+  message->dwOid = 0;
+  if (message.Write(storage, 0, choice) == 0) return 0;
+  const DWORD oldId = *messageId;
+  if (!storage) MMSMsgStore_DeleteMsgFromIni(oldId, fromFolder);
+  WCHAR path[MAX_PATH] = {};
+  if (!MMSMsgStore_GetFilePath(storage, oldId, fromFolder, path) || !DeleteFileW(path)) return 0;
+  *messageId = message->dwOid;
+  return 1;
+}
+
+}  // namespace
+
+int MMSMsgStore_SetFolder(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder,
+                          DWORD* storageOut) {
+  DWORD choice = static_cast<DWORD>(STORAGE_AUTO);
+  const int result = Move(storage, fromFolder, messageId, toFolder, &choice);
+  if (storageOut != nullptr) *storageOut = choice;
+  return result;
+}
+
+DWORD MMSMsgStore_SetReadStatus(bool storage, DWORD folder, DWORD messageId, DWORD read) {
+  return Rewrite(storage, folder, messageId,
+                 [&](EditedMessage& m) { m->bRead = static_cast<BOOL>(read); });
+}
+
+DWORD MMSMsgStore_SetStatus(bool storage, DWORD folder, DWORD messageId, int status) {
+  return Rewrite(storage, folder, messageId,
+                 [&](EditedMessage& m) { m->wStatus = static_cast<WORD>(status); });
+}
+
+int MMSMsgStore_DeleteMessage(bool storage, DWORD folder, DWORD messageId) {
+  const msgstore::Removal removal =
+      msgstore::RemoveMessage(msgstore::mms::kStoreOps, storage, folder, messageId);
+  return removal == msgstore::Removal::kDeleted || removal == msgstore::Removal::kWasGone ? 1 : 0;
+}
+
+int MMSMsgStore_EmptyFolder(bool storage, DWORD folder) {
+  WCHAR dir[MAX_PATH] = {};
+  if (!MMSMsgStore_GetFolderPath(storage, folder, dir)) return 0;
+  // The index stays behind; its records now name missing files.
+  msgstore::EmptyDir(dir, msgstore::mms::kMessagePattern, folder == MMS_FOLDER_INBOX, 1);
+  return 1;
+}
