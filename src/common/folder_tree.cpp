@@ -41,6 +41,13 @@ std::u16string FolderTree::FilePath(bool card, DWORD oid, DWORD folder) const {
   return JoinPath(dir, DecimalU16(oid) + extension);
 }
 
+bool FolderTree::IndexPath(DWORD folder, const WCHAR* name, WCHAR* out) const {
+  std::u16string dir = FolderDir(false, folder);
+  if (dir.empty() || out == nullptr) return false;
+  CopyPath(out, JoinPath(dir, name));
+  return true;
+}
+
 void FolderTree::Create(bool card) const {
   const std::u16string volume = card ? u"\\SD Card" : u"\\DiskOnChip";
   const std::u16string root = card ? cardRoot : phoneRoot;

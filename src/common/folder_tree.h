@@ -39,6 +39,9 @@ struct FolderTree {
   std::u16string FileDir(bool card, DWORD folder) const;
   // "%s\%d<extension>" in FileDir; "" when refused.
   std::u16string FilePath(bool card, DWORD oid, DWORD folder) const;
+  // "%s\<name>" in the phone folder directory: where the folder's index
+  // file lies. False when the folder has no phone folder path.
+  bool IndexPath(DWORD folder, const WCHAR* name, WCHAR* out) const;
   // The volume, "\User", "\User\MESSAGING", the store root and then each
   // folder directory of the storage, each made where it is missing.
   void Create(bool card) const;

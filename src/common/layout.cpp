@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/replace_file.h"
+
 namespace msgstore {
 namespace {
 
@@ -103,6 +105,21 @@ bool ReadLayout(FieldReader& r, const Layout& layout, ReadExtent extent, tagMSGP
     if (!ok) return false;
   }
   return true;
+}
+
+int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& msg,
+                    const void* store) {
+  ReplacingStream stream(path);
+  if (!stream) return 0;
+  FieldWriter w(stream.get());
+  WriteLayout(w, layout, msg, store);
+  return 1;
+}
+
+bool ReadLayoutImage(const std::vector<uint8_t>& image, const Layout& layout, ReadExtent extent,
+                     tagMSGPROPS* msg, void* store) {
+  FieldReader r(image.data(), image.size());
+  return ReadLayout(r, layout, extent, msg, store);
 }
 
 }  // namespace msgstore

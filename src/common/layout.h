@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <type_traits>
+#include <vector>
 
 #include "common/field_codec.h"
 #include "msgstore/types.h"
@@ -78,6 +79,11 @@ struct Layout {
   size_t count;
 };
 
+template <size_t N>
+constexpr Layout MakeLayout(const LayoutField (&fields)[N]) {
+  return {fields, N};
+}
+
 // How far a reader goes.
 enum class ReadExtent {
   kQuick,        // up to the quick end mark
@@ -94,6 +100,21 @@ void WriteLayout(FieldWriter& w, const Layout& layout, const tagMSGPROPS& msg, c
 // read; the fields read before stay in the records.
 bool ReadLayout(FieldReader& r, const Layout& layout, ReadExtent extent, tagMSGPROPS* msg,
                 void* store);
+
+// Reads with the content, or without it.
+inline ReadExtent BodyExtent(bool withBody) {
+  return withBody ? ReadExtent::kWithBody : ReadExtent::kWithoutBody;
+}
+
+// Replaces the file at path with the records in the layout. 0 when the file
+// cannot be opened for writing, else 1 (single writes are not checked; a
+// write that fails leaves the old file in place).
+int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& msg,
+                    const void* store);
+
+// ReadLayout over a file image.
+bool ReadLayoutImage(const std::vector<uint8_t>& image, const Layout& layout, ReadExtent extent,
+                     tagMSGPROPS* msg, void* store);
 
 }  // namespace msgstore
 

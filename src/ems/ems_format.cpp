@@ -23,12 +23,9 @@
 
 namespace {
 
-using msgstore::FieldReader;
-using msgstore::FieldWriter;
 using msgstore::Layout;
 using msgstore::LayoutField;
 using msgstore::ReadExtent;
-using msgstore::ReplacingStream;
 
 // Current readers reject files of this many bytes or fewer.
 constexpr DWORD kMinCurrentFile = 32;
@@ -87,27 +84,14 @@ constexpr LayoutField kOld[] = {
 };
 // clang-format on
 
-constexpr Layout kCurrentLayout = {kCurrent, sizeof kCurrent / sizeof kCurrent[0]};
-constexpr Layout kOldLayout = {kOld, sizeof kOld / sizeof kOld[0]};
-
-int WriteFile(WCHAR* path, const Layout& layout, const tagMSGPROPS& props) {
-  ReplacingStream stream(path);
-  if (!stream) return 0;
-  FieldWriter w(stream.get());
-  msgstore::WriteLayout(w, layout, props, nullptr);
-  return 1;
-}
+constexpr Layout kCurrentLayout = msgstore::MakeLayout(kCurrent);
+constexpr Layout kOldLayout = msgstore::MakeLayout(kOld);
 
 int ReadFile(WCHAR* path, DWORD minSize, const Layout& layout, ReadExtent extent,
              tagMSGPROPS* props) {
   std::vector<uint8_t> file;
   if (msgstore::ReadWholeFile(path, minSize, &file) != msgstore::ReadResult::kOk) return 0;
-  FieldReader r(file.data(), file.size());
-  return msgstore::ReadLayout(r, layout, extent, props, nullptr) ? 1 : 0;
-}
-
-ReadExtent Extent(bool withContent) {
-  return withContent ? ReadExtent::kWithBody : ReadExtent::kWithoutBody;
+  return msgstore::ReadLayoutImage(file, layout, extent, props, nullptr) ? 1 : 0;
 }
 
 }  // namespace
@@ -119,13 +103,13 @@ void EMSMsgStore_FreeMsgProps(tagMSGPROPS* props) {
 int EMSMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
   msgstore::NamedLock lock(msgstore::ems::kFileMutex, true);
-  return WriteFile(path, kCurrentLayout, *props);
+  return msgstore::WriteLayoutFile(path, kCurrentLayout, *props, nullptr);
 }
 
 int EMSMsgStore_ReadFromFile(WCHAR* path, tagMSGPROPS* props, bool bWithContent) {
   if (props == nullptr) return 0;
   msgstore::NamedLock lock(msgstore::ems::kFileMutex, true);
-  return ReadFile(path, kMinCurrentFile, kCurrentLayout, Extent(bWithContent), props);
+  return ReadFile(path, kMinCurrentFile, kCurrentLayout, msgstore::BodyExtent(bWithContent), props);
 }
 
 int EMSMsgStore_QuickReadFromFile(bool bMemoryCard, DWORD folder, DWORD oid, tagMSGPROPS* props) {
@@ -139,16 +123,16 @@ int EMSMsgStore_QuickReadFromFile(bool bMemoryCard, DWORD folder, DWORD oid, tag
     EMSMsgStore_DeleteMsgFromIni(oid, folder);
   }
   if (read != msgstore::ReadResult::kOk) return 0;
-  FieldReader r(file.data(), file.size());
-  return msgstore::ReadLayout(r, kCurrentLayout, ReadExtent::kQuick, props, nullptr) ? 1 : 0;
+  return msgstore::ReadLayoutImage(file, kCurrentLayout, ReadExtent::kQuick, props, nullptr) ? 1
+                                                                                             : 0;
 }
 
 int EMSMsgStore_WriteToFileOld(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
-  return WriteFile(path, kOldLayout, *props);
+  return msgstore::WriteLayoutFile(path, kOldLayout, *props, nullptr);
 }
 
 int EMSMsgStore_ReadFromFileOld(WCHAR* path, tagMSGPROPS* props, bool bWithContent) {
   if (props == nullptr) return 0;
-  return ReadFile(path, kMinOldFile, kOldLayout, Extent(bWithContent), props);
+  return ReadFile(path, kMinOldFile, kOldLayout, msgstore::BodyExtent(bWithContent), props);
 }

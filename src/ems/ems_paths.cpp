@@ -62,12 +62,7 @@ DWORD IndexFolderOf(DWORD folder) {
   }
 }
 
-bool IndexPath(DWORD folder, WCHAR* path) {
-  std::u16string dir = kTree.FolderDir(false, folder);
-  if (dir.empty()) return false;
-  CopyPath(path, JoinPath(dir, kIndexName));
-  return true;
-}
+bool IndexPath(DWORD folder, WCHAR* path) { return kTree.IndexPath(folder, kIndexName, path); }
 
 }  // namespace ems
 }  // namespace msgstore

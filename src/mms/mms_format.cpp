@@ -19,8 +19,6 @@
 
 namespace {
 
-using msgstore::FieldReader;
-using msgstore::FieldWriter;
 using msgstore::Layout;
 using msgstore::LayoutField;
 using msgstore::ReadExtent;
@@ -101,21 +99,12 @@ constexpr LayoutField kOld[] = {
 };
 // clang-format on
 
-constexpr Layout kCurrentLayout = {kCurrent, sizeof kCurrent / sizeof kCurrent[0]};
-constexpr Layout kOldLayout = {kOld, sizeof kOld / sizeof kOld[0]};
+constexpr Layout kCurrentLayout = msgstore::MakeLayout(kCurrent);
+constexpr Layout kOldLayout = msgstore::MakeLayout(kOld);
 
 // Where each layout keeps its header length.
 constexpr DWORD kCurrentHeaderLengthAt = 4;
 constexpr DWORD kOldHeaderLengthAt = 0;
-
-int WriteFile(WCHAR* path, const Layout& layout, const tagMSGPROPS& props,
-              const tagMMSMSGPROPS& mms) {
-  msgstore::ReplacingStream stream(path);
-  if (!stream) return 0;
-  FieldWriter w(stream.get());
-  msgstore::WriteLayout(w, layout, props, &mms);
-  return 1;
-}
 
 // With the body the whole file is read; without it, only its header.
 int ReadFile(const WCHAR* path, const Layout& layout, DWORD headerLengthAt, bool withBody,
@@ -124,9 +113,8 @@ int ReadFile(const WCHAR* path, const Layout& layout, DWORD headerLengthAt, bool
   const ReadResult read = withBody ? msgstore::ReadWholeFile(path, 0, &file)
                                    : msgstore::ReadFileHead(path, headerLengthAt, 0, &file);
   if (read != ReadResult::kOk) return 0;
-  FieldReader r(file.data(), file.size());
-  const ReadExtent extent = withBody ? ReadExtent::kWithBody : ReadExtent::kWithoutBody;
-  return msgstore::ReadLayout(r, layout, extent, props, mms) ? 1 : 0;
+  return msgstore::ReadLayoutImage(file, layout, msgstore::BodyExtent(withBody), props, mms) ? 1
+                                                                                             : 0;
 }
 
 // Callers that have no MMS record to give write an empty one, and read
@@ -157,7 +145,7 @@ void MMSMsgStore_FreeMsgProps(tagMSGPROPS* props, tagMMSMSGPROPS* mms) {
 int MMSMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* props, tagMMSMSGPROPS* mms) {
   if (props == nullptr) return 0;
   msgstore::NamedLock lock(msgstore::mms::kFileMutex, false);
-  return WriteFile(path, kCurrentLayout, *props, OrEmpty(mms));
+  return msgstore::WriteLayoutFile(path, kCurrentLayout, *props, &OrEmpty(mms));
 }
 
 int MMSMsgStore_ReadFromFile(WCHAR* path, tagMSGPROPS* props, tagMMSMSGPROPS* mms, bool withBody) {
@@ -181,8 +169,8 @@ int MMSMsgStore_QuickReadFromFile(bool storage, DWORD folder, DWORD messageId, t
   // The two quick values of the MMS header are reported crosswise in the
   // shared record's wUser2 and wUser1; the rest of it stays as it was.
   tagMMSMSGPROPS quick = {};
-  FieldReader r(file.data(), file.size());
-  const bool ok = msgstore::ReadLayout(r, kCurrentLayout, ReadExtent::kQuick, props, &quick);
+  const bool ok =
+      msgstore::ReadLayoutImage(file, kCurrentLayout, ReadExtent::kQuick, props, &quick);
   if (ok) {
     props->wUser2 = quick.wMmsQuick1;
     props->wUser1 = quick.wMmsQuick2;
@@ -192,7 +180,7 @@ int MMSMsgStore_QuickReadFromFile(bool storage, DWORD folder, DWORD messageId, t
 
 int MMSMsgStore_WriteToFileOld(WCHAR* path, tagMSGPROPS* props, tagMMSMSGPROPS* mms) {
   if (props == nullptr) return 0;
-  return WriteFile(path, kOldLayout, *props, OrEmpty(mms));
+  return msgstore::WriteLayoutFile(path, kOldLayout, *props, &OrEmpty(mms));
 }
 
 int MMSMsgStore_ReadFromFileOld(const WCHAR* path, tagMSGPROPS* props, tagMMSMSGPROPS* mms,

@@ -50,12 +50,7 @@ namespace mms {
 
 const FolderTree& Tree() { return kTree; }
 
-bool IndexPath(DWORD folder, WCHAR* path) {
-  std::u16string dir = kTree.FolderDir(false, folder);
-  if (dir.empty()) return false;
-  CopyPath(path, JoinPath(dir, kIndexName));
-  return true;
-}
+bool IndexPath(DWORD folder, WCHAR* path) { return kTree.IndexPath(folder, kIndexName, path); }
 
 DWORD GetNextMmsOid() { return NextId(kCounter); }
 
