@@ -1,6 +1,6 @@
-// Cost of the EMS store's main operations, each beside a baseline that does
-// the same file work with plain POSIX calls, so that the store's overhead
-// reads as a ratio.
+// Cost of the stores' main operations, each beside a baseline that does the
+// same file work with plain POSIX calls, so that a store's overhead reads as
+// a ratio.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,6 +20,59 @@ namespace {
 constexpr int kFolderSize = 100;
 const std::vector<uint8_t> kContent(160, 'x');  // one SMS worth of content
 
+// What the benchmarks call of a store; the SMS and MMS stores run the same
+// benchmarks.
+struct Store {
+  int (*createDir)(bool card);
+  int (*folderPath)(bool card, DWORD folder, WCHAR* path);
+  int (*filePath)(bool card, DWORD oid, DWORD folder, WCHAR* path);
+  DWORD (*write)(bool card, tagMSGPROPS* props);
+  int (*fullRead)(WCHAR* path, tagMSGPROPS* props);
+  int (*quickRead)(bool card, DWORD folder, DWORD oid, tagMSGPROPS* props);
+  DWORD (*quickList)(CMsgList& list, DWORD folder);
+  DWORD (*list)(bool card, DWORD folder, CMsgList& list);
+  DWORD (*lastRecord)(bool card, DWORD folder, DWORD* count);
+  void (*release)(tagMSGPROPS* props);
+};
+
+const Store kEms = {
+    EMSMsgStore_CreateDir,
+    EMSMsgStore_GetFolderPath,
+    EMSMsgStore_GetFilePath,
+    [](bool card, tagMSGPROPS* props) { return EMSMsgStore_WriteMessage(card, props, 0, nullptr); },
+    [](WCHAR* path, tagMSGPROPS* props) { return EMSMsgStore_ReadFromFile(path, props, true); },
+    EMSMsgStore_QuickReadFromFile,
+    EMSMsgStore_GetQuickMsgList,
+    EMSMsgStore_GetMessageList,
+    EMSMsgStore_GetLastRecord,
+    EMSMsgStore_FreeMsgProps,
+};
+
+const Store kMms = {
+    MMSMsgStore_CreateDir,
+    MMSMsgStore_GetFolderPath,
+    MMSMsgStore_GetFilePath,
+    [](bool card, tagMSGPROPS* props) {
+      tagMMSMSGPROPS mms = {};
+      return MMSMsgStore_WriteMessage(card, props, &mms, 0, nullptr);
+    },
+    [](WCHAR* path, tagMSGPROPS* props) {
+      tagMMSMSGPROPS mms = {};
+      const int read = MMSMsgStore_ReadFromFile(path, props, &mms, true);
+      MMSMsgStore_FreeMsgProps(nullptr, &mms);
+      return read;
+    },
+    MMSMsgStore_QuickReadFromFile,
+    MMSMsgStore_GetQuickMsgList,
+    MMSMsgStore_GetMessageList,
+    MMSMsgStore_GetLastRecord,
+    [](tagMSGPROPS* props) { MMSMsgStore_FreeMsgProps(props, nullptr); },
+};
+
+// DRAFT and SENT, in every store.
+constexpr DWORD kDraft = 2;
+constexpr DWORD kSent = 3;
+
 // A device root of its own for the whole program.
 struct Device {
   Device() {
@@ -27,8 +80,8 @@ struct Device {
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root / "SD Card");
     msgstore::SetDeviceRoot(root.string());
-    EMSMsgStore_CreateDir(false);
-    EMSMsgStore_CreateDir(true);
+    for (const Store* store : {&kEms, &kMms})
+      for (bool card : {false, true}) store->createDir(card);
   }
   ~Device() { std::filesystem::remove_all(root); }
   std::filesystem::path root;
@@ -55,96 +108,90 @@ tagMSGPROPS Message(DWORD folder, DWORD minute) {
   return props;
 }
 
-std::string FolderDir(bool card, DWORD folder) {
-  WCHAR path[MAX_PATH];
-  EMSMsgStore_GetFolderPath(card, folder, path);
-  return msgstore::HostPath(path);
-}
-
 // Empties a folder and its index.
-void Clear(bool card, DWORD folder) {
-  std::string dir = FolderDir(card, folder);
-  for (auto& entry : std::filesystem::directory_iterator(dir)) std::filesystem::remove(entry);
+void Clear(const Store& store, bool card, DWORD folder) {
+  WCHAR path[MAX_PATH];
+  store.folderPath(card, folder, path);
+  for (auto& entry : std::filesystem::directory_iterator(msgstore::HostPath(path)))
+    std::filesystem::remove(entry);
 }
 
 // Fills a folder with kFolderSize messages through the store.
-std::vector<DWORD> Fill(bool card, DWORD folder) {
-  Clear(card, folder);
+std::vector<DWORD> Fill(const Store& store, bool card, DWORD folder) {
+  Clear(store, card, folder);
   std::vector<DWORD> oids;
   for (int i = 0; i < kFolderSize; ++i) {
     tagMSGPROPS props = Message(folder, static_cast<DWORD>(i));
-    oids.push_back(EMSMsgStore_WriteMessage(card, &props, 0, nullptr));
+    oids.push_back(store.write(card, &props));
   }
   return oids;
 }
 
-void WriteNew(benchmark::State& state, bool card) {
+void WriteNew(benchmark::State& state, const Store& store, bool card) {
   TheDevice();
-  const DWORD folder = EMS_FOLDER_DRAFT;
-  Clear(card, folder);
+  Clear(store, card, kDraft);
   DWORD minute = 0;
   for (auto _ : state) {
     if (minute % (kFolderSize - 10) == 0) {
       state.PauseTiming();
-      Clear(card, folder);
+      Clear(store, card, kDraft);
       state.ResumeTiming();
     }
-    tagMSGPROPS props = Message(folder, minute++);
-    benchmark::DoNotOptimize(EMSMsgStore_WriteMessage(card, &props, 0, nullptr));
+    tagMSGPROPS props = Message(kDraft, minute++);
+    benchmark::DoNotOptimize(store.write(card, &props));
   }
 }
-void BM_WritePhone(benchmark::State& state) { WriteNew(state, false); }
-void BM_WriteCard(benchmark::State& state) { WriteNew(state, true); }
+void BM_WritePhone(benchmark::State& state, const Store& store) { WriteNew(state, store, false); }
+void BM_WriteCard(benchmark::State& state, const Store& store) { WriteNew(state, store, true); }
 
-void BM_FullRead(benchmark::State& state) {
+void BM_FullRead(benchmark::State& state, const Store& store) {
   TheDevice();
-  std::vector<DWORD> oids = Fill(true, EMS_FOLDER_SENT);
+  std::vector<DWORD> oids = Fill(store, true, kSent);
   WCHAR path[MAX_PATH];
-  EMSMsgStore_GetFilePath(true, oids[50], EMS_FOLDER_SENT, path);
+  store.filePath(true, oids[50], kSent, path);
   for (auto _ : state) {
     tagMSGPROPS props;
     std::memset(&props, 0, sizeof props);
-    benchmark::DoNotOptimize(EMSMsgStore_ReadFromFile(path, &props, true));
-    EMSMsgStore_FreeMsgProps(&props);
+    benchmark::DoNotOptimize(store.fullRead(path, &props));
+    store.release(&props);
   }
 }
 
-void BM_QuickRead(benchmark::State& state) {
+void BM_QuickRead(benchmark::State& state, const Store& store) {
   TheDevice();
-  std::vector<DWORD> oids = Fill(true, EMS_FOLDER_SENT);
+  std::vector<DWORD> oids = Fill(store, true, kSent);
   for (auto _ : state) {
     tagMSGPROPS props;
     std::memset(&props, 0, sizeof props);
-    benchmark::DoNotOptimize(
-        EMSMsgStore_QuickReadFromFile(true, EMS_FOLDER_SENT, oids[50], &props));
-    EMSMsgStore_FreeMsgProps(&props);
+    benchmark::DoNotOptimize(store.quickRead(true, kSent, oids[50], &props));
+    store.release(&props);
   }
 }
 
-void BM_QuickList(benchmark::State& state) {
+void BM_QuickList(benchmark::State& state, const Store& store) {
   TheDevice();
-  Fill(false, EMS_FOLDER_SENT);
+  Fill(store, false, kSent);
   for (auto _ : state) {
     CArray<tagOidArray, tagOidArray> list;
-    benchmark::DoNotOptimize(EMSMsgStore_GetQuickMsgList(list, EMS_FOLDER_SENT));
+    benchmark::DoNotOptimize(store.quickList(list, kSent));
   }
 }
 
-void BM_DirectoryListing(benchmark::State& state) {
+void BM_DirectoryListing(benchmark::State& state, const Store& store) {
   TheDevice();
-  Fill(true, EMS_FOLDER_SENT);
+  Fill(store, true, kSent);
   for (auto _ : state) {
     CArray<tagOidArray, tagOidArray> list;
-    benchmark::DoNotOptimize(EMSMsgStore_GetMessageList(true, EMS_FOLDER_SENT, list));
+    benchmark::DoNotOptimize(store.list(true, kSent, list));
   }
 }
 
-void BM_GetLastRecordCard(benchmark::State& state) {
+void BM_GetLastRecordCard(benchmark::State& state, const Store& store) {
   TheDevice();
-  Fill(true, EMS_FOLDER_SENT);
+  Fill(store, true, kSent);
   for (auto _ : state) {
     DWORD count = 0;
-    benchmark::DoNotOptimize(EMSMsgStore_GetLastRecord(true, EMS_FOLDER_SENT, &count));
+    benchmark::DoNotOptimize(store.lastRecord(true, kSent, &count));
   }
 }
 
@@ -305,19 +352,26 @@ void BM_BaselineOldestOfFolder(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_WritePhone);
+BENCHMARK_CAPTURE(BM_WritePhone, sms, kEms);
+BENCHMARK_CAPTURE(BM_WritePhone, mms, kMms);
 BENCHMARK(BM_BaselineWritePhone);
 BENCHMARK(BM_BaselineWritePhoneReplacing);
-BENCHMARK(BM_WriteCard);
+BENCHMARK_CAPTURE(BM_WriteCard, sms, kEms);
+BENCHMARK_CAPTURE(BM_WriteCard, mms, kMms);
 BENCHMARK(BM_BaselineWriteCard);
-BENCHMARK(BM_FullRead);
-BENCHMARK(BM_QuickRead);
+BENCHMARK_CAPTURE(BM_FullRead, sms, kEms);
+BENCHMARK_CAPTURE(BM_FullRead, mms, kMms);
+BENCHMARK_CAPTURE(BM_QuickRead, sms, kEms);
+BENCHMARK_CAPTURE(BM_QuickRead, mms, kMms);
 BENCHMARK(BM_BaselineRead);
-BENCHMARK(BM_QuickList);
+BENCHMARK_CAPTURE(BM_QuickList, sms, kEms);
+BENCHMARK_CAPTURE(BM_QuickList, mms, kMms);
 BENCHMARK(BM_BaselineIndexRead);
-BENCHMARK(BM_DirectoryListing);
+BENCHMARK_CAPTURE(BM_DirectoryListing, sms, kEms);
+BENCHMARK_CAPTURE(BM_DirectoryListing, mms, kMms);
 BENCHMARK(BM_BaselineDirectoryListing);
-BENCHMARK(BM_GetLastRecordCard);
+BENCHMARK_CAPTURE(BM_GetLastRecordCard, sms, kEms);
+BENCHMARK_CAPTURE(BM_GetLastRecordCard, mms, kMms);
 BENCHMARK(BM_BaselineOldestOfFolder);
 
 BENCHMARK_MAIN();
