@@ -96,7 +96,28 @@ MSGSTORE_API int EmailMsgStore_RefreshIniFiles();
 extern "C" MSGSTORE_API DWORD GetEmailInboxUnreadMsgsCount();
 
 // ---------------------------------------------------------------------------
-// E-mail account store
+// E-mail account store. The accounts live in one array per process, loaded
+// from "\DiskOnChip\User\MESSAGING\EmailAccMsgStore.db" by
+// EmailAccMsgStore_Open and saved to it only by EmailMsgStore_Close; every
+// other operation works on the array in memory. The store handle names that
+// array: every operation acts on the process's one array whatever handle it
+// is given. Strings read into a tagEMAILACCOUNTPROPS are the caller's, to be
+// released with free.
 // ---------------------------------------------------------------------------
+
+MSGSTORE_API int EmailAccMsgStore_Create();
+MSGSTORE_API int EmailAccMsgStore_Open(HANDLE* store);
+MSGSTORE_API int EmailMsgStore_Close(HANDLE store);
+// accountId 0 takes a new identifier from the registry counter.
+MSGSTORE_API DWORD EmailMsgStore_WriteAccountData(HANDLE store, tagEMAILACCOUNTPROPS* account,
+                                                  DWORD accountId);
+MSGSTORE_API DWORD EmailMsgStore_GetAccountMessageCount(HANDLE store, DWORD folder);
+MSGSTORE_API int EmailMsgStore_ReadFolderAccount(HANDLE store, DWORD folder, DWORD index,
+                                                 tagEMAILACCOUNTPROPS* account);
+MSGSTORE_API int EmailMsgStore_ReadFolderAccount(HANDLE store, DWORD accountId,
+                                                 tagEMAILACCOUNTPROPS* account);
+MSGSTORE_API int EmailMsgStore_EmptyFolderAccount(HANDLE store, DWORD folder);
+MSGSTORE_API int EmailMsgStore_SetFolderCount(HANDLE store, DWORD accountId, WORD count);
+MSGSTORE_API int EmailMsgStore_DeleteAccount(HANDLE store, DWORD accountId);
 
 #endif  // MSGSTORE_EMAIL_H_
