@@ -7,16 +7,16 @@
 
 namespace msgstore {
 
-DWORD OldestByScan(const StoreOps& ops, DWORD folder, DWORD* count, bool idFromFile) {
+DWORD OldestByScan(const StoreOps& ops, bool card, DWORD folder, DWORD* count, bool idFromFile) {
   CMsgList list;
-  const DWORD listed = ops.getMessageList(true, folder, list);
+  const DWORD listed = ops.getMessageList(card, folder, list);
   if (count != nullptr) *count = listed;
   DWORD oldest = 0;
   FILETIME oldestTime = {0, 0};
   bool found = false;
   for (long i = 0; i < list.GetSize(); ++i) {
     ScopedMsgProps record;
-    if (!ops.quickRead(true, folder, list[i].dwOid, record.get())) continue;
+    if (!ops.quickRead(card, folder, list[i].dwOid, record.get())) continue;
     if (!found || CompareFileTime(&oldestTime, &record->ftIndexTime) > 0) {
       found = true;
       oldest = idFromFile ? record->dwOid : list[i].dwOid;

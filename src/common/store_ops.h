@@ -20,12 +20,12 @@ struct StoreOps {
   DWORD (*nextId)();
 };
 
-// The oldest message of a card folder (the card has no index): the folder is
+// The oldest message of a folder found without its index: the folder is
 // listed and each message quick-read; the earliest ftIndexTime wins, the
 // first listed among equals. Unreadable messages are skipped. *count gets
 // the number of files. The identifier is the listed one, or with idFromFile
 // the one the file holds. 0 when no message could be read.
-DWORD OldestByScan(const StoreOps& ops, DWORD folder, DWORD* count, bool idFromFile);
+DWORD OldestByScan(const StoreOps& ops, bool card, DWORD folder, DWORD* count, bool idFromFile);
 
 // The oldest of an index list (newest first): its last entry, 0 when empty.
 DWORD OldestOfIndexList(const CMsgList& list, DWORD* count);

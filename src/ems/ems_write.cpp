@@ -60,7 +60,7 @@ using msgstore::ems::IsSimFolder;
 using msgstore::ems::kStoreOps;
 
 DWORD EMSMsgStore_GetLastRecord(bool bMemoryCard, DWORD folder, DWORD* pCount) {
-  if (bMemoryCard) return msgstore::OldestByScan(kStoreOps, folder, pCount, false);
+  if (bMemoryCard) return msgstore::OldestByScan(kStoreOps, true, folder, pCount, false);
   CMsgList list;
   EMSMsgStore_GetQuickMsgList(list, folder);
   // SIM copies share the index of their ordinary folder but never count.

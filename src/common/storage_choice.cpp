@@ -1,0 +1,81 @@
+// The storage choice of the MMS and e-mail write paths.
+#include "common/storage_choice.h"
+
+#include "msgstore/platform.h"
+
+namespace msgstore {
+namespace {
+
+constexpr DWORD kReportFolder = 5;
+
+bool IsFull(DWORD count) { return count >= 100; }
+
+bool HasRoomFor(bool card, DWORD bytes) {
+  uint64_t available = 0, total = 0, free = 0;
+  const BOOL known = GetPlatform().GetDiskFreeSpaceExW(card ? u"\\SD Card" : u"\\DiskOnChip",
+                                                       &available, &total, &free);
+  // A volume whose free space cannot be asked is taken to have room.
+  return !known || free >= bytes;
+}
+
+}  // namespace
+
+bool StorageChoice::Settle(const WriteRequest& request) {
+  request_ = request;
+  oldest_ = request.rewriteVictim;
+  if (request.checkLimit && !CheckLimit()) return false;
+  while (!HasRoomFor(card_, request.size)) {
+    if (limitReached_) {
+      Report(STORAGE_NO_SPACE);
+      return false;
+    }
+    limitReached_ = true;
+    if (!TryOtherStorage()) return false;
+  }
+  return true;
+}
+
+bool StorageChoice::CheckLimit() {
+  DWORD count = 0;
+  oldest_ = policy_.lastRecord(card_, request_.countFolder, &count);
+  if (!IsFull(count)) return true;
+  limitReached_ = true;
+  const bool automatic = inOut_ != nullptr && *inOut_ == STORAGE_AUTO;
+  if (automatic && msg_.dwFolder != kReportFolder) {
+    // A full phone folder sends the message to the card unless the card
+    // cannot take it now.
+    if (card_ || (GetPlatform().xGetSDCardState() & policy_.cardBusyMask) == 0)
+      return TryOtherStorage();
+  } else if (request_.refuseWhenFull) {
+    return false;
+  }
+  policy_.evict(card_, msg_, store_, oldest_);
+  return true;
+}
+
+// Moves to the other storage when its folder has room; when both are full the
+// message goes to the card, which loses its oldest (no index, no notice).
+bool StorageChoice::TryOtherStorage() {
+  const bool other = !card_;
+  DWORD otherCount = 0;
+  const DWORD otherOldest = policy_.lastRecord(other, request_.countFolder, &otherCount);
+  if (!IsFull(otherCount)) {
+    card_ = other;
+    Report(other ? 1 : 0);
+    return true;
+  }
+  if (request_.refuseWhenBothFull) {
+    Report(STORAGE_BOTH_FULL);
+    return false;
+  }
+  DWORD victim = oldest_;
+  if (!card_) {
+    card_ = true;
+    Report(1);
+    victim = otherOldest;
+  }
+  if (victim != 0) Evict(*policy_.ops, true, msg_.dwFolder, victim);
+  return true;
+}
+
+}  // namespace msgstore
