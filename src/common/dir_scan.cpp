@@ -25,13 +25,18 @@ size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
 }
 
 DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,
-              BYTE folderMark, CArray<tagOidArray, tagOidArray>& list) {
+              BYTE folderMark, CArray<tagOidArray, tagOidArray>& list, bool afterUnderscore) {
   DWORD appended = 0;
   ScanDir(dir, pattern, [&](const WCHAR* name) {
     tagOidArray entry{};
     entry.bMemoryCard = memoryCard;
     entry.byFolder = folderMark;
-    entry.dwOid = LeadingNumber(name);
+    const WCHAR* start = name;
+    if (afterUnderscore) {
+      for (const WCHAR* p = name; *p != 0; ++p)
+        if (*p == u'_') start = p + 1;
+    }
+    entry.dwOid = LeadingNumber(start);
     list.Add(entry);
     ++appended;
     return true;

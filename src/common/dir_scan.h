@@ -15,10 +15,12 @@ namespace msgstore {
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
                const std::function<bool(const WCHAR* name)>& visit);
 
-// Appends an entry per matching file (identifier from the leading number of
-// the name) and returns the number appended.
+// Appends an entry per matching file and returns the number appended. The
+// identifier is the number at the start of the name, or with afterUnderscore
+// the number after its last '_' (from the start when there is none).
 DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,
-              BYTE folderMark, CArray<tagOidArray, tagOidArray>& list);
+              BYTE folderMark, CArray<tagOidArray, tagOidArray>& list,
+              bool afterUnderscore = false);
 
 // The name at position in the enumeration of matching files, counting from
 // 0; a position past the end, or a negative one, gives the last name. False

@@ -38,13 +38,14 @@ void Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   if (!card) ops.deleteFromIndex(oid, folder);
 }
 
-bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existing, WCHAR* path) {
+bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS* props,
+                DWORD existing, WCHAR* path) {
   bool drawn = false;
   DWORD previous = 0;
   for (;;) {
-    const DWORD oid = existing != 0 ? existing : ops.nextId();
+    const DWORD oid = existing != 0 ? existing : nextId();
     props->dwOid = oid;
-    if (!ops.getFilePath(card, oid, props->dwFolder, path)) return false;
+    if (!pathOf(oid, path)) return false;
     if (existing != 0 || !card || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return true;
     // A counter that cannot be written hands out the same number forever.
     if (drawn && oid == previous) return false;
@@ -53,22 +54,36 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
   }
 }
 
-void IndexWritten(const StoreOps& ops, bool card, DWORD existing, const tagMSGPROPS& props) {
+bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existing, WCHAR* path) {
+  const DWORD folder = props->dwFolder;
+  return ChooseName(
+      ops.nextId,
+      [&](DWORD oid, WCHAR* out) { return ops.getFilePath(card, oid, folder, out) != 0; }, card,
+      props, existing, path);
+}
+
+void IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
+                  const tagMSGPROPS& props) {
   if (card) return;
-  if (existing != 0) ops.deleteFromIndex(existing, props.dwFolder);
-  ops.addToIndex(props.dwOid, props.dwFolder, props.ftIndexTime);
+  if (existing != 0) ops.deleteFromIndex(existing, indexKey);
+  ops.addToIndex(props.dwOid, indexKey, props.ftIndexTime);
 }
 
 Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   WCHAR path[MAX_PATH] = {};
   if (!ops.getFilePath(card, oid, folder, path)) return Removal::kNoPath;
+  return RemoveMessageFile(ops, card, path, oid, folder);
+}
+
+Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
+                          DWORD indexKey) {
   if (DeleteFileW(path)) {
-    if (!card) ops.deleteFromIndex(oid, folder);
+    if (!card) ops.deleteFromIndex(oid, indexKey);
     return Removal::kDeleted;
   }
   // A phone file that is already gone only leaves its index record to clear.
   if (card || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return Removal::kFailed;
-  ops.deleteFromIndex(oid, folder);
+  ops.deleteFromIndex(oid, indexKey);
   return Removal::kWasGone;
 }
 

@@ -35,13 +35,20 @@ DWORD OldestOfIndexList(const CMsgList& list, DWORD* count);
 void Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
 
 // Picks the identifier (existing, or drawn from the counter) into dwOid and
-// builds the file path. A new message on the card draws identifiers until
-// its name is free. False when no path can be built.
+// builds the file path with pathOf (false when the folder is refused). A new
+// message on the card draws identifiers until its name is free. False when
+// no path can be built.
+using PathOf = std::function<bool(DWORD oid, WCHAR* path)>;
+bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS* props,
+                DWORD existing, WCHAR* path);
+// The same with the store's file path of the message's own folder.
 bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existing, WCHAR* path);
 
 // After a write in phone memory: a rewrite's old record goes, the message's
-// record is added at the place its time gives it. The card has no index.
-void IndexWritten(const StoreOps& ops, bool card, DWORD existing, const tagMSGPROPS& props);
+// record is added under indexKey at the place its time gives it. The card
+// has no index.
+void IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
+                  const tagMSGPROPS& props);
 
 // Quick-reads each listed phone message of folder and adds it to its index
 // (time 0 when it cannot be read); onRead is called for each message whose
@@ -55,6 +62,10 @@ enum class Removal {
   kWasGone,  // in phone memory: there was no file to delete
 };
 Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
+// The same for a message file already named, whose index record is
+// (oid, indexKey).
+Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
+                          DWORD indexKey);
 
 // Deletes every file matching pattern in dir, failures ignored; the index
 // stays behind. An emptied INBOX is told to the phone shell: 0xC44 with
@@ -65,6 +76,25 @@ void EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inb
 
 void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
                  const std::function<void()>& onRead);
+
+// A message read for a change or a count: the shared record and the store's
+// own, both released with the store's FreeMsgProps on the way out.
+template <class Store, void (*Free)(tagMSGPROPS*, Store*)>
+class MessagePair {
+ public:
+  MessagePair() : msg_{}, store_{} {}
+  ~MessagePair() { Free(&msg_, &store_); }
+  MessagePair(const MessagePair&) = delete;
+  MessagePair& operator=(const MessagePair&) = delete;
+
+  tagMSGPROPS* msg() { return &msg_; }
+  Store* store() { return &store_; }
+  tagMSGPROPS* operator->() { return &msg_; }
+
+ private:
+  tagMSGPROPS msg_;
+  Store store_;
+};
 
 }  // namespace msgstore
 

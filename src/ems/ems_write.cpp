@@ -84,6 +84,6 @@ DWORD EMSMsgStore_WriteMessage(bool bMemoryCard, tagMSGPROPS* props, DWORD oidEx
       !EMSMsgStore_WriteToFile(path, props)) {
     return 0;
   }
-  msgstore::IndexWritten(kStoreOps, card, oidExisting, *props);
+  msgstore::IndexWritten(kStoreOps, card, oidExisting, folder, *props);
   return props->dwOid;
 }

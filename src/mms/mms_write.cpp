@@ -46,6 +46,6 @@ DWORD MMSMsgStore_WriteMessage(bool storage, tagMSGPROPS* props, tagMMSMSGPROPS*
       !MMSMsgStore_WriteToFile(path, props, mms)) {
     return 0;
   }
-  msgstore::IndexWritten(kStoreOps, choice.card(), existingId, *props);
+  msgstore::IndexWritten(kStoreOps, choice.card(), existingId, props->dwFolder, *props);
   return props->dwOid;
 }
