@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -34,10 +35,12 @@ class Commands {
 
 // init, card, counters, lang
 void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands);
-// ls, show, add, mark, mv, rm, empty, count, export
-void AddEmsCommands(CLI::App& app, Context& ctx, Commands& commands);
+// ls, show, add, mark, mv, rm, empty for every store; count, export
+void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands);
 // refresh, check
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands);
+// The optional STORE argument of count, export, refresh and check.
+void AddStoreArgument(CLI::App* cmd, std::string* store);
 // watch
 void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands);
 

@@ -18,9 +18,11 @@ int Init(const Context& ctx) {
   bool phone = !ctx.card;
   for (bool storage : {false, true}) {
     if (storage ? !card : !phone) continue;
-    EMSMsgStore_CreateDir(storage);
-    for (const auto& f : EmsFolders())
-      if (FolderOnStorage(storage, f.id)) RequireTree(storage, f.id);
+    for (const Store* s : Stores()) {
+      s->ops.createDir(storage);
+      for (const Folder& f : s->folders)
+        if (FolderOnStorage(*s, storage, f.id)) RequireTree(*s, storage, f.id);
+    }
   }
   if (ctx.json) {
     PrintJson({{"root", ctx.root}, {"phone", phone}, {"card", card}});

@@ -18,24 +18,6 @@
 namespace tool {
 namespace {
 
-// A phone index and the folders whose messages it lists.
-struct IndexFolders {
-  DWORD index;
-  std::vector<DWORD> members;
-};
-
-const std::vector<IndexFolders>& Indexes() {
-  static const std::vector<IndexFolders> kIndexes = {
-      {EMS_FOLDER_INBOX, {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX}},
-      {EMS_FOLDER_DRAFT, {EMS_FOLDER_DRAFT}},
-      {EMS_FOLDER_SENT, {EMS_FOLDER_SENT, EMS_FOLDER_SIM_SENT}},
-      {EMS_FOLDER_UNSENT, {EMS_FOLDER_UNSENT, EMS_FOLDER_SIM_UNSENT}},
-      {EMS_FOLDER_REPORT, {EMS_FOLDER_REPORT}},
-      {EMS_FOLDER_SPAM, {EMS_FOLDER_SPAM}},
-  };
-  return kIndexes;
-}
-
 struct Problem {
   std::string kind;  // record_without_file, file_without_record, ...
   DWORD folder;
@@ -50,39 +32,41 @@ struct IndexReport {
   std::vector<Problem> problems;
 };
 
-std::string Msg(DWORD folder, DWORD oid) {
-  return "message " + std::to_string(oid) + " (" + FolderName(folder) + ")";
+std::string Msg(const Store& s, DWORD folder, DWORD oid) {
+  return "message " + std::to_string(oid) + " (" + s.FolderName(folder) + ")";
 }
 
 // The index file of a phone folder.
-std::u16string IndexPath(DWORD folder) { return FolderPath(false, folder) + u"\\EmsIni"; }
+std::u16string IndexPath(const Store& s, DWORD folder) {
+  return FolderPath(s, false, folder) + u"\\" + Utf8ToUtf16(s.indexFile);
+}
 
 // Compares one index with the files of its folders. Messages are read without
 // the quick read, so the check itself never repairs the index.
-IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* done) {
+IndexReport CheckIndex(const Store& s, const Index& index, Progress* progress, size_t* done) {
   IndexReport report;
-  report.index = index.index;
+  report.index = index.folder;
   WIN32_FIND_DATAW data = {};
-  if (FindPath(IndexPath(index.index), &data)) {
+  if (FindPath(IndexPath(s, index.folder), &data)) {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      report.problems.push_back(
-          {"index_not_a_file", index.index, 0, "the index file EmsIni is a directory"});
+      report.problems.push_back({"index_not_a_file", index.folder, 0,
+                                 "the index file " + std::string(s.indexFile) + " is a directory"});
     else if (data.nFileSizeLow % 16 != 0)
-      report.problems.push_back({"damaged_index", index.index, 0,
-                                 "the index file EmsIni is damaged (" +
+      report.problems.push_back({"damaged_index", index.folder, 0,
+                                 "the index file " + std::string(s.indexFile) + " is damaged (" +
                                      std::to_string(data.nFileSizeLow) +
                                      " bytes, not a multiple of 16)"});
   }
   CMsgList list;
-  EMSMsgStore_GetQuickMsgList(list, index.index);
+  s.ops.indexList(index.folder, list);
   std::set<std::pair<DWORD, DWORD>> files;
   for (DWORD folder : index.members)
-    for (const FolderEntry& entry : FolderEntries(false, folder)) {
+    for (const FolderEntry& entry : FolderEntries(s, false, folder)) {
       if (entry.oid != 0)
         files.insert({folder, entry.oid});
       else
         report.problems.push_back(
-            {"odd_file_name", folder, 0, OddName(entry) + " in " + FolderName(folder)});
+            {"odd_file_name", folder, 0, OddName(entry.name) + " in " + s.FolderName(folder)});
     }
   report.files = files.size();
   report.records = static_cast<size_t>(list.GetSize());
@@ -90,11 +74,11 @@ IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* do
   std::set<std::pair<DWORD, DWORD>> seen;
   std::map<std::pair<DWORD, DWORD>, uint64_t> times;
   for (const auto& file : files) {
-    Message record;
+    Message record(s);
     Location at{false, file.first, file.second};
-    if (!ReadRecord(at, &record))
+    if (!ReadRecord(s, at, &record))
       report.problems.push_back({"damaged_file", file.first, file.second,
-                                 Msg(file.first, file.second) + " " + ReadProblem(at)});
+                                 Msg(s, file.first, file.second) + " " + ReadProblem(s, at)});
     else
       times[file] = Ticks(record->ftIndexTime);
     if (progress != nullptr) progress->Step(++*done);
@@ -115,12 +99,12 @@ IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* do
     }
     if (!seen.insert(key).second) {
       report.problems.push_back({"duplicate_record", key.first, key.second,
-                                 Msg(key.first, key.second) + " is listed twice"});
+                                 Msg(s, key.first, key.second) + " is listed twice"});
       continue;
     }
     if (files.count(key) == 0) {
       report.problems.push_back({"record_without_file", key.first, key.second,
-                                 Msg(key.first, key.second) + " has a record but no file"});
+                                 Msg(s, key.first, key.second) + " has a record but no file"});
       continue;
     }
     auto time = times.find(key);
@@ -128,8 +112,8 @@ IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* do
     if (havePrevious && time->second > previousTime)
       report.problems.push_back(
           {"out_of_order", key.first, key.second,
-           Msg(key.first, key.second) + " (" + FormatTime(FromTicks(time->second)) +
-               ") is listed after the older " + Msg(previous.first, previous.second) + " (" +
+           Msg(s, key.first, key.second) + " (" + FormatTime(FromTicks(time->second)) +
+               ") is listed after the older " + Msg(s, previous.first, previous.second) + " (" +
                FormatTime(FromTicks(previousTime)) + ")"});
     havePrevious = true;
     previousTime = time->second;
@@ -138,18 +122,18 @@ IndexReport CheckIndex(const IndexFolders& index, Progress* progress, size_t* do
   for (const auto& file : files)
     if (seen.count(file) == 0)
       report.problems.push_back({"file_without_record", file.first, file.second,
-                                 Msg(file.first, file.second) + " has a file but no record"});
+                                 Msg(s, file.first, file.second) + " has a file but no record"});
   return report;
 }
 
-std::vector<IndexReport> CheckAll() {
+std::vector<IndexReport> CheckAll(const Store& s) {
   size_t total = 0;
-  for (const auto& index : Indexes())
-    for (DWORD folder : index.members) total += ListFolder(false, folder).size();
+  for (const auto& index : s.indexes)
+    for (DWORD folder : index.members) total += ListFolder(s, false, folder).size();
   Progress progress("check", total);
   size_t done = 0;
   std::vector<IndexReport> reports;
-  for (const auto& index : Indexes()) reports.push_back(CheckIndex(index, &progress, &done));
+  for (const auto& index : s.indexes) reports.push_back(CheckIndex(s, index, &progress, &done));
   return reports;
 }
 
@@ -161,29 +145,44 @@ size_t Differing(const std::vector<IndexReport>& reports) {
 
 // Deletes an index file, damaged or not, so that the next refresh writes it
 // anew.
-void ClearIndex(DWORD folder) { DeleteFileW(IndexPath(folder).c_str()); }
+void ClearIndex(const Store& s, DWORD folder) { DeleteFileW(IndexPath(s, folder).c_str()); }
 
-// The store's refresh rebuilds the inbox, sent and unsent indexes always and
-// the draft, report and spam indexes only when they are missing.
-void Refresh(const std::vector<DWORD>& clear) {
+// The store's refresh rebuilds some indexes always and the others only when
+// they are missing.
+void Refresh(const Store& s, const std::vector<DWORD>& clear) {
   bool tty = isatty(STDERR_FILENO) == 1;
   if (tty) std::fputs("refreshing the index files...", stderr);
-  for (DWORD folder : clear) ClearIndex(folder);
-  EmsMsgStore_RefreshIniFiles();
+  for (DWORD folder : clear) ClearIndex(s, folder);
+  s.ops.refresh();
   if (tty) std::fputs("\r\033[K", stderr);
 }
 
-int RefreshCommand(const Context& ctx, bool all) {
+// "inbox, sent and unsent"
+std::string JoinAnd(const std::vector<std::string>& names) {
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  return out;
+}
+
+int RefreshCommand(const Context& ctx, const Store& s, bool all) {
   std::vector<DWORD> clear;
-  if (all) clear = {EMS_FOLDER_DRAFT, EMS_FOLDER_REPORT, EMS_FOLDER_SPAM};
-  Refresh(clear);
+  std::vector<std::string> always, kept;
+  for (const Index& index : s.indexes) {
+    (index.rebuiltAlways ? always : kept).push_back(s.FolderName(index.folder));
+    if (all && !index.rebuiltAlways) clear.push_back(index.folder);
+  }
+  Refresh(s, clear);
   if (ctx.json)
     PrintJson({{"refreshed", true}, {"all", all}});
   else if (all)
     std::cout << "rebuilt every phone index file\n";
+  else if (!always.empty())
+    std::cout << "rebuilt the phone index files of " << JoinAnd(always) << " (" << JoinAnd(kept)
+              << " only where missing; --all rebuilds them too)\n";
   else
-    std::cout << "rebuilt the phone index files of inbox, sent and unsent (draft, report and "
-                 "spam only where missing; --all rebuilds them too)\n";
+    std::cout << "rebuilt the phone index files that were missing (--all rebuilds the others "
+                 "too)\n";
   return 0;
 }
 
@@ -194,11 +193,11 @@ std::string TempState(const std::vector<std::u16string>& temps) {
                              " left by writers that died";
 }
 
-void PrintReports(const std::vector<IndexReport>& reports, const IdCounter& counter,
+void PrintReports(const Store& s, const std::vector<IndexReport>& reports, const IdCounter& counter,
                   const std::vector<std::u16string>& temps) {
   Table table({"INDEX", "FILES", "RECORDS", "STATE"}, {false, true, true, false});
   for (const auto& r : reports)
-    table.AddRow({FolderName(r.index), std::to_string(r.files), std::to_string(r.records),
+    table.AddRow({s.FolderName(r.index), std::to_string(r.files), std::to_string(r.records),
                   r.problems.empty() ? "ok"
                                      : std::to_string(r.problems.size()) +
                                            (r.problems.size() == 1 ? " problem" : " problems")});
@@ -206,18 +205,20 @@ void PrintReports(const std::vector<IndexReport>& reports, const IdCounter& coun
   if (!temps.empty()) table.AddRow({"temp", "", "", TempState(temps)});
   table.Print(std::cout);
   for (const auto& r : reports)
-    for (const auto& p : r.problems) std::cout << FolderName(r.index) << ": " << p.text << '\n';
+    for (const auto& p : r.problems) std::cout << s.FolderName(r.index) << ": " << p.text << '\n';
   for (const auto& t : temps) std::cout << "temp: " << WideToUtf8(t.c_str()) << '\n';
 }
 
-nlohmann::ordered_json ReportsJson(const std::vector<IndexReport>& reports) {
+nlohmann::ordered_json ReportsJson(const Store& s, const std::vector<IndexReport>& reports) {
   nlohmann::ordered_json out = nlohmann::ordered_json::array();
   for (const auto& r : reports) {
     nlohmann::ordered_json problems = nlohmann::ordered_json::array();
     for (const auto& p : r.problems)
-      problems.push_back(
-          {{"problem", p.kind}, {"folder", FolderName(p.folder)}, {"id", p.oid}, {"text", p.text}});
-    out.push_back({{"index", FolderName(r.index)},
+      problems.push_back({{"problem", p.kind},
+                          {"folder", s.FolderName(p.folder)},
+                          {"id", p.oid},
+                          {"text", p.text}});
+    out.push_back({{"index", s.FolderName(r.index)},
                    {"files", r.files},
                    {"records", r.records},
                    {"problems", problems}});
@@ -226,11 +227,13 @@ nlohmann::ordered_json ReportsJson(const std::vector<IndexReport>& reports) {
 }
 
 // Why a problem outlives a rebuild of its index; "" when the rebuild settles it.
-std::string Lasting(const std::string& kind) {
+std::string Lasting(const Store& s, const std::string& kind) {
   if (kind == "damaged_file")
-    return "message files that cannot be read stay until removed ('msgstore rm sms ID')";
+    return "message files that cannot be read stay until removed ('msgstore rm " +
+           std::string(s.name) + " ID')";
   if (kind == "index_not_a_file")
-    return "an index file EmsIni that is a directory cannot be rewritten (remove it by hand)";
+    return "an index file " + std::string(s.indexFile) +
+           " that is a directory cannot be rewritten (remove it by hand)";
   if (kind == "odd_file_name")
     return "files not named by a message identifier stay until renamed or removed";
   return "";
@@ -243,22 +246,23 @@ std::string Join(const Strings& parts, const std::string& separator) {
   return out;
 }
 
-int CheckCommand(const Context& ctx, bool fix) {
-  std::vector<IndexReport> reports = CheckAll();
-  IdCounter counter = ReadIdCounter();
+int CheckCommand(const Context& ctx, const Store& s, bool fix) {
+  std::vector<IndexReport> reports = CheckAll(s);
+  IdCounter counter = ReadIdCounter(s);
+  const std::string counterFile = s.counterFile;
   std::vector<std::string> rebuilt;
   if (fix && Differing(reports) != 0) {
     std::vector<DWORD> clear;
     for (const auto& r : reports)
       if (!r.problems.empty()) {
         clear.push_back(r.index);
-        rebuilt.push_back(FolderName(r.index));
+        rebuilt.push_back(s.FolderName(r.index));
       }
-    Refresh(clear);
-    reports = CheckAll();
+    Refresh(s, clear);
+    reports = CheckAll(s);
   }
-  bool counterSet = fix && !counter.Ok() && RepairIdCounter(counter);
-  if (counterSet) counter = ReadIdCounter();
+  bool counterSet = fix && !counter.Ok() && RepairIdCounter(s, counter);
+  if (counterSet) counter = ReadIdCounter(s);
   std::vector<std::u16string> temps = StaleTempFiles();
   std::vector<std::string> removed;
   if (fix) {
@@ -271,7 +275,7 @@ int CheckCommand(const Context& ctx, bool fix) {
     nlohmann::ordered_json tempList = nlohmann::ordered_json::array();
     for (const auto& t : temps) tempList.push_back(WideToUtf8(t.c_str()));
     nlohmann::ordered_json j = {{"ok", differing == 0 && counter.Ok() && temps.empty()},
-                                {"indexes", ReportsJson(reports)},
+                                {"indexes", ReportsJson(s, reports)},
                                 {"counter", {{"ok", counter.Ok()}, {"state", counter.State()}}},
                                 {"temporary_files", tempList}};
     if (fix) j["rebuilt"] = rebuilt;
@@ -281,12 +285,12 @@ int CheckCommand(const Context& ctx, bool fix) {
   } else {
     if (!rebuilt.empty()) std::cout << "rebuilt the index files of " << Join(rebuilt, ", ") << "\n";
     if (counterSet)
-      std::cout << "set the identifier counter EmsDB.ini to " << counter.value << "\n";
+      std::cout << "set the identifier counter " << counterFile << " to " << counter.value << "\n";
     if (!removed.empty())
       std::cout << "removed " << removed.size()
                 << (removed.size() == 1 ? " temporary file" : " temporary files")
                 << " left by writers that died\n";
-    PrintReports(reports, counter, temps);
+    PrintReports(s, reports, counter, temps);
   }
   if (differing == 0 && counter.Ok() && temps.empty()) return 0;
   std::string line;
@@ -295,23 +299,23 @@ int CheckCommand(const Context& ctx, bool fix) {
            " from the folders";
   if (!temps.empty()) line += (line.empty() ? "" : " and ") + TempState(temps);
   if (!counter.Ok())
-    line +=
-        (line.empty() ? "" : " and ") +
-        std::string("the identifier counter EmsDB.ini is damaged or behind the stored messages");
+    line += std::string(line.empty() ? "" : " and ") + "the identifier counter " + counterFile +
+            " is damaged or behind the stored messages";
   if (fix) {
     std::set<std::string> why;
     for (const auto& r : reports)
       for (const auto& p : r.problems)
-        if (!Lasting(p.kind).empty()) why.insert(Lasting(p.kind));
-    if (!counter.Ok()) why.insert("the counter file EmsDB.ini cannot be written");
+        if (!Lasting(s, p.kind).empty()) why.insert(Lasting(s, p.kind));
+    if (!counter.Ok()) why.insert("the counter file " + counterFile + " cannot be written");
     if (!temps.empty()) why.insert("temporary files that cannot be removed stay");
     line += " after the repair" + (why.empty() ? "" : ": " + Join(why, "; "));
   } else {
     const int kinds = (differing != 0) + !counter.Ok() + !temps.empty();
-    line += kinds > 1        ? " (msgstore check --fix repairs them)"
-            : differing != 0 ? " (msgstore check --fix rebuilds them)"
-            : !counter.Ok()  ? " (msgstore check --fix repairs it)"
-                             : " (msgstore check --fix removes them)";
+    line += " (" + s.CommandLine("check", "--fix") +
+            (kinds > 1        ? " repairs them)"
+             : differing != 0 ? " rebuilds them)"
+             : !counter.Ok()  ? " repairs it)"
+                              : " removes them)");
   }
   std::cout.flush();
   std::cerr << "msgstore: " << line << '\n';
@@ -321,18 +325,22 @@ int CheckCommand(const Context& ctx, bool fix) {
 }  // namespace
 
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands) {
+  auto store = std::make_shared<std::string>();
   auto all = std::make_shared<bool>(false);
   CLI::App* cmd = app.add_subcommand("refresh", "Rebuild the phone index files");
+  AddStoreArgument(cmd, store.get());
   cmd->add_flag("--all", *all,
-                "Rebuild the draft, report and spam indexes too (the store keeps them "
-                "when they exist)");
-  commands.On(cmd, [&ctx, all] { return RefreshCommand(ctx, *all); });
+                "Rebuild every index, also those the store keeps when they exist (sms: draft, "
+                "report and spam)");
+  commands.On(cmd, [&ctx, store, all] { return RefreshCommand(ctx, ParseStore(*store), *all); });
 
+  store = std::make_shared<std::string>();
   auto fix = std::make_shared<bool>(false);
   cmd = app.add_subcommand("check",
                            "Compare each phone index with its folders; exit 1 when they differ");
+  AddStoreArgument(cmd, store.get());
   cmd->add_flag("--fix", *fix, "Rebuild the indexes that differ and check again");
-  commands.On(cmd, [&ctx, fix] { return CheckCommand(ctx, *fix); });
+  commands.On(cmd, [&ctx, store, fix] { return CheckCommand(ctx, ParseStore(*store), *fix); });
 }
 
 }  // namespace tool

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   app.footer("Run 'msgstore COMMAND --help' for the options of a command.");
 
   tool::AddDeviceCommands(app, ctx, commands);
-  tool::AddEmsCommands(app, ctx, commands);
+  tool::AddMessageCommands(app, ctx, commands);
   tool::AddIndexCommands(app, ctx, commands);
   tool::AddWatchCommand(app, ctx, commands);
   AddGlobalFooter(app);

@@ -1,8 +1,15 @@
-// The EMS message commands: ls, show, add, mark, mv, rm, empty, count and
-// export. Everything goes through the store's operations.
+// The message commands of every store: ls, show, add, mark, mv, rm, empty,
+// count and export. Everything goes through the store's operations, named
+// by the store's description.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,31 +20,6 @@
 
 namespace tool {
 namespace {
-
-bool IsSimFolder(DWORD folder) {
-  return folder == EMS_FOLDER_SIM_INBOX || folder == EMS_FOLDER_SIM_SENT ||
-         folder == EMS_FOLDER_SIM_UNSENT;
-}
-
-// The SIM folder whose messages an index lists beside its own, or 0.
-DWORD SimCounterpart(DWORD folder) {
-  switch (folder) {
-    case EMS_FOLDER_INBOX:
-      return EMS_FOLDER_SIM_INBOX;
-    case EMS_FOLDER_SENT:
-      return EMS_FOLDER_SIM_SENT;
-    case EMS_FOLDER_UNSENT:
-      return EMS_FOLDER_SIM_UNSENT;
-    default:
-      return 0;
-  }
-}
-
-CLI::App* SmsCommand(CLI::App& app, const std::string& name, const std::string& what) {
-  CLI::App* parent = app.add_subcommand(name, what);
-  parent->require_subcommand(1);
-  return parent->add_subcommand("sms", what + " (SMS/EMS store)");
-}
 
 // ---------------------------------------------------------------------------
 // ls
@@ -58,45 +40,74 @@ struct ListRow {
   std::string fileName;  // set for a file the store does not name
 };
 
-ListRow ReadRow(const Location& at) {
+ListRow ReadRow(const Store& s, const Location& at) {
   ListRow row;
   row.at = at;
-  Message record;
-  if (!ReadRecord(at, &record)) {
-    row.damaged = Openable(at);
-    Warn("message " + std::to_string(at.oid) + " in " + Where(at.card, at.folder) +
+  Message record(s);
+  if (!ReadRecord(s, at, &record)) {
+    row.damaged = Openable(s, at);
+    Warn("message " + std::to_string(at.oid) + " in " + s.Where(at.card, at.folder) +
          (row.damaged ? " cannot be read (damaged file)" : " cannot be opened"));
     return row;
   }
   row.readable = true;
   row.ticks = Ticks(record->ftIndexTime);
-  row.fields = MessageJson(at, *record, false);
+  row.fields = MessageJson(s, at, record, false);
   row.summary = Summary(*record);
   if (row.summary.empty()) {
     // The record was read without content; the text shows only with it.
-    Message full;
-    if (EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, true, full.get()) != 0)
-      row.summary = Summary(*full);
+    Message full(s);
+    if (s.ops.read(at, true, &full)) row.summary = Summary(*full);
   }
   return row;
 }
 
-int ListSms(const Context& ctx, const ListArgs& args) {
-  DWORD folder = ParseFolder(args.folder);
+// The records of the folder's phone index, in index order.
+std::vector<ListRow> IndexRows(const Store& s, DWORD folder) {
+  const Index* index = s.IndexOf(folder);
+  if (index == nullptr || index->folder != folder)
+    throw Failure("folder " + s.FolderName(folder) + " has no index of its own" +
+                  (index == nullptr ? std::string()
+                                    : " (its messages are in the index of " +
+                                          s.FolderName(index->folder) + ")"));
+  CMsgList records;
+  s.ops.indexList(folder, records);
+  std::map<DWORD, std::vector<DWORD>> files;
+  for (DWORD member : index->members) files[member] = ListFolder(s, false, member);
+  std::vector<ListRow> rows;
+  for (long i = 0; i < records.GetSize(); ++i) {
+    Location at{false, records[i].byFolder, records[i].dwOid};
+    auto member = files.find(at.folder);
+    if (member != files.end() &&
+        std::binary_search(member->second.begin(), member->second.end(), at.oid)) {
+      rows.push_back(ReadRow(s, at));
+    } else {
+      ListRow row;
+      row.at = at;
+      row.hasFile = false;
+      rows.push_back(row);
+    }
+  }
+  return rows;
+}
+
+int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
+  DWORD folder = s.ParseFolder(args.folder);
   if (ctx.card) RequireCard();
-  RequireFolder(ctx.card, folder);
-  RequireIntactFolder(ctx.card, folder);
+  RequireFolder(s, ctx.card, folder);
+  RequireListable(s, folder, "listed");
+  RequireIntactFolder(s, ctx.card, folder);
   std::vector<ListRow> rows;
   if (!args.index) {
-    for (const FolderEntry& entry : FolderEntries(ctx.card, folder)) {
+    for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder)) {
       if (entry.oid != 0) {
-        rows.push_back(ReadRow({ctx.card, folder, entry.oid}));
+        rows.push_back(ReadRow(s, {ctx.card, folder, entry.oid}));
         continue;
       }
       ListRow row;
       row.at = {ctx.card, folder, 0};
       row.fileName = entry.name;
-      Warn("the " + Where(ctx.card, folder) + " holds " + OddName(entry));
+      Warn("the " + s.Where(ctx.card, folder) + " holds " + OddName(entry.name));
       rows.push_back(row);
     }
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
@@ -106,36 +117,7 @@ int ListSms(const Context& ctx, const ListArgs& args) {
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    if (IsSimFolder(folder) || folder == EMS_FOLDER_NONE)
-      throw Failure("folder " + FolderName(folder) + " has no index of its own" +
-                    (folder == EMS_FOLDER_NONE
-                         ? std::string()
-                         : " (its messages are in the index of " +
-                               FolderName(folder == EMS_FOLDER_SIM_INBOX  ? EMS_FOLDER_INBOX
-                                          : folder == EMS_FOLDER_SIM_SENT ? EMS_FOLDER_SENT
-                                                                          : EMS_FOLDER_UNSENT) +
-                               ")"));
-    CMsgList records;
-    EMSMsgStore_GetQuickMsgList(records, folder);
-    std::vector<DWORD> own = ListFolder(false, folder);
-    std::vector<DWORD> sim =
-        SimCounterpart(folder) ? ListFolder(false, SimCounterpart(folder)) : std::vector<DWORD>();
-    for (long i = 0; i < records.GetSize(); ++i) {
-      DWORD recordFolder = records[i].byFolder;
-      DWORD oid = records[i].dwOid;
-      const std::vector<DWORD>* files = recordFolder == folder                   ? &own
-                                        : recordFolder == SimCounterpart(folder) ? &sim
-                                                                                 : nullptr;
-      Location at{false, recordFolder, oid};
-      if (files != nullptr && std::binary_search(files->begin(), files->end(), oid)) {
-        rows.push_back(ReadRow(at));
-      } else {
-        ListRow row;
-        row.at = at;
-        row.hasFile = false;
-        rows.push_back(row);
-      }
-    }
+    rows = IndexRows(s, folder);
   }
 
   if (ctx.json) {
@@ -147,7 +129,7 @@ int ListSms(const Context& ctx, const ListArgs& args) {
         j["summary"] = row.summary;
       } else {
         j["storage"] = StorageKey(row.at.card);
-        j["folder"] = FolderName(row.at.folder);
+        j["folder"] = s.FolderName(row.at.folder);
         j["id"] = row.at.oid;
       }
       if (!row.fileName.empty()) j["file_name"] = row.fileName;
@@ -159,7 +141,7 @@ int ListSms(const Context& ctx, const ListArgs& args) {
     return 0;
   }
   if (rows.empty()) {
-    std::cout << "no messages in " << Where(ctx.card, folder) << (args.index ? " index" : "")
+    std::cout << "no messages in " << s.Where(ctx.card, folder) << (args.index ? " index" : "")
               << '\n';
     return 0;
   }
@@ -173,7 +155,7 @@ int ListSms(const Context& ctx, const ListArgs& args) {
   for (const ListRow& row : rows) {
     std::vector<std::string> cells;
     cells.push_back(row.at.oid == 0 ? "-" : std::to_string(row.at.oid));
-    if (args.index) cells.push_back(FolderName(row.at.folder));
+    if (args.index) cells.push_back(s.FolderName(row.at.folder));
     if (row.readable) {
       cells.push_back(FormatTime(FromTicks(row.ticks), false));
       cells.push_back(row.fields["read"].get<bool>() ? "yes" : "no");
@@ -182,7 +164,7 @@ int ListSms(const Context& ctx, const ListArgs& args) {
       cells.push_back(CellText(row.summary, 48));
     } else {
       cells.insert(cells.end(), {"-", "-", "-", "-"});
-      cells.push_back(!row.fileName.empty() ? OddName({row.fileName, 0, 0, 0})
+      cells.push_back(!row.fileName.empty() ? OddName(row.fileName)
                       : row.hasFile
                           ? (row.damaged ? "(damaged: cannot be read)" : "(cannot be opened)")
                           : "(index record without a file)");
@@ -203,24 +185,24 @@ struct ShowArgs {
 
 std::string Cell(const WCHAR* text) { return CellText(WideToUtf8(text), 4096); }
 
-int ShowSms(const Context& ctx, const ShowArgs& args) {
+int ShowMessage(const Context& ctx, const Store& s, const ShowArgs& args) {
   DWORD oid = ParseMessageId(args.id);
-  Location at = Locate(ctx.card, oid);
-  Message m;
-  ReadWhole(at, true, &m);
+  Location at = Locate(s, ctx.card, oid);
+  Message m(s);
+  ReadWhole(s, at, true, &m);
   if (args.raw) {
     if (m->cbData != 0 && m->pData != nullptr) std::fwrite(m->pData, 1, m->cbData, stdout);
     std::fflush(stdout);
     return 0;
   }
   if (ctx.json) {
-    PrintJson(MessageJson(at, *m, true));
+    PrintJson(MessageJson(s, at, m, true));
     return 0;
   }
   Table table({"", ""});
   table.AddRow({"id", std::to_string(oid)});
   table.AddRow({"storage", StorageName(at.card)});
-  table.AddRow({"folder", FolderName(at.folder)});
+  table.AddRow({"folder", s.FolderName(at.folder)});
   table.AddRow({"read", m->bRead ? "yes" : "no"});
   table.AddRow({"status", std::to_string(m->wStatus)});
   table.AddRow({"index time", FormatTime(m->ftIndexTime)});
@@ -237,6 +219,7 @@ int ShowSms(const Context& ctx, const ShowArgs& args) {
   table.AddRow({"user3", std::to_string(m->dwUser3)});
   table.AddRow({"wuser1", std::to_string(m->wUser1)});
   table.AddRow({"wuser2", std::to_string(m->wUser2)});
+  for (const auto& row : ExtraRows(s, m)) table.AddRow({row.first, row.second});
   table.AddRow(
       {"record", "id " + std::to_string(m->dwOid) + ", folder " + std::to_string(m->dwFolder)});
   std::string text;
@@ -260,26 +243,93 @@ struct AddArgs {
   std::string to;
   std::string subject;
   std::string text;
+  std::string body;
   std::string time;
   std::string status;
   std::string msgId;
   bool read = false;
   bool autoStorage = false;
+  std::map<std::string, std::string> extras;  // by ExtraField::key
 };
+
+// A copy the message record owns, released with it.
+WCHAR* OwnedText(const std::string& utf8) {
+  std::u16string text = Utf8ToUtf16(utf8);
+  if (text.empty()) return nullptr;
+  auto* copy = static_cast<WCHAR*>(std::calloc(text.size() + 1, sizeof(WCHAR)));
+  if (copy == nullptr) throw Failure("out of memory");
+  std::memcpy(copy, text.data(), text.size() * sizeof(WCHAR));
+  return copy;
+}
+
+BYTE* OwnedBytes(const std::vector<BYTE>& bytes) {
+  if (bytes.empty()) return nullptr;
+  auto* copy = static_cast<BYTE*>(std::calloc(bytes.size() + 1, 1));
+  if (copy == nullptr) throw Failure("out of memory");
+  std::memcpy(copy, bytes.data(), bytes.size());
+  return copy;
+}
+
+std::vector<BYTE> ReadBodyFile(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    throw UsageError("--body '" + path + "' is not a file that can be read");
+  std::ifstream in(path, std::ios::binary);
+  std::vector<BYTE> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) throw UsageError("--body '" + path + "' cannot be read");
+  if (bytes.size() >= 0xFFFFFFFFu) throw UsageError("--body '" + path + "' is too large");
+  return bytes;
+}
+
+// Checks the store's own fields given to add and puts them into m.
+void SetExtras(const Store& s, const AddArgs& args, Message* m) {
+  for (const ExtraField& f : s.extras) {
+    const std::string& value = args.extras.at(f.key);
+    if (value.empty()) continue;
+    BYTE* at = m->part() + f.offset;
+    if (f.kind == ExtraField::kText) {
+      WCHAR* text = OwnedText(value);
+      std::memcpy(at, &text, sizeof text);
+      continue;
+    }
+    uint64_t max = f.kind == ExtraField::kWord ? 0xFFFF : 0xFFFFFFFFu;
+    uint64_t number = 0;
+    std::string option = f.key;
+    std::replace(option.begin(), option.end(), '_', '-');
+    if (!ParseUnsigned(value, max, &number))
+      throw UsageError("--" + option + " '" + value + "' is not a number from 0 to " +
+                       std::to_string(max));
+    if (f.kind == ExtraField::kWord) {
+      WORD w = static_cast<WORD>(number);
+      std::memcpy(at, &w, sizeof w);
+    } else {
+      DWORD d = static_cast<DWORD>(number);
+      std::memcpy(at, &d, sizeof d);
+    }
+  }
+}
 
 // The store, asked to choose, puts a message for a full folder on the other
 // storage (the phone's only when the card can take it), even when that
-// storage is absent or its tree is not made, and then fails; say so first.
-void CheckAutoTarget(bool card, DWORD folder, DWORD count, const std::string& what) {
-  bool cardBusy = (msgstore::GetPlatform().xGetSDCardState() & 6) != 0;
-  if (count < EMS_MAX_FOLDER_MESSAGES || IsSimFolder(folder) || (!card && cardBusy)) return;
-  if (!card && !CardInserted())
-    throw Failure("the " + Where(false, folder) + " is full (" + std::to_string(count) +
-                  " messages) and no memory card is inserted: " + what);
-  RequireTree(!card, folder);
+// storage is absent, lacks the folder or its tree is not made, and then
+// fails; say so first.
+void CheckAutoTarget(const Store& s, bool card, DWORD folder, DWORD count,
+                     const std::string& what) {
+  bool cardBusy = (msgstore::GetPlatform().xGetSDCardState() & s.cardBusy) != 0;
+  if (count < kMaxFolderMessages || (s.Flags(folder) & kSwitches) == 0 || (!card && cardBusy))
+    return;
+  std::string full =
+      "the " + s.Where(card, folder) + " is full (" + std::to_string(count) + " messages) and ";
+  if (!card && !CardInserted()) throw Failure(full + "no memory card is inserted: " + what);
+  if (!FolderOnStorage(s, !card, folder))
+    throw Failure(full + "the " + StorageName(!card) + " has no " + s.FolderName(folder) +
+                  " folder: " + what);
+  RequireTree(s, !card, folder);
 }
 
-int AddSms(const Context& ctx, const AddArgs& args) {
+int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
+  Message m(s);
+  tagMSGPROPS& props = *m.get();
   FILETIME time = Now();
   if (!args.time.empty() && !ParseTime(args.time, &time))
     throw UsageError("--time '" + args.time +
@@ -287,76 +337,83 @@ int AddSms(const Context& ctx, const AddArgs& args) {
   uint64_t status = 0;
   if (!args.status.empty() && !ParseUnsigned(args.status, 0xFFFF, &status))
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
-  DWORD folder = ParseFolder(args.folder);
+  SetExtras(s, args, &m);
+  if (!args.body.empty() && !args.text.empty())
+    throw UsageError("--text and --body both give the content: give one of them");
+  std::vector<BYTE> content =
+      args.body.empty() ? Utf16LeBytes(Utf8ToUtf16(args.text)) : ReadBodyFile(args.body);
+  DWORD folder = s.ParseFolder(args.folder);
   bool card = ctx.card;
   if (card) RequireCard();
-  RequireFolder(card, folder);
+  RequireFolder(s, card, folder);
   RequireCardTakes(card);
-  RequireTree(card, folder);
-  RequireIdCounter();
+  RequireTree(s, card, folder);
+  RequireIdCounter(s);
 
-  std::u16string to = Utf8ToUtf16(args.to);
-  std::u16string subject = Utf8ToUtf16(args.subject);
-  std::u16string msgId = Utf8ToUtf16(args.msgId);
-  std::vector<BYTE> content = Utf16LeBytes(Utf8ToUtf16(args.text));
-  tagMSGPROPS props = {};
   props.bRead = args.read ? 1 : 0;
   props.dwFolder = folder;
   props.wStatus = static_cast<WORD>(status);
   props.ftIndexTime = time;
   props.ftTime = time;
-  props.pszTo = to.empty() ? nullptr : &to[0];
-  props.pszSubject = subject.empty() ? nullptr : &subject[0];
-  props.pszMsgID = msgId.empty() ? nullptr : &msgId[0];
+  props.pszTo = OwnedText(args.to);
+  props.pszSubject = OwnedText(args.subject);
+  props.pszMsgID = OwnedText(args.msgId);
   props.cbData = static_cast<DWORD>(content.size());
-  props.pData = content.empty() ? nullptr : content.data();
+  props.pData = OwnedBytes(content);
 
   // How full the folder is before the write tells what the store did.
   DWORD count = 0;
-  DWORD oldest = EMSMsgStore_GetLastRecord(card, folder, &count);
-  bool full = count >= EMS_MAX_FOLDER_MESSAGES && !IsSimFolder(folder);
+  DWORD oldest = s.ops.oldest(card, folder, &count);
+  bool full = count >= kMaxFolderMessages && (s.Flags(folder) & kLimited) != 0;
   DWORD otherCount = 0;
   DWORD otherOldest = 0;
   if (args.autoStorage && full) {
-    CheckAutoTarget(card, folder, count, "message not stored");
-    if (CardInserted()) otherOldest = EMSMsgStore_GetLastRecord(!card, folder, &otherCount);
+    CheckAutoTarget(s, card, folder, count, "message not stored");
+    if (CardInserted()) otherOldest = s.ops.oldest(!card, folder, &otherCount);
   }
 
   int storage = args.autoStorage ? STORAGE_AUTO : (card ? 1 : 0);
-  DWORD oid = EMSMsgStore_WriteMessage(card, &props, 0, &storage);
+  DWORD oid = s.ops.write(card, &m, &storage);
   if (oid == 0) {
-    if (storage == STORAGE_INBOX_FULL)
-      throw Failure("the " + Where(card, folder) + " is full (" + std::to_string(count) +
+    if (storage == 2 && s.refusal == Refusal::kFullInbox)
+      throw Failure("the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
                     " messages): message refused (--auto lets the store put it on the other "
                     "storage)");
-    throw Failure("the store could not write the message to the " + Where(card, folder));
+    if (storage == 2)
+      throw Failure("there is not enough free space for the message (" +
+                    std::to_string(content.size()) + " bytes) on the " + StorageName(card) +
+                    " nor on the " + StorageName(!card) + ": message refused");
+    throw Failure("the store could not write the message to the " + s.Where(card, folder));
   }
-  bool used = card;
-  if (args.autoStorage && (storage == 0 || storage == 1)) used = storage == 1;
+  // The store reports 0 or 1 only when it chose the storage itself.
+  bool used = storage == 0 || storage == 1 ? storage == 1 : card;
   std::string note;
   DWORD evicted = 0;
-  if (used != card) {
-    note = "the " + Where(card, folder) + " is full (" + std::to_string(count) +
+  if (used != card && !full) {
+    note = "there is not enough free space on the " + std::string(StorageName(card)) +
+           ": the store put the message on the " + StorageName(used);
+  } else if (used != card) {
+    note = "the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
            " messages): the store put the message on the " + StorageName(used);
-    if (otherCount >= EMS_MAX_FOLDER_MESSAGES) {
+    if (otherCount >= kMaxFolderMessages) {
       evicted = otherOldest;
       note += ", which was full too, and removed its oldest message " + std::to_string(evicted);
     }
   } else if (full) {
     evicted = oldest;
-    note = "the " + Where(card, folder) + " was full (" + std::to_string(count) +
+    note = "the " + s.Where(card, folder) + " was full (" + std::to_string(count) +
            " messages): the store removed its oldest message " + std::to_string(oldest);
   }
   if (ctx.json) {
     nlohmann::ordered_json j = {{"id", oid},
                                 {"storage", StorageKey(used)},
-                                {"folder", FolderName(folder)},
+                                {"folder", s.FolderName(folder)},
                                 {"chosen_by_store", used != card}};
     j["evicted"] = evicted == 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(evicted);
     j["note"] = note;
     PrintJson(j);
   } else {
-    std::cout << "message " << oid << " stored in " << Where(used, folder) << '\n';
+    std::cout << "message " << oid << " stored in " << s.Where(used, folder) << '\n';
     if (!note.empty()) std::cout << "note: " << note << '\n';
   }
   return 0;
@@ -372,7 +429,7 @@ struct MarkArgs {
   std::string status;
 };
 
-int MarkSms(const Context& ctx, const MarkArgs& args) {
+int MarkMessage(const Context& ctx, const Store& s, const MarkArgs& args) {
   DWORD oid = ParseMessageId(args.id);
   uint64_t status = 0;
   bool setStatus = !args.status.empty();
@@ -380,21 +437,20 @@ int MarkSms(const Context& ctx, const MarkArgs& args) {
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
   if (!args.read && !args.unread && !setStatus)
     throw UsageError("nothing to change: give --read, --unread or --status N");
-  Location at = Locate(ctx.card, oid);
+  Location at = Locate(s, ctx.card, oid);
   {
-    Message before;
-    ReadWhole(at, false, &before);
+    Message before(s);
+    ReadWhole(s, at, false, &before);
   }
-  std::string where = "message " + std::to_string(oid) + " in " + Where(at.card, at.folder);
-  if ((args.read || args.unread) &&
-      EMSMsgStore_SetRead(at.card, at.folder, oid, args.read ? 1 : 0) == 0)
+  std::string where = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
+  if ((args.read || args.unread) && !s.ops.setRead(at, args.read))
     throw Failure("could not change the read flag of " + where);
-  if (setStatus && EMSMsgStore_SetStatus(at.card, at.folder, oid, static_cast<WORD>(status)) == 0)
+  if (setStatus && !s.ops.setStatus(at, static_cast<WORD>(status)))
     throw Failure("could not change the status of " + where);
-  Message after;
-  ReadWhole(at, false, &after);
+  Message after(s);
+  ReadWhole(s, at, false, &after);
   if (ctx.json) {
-    PrintJson(MessageJson(at, *after, false));
+    PrintJson(MessageJson(s, at, after, false));
   } else {
     std::cout << where << ": " << (after->bRead ? "read" : "unread") << ", status "
               << after->wStatus << '\n';
@@ -407,51 +463,51 @@ struct MoveArgs {
   std::string folder;
 };
 
-int MoveSms(const Context& ctx, const MoveArgs& args) {
+int MoveMessage(const Context& ctx, const Store& s, const MoveArgs& args) {
   DWORD oid = ParseMessageId(args.id);
-  DWORD target = ParseFolder(args.folder);
-  Location at = Locate(ctx.card, oid);
+  DWORD target = s.ParseFolder(args.folder);
+  Location at = Locate(s, ctx.card, oid);
   {
-    Message before;
-    ReadWhole(at, false, &before);
+    Message before(s);
+    ReadWhole(s, at, false, &before);
   }
-  bool targetCard = IsSimFolder(target) ? false : at.card;
-  RequireFolder(targetCard, target);
+  bool targetCard = (s.Flags(target) & kSim) != 0 ? false : at.card;
+  RequireFolder(s, targetCard, target);
   RequireCardTakes(targetCard);
-  RequireTree(targetCard, target);
-  RequireIdCounter();
+  RequireTree(s, targetCard, target);
+  RequireIdCounter(s);
   DWORD count = 0;
-  EMSMsgStore_GetLastRecord(targetCard, target, &count);
-  CheckAutoTarget(targetCard, target, count, "message not moved");
+  s.ops.oldest(targetCard, target, &count);
+  CheckAutoTarget(s, targetCard, target, count, "message not moved");
 
   int storage = STORAGE_AUTO;
   DWORD newOid = 0;
-  int moved = EMSMsgStore_SetFolder(at.card, at.folder, oid, target, &storage, &newOid);
-  std::string what = "message " + std::to_string(oid) + " in " + Where(at.card, at.folder);
+  bool moved = s.ops.move(at, target, &storage, &newOid);
+  std::string what = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
   if (newOid == 0) {
-    if (storage == STORAGE_INBOX_FULL)
-      throw Failure("the " + Where(targetCard, target) + " is full: " + what + " not moved");
-    throw Failure("could not move " + what + " to " + FolderName(target));
+    if (storage == 2 && s.refusal == Refusal::kFullInbox)
+      throw Failure("the " + s.Where(targetCard, target) + " is full: " + what + " not moved");
+    if (storage == 2) throw Failure("there is not enough free space for " + what + ": not moved");
+    throw Failure("could not move " + what + " to " + s.FolderName(target));
   }
-  bool used = targetCard;
-  if (storage == 0 || storage == 1) used = storage == 1;
-  if (moved == 0)
-    throw Failure(what + " was copied to " + Where(used, target) + " as message " +
+  bool used = storage == 0 || storage == 1 ? storage == 1 : targetCard;
+  if (!moved)
+    throw Failure(what + " was copied to " + s.Where(used, target) + " as message " +
                   std::to_string(newOid) + ", but its old file could not be deleted");
   std::string note;
   if (used != targetCard)
-    note = "the " + Where(targetCard, target) + " is full: the store put the message on the " +
+    note = "the " + s.Where(targetCard, target) + " is full: the store put the message on the " +
            StorageName(used);
   if (ctx.json) {
     PrintJson({{"id", oid},
                {"from_storage", StorageKey(at.card)},
-               {"from_folder", FolderName(at.folder)},
+               {"from_folder", s.FolderName(at.folder)},
                {"new_id", newOid},
                {"storage", StorageKey(used)},
-               {"folder", FolderName(target)},
+               {"folder", s.FolderName(target)},
                {"note", note}});
   } else {
-    std::cout << what << " moved to " << Where(used, target) << " as message " << newOid << '\n';
+    std::cout << what << " moved to " << s.Where(used, target) << " as message " << newOid << '\n';
     if (!note.empty()) std::cout << "note: " << note << '\n';
   }
   return 0;
@@ -461,16 +517,15 @@ struct IdArgs {
   std::string id;
 };
 
-int RemoveSms(const Context& ctx, const IdArgs& args) {
+int RemoveMessage(const Context& ctx, const Store& s, const IdArgs& args) {
   DWORD oid = ParseMessageId(args.id);
-  Location at = Locate(ctx.card, oid);
-  std::string what = "message " + std::to_string(oid) + " in " + Where(at.card, at.folder);
-  if (EMSMsgStore_DeleteMessage(at.card, at.folder, oid) == 0)
-    throw Failure("could not delete " + what);
+  Location at = Locate(s, ctx.card, oid);
+  std::string what = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
+  if (!s.ops.remove(at)) throw Failure("could not delete " + what);
   if (ctx.json)
     PrintJson({{"id", oid},
                {"storage", StorageKey(at.card)},
-               {"folder", FolderName(at.folder)},
+               {"folder", s.FolderName(at.folder)},
                {"deleted", true}});
   else
     std::cout << "deleted " << what << '\n';
@@ -481,108 +536,83 @@ struct FolderArgs {
   std::string folder;
 };
 
-int EmptySms(const Context& ctx, const FolderArgs& args) {
-  DWORD folder = ParseFolder(args.folder);
+int EmptyFolder(const Context& ctx, const Store& s, const FolderArgs& args) {
+  DWORD folder = s.ParseFolder(args.folder);
   if (ctx.card) RequireCard();
-  RequireFolder(ctx.card, folder);
-  RequireIntactFolder(ctx.card, folder);
-  for (const FolderEntry& entry : FolderEntries(ctx.card, folder))
+  RequireFolder(s, ctx.card, folder);
+  RequireListable(s, folder, "emptied");
+  RequireIntactFolder(s, ctx.card, folder);
+  for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder))
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      throw Failure("the " + Where(ctx.card, folder) + " cannot be emptied: " + entry.name +
+      throw Failure("the " + s.Where(ctx.card, folder) + " cannot be emptied: " + entry.name +
                     " is not a file (nothing deleted)");
-  DWORD before = EMSMsgStore_GetFolderMessageCount(ctx.card, folder);
-  if (EMSMsgStore_EmptyFolder(ctx.card, folder) == 0)
-    throw Failure("could not empty the " + Where(ctx.card, folder));
-  DWORD left = EMSMsgStore_GetFolderMessageCount(ctx.card, folder);
+  DWORD before = s.ops.count(ctx.card, folder);
+  if (!s.ops.empty(ctx.card, folder))
+    throw Failure("could not empty the " + s.Where(ctx.card, folder));
+  DWORD left = s.ops.count(ctx.card, folder);
   if (left != 0)
-    throw Failure("the " + Where(ctx.card, folder) + " still holds " + std::to_string(left) +
+    throw Failure("the " + s.Where(ctx.card, folder) + " still holds " + std::to_string(left) +
                   (left == 1 ? " message file" : " message files") + " that could not be deleted");
-  bool indexed = !ctx.card && folder != EMS_FOLDER_NONE && before != 0;
+  const Index* index = ctx.card ? nullptr : s.IndexOf(folder);
   if (ctx.json) {
     PrintJson(
-        {{"storage", StorageKey(ctx.card)}, {"folder", FolderName(folder)}, {"deleted", before}});
+        {{"storage", StorageKey(ctx.card)}, {"folder", s.FolderName(folder)}, {"deleted", before}});
   } else {
-    std::cout << "emptied the " << Where(ctx.card, folder) << ": " << before
+    std::cout << "emptied the " << s.Where(ctx.card, folder) << ": " << before
               << (before == 1 ? " message" : " messages") << " deleted\n";
-    if (indexed)
-      std::cout << "note: the index keeps its records until 'msgstore refresh' (or until the "
-                   "messages are looked up)\n";
+    if (index != nullptr && before != 0)
+      std::cout << "note: the index keeps its records until '"
+                << s.CommandLine("refresh", index->rebuiltAlways ? "" : "--all")
+                << "' (or until the messages are looked up)\n";
   }
   return 0;
 }
 
 // ---------------------------------------------------------------------------
-// count
+// count, export
 
-// Unread messages of the phone inbox; the store itself counts only the card's.
-DWORD PhoneInboxUnread() {
-  DWORD unread = 0;
-  for (DWORD oid : ListFolder(false, EMS_FOLDER_INBOX)) {
-    Message record;
-    if (ReadRecord({false, EMS_FOLDER_INBOX, oid}, &record) && record->bRead == 0) ++unread;
-  }
-  return unread;
-}
-
-int Count(const Context& ctx) {
-  // The store's unread count makes the trees of both storages; it is asked
-  // only when they are made.
-  RequireTree(false, EMS_FOLDER_INBOX);
-  bool card = CardInserted() && TreeMade(true);
+int Count(const Context& ctx, const Store& s) {
+  RequireTree(s, false, s.Inbox());
+  bool card = CardInserted() && TreeMade(s, true);
+  // First, for a store whose count changes what it counts.
+  CountSummary summary = s.countSummary(s, card);
   nlohmann::ordered_json folders = nlohmann::ordered_json::object();
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
-  auto text = [](bool known, DWORD n) { return known ? std::to_string(n) : std::string("-"); };
-  for (const auto& f : EmsFolders()) {
-    DWORD phone, onCardCount = 0, total;
-    // NONE on the card is the phone's directory; the card has no NONE of its own.
-    bool onCard = card && FolderOnStorage(true, f.id) && f.id != EMS_FOLDER_NONE;
-    if (f.id == EMS_FOLDER_INBOX) {
-      phone = GetEMSPhoneInboxMsgCount();
-      onCardCount = card ? GetEMSSDInboxMsgCount() : 0;
-      total = GetEMSInboxMsgCount();
-    } else {
-      phone = EMSMsgStore_GetFolderMessageCount(false, f.id);
-      if (onCard) onCardCount = EMSMsgStore_GetFolderMessageCount(true, f.id);
-      total = phone + onCardCount;
-    }
+  for (const Folder& f : s.folders) {
+    if ((f.flags & kPathsOnly) != 0) continue;
+    bool onCard = card && (f.flags & kCard) != 0;
+    DWORD phone = s.ops.count(false, f.id);
+    DWORD onCardCount = onCard ? s.ops.count(true, f.id) : 0;
     folders[f.name] = {{"phone", phone}};
     if (onCard) folders[f.name]["card"] = onCardCount;
-    folders[f.name]["total"] = total;
-    table.AddRow({f.name, std::to_string(phone), text(onCard, onCardCount), std::to_string(total)});
+    folders[f.name]["total"] = phone + onCardCount;
+    table.AddRow({f.name, std::to_string(phone), onCard ? std::to_string(onCardCount) : "-",
+                  std::to_string(phone + onCardCount)});
   }
-  unsigned sim = GetEMSSimMsgCount();
-  DWORD phoneUnread = PhoneInboxUnread();
-  DWORD cardUnread = card ? GetEMSInboxUnreadMsgsCount() : 0;
   if (ctx.json) {
-    PrintJson({{"card_inserted", CardInserted()},
-               {"folders", folders},
-               {"sim_total", sim},
-               {"unread_inbox", {{"phone", phoneUnread}, {"card", cardUnread}}}});
+    nlohmann::ordered_json j = {{"card_inserted", CardInserted()}, {"folders", folders}};
+    j.update(summary.json);
+    PrintJson(j);
     return 0;
   }
-  table.AddRow({"sim folders", std::to_string(sim), "-", std::to_string(sim)});
-  table.AddRow({"unread in inbox", std::to_string(phoneUnread), text(card, cardUnread),
-                std::to_string(phoneUnread + cardUnread)});
+  for (const auto& row : summary.rows) table.AddRow(row);
   table.Print(std::cout);
+  if (!summary.note.empty()) std::cout << "note: " << summary.note << '\n';
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// export
-
-int Export(const Context&) {
-  std::vector<Location> all = AllMessages();
+int Export(const Store& s) {
+  std::vector<Location> all = AllMessages(s);
   Progress progress("export", all.size());
   size_t damaged = 0;
   for (size_t i = 0; i < all.size(); ++i) {
-    Message m;
-    if (EMSMsgStore_ReadFolderMessage(all[i].card, all[i].folder, -1, all[i].oid, true, m.get()) ==
-        0) {
+    Message m(s);
+    if (!s.ops.read(all[i], true, &m)) {
       ++damaged;
-      Warn("message " + std::to_string(all[i].oid) + " in " + Where(all[i].card, all[i].folder) +
-           " " + ReadProblem(all[i]) + ": left out");
+      Warn("message " + std::to_string(all[i].oid) + " in " + s.Where(all[i].card, all[i].folder) +
+           " " + ReadProblem(s, all[i]) + ": left out");
     } else {
-      PrintJsonLine(MessageJson(all[i], *m, true));
+      PrintJsonLine(MessageJson(s, all[i], m, true));
     }
     progress.Step(i + 1);
   }
@@ -592,72 +622,128 @@ int Export(const Context&) {
   return 0;
 }
 
-}  // namespace
+// ---------------------------------------------------------------------------
+// The commands of one store under "msgstore ls", "msgstore show", ...
 
-void AddEmsCommands(CLI::App& app, Context& ctx, Commands& commands) {
-  const std::string folderHelp =
-      "inbox, draft, sent, unsent, report, spam, sim-inbox, sim-sent, sim-unsent, none, or a "
-      "number";
+struct Parents {
+  CLI::App* ls;
+  CLI::App* show;
+  CLI::App* add;
+  CLI::App* mark;
+  CLI::App* mv;
+  CLI::App* rm;
+  CLI::App* empty;
+};
+
+CLI::App* Parent(CLI::App& app, const std::string& name, const std::string& what) {
+  CLI::App* parent = app.add_subcommand(name, what);
+  parent->require_subcommand(1);
+  return parent;
+}
+
+CLI::App* StoreCommand(CLI::App* parent, const Store& s) {
+  return parent->add_subcommand(s.name, parent->get_description() + " (" + s.title + ")");
+}
+
+void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& commands) {
+  const std::string folderHelp = s.FolderNames() + ", or a number";
 
   auto ls = std::make_shared<ListArgs>();
-  CLI::App* cmd = SmsCommand(app, "ls", "List the messages of a folder, newest first");
+  CLI::App* cmd = StoreCommand(p.ls, s);
   cmd->add_option("FOLDER", ls->folder, folderHelp)->required();
   cmd->add_flag("--index", ls->index,
                 "List the phone index records instead of the directory, in index order");
-  commands.On(cmd, [&ctx, ls] { return ListSms(ctx, *ls); });
+  commands.On(cmd, [&ctx, &s, ls] { return ListMessages(ctx, s, *ls); });
 
   auto show = std::make_shared<ShowArgs>();
-  cmd = SmsCommand(app, "show", "Show every field of one message");
+  cmd = StoreCommand(p.show, s);
   cmd->add_option("ID", show->id, "Message identifier")->required();
   cmd->add_flag("--raw", show->raw, "Write the content bytes to standard output");
-  commands.On(cmd, [&ctx, show] { return ShowSms(ctx, *show); });
+  commands.On(cmd, [&ctx, &s, show] { return ShowMessage(ctx, s, *show); });
 
   auto add = std::make_shared<AddArgs>();
-  cmd = SmsCommand(app, "add", "Store a new message");
+  cmd = StoreCommand(p.add, s);
   cmd->add_option("FOLDER", add->folder, folderHelp)->required();
   cmd->add_option("--to", add->to, "Recipients");
   cmd->add_option("--subject", add->subject, "Subject");
   cmd->add_option("--text", add->text, "Message text (stored as UTF-16 content)");
+  cmd->add_option("--body", add->body, "A file whose bytes are the content, as they are")
+      ->type_name("FILE");
   cmd->add_option("--time", add->time, "Message time, ISO 8601 (default: now)");
   cmd->add_option("--status", add->status, "Status value, 0 to 65535 (default 0)");
   cmd->add_option("--msgid", add->msgId, "Text message ID");
+  for (const ExtraField& f : s.extras) {
+    std::string option = f.key;
+    std::replace(option.begin(), option.end(), '_', '-');
+    cmd->add_option(
+        "--" + option, add->extras[f.key],
+        std::string(f.field) + (f.kind == ExtraField::kText   ? ""
+                                : f.kind == ExtraField::kWord ? ", 0 to 65535 (default 0)"
+                                                              : ", 0 to 4294967295 (default 0)"));
+  }
   cmd->add_flag("--read", add->read, "Store the message as read");
   cmd->add_flag("--auto", add->autoStorage,
                 "Let the store put the message on the other storage when the folder is full");
-  commands.On(cmd, [&ctx, add] { return AddSms(ctx, *add); });
+  commands.On(cmd, [&ctx, &s, add] { return AddMessage(ctx, s, *add); });
 
   auto mark = std::make_shared<MarkArgs>();
-  cmd = SmsCommand(app, "mark", "Change the read flag or the status of a message");
+  cmd = StoreCommand(p.mark, s);
   cmd->add_option("ID", mark->id, "Message identifier")->required();
   CLI::Option* read = cmd->add_flag("--read", mark->read, "Mark as read");
   CLI::Option* unread = cmd->add_flag("--unread", mark->unread, "Mark as unread");
   read->excludes(unread);
   cmd->add_option("--status", mark->status, "Set the status value, 0 to 65535");
-  commands.On(cmd, [&ctx, mark] { return MarkSms(ctx, *mark); });
+  commands.On(cmd, [&ctx, &s, mark] { return MarkMessage(ctx, s, *mark); });
 
   auto mv = std::make_shared<MoveArgs>();
-  cmd = SmsCommand(app, "mv", "Move a message to another folder (it gets a new identifier)");
+  cmd = StoreCommand(p.mv, s);
   cmd->add_option("ID", mv->id, "Message identifier")->required();
   cmd->add_option("FOLDER", mv->folder, folderHelp)->required();
-  commands.On(cmd, [&ctx, mv] { return MoveSms(ctx, *mv); });
+  commands.On(cmd, [&ctx, &s, mv] { return MoveMessage(ctx, s, *mv); });
 
   auto rm = std::make_shared<IdArgs>();
-  cmd = SmsCommand(app, "rm", "Delete a message");
+  cmd = StoreCommand(p.rm, s);
   cmd->add_option("ID", rm->id, "Message identifier")->required();
-  commands.On(cmd, [&ctx, rm] { return RemoveSms(ctx, *rm); });
+  commands.On(cmd, [&ctx, &s, rm] { return RemoveMessage(ctx, s, *rm); });
 
   auto empty = std::make_shared<FolderArgs>();
-  cmd = SmsCommand(app, "empty", "Delete every message of a folder");
+  cmd = StoreCommand(p.empty, s);
   cmd->add_option("FOLDER", empty->folder, folderHelp)->required();
-  commands.On(cmd, [&ctx, empty] { return EmptySms(ctx, *empty); });
+  commands.On(cmd, [&ctx, &s, empty] { return EmptyFolder(ctx, s, *empty); });
+}
 
-  cmd = app.add_subcommand("count",
-                           "Messages per folder on both storages, inbox, SIM and unread counts");
-  commands.On(cmd, [&ctx] { return Count(ctx); });
+}  // namespace
 
+void AddStoreArgument(CLI::App* cmd, std::string* store) {
+  std::string names;
+  for (const Store* s : Stores())
+    names +=
+        (names.empty() ? "" : " or ") + std::string(s->name) + (s->isDefault ? " (default)" : "");
+  cmd->add_option("STORE", *store, "The store: " + names)->type_name("");
+}
+
+void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
+  Parents p;
+  p.ls = Parent(app, "ls", "List the messages of a folder, newest first");
+  p.show = Parent(app, "show", "Show every field of one message");
+  p.add = Parent(app, "add", "Store a new message");
+  p.mark = Parent(app, "mark", "Change the read flag or the status of a message");
+  p.mv = Parent(app, "mv", "Move a message to another folder (it gets a new identifier)");
+  p.rm = Parent(app, "rm", "Delete a message");
+  p.empty = Parent(app, "empty", "Delete every message of a folder");
+  for (const Store* s : Stores()) AddStoreCommands(p, *s, ctx, commands);
+
+  auto store = std::make_shared<std::string>();
+  CLI::App* cmd = app.add_subcommand(
+      "count", "Messages per folder on both storages, inbox, SIM and unread counts");
+  AddStoreArgument(cmd, store.get());
+  commands.On(cmd, [&ctx, store] { return Count(ctx, ParseStore(*store)); });
+
+  store = std::make_shared<std::string>();
   cmd = app.add_subcommand(
       "export", "Every message of the store as one JSON object a line, content in base64");
-  commands.On(cmd, [&ctx] { return Export(ctx); });
+  AddStoreArgument(cmd, store.get());
+  commands.On(cmd, [store] { return Export(ParseStore(*store)); });
 }
 
 }  // namespace tool

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -30,18 +31,13 @@ class Handle {
   HANDLE h_;
 };
 
-const WCHAR kCounterPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\EmsDB.ini";
-// The store advances the counter under this mutex.
-const WCHAR kCounterMutex[] = u"MUTEX_NEXTOID";
-
 bool IsDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// The identifier of "5.sms" or "-5.sms" (4294967291), as the store names
-// files; 0 for any other name.
-DWORD OidOfName(const std::string& name) {
-  std::string stem = name.substr(0, name.size() - 4);
+// The identifier of "5" or "-5" (4294967291), the name of a message file
+// without its extension, as the store names files; 0 for any other name.
+DWORD OidOfName(const std::string& stem) {
   size_t digits = !stem.empty() && stem[0] == '-' ? 1 : 0;
   if (stem.size() <= digits || stem.size() > digits + 10 || stem[digits] == '0') return 0;
   for (size_t i = digits; i < stem.size(); ++i)
@@ -78,38 +74,78 @@ void OpenDevice(Context* ctx) {
   msgstore::SetDeviceRoot(root);
 }
 
-const std::vector<EmsFolder>& EmsFolders() {
-  static const std::vector<EmsFolder> kFolders = {
-      {EMS_FOLDER_INBOX, "inbox"},
-      {EMS_FOLDER_DRAFT, "draft"},
-      {EMS_FOLDER_SENT, "sent"},
-      {EMS_FOLDER_UNSENT, "unsent"},
-      {EMS_FOLDER_REPORT, "report"},
-      {EMS_FOLDER_SPAM, "spam"},
-      {EMS_FOLDER_SIM_INBOX, "sim-inbox"},
-      {EMS_FOLDER_SIM_SENT, "sim-sent"},
-      {EMS_FOLDER_SIM_UNSENT, "sim-unsent"},
-      {EMS_FOLDER_NONE, "none"},
-  };
-  return kFolders;
+unsigned Store::Flags(DWORD folder) const {
+  for (const Folder& f : folders)
+    if (f.id == folder) return f.flags;
+  return 0;
 }
 
-std::string FolderName(DWORD folder) {
-  for (const auto& f : EmsFolders())
+std::string Store::FolderName(DWORD folder) const {
+  for (const Folder& f : folders)
     if (f.id == folder) return f.name;
   return std::to_string(folder);
 }
 
-DWORD ParseFolder(const std::string& text) {
+std::string Store::FolderNames() const {
+  std::string names;
+  for (const Folder& f : folders) names += (names.empty() ? "" : ", ") + std::string(f.name);
+  return names;
+}
+
+DWORD Store::ParseFolder(const std::string& text) const {
   std::string key;
   for (char c : text) key.push_back(c == '_' ? '-' : static_cast<char>(std::tolower(c)));
   uint64_t number = 0;
   bool numeric = ParseUnsigned(key, 0xFFFFFFFFu, &number);
-  for (const auto& f : EmsFolders())
+  for (const Folder& f : folders)
     if (key == f.name || (numeric && number == f.id)) return f.id;
-  throw Failure("unknown folder '" + text +
-                "' (folders: inbox, draft, sent, unsent, report, spam, sim-inbox, sim-sent, "
-                "sim-unsent, none, or their numbers 1-8, 12, 13)");
+  // The numbers, three or more in a row as a range: "1-8, 12, 13".
+  std::vector<DWORD> ids;
+  for (const Folder& f : folders) ids.push_back(f.id);
+  std::sort(ids.begin(), ids.end());
+  std::string numbers;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    size_t j = i;
+    while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1) ++j;
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(ids[i]);
+    if (j >= i + 2) i = j, numbers += "-" + std::to_string(ids[j]);
+  }
+  throw Failure("unknown folder '" + text + "' (folders: " + FolderNames() + ", or their numbers " +
+                numbers + ")");
+}
+
+std::string Store::Where(bool card, DWORD folder) const {
+  return std::string(StorageKey(card)) + " " + FolderName(folder);
+}
+
+std::string Store::CommandLine(const std::string& command, const std::string& rest) const {
+  return "msgstore " + command + (isDefault ? "" : " " + std::string(name)) +
+         (rest.empty() ? "" : " " + rest);
+}
+
+const Index* Store::IndexOf(DWORD folder) const {
+  for (const Index& index : indexes)
+    if (std::find(index.members.begin(), index.members.end(), folder) != index.members.end())
+      return &index;
+  return nullptr;
+}
+
+const std::vector<const Store*>& Stores() {
+  static const std::vector<const Store*> kStores = {&Sms()};
+  return kStores;
+}
+
+const Store& ParseStore(const std::string& name) {
+  std::string names;
+  for (const Store* s : Stores()) {
+    if (name.empty() ? s->isDefault : name == s->name) return *s;
+    names += (names.empty() ? "" : ", ") + std::string(s->name);
+  }
+  throw UsageError("unknown store '" + name + "' (stores: " + names + ")");
+}
+
+Message::Message(const Store& store) : store_(store), props_() {
+  std::memset(&part_, 0, sizeof part_);
 }
 
 DWORD ParseMessageId(const std::string& text) {
@@ -121,9 +157,6 @@ DWORD ParseMessageId(const std::string& text) {
 
 const char* StorageKey(bool card) { return card ? "card" : "phone"; }
 const char* StorageName(bool card) { return card ? "memory card" : "phone memory"; }
-std::string Where(bool card, DWORD folder) {
-  return std::string(StorageKey(card)) + " " + FolderName(folder);
-}
 
 bool CardInserted() { return (msgstore::GetPlatform().xGetSDCardState() & 1) != 0; }
 
@@ -131,41 +164,51 @@ void RequireCard() {
   if (!CardInserted()) throw Failure("no memory card is inserted (see 'msgstore card insert')");
 }
 
-bool FolderOnStorage(bool card, DWORD folder) {
-  // The store resolves NONE on the card to the phone's directory; the card
-  // has no NONE of its own.
-  if (card && folder == EMS_FOLDER_NONE) return false;
+bool FolderOnStorage(const Store& s, bool card, DWORD folder) {
+  // A store may resolve a phone folder asked for with the card selector to
+  // the phone's directory; the tool keeps such folders to phone memory.
+  return (s.Flags(folder) & (card ? kCard : kPhone)) != 0;
+}
+
+void RequireFolder(const Store& s, bool card, DWORD folder) {
+  if (!FolderOnStorage(s, card, folder))
+    throw Failure("folder " + s.FolderName(folder) + " does not exist on the " + StorageName(card));
+}
+
+std::u16string FolderPath(const Store& s, bool card, DWORD folder) {
   WCHAR path[MAX_PATH] = {};
-  return EMSMsgStore_GetFolderPath(card, folder, path) != 0;
+  if ((s.Flags(folder) & kPathsOnly) == 0) {
+    s.ops.folderPath(card, folder, path);
+    return path;
+  }
+  if (s.ops.filePath(card, 1, folder, path) == 0) return u"";
+  std::u16string file = path;
+  return file.substr(0, file.rfind(u'\\'));
 }
 
-void RequireFolder(bool card, DWORD folder) {
-  if (!FolderOnStorage(card, folder))
-    throw Failure("folder " + FolderName(folder) + " does not exist on the " + StorageName(card));
-}
-
-std::u16string FolderPath(bool card, DWORD folder) {
-  WCHAR path[MAX_PATH] = {};
-  EMSMsgStore_GetFolderPath(card, folder, path);
-  return path;
-}
-
-void RequireIntactFolder(bool card, DWORD folder) {
-  DWORD attributes = GetFileAttributesW(FolderPath(card, folder).c_str());
+void RequireIntactFolder(const Store& s, bool card, DWORD folder) {
+  DWORD attributes = GetFileAttributesW(FolderPath(s, card, folder).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes))
-    throw Failure("the " + Where(card, folder) + " folder is damaged (not a directory)");
+    throw Failure("the " + s.Where(card, folder) + " folder is damaged (not a directory)");
 }
 
-void RequireTree(bool card, DWORD folder) {
-  std::u16string path = FolderPath(card, folder);
+void RequireTree(const Store& s, bool card, DWORD folder) {
+  std::u16string path = FolderPath(s, card, folder);
   if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw Failure(std::string("the message tree of the ") + StorageName(card) +
                   " has not been made (run 'msgstore init')");
-  RequireIntactFolder(card, folder);
+  RequireIntactFolder(s, card, folder);
 }
 
-bool TreeMade(bool card) {
-  return IsDirectory(GetFileAttributesW(FolderPath(card, EMS_FOLDER_INBOX).c_str()));
+bool TreeMade(const Store& s, bool card) {
+  return IsDirectory(GetFileAttributesW(FolderPath(s, card, s.Inbox()).c_str()));
+}
+
+void RequireListable(const Store& s, DWORD folder, const std::string& what) {
+  if ((s.Flags(folder) & kPathsOnly) != 0)
+    throw Failure("folder " + s.FolderName(folder) + " cannot be " + what +
+                  ": the store keeps its messages by file name only (show, mark, mv and rm find "
+                  "them by identifier)");
 }
 
 bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data) {
@@ -173,15 +216,17 @@ bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data) {
   return find.valid();
 }
 
-std::vector<FolderEntry> FolderEntries(bool card, DWORD folder) {
+std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder) {
   std::vector<FolderEntry> entries;
-  std::u16string path = FolderPath(card, folder);
+  std::u16string path = FolderPath(s, card, folder);
   if (path.empty()) return entries;
+  const size_t extension = std::strlen(s.extension);
   WIN32_FIND_DATAW data = {};
-  Handle<FindClose> find(FindFirstFileW((path + u"\\*.sms").c_str(), &data));
+  Handle<FindClose> find(FindFirstFileW((path + u"\\*" + Utf8ToUtf16(s.extension)).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
     std::string name = WideToUtf8(data.cFileName);
-    entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, OidOfName(name)});
+    DWORD oid = OidOfName(name.substr(0, name.size() - std::min(extension, name.size())));
+    entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, oid});
   }
   std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
     return a.oid != b.oid ? a.oid < b.oid : a.name < b.name;
@@ -189,8 +234,8 @@ std::vector<FolderEntry> FolderEntries(bool card, DWORD folder) {
   return entries;
 }
 
-std::string OddName(const FolderEntry& entry) {
-  return "file " + entry.name + " (not named by a message identifier)";
+std::string OddName(const std::string& name) {
+  return "file " + name + " (not named by a message identifier)";
 }
 
 std::string IdCounter::State() const {
@@ -202,10 +247,10 @@ std::string IdCounter::State() const {
   return Ok() ? "ok: " + state : sound ? "behind: " + state : state;
 }
 
-IdCounter ReadIdCounter() {
-  IdCounter counter{GetFileAttributesW(kCounterPath) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
-  for (const Location& at : AllMessages()) counter.highest = std::max(counter.highest, at.oid);
-  Handle<CloseHandle> file(CreateFileW(kCounterPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+IdCounter ReadIdCounter(const Store& s) {
+  IdCounter counter{GetFileAttributesW(s.counterPath) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
+  for (const Location& at : AllMessages(s)) counter.highest = std::max(counter.highest, at.oid);
+  Handle<CloseHandle> file(CreateFileW(s.counterPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BYTE bytes[4] = {};
   DWORD got = 0;
@@ -216,15 +261,15 @@ IdCounter ReadIdCounter() {
   return counter;
 }
 
-bool RepairIdCounter(const IdCounter& counter) {
+bool RepairIdCounter(const Store& s, const IdCounter& counter) {
   // Under the store's own counter mutex, so that no message written meanwhile
   // draws an identifier from the old value; the file is replaced whole.
-  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, kCounterMutex));
+  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, s.counterMutex));
   if (mutex.valid()) WaitForSingleObject(mutex.get(), INFINITE);
-  DWORD v = std::max(counter.highest, ReadIdCounter().value);
+  DWORD v = std::max(counter.highest, ReadIdCounter(s).value);
   const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
                          static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-  const std::u16string temp = msgstore::TempPathFor(kCounterPath);
+  const std::u16string temp = msgstore::TempPathFor(s.counterPath);
   bool written = false;
   {
     Handle<CloseHandle> file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -232,7 +277,7 @@ bool RepairIdCounter(const IdCounter& counter) {
     DWORD done = 0;
     written = file.valid() && WriteFile(file.get(), bytes, 4, &done, nullptr) != 0 && done == 4;
   }
-  bool placed = written && MoveFileExW(temp.c_str(), kCounterPath, MOVEFILE_REPLACE_EXISTING);
+  bool placed = written && MoveFileExW(temp.c_str(), s.counterPath, MOVEFILE_REPLACE_EXISTING);
   if (!placed) DeleteFileW(temp.c_str());
   if (mutex.valid()) ReleaseMutex(mutex.get());
   return placed;
@@ -266,13 +311,13 @@ std::vector<std::u16string> StaleTempFiles() {
   return found;
 }
 
-void RequireIdCounter() {
-  IdCounter counter = ReadIdCounter();
+void RequireIdCounter(const Store& s) {
+  IdCounter counter = ReadIdCounter(s);
   if (!counter.Ok())
-    throw Failure(
-        "the identifier counter EmsDB.ini is damaged or behind the stored messages (highest "
-        "identifier in use " +
-        std::to_string(counter.highest) + "); 'msgstore check --fix' repairs it");
+    throw Failure("the identifier counter " + std::string(s.counterFile) +
+                  " is damaged or behind the stored messages (highest identifier in use " +
+                  std::to_string(counter.highest) + "); '" + s.CommandLine("check", "--fix") +
+                  "' repairs it");
 }
 
 void RequireCardTakes(bool card) {
@@ -282,40 +327,39 @@ void RequireCardTakes(bool card) {
                   ")");
 }
 
-std::vector<DWORD> ListFolder(bool card, DWORD folder) {
-  CMsgList list;
-  EMSMsgStore_GetMessageList(card, folder, list);
+std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder) {
   std::vector<DWORD> ids;
-  for (long i = 0; i < list.GetSize(); ++i) ids.push_back(list[i].dwOid);
+  if ((s.Flags(folder) & kPathsOnly) != 0) {
+    // The store cannot list it; its files are found by name.
+    for (const FolderEntry& entry : FolderEntries(s, card, folder))
+      if (entry.oid != 0) ids.push_back(entry.oid);
+    return ids;
+  }
+  CMsgList list;
+  s.ops.list(card, folder, list);
+  // 0 is no identifier: the store gives it to files it cannot name.
+  for (long i = 0; i < list.GetSize(); ++i)
+    if (list[i].dwOid != 0) ids.push_back(list[i].dwOid);
   std::sort(ids.begin(), ids.end());
   return ids;
 }
 
-std::vector<Location> AllMessages() {
+std::vector<Location> AllMessages(const Store& s) {
   std::vector<Location> all;
   for (bool card : {false, true}) {
     if (card && !CardInserted()) continue;
-    for (const auto& f : EmsFolders())
-      if (FolderOnStorage(card, f.id))
-        for (DWORD oid : ListFolder(card, f.id)) all.push_back({card, f.id, oid});
+    for (const Folder& f : s.folders)
+      if (FolderOnStorage(s, card, f.id))
+        for (DWORD oid : ListFolder(s, card, f.id)) all.push_back({card, f.id, oid});
   }
   return all;
 }
 
-std::vector<DWORD> SearchOrder(bool card) {
-  if (card)
-    return {EMS_FOLDER_INBOX, EMS_FOLDER_DRAFT, EMS_FOLDER_SENT, EMS_FOLDER_UNSENT,
-            EMS_FOLDER_SPAM};
-  return {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
-          EMS_FOLDER_DRAFT, EMS_FOLDER_SENT,      EMS_FOLDER_UNSENT,   EMS_FOLDER_REPORT,
-          EMS_FOLDER_SPAM,  EMS_FOLDER_NONE};
-}
-
 namespace {
 
-bool FindIn(bool card, DWORD oid, Location* at) {
-  for (DWORD folder : SearchOrder(card)) {
-    std::vector<DWORD> ids = ListFolder(card, folder);
+bool FindIn(const Store& s, bool card, DWORD oid, Location* at) {
+  for (DWORD folder : card ? s.cardSearch : s.phoneSearch) {
+    std::vector<DWORD> ids = ListFolder(s, card, folder);
     if (std::binary_search(ids.begin(), ids.end(), oid)) {
       *at = {card, folder, oid};
       return true;
@@ -326,36 +370,36 @@ bool FindIn(bool card, DWORD oid, Location* at) {
 
 }  // namespace
 
-Location Locate(bool card, DWORD oid) {
+Location Locate(const Store& s, bool card, DWORD oid) {
   if (card) RequireCard();
   Location at{};
-  if (FindIn(card, oid, &at)) return at;
+  if (FindIn(s, card, oid, &at)) return at;
   std::string message = "no message " + std::to_string(oid) + " in " + StorageName(card);
-  if (!card && CardInserted() && FindIn(true, oid, &at))
+  if (!card && CardInserted() && FindIn(s, true, oid, &at))
     message += " (it is on the memory card: add --card)";
   throw Failure(message);
 }
 
-void ReadWhole(const Location& at, bool withContent, Message* out) {
-  if (EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, withContent, out->get()) == 0)
-    throw Failure("message " + std::to_string(at.oid) + " in " + Where(at.card, at.folder) + " " +
-                  ReadProblem(at));
+void ReadWhole(const Store& s, const Location& at, bool withContent, Message* out) {
+  if (!s.ops.read(at, withContent, out))
+    throw Failure("message " + std::to_string(at.oid) + " in " + s.Where(at.card, at.folder) + " " +
+                  ReadProblem(s, at));
 }
 
-bool ReadRecord(const Location& at, Message* out) {
-  return EMSMsgStore_ReadFolderMessage(at.card, at.folder, -1, at.oid, false, out->get()) != 0;
+bool ReadRecord(const Store& s, const Location& at, Message* out) {
+  return s.ops.read(at, false, out);
 }
 
-bool Openable(const Location& at) {
+bool Openable(const Store& s, const Location& at) {
   WCHAR path[MAX_PATH] = {};
-  EMSMsgStore_GetFilePath(at.card, at.oid, at.folder, path);
+  s.ops.filePath(at.card, at.oid, at.folder, path);
   Handle<CloseHandle> file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.valid();
 }
 
-std::string ReadProblem(const Location& at) {
-  return Openable(at) ? "cannot be read (damaged file)" : "cannot be opened";
+std::string ReadProblem(const Store& s, const Location& at) {
+  return Openable(s, at) ? "cannot be read (damaged file)" : "cannot be opened";
 }
 
 std::string Summary(const tagMSGPROPS& props) {
@@ -367,10 +411,34 @@ std::string Summary(const tagMSGPROPS& props) {
   return "";
 }
 
-nlohmann::ordered_json MessageJson(const Location& at, const tagMSGPROPS& p, bool withContent) {
+namespace {
+
+// An extra field's value: a number, or the text.
+nlohmann::ordered_json ExtraValue(const ExtraField& f, const Message& m) {
+  const BYTE* at = m.part() + f.offset;
+  if (f.kind == ExtraField::kText) {
+    const WCHAR* text = nullptr;
+    std::memcpy(&text, at, sizeof text);
+    return WideToUtf8(text);
+  }
+  if (f.kind == ExtraField::kWord) {
+    WORD w = 0;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+  }
+  DWORD d = 0;
+  std::memcpy(&d, at, sizeof d);
+  return d;
+}
+
+}  // namespace
+
+nlohmann::ordered_json MessageJson(const Store& s, const Location& at, const Message& m,
+                                   bool withContent) {
+  const tagMSGPROPS& p = *m;
   nlohmann::ordered_json j;
   j["storage"] = StorageKey(at.card);
-  j["folder"] = FolderName(at.folder);
+  j["folder"] = s.FolderName(at.folder);
   j["id"] = at.oid;
   j["record_id"] = p.dwOid;
   j["record_folder"] = p.dwFolder;
@@ -392,6 +460,7 @@ nlohmann::ordered_json MessageJson(const Location& at, const tagMSGPROPS& p, boo
   j["user3"] = p.dwUser3;
   j["wuser1"] = p.wUser1;
   j["wuser2"] = p.wUser2;
+  for (const ExtraField& f : s.extras) j[f.key] = ExtraValue(f, m);
   if (withContent) {
     j["content_size"] = p.cbData;
     j["content_base64"] = Base64Encode(p.pData, p.pData == nullptr ? 0 : p.cbData);
@@ -399,6 +468,18 @@ nlohmann::ordered_json MessageJson(const Location& at, const tagMSGPROPS& p, boo
     if (ContentAsText(p.pData, p.cbData, &text)) j["content_text"] = text;
   }
   return j;
+}
+
+std::vector<std::pair<std::string, std::string>> ExtraRows(const Store& s, const Message& m) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const ExtraField& f : s.extras) {
+    std::string label = f.key;
+    std::replace(label.begin(), label.end(), '_', ' ');
+    nlohmann::ordered_json value = ExtraValue(f, m);
+    rows.emplace_back(label,
+                      value.is_string() ? CellText(value.get<std::string>(), 4096) : value.dump());
+  }
+  return rows;
 }
 
 }  // namespace tool

@@ -1,8 +1,11 @@
-// The EMS store as the tool sees it: folder names, storages, finding a
-// message, and a message record that releases itself.
+// The stores as the tool sees them: one description per store (its folders,
+// indexes, counter and operations), and what every command needs of a store
+// through it: folder names, storages, finding a message, and a message record
+// that releases itself.
 #ifndef MSGSTORE_TOOL_STORE_H_
 #define MSGSTORE_TOOL_STORE_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -24,67 +27,190 @@ struct Context {
 // handed to the library before anything else.
 void OpenDevice(Context* ctx);
 
-// A message record that its owner releases with EMSMsgStore_FreeMsgProps.
+class Message;
+struct Store;
+
+struct Location {
+  bool card;
+  DWORD folder;
+  DWORD oid;
+};
+
+// What a folder is in its store.
+enum FolderFlags : unsigned {
+  kPhone = 1,       // a folder of phone memory
+  kCard = 2,        // a folder of the memory card
+  kSim = 4,         // copies of SIM messages: phone memory whatever the storage asked for
+  kLimited = 8,     // holds at most kMaxFolderMessages a storage; a full one evicts
+  kSwitches = 16,   // when full, --auto lets the store use the other storage
+  kPathsOnly = 32,  // the store names its files but cannot list, count or empty it
+};
+constexpr DWORD kMaxFolderMessages = 100;
+
+struct Folder {
+  DWORD id;
+  const char* name;  // "inbox", as the tool's commands name it
+  unsigned flags;
+};
+
+// A phone index file and the folders whose messages it lists.
+struct Index {
+  DWORD folder;
+  std::vector<DWORD> members;
+  bool rebuiltAlways;  // the store's refresh rewrites it even when it exists
+};
+
+// A field of the record a store keeps beside tagMSGPROPS: shown by show,
+// ls --json and export, set by an option of add.
+struct ExtraField {
+  enum Kind { kWord, kDword, kText };
+  const char* key;    // JSON key "mms_wvalue1"; label "mms wvalue1"; option --mms-wvalue1
+  const char* field;  // its name in the store's record, for help: "wMmsValue1"
+  Kind kind;
+  size_t offset;  // in the store's record
+};
+
+// What a write's storage value 2 tells.
+enum class Refusal { kFullInbox, kNoSpace };
+
+// The rows and JSON members that a store adds to the folder counts of
+// "msgstore count"; computed before the folders are counted.
+struct CountSummary {
+  std::vector<std::vector<std::string>> rows;  // FOLDER, PHONE, CARD, TOTAL
+  nlohmann::ordered_json json = nlohmann::ordered_json::object();
+  std::string note;
+};
+
+// The store's operations, with one signature for every store. Storage values
+// are the tool's: in, STORAGE_AUTO or the storage asked for; out, 0 or 1 when
+// the store chose the storage, 2 when it refused the message (see Refusal).
+struct StoreOps {
+  void (*free)(Message* m);
+  int (*createDir)(bool card);
+  int (*folderPath)(bool card, DWORD folder, WCHAR* path);
+  int (*filePath)(bool card, DWORD oid, DWORD folder, WCHAR* path);
+  // The whole message, or its record without the body.
+  bool (*read)(const Location& at, bool withBody, Message* out);
+  // A new message into m's folder; its identifier, 0 when not written.
+  DWORD (*write)(bool card, Message* m, int* storage);
+  // The identifier of the folder's oldest message; *count gets how many.
+  DWORD (*oldest)(bool card, DWORD folder, DWORD* count);
+  // *newOid gets the copy's identifier once it is written, also when the old
+  // file then stays; true when the move is complete.
+  bool (*move)(const Location& at, DWORD to, int* storage, DWORD* newOid);
+  bool (*setRead)(const Location& at, bool read);
+  bool (*setStatus)(const Location& at, WORD status);
+  bool (*remove)(const Location& at);
+  bool (*empty)(bool card, DWORD folder);
+  DWORD (*count)(bool card, DWORD folder);
+  void (*list)(bool card, DWORD folder, CMsgList& out);
+  void (*indexList)(DWORD folder, CMsgList& out);
+  void (*refresh)();
+};
+
+struct Store {
+  const char* name;          // "sms": the word of the commands
+  const char* title;         // "SMS/EMS store"
+  bool isDefault;            // what count, check, refresh and export take without a store
+  const char* extension;     // ".sms"
+  const char* indexFile;     // "EmsIni"
+  const char* counterFile;   // "EmsDB.ini"
+  const WCHAR* counterPath;  // device path of the identifier counter
+  const WCHAR* counterMutex;
+  int cardBusy;  // card state bits that keep --auto from choosing the card
+  Refusal refusal;
+  std::vector<Folder> folders;  // in the order the tool shows them; the inbox first
+  std::vector<Index> indexes;
+  std::vector<DWORD> phoneSearch, cardSearch;  // where a message is looked for by identifier
+  std::vector<ExtraField> extras;
+  StoreOps ops;
+  CountSummary (*countSummary)(const Store& s, bool cardTree);
+
+  DWORD Inbox() const { return folders.front().id; }
+  // 0 for an identifier that names no folder.
+  unsigned Flags(DWORD folder) const;
+  // "inbox", or the number for an identifier that names no folder.
+  std::string FolderName(DWORD folder) const;
+  // "inbox, draft, ..., none"
+  std::string FolderNames() const;
+  // A folder by name ("inbox", "sim-inbox"; case and '_' for '-' do not
+  // matter) or number; Failure for anything else.
+  DWORD ParseFolder(const std::string& text) const;
+  std::string Where(bool card, DWORD folder) const;  // "phone inbox", "card spam"
+  // "msgstore check --fix", with the store's name unless it is the default.
+  std::string CommandLine(const std::string& command, const std::string& rest = "") const;
+  // The index that lists the folder's messages, or null.
+  const Index* IndexOf(DWORD folder) const;
+};
+
+// Every store, in the order of the commands' help.
+const std::vector<const Store*>& Stores();
+const Store& Sms();
+// A store by name; the default store for ""; UsageError for anything else.
+const Store& ParseStore(const std::string& name);
+
+// A message record of a store, released by the store when it goes.
 class Message {
  public:
-  Message() : props_() {}
-  ~Message() { EMSMsgStore_FreeMsgProps(&props_); }
+  explicit Message(const Store& store);
+  ~Message() { store_.ops.free(this); }
   Message(const Message&) = delete;
   Message& operator=(const Message&) = delete;
   tagMSGPROPS* get() { return &props_; }
   const tagMSGPROPS& operator*() const { return props_; }
   const tagMSGPROPS* operator->() const { return &props_; }
+  // The record the store keeps beside tagMSGPROPS.
+  tagMMSMSGPROPS* mms() { return &part_.mms; }
+  tagEMAILMSGPROPS* email() { return &part_.email; }
+  const BYTE* part() const { return reinterpret_cast<const BYTE*>(&part_); }
+  BYTE* part() { return reinterpret_cast<BYTE*>(&part_); }
 
  private:
+  const Store& store_;
   tagMSGPROPS props_;
+  union Part {
+    tagMMSMSGPROPS mms;
+    tagEMAILMSGPROPS email;
+  } part_;
 };
 
-struct EmsFolder {
-  DWORD id;
-  const char* name;
-};
-// Every EMS folder, in the order the tool shows them.
-const std::vector<EmsFolder>& EmsFolders();
-// "inbox", or the number for an identifier that names no folder.
-std::string FolderName(DWORD folder);
-// A folder by name ("inbox", "sim-inbox"; case and '_' for '-' do not
-// matter) or number; Failure for anything else.
-DWORD ParseFolder(const std::string& text);
 // A message identifier, 1 to 4294967295; UsageError otherwise.
 DWORD ParseMessageId(const std::string& text);
 
-const char* StorageKey(bool card);           // "phone", "card"
-const char* StorageName(bool card);          // "phone memory", "memory card"
-std::string Where(bool card, DWORD folder);  // "phone inbox", "card spam"
+const char* StorageKey(bool card);   // "phone", "card"
+const char* StorageName(bool card);  // "phone memory", "memory card"
 
 bool CardInserted();
 // Failure "no memory card is inserted" when it is not.
 void RequireCard();
 // Failure when the folder does not exist on that storage.
-void RequireFolder(bool card, DWORD folder);
-bool FolderOnStorage(bool card, DWORD folder);
-// The folder's directory, a device path ("\DiskOnChip\User\...").
-std::u16string FolderPath(bool card, DWORD folder);
+void RequireFolder(const Store& s, bool card, DWORD folder);
+bool FolderOnStorage(const Store& s, bool card, DWORD folder);
+// The folder's directory, a device path ("\DiskOnChip\User\..."); for a
+// folder of file paths only, the directory of its files.
+std::u16string FolderPath(const Store& s, bool card, DWORD folder);
 // Failure when the folder's path exists but is not a directory.
-void RequireIntactFolder(bool card, DWORD folder);
+void RequireIntactFolder(const Store& s, bool card, DWORD folder);
 // Failure when the storage's message tree has not been made ("msgstore init")
 // or the folder is not a directory.
-void RequireTree(bool card, DWORD folder);
-bool TreeMade(bool card);
+void RequireTree(const Store& s, bool card, DWORD folder);
+bool TreeMade(const Store& s, bool card);
+// Failure when the store cannot list the folder (what for: "listed").
+void RequireListable(const Store& s, DWORD folder, const std::string& what);
 
 // What the platform finds at a device path; false when nothing is there.
 bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data);
 
-// A "*.sms" entry of a folder directory.
+// A message file entry ("*.sms") of a folder directory.
 struct FolderEntry {
   std::string name;  // "5.sms"
   DWORD attributes;
   DWORD size;
   DWORD oid;  // 0 when the name is not the one the store gives a message
 };
-std::vector<FolderEntry> FolderEntries(bool card, DWORD folder);
+std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder);
 // "file abc.sms (not named by a message identifier)"
-std::string OddName(const FolderEntry& entry);
+std::string OddName(const std::string& name);
 
 // The identifier counter: the last identifier the store handed out.
 struct IdCounter {
@@ -95,49 +221,43 @@ struct IdCounter {
   bool Ok() const { return highest == 0 || (sound && value >= highest); }
   std::string State() const;
 };
-IdCounter ReadIdCounter();
+IdCounter ReadIdCounter(const Store& s);
 // Sets the counter to the highest identifier in use; false when it cannot.
-bool RepairIdCounter(const IdCounter& counter);
+bool RepairIdCounter(const Store& s, const IdCounter& counter);
 // Temporary files under both messaging trees whose writer died before it
 // put them in place, as device paths.
 std::vector<std::u16string> StaleTempFiles();
 // Failure when a new identifier would replace a stored message.
-void RequireIdCounter();
+void RequireIdCounter(const Store& s);
 // Failure when the card state forbids storing a message on the card.
 void RequireCardTakes(bool card);
 
 // The identifiers of a folder's message files, ascending.
-std::vector<DWORD> ListFolder(bool card, DWORD folder);
+std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder);
 
-// The folders where a message of that storage can be, in the order in which
-// the store looks for a message by identifier.
-std::vector<DWORD> SearchOrder(bool card);
-
-struct Location {
-  bool card;
-  DWORD folder;
-  DWORD oid;
-};
 // Every message of phone memory and, when inserted, of the memory card.
-std::vector<Location> AllMessages();
+std::vector<Location> AllMessages(const Store& s);
 // The folder that holds message oid on that storage; Failure when there is
 // none.
-Location Locate(bool card, DWORD oid);
+Location Locate(const Store& s, bool card, DWORD oid);
 // Reads the whole message; Failure when its file cannot be read.
-void ReadWhole(const Location& at, bool withContent, Message* out);
+void ReadWhole(const Store& s, const Location& at, bool withContent, Message* out);
 // Reads the record without content and without touching any index.
-bool ReadRecord(const Location& at, Message* out);
+bool ReadRecord(const Store& s, const Location& at, Message* out);
 // Whether the message's file can be opened for reading.
-bool Openable(const Location& at);
+bool Openable(const Store& s, const Location& at);
 // Why a message cannot be read: "cannot be read (damaged file)" or "cannot
 // be opened".
-std::string ReadProblem(const Location& at);
+std::string ReadProblem(const Store& s, const Location& at);
 
 // Subject, else the start of the text content.
 std::string Summary(const tagMSGPROPS& props);
-// Every field of the record; content as base64 (and as text when it is
-// UTF-16 text) when withContent.
-nlohmann::ordered_json MessageJson(const Location& at, const tagMSGPROPS& props, bool withContent);
+// Every field of the record and of the store's own record; content as
+// base64 (and as text when it is UTF-16 text) when withContent.
+nlohmann::ordered_json MessageJson(const Store& s, const Location& at, const Message& m,
+                                   bool withContent);
+// The store's own fields: "mms text" and the value as shown.
+std::vector<std::pair<std::string, std::string>> ExtraRows(const Store& s, const Message& m);
 
 }  // namespace tool
 
