@@ -13,6 +13,9 @@
 # in). New inputs go to learned/<h>/, which is minimised after the run, so
 # neither directory grows without bound.
 #
+# Build directory: build-fuzz, or MSGSTORE_FUZZ_BUILD when set, so that runs
+# side by side need not build into the same directory.
+#
 # Findings: a crash, leak, sanitizer report, failed check or time-out is
 # written to tests/fuzz/findings/<h>/ (the input as crash-*, leak-*,
 # timeout-*, ... and the run's log as <h>.log); the script goes on with the
@@ -23,7 +26,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
-build=build-fuzz
+build=${MSGSTORE_FUZZ_BUILD:-build-fuzz}
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMSGSTORE_BUILD_FUZZ=ON -DMSGSTORE_BUILD_TESTS=OFF -DMSGSTORE_BUILD_TOOL=OFF \
   -DMSGSTORE_BUILD_BENCH=OFF >/dev/null

@@ -106,15 +106,24 @@ constexpr Layout kOldLayout = msgstore::MakeLayout(kOld);
 constexpr DWORD kCurrentHeaderLengthAt = 4;
 constexpr DWORD kOldHeaderLengthAt = 0;
 
-// With the body the whole file is read; without it, only its header.
+// With the body the whole file is read; without it, only its header. The
+// body is taken where the header length points, not where the fields end:
+// the two differ only in a file whose header holds more (or less) than the
+// layout knows.
 int ReadFile(const WCHAR* path, const Layout& layout, DWORD headerLengthAt, bool withBody,
              tagMSGPROPS* props, tagMMSMSGPROPS* mms) {
   std::vector<uint8_t> file;
   const ReadResult read = withBody ? msgstore::ReadWholeFile(path, 0, &file)
                                    : msgstore::ReadFileHead(path, headerLengthAt, 0, &file);
   if (read != ReadResult::kOk) return 0;
-  return msgstore::ReadLayoutImage(file, layout, msgstore::BodyExtent(withBody), props, mms) ? 1
-                                                                                             : 0;
+  if (!msgstore::ReadLayoutImage(file, layout, ReadExtent::kWithoutBody, props, mms)) return 0;
+  if (!withBody) return 1;
+  // The fields were read, so the header length itself is within the file.
+  msgstore::FieldReader body(file.data(), file.size());
+  return body.Skip(msgstore::DecodeU32(&file[headerLengthAt])) &&
+                 body.Content(&props->cbData, &props->pData)
+             ? 1
+             : 0;
 }
 
 // Callers that have no MMS record to give write an empty one, and read

@@ -14,9 +14,13 @@
 #include <map>
 #include <string>
 
+#include "email/email_internal.h"
 #include "ems/ems_internal.h"
 #include "fuzz_support.h"
+#include "mms/mms_internal.h"
+#include "msgstore/email.h"
 #include "msgstore/ems.h"
+#include "msgstore/mms.h"
 #include "platform/handset_state.h"
 
 namespace {
@@ -105,6 +109,61 @@ void MakeMessageSeeds(Seeds& seeds) {
     EMSMsgStore_WriteToFileOld(path, &m.props);
     seeds["ems_read_old"][m.name] = Take(host);
   }
+}
+
+// An index of one record, then one of three, two of them at the same time,
+// as add makes them.
+void AddIndexSeeds(Seeds& seeds, const char* harness, void (*add)(DWORD, DWORD, FILETIME),
+                   DWORD folder, const WCHAR* path) {
+  const std::string host = msgstore::HostPath(path);
+  add(1, folder, Time(0x01DA0000, 100));
+  seeds[harness]["one"] = Take(host);
+  add(1, folder, Time(0x01DA0000, 100));
+  add(2, folder, Time(0x01DA0000, 300));
+  add(3, folder, Time(0x01DA0000, 100));
+  seeds[harness]["three"] = Take(host);
+}
+
+// The MMS and e-mail stores' files of the same messages, with their own
+// records: empty for "empty", every member set for the others.
+void MakeMmsAndEmailSeeds(Seeds& seeds) {
+  static char16_t mmsText[] = u"application/vnd.wap.multipart.related";
+  static char16_t from[] = u"ann@example.net";
+  static char16_t server[] = u"pop.example.net";
+  WCHAR mmsPath[MAX_PATH], emailPath[MAX_PATH];
+  MMSMsgStore_CreateDir(false);
+  MMSMsgStore_GetFilePath(false, 1, MMS_FOLDER_INBOX, mmsPath);
+  EmailMsgStore_CreateDir(false);
+  EmailMsgStore_GetFilePath(false, 1, EMAIL_FOLDER_SENT, emailPath);
+  const std::string mmsHost = msgstore::HostPath(mmsPath);
+  const std::string emailHost = msgstore::HostPath(emailPath);
+  for (Message& m : Messages()) {
+    tagMMSMSGPROPS mms = {};
+    tagEMAILMSGPROPS email = {};
+    if (m.name != "empty") {
+      mms = {0x101, mmsText, 0x102, 0x103, 0x104, 0x105, 0x106, 0x107};
+      email = {0x201, 0x202, from, server, -1, 805306371, 0x203};
+    }
+    MMSMsgStore_WriteToFile(mmsPath, &m.props, &mms);
+    std::string current = Take(mmsHost);
+    seeds["mms_read"][m.name] = current;
+    seeds["mms_quick_read"][m.name] = current;
+    MMSMsgStore_WriteToFileOld(mmsPath, &m.props, &mms);
+    seeds["mms_read_old"][m.name] = Take(mmsHost);
+
+    EmailMsgStore_WriteToFile(emailPath, &m.props, &email);
+    current = Take(emailHost);
+    seeds["email_read"][m.name] = current;
+    seeds["email_quick_read"][m.name] = current;
+    EmailMsgStore_WriteToFileOld(emailPath, &m.props, &email);
+    seeds["email_read_old"][m.name] = Take(emailHost);
+  }
+
+  WCHAR index[MAX_PATH];
+  msgstore::mms::IndexPath(MMS_FOLDER_INBOX, index);
+  AddIndexSeeds(seeds, "mms_index", MMSMsgStore_AddMsgToIni, MMS_FOLDER_INBOX, index);
+  msgstore::email::IndexPath(805306371, index);
+  AddIndexSeeds(seeds, "email_index", EmailMsgStore_AddMsgToIni, 805306371, index);
 }
 
 void MakeIndexSeeds(Seeds& seeds) {
@@ -216,6 +275,7 @@ int main(int argc, char** argv) {
   msgstore_fuzz::UseScratchRoot("seeds");
   Seeds seeds;
   MakeMessageSeeds(seeds);
+  MakeMmsAndEmailSeeds(seeds);
   MakeIndexSeeds(seeds);
   MakeCounterSeeds(seeds);
   MakeRegistrySeeds(seeds);
