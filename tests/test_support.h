@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <unistd.h>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ class FakePlatform : public msgstore::Platform {
   bool shellWindow = true;       // "WCE_APSHELL" exists
   bool messageAppWindow = true;  // "WCE_CVMESSAGEEXEC" exists
   uint64_t freeBytes = UINT64_C(1) << 30;
+  // Free bytes of single volumes by root ("\DiskOnChip", "\SD Card"); a
+  // volume not named here has freeBytes. diskQueryFails makes every query
+  // fail. Each query's volume root is recorded in volumesAsked, in order.
+  std::map<std::u16string, uint64_t> volumeFreeBytes;
+  bool diskQueryFails = false;
+  std::vector<std::u16string> volumesAsked;
   std::vector<std::string> calls;  // counter calls, in order
   struct Posted {
     std::u16string className;
@@ -65,11 +72,16 @@ class FakePlatform : public msgstore::Platform {
     posted.push_back({c, msg, wParam, lParam});
     return 1;
   }
-  BOOL GetDiskFreeSpaceExW(const WCHAR*, uint64_t* freeAvail, uint64_t* total,
+  BOOL GetDiskFreeSpaceExW(const WCHAR* volumeRoot, uint64_t* freeAvail, uint64_t* total,
                            uint64_t* totalFree) override {
-    if (freeAvail) *freeAvail = freeBytes;
-    if (total) *total = freeBytes * 2;
-    if (totalFree) *totalFree = freeBytes;
+    const std::u16string volume = volumeRoot ? volumeRoot : u"";
+    volumesAsked.push_back(volume);
+    if (diskQueryFails) return 0;
+    const auto it = volumeFreeBytes.find(volume);
+    const uint64_t bytes = it != volumeFreeBytes.end() ? it->second : freeBytes;
+    if (freeAvail) *freeAvail = bytes;
+    if (total) *total = bytes * 2;
+    if (totalFree) *totalFree = bytes;
     return 1;
   }
 
