@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "email/email_accounts.h"
 #include "email/email_internal.h"
 #include "ems/ems_internal.h"
 #include "fuzz_support.h"
@@ -232,6 +233,31 @@ void MakeHandsetSeeds(Seeds& seeds) {
   seeds["handset_state"]["escaped"] = Take(host);
 }
 
+void MakeAccountSeeds(Seeds& seeds) {
+  std::filesystem::create_directories(msgstore::HostPath(u"\\DiskOnChip\\User\\MESSAGING"));
+  const std::string host = msgstore::HostPath(msgstore::email::kAccountDatabase);
+  msgstore::email::UnloadAccounts();
+  EmailMsgStore_Close(nullptr);
+  seeds["email_accounts"]["empty"] = Take(host);
+
+  static char16_t name[] = u"Work <ann@example.net>";
+  static char16_t unicode[] = u"\u00c9milie \u4f60\u597d \U0001F600";
+  static char16_t none[] = u"";
+  static std::u16string longest(255, u'w');
+  struct Account {
+    tagEMAILACCOUNTPROPS props;
+    DWORD id;
+  };
+  const Account accounts[] = {{{0x11, 1, 2, 3, 0, name}, 0},  // from the registry counter
+                              {{0x22, 2, 0, 0xFFFF, 0, unicode}, 0x30000010},
+                              {{0x33, 1, 5, 6, 0, none}, 0x30000011},
+                              {{0xFFFFFFFF, 7, 0, 0, 0, longest.data()}, 0x30000011}};
+  for (Account a : accounts) EmailMsgStore_WriteAccountData(nullptr, &a.props, a.id);
+  EmailMsgStore_Close(nullptr);
+  seeds["email_accounts"]["accounts"] = Take(host);
+  msgstore::email::UnloadAccounts();
+}
+
 int Write(const Seeds& seeds, const std::string& dir) {
   for (const auto& [harness, files] : seeds) {
     std::filesystem::create_directories(dir + "/" + harness);
@@ -280,5 +306,6 @@ int main(int argc, char** argv) {
   MakeCounterSeeds(seeds);
   MakeRegistrySeeds(seeds);
   MakeHandsetSeeds(seeds);
+  MakeAccountSeeds(seeds);
   return check ? Check(seeds, argv[2]) : Write(seeds, argv[1]);
 }
