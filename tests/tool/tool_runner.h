@@ -162,6 +162,9 @@ class ToolTest : public ::testing::Test {
   std::string Ems(const std::string& rel, bool card = false) const {
     return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/EMS/" + rel;
   }
+  std::string Mms(const std::string& rel, bool card = false) const {
+    return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/MMS/" + rel;
+  }
 
   std::string root_;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shows the message store at work on the default device (MSGSTORE_ROOT when
-# set): makes the message trees, stores a few messages (one on the memory card
-# when it is inserted), lists and shows them. Each run first removes the
+# set): makes the message trees, stores a few text messages and two MMS (one
+# message on the memory card when it is inserted), lists and shows them. Each run first removes the
 # messages that the previous run stored, so the device does not fill up.
 set -euo pipefail
 msgstore=${1:?usage: demo.sh PATH-TO-msgstore}
@@ -20,14 +20,19 @@ run() {
   "$msgstore" "$@"
 }
 
-# Stores a message and remembers where it went; prints the tool's output.
+# Stores a message and remembers its store, storage and identifier ("mms phone
+# 4"); prints the tool's output.
 stored=()
 add() {
-  local out
+  local out store="" prev="" arg
+  for arg in "$@"; do
+    [[ "$prev" == add ]] && store=$arg
+    prev=$arg
+  done
   echo_cmd "$@"
   out=$("$msgstore" "$@")
   printf '%s\n' "$out"
-  stored+=("$(printf '%s\n' "$out" | sed -n 's/^message \([0-9]*\) stored in \([a-z]*\) .*/\2 \1/p')")
+  stored+=("$store $(printf '%s\n' "$out" | sed -n 's/^message \([0-9]*\) stored in \([a-z]*\) .*/\2 \1/p')")
 }
 
 printf '$ msgstore init\n'
@@ -38,12 +43,14 @@ state="$root/.demo-messages"
 
 if [[ -s "$state" ]]; then
   printf '\n(removing the messages of the previous demo run)\n'
-  while read -r storage id; do
+  while read -r store storage id; do
+    # Runs before MMS were stored wrote "storage id" lines.
+    [[ -n "$id" ]] || { id=$storage storage=$store store=sms; }
     [[ -n "$id" ]] || continue
     flag=()
     [[ "$storage" == card ]] && flag=(--card)
     # A message that is gone already (or on an ejected card) is simply skipped.
-    "$msgstore" "${flag[@]}" rm sms "$id" >/dev/null 2>&1 || true
+    "$msgstore" "${flag[@]}" rm "$store" "$id" >/dev/null 2>&1 || true
   done <"$state"
   rm -f "$state"
 fi
@@ -55,6 +62,12 @@ add add sms inbox --auto --to +4915112345678 --subject "Welcome" \
   --text "Hello from the message store. Every message is a file of its own."
 add add sms inbox --auto --to +4917098765432 --text "Lunch at noon? 🍜" --read
 add add sms draft --to +4915112345678 --text "Not sent yet"
+add add mms inbox --auto --to +4917098765432 --subject "Holiday photo" \
+  --text "Greetings from the coast" --mms-text "<smil><body><par/></body></smil>" --mms-value1 1
+picture=$(mktemp)
+trap 'rm -f "$picture"' EXIT
+printf '\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR' >"$picture"
+add add mms draft --subject "Picture to send" --body "$picture"
 if [[ "$card" == yes ]]; then
   add --card add sms inbox --auto --to +4930123456 --subject "On the card" \
     --text "This one lives on the memory card."
@@ -66,7 +79,10 @@ printf '%s\n' "${stored[@]}" >"$state"
 run ls sms inbox
 run ls sms draft
 if [[ "$card" == yes ]]; then run --card ls sms inbox; fi
-first=${stored[0]#* }
-run show sms "$first"
+run show sms "${stored[0]##* }"
 run count
 run check
+run ls mms inbox
+run show mms "${stored[3]##* }"
+run show mms "${stored[4]##* }"
+run check mms

@@ -281,6 +281,13 @@ std::vector<BYTE> ReadBodyFile(const std::string& path) {
   return bytes;
 }
 
+// "--mms-wvalue1"
+std::string OptionOf(const ExtraField& f) {
+  std::string option = std::string("--") + f.key;
+  std::replace(option.begin(), option.end(), '_', '-');
+  return option;
+}
+
 // Checks the store's own fields given to add and puts them into m.
 void SetExtras(const Store& s, const AddArgs& args, Message* m) {
   for (const ExtraField& f : s.extras) {
@@ -294,10 +301,8 @@ void SetExtras(const Store& s, const AddArgs& args, Message* m) {
     }
     uint64_t max = f.kind == ExtraField::kWord ? 0xFFFF : 0xFFFFFFFFu;
     uint64_t number = 0;
-    std::string option = f.key;
-    std::replace(option.begin(), option.end(), '_', '-');
     if (!ParseUnsigned(value, max, &number))
-      throw UsageError("--" + option + " '" + value + "' is not a number from 0 to " +
+      throw UsageError(OptionOf(f) + " '" + value + "' is not a number from 0 to " +
                        std::to_string(max));
     if (f.kind == ExtraField::kWord) {
       WORD w = static_cast<WORD>(number);
@@ -673,10 +678,8 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   cmd->add_option("--status", add->status, "Status value, 0 to 65535 (default 0)");
   cmd->add_option("--msgid", add->msgId, "Text message ID");
   for (const ExtraField& f : s.extras) {
-    std::string option = f.key;
-    std::replace(option.begin(), option.end(), '_', '-');
     cmd->add_option(
-        "--" + option, add->extras[f.key],
+        OptionOf(f), add->extras[f.key],
         std::string(f.field) + (f.kind == ExtraField::kText   ? ""
                                 : f.kind == ExtraField::kWord ? ", 0 to 65535 (default 0)"
                                                               : ", 0 to 4294967295 (default 0)"));
@@ -735,7 +738,10 @@ void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
 
   auto store = std::make_shared<std::string>();
   CLI::App* cmd = app.add_subcommand(
-      "count", "Messages per folder on both storages, inbox, SIM and unread counts");
+      "count",
+      "Messages per folder on both storages, inbox, SIM and unread counts (mms: the store's "
+      "unread count settles the download folder first, moving its messages to the inbox or "
+      "deleting those without text1)");
   AddStoreArgument(cmd, store.get());
   commands.On(cmd, [&ctx, store] { return Count(ctx, ParseStore(*store)); });
 

@@ -131,7 +131,7 @@ const Index* Store::IndexOf(DWORD folder) const {
 }
 
 const std::vector<const Store*>& Stores() {
-  static const std::vector<const Store*> kStores = {&Sms()};
+  static const std::vector<const Store*> kStores = {&Sms(), &Mms()};
   return kStores;
 }
 
@@ -247,18 +247,33 @@ std::string IdCounter::State() const {
   return Ok() ? "ok: " + state : sound ? "behind: " + state : state;
 }
 
-IdCounter ReadIdCounter(const Store& s) {
-  IdCounter counter{GetFileAttributesW(s.counterPath) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
-  for (const Location& at : AllMessages(s)) counter.highest = std::max(counter.highest, at.oid);
+namespace {
+
+// The counter file's value; false when it is missing or not 4 bytes.
+bool ReadCounterFile(const Store& s, DWORD* value) {
   Handle<CloseHandle> file(CreateFileW(s.counterPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BYTE bytes[4] = {};
   DWORD got = 0;
-  counter.sound = file.valid() && GetFileSize(file.get(), nullptr) == 4 &&
-                  ReadFile(file.get(), bytes, 4, &got, nullptr) != 0 && got == 4;
-  if (counter.sound)
-    counter.value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
+  if (!file.valid() || GetFileSize(file.get(), nullptr) != 4 ||
+      ReadFile(file.get(), bytes, 4, &got, nullptr) == 0 || got != 4)
+    return false;
+  *value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
+  return true;
+}
+
+}  // namespace
+
+IdCounter ReadIdCounter(const Store& s) {
+  IdCounter counter{GetFileAttributesW(s.counterPath) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
+  for (const Location& at : AllMessages(s)) counter.highest = std::max(counter.highest, at.oid);
+  counter.sound = ReadCounterFile(s, &counter.value);
   return counter;
+}
+
+DWORD CounterValue(const Store& s) {
+  DWORD value = 0;
+  return ReadCounterFile(s, &value) ? value : 0;
 }
 
 bool RepairIdCounter(const Store& s, const IdCounter& counter) {
@@ -266,7 +281,7 @@ bool RepairIdCounter(const Store& s, const IdCounter& counter) {
   // draws an identifier from the old value; the file is replaced whole.
   Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, s.counterMutex));
   if (mutex.valid()) WaitForSingleObject(mutex.get(), INFINITE);
-  DWORD v = std::max(counter.highest, ReadIdCounter(s).value);
+  DWORD v = std::max(counter.highest, CounterValue(s));
   const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
                          static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
   const std::u16string temp = msgstore::TempPathFor(s.counterPath);

@@ -146,6 +146,7 @@ struct Store {
 // Every store, in the order of the commands' help.
 const std::vector<const Store*>& Stores();
 const Store& Sms();
+const Store& Mms();
 // A store by name; the default store for ""; UsageError for anything else.
 const Store& ParseStore(const std::string& name);
 
@@ -222,6 +223,8 @@ struct IdCounter {
   std::string State() const;
 };
 IdCounter ReadIdCounter(const Store& s);
+// The counter's value alone; 0 when it is missing or damaged.
+DWORD CounterValue(const Store& s);
 // Sets the counter to the highest identifier in use; false when it cannot.
 bool RepairIdCounter(const Store& s, const IdCounter& counter);
 // Temporary files under both messaging trees whose writer died before it
