@@ -34,8 +34,7 @@ MSGSTORE_API int EmailMsgStore_GetFilePathInbox(bool storage, DWORD messageId, D
                                                 WCHAR* path);
 
 // Message files
-MSGSTORE_API int EmailMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* msg,
-                                           tagEMAILMSGPROPS* email);
+MSGSTORE_API int EmailMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* msg, tagEMAILMSGPROPS* email);
 MSGSTORE_API int EmailMsgStore_ReadFromFile(WCHAR* path, tagMSGPROPS* msg, tagEMAILMSGPROPS* email,
                                             bool withContent);
 MSGSTORE_API int EmailMsgStore_QuickReadFromFile(bool storage, DWORD folder, DWORD messageId,

@@ -71,7 +71,8 @@ bool ReplacingStream::Commit() {
   return false;
 }
 
-bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size) {
+bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size, bool* created) {
+  if (created != nullptr) *created = false;
   if (path == nullptr || path[0] == 0 || IsDirectoryPath(path)) return false;
   const std::u16string temp = TempPathFor(path);
   bool written = false;
@@ -79,6 +80,7 @@ bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size) {
     ScopedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
+    if (created != nullptr) *created = true;
     DWORD done = 0;
     written = WriteFile(file.get(), data, size, &done, nullptr) && done == size;
   }

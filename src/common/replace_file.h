@@ -40,8 +40,10 @@ class ReplacingStream {
 };
 
 // Replaces path with size bytes of data through the platform's file
-// functions. False, with path unchanged, when anything fails.
-bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size);
+// functions. False, with path unchanged, when anything fails; *created (when
+// given) tells whether the new file could be created at all, which is what
+// writers that do not look at single writes report.
+bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size, bool* created = nullptr);
 
 // Removes the temporary files in the tree under dir (dir included) whose
 // writer no longer runs; returns how many were removed.

@@ -260,13 +260,15 @@ int EmailAccMsgStore_Open(HANDLE* store) {
 }
 
 int EmailMsgStore_Close(HANDLE /*store*/) {
-  // Replaced whole: a save that fails half-way leaves the old file.
+  // Replaced whole: a save that fails half-way leaves the old file. Single
+  // writes are not looked at, so the result tells only whether the file
+  // could be created.
   const std::vector<uint8_t> image = msgstore::email::Save(AccountArray());
   if (image.size() > 0xFFFFFFFFu) return 0;
-  return msgstore::ReplaceFileWhole(kAccountDatabase, image.data(),
-                                    static_cast<DWORD>(image.size()))
-             ? 1
-             : 0;
+  bool created = false;
+  msgstore::ReplaceFileWhole(kAccountDatabase, image.data(), static_cast<DWORD>(image.size()),
+                             &created);
+  return created ? 1 : 0;
 }
 
 DWORD EmailMsgStore_WriteAccountData(HANDLE /*store*/, tagEMAILACCOUNTPROPS* account,

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/msg_str.h"
+#include "email/email_accounts.h"
 #include "email/email_internal.h"
 #include "msgstore/platform.h"
 
@@ -34,7 +35,6 @@ constexpr msgstore::FolderTree kTree = {msgstore::email::kPhoneRoot, msgstore::e
 
 constexpr const WCHAR* kIndexName = u"EmailIni";
 constexpr const WCHAR* kPreferencesKey = u"\\Software\\Corvane\\Email\\Preferences";
-constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
 
 }  // namespace
 
