@@ -184,6 +184,13 @@ class Platform {
   virtual BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) = 0;
   virtual BOOL GetDiskFreeSpaceExW(const WCHAR* volumeRoot, uint64_t* freeBytesAvailable,
                                    uint64_t* totalBytes, uint64_t* totalFreeBytes) = 0;
+  // Modules (the language resource module of library start-up). By default a
+  // module is a file of that name, matched case-insensitively, in the
+  // device's "\Windows" directory, held open until it is freed; looking makes
+  // nothing under the device root. Null when there is none.
+  virtual HMODULE LoadLibraryW(const WCHAR* fileName);
+  // False for a null or unknown module.
+  virtual BOOL FreeLibrary(HMODULE module);
 };
 
 // Replaces the services every store uses; nullptr restores the default.

@@ -22,6 +22,7 @@ typedef int32_t LONG;
 typedef char16_t WCHAR;
 typedef void* HANDLE;
 typedef void* HWND;
+typedef void* HMODULE;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 

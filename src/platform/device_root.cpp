@@ -17,8 +17,14 @@ namespace msgstore {
 namespace {
 
 std::mutex g_rootMutex;
-std::string g_root;        // empty until first asked for
 bool g_rootReady = false;  // the root and its phone volume have been made
+
+// Empty until first asked for. Made on first use, so that library start-up,
+// which may run before this file's own objects are made, finds it ready.
+std::string& Root() {
+  static std::string root;
+  return root;
+}
 
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
@@ -48,8 +54,8 @@ std::string InitialRoot() {
 
 // Caller holds g_rootMutex.
 const std::string& RootLocked() {
-  if (g_root.empty()) g_root = InitialRoot();
-  return g_root;
+  if (Root().empty()) Root() = InitialRoot();
+  return Root();
 }
 
 }  // namespace
@@ -57,7 +63,7 @@ const std::string& RootLocked() {
 void SetDeviceRoot(const std::string& hostDirectory) {
   std::string root = hostDirectory.empty() ? InitialRoot() : Canonical(hostDirectory);
   std::lock_guard<std::mutex> lock(g_rootMutex);
-  g_root = root;
+  Root() = root;
   g_rootReady = false;
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "msgstore/platform.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
 
@@ -78,8 +79,8 @@ bool WriteTo(const std::string& dir, const StateMap& state) {
 }  // namespace
 
 StateMap ReadHandsetState() {
-  std::string dir = PlatformDir("handset");
-  return dir.empty() ? StateMap() : ReadFrom(dir + "/state");
+  // Reading makes nothing: a handset never set up reads as defaults.
+  return ReadFrom(GetDeviceRoot() + "/.platform/handset/state");
 }
 
 std::string HandsetValue(const std::string& key, const std::string& fallback) {
