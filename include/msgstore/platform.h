@@ -165,7 +165,7 @@ MSGSTORE_API std::string HostPath(const std::u16string& devicePath);
 // ---------------------------------------------------------------------------
 // Handset services
 // ---------------------------------------------------------------------------
-class Platform {
+class MSGSTORE_API Platform {
  public:
   virtual ~Platform() = default;
   virtual int xGetSDCardState() = 0;
