@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/msg_file.h"
 #include "common/replace_file.h"
 
 namespace msgstore {
@@ -24,40 +25,6 @@ void Set(void* record, uint16_t at, T value) {
 }
 
 }  // namespace
-
-void WriteLayout(FieldWriter& w, const Layout& layout, const tagMSGPROPS& msg, const void* store) {
-  long placeholders[kSlots] = {-1, -1, -1, -1};
-  for (size_t i = 0; i < layout.count; ++i) {
-    const LayoutField& f = layout.fields[i];
-    const void* record = f.record == RecordKind::kMsg ? static_cast<const void*>(&msg) : store;
-    switch (f.kind) {
-      case FieldKind::kU16:
-        w.U16(Get<WORD>(record, f.at));
-        break;
-      case FieldKind::kU32:
-        w.U32(Get<DWORD>(record, f.at));
-        break;
-      case FieldKind::kFileTime:
-        w.FileTime(Get<FILETIME>(record, f.at));
-        break;
-      case FieldKind::kString:
-        w.String(Get<const WCHAR*>(record, f.at));
-        break;
-      case FieldKind::kOffset:
-        if (f.at < kSlots) placeholders[f.at] = w.Placeholder();
-        break;
-      case FieldKind::kPatchHere:
-        if (f.at < kSlots) w.PatchHere(placeholders[f.at]);
-        break;
-      case FieldKind::kQuickEnd:
-        break;
-      case FieldKind::kContent:
-        w.U32(msg.cbData);
-        w.Bytes(msg.pData, msg.cbData);
-        break;
-    }
-  }
-}
 
 bool ReadLayout(FieldReader& r, const Layout& layout, ReadExtent extent, tagMSGPROPS* msg,
                 void* store) {
@@ -107,12 +74,72 @@ bool ReadLayout(FieldReader& r, const Layout& layout, ReadExtent extent, tagMSGP
   return true;
 }
 
+std::vector<uint8_t> EncodeLayout(const Layout& layout, const tagMSGPROPS& msg, const void* store) {
+  std::vector<uint8_t> image;
+  size_t placeholders[kSlots] = {};
+  auto put = [&image](const uint8_t* bytes, size_t n) {
+    image.insert(image.end(), bytes, bytes + n);
+  };
+  auto u16 = [&](WORD v) {
+    uint8_t b[2];
+    EncodeU16(b, v);
+    put(b, 2);
+  };
+  auto u32 = [&](DWORD v) {
+    uint8_t b[4];
+    EncodeU32(b, v);
+    put(b, 4);
+  };
+  for (size_t i = 0; i < layout.count; ++i) {
+    const LayoutField& f = layout.fields[i];
+    const void* record = f.record == RecordKind::kMsg ? static_cast<const void*>(&msg) : store;
+    switch (f.kind) {
+      case FieldKind::kU16:
+        u16(Get<WORD>(record, f.at));
+        break;
+      case FieldKind::kU32:
+        u32(Get<DWORD>(record, f.at));
+        break;
+      case FieldKind::kFileTime: {
+        const FILETIME t = Get<FILETIME>(record, f.at);
+        u32(t.dwLowDateTime);
+        u32(t.dwHighDateTime);
+        break;
+      }
+      case FieldKind::kString:
+        // A null string is stored as its terminator alone.
+        for (const WCHAR* p = Get<const WCHAR*>(record, f.at); p != nullptr && *p != 0; ++p)
+          u16(*p);
+        u16(0);
+        break;
+      case FieldKind::kOffset:
+        if (f.at < kSlots) placeholders[f.at] = image.size();
+        u32(0);
+        break;
+      case FieldKind::kPatchHere:
+        if (f.at < kSlots) EncodeU32(&image[placeholders[f.at]], static_cast<DWORD>(image.size()));
+        break;
+      case FieldKind::kQuickEnd:
+        break;
+      case FieldKind::kContent:
+        u32(msg.cbData);
+        // Content without its block is left out, as a failed write of it
+        // would leave it.
+        if (msg.pData != nullptr) put(msg.pData, msg.cbData);
+        break;
+    }
+  }
+  return image;
+}
+
 int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& msg,
                     const void* store) {
   ReplacingStream stream(path);
   if (!stream) return 0;
-  FieldWriter w(stream.get());
-  WriteLayout(w, layout, msg, store);
+  // No other process sees the file before it is complete, so it goes out in
+  // one write.
+  const std::vector<uint8_t> image = EncodeLayout(layout, msg, store);
+  MsgFile_Write(image.data(), static_cast<DWORD>(image.size()), 1, stream.get());
   return 1;
 }
 

@@ -91,10 +91,6 @@ enum class ReadExtent {
   kWithBody,     // every field and the content
 };
 
-// Writes every field of the layout from the records, each with its own
-// MsgFile_Write, patching the placeholders as their marks are reached.
-void WriteLayout(FieldWriter& w, const Layout& layout, const tagMSGPROPS& msg, const void* store);
-
 // Reads the fields of the layout from r into the records. Strings replace
 // (and free) what the members held. False when a field runs past the bytes
 // read; the fields read before stay in the records.
@@ -105,6 +101,9 @@ bool ReadLayout(FieldReader& r, const Layout& layout, ReadExtent extent, tagMSGP
 inline ReadExtent BodyExtent(bool withBody) {
   return withBody ? ReadExtent::kWithBody : ReadExtent::kWithoutBody;
 }
+
+// The bytes of a file of the layout holding the records.
+std::vector<uint8_t> EncodeLayout(const Layout& layout, const tagMSGPROPS& msg, const void* store);
 
 // Replaces the file at path with the records in the layout. 0 when the file
 // cannot be opened for writing, else 1 (single writes are not checked; a

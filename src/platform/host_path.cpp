@@ -146,6 +146,20 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
   struct stat exactInfo;
   if (::lstat(exact.c_str(), &exactInfo) == 0) return exact;
 
+  // A name that is not there under its own spelling, in a folder that is:
+  // one look at that folder settles it. A temporary name is always made
+  // under its own spelling, so it needs not even that.
+  if (!components.empty()) {
+    const std::string parent = exact.substr(0, exact.size() - components.back().size() - 1);
+    struct stat parentInfo;
+    if (!parent.empty() && ::stat(parent.c_str(), &parentInfo) == 0 &&
+        S_ISDIR(parentInfo.st_mode)) {
+      if (IsTempFileName(ToUtf16(components.back()), nullptr)) return exact;
+      const std::string match = FindEntryIgnoringCase(parent, components.back());
+      return match.empty() ? exact : parent + "/" + match;
+    }
+  }
+
   std::string current = base;
   bool parentExists = true;
   for (const std::string& component : components) {
