@@ -25,11 +25,6 @@ class FileObject : public HandleObject {
 
 std::string HostPathOf(const WCHAR* devicePath) { return HostPath(FromWide(devicePath)); }
 
-bool IsDirectory(const std::string& host) {
-  struct stat info;
-  return ::stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
@@ -94,7 +89,7 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode
   else
     flags |= O_RDONLY;
   std::string host = HostPathOf(fileName);
-  if (msgstore::platform::IsDirectory(host)) return INVALID_HANDLE_VALUE;
+  // A directory is refused by open itself or by the check below.
   int raw;
   do {
     raw = ::open(host.c_str(), flags, 0666);
@@ -221,19 +216,20 @@ BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD 
   if (existingFileName == nullptr || newFileName == nullptr) return FALSE;
   std::string from = HostPathOf(existingFileName);
   std::string to = HostPathOf(newFileName);
+  if ((flags & MOVEFILE_REPLACE_EXISTING) != 0) {
+    // rename() replaces a file in one step and refuses to put a file over a
+    // directory.
+    return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
+  }
   struct stat info;
   if (::lstat(from.c_str(), &info) != 0) return FALSE;
-  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-    // link() fails when the new name exists; a directory is moved by rename.
-    if (S_ISDIR(info.st_mode)) {
-      if (::lstat(to.c_str(), &info) == 0) return FALSE;
-      return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
-    }
-    if (::link(from.c_str(), to.c_str()) != 0) return FALSE;
-    return ::unlink(from.c_str()) == 0 ? TRUE : FALSE;
+  // link() fails when the new name exists; a directory is moved by rename.
+  if (S_ISDIR(info.st_mode)) {
+    if (::lstat(to.c_str(), &info) == 0) return FALSE;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
   }
-  if (::lstat(to.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return FALSE;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
+  if (::link(from.c_str(), to.c_str()) != 0) return FALSE;
+  return ::unlink(from.c_str()) == 0 ? TRUE : FALSE;
 }
 
 DWORD GetFileAttributesW(const WCHAR* fileName) {

@@ -101,6 +101,14 @@ class MutexObject : public HandleObject {
 
 // A lock file for a name, or an unlinked one for an unnamed mutex.
 UniqueFd OpenLockFile(const std::u16string& name) {
+  if (!name.empty()) {
+    // The lock directory is made once; only when the lock file cannot be
+    // opened is it looked for (and made) again.
+    const std::string path =
+        UsedDeviceRoot() + "/.platform/mutex/m." + EscapeFileName(ToUtf8(name));
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.valid() || errno != ENOENT) return fd;
+  }
   std::string dir = PlatformDir("mutex");
   if (dir.empty()) return UniqueFd();
   if (name.empty()) {

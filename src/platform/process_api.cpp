@@ -1,5 +1,6 @@
 // Processes: the caller's identifier, whether another one still runs, and
 // the temporary names that carry a writer's identifier.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,7 +10,26 @@
 
 #include "msgstore/platform.h"
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+namespace {
+
+// The process id, asked once per process: a child made by fork learns its
+// own again.
+std::atomic<pid_t> g_pid{0};
+
+void ForgetPid() { g_pid.store(0); }
+
+}  // namespace
+
+DWORD GetCurrentProcessId() {
+  pid_t pid = g_pid.load();
+  if (pid == 0) {
+    static const int registered = ::pthread_atfork(nullptr, nullptr, ForgetPid);
+    (void)registered;
+    pid = ::getpid();
+    g_pid.store(pid);
+  }
+  return static_cast<DWORD>(pid);
+}
 
 BOOL IsProcessRunning(DWORD processId) {
   if (processId == 0 || processId > static_cast<DWORD>(INT32_MAX)) return FALSE;
