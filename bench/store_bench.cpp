@@ -69,6 +69,27 @@ const Store kMms = {
     [](tagMSGPROPS* props) { MMSMsgStore_FreeMsgProps(props, nullptr); },
 };
 
+const Store kEmail = {
+    EmailMsgStore_CreateDir,
+    EmailMsgStore_GetFolderPath,
+    EmailMsgStore_GetFilePath,
+    [](bool card, tagMSGPROPS* props) {
+      tagEMAILMSGPROPS email = {};
+      return EmailMsgStore_WriteMessage(card, props, &email, 0, nullptr);
+    },
+    [](WCHAR* path, tagMSGPROPS* props) {
+      tagEMAILMSGPROPS email = {};
+      const int read = EmailMsgStore_ReadFromFile(path, props, &email, true);
+      EmailMsgStore_FreeMsgProps(nullptr, &email);
+      return read;
+    },
+    EmailMsgStore_QuickReadFromFile,
+    EmailMsgStore_GetQuickMsgList,
+    EmailMsgStore_GetMessageList,
+    EmailMsgStore_GetLastRecord,
+    [](tagMSGPROPS* props) { EmailMsgStore_FreeMsgProps(props, nullptr); },
+};
+
 // DRAFT and SENT, in every store.
 constexpr DWORD kDraft = 2;
 constexpr DWORD kSent = 3;
@@ -80,7 +101,7 @@ struct Device {
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root / "SD Card");
     msgstore::SetDeviceRoot(root.string());
-    for (const Store* store : {&kEms, &kMms})
+    for (const Store* store : {&kEms, &kMms, &kEmail})
       for (bool card : {false, true}) store->createDir(card);
   }
   ~Device() { std::filesystem::remove_all(root); }
@@ -354,24 +375,31 @@ void BM_BaselineOldestOfFolder(benchmark::State& state) {
 
 BENCHMARK_CAPTURE(BM_WritePhone, sms, kEms);
 BENCHMARK_CAPTURE(BM_WritePhone, mms, kMms);
+BENCHMARK_CAPTURE(BM_WritePhone, email, kEmail);
 BENCHMARK(BM_BaselineWritePhone);
 BENCHMARK(BM_BaselineWritePhoneReplacing);
 BENCHMARK_CAPTURE(BM_WriteCard, sms, kEms);
 BENCHMARK_CAPTURE(BM_WriteCard, mms, kMms);
+BENCHMARK_CAPTURE(BM_WriteCard, email, kEmail);
 BENCHMARK(BM_BaselineWriteCard);
 BENCHMARK_CAPTURE(BM_FullRead, sms, kEms);
 BENCHMARK_CAPTURE(BM_FullRead, mms, kMms);
+BENCHMARK_CAPTURE(BM_FullRead, email, kEmail);
 BENCHMARK_CAPTURE(BM_QuickRead, sms, kEms);
 BENCHMARK_CAPTURE(BM_QuickRead, mms, kMms);
+BENCHMARK_CAPTURE(BM_QuickRead, email, kEmail);
 BENCHMARK(BM_BaselineRead);
 BENCHMARK_CAPTURE(BM_QuickList, sms, kEms);
 BENCHMARK_CAPTURE(BM_QuickList, mms, kMms);
+BENCHMARK_CAPTURE(BM_QuickList, email, kEmail);
 BENCHMARK(BM_BaselineIndexRead);
 BENCHMARK_CAPTURE(BM_DirectoryListing, sms, kEms);
 BENCHMARK_CAPTURE(BM_DirectoryListing, mms, kMms);
+BENCHMARK_CAPTURE(BM_DirectoryListing, email, kEmail);
 BENCHMARK(BM_BaselineDirectoryListing);
 BENCHMARK_CAPTURE(BM_GetLastRecordCard, sms, kEms);
 BENCHMARK_CAPTURE(BM_GetLastRecordCard, mms, kMms);
+BENCHMARK_CAPTURE(BM_GetLastRecordCard, email, kEmail);
 BENCHMARK(BM_BaselineOldestOfFolder);
 
 BENCHMARK_MAIN();

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
@@ -43,6 +45,37 @@ std::string FindEntryIgnoringCase(const std::string& directory, const std::strin
     if (AsciiIEquals(candidate, name) && (best.empty() || candidate < best)) best = candidate;
   }
   return best;
+}
+
+// Folders whose path exists under another spelling than the one asked for
+// (the e-mail tree is made as "Email" and named "EMAIL"), as found before.
+// An entry is used only after a look shows the folder still there.
+std::mutex g_folderMutex;
+std::unordered_map<std::string, std::string>& Folders() {
+  static std::unordered_map<std::string, std::string> folders;
+  return folders;
+}
+
+std::string KnownFolder(const std::string& asked) {
+  std::lock_guard<std::mutex> lock(g_folderMutex);
+  auto it = Folders().find(asked);
+  return it == Folders().end() ? std::string() : it->second;
+}
+
+void RememberFolder(const std::string& asked, const std::string& found) {
+  if (asked == found) return;
+  std::lock_guard<std::mutex> lock(g_folderMutex);
+  if (Folders().size() > 1024) Folders().clear();
+  Folders()[asked] = found;
+}
+
+// The entry name in folder, which exists: its own spelling when a file of
+// that spelling exists or none of another does; a temporary name is always
+// made under its own spelling.
+std::string SettleIn(const std::string& folder, const std::string& name) {
+  if (IsTempFileName(ToUtf16(name), nullptr)) return folder + "/" + name;
+  const std::string match = FindEntryIgnoringCase(folder, name);
+  return folder + "/" + (match.empty() ? name : match);
 }
 
 }  // namespace
@@ -146,26 +179,32 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
   struct stat exactInfo;
   if (::lstat(exact.c_str(), &exactInfo) == 0) return exact;
 
-  // A name that is not there under its own spelling, in a folder that is:
-  // one look at that folder settles it. A temporary name is always made
-  // under its own spelling, so it needs not even that.
-  if (!components.empty()) {
-    const std::string parent = exact.substr(0, exact.size() - components.back().size() - 1);
-    struct stat parentInfo;
-    if (!parent.empty() && ::stat(parent.c_str(), &parentInfo) == 0 &&
-        S_ISDIR(parentInfo.st_mode)) {
-      if (IsTempFileName(ToUtf16(components.back()), nullptr)) return exact;
-      const std::string match = FindEntryIgnoringCase(parent, components.back());
-      return match.empty() ? exact : parent + "/" + match;
+  if (components.empty()) return exact;
+
+  // A name that is not there under its own spelling, in a folder that is, or
+  // whose spelling was found before: one look at that folder settles it.
+  const std::string& last = components.back();
+  const std::string parentExact = exact.substr(0, exact.size() - last.size() - 1);
+  std::string folder;
+  struct stat info;
+  if (!parentExact.empty() && ::stat(parentExact.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    folder = parentExact;
+  } else {
+    const std::string known = KnownFolder(parentExact);
+    if (!known.empty() && ::stat(known.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      folder = known;
+      if (::lstat((folder + "/" + last).c_str(), &info) == 0) return folder + "/" + last;
     }
   }
+  if (!folder.empty()) return SettleIn(folder, last);
 
   std::string current = base;
   bool parentExists = true;
-  for (const std::string& component : components) {
+  for (size_t i = 0; i < components.size(); ++i) {
+    const std::string& component = components[i];
+    if (i + 1 == components.size() && parentExists) RememberFolder(parentExact, current);
     std::string prefix = (!current.empty() && current.back() == '/') ? current : current + "/";
     if (parentExists) {
-      struct stat info;
       if (::lstat((prefix + component).c_str(), &info) == 0) {
         current = prefix + component;
         continue;
