@@ -363,7 +363,7 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
   for (const Case& c : std::vector<Case>{
            {"", 2, "no command given: init, card, counters, lang, ls, show, add, mark, mv, rm,"},
            {"frobnicate", 2, "unknown command 'frobnicate' (see 'msgstore --help')\n"},
-           {"ls", 2, "'ls' needs a command: sms, mms (see 'msgstore ls --help')\n"},
+           {"ls", 2, "'ls' needs a command: sms, mms, email (see 'msgstore ls --help')\n"},
            {"card pull", 2, "unknown command 'pull' for 'card' (see 'msgstore card --help')\n"},
            {"ls sms", 2, "FOLDER is required (see 'msgstore ls sms --help')\n"},
            {"ls sms inbox --bogus", 2, "The following argument was not expected: --bogus (see"},

@@ -348,7 +348,7 @@ TEST_F(MmsCommands, WorkOnAFreshDeviceAndFailInOneLineOnADamagedOne) {
            {"--card ls mms inbox", "no memory card is inserted (see 'msgstore card insert')\n"},
        })
     EXPECT_EQ(Fails(c.first, 1), "msgstore: " + c.second) << c.first;
-  EXPECT_EQ(Fails("count bogus", 2), "msgstore: unknown store 'bogus' (stores: sms, mms)\n");
+  EXPECT_EQ(Fails("count bogus", 2), "msgstore: unknown store 'bogus' (stores: sms, mms, email)\n");
   EXPECT_EQ(Device(), before);
 
   // Damaged: an unreadable message, a folder that is a file, a counter behind.

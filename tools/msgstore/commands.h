@@ -43,6 +43,8 @@ void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands);
 void AddStoreArgument(CLI::App* cmd, std::string* store);
 // watch
 void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands);
+// account ls, show, add, rm, empty, use
+void AddAccountCommands(CLI::App& app, Context& ctx, Commands& commands);
 
 }  // namespace tool
 

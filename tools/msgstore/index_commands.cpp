@@ -26,7 +26,7 @@ struct Problem {
 };
 
 struct IndexReport {
-  DWORD index;
+  Index index;
   size_t files = 0;
   size_t records = 0;
   std::vector<Problem> problems;
@@ -36,32 +36,46 @@ std::string Msg(const Store& s, DWORD folder, DWORD oid) {
   return "message " + std::to_string(oid) + " (" + s.FolderName(folder) + ")";
 }
 
-// The index file of a phone folder.
-std::u16string IndexPath(const Store& s, DWORD folder) {
-  return FolderPath(s, false, folder) + u"\\" + Utf8ToUtf16(s.indexFile);
+// The index file in phone memory.
+std::u16string IndexPath(const Store& s, const Index& index) {
+  return FolderPath(s, false, index.folder) + u"\\" +
+         Utf8ToUtf16((index.account != 0 ? std::to_string(index.account) + "_" : "") + s.indexFile);
+}
+
+// "sent", "inbox 805306371"
+std::string IndexName(const Store& s, const Index& index) {
+  return s.FolderName(index.folder) + (index.account != 0 ? " " + std::to_string(index.account)
+                                       : !HasIndexFile(s, index) ? " (no account)"
+                                                                 : "");
 }
 
 // Compares one index with the files of its folders. Messages are read without
 // the quick read, so the check itself never repairs the index.
 IndexReport CheckIndex(const Store& s, const Index& index, Progress* progress, size_t* done) {
   IndexReport report;
-  report.index = index.folder;
+  report.index = index;
+  const std::string name = s.indexFile;
+  const std::string file = index.account != 0 ? std::to_string(index.account) + "_" + name : name;
   WIN32_FIND_DATAW data = {};
-  if (FindPath(IndexPath(s, index.folder), &data)) {
+  if (HasIndexFile(s, index) && FindPath(IndexPath(s, index), &data)) {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      report.problems.push_back({"index_not_a_file", index.folder, 0,
-                                 "the index file " + std::string(s.indexFile) + " is a directory"});
+      report.problems.push_back(
+          {"index_not_a_file", index.folder, 0, "the index file " + file + " is a directory"});
     else if (data.nFileSizeLow % 16 != 0)
       report.problems.push_back({"damaged_index", index.folder, 0,
-                                 "the index file " + std::string(s.indexFile) + " is damaged (" +
+                                 "the index file " + file + " is damaged (" +
                                      std::to_string(data.nFileSizeLow) +
                                      " bytes, not a multiple of 16)"});
   }
   CMsgList list;
-  s.ops.indexList(index.folder, list);
+  if (HasIndexFile(s, index))
+    s.ops.indexList(index.account != 0 ? index.account : index.folder, list);
+  // Files named by another account belong to that account's index; a file
+  // named by no account, to the folder's own.
   std::set<std::pair<DWORD, DWORD>> files;
   for (DWORD folder : index.members)
     for (const FolderEntry& entry : FolderEntries(s, false, folder)) {
+      if (entry.account != index.account) continue;
       if (entry.oid != 0)
         files.insert({folder, entry.oid});
       else
@@ -75,7 +89,7 @@ IndexReport CheckIndex(const Store& s, const Index& index, Progress* progress, s
   std::map<std::pair<DWORD, DWORD>, uint64_t> times;
   for (const auto& file : files) {
     Message record(s);
-    Location at{false, file.first, file.second};
+    Location at{false, file.first, file.second, index.account};
     if (!ReadRecord(s, at, &record))
       report.problems.push_back({"damaged_file", file.first, file.second,
                                  Msg(s, file.first, file.second) + " " + ReadProblem(s, at)});
@@ -88,7 +102,9 @@ IndexReport CheckIndex(const Store& s, const Index& index, Progress* progress, s
   uint64_t previousTime = 0;
   std::pair<DWORD, DWORD> previous;
   for (long i = 0; i < list.GetSize(); ++i) {
-    std::pair<DWORD, DWORD> key{list[i].byFolder, list[i].dwOid};
+    // An account's records carry only part of the account where the folder goes.
+    std::pair<DWORD, DWORD> key{index.account != 0 ? index.folder : list[i].byFolder,
+                                list[i].dwOid};
     const std::vector<DWORD>& m = index.members;
     if (std::find(m.begin(), m.end(), key.first) == m.end()) {
       report.problems.push_back({"foreign_record", key.first, key.second,
@@ -127,13 +143,16 @@ IndexReport CheckIndex(const Store& s, const Index& index, Progress* progress, s
 }
 
 std::vector<IndexReport> CheckAll(const Store& s) {
+  const std::vector<Index> indexes = Indexes(s);
   size_t total = 0;
-  for (const auto& index : s.indexes)
-    for (DWORD folder : index.members) total += ListFolder(s, false, folder).size();
+  for (const auto& index : indexes)
+    for (DWORD folder : index.members)
+      for (const Location& at : FolderMessages(s, false, folder))
+        total += at.account == index.account ? 1 : 0;
   Progress progress("check", total);
   size_t done = 0;
   std::vector<IndexReport> reports;
-  for (const auto& index : s.indexes) reports.push_back(CheckIndex(s, index, &progress, &done));
+  for (const auto& index : indexes) reports.push_back(CheckIndex(s, index, &progress, &done));
   return reports;
 }
 
@@ -143,16 +162,14 @@ size_t Differing(const std::vector<IndexReport>& reports) {
   return n;
 }
 
-// Deletes an index file, damaged or not, so that the next refresh writes it
-// anew.
-void ClearIndex(const Store& s, DWORD folder) { DeleteFileW(IndexPath(s, folder).c_str()); }
-
 // The store's refresh rebuilds some indexes always and the others only when
-// they are missing.
-void Refresh(const Store& s, const std::vector<DWORD>& clear) {
+// they are missing; an index file deleted first, damaged or not, is written
+// anew.
+void Refresh(const Store& s, const std::vector<Index>& clear) {
   bool tty = isatty(STDERR_FILENO) == 1;
   if (tty) std::fputs("refreshing the index files...", stderr);
-  for (DWORD folder : clear) ClearIndex(s, folder);
+  for (const Index& index : clear)
+    if (HasIndexFile(s, index)) DeleteFileW(IndexPath(s, index).c_str());
   s.ops.refresh();
   if (tty) std::fputs("\r\033[K", stderr);
 }
@@ -166,12 +183,12 @@ std::string JoinAnd(const std::vector<std::string>& names) {
 }
 
 int RefreshCommand(const Context& ctx, const Store& s, bool all) {
-  std::vector<DWORD> clear;
+  std::vector<Index> clear;
   std::vector<std::string> always, kept;
-  for (const Index& index : s.indexes) {
+  for (const Index& index : s.indexes)
     (index.rebuiltAlways ? always : kept).push_back(s.FolderName(index.folder));
-    if (all && !index.rebuiltAlways) clear.push_back(index.folder);
-  }
+  for (const Index& index : Indexes(s))
+    if (all && !index.rebuiltAlways) clear.push_back(index);
   Refresh(s, clear);
   if (ctx.json)
     PrintJson({{"refreshed", true}, {"all", all}});
@@ -197,7 +214,7 @@ void PrintReports(const Store& s, const std::vector<IndexReport>& reports, const
                   const std::vector<std::u16string>& temps) {
   Table table({"INDEX", "FILES", "RECORDS", "STATE"}, {false, true, true, false});
   for (const auto& r : reports)
-    table.AddRow({s.FolderName(r.index), std::to_string(r.files), std::to_string(r.records),
+    table.AddRow({IndexName(s, r.index), std::to_string(r.files), std::to_string(r.records),
                   r.problems.empty() ? "ok"
                                      : std::to_string(r.problems.size()) +
                                            (r.problems.size() == 1 ? " problem" : " problems")});
@@ -205,7 +222,7 @@ void PrintReports(const Store& s, const std::vector<IndexReport>& reports, const
   if (!temps.empty()) table.AddRow({"temp", "", "", TempState(temps)});
   table.Print(std::cout);
   for (const auto& r : reports)
-    for (const auto& p : r.problems) std::cout << s.FolderName(r.index) << ": " << p.text << '\n';
+    for (const auto& p : r.problems) std::cout << IndexName(s, r.index) << ": " << p.text << '\n';
   for (const auto& t : temps) std::cout << "temp: " << WideToUtf8(t.c_str()) << '\n';
 }
 
@@ -218,10 +235,10 @@ nlohmann::ordered_json ReportsJson(const Store& s, const std::vector<IndexReport
                           {"folder", s.FolderName(p.folder)},
                           {"id", p.oid},
                           {"text", p.text}});
-    out.push_back({{"index", s.FolderName(r.index)},
-                   {"files", r.files},
-                   {"records", r.records},
-                   {"problems", problems}});
+    nlohmann::ordered_json j = {{"index", s.FolderName(r.index.folder)}};
+    if (r.index.account != 0) j["account"] = r.index.account;
+    j.update({{"files", r.files}, {"records", r.records}, {"problems", problems}});
+    out.push_back(j);
   }
   return out;
 }
@@ -252,11 +269,11 @@ int CheckCommand(const Context& ctx, const Store& s, bool fix) {
   const std::string counterFile = s.counterFile;
   std::vector<std::string> rebuilt;
   if (fix && Differing(reports) != 0) {
-    std::vector<DWORD> clear;
+    std::vector<Index> clear;
     for (const auto& r : reports)
       if (!r.problems.empty()) {
         clear.push_back(r.index);
-        rebuilt.push_back(s.FolderName(r.index));
+        rebuilt.push_back(IndexName(s, r.index));
       }
     Refresh(s, clear);
     reports = CheckAll(s);

@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
   tool::AddDeviceCommands(app, ctx, commands);
   tool::AddMessageCommands(app, ctx, commands);
   tool::AddIndexCommands(app, ctx, commands);
+  tool::AddAccountCommands(app, ctx, commands);
   tool::AddWatchCommand(app, ctx, commands);
   AddGlobalFooter(app);
 

@@ -27,7 +27,18 @@ namespace {
 struct ListArgs {
   std::string folder;
   bool index = false;
+  std::string account;
 };
+
+// The --account of a store with accounts: 0 when not given.
+DWORD ParseAccount(const std::string& text) {
+  if (text.empty()) return 0;
+  uint64_t id = 0;
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id < kFirstAccountId)
+    throw UsageError("--account '" + text + "' is not an account identifier (" +
+                     std::to_string(kFirstAccountId) + " to 4294967295)");
+  return static_cast<DWORD>(id);
+}
 
 struct ListRow {
   Location at{};
@@ -62,37 +73,63 @@ ListRow ReadRow(const Store& s, const Location& at) {
   return row;
 }
 
-// The records of the folder's phone index, in index order.
-std::vector<ListRow> IndexRows(const Store& s, DWORD folder) {
+// The records of one index, in index order.
+void AddIndexRows(const Store& s, const Index& index, std::vector<ListRow>* rows) {
+  CMsgList records;
+  s.ops.indexList(index.account != 0 ? index.account : index.folder, records);
+  std::map<DWORD, std::vector<DWORD>> files;
+  for (DWORD member : index.members)
+    for (const Location& at : FolderMessages(s, false, member))
+      if (at.account == index.account) files[member].push_back(at.oid);
+  for (long i = 0; i < records.GetSize(); ++i) {
+    // An account's records carry only part of the account where the folder goes.
+    Location at{false, index.account != 0 ? index.folder : records[i].byFolder, records[i].dwOid,
+                index.account};
+    const std::vector<DWORD>& ids = files[at.folder];
+    if (std::find(ids.begin(), ids.end(), at.oid) != ids.end()) {
+      rows->push_back(ReadRow(s, at));
+    } else {
+      ListRow row;
+      row.at = at;
+      row.hasFile = false;
+      rows->push_back(row);
+    }
+  }
+}
+
+// The records of the folder's phone indexes, in index order: an account
+// folder's account by account.
+std::vector<ListRow> IndexRows(const Store& s, DWORD folder, DWORD account) {
+  std::vector<ListRow> rows;
+  if (s.ByAccount(folder)) {
+    for (const Index& index : Indexes(s))
+      if (index.folder == folder && index.account != 0 &&
+          (account == 0 || index.account == account))
+        AddIndexRows(s, index, &rows);
+    return rows;
+  }
   const Index* index = s.IndexOf(folder);
   if (index == nullptr || index->folder != folder)
     throw Failure("folder " + s.FolderName(folder) + " has no index of its own" +
                   (index == nullptr ? std::string()
                                     : " (its messages are in the index of " +
                                           s.FolderName(index->folder) + ")"));
-  CMsgList records;
-  s.ops.indexList(folder, records);
-  std::map<DWORD, std::vector<DWORD>> files;
-  for (DWORD member : index->members) files[member] = ListFolder(s, false, member);
-  std::vector<ListRow> rows;
-  for (long i = 0; i < records.GetSize(); ++i) {
-    Location at{false, records[i].byFolder, records[i].dwOid};
-    auto member = files.find(at.folder);
-    if (member != files.end() &&
-        std::binary_search(member->second.begin(), member->second.end(), at.oid)) {
-      rows.push_back(ReadRow(s, at));
-    } else {
-      ListRow row;
-      row.at = at;
-      row.hasFile = false;
-      rows.push_back(row);
-    }
-  }
+  AddIndexRows(s, *index, &rows);
   return rows;
 }
 
+// Failure unless the folder is one whose messages are named by account.
+void RequireAccountFolder(const Store& s, DWORD folder, DWORD account) {
+  if (account != 0 && !s.ByAccount(folder))
+    throw Failure("--account applies to the " + s.FolderName(s.Inbox()) + " only: folder " +
+                  s.FolderName(folder) + " is not divided by account");
+}
+
 int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
+  DWORD account = ParseAccount(args.account);
   DWORD folder = s.ParseFolder(args.folder);
+  RequireAccountFolder(s, folder, account);
+  const bool byAccount = s.ByAccount(folder);
   if (ctx.card) RequireCard();
   RequireFolder(s, ctx.card, folder);
   RequireListable(s, folder, "listed");
@@ -100,8 +137,9 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
   std::vector<ListRow> rows;
   if (!args.index) {
     for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder)) {
+      if (account != 0 && entry.account != account) continue;
       if (entry.oid != 0) {
-        rows.push_back(ReadRow(s, {ctx.card, folder, entry.oid}));
+        rows.push_back(ReadRow(s, {ctx.card, folder, entry.oid, entry.account}));
         continue;
       }
       ListRow row;
@@ -117,7 +155,7 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    rows = IndexRows(s, folder);
+    rows = IndexRows(s, folder, account);
   }
 
   if (ctx.json) {
@@ -131,6 +169,7 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
         j["storage"] = StorageKey(row.at.card);
         j["folder"] = s.FolderName(row.at.folder);
         j["id"] = row.at.oid;
+        if (byAccount) j["account"] = row.at.account;
       }
       if (!row.fileName.empty()) j["file_name"] = row.fileName;
       j["damaged"] = row.damaged;
@@ -151,10 +190,15 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
     headers.insert(headers.begin() + 1, "FOLDER");
     numeric.insert(numeric.begin() + 1, false);
   }
+  if (byAccount) {
+    headers.insert(headers.begin() + 1, "ACCOUNT");
+    numeric.insert(numeric.begin() + 1, true);
+  }
   Table table(headers, numeric);
   for (const ListRow& row : rows) {
     std::vector<std::string> cells;
     cells.push_back(row.at.oid == 0 ? "-" : std::to_string(row.at.oid));
+    if (byAccount) cells.push_back(row.at.account == 0 ? "-" : std::to_string(row.at.account));
     if (args.index) cells.push_back(s.FolderName(row.at.folder));
     if (row.readable) {
       cells.push_back(FormatTime(FromTicks(row.ticks), false));
@@ -281,6 +325,17 @@ std::vector<BYTE> ReadBodyFile(const std::string& path) {
   return bytes;
 }
 
+// A signed 32-bit value of an option.
+int32_t ParseInt32(const std::string& option, const std::string& text) {
+  bool negative = !text.empty() && text[0] == '-';
+  uint64_t magnitude = 0;
+  if (!ParseUnsigned(text.substr(negative ? 1 : 0), negative ? 0x80000000u : 0x7FFFFFFFu,
+                     &magnitude))
+    throw UsageError(option + " '" + text + "' is not a number from -2147483648 to 2147483647");
+  return static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude)
+                                       : static_cast<int64_t>(magnitude));
+}
+
 // "--mms-wvalue1"
 std::string OptionOf(const ExtraField& f) {
   std::string option = std::string("--") + f.key;
@@ -297,6 +352,11 @@ void SetExtras(const Store& s, const AddArgs& args, Message* m) {
     if (f.kind == ExtraField::kText) {
       WCHAR* text = OwnedText(value);
       std::memcpy(at, &text, sizeof text);
+      continue;
+    }
+    if (f.kind == ExtraField::kInt) {
+      int32_t i = ParseInt32(OptionOf(f), value);
+      std::memcpy(at, &i, sizeof i);
       continue;
     }
     uint64_t max = f.kind == ExtraField::kWord ? 0xFFFF : 0xFFFFFFFFu;
@@ -380,7 +440,10 @@ int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
   int storage = args.autoStorage ? STORAGE_AUTO : (card ? 1 : 0);
   DWORD oid = s.ops.write(card, &m, &storage);
   if (oid == 0) {
-    if (storage == 2 && s.refusal == Refusal::kFullInbox)
+    if (storage == kRefusedFull && args.autoStorage)
+      throw Failure("the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
+                    " messages) and so is the " + s.Where(!card, folder) + ": message refused");
+    if ((storage == 2 && s.refusal == Refusal::kFullInbox) || storage == kRefusedFull)
       throw Failure("the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
                     " messages): message refused (--auto lets the store put it on the other "
                     "storage)");
@@ -432,6 +495,7 @@ struct MarkArgs {
   bool read = false;
   bool unread = false;
   std::string status;
+  std::string readReport;
 };
 
 int MarkMessage(const Context& ctx, const Store& s, const MarkArgs& args) {
@@ -440,8 +504,12 @@ int MarkMessage(const Context& ctx, const Store& s, const MarkArgs& args) {
   bool setStatus = !args.status.empty();
   if (setStatus && !ParseUnsigned(args.status, 0xFFFF, &status))
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
-  if (!args.read && !args.unread && !setStatus)
-    throw UsageError("nothing to change: give --read, --unread or --status N");
+  bool setReport = !args.readReport.empty();
+  int32_t report = setReport ? ParseInt32("--read-report", args.readReport) : 0;
+  if (!args.read && !args.unread && !setStatus && !setReport)
+    throw UsageError(
+        std::string("nothing to change: give --read, --unread") +
+        (s.ops.setReadReport != nullptr ? ", --status N or --read-report N" : " or --status N"));
   Location at = Locate(s, ctx.card, oid);
   {
     Message before(s);
@@ -452,13 +520,18 @@ int MarkMessage(const Context& ctx, const Store& s, const MarkArgs& args) {
     throw Failure("could not change the read flag of " + where);
   if (setStatus && !s.ops.setStatus(at, static_cast<WORD>(status)))
     throw Failure("could not change the status of " + where);
+  if (setReport && !s.ops.setReadReport(at, report))
+    throw Failure("could not change the read-report status of " + where);
   Message after(s);
   ReadWhole(s, at, false, &after);
+  nlohmann::ordered_json fields = MessageJson(s, at, after, false);
   if (ctx.json) {
-    PrintJson(MessageJson(s, at, after, false));
+    PrintJson(fields);
   } else {
     std::cout << where << ": " << (after->bRead ? "read" : "unread") << ", status "
-              << after->wStatus << '\n';
+              << after->wStatus;
+    if (s.ops.setReadReport != nullptr) std::cout << ", read report " << fields["read_report"];
+    std::cout << '\n';
   }
   return 0;
 }
@@ -490,8 +563,10 @@ int MoveMessage(const Context& ctx, const Store& s, const MoveArgs& args) {
   bool moved = s.ops.move(at, target, &storage, &newOid);
   std::string what = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
   if (newOid == 0) {
-    if (storage == 2 && s.refusal == Refusal::kFullInbox)
-      throw Failure("the " + s.Where(targetCard, target) + " is full: " + what + " not moved");
+    if ((storage == 2 && s.refusal == Refusal::kFullInbox) || storage == kRefusedFull)
+      throw Failure("the " + s.Where(targetCard, target) + " is full" +
+                    (storage == kRefusedFull ? " on both storages" : "") + ": " + what +
+                    " not moved");
     if (storage == 2) throw Failure("there is not enough free space for " + what + ": not moved");
     throw Failure("could not move " + what + " to " + s.FolderName(target));
   }
@@ -539,35 +614,54 @@ int RemoveMessage(const Context& ctx, const Store& s, const IdArgs& args) {
 
 struct FolderArgs {
   std::string folder;
+  std::string account;
 };
 
 int EmptyFolder(const Context& ctx, const Store& s, const FolderArgs& args) {
+  DWORD account = ParseAccount(args.account);
   DWORD folder = s.ParseFolder(args.folder);
+  RequireAccountFolder(s, folder, account);
   if (ctx.card) RequireCard();
   RequireFolder(s, ctx.card, folder);
   RequireListable(s, folder, "emptied");
   RequireIntactFolder(s, ctx.card, folder);
-  for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder))
-    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      throw Failure("the " + s.Where(ctx.card, folder) + " cannot be emptied: " + entry.name +
-                    " is not a file (nothing deleted)");
-  DWORD before = s.ops.count(ctx.card, folder);
-  if (!s.ops.empty(ctx.card, folder))
-    throw Failure("could not empty the " + s.Where(ctx.card, folder));
-  DWORD left = s.ops.count(ctx.card, folder);
+  std::string where = "the " + s.Where(ctx.card, folder) +
+                      (account != 0 ? " of account " + std::to_string(account) : "");
+  // What the store's emptying deletes: every message file, or the account's.
+  auto files = [&] {
+    DWORD n = 0;
+    for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder)) {
+      if (account != 0 && entry.account != account) continue;
+      if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        throw Failure(where + " cannot be emptied: " + entry.name +
+                      " is not a file (nothing deleted)");
+      ++n;
+    }
+    return n;
+  };
+  DWORD found = files();
+  DWORD before = account != 0 ? found : s.ops.count(ctx.card, folder);
+  bool emptied =
+      account != 0 ? s.ops.emptyAccount(ctx.card, folder, account) : s.ops.empty(ctx.card, folder);
+  if (!emptied) throw Failure("could not empty " + where);
+  DWORD left = account != 0 ? files() : s.ops.count(ctx.card, folder);
   if (left != 0)
-    throw Failure("the " + s.Where(ctx.card, folder) + " still holds " + std::to_string(left) +
+    throw Failure(where + " still holds " + std::to_string(left) +
                   (left == 1 ? " message file" : " message files") + " that could not be deleted");
   const Index* index = ctx.card ? nullptr : s.IndexOf(folder);
+  bool indexed = !ctx.card && (index != nullptr || s.ByAccount(folder));
   if (ctx.json) {
-    PrintJson(
-        {{"storage", StorageKey(ctx.card)}, {"folder", s.FolderName(folder)}, {"deleted", before}});
+    nlohmann::ordered_json j = {{"storage", StorageKey(ctx.card)},
+                                {"folder", s.FolderName(folder)}};
+    if (account != 0) j["account"] = account;
+    j["deleted"] = before;
+    PrintJson(j);
   } else {
-    std::cout << "emptied the " << s.Where(ctx.card, folder) << ": " << before
-              << (before == 1 ? " message" : " messages") << " deleted\n";
-    if (index != nullptr && before != 0)
+    std::cout << "emptied " << where << ": " << before << (before == 1 ? " message" : " messages")
+              << " deleted\n";
+    if (indexed && before != 0)
       std::cout << "note: the index keeps its records until '"
-                << s.CommandLine("refresh", index->rebuiltAlways ? "" : "--all")
+                << s.CommandLine("refresh", index != nullptr && index->rebuiltAlways ? "" : "--all")
                 << "' (or until the messages are looked up)\n";
   }
   return 0;
@@ -658,6 +752,8 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   cmd->add_option("FOLDER", ls->folder, folderHelp)->required();
   cmd->add_flag("--index", ls->index,
                 "List the phone index records instead of the directory, in index order");
+  if (s.HasAccounts())
+    cmd->add_option("--account", ls->account, "Only the inbox messages of this account");
   commands.On(cmd, [&ctx, &s, ls] { return ListMessages(ctx, s, *ls); });
 
   auto show = std::make_shared<ShowArgs>();
@@ -680,9 +776,11 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   for (const ExtraField& f : s.extras) {
     cmd->add_option(
         OptionOf(f), add->extras[f.key],
-        std::string(f.field) + (f.kind == ExtraField::kText   ? ""
-                                : f.kind == ExtraField::kWord ? ", 0 to 65535 (default 0)"
-                                                              : ", 0 to 4294967295 (default 0)"));
+        (f.help != nullptr ? std::string(f.help) + " (" + f.field + ")" : std::string(f.field)) +
+            (f.kind == ExtraField::kText   ? ""
+             : f.kind == ExtraField::kWord ? ", 0 to 65535 (default 0)"
+             : f.kind == ExtraField::kInt  ? ", -2147483648 to 2147483647 (default 0)"
+                                           : ", 0 to 4294967295 (default 0)"));
   }
   cmd->add_flag("--read", add->read, "Store the message as read");
   cmd->add_flag("--auto", add->autoStorage,
@@ -696,6 +794,9 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   CLI::Option* unread = cmd->add_flag("--unread", mark->unread, "Mark as unread");
   read->excludes(unread);
   cmd->add_option("--status", mark->status, "Set the status value, 0 to 65535");
+  if (s.ops.setReadReport != nullptr)
+    cmd->add_option("--read-report", mark->readReport,
+                    "Set the read-report status, -2147483648 to 2147483647");
   commands.On(cmd, [&ctx, &s, mark] { return MarkMessage(ctx, s, *mark); });
 
   auto mv = std::make_shared<MoveArgs>();
@@ -712,6 +813,8 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   auto empty = std::make_shared<FolderArgs>();
   cmd = StoreCommand(p.empty, s);
   cmd->add_option("FOLDER", empty->folder, folderHelp)->required();
+  if (s.HasAccounts())
+    cmd->add_option("--account", empty->account, "Only the inbox messages of this account");
   commands.On(cmd, [&ctx, &s, empty] { return EmptyFolder(ctx, s, *empty); });
 }
 
@@ -721,7 +824,7 @@ void AddStoreArgument(CLI::App* cmd, std::string* store) {
   std::string names;
   for (const Store* s : Stores())
     names +=
-        (names.empty() ? "" : " or ") + std::string(s->name) + (s->isDefault ? " (default)" : "");
+        (names.empty() ? "" : ", ") + std::string(s->name) + (s->isDefault ? " (default)" : "");
   cmd->add_option("STORE", *store, "The store: " + names)->type_name("");
 }
 

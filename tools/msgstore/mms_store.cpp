@@ -109,7 +109,9 @@ const Store& Mms() {
           [](Message* m) { MMSMsgStore_FreeMsgProps(m->get(), m->mms()); },
           MMSMsgStore_CreateDir,
           MMSMsgStore_GetFolderPath,
-          MMSMsgStore_GetFilePath,
+          [](const Location& at, WCHAR* path) {
+            return MMSMsgStore_GetFilePath(at.card, at.oid, at.folder, path);
+          },
           Read,
           Write,
           MMSMsgStore_GetLastRecord,
@@ -120,10 +122,12 @@ const Store& Mms() {
           [](const Location& at, WORD status) {
             return MMSMsgStore_SetStatus(at.card, at.folder, at.oid, status) != 0;
           },
+          nullptr,
           [](const Location& at) {
             return MMSMsgStore_DeleteMessage(at.card, at.folder, at.oid) != 0;
           },
           [](bool card, DWORD folder) { return MMSMsgStore_EmptyFolder(card, folder) != 0; },
+          nullptr,
           MMSMsgStore_GetFolderMessageCount,
           [](bool card, DWORD folder, CMsgList& out) {
             MMSMsgStore_GetMessageList(card, folder, out);
@@ -132,6 +136,7 @@ const Store& Mms() {
           [] { MMSMsgStore_RefreshIniFiles(); },
       },
       Summary,
+      nullptr,
   };
   return kStore;
 }

@@ -82,7 +82,9 @@ const Store& Sms() {
           [](Message* m) { EMSMsgStore_FreeMsgProps(m->get()); },
           EMSMsgStore_CreateDir,
           EMSMsgStore_GetFolderPath,
-          EMSMsgStore_GetFilePath,
+          [](const Location& at, WCHAR* path) {
+            return EMSMsgStore_GetFilePath(at.card, at.oid, at.folder, path);
+          },
           Read,
           [](bool card, Message* m, int* storage) {
             return EMSMsgStore_WriteMessage(card, m->get(), 0, storage);
@@ -95,10 +97,12 @@ const Store& Sms() {
           [](const Location& at, WORD status) {
             return EMSMsgStore_SetStatus(at.card, at.folder, at.oid, status) != 0;
           },
+          nullptr,
           [](const Location& at) {
             return EMSMsgStore_DeleteMessage(at.card, at.folder, at.oid) != 0;
           },
           [](bool card, DWORD folder) { return EMSMsgStore_EmptyFolder(card, folder) != 0; },
+          nullptr,
           EMSMsgStore_GetFolderMessageCount,
           [](bool card, DWORD folder, CMsgList& out) {
             EMSMsgStore_GetMessageList(card, folder, out);
@@ -107,6 +111,7 @@ const Store& Sms() {
           [] { EmsMsgStore_RefreshIniFiles(); },
       },
       Summary,
+      nullptr,
   };
   return kStore;
 }

@@ -130,8 +130,20 @@ const Index* Store::IndexOf(DWORD folder) const {
   return nullptr;
 }
 
+bool Store::HasAccounts() const {
+  return std::any_of(folders.begin(), folders.end(),
+                     [](const Folder& f) { return (f.flags & kByAccount) != 0; });
+}
+
+std::vector<Index> Indexes(const Store& s) {
+  std::vector<Index> all = s.indexes;
+  if (s.accountIndexes != nullptr)
+    for (Index& index : s.accountIndexes(s)) all.push_back(std::move(index));
+  return all;
+}
+
 const std::vector<const Store*>& Stores() {
-  static const std::vector<const Store*> kStores = {&Sms(), &Mms()};
+  static const std::vector<const Store*> kStores = {&Sms(), &Mms(), &Email()};
   return kStores;
 }
 
@@ -181,7 +193,7 @@ std::u16string FolderPath(const Store& s, bool card, DWORD folder) {
     s.ops.folderPath(card, folder, path);
     return path;
   }
-  if (s.ops.filePath(card, 1, folder, path) == 0) return u"";
+  if (s.ops.filePath({card, folder, 1}, path) == 0) return u"";
   std::u16string file = path;
   return file.substr(0, file.rfind(u'\\'));
 }
@@ -221,12 +233,23 @@ std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder) 
   std::u16string path = FolderPath(s, card, folder);
   if (path.empty()) return entries;
   const size_t extension = std::strlen(s.extension);
+  const bool byAccount = s.ByAccount(folder);
   WIN32_FIND_DATAW data = {};
   Handle<FindClose> find(FindFirstFileW((path + u"\\*" + Utf8ToUtf16(s.extension)).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
     std::string name = WideToUtf8(data.cFileName);
-    DWORD oid = OidOfName(name.substr(0, name.size() - std::min(extension, name.size())));
-    entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, oid});
+    std::string stem = name.substr(0, name.size() - std::min(extension, name.size()));
+    DWORD account = 0;
+    DWORD oid = 0;
+    size_t bar = stem.find('_');
+    if (!byAccount) {
+      oid = OidOfName(stem);
+    } else if (bar != std::string::npos) {
+      account = OidOfName(stem.substr(0, bar));
+      oid = account < kFirstAccountId ? 0 : OidOfName(stem.substr(bar + 1));
+      if (oid == 0) account = 0;
+    }
+    entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, oid, account});
   }
   std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
     return a.oid != b.oid ? a.oid < b.oid : a.name < b.name;
@@ -344,8 +367,9 @@ void RequireCardTakes(bool card) {
 
 std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder) {
   std::vector<DWORD> ids;
-  if ((s.Flags(folder) & kPathsOnly) != 0) {
-    // The store cannot list it; its files are found by name.
+  if ((s.Flags(folder) & (kPathsOnly | kByAccount)) != 0) {
+    // The store cannot list it, or lists one account at a time; its files
+    // are found by name.
     for (const FolderEntry& entry : FolderEntries(s, card, folder))
       if (entry.oid != 0) ids.push_back(entry.oid);
     return ids;
@@ -359,13 +383,24 @@ std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder) {
   return ids;
 }
 
+std::vector<Location> FolderMessages(const Store& s, bool card, DWORD folder) {
+  std::vector<Location> all;
+  if (!s.ByAccount(folder)) {
+    for (DWORD oid : ListFolder(s, card, folder)) all.push_back({card, folder, oid});
+    return all;
+  }
+  for (const FolderEntry& entry : FolderEntries(s, card, folder))
+    if (entry.oid != 0) all.push_back({card, folder, entry.oid, entry.account});
+  return all;
+}
+
 std::vector<Location> AllMessages(const Store& s) {
   std::vector<Location> all;
   for (bool card : {false, true}) {
     if (card && !CardInserted()) continue;
     for (const Folder& f : s.folders)
       if (FolderOnStorage(s, card, f.id))
-        for (DWORD oid : ListFolder(s, card, f.id)) all.push_back({card, f.id, oid});
+        for (const Location& at : FolderMessages(s, card, f.id)) all.push_back(at);
   }
   return all;
 }
@@ -373,13 +408,12 @@ std::vector<Location> AllMessages(const Store& s) {
 namespace {
 
 bool FindIn(const Store& s, bool card, DWORD oid, Location* at) {
-  for (DWORD folder : card ? s.cardSearch : s.phoneSearch) {
-    std::vector<DWORD> ids = ListFolder(s, card, folder);
-    if (std::binary_search(ids.begin(), ids.end(), oid)) {
-      *at = {card, folder, oid};
-      return true;
-    }
-  }
+  for (DWORD folder : card ? s.cardSearch : s.phoneSearch)
+    for (const Location& found : FolderMessages(s, card, folder))
+      if (found.oid == oid) {
+        *at = found;
+        return true;
+      }
   return false;
 }
 
@@ -407,7 +441,7 @@ bool ReadRecord(const Store& s, const Location& at, Message* out) {
 
 bool Openable(const Store& s, const Location& at) {
   WCHAR path[MAX_PATH] = {};
-  s.ops.filePath(at.card, at.oid, at.folder, path);
+  s.ops.filePath(at, path);
   Handle<CloseHandle> file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.valid();
@@ -440,6 +474,11 @@ nlohmann::ordered_json ExtraValue(const ExtraField& f, const Message& m) {
     WORD w = 0;
     std::memcpy(&w, at, sizeof w);
     return w;
+  }
+  if (f.kind == ExtraField::kInt) {
+    int32_t i = 0;
+    std::memcpy(&i, at, sizeof i);
+    return i;
   }
   DWORD d = 0;
   std::memcpy(&d, at, sizeof d);

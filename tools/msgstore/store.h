@@ -34,6 +34,7 @@ struct Location {
   bool card;
   DWORD folder;
   DWORD oid;
+  DWORD account = 0;  // in a folder of kByAccount: the account its file is named by
 };
 
 // What a folder is in its store.
@@ -44,8 +45,12 @@ enum FolderFlags : unsigned {
   kLimited = 8,     // holds at most kMaxFolderMessages a storage; a full one evicts
   kSwitches = 16,   // when full, --auto lets the store use the other storage
   kPathsOnly = 32,  // the store names its files but cannot list, count or empty it
+  kByAccount = 64,  // files "<account>_<id>": every account's messages side by side
 };
 constexpr DWORD kMaxFolderMessages = 100;
+// Account identifiers start here; below, the stores read the number as a
+// folder.
+constexpr DWORD kFirstAccountId = 12;
 
 struct Folder {
   DWORD id;
@@ -53,21 +58,25 @@ struct Folder {
   unsigned flags;
 };
 
-// A phone index file and the folders whose messages it lists.
+// A phone index file and the folders whose messages it lists. An account's
+// index lists that account's messages of a kByAccount folder, in the file
+// "<account>_<index file>".
 struct Index {
   DWORD folder;
   std::vector<DWORD> members;
   bool rebuiltAlways;  // the store's refresh rewrites it even when it exists
+  DWORD account = 0;
 };
 
 // A field of the record a store keeps beside tagMSGPROPS: shown by show,
 // ls --json and export, set by an option of add.
 struct ExtraField {
-  enum Kind { kWord, kDword, kText };
+  enum Kind { kWord, kDword, kInt, kText };  // kInt: signed 32 bits
   const char* key;    // JSON key "mms_wvalue1"; label "mms wvalue1"; option --mms-wvalue1
   const char* field;  // its name in the store's record, for help: "wMmsValue1"
   Kind kind;
-  size_t offset;  // in the store's record
+  size_t offset;               // in the store's record
+  const char* help = nullptr;  // what the option means, when the field's name does not say
 };
 
 // What a write's storage value 2 tells.
@@ -81,14 +90,20 @@ struct CountSummary {
   std::string note;
 };
 
+// What a write's or move's storage value kRefusedFull tells: the folder is
+// full and the store may not choose the other storage, or (with --auto) is
+// full on both storages.
+constexpr int kRefusedFull = 3;
+
 // The store's operations, with one signature for every store. Storage values
 // are the tool's: in, STORAGE_AUTO or the storage asked for; out, 0 or 1 when
-// the store chose the storage, 2 when it refused the message (see Refusal).
+// the store chose the storage, 2 when it refused the message (see Refusal),
+// kRefusedFull when it refused it for a full folder.
 struct StoreOps {
   void (*free)(Message* m);
   int (*createDir)(bool card);
   int (*folderPath)(bool card, DWORD folder, WCHAR* path);
-  int (*filePath)(bool card, DWORD oid, DWORD folder, WCHAR* path);
+  int (*filePath)(const Location& at, WCHAR* path);
   // The whole message, or its record without the body.
   bool (*read)(const Location& at, bool withBody, Message* out);
   // A new message into m's folder; its identifier, 0 when not written.
@@ -100,8 +115,10 @@ struct StoreOps {
   bool (*move)(const Location& at, DWORD to, int* storage, DWORD* newOid);
   bool (*setRead)(const Location& at, bool read);
   bool (*setStatus)(const Location& at, WORD status);
+  bool (*setReadReport)(const Location& at, int status);  // null: the store keeps none
   bool (*remove)(const Location& at);
   bool (*empty)(bool card, DWORD folder);
+  bool (*emptyAccount)(bool card, DWORD folder, DWORD account);  // null without kByAccount
   DWORD (*count)(bool card, DWORD folder);
   void (*list)(bool card, DWORD folder, CMsgList& out);
   void (*indexList)(DWORD folder, CMsgList& out);
@@ -125,6 +142,8 @@ struct Store {
   std::vector<ExtraField> extras;
   StoreOps ops;
   CountSummary (*countSummary)(const Store& s, bool cardTree);
+  // The account indexes on the device, for a store with a kByAccount folder.
+  std::vector<Index> (*accountIndexes)(const Store& s);
 
   DWORD Inbox() const { return folders.front().id; }
   // 0 for an identifier that names no folder.
@@ -141,12 +160,26 @@ struct Store {
   std::string CommandLine(const std::string& command, const std::string& rest = "") const;
   // The index that lists the folder's messages, or null.
   const Index* IndexOf(DWORD folder) const;
+  // Whether a folder's messages are named by account.
+  bool ByAccount(DWORD folder) const { return (Flags(folder) & kByAccount) != 0; }
+  bool HasAccounts() const;
 };
+
+// Whether the index has a file: not the files of a kByAccount folder that
+// name no account.
+inline bool HasIndexFile(const Store& s, const Index& index) {
+  return index.account != 0 || !s.ByAccount(index.folder);
+}
+
+// Every index of the store: its folders' and, for a store with accounts, the
+// accounts' indexes on the device.
+std::vector<Index> Indexes(const Store& s);
 
 // Every store, in the order of the commands' help.
 const std::vector<const Store*>& Stores();
 const Store& Sms();
 const Store& Mms();
+const Store& Email();
 // A store by name; the default store for ""; UsageError for anything else.
 const Store& ParseStore(const std::string& name);
 
@@ -207,7 +240,8 @@ struct FolderEntry {
   std::string name;  // "5.sms"
   DWORD attributes;
   DWORD size;
-  DWORD oid;  // 0 when the name is not the one the store gives a message
+  DWORD oid;      // 0 when the name is not the one the store gives a message
+  DWORD account;  // in a kByAccount folder, the account of "<account>_<id>"
 };
 std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder);
 // "file abc.sms (not named by a message identifier)"
@@ -237,6 +271,8 @@ void RequireCardTakes(bool card);
 
 // The identifiers of a folder's message files, ascending.
 std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder);
+// The folder's messages, ascending by identifier, each with its account.
+std::vector<Location> FolderMessages(const Store& s, bool card, DWORD folder);
 
 // Every message of phone memory and, when inserted, of the memory card.
 std::vector<Location> AllMessages(const Store& s);
