@@ -148,7 +148,7 @@ Database Load() {
   db.size = data.nFileSizeLow;
   if (EmailAccMsgStore_Open(&db.store) == 0 && db.present)
     throw Failure("the account database " + std::string(kDatabaseName) + " cannot be read");
-  db.accounts = Reach(db.store);
+  if (db.present) db.accounts = Reach(db.store);
   return db;
 }
 
@@ -232,7 +232,7 @@ int ListAccounts(const Context& ctx, const std::string& folderText) {
   } else {
     shown = db.accounts;
   }
-  DWORD incoming = IncomingServerAccount();
+  DWORD incoming = shown.empty() ? 0 : IncomingServerAccount();
   if (ctx.json) {
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
     for (const Account& a : shown) out.push_back(AccountJson(a, incoming));
@@ -413,10 +413,9 @@ int UseAccount(const Context& ctx, const std::string& idText, const std::string&
 }  // namespace
 
 std::vector<Account> LoadAccounts() {
-  Database db;
-  db.present = GetFileAttributesW(kDatabase) != INVALID_FILE_ATTRIBUTES;
-  if (EmailAccMsgStore_Open(&db.store) == 0) return {};
-  return Reach(db.store);
+  HANDLE store = nullptr;
+  if (EmailAccMsgStore_Open(&store) == 0) return {};
+  return Reach(store);
 }
 
 bool AccountExists(DWORD id) {

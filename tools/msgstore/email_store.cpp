@@ -71,6 +71,23 @@ bool FullOnBoth(DWORD folder) {
   return true;
 }
 
+// The store names no file in folder none, so it writes none there.
+void RequireNamed(DWORD folder, const std::string& what) {
+  if (folder == EMAIL_FOLDER_NONE)
+    throw Failure("the e-mail store keeps no message in folder none (it names no file there): " +
+                  what);
+}
+
+// "message 5 in phone draft"
+std::string What(const Location& at) {
+  return "message " + std::to_string(at.oid) + " in " + Email().Where(at.card, at.folder);
+}
+
+// Changes reach a message through the file the store names.
+void RequireChangeable(const Location& at) {
+  RequireNamed(at.folder, What(at) + " can be shown, listed and emptied only");
+}
+
 // An inbox message belongs to an account of the account store.
 void RequireAccount(DWORD account) {
   if (account == 0)
@@ -82,6 +99,7 @@ void RequireAccount(DWORD account) {
 DWORD Write(bool card, Message* m, int* storage) {
   tagMSGPROPS& props = *m->get();
   bool inbox = props.dwFolder == EMAIL_FOLDER_INBOX;
+  RequireNamed(props.dwFolder, "message not stored");
   if (inbox) RequireAccount(m->email()->dwAccountId);
   int value = *storage;
   DWORD oid = EmailMsgStore_WriteMessage(card, m->get(), m->email(), 0, &value);
@@ -104,8 +122,9 @@ bool Move(const Location& at, DWORD to, int* storage, DWORD* newOid) {
   Message m(Email());
   if (!Read(at, true, &m)) return false;
   const DWORD account = m.email()->dwAccountId;
-  const std::string what =
-      "message " + std::to_string(at.oid) + " in " + Email().Where(at.card, at.folder);
+  const std::string what = What(at);
+  RequireChangeable(at);
+  RequireNamed(to, what + " not moved");
   if (InInbox(at) && to != EMAIL_FOLDER_SPAM)
     throw Failure("the e-mail store moves inbox messages to spam only: " + what + " not moved");
   if (to == EMAIL_FOLDER_INBOX && account < kFirstAccountId)
@@ -131,22 +150,26 @@ bool Move(const Location& at, DWORD to, int* storage, DWORD* newOid) {
 }
 
 bool SetRead(const Location& at, bool read) {
+  RequireChangeable(at);
   int value = read ? 1 : 0;
   return (InInbox(at) ? EmailMsgStore_SetReadStatusInbox(at.card, at.account, at.oid, value)
                       : EmailMsgStore_SetReadStatus(at.card, at.folder, at.oid, value)) != 0;
 }
 
 bool SetStatus(const Location& at, WORD status) {
+  RequireChangeable(at);
   return (InInbox(at) ? EmailMsgStore_SetStatusInbox(at.card, at.account, at.oid, status)
                       : EmailMsgStore_SetStatus(at.card, at.folder, at.oid, status)) != 0;
 }
 
 bool SetReadReport(const Location& at, int status) {
+  RequireChangeable(at);
   return (InInbox(at) ? EmailMsgStore_SetReadReportStatusInbox(at.card, at.account, at.oid, status)
                       : EmailMsgStore_SetReadReportStatus(at.card, at.folder, at.oid, status)) != 0;
 }
 
 bool Remove(const Location& at) {
+  RequireChangeable(at);
   return (InInbox(at) ? EmailMsgStore_DeleteMessageInbox(at.card, at.account, at.oid)
                       : EmailMsgStore_DeleteMessage(at.card, at.folder, at.oid)) != 0;
 }
@@ -225,11 +248,10 @@ CountSummary Summary(const Store& /*s*/, bool cardTree) {
   out.json["incoming_server_account"] =
       incoming == 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(incoming);
   out.json["unread_inbox"] = unread;
-  out.note = incoming == 0 ? "no incoming-server account is named: the store counts no unread "
-                             "inbox message and never finds the inbox full ('msgstore account "
-                             "use ID' names one)"
-                           : "unread in inbox: the incoming-server account " +
-                                 std::to_string(incoming) + ", as the store counts it";
+  if (incoming == 0)
+    out.note =
+        "no incoming-server account is named: the store counts no unread inbox message and never "
+        "finds the inbox full ('msgstore account use ID' names one)";
   return out;
 }
 

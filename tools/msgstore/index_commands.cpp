@@ -273,7 +273,7 @@ int CheckCommand(const Context& ctx, const Store& s, bool fix) {
     for (const auto& r : reports)
       if (!r.problems.empty()) {
         clear.push_back(r.index);
-        rebuilt.push_back(IndexName(s, r.index));
+        if (HasIndexFile(s, r.index)) rebuilt.push_back(IndexName(s, r.index));
       }
     Refresh(s, clear);
     reports = CheckAll(s);
