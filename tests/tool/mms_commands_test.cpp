@@ -97,13 +97,15 @@ TEST_F(MmsCommands, AddStoresTheMmsRecordThatShowAndExportGiveBack) {
                 .find("content      7 bytes, binary:\n00000000  00 01 4d ff 00 7f 80" +
                       std::string(29, ' ') + "|..M....|\n"),
             std::string::npos);
+  // The first line, the counter, then the messages.
   std::vector<std::string> lines = Lines(Ok("export mms"));
-  ASSERT_EQ(lines.size(), 2u);
-  json exported = json::parse(lines[1]);
+  ASSERT_EQ(lines.size(), 4u);
+  json exported = json::parse(lines[3]);
   EXPECT_EQ(exported.at("folder"), "draft");
   EXPECT_EQ(Base64Decode(exported.at("content_base64")), body);
-  EXPECT_EQ(exported.size(), Json("show mms 2").size());
-  EXPECT_EQ(Ok("export"), "");  // the SMS store is empty
+  // Beside the fields of show: type, store and index_position.
+  EXPECT_EQ(exported.size(), Json("show mms 2").size() + 3);
+  EXPECT_EQ(Lines(Ok("export sms")).size(), 2u);  // the SMS store is empty
 
   auto before = Device();
   for (const char* bad :
@@ -125,8 +127,8 @@ TEST_F(MmsCommands, AutodownloadIsPhoneOnlyAndNoneIsFoundByIdentifierOnly) {
   EXPECT_EQ(Json("show mms 1").at("folder"), "autodownload");
   EXPECT_EQ(Json("ls mms autodownload").size(), 1u);
   std::vector<std::string> exported = Lines(Ok("export mms"));
-  ASSERT_EQ(exported.size(), 2u);
-  EXPECT_EQ(json::parse(exported[1]).at("folder"), "none");
+  ASSERT_EQ(exported.size(), 4u);
+  EXPECT_EQ(json::parse(exported[3]).at("folder"), "none");
   EXPECT_NE(Ok("check mms")
                 .find("\ncounter                  ok: last identifier 2, highest "
                       "identifier in use 2\n"),
@@ -333,7 +335,7 @@ TEST_F(MmsCommands, CheckComparesTheMmsIndexesAndCounter) {
 TEST_F(MmsCommands, WorkOnAFreshDeviceAndFailInOneLineOnADamagedOne) {
   // Fresh: nothing made yet.
   EXPECT_EQ(Ok("ls mms inbox"), "no messages in phone inbox\n");
-  EXPECT_EQ(Ok("export mms"), "");
+  EXPECT_EQ(Lines(Ok("export mms")).size(), 2u);  // the first line and the counter
   EXPECT_EQ(Ok("check mms").substr(0, 30), "INDEX    FILES  RECORDS  STATE");
   auto before = Device();
   const std::string noTree =
@@ -382,7 +384,7 @@ TEST_F(MmsCommands, WorkOnAFreshDeviceAndFailInOneLineOnADamagedOne) {
                           ": left out\nmsgstore: 1 of 2 messages could not be read and are "
                           "missing from the export\n"))
                 .size(),
-            1u);
+            3u);
   EXPECT_NE(Run("check mms", 1,
                 "msgstore: 1 index differs from the folders and the identifier counter MMSDB.ini "
                 "is damaged or behind the stored messages (msgstore check mms --fix repairs "

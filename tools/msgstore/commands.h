@@ -35,16 +35,18 @@ class Commands {
 
 // init, card, counters, lang
 void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands);
-// ls, show, add, mark, mv, rm, empty for every store; count, export
+// ls, show, add, mark, mv, rm, empty for every store; count
 void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands);
 // refresh, check
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands);
-// The optional STORE argument of count, export, refresh and check.
+// The optional STORE argument of count, refresh and check.
 void AddStoreArgument(CLI::App* cmd, std::string* store);
 // watch
 void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands);
 // account ls, show, add, rm, empty, use
 void AddAccountCommands(CLI::App& app, Context& ctx, Commands& commands);
+// export, import
+void AddBackupCommands(CLI::App& app, Context& ctx, Commands& commands);
 
 }  // namespace tool
 

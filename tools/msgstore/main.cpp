@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
   tool::AddMessageCommands(app, ctx, commands);
   tool::AddIndexCommands(app, ctx, commands);
   tool::AddAccountCommands(app, ctx, commands);
+  tool::AddBackupCommands(app, ctx, commands);
   tool::AddWatchCommand(app, ctx, commands);
   AddGlobalFooter(app);
 

@@ -1,5 +1,5 @@
-// The message commands of every store: ls, show, add, mark, mv, rm, empty,
-// count and export. Everything goes through the store's operations, named
+// The message commands of every store: ls, show, add, mark, mv, rm, empty
+// and count. Everything goes through the store's operations, named
 // by the store's description.
 #include <algorithm>
 #include <cstdio>
@@ -668,7 +668,7 @@ int EmptyFolder(const Context& ctx, const Store& s, const FolderArgs& args) {
 }
 
 // ---------------------------------------------------------------------------
-// count, export
+// count
 
 int Count(const Context& ctx, const Store& s) {
   RequireTree(s, false, s.Inbox());
@@ -697,27 +697,6 @@ int Count(const Context& ctx, const Store& s) {
   for (const auto& row : summary.rows) table.AddRow(row);
   table.Print(std::cout);
   if (!summary.note.empty()) std::cout << "note: " << summary.note << '\n';
-  return 0;
-}
-
-int Export(const Store& s) {
-  std::vector<Location> all = AllMessages(s);
-  Progress progress("export", all.size());
-  size_t damaged = 0;
-  for (size_t i = 0; i < all.size(); ++i) {
-    Message m(s);
-    if (!s.ops.read(all[i], true, &m)) {
-      ++damaged;
-      Warn("message " + std::to_string(all[i].oid) + " in " + s.Where(all[i].card, all[i].folder) +
-           " " + ReadProblem(s, all[i]) + ": left out");
-    } else {
-      PrintJsonLine(MessageJson(s, all[i], m, true));
-    }
-    progress.Step(i + 1);
-  }
-  if (damaged != 0)
-    throw Failure(std::to_string(damaged) + " of " + std::to_string(all.size()) +
-                  " messages could not be read and are missing from the export");
   return 0;
 }
 
@@ -847,12 +826,6 @@ void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
       "deleting those without text1)");
   AddStoreArgument(cmd, store.get());
   commands.On(cmd, [&ctx, store] { return Count(ctx, ParseStore(*store)); });
-
-  store = std::make_shared<std::string>();
-  cmd = app.add_subcommand(
-      "export", "Every message of the store as one JSON object a line, content in base64");
-  AddStoreArgument(cmd, store.get());
-  commands.On(cmd, [store] { return Export(ParseStore(*store)); });
 }
 
 }  // namespace tool
