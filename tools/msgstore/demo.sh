@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shows the message store at work on the default device (MSGSTORE_ROOT when
-# set): makes the message trees, stores a few text messages and two MMS (one
-# message on the memory card when it is inserted), lists and shows them. Each run first removes the
+# set): makes the message trees, stores a few text messages, two MMS and an
+# e-mail in the inbox of an e-mail account (one message on the memory card
+# when it is inserted), lists and shows them. Each run first removes the
 # messages that the previous run stored, so the device does not fill up.
 set -euo pipefail
 msgstore=${1:?usage: demo.sh PATH-TO-msgstore}
@@ -68,6 +69,18 @@ picture=$(mktemp)
 trap 'rm -f "$picture"' EXIT
 printf '\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR' >"$picture"
 add add mms draft --subject "Picture to send" --body "$picture"
+
+# The e-mail account of the demo, made by the first run and kept since.
+account=$("$msgstore" account ls 1 2>/dev/null | awk '$NF == "Demo" { print $1; exit }')
+if [[ -z "$account" ]]; then
+  echo_cmd account add --folder 1 --text Demo
+  out=$("$msgstore" account add --folder 1 --text Demo)
+  printf '%s\n' "$out"
+  account=$(printf '%s\n' "$out" | sed -n 's/^account \([0-9]*\) added.*/\1/p')
+fi
+run account use "$account"
+add add email inbox --account "$account" --to demo@example.org --subject "Welcome aboard" \
+  --text "An e-mail in the inbox of account $account." --email-text1 "X-Demo: yes"
 if [[ "$card" == yes ]]; then
   add --card add sms inbox --auto --to +4930123456 --subject "On the card" \
     --text "This one lives on the memory card."
@@ -86,3 +99,7 @@ run ls mms inbox
 run show mms "${stored[3]##* }"
 run show mms "${stored[4]##* }"
 run check mms
+run account ls
+run ls email inbox
+run show email "${stored[5]##* }"
+run count email
