@@ -102,8 +102,20 @@ TEST_F(EmailCommands, AccountsAreAddedListedShownUsedAndRemoved) {
             "deletes them)\n");
   EXPECT_EQ(Ok("account empty 9"), "removed 1 account of folder 9\n");
   EXPECT_EQ(Device().at(Database()), std::string(4, '\0'));
-  // New identifiers go on from the registry counter.
+  // New identifiers go on from the registry counter, which must not fall behind.
   EXPECT_EQ(Json("account add --folder 2 --text x").at("id"), 805306374);
+  msgstore::SetDeviceRoot(root_);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\Software\\Corvane\\Email\\Accounts", 0, 0, &key),
+            ERROR_SUCCESS);
+  const BYTE behind[4] = {0x05, 0x00, 0x00, 0x30};
+  ASSERT_EQ(RegSetValueExW(key, u"AccoutnId", 0, REG_DWORD, behind, 4), ERROR_SUCCESS);
+  RegCloseKey(key);
+  before = Device();
+  EXPECT_EQ(Fails("account add --folder 2 --text y", 1),
+            "msgstore: the registry's account counter AccoutnId (805306373) is behind the "
+            "accounts: the next identifier, 805306374, is taken: nothing changed\n");
+  EXPECT_EQ(Device(), before);
 
   before = Device();
   for (const auto& c : std::vector<std::pair<std::string, std::string>>{
@@ -425,9 +437,14 @@ TEST_F(EmailCommands, WorkOnAFreshDeviceAndFailInOneLineOnADamagedOne) {
            {"mv email 1 spam", "no message 1 in phone memory\n"},
            {"rm email 1", "no message 1 in phone memory\n"},
            {"account show 805306371", "no account 805306371 (see 'msgstore account ls')\n"},
+           {"account use 805306371", "no account 805306371 (see 'msgstore account ls')\n"},
            {"--card ls email inbox", "no memory card is inserted (see 'msgstore card insert')\n"},
        })
     EXPECT_EQ(Fails(c.first, 1), "msgstore: " + c.second) << c.first;
+  EXPECT_EQ(Ok("refresh email"),
+            "rebuilt the phone index files that were missing (--all rebuilds the others too)\n");
+  EXPECT_EQ(Ok("empty email inbox --account 805306371"),
+            "emptied the phone inbox of account 805306371: 0 messages deleted\n");
   EXPECT_EQ(Device(), before);
 
   // Damaged: an unreadable inbox message, a folder that is a file, an account database cut

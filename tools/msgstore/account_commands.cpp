@@ -309,6 +309,15 @@ int AddAccount(const Context& ctx, const AddArgs& args) {
       static_cast<WORD>(args.wdata2.empty() ? 0 : ParseNumber("--wdata2", args.wdata2, 0xFFFF));
   props.pszText = text.empty() ? nullptr : &text[0];
   Database db = LoadForChange();
+  // The store hands out the counter's next identifier even when an account
+  // has it already.
+  DWORD last = RegistryNumber(kAccountsKey, u"AccoutnId");
+  DWORD next = (last == 0 ? kFirstCounterId - 1 : last) + 1;
+  Account taken;
+  if (ReadById(db.store, next, &taken))
+    throw Failure("the registry's account counter AccoutnId (" + std::to_string(last) +
+                  ") is behind the accounts: the next identifier, " + std::to_string(next) +
+                  ", is taken: nothing changed");
   DWORD id = EmailMsgStore_WriteAccountData(db.store, &props, 0);
   if (id == 0) throw Failure("the registry gave no account identifier: nothing changed");
   Save(db);
