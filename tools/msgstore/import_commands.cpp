@@ -518,10 +518,8 @@ DWORD AccountOf(const Store& s, Message& m) {
   return 0;
 }
 
-Restore ReadMessage(const Json& j, size_t line) {
-  const std::string& storeName = String(j, "store");
-  const Store* s = StoreNamed(storeName);
-  if (s == nullptr) throw LineError("\"store\" names no store: " + storeName);
+Restore ReadMessage(const Store& store, const Json& j, size_t line) {
+  const Store* s = &store;
   Restore r{line, s, {}, std::make_unique<Message>(*s), std::nullopt};
   const std::string& storage = String(j, "storage");
   if (storage != StorageKey(false) && storage != StorageKey(true))
@@ -612,9 +610,10 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
       throw LineError(std::string("the first line does not list the store ") + s->name);
   };
   if (type == "message") {
-    Restore r = ReadMessage(j, line);
-    listed(r.store);
-    backup->messages.push_back(std::move(r));
+    const Store* s = StoreNamed(String(j, "store"));
+    if (s == nullptr) throw LineError("\"store\" names no store: " + String(j, "store"));
+    listed(s);
+    backup->messages.push_back(ReadMessage(*s, j, line));
   } else if (type == "counter") {
     const Store* s = StoreNamed(String(j, "store"));
     if (s == nullptr) throw LineError("\"store\" names no store: " + String(j, "store"));
@@ -763,16 +762,24 @@ std::vector<Restore*> WriteOrder(Backup& backup) {
 }
 
 // The stored messages that an imported one would replace: those of its store
-// under its identifier, on either storage.
-std::multimap<std::pair<const Store*, DWORD>, Location> Conflicts(const Backup& backup) {
-  std::multimap<std::pair<const Store*, DWORD>, Location> found;
+// under its identifier, on either storage; by store, in the order of the
+// commands' help, and identifier.
+using Conflicts = std::map<std::pair<size_t, DWORD>, std::vector<Location>>;
+
+size_t StoreIndex(const Store* s) {
+  const auto& all = Stores();
+  return static_cast<size_t>(std::find(all.begin(), all.end(), s) - all.begin());
+}
+
+Conflicts FindConflicts(const Backup& backup) {
+  Conflicts found;
   for (const Store* s : backup.header.stores) {
     std::set<DWORD> ids;
     for (const Restore& r : backup.messages)
-      if (r.store == s) ids.insert(r.at.oid);
+      if (r.store == s && Writable(r)) ids.insert(r.at.oid);
     if (ids.empty()) continue;
     for (const Location& at : AllMessages(*s))
-      if (ids.count(at.oid) != 0) found.insert({{s, at.oid}, at});
+      if (ids.count(at.oid) != 0) found[{StoreIndex(s), at.oid}].push_back(at);
   }
   return found;
 }
@@ -891,7 +898,9 @@ int Import(const Context& ctx, const ImportArgs& args) {
     throw Failure(
         "the export holds accounts but no line of the account database: nothing imported");
 
-  auto conflicts = Conflicts(backup);
+  Conflicts conflicts = FindConflicts(backup);
+  size_t storedConflicts = 0;
+  for (const auto& c : conflicts) storedConflicts += c.second.size();
   std::vector<Account> storedAccounts;
   std::set<DWORD> accountConflicts;
   WIN32_FIND_DATAW database = {};
@@ -909,11 +918,12 @@ int Import(const Context& ctx, const ImportArgs& args) {
   }
   if (!args.replace && (!conflicts.empty() || !accountConflicts.empty())) {
     std::string first;
-    size_t count = conflicts.size() + accountConflicts.size();
+    size_t count = storedConflicts + accountConflicts.size();
     if (!conflicts.empty()) {
-      const auto& c = *conflicts.begin();
-      first = std::string(c.first.first->name) + " message " + std::to_string(c.first.second) +
-              " (" + c.first.first->Where(c.second.card, c.second.folder) + ")";
+      const Store& s = *Stores()[conflicts.begin()->first.first];
+      const Location& at = conflicts.begin()->second.front();
+      first = std::string(s.name) + " message " + std::to_string(at.oid) + " (" +
+              s.Where(at.card, at.folder) + ")";
     } else {
       first = "account " + std::to_string(*accountConflicts.begin());
     }
@@ -938,28 +948,30 @@ int Import(const Context& ctx, const ImportArgs& args) {
   size_t replaced = 0, skipped = 0, done = 0;
   for (Restore* r : order) {
     const Store& s = *r->store;
-    auto range = conflicts.equal_range({r->store, r->at.oid});
-    for (auto it = range.first; it != range.second; ++it) {
-      ++replaced;
-      if (!SameLocation(it->second, r->at) && !s.ops.remove(it->second))
-        throw Failure("could not delete " + std::string(s.name) + " message " +
-                      std::to_string(r->at.oid) + " in " +
-                      s.Where(it->second.card, it->second.folder) + " to replace it");
-    }
     if (!Writable(*r)) {
       ++skipped;
       Warn("line " + std::to_string(r->line) + ": " + s.name + " message " +
            std::to_string(r->at.oid) + " of the " + s.FolderName(r->at.folder) +
            " folder cannot be restored: the store writes no message there");
-    } else if (!Rewrite(*r)) {
+      progress.Step(++done);
+      continue;
+    }
+    auto stored = conflicts.find({StoreIndex(r->store), r->at.oid});
+    for (const Location& at :
+         stored == conflicts.end() ? std::vector<Location>() : stored->second) {
+      ++replaced;
+      if (!SameLocation(at, r->at) && !s.ops.remove(at))
+        throw Failure("could not delete " + std::string(s.name) + " message " +
+                      std::to_string(at.oid) + " in " + s.Where(at.card, at.folder) +
+                      " to replace it");
+    }
+    if (!Rewrite(*r))
       throw Failure("the store could not write " + std::string(s.name) + " message " +
                     std::to_string(r->at.oid) + " (line " + std::to_string(r->line) + ") to the " +
                     s.Where(r->at.card, r->at.folder) + ": " + std::to_string(done) + " of " +
                     std::to_string(order.size()) + " messages imported");
-    } else {
-      ++written[r->store];
-      highest[r->store] = std::max(highest[r->store], r->at.oid);
-    }
+    ++written[r->store];
+    highest[r->store] = std::max(highest[r->store], r->at.oid);
     progress.Step(++done);
   }
   for (const Store* s : h.stores) {
@@ -1000,8 +1012,10 @@ int Import(const Context& ctx, const ImportArgs& args) {
                 << (backup.accounts.size() == 1 ? " account" : " accounts");
     std::cout << '\n';
     if (replaced + accountsReplaced != 0)
-      std::cout << "replaced " << replaced << " stored messages and " << accountsReplaced
-                << " stored accounts\n";
+      std::cout << "replaced " << replaced
+                << (replaced == 1 ? " stored message" : " stored messages") << " and "
+                << accountsReplaced
+                << (accountsReplaced == 1 ? " stored account" : " stored accounts") << '\n';
   }
   if (skipped != 0)
     throw Failure(std::to_string(skipped) + " of " + std::to_string(order.size()) +
