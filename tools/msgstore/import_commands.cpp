@@ -392,23 +392,6 @@ std::u16string Units(const Json& j, const std::string& key) {
   return units;
 }
 
-// A heap copy the message record owns; null for "", as the store reads it.
-WCHAR* Owned(const std::u16string& text) {
-  if (text.empty()) return nullptr;
-  auto* copy = static_cast<WCHAR*>(std::calloc(text.size() + 1, sizeof(WCHAR)));
-  if (copy == nullptr) throw Failure("out of memory");
-  std::memcpy(copy, text.data(), text.size() * sizeof(WCHAR));
-  return copy;
-}
-
-BYTE* Owned(const std::vector<BYTE>& bytes) {
-  if (bytes.empty()) return nullptr;
-  auto* copy = static_cast<BYTE*>(std::calloc(bytes.size() + 1, 1));
-  if (copy == nullptr) throw Failure("out of memory");
-  std::memcpy(copy, bytes.data(), bytes.size());
-  return copy;
-}
-
 struct Header {
   std::vector<const Store*> stores;
   bool accounts = false;
@@ -486,7 +469,7 @@ void SetExtra(const ExtraField& f, const Json& j, Message* m) {
   BYTE* at = m->part() + f.offset;
   switch (f.kind) {
     case ExtraField::kText: {
-      WCHAR* text = Owned(Units(j, f.key));
+      WCHAR* text = OwnedText(Units(j, f.key));
       std::memcpy(at, &text, sizeof text);
       break;
     }
@@ -553,7 +536,7 @@ Restore ReadMessage(const Store& store, const Json& j, size_t line) {
   p.wStatus = static_cast<WORD>(Unsigned(j, "status", 0xFFFF));
   p.ftIndexTime = FromTicks(Unsigned(j, "index_time_ticks", UINT64_MAX));
   p.ftTime = FromTicks(Unsigned(j, "time_ticks", UINT64_MAX));
-  for (const auto& field : TextFields()) p.*field.second = Owned(Units(j, field.first));
+  for (const auto& field : TextFields()) p.*field.second = OwnedText(Units(j, field.first));
   p.dwUser1 = static_cast<DWORD>(Unsigned(j, "user1", 0xFFFFFFFFu));
   p.dwUser2 = static_cast<DWORD>(Unsigned(j, "user2", 0xFFFFFFFFu));
   p.dwUser3 = static_cast<DWORD>(Unsigned(j, "user3", 0xFFFFFFFFu));
@@ -566,7 +549,7 @@ Restore ReadMessage(const Store& store, const Json& j, size_t line) {
     throw LineError("\"content_base64\" holds " + std::to_string(content.size()) +
                     " bytes, \"content_size\" says " + std::to_string(size));
   p.cbData = static_cast<DWORD>(size);
-  p.pData = Owned(content);
+  p.pData = OwnedBytes(content);
   r.indexPosition = OptionalUnsigned(j, "index_position", UINT32_MAX);
   if (s->ByAccount(r.at.folder)) {
     r.at.account = AccountOf(*s, *r.message);

@@ -296,24 +296,6 @@ struct AddArgs {
   std::map<std::string, std::string> extras;  // by ExtraField::key
 };
 
-// A copy the message record owns, released with it.
-WCHAR* OwnedText(const std::string& utf8) {
-  std::u16string text = Utf8ToUtf16(utf8);
-  if (text.empty()) return nullptr;
-  auto* copy = static_cast<WCHAR*>(std::calloc(text.size() + 1, sizeof(WCHAR)));
-  if (copy == nullptr) throw Failure("out of memory");
-  std::memcpy(copy, text.data(), text.size() * sizeof(WCHAR));
-  return copy;
-}
-
-BYTE* OwnedBytes(const std::vector<BYTE>& bytes) {
-  if (bytes.empty()) return nullptr;
-  auto* copy = static_cast<BYTE*>(std::calloc(bytes.size() + 1, 1));
-  if (copy == nullptr) throw Failure("out of memory");
-  std::memcpy(copy, bytes.data(), bytes.size());
-  return copy;
-}
-
 std::vector<BYTE> ReadBodyFile(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec))
@@ -350,7 +332,7 @@ void SetExtras(const Store& s, const AddArgs& args, Message* m) {
     if (value.empty()) continue;
     BYTE* at = m->part() + f.offset;
     if (f.kind == ExtraField::kText) {
-      WCHAR* text = OwnedText(value);
+      WCHAR* text = OwnedText(Utf8ToUtf16(value));
       std::memcpy(at, &text, sizeof text);
       continue;
     }
@@ -420,9 +402,9 @@ int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
   props.wStatus = static_cast<WORD>(status);
   props.ftIndexTime = time;
   props.ftTime = time;
-  props.pszTo = OwnedText(args.to);
-  props.pszSubject = OwnedText(args.subject);
-  props.pszMsgID = OwnedText(args.msgId);
+  props.pszTo = OwnedText(Utf8ToUtf16(args.to));
+  props.pszSubject = OwnedText(Utf8ToUtf16(args.subject));
+  props.pszMsgID = OwnedText(Utf8ToUtf16(args.msgId));
   props.cbData = static_cast<DWORD>(content.size());
   props.pData = OwnedBytes(content);
 

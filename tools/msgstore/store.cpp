@@ -160,6 +160,22 @@ Message::Message(const Store& store) : store_(store), props_() {
   std::memset(&part_, 0, sizeof part_);
 }
 
+WCHAR* OwnedText(const std::u16string& text) {
+  if (text.empty()) return nullptr;
+  auto* copy = static_cast<WCHAR*>(std::calloc(text.size() + 1, sizeof(WCHAR)));
+  if (copy == nullptr) throw Failure("out of memory");
+  std::memcpy(copy, text.data(), text.size() * sizeof(WCHAR));
+  return copy;
+}
+
+BYTE* OwnedBytes(const std::vector<BYTE>& bytes) {
+  if (bytes.empty()) return nullptr;
+  auto* copy = static_cast<BYTE*>(std::calloc(bytes.size() + 1, 1));
+  if (copy == nullptr) throw Failure("out of memory");
+  std::memcpy(copy, bytes.data(), bytes.size());
+  return copy;
+}
+
 DWORD ParseMessageId(const std::string& text) {
   uint64_t id = 0;
   if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)

@@ -208,6 +208,11 @@ class Message {
   } part_;
 };
 
+// Copies that a message record owns and its store releases with the record;
+// null for an empty text and for no bytes, as the store reads them back.
+WCHAR* OwnedText(const std::u16string& text);
+BYTE* OwnedBytes(const std::vector<BYTE>& bytes);
+
 // A message identifier, 1 to 4294967295; UsageError otherwise.
 DWORD ParseMessageId(const std::string& text);
 
