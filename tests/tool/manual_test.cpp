@@ -54,9 +54,11 @@ struct Command {
 
 class ManualTest : public ToolTest {
  protected:
-  // Every command and subcommand that the help lists, depth first.
-  std::vector<Command> Commands() {
-    std::vector<Command> all;
+  // Every command and subcommand that the help lists, breadth first; read
+  // once for all tests.
+  const std::vector<Command>& Commands() {
+    static std::vector<Command> all;
+    if (!all.empty()) return all;
     std::vector<std::string> pending = {""};
     while (!pending.empty()) {
       Command c;
@@ -124,7 +126,7 @@ TEST_F(ManualTest, TheManualDescribesEveryCommandAndOption) {
   const std::string manual = ReadFile(kSources / "msgstore.1");
   ASSERT_FALSE(manual.empty());
   const std::set<std::string> stores = {"sms", "mms", "email"};
-  std::vector<Command> commands = Commands();
+  const std::vector<Command>& commands = Commands();
   ASSERT_GT(commands.size(), 20u);
   for (const Command& c : commands) {
     for (const std::string& child : c.children) {
@@ -151,7 +153,7 @@ TEST_F(ManualTest, TheManualDescribesEveryCommandAndOption) {
 
 TEST_F(ManualTest, TheCompletionOffersEveryCommandFolderAndOption) {
   const std::set<std::string> global = {"--root", "--card", "--json", "--help"};
-  std::vector<Command> commands = Commands();
+  const std::vector<Command>& commands = Commands();
   for (const Command& c : commands) {
     const std::string prefix = c.path.empty() ? "" : c.path + " ";
     if (!c.children.empty()) {
