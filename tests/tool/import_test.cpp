@@ -156,6 +156,20 @@ TEST_F(ImportTest, TheExportNamesItsFormatAndGivesEveryField) {
             R"({"type":"accounts","database":false,"database_size":null,"counter":null})");
 }
 
+TEST_F(ImportTest, AccountsAloneComeBackOntoAFreshRoot) {
+  Ok("init");
+  Ok("account add --folder 3 --text x");
+  Ok("account add --folder 1 --text y --data 4000000000");
+  Ok("account add --folder 3 --text z --wdata2 65535");
+  const std::string path = File("accounts.jsonl", Ok("export accounts"));
+  EXPECT_EQ(On(copy_, [&] { return Ok("import " + path); }),
+            "imported 0 messages and 3 accounts\n");
+  const std::string db = "/DiskOnChip/User/MESSAGING/EmailAccMsgStore.db";
+  EXPECT_EQ(Trees(copy_).at(db), Trees(root_).at(db));
+  EXPECT_EQ(On(copy_, [&] { return Ok("account add --folder 3 --text next"); }),
+            "account 805306374 added to folder 3\n");
+}
+
 TEST_F(ImportTest, StringsThatAreNotUnicodeAndReadValuesComeBackAsTheyWere) {
   Ok("init");
   msgstore::SetDeviceRoot(root_);

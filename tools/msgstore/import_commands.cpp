@@ -47,6 +47,7 @@ constexpr int kVersion = 1;
 constexpr const char* kAccountsPart = "accounts";
 
 constexpr const WCHAR* kDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
+constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
 constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
 constexpr const WCHAR* kAccountCounter = u"AccoutnId";
 constexpr const WCHAR* kAccountCounterMutex = u"MUTEX_EMAIL_NEXTACCOUNTID";
@@ -915,13 +916,16 @@ int Import(const Context& ctx, const ImportArgs& args) {
                   ", which the import would replace: nothing imported (--replace replaces them)");
   }
 
-  // The trees the export had, and those its messages go to.
-  for (const Store* s : h.stores)
+  // The trees the export had and those its messages go to. The account
+  // database lives in phone memory's messaging directory: without it, the
+  // phone trees are made as "msgstore init" makes them.
+  const bool withDatabase = withAccounts && (backup.database->database || !backup.accounts.empty());
+  const bool noMessaging = GetFileAttributesW(kMessaging) == INVALID_FILE_ATTRIBUTES;
+  for (const Store* s : Stores())
     for (bool card : {false, true}) {
       bool made = (card ? h.cardTree : h.phoneTree).count(s) != 0 && (!card || CardInserted());
       for (const Restore& r : backup.messages) made = made || (r.store == s && r.at.card == card);
-      if (!card && withAccounts && s == &Email()) made = true;
-      if (made) s->ops.createDir(card);
+      if (made || (!card && withDatabase && noMessaging)) s->ops.createDir(card);
     }
 
   std::vector<Restore*> order = WriteOrder(backup);
