@@ -697,7 +697,8 @@ Backup ReadBackup(const std::string& path) {
 // operation; true when it landed where it was exported from.
 bool Rewrite(Restore& r) {
   const Store& s = *r.store;
-  // SIM copies are phone messages whatever the storage asked for.
+  // The storage is the one asked for; a write that chose the other one (for
+  // want of free space) has not put the message back.
   const bool card = r.at.card;
   DWORD oid = 0;
   if (&s == &Sms()) {
@@ -725,22 +726,26 @@ bool Writable(const Restore& r) {
   return !(r.store == &Email() && r.at.folder == EMAIL_FOLDER_NONE);
 }
 
+// A store's place in the order of the commands' help.
+size_t StoreIndex(const Store* s) {
+  const auto& all = Stores();
+  return static_cast<size_t>(std::find(all.begin(), all.end(), s) - all.begin());
+}
+
 // The order of the writes: the messages of one index from the last place to
 // the first, so that each new record, not older than any before it, goes in
 // front of them all; messages outside an index in the file's order.
 std::vector<Restore*> WriteOrder(Backup& backup) {
   std::vector<Restore*> order;
   for (Restore& r : backup.messages) order.push_back(&r);
-  auto key = [](const Restore* r) {
-    IndexKey k = r->at.card || !r->indexPosition ? IndexKey{0, 0} : KeyOf(*r->store, r->at);
-    return std::make_tuple(r->store->name, k, r->indexPosition.value_or(0));
+  auto index = [](const Restore* r) {
+    return r->at.card || !r->indexPosition ? IndexKey{0, 0} : KeyOf(*r->store, r->at);
   };
   std::stable_sort(order.begin(), order.end(), [&](const Restore* a, const Restore* b) {
-    auto ka = key(a), kb = key(b);
-    if (std::get<0>(ka) != std::get<0>(kb))
-      return std::strcmp(std::get<0>(ka), std::get<0>(kb)) < 0;
-    if (std::get<1>(ka) != std::get<1>(kb)) return std::get<1>(ka) < std::get<1>(kb);
-    return std::get<2>(ka) > std::get<2>(kb);
+    auto ka = std::make_pair(StoreIndex(a->store), index(a));
+    auto kb = std::make_pair(StoreIndex(b->store), index(b));
+    if (ka != kb) return ka < kb;
+    return a->indexPosition.value_or(0) > b->indexPosition.value_or(0);
   });
   return order;
 }
@@ -749,11 +754,6 @@ std::vector<Restore*> WriteOrder(Backup& backup) {
 // under its identifier, on either storage; by store, in the order of the
 // commands' help, and identifier.
 using Conflicts = std::map<std::pair<size_t, DWORD>, std::vector<Location>>;
-
-size_t StoreIndex(const Store* s) {
-  const auto& all = Stores();
-  return static_cast<size_t>(std::find(all.begin(), all.end(), s) - all.begin());
-}
 
 Conflicts FindConflicts(const Backup& backup) {
   Conflicts found;
