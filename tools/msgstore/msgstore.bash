@@ -40,6 +40,12 @@ _msgstore_options() {
     esac
 }
 
+# Names of directories (-d) or files (-f), quoted as file names when shown.
+_msgstore_files() {
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen "$1" -- "$cur")
+}
+
 _msgstore() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands="init card counters lang ls show add mark mv rm empty count refresh check"
@@ -49,10 +55,10 @@ _msgstore() {
     # Options that take a value.
     case $prev in
         --root)
-            COMPREPLY=($(compgen -d -- "$cur"))
+            _msgstore_files -d
             return ;;
         --body)
-            COMPREPLY=($(compgen -f -- "$cur"))
+            _msgstore_files -f
             return ;;
         --to | --subject | --text | --time | --status | --msgid | --mms-* | --quick-value | \
             --email-* | --read-report | --account | --folder | --data | --wdata1 | --wdata2 | \
@@ -76,7 +82,7 @@ _msgstore() {
     done
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$(_msgstore_options "${words[0]}" "${words[1]}")" -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -W "$(_msgstore_options "${words[0]}" "${words[1]}")" -- "$cur")
         return
     fi
 
@@ -98,7 +104,7 @@ _msgstore() {
         export) choices="$stores accounts" ;;
         import)
             if ((n == 1)); then
-                COMPREPLY=($(compgen -f -- "$cur"))
+                _msgstore_files -f
                 return
             fi ;;
         card) ((n == 1)) && choices="insert eject state" ;;
@@ -106,7 +112,7 @@ _msgstore() {
             ((n == 1)) && choices="EmsRecv EmsRead Ems_SDRecv Ems_SDRead SentInSim UnsentInSim" ;;
         account) ((n == 1)) && choices="ls show add rm empty use" ;;
     esac
-    COMPREPLY=($(compgen -W "$choices" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$choices" -- "$cur")
 }
 
 complete -F _msgstore msgstore
