@@ -10,6 +10,7 @@
 #ifndef MSGSTORE_COMMON_LAYOUT_H_
 #define MSGSTORE_COMMON_LAYOUT_H_
 
+#include <array>
 #include <cstddef>
 #include <type_traits>
 #include <vector>
@@ -80,9 +81,45 @@ struct Layout {
 };
 
 template <size_t N>
-constexpr Layout MakeLayout(const LayoutField (&fields)[N]) {
-  return {fields, N};
+constexpr Layout MakeLayout(const std::array<LayoutField, N>& fields) {
+  return {fields.data(), N};
 }
+
+// The runs of fields laid end to end, as one layout table.
+template <size_t... N>
+constexpr std::array<LayoutField, (N + ...)> Join(const std::array<LayoutField, N>&... runs) {
+  std::array<LayoutField, (N + ...)> out{};
+  size_t i = 0;
+  auto append = [&](const auto& run) {
+    for (const LayoutField& f : run) out[i++] = f;
+  };
+  (append(runs), ...);
+  return out;
+}
+
+template <class... F>
+constexpr std::array<LayoutField, sizeof...(F)> Run(F... fields) {
+  return {fields...};
+}
+
+// Runs of the shared record that several layouts hold alike.
+// The old layouts: the record in its memory order, without pszText2.
+inline constexpr auto kMemoryOrder =
+    Run(MSG_FIELD(bRead), MSG_FIELD(dwUser1), MSG_FIELD(pszText1), MSG_FIELD(ftIndexTime),
+        MSG_FIELD(ftTime), MSG_FIELD(pszTo), MSG_FIELD(pszText3), MSG_FIELD(pszText4),
+        MSG_FIELD(pszSubject), MSG_FIELD(dwFolder), MSG_FIELD(wStatus), MSG_FIELD(dwOid),
+        MSG_FIELD(dwUser2), MSG_FIELD(pszMsgID), MSG_FIELD(wUser1), MSG_FIELD(wUser2),
+        MSG_FIELD(dwUser3));
+// The current layouts: the fixed header, the strings before the quick length,
+// the message's other strings, the tail and the user words.
+inline constexpr auto kHeader = Run(MSG_FIELD(dwOid), MSG_FIELD(bRead), MSG_FIELD(wStatus),
+                                    MSG_FIELD(ftIndexTime), MSG_FIELD(dwFolder));
+inline constexpr auto kLeadStrings = Run(MSG_FIELD(pszSubject), MSG_FIELD(pszText2));
+inline constexpr auto kBodyStrings =
+    Run(MSG_FIELD(pszText1), MSG_FIELD(pszTo), MSG_FIELD(pszText3), MSG_FIELD(pszText4));
+inline constexpr auto kTail =
+    Run(MSG_FIELD(ftTime), MSG_FIELD(dwUser1), MSG_FIELD(dwUser2), MSG_FIELD(pszMsgID));
+inline constexpr auto kUserWords = Run(MSG_FIELD(wUser1), MSG_FIELD(wUser2), MSG_FIELD(dwUser3));
 
 // How far a reader goes.
 enum class ReadExtent {

@@ -19,81 +19,32 @@
 namespace {
 
 using msgstore::Layout;
-using msgstore::LayoutField;
 using msgstore::ReadExtent;
 using msgstore::ReadResult;
 
 #define EMAIL_FIELD(member) STORE_FIELD(tagEMAILMSGPROPS, member)
 
+// The e-mail fields, in the same order in both layouts (the current one keeps
+// wQuickValue in its header instead).
+#define EMAIL_FIELDS                                                                 \
+  EMAIL_FIELD(dwEmailData1), EMAIL_FIELD(pszEmailText1), EMAIL_FIELD(pszEmailText2), \
+      EMAIL_FIELD(dwReadReportStatus), EMAIL_FIELD(dwAccountId), EMAIL_FIELD(dwEmailData2)
+
 // Current layout. Placeholder 0, the quick length, is the offset just past
-// pszText2; placeholder 1, the header length, the offset of cbData.
-// clang-format off
-constexpr LayoutField kCurrent[] = {
-    msgstore::Offset(0),
-    msgstore::Offset(1),
-    MSG_FIELD(dwOid),
-    MSG_FIELD(bRead),
-    MSG_FIELD(wStatus),
-    MSG_FIELD(ftIndexTime),
-    MSG_FIELD(dwFolder),
-    EMAIL_FIELD(wQuickValue),
-    MSG_FIELD(pszSubject),
-    MSG_FIELD(pszText2),
-    msgstore::PatchHere(0),
-    msgstore::QuickEnd(),
-    MSG_FIELD(pszText1),
-    MSG_FIELD(pszTo),
-    MSG_FIELD(pszText3),
-    MSG_FIELD(pszText4),
-    MSG_FIELD(ftTime),
-    MSG_FIELD(dwUser1),
-    MSG_FIELD(dwUser2),
-    MSG_FIELD(pszMsgID),
-    MSG_FIELD(wUser1),
-    MSG_FIELD(wUser2),
-    MSG_FIELD(dwUser3),
-    EMAIL_FIELD(dwEmailData1),
-    EMAIL_FIELD(pszEmailText1),
-    EMAIL_FIELD(pszEmailText2),
-    EMAIL_FIELD(dwReadReportStatus),
-    EMAIL_FIELD(dwAccountId),
-    EMAIL_FIELD(dwEmailData2),
-    msgstore::PatchHere(1),
-    msgstore::Content(),
-};
+// pszText2; placeholder 1, the header length, the offset of cbData. The quick
+// read stops at the quick length.
+constexpr auto kCurrent =
+    msgstore::Join(msgstore::Run(msgstore::Offset(0), msgstore::Offset(1)), msgstore::kHeader,
+                   msgstore::Run(EMAIL_FIELD(wQuickValue)), msgstore::kLeadStrings,
+                   msgstore::Run(msgstore::PatchHere(0), msgstore::QuickEnd()),
+                   msgstore::kBodyStrings, msgstore::kTail, msgstore::kUserWords,
+                   msgstore::Run(EMAIL_FIELDS, msgstore::PatchHere(1), msgstore::Content()));
 
 // Old layout: the header length, the shared record in its memory order
 // without pszText2, then the e-mail fields.
-constexpr LayoutField kOld[] = {
-    msgstore::Offset(0),
-    MSG_FIELD(bRead),
-    MSG_FIELD(dwUser1),
-    MSG_FIELD(pszText1),
-    MSG_FIELD(ftIndexTime),
-    MSG_FIELD(ftTime),
-    MSG_FIELD(pszTo),
-    MSG_FIELD(pszText3),
-    MSG_FIELD(pszText4),
-    MSG_FIELD(pszSubject),
-    MSG_FIELD(dwFolder),
-    MSG_FIELD(wStatus),
-    MSG_FIELD(dwOid),
-    MSG_FIELD(dwUser2),
-    MSG_FIELD(pszMsgID),
-    MSG_FIELD(wUser1),
-    MSG_FIELD(wUser2),
-    MSG_FIELD(dwUser3),
-    EMAIL_FIELD(wQuickValue),
-    EMAIL_FIELD(dwEmailData1),
-    EMAIL_FIELD(pszEmailText1),
-    EMAIL_FIELD(pszEmailText2),
-    EMAIL_FIELD(dwReadReportStatus),
-    EMAIL_FIELD(dwAccountId),
-    EMAIL_FIELD(dwEmailData2),
-    msgstore::PatchHere(0),
-    msgstore::Content(),
-};
-// clang-format on
+constexpr auto kOld = msgstore::Join(msgstore::Run(msgstore::Offset(0)), msgstore::kMemoryOrder,
+                                     msgstore::Run(EMAIL_FIELD(wQuickValue), EMAIL_FIELDS,
+                                                   msgstore::PatchHere(0), msgstore::Content()));
 
 constexpr Layout kCurrentLayout = msgstore::MakeLayout(kCurrent);
 constexpr Layout kOldLayout = msgstore::MakeLayout(kOld);

@@ -24,7 +24,6 @@
 namespace {
 
 using msgstore::Layout;
-using msgstore::LayoutField;
 using msgstore::ReadExtent;
 
 // Current readers reject files of this many bytes or fewer.
@@ -32,57 +31,15 @@ constexpr DWORD kMinCurrentFile = 32;
 // The old reader accepts any file that is not empty.
 constexpr DWORD kMinOldFile = 0;
 
-// Current layout: header, strings with pszText2, tail and content. The quick
-// read stops after pszMsgID.
-// clang-format off
-constexpr LayoutField kCurrent[] = {
-    msgstore::Offset(0),  // leading-part length: the offset of pszText1
-    MSG_FIELD(dwOid),
-    MSG_FIELD(bRead),
-    MSG_FIELD(wStatus),
-    MSG_FIELD(ftIndexTime),
-    MSG_FIELD(dwFolder),
-    MSG_FIELD(pszSubject),
-    MSG_FIELD(pszText2),
-    msgstore::PatchHere(0),
-    MSG_FIELD(pszText1),
-    MSG_FIELD(pszTo),
-    MSG_FIELD(pszText3),
-    MSG_FIELD(pszText4),
-    MSG_FIELD(ftTime),
-    MSG_FIELD(dwUser1),
-    MSG_FIELD(dwUser2),
-    MSG_FIELD(pszMsgID),
-    msgstore::QuickEnd(),
-    MSG_FIELD(wUser1),
-    MSG_FIELD(wUser2),
-    MSG_FIELD(dwUser3),
-    msgstore::Content(),
-};
+// Current layout: the leading-part length (the offset of pszText1), header,
+// strings, tail and content. The quick read stops after pszMsgID.
+constexpr auto kCurrent = msgstore::Join(
+    msgstore::Run(msgstore::Offset(0)), msgstore::kHeader, msgstore::kLeadStrings,
+    msgstore::Run(msgstore::PatchHere(0)), msgstore::kBodyStrings, msgstore::kTail,
+    msgstore::Run(msgstore::QuickEnd()), msgstore::kUserWords, msgstore::Run(msgstore::Content()));
 
-// Old layout: the record in its memory order, without pszText2 and without
-// the leading-part length.
-constexpr LayoutField kOld[] = {
-    MSG_FIELD(bRead),
-    MSG_FIELD(dwUser1),
-    MSG_FIELD(pszText1),
-    MSG_FIELD(ftIndexTime),
-    MSG_FIELD(ftTime),
-    MSG_FIELD(pszTo),
-    MSG_FIELD(pszText3),
-    MSG_FIELD(pszText4),
-    MSG_FIELD(pszSubject),
-    MSG_FIELD(dwFolder),
-    MSG_FIELD(wStatus),
-    MSG_FIELD(dwOid),
-    MSG_FIELD(dwUser2),
-    MSG_FIELD(pszMsgID),
-    MSG_FIELD(wUser1),
-    MSG_FIELD(wUser2),
-    MSG_FIELD(dwUser3),
-    msgstore::Content(),
-};
-// clang-format on
+// Old layout: the record in its memory order and the content.
+constexpr auto kOld = msgstore::Join(msgstore::kMemoryOrder, msgstore::Run(msgstore::Content()));
 
 constexpr Layout kCurrentLayout = msgstore::MakeLayout(kCurrent);
 constexpr Layout kOldLayout = msgstore::MakeLayout(kOld);

@@ -20,7 +20,6 @@
 namespace {
 
 using msgstore::Layout;
-using msgstore::LayoutField;
 using msgstore::ReadExtent;
 using msgstore::ReadResult;
 
@@ -29,75 +28,23 @@ using msgstore::ReadResult;
 // Current layout. Placeholder 0, the quick length, is the offset just past
 // pszText2; placeholder 1, the header length, the offset of cbData. The quick
 // read stops after pszText4.
-// clang-format off
-constexpr LayoutField kCurrent[] = {
-    msgstore::Offset(0),
-    msgstore::Offset(1),
-    MSG_FIELD(dwOid),
-    MSG_FIELD(bRead),
-    MSG_FIELD(wStatus),
-    MSG_FIELD(ftIndexTime),
-    MSG_FIELD(dwFolder),
-    MMS_FIELD(wMmsQuick1),
-    MMS_FIELD(wMmsQuick2),
-    MSG_FIELD(pszSubject),
-    MSG_FIELD(pszText2),
-    msgstore::PatchHere(0),
-    MSG_FIELD(pszText1),
-    MSG_FIELD(pszTo),
-    MSG_FIELD(pszText3),
-    MSG_FIELD(pszText4),
-    msgstore::QuickEnd(),
-    MSG_FIELD(ftTime),
-    MSG_FIELD(dwUser1),
-    MSG_FIELD(dwUser2),
-    MSG_FIELD(pszMsgID),
-    MSG_FIELD(wUser1),
-    MSG_FIELD(wUser2),
-    MSG_FIELD(dwUser3),
-    MMS_FIELD(wMmsValue1),
-    MMS_FIELD(pszMmsText),
-    MMS_FIELD(dwMmsValue1),
-    MMS_FIELD(wMmsValue2),
-    MMS_FIELD(dwMmsValue2),
-    MMS_FIELD(wMmsValue3),
-    msgstore::PatchHere(1),
-    msgstore::Content(),
-};
+constexpr auto kCurrent = msgstore::Join(
+    msgstore::Run(msgstore::Offset(0), msgstore::Offset(1)), msgstore::kHeader,
+    msgstore::Run(MMS_FIELD(wMmsQuick1), MMS_FIELD(wMmsQuick2)), msgstore::kLeadStrings,
+    msgstore::Run(msgstore::PatchHere(0)), msgstore::kBodyStrings,
+    msgstore::Run(msgstore::QuickEnd()), msgstore::kTail, msgstore::kUserWords,
+    msgstore::Run(MMS_FIELD(wMmsValue1), MMS_FIELD(pszMmsText), MMS_FIELD(dwMmsValue1),
+                  MMS_FIELD(wMmsValue2), MMS_FIELD(dwMmsValue2), MMS_FIELD(wMmsValue3),
+                  msgstore::PatchHere(1), msgstore::Content()));
 
 // Old layout: one header word (the header length), the shared record in its
-// memory order without pszText2, every MMS field in the tail.
-constexpr LayoutField kOld[] = {
-    msgstore::Offset(0),
-    MSG_FIELD(bRead),
-    MSG_FIELD(dwUser1),
-    MSG_FIELD(pszText1),
-    MSG_FIELD(ftIndexTime),
-    MSG_FIELD(ftTime),
-    MSG_FIELD(pszTo),
-    MSG_FIELD(pszText3),
-    MSG_FIELD(pszText4),
-    MSG_FIELD(pszSubject),
-    MSG_FIELD(dwFolder),
-    MSG_FIELD(wStatus),
-    MSG_FIELD(dwOid),
-    MSG_FIELD(dwUser2),
-    MSG_FIELD(pszMsgID),
-    MSG_FIELD(wUser1),
-    MSG_FIELD(wUser2),
-    MSG_FIELD(dwUser3),
-    MMS_FIELD(wMmsValue1),
-    MMS_FIELD(pszMmsText),
-    MMS_FIELD(dwMmsValue1),
-    MMS_FIELD(wMmsValue2),
-    MMS_FIELD(wMmsQuick1),
-    MMS_FIELD(dwMmsValue2),
-    MMS_FIELD(wMmsValue3),
-    MMS_FIELD(wMmsQuick2),
-    msgstore::PatchHere(0),
-    msgstore::Content(),
-};
-// clang-format on
+// memory order, every MMS field in the tail.
+constexpr auto kOld = msgstore::Join(
+    msgstore::Run(msgstore::Offset(0)), msgstore::kMemoryOrder,
+    msgstore::Run(MMS_FIELD(wMmsValue1), MMS_FIELD(pszMmsText), MMS_FIELD(dwMmsValue1),
+                  MMS_FIELD(wMmsValue2), MMS_FIELD(wMmsQuick1), MMS_FIELD(dwMmsValue2),
+                  MMS_FIELD(wMmsValue3), MMS_FIELD(wMmsQuick2), msgstore::PatchHere(0),
+                  msgstore::Content()));
 
 constexpr Layout kCurrentLayout = msgstore::MakeLayout(kCurrent);
 constexpr Layout kOldLayout = msgstore::MakeLayout(kOld);
