@@ -106,4 +106,16 @@ void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
   }
 }
 
+void RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+                           bool (*indexPath)(DWORD folder, WCHAR* path)) {
+  for (DWORD folder : folders) {
+    WCHAR index[MAX_PATH] = {};
+    if (!indexPath(folder, index) || GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
+      continue;  // an existing index is trusted as it is
+    CMsgList list;
+    ops.getMessageList(false, folder, list);
+    IndexListed(ops, list, folder, nullptr);
+  }
+}
+
 }  // namespace msgstore

@@ -5,6 +5,7 @@
 #define MSGSTORE_COMMON_STORE_OPS_H_
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "msgstore/types.h"
@@ -76,6 +77,12 @@ void EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inb
 
 void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
                  const std::function<void()>& onRead);
+
+// The refresh of the stores that trust an existing index: for each folder
+// whose phone index file (indexPath) is missing, lists the phone folder and
+// indexes every message it holds (IndexListed).
+void RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+                           bool (*indexPath)(DWORD folder, WCHAR* path));
 
 // A message read for a change or a count: the shared record and the store's
 // own, both released with the store's FreeMsgProps on the way out.

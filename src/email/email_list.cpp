@@ -130,19 +130,12 @@ DWORD GetEmailInboxUnreadMsgsCount() {
 }
 
 int EmailMsgStore_RefreshIniFiles() {
-  static const DWORD kIndexed[] = {EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SENT,
-                                   EMAIL_FOLDER_SPAM, EMAIL_FOLDER_UNSENT};
   // Files that writers which died left half made go first.
   msgstore::RemoveStaleTempFiles(msgstore::email::kPhoneRoot);
   msgstore::RemoveStaleTempFiles(msgstore::email::kCardRoot);
-  for (DWORD folder : kIndexed) {
-    WCHAR index[MAX_PATH] = {};
-    if (!msgstore::email::IndexPath(folder, index) ||
-        GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
-      continue;  // an existing index is trusted as it is
-    CMsgList list;
-    EmailMsgStore_GetMessageList(false, folder, list);
-    msgstore::IndexListed(msgstore::email::kStoreOps, list, folder, nullptr);
-  }
+  msgstore::RebuildMissingIndexes(msgstore::email::kStoreOps,
+                                  {EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SENT,
+                                   EMAIL_FOLDER_SPAM, EMAIL_FOLDER_UNSENT},
+                                  msgstore::email::IndexPath);
   return 1;
 }

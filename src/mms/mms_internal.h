@@ -40,6 +40,9 @@ constexpr StoreOps kStoreOps = {MMSMsgStore_GetFilePath,       MMSMsgStore_GetMe
                                 MMSMsgStore_QuickReadFromFile, MMSMsgStore_AddMsgToIni,
                                 MMSMsgStore_DeleteMsgFromIni,  GetNextMmsOid};
 
+// Both records of a message, released on the way out.
+using Message = MessagePair<tagMMSMSGPROPS, MMSMsgStore_FreeMsgProps>;
+
 }  // namespace mms
 }  // namespace msgstore
 

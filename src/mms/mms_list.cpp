@@ -65,19 +65,12 @@ int MMSMsgStore_ReadMessage(bool storage, DWORD messageId, bool withBody, tagMSG
 }
 
 int MMSMsgStore_RefreshIniFiles() {
-  static const DWORD kIndexed[] = {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_REPORT,
-                                   MMS_FOLDER_SENT,  MMS_FOLDER_SPAM,  MMS_FOLDER_UNSENT};
   // Files that writers which died left half made go first.
   msgstore::RemoveStaleTempFiles(msgstore::mms::kPhoneRoot);
   msgstore::RemoveStaleTempFiles(msgstore::mms::kCardRoot);
-  for (DWORD folder : kIndexed) {
-    WCHAR index[MAX_PATH] = {};
-    if (!msgstore::mms::IndexPath(folder, index) ||
-        GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
-      continue;  // an existing index is trusted as it is
-    CMsgList list;
-    MMSMsgStore_GetMessageList(false, folder, list);
-    msgstore::IndexListed(msgstore::mms::kStoreOps, list, folder, nullptr);
-  }
+  msgstore::RebuildMissingIndexes(msgstore::mms::kStoreOps,
+                                  {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_REPORT,
+                                   MMS_FOLDER_SENT, MMS_FOLDER_SPAM, MMS_FOLDER_UNSENT},
+                                  msgstore::mms::IndexPath);
   return 1;
 }

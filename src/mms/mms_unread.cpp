@@ -11,26 +11,13 @@ namespace {
 constexpr WORD kStatusPending = 104;  // left over from a download
 constexpr WORD kStatusSettled = 101;
 
-// The message at a position of a folder, read without body; released on the
-// way out.
-class Positioned {
- public:
-  Positioned(bool storage, DWORD folder, DWORD position) : props_{}, mms_{} {
-    ok_ = MMSMsgStore_ReadFolderMessage(storage, folder, static_cast<int>(position), 0, false,
-                                        &props_, &mms_) != 0;
-  }
-  ~Positioned() { MMSMsgStore_FreeMsgProps(&props_, &mms_); }
-  Positioned(const Positioned&) = delete;
-  Positioned& operator=(const Positioned&) = delete;
+using msgstore::mms::Message;
 
-  bool ok() const { return ok_; }
-  const tagMSGPROPS* operator->() const { return &props_; }
-
- private:
-  tagMSGPROPS props_;
-  tagMMSMSGPROPS mms_;
-  bool ok_;
-};
+// Reads the message at a position of a folder, without body.
+bool ReadAt(bool storage, DWORD folder, DWORD position, Message& m) {
+  return MMSMsgStore_ReadFolderMessage(storage, folder, static_cast<int>(position), 0, false,
+                                       m.msg(), m.store()) != 0;
+}
 
 // Messages downloaded automatically move to the INBOX of the storage named
 // (AUTODOWNLOAD itself is always in phone memory) with status 101; those
@@ -38,8 +25,8 @@ class Positioned {
 void SettleDownloads(bool storage) {
   const DWORD count = MMSMsgStore_GetFolderMessageCount(storage, MMS_FOLDER_AUTODOWNLOAD);
   for (DWORD position = 0; position < count; ++position) {
-    Positioned message(storage, MMS_FOLDER_AUTODOWNLOAD, position);
-    if (!message.ok()) continue;
+    Message message;
+    if (!ReadAt(storage, MMS_FOLDER_AUTODOWNLOAD, position, message)) continue;
     DWORD id = message->dwOid;
     if (message->pszText1 == nullptr) {
       MMSMsgStore_DeleteMessage(false, MMS_FOLDER_AUTODOWNLOAD, id);
@@ -56,8 +43,8 @@ DWORD CountInbox(bool storage) {
   DWORD unread = 0;
   const DWORD count = MMSMsgStore_GetFolderMessageCount(storage, MMS_FOLDER_INBOX);
   for (DWORD position = 0; position < count; ++position) {
-    Positioned message(storage, MMS_FOLDER_INBOX, position);
-    if (!message.ok()) continue;
+    Message message;
+    if (!ReadAt(storage, MMS_FOLDER_INBOX, position, message)) continue;
     if (message->bRead == 0) ++unread;
     if (message->wStatus != kStatusPending) continue;
     if (message->pszText1 != nullptr)

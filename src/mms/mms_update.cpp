@@ -11,44 +11,30 @@
 
 namespace {
 
-// Both records of a message read whole for a change, released on the way
-// out whatever happened.
-class EditedMessage {
- public:
-  EditedMessage() : props_{}, mms_{} {}
-  ~EditedMessage() { MMSMsgStore_FreeMsgProps(&props_, &mms_); }
-  EditedMessage(const EditedMessage&) = delete;
-  EditedMessage& operator=(const EditedMessage&) = delete;
+using msgstore::mms::Message;
 
-  bool Read(bool storage, DWORD folder, DWORD messageId) {
-    return MMSMsgStore_ReadFolderMessage(storage, folder, -1, messageId, true, &props_, &mms_) != 0;
-  }
-  DWORD Write(bool storage, DWORD existingId, DWORD* storageInOut) {
-    return MMSMsgStore_WriteMessage(storage, &props_, &mms_, existingId, storageInOut);
-  }
-  tagMSGPROPS* operator->() { return &props_; }
-
- private:
-  tagMSGPROPS props_;
-  tagMMSMSGPROPS mms_;
-};
+// The message read whole for a change.
+bool ReadWhole(bool storage, DWORD folder, DWORD messageId, Message& m) {
+  return MMSMsgStore_ReadFolderMessage(storage, folder, -1, messageId, true, m.msg(), m.store()) !=
+         0;
+}
 
 // Reads the message, lets change alter it and writes it back under the same
 // identifier. The identifier, or 0.
 template <class Change>
 DWORD Rewrite(bool storage, DWORD folder, DWORD messageId, Change change) {
-  EditedMessage message;
-  if (!message.Read(storage, folder, messageId)) return 0;
+  Message message;
+  if (!ReadWhole(storage, folder, messageId, message)) return 0;
   change(message);
-  return message.Write(storage, messageId, nullptr);
+  return MMSMsgStore_WriteMessage(storage, message.msg(), message.store(), messageId, nullptr);
 }
 
 int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD* choice) {
-  EditedMessage message;
-  if (messageId == nullptr || !message.Read(storage, fromFolder, *messageId)) return 0;
+  Message message;
+  if (messageId == nullptr || !ReadWhole(storage, fromFolder, *messageId, message)) return 0;
   message->dwFolder = toFolder;
   message->dwOid = 0;
-  if (message.Write(storage, 0, choice) == 0) return 0;
+  if (MMSMsgStore_WriteMessage(storage, message.msg(), message.store(), 0, choice) == 0) return 0;
   const DWORD oldId = *messageId;
   if (!storage) MMSMsgStore_DeleteMsgFromIni(oldId, fromFolder);
   WCHAR path[MAX_PATH] = {};
@@ -69,12 +55,12 @@ int MMSMsgStore_SetFolder(bool storage, DWORD fromFolder, DWORD* messageId, DWOR
 
 DWORD MMSMsgStore_SetReadStatus(bool storage, DWORD folder, DWORD messageId, DWORD read) {
   return Rewrite(storage, folder, messageId,
-                 [&](EditedMessage& m) { m->bRead = static_cast<BOOL>(read); });
+                 [&](Message& m) { m->bRead = static_cast<BOOL>(read); });
 }
 
 DWORD MMSMsgStore_SetStatus(bool storage, DWORD folder, DWORD messageId, int status) {
   return Rewrite(storage, folder, messageId,
-                 [&](EditedMessage& m) { m->wStatus = static_cast<WORD>(status); });
+                 [&](Message& m) { m->wStatus = static_cast<WORD>(status); });
 }
 
 int MMSMsgStore_DeleteMessage(bool storage, DWORD folder, DWORD messageId) {
