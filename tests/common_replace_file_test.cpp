@@ -87,9 +87,14 @@ TEST_F(ReplaceFile, StreamReplacesOnCloseAndLeavesNoTemporaryFile) {
   }
   EXPECT_EQ(Read("DiskOnChip/f"), "new");
   EXPECT_EQ(Names("DiskOnChip"), (std::set<std::string>{"f"}));
-  // A directory cannot be replaced, as it cannot be opened for writing.
+  // A directory cannot be replaced: the new file is dropped and the writer
+  // learns why.
   fs::create_directory(Host("DiskOnChip/d"));
-  EXPECT_FALSE(ReplacingStream(u"\\DiskOnChip\\d"));
+  {
+    ReplacingStream onDirectory(u"\\DiskOnChip\\d");
+    EXPECT_FALSE(onDirectory.Commit());
+    EXPECT_TRUE(onDirectory.TargetIsDirectory());
+  }
   EXPECT_FALSE(ReplacingStream(u"\\DiskOnChip\\absent\\f"));
   EXPECT_FALSE(ReplaceFileWhole(u"\\DiskOnChip\\d", "x", 1));
   EXPECT_TRUE(ReplaceFileWhole(u"\\DiskOnChip\\F", "whole", 5));  // the existing file's spelling

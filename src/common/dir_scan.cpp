@@ -4,24 +4,15 @@
 #include <vector>
 
 #include "common/msg_str.h"
-#include "common/scoped.h"
 #include "msgstore/platform.h"
+#include "platform/find_names.h"
 
 namespace msgstore {
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
                const std::function<bool(const WCHAR* name)>& visit) {
-  std::u16string query = JoinPath(dir, pattern);
-  WIN32_FIND_DATAW data{};
-  ScopedFind find(FindFirstFileW(query.c_str(), &data));
-  if (!find.valid()) return 0;
-  size_t visited = 0;
-  do {
-    // The name is cut to the buffer even if the platform left it unterminated.
-    data.cFileName[MAX_PATH - 1] = 0;
-    ++visited;
-    if (!visit(data.cFileName)) break;
-  } while (FindNextFileW(find.get(), &data));
-  return visited;
+  // The names that a find reports, without the look at each file that the
+  // find makes for its sizes and times.
+  return platform::ForEachFoundName(JoinPath(dir, pattern).c_str(), visit);
 }
 
 DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,

@@ -140,7 +140,7 @@ int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& 
   // one write.
   const std::vector<uint8_t> image = EncodeLayout(layout, msg, store);
   MsgFile_Write(image.data(), static_cast<DWORD>(image.size()), 1, stream.get());
-  return 1;
+  return stream.Commit() || !stream.TargetIsDirectory() ? 1 : 0;
 }
 
 bool ReadLayoutImage(const std::vector<uint8_t>& image, const Layout& layout, ReadExtent extent,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "msgstore/platform.h"
+#include "platform/host_path.h"
 
 namespace msgstore {
 namespace {
@@ -72,9 +73,15 @@ FILE* MsgFile_Open(const WCHAR* path, int mode) {
   for (const char* p = narrow.get(); *p != 0; ++p) {
     device.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*p)));
   }
-  std::string host = HostPath(device);
   narrow.reset();
-  return std::fopen(host.c_str(), modeString);
+  FILE* stream = nullptr;
+  const auto use =
+      mode == 0 || mode == 1 ? platform::PathUse::kExisting : platform::PathUse::kCreate;
+  platform::OnHostPath(device, use, [&](const std::string& host) {
+    stream = std::fopen(host.c_str(), modeString);
+    return stream != nullptr ? 0 : -1;
+  });
+  return stream;
 }
 
 DWORD MsgFile_Write(const void* buffer, DWORD itemSize, DWORD itemCount, FILE* stream) {

@@ -49,10 +49,12 @@ size_t RemoveStaleUnder(const std::u16string& dir, int depth) {
 }  // namespace
 
 ReplacingStream::ReplacingStream(const WCHAR* path) {
-  if (path == nullptr || path[0] == 0 || IsDirectoryPath(path)) return;
+  if (path == nullptr || path[0] == 0) return;
   path_ = path;
   temp_ = TempPathFor(path_);
   stream_ = MsgFile_Open(temp_.c_str(), MSGFILE_MODE_WRITE);
+  // The file goes out in the few writes its writer makes, unbuffered.
+  if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IONBF, 0);
 }
 
 ReplacingStream::~ReplacingStream() { Commit(); }
@@ -71,9 +73,11 @@ bool ReplacingStream::Commit() {
   return false;
 }
 
+bool ReplacingStream::TargetIsDirectory() const { return IsDirectoryPath(path_.c_str()); }
+
 bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size, bool* created) {
   if (created != nullptr) *created = false;
-  if (path == nullptr || path[0] == 0 || IsDirectoryPath(path)) return false;
+  if (path == nullptr || path[0] == 0) return false;
   const std::u16string temp = TempPathFor(path);
   bool written = false;
   {
@@ -86,6 +90,8 @@ bool ReplaceFileWhole(const WCHAR* path, const void* data, DWORD size, bool* cre
   }
   if (written && MoveFileExW(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileW(temp.c_str());
+  // A directory in the file's place refuses it as creating it would have.
+  if (created != nullptr && IsDirectoryPath(path)) *created = false;
   return false;
 }
 

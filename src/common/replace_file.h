@@ -17,8 +17,9 @@ namespace msgstore {
 // Fields go through MsgFile_Write and MsgFile_Seek as with a plain stream.
 class ReplacingStream {
  public:
-  // Opens the temporary file. Fails, like opening path itself would, when
-  // path is empty or names a directory.
+  // Opens the temporary file; fails when path is empty. A directory in
+  // path's place is found when the new file is put there (Commit fails and
+  // TargetIsDirectory tells why).
   explicit ReplacingStream(const WCHAR* path);
   // Closes the stream and puts the new file in place (Commit).
   ~ReplacingStream();
@@ -32,6 +33,9 @@ class ReplacingStream {
   // the target, else removes it. True when the target now holds the new
   // content.
   bool Commit();
+  // True when path names a directory, which no file can replace: writers
+  // report it as a file that could not be opened.
+  bool TargetIsDirectory() const;
 
  private:
   std::u16string path_;

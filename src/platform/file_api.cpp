@@ -16,14 +16,51 @@ namespace {
 
 class FileObject : public HandleObject {
  public:
-  FileObject(UniqueFd fd, bool canRead, bool canWrite)
-      : fd(std::move(fd)), canRead(canRead), canWrite(canWrite) {}
+  FileObject(UniqueFd fd, bool canRead, bool canWrite, int64_t size)
+      : fd(std::move(fd)), canRead(canRead), canWrite(canWrite), sizeAtOpen(size) {}
   UniqueFd fd;
   bool canRead;
   bool canWrite;
+  // The size seen when a handle that cannot write was opened; -1 otherwise.
+  // Files are replaced whole by rename, so the file such a handle reads keeps
+  // its size.
+  int64_t sizeAtOpen;
 };
 
-std::string HostPathOf(const WCHAR* devicePath) { return HostPath(FromWide(devicePath)); }
+int RetryOpen(const std::string& host, int flags) {
+  int fd;
+  do {
+    fd = ::open(host.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+void NoteMoved(const std::string& from, const std::string& to) {
+  NoteGone(from);
+  NoteFound(to);
+}
+
+// Runs op on the host paths of two device paths (from an existing file to a
+// name to be made or replaced); when it fails as missing, once more on both
+// paths settled, if either differs.
+template <class Op>
+int OnHostPaths(const WCHAR* from, const WCHAR* to, Op op) {
+  const std::u16string fromDevice = FromWide(from), toDevice = FromWide(to);
+  const std::string fromFirst = FirstHostPath(fromDevice, PathUse::kExisting);
+  const std::string toFirst = FirstHostPath(toDevice, PathUse::kCreate);
+  int result = op(fromFirst, toFirst);
+  if (result >= 0) NoteMoved(fromFirst, toFirst);
+  if (result >= 0 || errno != ENOENT) return result;
+  const std::string fromSettled = SettledHostPath(fromDevice);
+  const std::string toSettled = SettledHostPath(toDevice);
+  if (fromSettled == fromFirst && toSettled == toFirst) {
+    errno = ENOENT;
+    return result;
+  }
+  result = op(fromSettled, toSettled);
+  if (result >= 0) NoteMoved(fromSettled, toSettled);
+  return result;
+}
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -54,7 +91,12 @@ bool CopyAll(int from, int to) {
 using msgstore::platform::FileObject;
 using msgstore::platform::FindHandleAs;
 using msgstore::platform::FromWide;
-using msgstore::platform::HostPathOf;
+using msgstore::platform::NoteGone;
+using msgstore::platform::OnHostPath;
+using msgstore::platform::OnHostPaths;
+using msgstore::platform::PathUse;
+using msgstore::platform::RetryOpen;
+using msgstore::platform::SettledHostPath;
 using msgstore::platform::UniqueFd;
 
 HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode*/,
@@ -88,18 +130,21 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode
     flags |= canRead || !canWrite ? O_RDWR : O_WRONLY;
   else
     flags |= O_RDONLY;
-  std::string host = HostPathOf(fileName);
-  // A directory is refused by open itself or by the check below.
-  int raw;
-  do {
-    raw = ::open(host.c_str(), flags, 0666);
-  } while (raw < 0 && errno == EINTR);
-  UniqueFd fd(raw);
+  const std::u16string device = FromWide(fileName);
+  const PathUse use = (flags & O_CREAT) != 0 ? PathUse::kCreate : PathUse::kExisting;
+  UniqueFd fd(
+      OnHostPath(device, use, [&](const std::string& host) { return RetryOpen(host, flags); }));
   if (!fd.valid()) return INVALID_HANDLE_VALUE;
-  struct stat info;
-  if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
+  // Opening a directory for writing fails in open itself; for reading it is
+  // refused here.
+  int64_t size = -1;
+  if (!canWrite && (flags & O_TRUNC) == 0) {
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
+    size = static_cast<int64_t>(info.st_size);
+  }
   return msgstore::platform::AddHandle(
-      std::make_shared<FileObject>(std::move(fd), canRead, canWrite));
+      std::make_shared<FileObject>(std::move(fd), canRead, canWrite, size));
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
@@ -139,9 +184,15 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
   auto object = FindHandleAs<FileObject>(file);
-  struct stat info;
-  if (!object || ::fstat(object->fd.get(), &info) != 0) return INVALID_FILE_SIZE;
-  uint64_t size = static_cast<uint64_t>(info.st_size);
+  if (!object) return INVALID_FILE_SIZE;
+  uint64_t size;
+  if (object->sizeAtOpen >= 0) {
+    size = static_cast<uint64_t>(object->sizeAtOpen);
+  } else {
+    struct stat info;
+    if (::fstat(object->fd.get(), &info) != 0) return INVALID_FILE_SIZE;
+    size = static_cast<uint64_t>(info.st_size);
+  }
   if (fileSizeHigh != nullptr) *fileSizeHigh = static_cast<DWORD>(size >> 32);
   return static_cast<DWORD>(size);
 }
@@ -175,16 +226,21 @@ BOOL CloseHandle(HANDLE object) {
 
 BOOL DeleteFileW(const WCHAR* fileName) {
   if (fileName == nullptr) return FALSE;
-  std::string host = HostPathOf(fileName);
-  struct stat info;
-  if (::lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return FALSE;
-  return ::unlink(host.c_str()) == 0 ? TRUE : FALSE;
+  // unlink() refuses a directory itself.
+  return OnHostPath(FromWide(fileName), PathUse::kExisting,
+                    [](const std::string& host) {
+                      const int result = ::unlink(host.c_str());
+                      if (result == 0) NoteGone(host);
+                      return result;
+                    }) == 0
+             ? TRUE
+             : FALSE;
 }
 
 BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL failIfExists) {
   if (existingFileName == nullptr || newFileName == nullptr) return FALSE;
-  std::string from = HostPathOf(existingFileName);
-  std::string to = HostPathOf(newFileName);
+  std::string from = SettledHostPath(FromWide(existingFileName));
+  std::string to = SettledHostPath(FromWide(newFileName));
   UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat sourceInfo;
   if (!source.valid() || ::fstat(source.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode))
@@ -198,7 +254,7 @@ BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL fai
   }
   // The copy is made whole under a temporary name beside the target and then
   // put in its place, so that the target is never seen half copied.
-  std::string temp = HostPathOf(msgstore::TempPathFor(FromWide(newFileName)).c_str());
+  std::string temp = SettledHostPath(msgstore::TempPathFor(FromWide(newFileName)));
   bool copied = false;
   {
     UniqueFd target(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -214,28 +270,36 @@ BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL fai
 
 BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags) {
   if (existingFileName == nullptr || newFileName == nullptr) return FALSE;
-  std::string from = HostPathOf(existingFileName);
-  std::string to = HostPathOf(newFileName);
-  if ((flags & MOVEFILE_REPLACE_EXISTING) != 0) {
-    // rename() replaces a file in one step and refuses to put a file over a
-    // directory.
-    return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
-  }
-  struct stat info;
-  if (::lstat(from.c_str(), &info) != 0) return FALSE;
-  // link() fails when the new name exists; a directory is moved by rename.
-  if (S_ISDIR(info.st_mode)) {
-    if (::lstat(to.c_str(), &info) == 0) return FALSE;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
-  }
-  if (::link(from.c_str(), to.c_str()) != 0) return FALSE;
-  return ::unlink(from.c_str()) == 0 ? TRUE : FALSE;
+  return OnHostPaths(existingFileName, newFileName,
+                     [flags](const std::string& from, const std::string& to) {
+                       // rename() replaces a file in one step and refuses to
+                       // put a file over a directory.
+                       if ((flags & MOVEFILE_REPLACE_EXISTING) != 0)
+                         return ::rename(from.c_str(), to.c_str());
+                       struct stat info;
+                       if (::lstat(from.c_str(), &info) != 0) return -1;
+                       // link() fails when the new name exists; a directory
+                       // is moved by rename.
+                       if (S_ISDIR(info.st_mode)) {
+                         if (::lstat(to.c_str(), &info) == 0) {
+                           errno = EEXIST;
+                           return -1;
+                         }
+                         return ::rename(from.c_str(), to.c_str());
+                       }
+                       if (::link(from.c_str(), to.c_str()) != 0) return -1;
+                       return ::unlink(from.c_str());
+                     }) == 0
+             ? TRUE
+             : FALSE;
 }
 
 DWORD GetFileAttributesW(const WCHAR* fileName) {
   if (fileName == nullptr) return INVALID_FILE_ATTRIBUTES;
   struct stat info;
-  if (::stat(HostPathOf(fileName).c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
+  if (OnHostPath(FromWide(fileName), PathUse::kExisting,
+                 [&](const std::string& host) { return ::stat(host.c_str(), &info); }) != 0)
+    return INVALID_FILE_ATTRIBUTES;
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 

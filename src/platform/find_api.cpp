@@ -2,11 +2,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
 
 #include "msgstore/platform.h"
+#include "platform/find_names.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
 
@@ -45,12 +47,26 @@ bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
   return p == pattern.size();
 }
 
-// Moves to the next matching entry and describes it in data.
-bool NextMatch(FindObject& find, WIN32_FIND_DATAW* data) {
+// The next entry of the find whose name matches its pattern, or nullptr.
+struct dirent* NextMatchingEntry(FindObject& find, std::u16string* name) {
   while (struct dirent* entry = ::readdir(find.dir.get())) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    std::u16string name = ToUtf16(entry->d_name);
-    if (!WildcardMatch(find.pattern, name)) continue;
+    *name = ToUtf16(entry->d_name);
+    if (WildcardMatch(find.pattern, *name)) return entry;
+  }
+  return nullptr;
+}
+
+void CopyName(const std::u16string& name, WCHAR* out) {
+  size_t length = name.size() < MAX_PATH - 1 ? name.size() : MAX_PATH - 1;
+  std::memcpy(out, name.data(), length * sizeof(WCHAR));
+  out[length] = 0;
+}
+
+// Moves to the next matching entry and describes it in data.
+bool NextMatch(FindObject& find, WIN32_FIND_DATAW* data) {
+  std::u16string name;
+  while (struct dirent* entry = NextMatchingEntry(find, &name)) {
     struct stat info;
     if (::fstatat(::dirfd(find.dir.get()), entry->d_name, &info, 0) != 0) continue;  // gone
     std::memset(data, 0, sizeof *data);
@@ -62,15 +78,52 @@ bool NextMatch(FindObject& find, WIN32_FIND_DATAW* data) {
     uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
-    size_t length = name.size() < MAX_PATH - 1 ? name.size() : MAX_PATH - 1;
-    std::memcpy(data->cFileName, name.data(), length * sizeof(WCHAR));
-    data->cFileName[length] = 0;
+    CopyName(name, data->cFileName);
     return true;
   }
   return false;
 }
 
+// The find for fileName (a folder and a pattern) with its folder open, or
+// nullptr.
+std::shared_ptr<FindObject> OpenFind(const WCHAR* fileName) {
+  std::u16string path = FromWide(fileName);
+  size_t slash = path.find_last_of(u"\\/");
+  std::u16string directory = slash == std::u16string::npos ? u"" : path.substr(0, slash);
+  std::u16string pattern = slash == std::u16string::npos ? path : path.substr(slash + 1);
+  if (pattern.empty()) return nullptr;
+  auto find = std::make_shared<FindObject>();
+  find->pattern = pattern;
+  int fd = OnHostPath(directory, PathUse::kExisting, [](const std::string& host) {
+    return ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
+  if (fd < 0) return nullptr;
+  find->dir.reset(::fdopendir(fd));
+  if (!find->dir) {
+    ::close(fd);
+    return nullptr;
+  }
+  return find;
+}
+
 }  // namespace
+
+size_t ForEachFoundName(const WCHAR* fileName,
+                        const std::function<bool(const WCHAR* name)>& visit) {
+  if (fileName == nullptr) return 0;
+  std::shared_ptr<FindObject> find = OpenFind(fileName);
+  if (!find) return 0;
+  size_t visited = 0;
+  std::u16string name;
+  WCHAR buffer[MAX_PATH];
+  while (NextMatchingEntry(*find, &name) != nullptr) {
+    CopyName(name, buffer);
+    ++visited;
+    if (!visit(buffer)) break;
+  }
+  return visited;
+}
+
 }  // namespace platform
 }  // namespace msgstore
 
@@ -78,15 +131,8 @@ using msgstore::platform::FindObject;
 
 HANDLE FindFirstFileW(const WCHAR* fileName, WIN32_FIND_DATAW* findData) {
   if (fileName == nullptr || findData == nullptr) return INVALID_HANDLE_VALUE;
-  std::u16string path = msgstore::platform::FromWide(fileName);
-  size_t slash = path.find_last_of(u"\\/");
-  std::u16string directory = slash == std::u16string::npos ? u"" : path.substr(0, slash);
-  std::u16string pattern = slash == std::u16string::npos ? path : path.substr(slash + 1);
-  if (pattern.empty()) return INVALID_HANDLE_VALUE;
-  auto find = std::make_shared<FindObject>();
-  find->pattern = pattern;
-  find->dir.reset(::opendir(msgstore::HostPath(directory).c_str()));
-  if (!find->dir || !msgstore::platform::NextMatch(*find, findData)) return INVALID_HANDLE_VALUE;
+  std::shared_ptr<FindObject> find = msgstore::platform::OpenFind(fileName);
+  if (!find || !msgstore::platform::NextMatch(*find, findData)) return INVALID_HANDLE_VALUE;
   return msgstore::platform::AddHandle(find);
 }
 

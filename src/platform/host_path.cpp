@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
@@ -67,6 +68,19 @@ void RememberFolder(const std::string& asked, const std::string& found) {
   std::lock_guard<std::mutex> lock(g_folderMutex);
   if (Folders().size() > 1024) Folders().clear();
   Folders()[asked] = found;
+}
+
+// Host paths that an operation found under their own spelling lately: a
+// name made or replaced again needs no look while it is known.
+std::mutex g_seenMutex;
+std::unordered_set<std::string>& Seen() {
+  static auto* seen = new std::unordered_set<std::string>();
+  return *seen;
+}
+
+bool WasSeen(const std::string& host) {
+  std::lock_guard<std::mutex> lock(g_seenMutex);
+  return Seen().count(host) != 0;
 }
 
 // The entry name in folder, which exists: its own spelling when a file of
@@ -169,13 +183,36 @@ std::vector<std::string> SplitDevicePath(const std::u16string& devicePath) {
   return parts;
 }
 
-std::string ResolveUnder(const std::string& base, const std::vector<std::string>& components) {
-  // Most paths exist under their own spelling: one lstat settles them.
+namespace {
+
+// base/comp1/comp2/... as spelled.
+std::string JoinUnder(const std::string& base, const std::vector<std::string>& components) {
   std::string exact = base;
   for (const std::string& component : components) {
     if (exact.empty() || exact.back() != '/') exact += '/';
     exact += component;
   }
+  return exact;
+}
+
+// The path as spelled, in the folder found for its parent before when that
+// folder has another spelling. No look at the disk.
+std::string Candidate(const std::string& base, const std::vector<std::string>& components,
+                      std::string* folder) {
+  const std::string exact = JoinUnder(base, components);
+  if (components.empty()) return exact;
+  const std::string& last = components.back();
+  const std::string parentExact = exact.substr(0, exact.size() - last.size() - 1);
+  const std::string known = KnownFolder(parentExact);
+  *folder = known.empty() ? parentExact : known;
+  return known.empty() ? exact : known + "/" + last;
+}
+
+}  // namespace
+
+std::string ResolveUnder(const std::string& base, const std::vector<std::string>& components) {
+  // Most paths exist under their own spelling: one lstat settles them.
+  const std::string exact = JoinUnder(base, components);
   struct stat exactInfo;
   if (::lstat(exact.c_str(), &exactInfo) == 0) return exact;
 
@@ -219,6 +256,36 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
     current = prefix + component;
   }
   return current;
+}
+
+std::string FirstHostPath(const std::u16string& devicePath, PathUse use) {
+  const std::vector<std::string> components = SplitDevicePath(devicePath);
+  std::string folder;
+  const std::string candidate = Candidate(UsedDeviceRoot(), components, &folder);
+  if (use == PathUse::kExisting || components.empty()) return candidate;
+  // A name to be made or replaced: the file under another spelling, if there
+  // is one, is the one replaced. A temporary name is only ever our own.
+  const std::string& last = components.back();
+  if (IsTempFileName(ToUtf16(last), nullptr)) return candidate;
+  if (WasSeen(candidate)) return candidate;
+  struct stat info;
+  if (::lstat(candidate.c_str(), &info) == 0) return candidate;
+  return SettleIn(folder, last);
+}
+
+void NoteFound(const std::string& host) {
+  std::lock_guard<std::mutex> lock(g_seenMutex);
+  if (Seen().size() >= 256) Seen().clear();
+  Seen().insert(host);
+}
+
+void NoteGone(const std::string& host) {
+  std::lock_guard<std::mutex> lock(g_seenMutex);
+  Seen().erase(host);
+}
+
+std::string SettledHostPath(const std::u16string& devicePath) {
+  return ResolveUnder(UsedDeviceRoot(), SplitDevicePath(devicePath));
 }
 
 std::string EscapeFileName(const std::string& name) {

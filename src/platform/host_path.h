@@ -3,6 +3,7 @@
 #ifndef MSGSTORE_PLATFORM_HOST_PATH_H_
 #define MSGSTORE_PLATFORM_HOST_PATH_H_
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,42 @@ std::vector<std::string> SplitDevicePath(const std::u16string& devicePath);
 // base/comp1/comp2/..., each component matched case-insensitively against
 // existing entries; components that do not exist keep their spelling.
 std::string ResolveUnder(const std::string& base, const std::vector<std::string>& components);
+
+// How a device path is used. An existing file or folder is tried under the
+// path as spelled (in a folder found under another spelling before) with no
+// look at the disk; only when that fails as missing is the path settled
+// against the folders' entries and tried again. A name to be made or
+// replaced is settled before, so that a file under another spelling is the
+// one replaced.
+enum class PathUse { kExisting, kCreate };
+// The host path to try first.
+std::string FirstHostPath(const std::u16string& devicePath, PathUse use);
+// The host path settled component by component (ResolveUnder).
+std::string SettledHostPath(const std::u16string& devicePath);
+
+// Tells the mapping that a host path was found (an operation on it
+// succeeded), or that it is gone (it was removed).
+void NoteFound(const std::string& host);
+void NoteGone(const std::string& host);
+
+// Runs op, an operation on one host path returning a negative value with
+// errno set on failure, on the first host path of devicePath and, when it
+// fails with ENOENT, once more on the settled path if that differs.
+template <class Op>
+auto OnHostPath(const std::u16string& devicePath, PathUse use, Op op) -> decltype(op("")) {
+  const std::string first = FirstHostPath(devicePath, use);
+  auto result = op(first);
+  if (result >= 0) NoteFound(first);
+  if (result >= 0 || errno != ENOENT) return result;
+  const std::string settled = SettledHostPath(devicePath);
+  if (settled == first) {
+    errno = ENOENT;
+    return result;
+  }
+  result = op(settled);
+  if (result >= 0) NoteFound(settled);
+  return result;
+}
 
 // A name made safe as one host file name: letters, digits, '-', '_' and '.'
 // are kept, every other byte becomes %XX.

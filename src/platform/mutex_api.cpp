@@ -1,12 +1,16 @@
 // Named mutexes shared by all processes of one device root.
 //
-// A named mutex is an flock() on ROOT/.platform/mutex/m.<name>. Each handle
-// opens the lock file on its own, so two handles exclude each other even in
-// one process, and the kernel drops the lock of a process that dies. Inside
+// A named mutex is an flock() on ROOT/.platform/mutex/m.<name>. The process
+// opens that lock file once and keeps it open; its handles of the name take
+// turns on it, so two handles exclude each other even in one process. Inside
 // a handle, ownership belongs to one thread at a time and is recursive, as on
-// the handset. CreateMutexW with initialOwner takes the mutex only when it is
-// free at that moment (a mutex that someone holds already exists).
+// the handset. Between processes the flock excludes, and the kernel drops
+// the lock of a process that dies. A child made by fork opens its lock files
+// anew instead of sharing the parent's. CreateMutexW with initialOwner takes
+// the mutex only when it is free at that moment (a mutex that someone holds
+// already exists).
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -14,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -27,62 +32,82 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class MutexObject : public HandleObject {
+class MutexHandle;
+
+// The lock file of one name in this process and the handle that holds it.
+struct LockFile {
+  explicit LockFile(UniqueFd fd) : fd(std::move(fd)) {}
+  UniqueFd fd;
+  std::mutex mutex;
+  std::condition_variable changed;
+  const MutexHandle* holder = nullptr;  // the handle that holds the flock
+  bool taking = false;                  // a handle is waiting for the flock
+};
+
+class MutexHandle : public HandleObject {
  public:
-  explicit MutexObject(UniqueFd fd) : fd_(std::move(fd)) {}
-  ~MutexObject() override {
-    if (count_ > 0) ::flock(fd_.get(), LOCK_UN);
+  explicit MutexHandle(std::shared_ptr<LockFile> file) : file_(std::move(file)) {}
+  ~MutexHandle() override {
+    std::lock_guard<std::mutex> lock(file_->mutex);
+    if (file_->holder == this) Let(lock);
   }
 
   DWORD Wait(DWORD milliseconds) {
     bool forever = milliseconds == INFINITE;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (count_ > 0 && owner_ == self) {
+    std::unique_lock<std::mutex> lock(file_->mutex);
+    if (file_->holder == this && owner_ == self) {
       ++count_;
       return WAIT_OBJECT_0;
     }
-    // Another thread of this process owns the handle, or is taking it.
-    auto free = [this] { return count_ == 0 && !taking_; };
+    // Another handle, or another thread through this one, holds the mutex or
+    // is taking it.
+    auto free = [this] { return file_->holder == nullptr && !file_->taking; };
     if (forever) {
-      changed_.wait(lock, free);
-    } else if (!changed_.wait_until(lock, deadline, free)) {
+      file_->changed.wait(lock, free);
+    } else if (!file_->changed.wait_until(lock, deadline, free)) {
       return WAIT_TIMEOUT;
     }
-    taking_ = true;
+    file_->taking = true;
     lock.unlock();
     DWORD result = TakeFileLock(forever, deadline);
     lock.lock();
-    taking_ = false;
+    file_->taking = false;
     if (result == WAIT_OBJECT_0) {
+      file_->holder = this;
       owner_ = self;
       count_ = 1;
     }
-    changed_.notify_all();
+    file_->changed.notify_all();
     return result;
   }
 
   bool Release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ == 0 || owner_ != std::this_thread::get_id()) return false;
-    if (--count_ == 0) {
-      ::flock(fd_.get(), LOCK_UN);
-      changed_.notify_all();
-    }
+    std::lock_guard<std::mutex> lock(file_->mutex);
+    if (file_->holder != this || owner_ != std::this_thread::get_id()) return false;
+    if (--count_ == 0) Let(lock);
     return true;
   }
 
  private:
+  void Let(const std::lock_guard<std::mutex>&) {
+    count_ = 0;
+    file_->holder = nullptr;
+    ::flock(file_->fd.get(), LOCK_UN);
+    file_->changed.notify_all();
+  }
+
   DWORD TakeFileLock(bool forever, Clock::time_point deadline) {
+    const int fd = file_->fd.get();
     if (forever) {
-      while (::flock(fd_.get(), LOCK_EX) != 0) {
+      while (::flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) return WAIT_FAILED;
       }
       return WAIT_OBJECT_0;
     }
     for (;;) {
-      if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return WAIT_OBJECT_0;
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return WAIT_OBJECT_0;
       if (errno != EWOULDBLOCK && errno != EINTR) return WAIT_FAILED;
       Clock::time_point now = Clock::now();
       if (now >= deadline) return WAIT_TIMEOUT;
@@ -91,12 +116,9 @@ class MutexObject : public HandleObject {
     }
   }
 
-  UniqueFd fd_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  std::shared_ptr<LockFile> file_;
   std::thread::id owner_;
   int count_ = 0;
-  bool taking_ = false;
 };
 
 // A lock file for a name, or an unlinked one for an unnamed mutex.
@@ -121,29 +143,75 @@ UniqueFd OpenLockFile(const std::u16string& name) {
   return UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
 }
 
+// The lock files of this process by device root and name, kept open for
+// the life of the process. When the table grows, names that no handle uses
+// are let go, so that a process that uses many device roots in turn keeps few
+// lock files open.
+std::mutex g_tableMutex;
+std::map<std::string, std::shared_ptr<LockFile>>& Table() {
+  static auto* table = new std::map<std::string, std::shared_ptr<LockFile>>();
+  return *table;
+}
+
+// A fork waits until no thread uses the table. The child lets go of the lock
+// files that it shares with the parent without unlocking them (a lock held
+// is the parent's), and opens its own when it needs them.
+void LockTable() { g_tableMutex.lock(); }
+void UnlockTable() { g_tableMutex.unlock(); }
+void DetachInChild() {
+  for (auto& entry : Table()) {
+    ::close(entry.second->fd.Release());
+    entry.second->holder = nullptr;
+  }
+  Table().clear();
+  g_tableMutex.unlock();
+}
+
+std::shared_ptr<LockFile> LockFileOf(const std::u16string& name) {
+  if (name.empty()) {
+    UniqueFd fd = OpenLockFile(name);
+    return fd.valid() ? std::make_shared<LockFile>(std::move(fd)) : nullptr;
+  }
+  static const int registered = ::pthread_atfork(LockTable, UnlockTable, DetachInChild);
+  static_cast<void>(registered);
+  const std::string key = UsedDeviceRoot() + '\0' + ToUtf8(name);
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  auto& table = Table();
+  auto it = table.find(key);
+  if (it != table.end()) return it->second;
+  UniqueFd fd = OpenLockFile(name);
+  if (!fd.valid()) return nullptr;
+  if (table.size() >= 64) {
+    for (auto entry = table.begin(); entry != table.end();)
+      entry = entry->second.use_count() == 1 ? table.erase(entry) : std::next(entry);
+  }
+  auto file = std::make_shared<LockFile>(std::move(fd));
+  table.emplace(key, file);
+  return file;
+}
+
 }  // namespace
 }  // namespace platform
 }  // namespace msgstore
 
-using msgstore::platform::MutexObject;
+using msgstore::platform::MutexHandle;
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*securityAttributes*/, BOOL initialOwner,
                     const WCHAR* name) {
-  msgstore::platform::UniqueFd fd =
-      msgstore::platform::OpenLockFile(msgstore::platform::FromWide(name));
-  if (!fd.valid()) return nullptr;
-  auto mutex = std::make_shared<MutexObject>(std::move(fd));
+  auto file = msgstore::platform::LockFileOf(msgstore::platform::FromWide(name));
+  if (!file) return nullptr;
+  auto mutex = std::make_shared<MutexHandle>(std::move(file));
   if (initialOwner) mutex->Wait(0);
   return msgstore::platform::AddHandle(mutex);
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  auto mutex = msgstore::platform::FindHandleAs<MutexObject>(handle);
+  auto mutex = msgstore::platform::FindHandleAs<MutexHandle>(handle);
   if (!mutex) return WAIT_FAILED;
   return mutex->Wait(milliseconds);
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {
-  auto object = msgstore::platform::FindHandleAs<MutexObject>(mutex);
+  auto object = msgstore::platform::FindHandleAs<MutexHandle>(mutex);
   return object && object->Release() ? TRUE : FALSE;
 }
