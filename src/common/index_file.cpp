@@ -33,15 +33,24 @@ IndexRecord DecodeRecord(const uint8_t* p) {
 
 }  // namespace
 
-bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
+namespace {
+
+ReadResult ReadRecords(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
   std::vector<uint8_t> image;
-  if (ReadWholeFile(indexPath, 0, &image) != ReadResult::kOk) return false;
+  const ReadResult result = ReadWholeFile(indexPath, 0, &image);
+  if (result != ReadResult::kOk) return result;
   // Bytes after the last whole record are ignored.
   size_t n = image.size() / kIndexRecordSize;
   records->clear();
   records->reserve(n);
   for (size_t i = 0; i < n; ++i) records->push_back(DecodeRecord(&image[i * kIndexRecordSize]));
-  return true;
+  return ReadResult::kOk;
+}
+
+}  // namespace
+
+bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
+  return ReadRecords(indexPath, records) == ReadResult::kOk;
 }
 
 void WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
@@ -57,12 +66,15 @@ void WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records)
 
 void IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
   NamedLock held(lock.mutexName, lock.yield);
-  if (GetFileAttributesW(indexPath) == INVALID_FILE_ATTRIBUTES) {
+  std::vector<IndexRecord> old;
+  const ReadResult read = ReadRecords(indexPath, &old);
+  // A folder without an index gets one; an index that is there but empty or
+  // unreadable is left alone.
+  if (read == ReadResult::kOpenFailed && GetFileAttributesW(indexPath) == INVALID_FILE_ATTRIBUTES) {
     WriteIndex(indexPath, {record});
     return;
   }
-  std::vector<IndexRecord> old;
-  if (!ReadIndex(indexPath, &old)) return;  // empty or unreadable: left alone
+  if (read != ReadResult::kOk) return;
   std::vector<IndexRecord> updated;
   updated.reserve(old.size() + 1);
   bool placed = false;

@@ -36,24 +36,36 @@ ReadResult ReadFileHead(const WCHAR* path, DWORD lengthAt, DWORD extra, std::vec
   if (!file.valid()) return ReadResult::kOpenFailed;
   const DWORD size = GetFileSize(file.get(), nullptr);
   if (size == INVALID_FILE_SIZE || size == 0) return ReadResult::kTooSmall;
-  uint8_t head[8] = {};
   const DWORD headSize = lengthAt + 4;
-  DWORD read = 0;
-  if (headSize > sizeof head || !ReadFile(file.get(), head, headSize, &read, nullptr))
-    return ReadResult::kReadFailed;
-  if (read < headSize) return ReadResult::kTooSmall;
-  const uint64_t wanted = static_cast<uint64_t>(DecodeU32(head + lengthAt)) + extra;
-  const DWORD length = static_cast<DWORD>(wanted < size ? wanted : size);
+  if (headSize > 8) return ReadResult::kReadFailed;
+  // Heads are short: one read of a first piece usually holds all of it.
+  constexpr DWORD kFirstPiece = 512;
   std::vector<uint8_t> buffer;
   try {
-    buffer.assign(length, 0);
+    buffer.assign(size < kFirstPiece ? size : kFirstPiece, 0);
   } catch (const std::bad_alloc&) {
     return ReadResult::kReadFailed;
   }
-  if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0 ||
-      !ReadFile(file.get(), buffer.data(), length, &read, nullptr))
+  DWORD read = 0;
+  if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
     return ReadResult::kReadFailed;
-  buffer.resize(read);
+  if (read < headSize) return ReadResult::kTooSmall;
+  const uint64_t wanted = static_cast<uint64_t>(DecodeU32(&buffer[lengthAt])) + extra;
+  const DWORD length = static_cast<DWORD>(wanted < size ? wanted : size);
+  if (length <= read) {
+    buffer.resize(length);
+  } else {
+    try {
+      buffer.resize(length, 0);
+    } catch (const std::bad_alloc&) {
+      return ReadResult::kReadFailed;
+    }
+    DWORD more = 0;
+    if (!ReadFile(file.get(), buffer.data() + read, length - read, &more, nullptr))
+      return ReadResult::kReadFailed;
+    // Only what was read is parsed, should the file have shrunk meanwhile.
+    buffer.resize(read + more);
+  }
   out->swap(buffer);
   return ReadResult::kOk;
 }

@@ -84,19 +84,29 @@ bool NextMatch(FindObject& find, WIN32_FIND_DATAW* data) {
   return false;
 }
 
+// Splits a find's file name into its folder and its pattern; false when the
+// pattern is empty.
+bool SplitQuery(const WCHAR* fileName, std::u16string* directory, std::u16string* pattern) {
+  std::u16string path = FromWide(fileName);
+  size_t slash = path.find_last_of(u"\\/");
+  *directory = slash == std::u16string::npos ? u"" : path.substr(0, slash);
+  *pattern = slash == std::u16string::npos ? path : path.substr(slash + 1);
+  return !pattern->empty();
+}
+
+int OpenDirectory(const std::u16string& directory) {
+  return OnHostPath(directory, PathUse::kExisting, [](const std::string& host) {
+    return ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
+}
+
 // The find for fileName (a folder and a pattern) with its folder open, or
 // nullptr.
 std::shared_ptr<FindObject> OpenFind(const WCHAR* fileName) {
-  std::u16string path = FromWide(fileName);
-  size_t slash = path.find_last_of(u"\\/");
-  std::u16string directory = slash == std::u16string::npos ? u"" : path.substr(0, slash);
-  std::u16string pattern = slash == std::u16string::npos ? path : path.substr(slash + 1);
-  if (pattern.empty()) return nullptr;
   auto find = std::make_shared<FindObject>();
-  find->pattern = pattern;
-  int fd = OnHostPath(directory, PathUse::kExisting, [](const std::string& host) {
-    return ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  });
+  std::u16string directory;
+  if (!SplitQuery(fileName, &directory, &find->pattern)) return nullptr;
+  const int fd = OpenDirectory(directory);
   if (fd < 0) return nullptr;
   find->dir.reset(::fdopendir(fd));
   if (!find->dir) {
@@ -111,16 +121,19 @@ std::shared_ptr<FindObject> OpenFind(const WCHAR* fileName) {
 size_t ForEachFoundName(const WCHAR* fileName,
                         const std::function<bool(const WCHAR* name)>& visit) {
   if (fileName == nullptr) return 0;
-  std::shared_ptr<FindObject> find = OpenFind(fileName);
-  if (!find) return 0;
+  std::u16string directory, pattern;
+  if (!SplitQuery(fileName, &directory, &pattern)) return 0;
+  UniqueFd dir(OpenDirectory(directory));
+  if (!dir.valid()) return 0;
   size_t visited = 0;
-  std::u16string name;
   WCHAR buffer[MAX_PATH];
-  while (NextMatchingEntry(*find, &name) != nullptr) {
+  ForEachEntry(dir.get(), [&](const char* entry) {
+    const std::u16string name = ToUtf16(entry);
+    if (!WildcardMatch(pattern, name)) return true;
     CopyName(name, buffer);
     ++visited;
-    if (!visit(buffer)) break;
-  }
+    return visit(buffer);
+  });
   return visited;
 }
 

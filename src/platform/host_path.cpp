@@ -2,8 +2,11 @@
 #include "platform/host_path.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -35,16 +38,21 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-// The entry of directory that equals name ignoring ASCII case; the smallest
-// such name when there are several. Empty when there is none.
+// The entry of directory that equals name ignoring ASCII case: name itself
+// when it is there, else the smallest such name. Empty when there is none.
 std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
-  UniqueDir dir(::opendir(directory.c_str()));
-  if (!dir) return std::string();
+  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return std::string();
   std::string best;
-  while (struct dirent* entry = ::readdir(dir.get())) {
-    std::string candidate = entry->d_name;
+  ForEachEntry(dir.get(), [&](const char* entry) {
+    std::string candidate = entry;
+    if (candidate == name) {
+      best = candidate;
+      return false;
+    }
     if (AsciiIEquals(candidate, name) && (best.empty() || candidate < best)) best = candidate;
-  }
+    return true;
+  });
   return best;
 }
 
@@ -93,6 +101,23 @@ std::string SettleIn(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
+
+bool ForEachEntry(int fd, const std::function<bool(const char* name)>& visit) {
+  std::vector<char> buffer(32768);
+  for (;;) {
+    const ssize_t n = ::getdents64(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (ssize_t at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer.data() + at);
+      at += entry->d_reclen;
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      if (!visit(name)) return true;
+    }
+  }
+}
 
 std::string ToUtf8(const std::u16string& text) {
   std::string out;
@@ -267,9 +292,9 @@ std::string FirstHostPath(const std::u16string& devicePath, PathUse use) {
   // is one, is the one replaced. A temporary name is only ever our own.
   const std::string& last = components.back();
   if (IsTempFileName(ToUtf16(last), nullptr)) return candidate;
+  // A name not known to be there: one look at its folder tells whether it
+  // is, under which spelling.
   if (WasSeen(candidate)) return candidate;
-  struct stat info;
-  if (::lstat(candidate.c_str(), &info) == 0) return candidate;
   return SettleIn(folder, last);
 }
 

@@ -4,6 +4,7 @@
 #define MSGSTORE_PLATFORM_HOST_PATH_H_
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,11 @@ auto OnHostPath(const std::u16string& devicePath, PathUse use, Op op) -> decltyp
   if (result >= 0) NoteFound(settled);
   return result;
 }
+
+// Calls visit with the name of each entry of the open directory fd, "." and
+// ".." left out, in the directory's order, until visit returns false. False
+// when the directory cannot be read.
+bool ForEachEntry(int fd, const std::function<bool(const char* name)>& visit);
 
 // A name made safe as one host file name: letters, digits, '-', '_' and '.'
 // are kept, every other byte becomes %XX.
