@@ -1,8 +1,10 @@
 // Stores a number of new messages in the phone DRAFT folder of one store, on
 // a fresh device root, and nothing else: the program that `strace -f -c`
-// runs to count the system calls of a new phone message.
+// runs to count the system calls of a new phone message (count_syscalls.sh).
+// A root given is left in place; without one, a temporary root is used and
+// removed.
 //
-//     write_count sms|mms|email [count]
+//     write_count sms|mms|email [count [root]]
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,13 +18,15 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: write_count sms|mms|email [count]\n");
+    std::fprintf(stderr, "usage: write_count sms|mms|email [count [root]]\n");
     return 2;
   }
   const std::string store = argv[1];
   const int count = argc > 2 ? std::atoi(argv[2]) : 100;
+  const bool ownRoot = argc <= 3;
   const std::filesystem::path root =
-      std::filesystem::temp_directory_path() / ("msgstore-count-" + std::to_string(getpid()));
+      ownRoot ? std::filesystem::temp_directory_path() / ("msgstore-count-" + std::to_string(getpid()))
+              : std::filesystem::path(argv[3]);
   std::filesystem::create_directories(root);
   msgstore::SetDeviceRoot(root.string());
   EMSMsgStore_CreateDir(false);
@@ -56,7 +60,7 @@ int main(int argc, char** argv) {
     }
     if (id != 0) ++stored;
   }
-  std::filesystem::remove_all(root);
+  if (ownRoot) std::filesystem::remove_all(root);
   std::printf("%u of %d stored\n", stored, count);
   return stored == static_cast<DWORD>(count) ? 0 : 1;
 }

@@ -51,8 +51,8 @@ int OnHostPaths(const WCHAR* from, const WCHAR* to, Op op) {
   int result = op(fromFirst, toFirst);
   if (result >= 0) NoteMoved(fromFirst, toFirst);
   if (result >= 0 || errno != ENOENT) return result;
-  const std::string fromSettled = SettledHostPath(fromDevice);
-  const std::string toSettled = SettledHostPath(toDevice);
+  const std::string fromSettled = SettledHostPath(fromDevice, fromFirst);
+  const std::string toSettled = SettledHostPath(toDevice, toFirst);
   if (fromSettled == fromFirst && toSettled == toFirst) {
     errno = ENOENT;
     return result;

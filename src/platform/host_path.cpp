@@ -38,22 +38,28 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-// The entry of directory that equals name ignoring ASCII case: name itself
-// when it is there, else the smallest such name. Empty when there is none.
-std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
+// Looks in directory for the entry that equals name ignoring ASCII case:
+// name itself when it is there, else the smallest such name; empty when there
+// is none. False when the directory cannot be read.
+bool LookIgnoringCase(const std::string& directory, const std::string& name, std::string* found) {
+  found->clear();
   UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid()) return std::string();
-  std::string best;
-  ForEachEntry(dir.get(), [&](const char* entry) {
+  if (!dir.valid()) return false;
+  return ForEachEntry(dir.get(), [&](const char* entry) {
     std::string candidate = entry;
     if (candidate == name) {
-      best = candidate;
+      *found = candidate;
       return false;
     }
-    if (AsciiIEquals(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+    if (AsciiIEquals(candidate, name) && (found->empty() || candidate < *found)) *found = candidate;
     return true;
   });
-  return best;
+}
+
+std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
+  std::string found;
+  LookIgnoringCase(directory, name, &found);
+  return found;
 }
 
 // Folders whose path exists under another spelling than the one asked for
@@ -309,8 +315,17 @@ void NoteGone(const std::string& host) {
   Seen().erase(host);
 }
 
-std::string SettledHostPath(const std::u16string& devicePath) {
-  return ResolveUnder(UsedDeviceRoot(), SplitDevicePath(devicePath));
+std::string SettledHostPath(const std::u16string& devicePath, const std::string& tried) {
+  const std::vector<std::string> components = SplitDevicePath(devicePath);
+  // The folder of the path tried is there: one look at it settles the name.
+  const size_t slash = tried.find_last_of('/');
+  if (!components.empty() && slash != std::string::npos && slash > 0) {
+    const std::string folder = tried.substr(0, slash);
+    std::string found;
+    if (LookIgnoringCase(folder, components.back(), &found))
+      return folder + "/" + (found.empty() ? components.back() : found);
+  }
+  return ResolveUnder(UsedDeviceRoot(), components);
 }
 
 std::string EscapeFileName(const std::string& name) {

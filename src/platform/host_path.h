@@ -44,8 +44,10 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
 enum class PathUse { kExisting, kCreate };
 // The host path to try first.
 std::string FirstHostPath(const std::u16string& devicePath, PathUse use);
-// The host path settled component by component (ResolveUnder).
-std::string SettledHostPath(const std::u16string& devicePath);
+// The host path settled against the folders' entries: by one look at the
+// folder of the path tried first when that folder is there, else component
+// by component (ResolveUnder).
+std::string SettledHostPath(const std::u16string& devicePath, const std::string& tried = "");
 
 // Tells the mapping that a host path was found (an operation on it
 // succeeded), or that it is gone (it was removed).
@@ -61,7 +63,7 @@ auto OnHostPath(const std::u16string& devicePath, PathUse use, Op op) -> decltyp
   auto result = op(first);
   if (result >= 0) NoteFound(first);
   if (result >= 0 || errno != ENOENT) return result;
-  const std::string settled = SettledHostPath(devicePath);
+  const std::string settled = SettledHostPath(devicePath, first);
   if (settled == first) {
     errno = ENOENT;
     return result;
