@@ -23,37 +23,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Forked children on the handset every process sees, held at a gate until
-// Start(), each reporting 32-bit words through a pipe. A child ends itself
-// after 20 s; those still there when the object goes are killed.
+// Forked children on the handset every process sees, each reporting 32-bit
+// words through a pipe. Each works for far longer than the forks take, so
+// they run side by side. A child ends itself after 20 s; those still there
+// when the object goes are killed.
 class Children {
  public:
-  Children() {
-    if (::pipe(gate_) != 0) gate_[0] = gate_[1] = -1;
-  }
   ~Children() {
     for (Child& c : children_) {
       if (c.status == -1 && c.pid > 0) ::kill(c.pid, SIGKILL), ::waitpid(c.pid, nullptr, 0);
       ::close(c.out);
     }
-    ::close(gate_[0]), ::close(gate_[1]);
   }
   void Spawn(const std::function<int(int)>& body) {
     int fds[2] = {-1, -1};
     const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
     if (pid == 0) {
       ::alarm(20);
-      ::close(gate_[1]);
-      char byte;
-      while (::read(gate_[0], &byte, 1) < 0 && errno == EINTR) {
-      }
       msgstore::SetPlatform(nullptr);
       ::_exit(body(fds[1]));
     }
     ::close(fds[1]);
     children_.push_back({pid, fds[0], -1, {}});
   }
-  void Start() { ::close(gate_[1]), gate_[1] = -1; }
   void Kill(size_t i) { ::kill(children_[i].pid, SIGKILL); }
   // Waits until child i has reported n words; false when it ended first.
   bool Await(size_t i, size_t n) {
@@ -92,7 +84,6 @@ class Children {
     if (got > 0) c.report.append(buffer, static_cast<size_t>(got));
     return got > 0;
   }
-  int gate_[2];
   std::vector<Child> children_;
 };
 
@@ -192,7 +183,6 @@ TEST_F(Reliability, WritersMovesAndDeletionsAtTheSameTimeLoseNothing) {
     }
     return 0;
   });
-  children.Start();
   ASSERT_EQ(children.Finish(), std::vector<int>(kWriters + 1, 0));
   // Where each message should be: phone DRAFT, card DRAFT, SENT; oid -> (writer, seq).
   std::map<DWORD, std::pair<DWORD, DWORD>> expected[3];
@@ -257,7 +247,6 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
       });
     std::vector<size_t> order = {0, 1, 2, 3, 4};
     std::shuffle(order.begin(), order.end(), random);
-    children.Start();
     for (size_t i : order) {
       ASSERT_TRUE(children.Await(i, 1 + random() % 3)) << "round " << round << " child " << i;
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
@@ -327,7 +316,6 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
     Store(false, kDraft, 0, 2);
     return Report(out, {rewritten, DWORD(subjectSet)}) ? 0 : 3;
   });
-  children.Start();
   ASSERT_EQ(children.Finish(), std::vector<int>{0});
   // The file could be created each time: the results are those of a write.
   EXPECT_EQ(children.Words(0), (std::vector<DWORD>{oid, oid}));
