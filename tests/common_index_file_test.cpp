@@ -1,4 +1,4 @@
-// Index files and whole-file reads over the device files.
+// Index files: record order, removal, partial records, concurrent inserts.
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "common/index_file.h"
-#include "common/whole_file.h"
 #include "test_support.h"
 
 namespace {
@@ -126,18 +125,6 @@ TEST_F(CommonIndex, ConcurrentInsertsLoseNothing) {
   List list;
   ASSERT_EQ(IndexQuickList(kIndex, kLock, list), 60u);
   for (long i = 1; i < 60; ++i) EXPECT_GT(list[i - 1].dwOid, list[i].dwOid) << i;
-}
-
-class CommonWholeFile : public msgstore_test::DeviceTest {};
-
-TEST_F(CommonWholeFile, ReadsExactlyTheFileOrReportsWhy) {
-  std::ofstream(Host("SD Card/f.bin"), std::ios::binary) << std::string("abc\0d", 5);
-  Bytes out = {0xEE};
-  EXPECT_EQ(ReadWholeFile(u"\\SD Card\\missing", 0, &out), ReadResult::kOpenFailed);
-  EXPECT_EQ(ReadWholeFile(u"\\SD Card\\f.bin", 5, &out), ReadResult::kTooSmall);
-  EXPECT_EQ(out, Bytes({0xEE}));
-  ASSERT_EQ(ReadWholeFile(u"\\SD Card\\f.bin", 4, &out), ReadResult::kOk);
-  EXPECT_EQ(out, Bytes({'a', 'b', 'c', 0, 'd'}));
 }
 
 }  // namespace

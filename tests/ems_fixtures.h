@@ -1,4 +1,4 @@
-// Fixtures shared by the EMS write, update and listing tests.
+// Fixtures shared by the EMS write, update, listing and reliability tests.
 #ifndef MSGSTORE_TESTS_EMS_FIXTURES_H_
 #define MSGSTORE_TESTS_EMS_FIXTURES_H_
 
@@ -40,7 +40,6 @@ class EmsTest : public DeviceTest {
     int ok = 0;
   };
 
-  // A record whose strings are the caller's literals.
   static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
     tagMSGPROPS props = {};
     props.dwFolder = folder;
@@ -54,7 +53,6 @@ class EmsTest : public DeviceTest {
     DeviceTest::SetUp();
     Reset();
   }
-  // Starts over on an empty device.
   void Reset() {
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ + "/SD Card");
@@ -62,7 +60,7 @@ class EmsTest : public DeviceTest {
     EMSMsgStore_CreateDir(false);
     EMSMsgStore_CreateDir(true);
   }
-  // Stores a message file under oid, bypassing the write path and the index.
+  // A message file under oid, bypassing the write path and the index.
   void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0,
            const WCHAR* subject = u"s") {
     tagMSGPROPS props = Message(folder, time, read, subject);
@@ -71,9 +69,8 @@ class EmsTest : public DeviceTest {
     ASSERT_EQ(1, EMSMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, EMSMsgStore_WriteToFile(path, &props));
   }
-  // Stores count (over 50) messages numbered from 1001 in phone memory, 3001
-  // on the card; the oldest is number + 50, neither the lowest, the highest
-  // nor the first written. Phone messages get their index in one write.
+  // count (over 50) messages numbered from 1001 on the phone (indexed), 3001 on
+  // the card; the oldest is number + 50: neither the lowest, highest nor first.
   void Fill(bool card, DWORD folder, DWORD count) {
     const DWORD first = card ? 3001 : 1001;
     std::vector<msgstore::IndexRecord> records;
@@ -86,11 +83,9 @@ class EmsTest : public DeviceTest {
       return a.time.dwLowDateTime > b.time.dwLowDateTime;
     });
     WCHAR index[MAX_PATH] = {};
-    if (!card && msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), index)) {
+    if (!card && msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), index))
       msgstore::WriteIndex(index, records);
-    }
   }
-  // A new message through the write path; its identifier.
   DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0) {
     tagMSGPROPS props = Message(folder, time, read, u"subject");
     const DWORD oid = EMSMsgStore_WriteMessage(card, &props, 0, nullptr);
@@ -111,6 +106,7 @@ class EmsTest : public DeviceTest {
     return std::filesystem::exists(File(card, folder, oid));
   }
   DWORD Count(bool card, DWORD folder) { return EMSMsgStore_GetFolderMessageCount(card, folder); }
+  // The quick list of folder's own index.
   Entries Index(DWORD folder) {
     CMsgList list;
     EMSMsgStore_GetQuickMsgList(list, folder);
@@ -118,7 +114,7 @@ class EmsTest : public DeviceTest {
     for (long i = 0; i < list.GetSize(); ++i) out.push_back({list[i].dwOid, list[i].byFolder});
     return out;
   }
-  // Whether the index holding folder's messages has a record of oid in folder.
+  // Whether the index that takes folder's messages has (oid, folder).
   bool Indexed(DWORD folder, DWORD oid) {
     const Entries index = Index(msgstore::ems::IndexFolderOf(folder));
     return std::find(index.begin(), index.end(), std::make_pair(oid, folder)) != index.end();

@@ -4,18 +4,14 @@
 
 namespace {
 
-class EmsListTest : public msgstore_test::EmsTest {
- protected:
-  std::string IndexFile(DWORD folder) const { return Dir(false, folder) + "/EmsIni"; }
-};
+using EmsListTest = msgstore_test::EmsTest;
 
 TEST_F(EmsListTest, ListingsAppendEntriesNamedBySignedLeadingNumbers) {
   CMsgList list;
   list.Add(tagOidArray{1, 9, 777});
   EXPECT_EQ(0u, EMSMsgStore_GetMessageList(false, kSpam, list));
-  for (const char* name : {"-5.sms", "abc.sms", "7.txt"}) {
+  for (const char* name : {"-5.sms", "abc.sms", "7.txt"})
     std::ofstream(Dir(false, kSpam) + "/" + name) << "x";
-  }
   Put(true, kSent, 12, 1);
   Put(false, kSimInbox, 3, 1);
   EXPECT_EQ(2u, EMSMsgStore_GetMessageList(false, kSpam, list));
@@ -24,9 +20,8 @@ TEST_F(EmsListTest, ListingsAppendEntriesNamedBySignedLeadingNumbers) {
   EXPECT_EQ(0u, EMSMsgStore_GetMessageList(true, kReport, list));
   EXPECT_EQ(0u, EMSMsgStore_GetMessageList(false, 10, list));
   std::vector<std::tuple<int, int, DWORD>> entries;
-  for (long i = 0; i < list.GetSize(); ++i) {
+  for (long i = 0; i < list.GetSize(); ++i)
     entries.emplace_back(list[i].bMemoryCard, list[i].byFolder, list[i].dwOid);
-  }
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ((decltype(entries){{0, 6, 0}, {0, 6, 0xFFFFFFFB}, {1, 3, 12}, {1, 9, 777}}), entries);
 }
@@ -87,14 +82,23 @@ TEST_F(EmsListTest, CountsScanTheFolders) {
   EXPECT_EQ(2u, GetEMSInboxMsgCount());
 }
 
-TEST_F(EmsListTest, UnreadCountSetsUpCardCountersOnTheFirstRunAndStopsWithoutTheCard) {
+TEST_F(EmsListTest, UnreadCountSetsUpCardCountersOnTheFirstRunAndCopiesThePictogramModule) {
+  const std::string copy = Host("DiskOnChip/Corvane.conf");
+  EXPECT_EQ(0u, GetEMSInboxUnreadMsgsCount());
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_EQ((Calls{"xSetEms_SDRecvMsgCount(0)"}), platform_.calls);
+  platform_.calls.clear();
   for (DWORD oid = 1; oid <= 4; ++oid) Put(true, kInbox, oid, 1, oid % 2 == 0);
   Put(false, kInbox, 5, 1, 0);
+  std::filesystem::create_directories(Host("DiskOnChipROM"));
+  std::ofstream(Host("DiskOnChipROM/cvPictogram.dll"), std::ios::binary) << "PICTO";
+  std::ofstream(copy, std::ios::binary) << "old contents";
   EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
   const Calls firstRun = {"xSetEms_SDRecvMsgCount(4)", "xSetEms_SDReadMsgCount(1)",
                           "xSetEms_SDReadMsgCount(1)"};
   EXPECT_EQ(firstRun, platform_.calls);
-  platform_.sdRead = 1;
+  EXPECT_EQ((std::vector<char>{'P', 'I', 'C', 'T', 'O'}), Bytes(copy));
+  platform_.sdRead = 1;  // set up: counted, not set again
   EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
   EXPECT_EQ(firstRun, platform_.calls);
   struct VanishingCard : msgstore_test::FakePlatform {
@@ -104,19 +108,8 @@ TEST_F(EmsListTest, UnreadCountSetsUpCardCountersOnTheFirstRunAndStopsWithoutThe
   Put(true, kInbox, 2, 1, 0);
   vanishing.sdRecv = 4;
   msgstore::SetPlatform(&vanishing);
-  EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
+  EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());  // the first two, then the card went
   msgstore::SetPlatform(&platform_);
-}
-
-TEST_F(EmsListTest, UnreadCountCopiesThePictogramModule) {
-  const std::string copy = Host("DiskOnChip/Corvane.conf");
-  EXPECT_EQ(0u, GetEMSInboxUnreadMsgsCount());
-  EXPECT_FALSE(std::filesystem::exists(copy));
-  std::filesystem::create_directories(Host("DiskOnChipROM"));
-  std::ofstream(Host("DiskOnChipROM/cvPictogram.dll"), std::ios::binary) << "PICTO";
-  std::ofstream(copy, std::ios::binary) << "old contents";
-  EXPECT_EQ(0u, GetEMSInboxUnreadMsgsCount());
-  EXPECT_EQ((std::vector<char>{'P', 'I', 'C', 'T', 'O'}), Bytes(copy));
 }
 
 TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
@@ -134,7 +127,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   Put(false, kDraft, 16, 10);
   Put(false, kReport, 17, 40);
   Put(false, kReport, 18, 60);
-  const std::vector<char> draft = Bytes(IndexFile(kDraft));
+  const std::vector<char> draft = Bytes(Dir(false, kDraft) + "/EmsIni");
   ASSERT_EQ(16u, draft.size());
   EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());
   EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
@@ -145,7 +138,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   EXPECT_EQ((Entries{{12, 12}, {11, 3}, {13, 3}}), Index(kSent));
   EXPECT_EQ((Entries{{14, 4}, {15, 13}}), Index(kUnsent));
   EXPECT_EQ((Entries{{18, 5}, {17, 5}}), Index(kReport));
-  EXPECT_EQ(draft, Bytes(IndexFile(kDraft)));
+  EXPECT_EQ(draft, Bytes(Dir(false, kDraft) + "/EmsIni"));
   platform_.cardState = 0;
   platform_.calls.clear();
   EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());

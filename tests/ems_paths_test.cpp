@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "msgstore/ems.h"
-#include "msgstore/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -60,30 +59,40 @@ TEST(EmsPaths, FolderAndFilePathsOnBothStorages) {
   }
   for (DWORD folder : {0u, 9u, 10u, 11u, 14u, 0x101u, 0xFFFFFFFFu})
     for (bool card : {false, true})
-      for (bool file : {false, true})
-        EXPECT_EQ(Path(card, folder, 1, file), Result(0, u"")) << folder;
+      for (bool file : {false, true}) EXPECT_EQ(Path(card, folder, 1, file), Result(0, u""));
 }
 
-class EmsStore : public msgstore_test::DeviceTest {
- protected:
-  // Every directory and file under the device root, relative to it.
-  std::set<std::string> Tree() {
+using EmsStore = msgstore_test::DeviceTest;
+
+TEST_F(EmsStore, CreateDirMakesTheExactTreesAndKeepsWhatExists) {
+  auto tree = [this] {
     std::set<std::string> all;
     for (const auto& e : fs::recursive_directory_iterator(root_))
       all.insert(fs::relative(e.path(), root_).string());
     return all;
+  };
+  std::set<std::string> all = {"SD Card"};
+  for (const char* vol : {"DiskOnChip", "SD Card"}) {
+    const std::string ems = std::string(vol) + "/User/MESSAGING/EMS";
+    all.insert({vol, std::string(vol) + "/User", std::string(vol) + "/User/MESSAGING", ems});
+    for (const char* f : {"INBOX", "DRAFT", "SENT", "UNSENT", "SPAM"}) all.insert(ems + "/" + f);
+    if (vol[0] == 'D')
+      for (const char* f : {"REPORT", "NONE", "SIM_INBOX", "SIM_SENT", "SIM_UNSENT"})
+        all.insert(ems + "/" + f);
   }
-  // Every index file, by the name of its directory.
-  std::map<std::string, Bytes> Indexes() {
-    std::map<std::string, Bytes> all;
-    for (const auto& e : fs::recursive_directory_iterator(root_)) {
-      if (e.path().filename() != "EmsIni") continue;
-      std::ifstream in(e.path(), std::ios::binary);
-      all[e.path().parent_path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
-    }
-    return all;
+  const std::string kept = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
+  for (int twice = 0; twice < 2; ++twice) {
+    EXPECT_EQ(EMSMsgStore_CreateDir(false), 1);
+    EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
+    EXPECT_EQ(tree(), all);
+    std::ofstream(Host(kept), std::ios::binary) << "keep";
+    all.insert(kept);
   }
-};
+  EXPECT_EQ(fs::file_size(Host(kept)), 4u);
+  RemoveCard();
+  EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
+  EXPECT_FALSE(fs::exists(Host("SD Card")));
+}
 
 // Index records, 16 bytes each: folder, identifier, time (low, high).
 Bytes Image(const std::vector<std::vector<uint32_t>>& recs) {
@@ -94,76 +103,49 @@ Bytes Image(const std::vector<std::vector<uint32_t>>& recs) {
   return b;
 }
 
-TEST_F(EmsStore, CreateDirMakesTheExactTreesAndKeepsWhatExists) {
-  auto tree = [](const std::string& vol, std::vector<std::string> folders) {
-    const std::string ems = vol + "/User/MESSAGING/EMS";
-    std::set<std::string> t = {vol, vol + "/User", vol + "/User/MESSAGING", ems};
-    for (const std::string& f : folders) t.insert(ems + "/" + f);
-    return t;
-  };
-  std::set<std::string> all =
-      tree("DiskOnChip", {"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM", "NONE", "SIM_INBOX",
-                          "SIM_SENT", "SIM_UNSENT"});
-  all.insert("SD Card");
-  EXPECT_EQ(EMSMsgStore_CreateDir(false), 1);
-  EXPECT_EQ(Tree(), all);
-  all.merge(tree("SD Card", {"INBOX", "DRAFT", "SENT", "UNSENT", "SPAM"}));
-  EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
-  EXPECT_EQ(Tree(), all);
-
-  const std::string kept = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
-  std::ofstream(Host(kept), std::ios::binary) << "keep";
-  all.insert(kept);
-  EXPECT_EQ(EMSMsgStore_CreateDir(false), 1);
-  EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
-  EXPECT_EQ(Tree(), all);
-  EXPECT_EQ(fs::file_size(Host(kept)), 4u);
-
-  RemoveCard();
-  EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
-  EXPECT_FALSE(fs::exists(Host("SD Card")));
-}
-
-TEST_F(EmsStore, FoldersUseTheirPhoneIndexSimCopiesTheCounterpartsNoneNone) {
+TEST_F(EmsStore, SimCopiesGoToTheirCounterpartsIndexNoneToNone) {
   ASSERT_EQ(EMSMsgStore_CreateDir(false), 1);
   for (DWORD folder : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 12u, 13u, 0u, 9u, 14u})
     EMSMsgStore_AddMsgToIni(100 + folder, folder, {folder, 0});
+  auto indexes = [this] {  // every index file, by the name of its directory
+    std::map<std::string, Bytes> all;
+    for (const auto& e : fs::recursive_directory_iterator(root_)) {
+      if (e.path().filename() != "EmsIni") continue;
+      std::ifstream in(e.path(), std::ios::binary);
+      all[e.path().parent_path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+    }
+    return all;
+  };
   std::map<std::string, Bytes> expected = {{"INBOX", Image({{7, 107, 7, 0}, {1, 101, 1, 0}})},
                                            {"DRAFT", Image({{2, 102, 2, 0}})},
                                            {"SENT", Image({{12, 112, 12, 0}, {3, 103, 3, 0}})},
                                            {"UNSENT", Image({{13, 113, 13, 0}, {4, 104, 4, 0}})},
                                            {"REPORT", Image({{5, 105, 5, 0}})},
-                                           {"SPAM", Image({{6, 106, 6, 0}})},
-                                           {"NONE", Image({{8, 108, 8, 0}})}};
-  EXPECT_EQ(Indexes().count("NONE"), 0u);
+                                           {"SPAM", Image({{6, 106, 6, 0}})}};
+  EXPECT_EQ(indexes(), expected);
+  // NONE's index is never written, even where one exists.
+  expected["NONE"] = Image({{8, 108, 8, 0}});
   std::ofstream(Host("DiskOnChip/User/MESSAGING/EMS/NONE/EmsIni"), std::ios::binary)
       .write(reinterpret_cast<const char*>(expected["NONE"].data()), 16);
-  EXPECT_EQ(Indexes(), expected);
+  EMSMsgStore_AddMsgToIni(109, 8, {9, 0});
+  EMSMsgStore_DeleteMsgFromIni(108, 8);
 
   // The quick list reads the folder's own index, with no mapping.
   CArray<tagOidArray, tagOidArray> list;
-  list.Add({1, 1, 77});
   for (DWORD folder : {7u, 12u, 13u}) EXPECT_EQ(EMSMsgStore_GetQuickMsgList(list, folder), 0u);
-  ASSERT_EQ(list.GetSize(), 1);
   ASSERT_EQ(EMSMsgStore_GetQuickMsgList(list, 1), 2u);
   EXPECT_EQ(list[0].byFolder, 7);
-  EXPECT_EQ(list[0].dwOid, 107u);
 
-  // A record is found only under the folder it was added with; NONE's index
-  // is never written.
-  EMSMsgStore_DeleteMsgFromIni(107, 1);
-  EMSMsgStore_DeleteMsgFromIni(112, 3);
-  EMSMsgStore_DeleteMsgFromIni(113, 4);
-  EMSMsgStore_AddMsgToIni(109, 8, {9, 0});
-  EMSMsgStore_DeleteMsgFromIni(108, 8);
-  EXPECT_EQ(Indexes(), expected);
-  EMSMsgStore_DeleteMsgFromIni(107, 7);
-  EMSMsgStore_DeleteMsgFromIni(112, 12);
-  EMSMsgStore_DeleteMsgFromIni(113, 13);
+  // A record is removed only under the folder it was added with.
+  const std::pair<DWORD, DWORD> sims[] = {{107, 7}, {112, 12}, {113, 13}};
+  for (const auto& [oid, folder] : sims)
+    EMSMsgStore_DeleteMsgFromIni(oid, folder == 7 ? 1 : folder - 9);
+  EXPECT_EQ(indexes(), expected);
+  for (const auto& [oid, folder] : sims) EMSMsgStore_DeleteMsgFromIni(oid, folder);
   expected["INBOX"] = Image({{1, 101, 1, 0}});
   expected["SENT"] = Image({{3, 103, 3, 0}});
   expected["UNSENT"] = Image({{4, 104, 4, 0}});
-  EXPECT_EQ(Indexes(), expected);
+  EXPECT_EQ(indexes(), expected);
 }
 
 }  // namespace

@@ -6,42 +6,41 @@ namespace {
 
 using EmsUpdateTest = msgstore_test::EmsTest;
 
-TEST_F(EmsUpdateTest, FieldSettersRewriteUnderTheSameIdentifier) {
+TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   tagMSGPROPS props = Message(kInbox, 10, 0, u"subject");
   BYTE content[] = {1, 2, 3};
   props.pData = content;
   props.cbData = sizeof content;
   const DWORD older = EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
   const DWORD newer = Write(false, kInbox, 20);
+  WCHAR subject[] = u"new subject", to[] = u"+1555", msgId[] = u"mid";
   EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetStatus(false, kInbox, older, 0x1234));
   EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetTime(false, kInbox, older, {999, 7}));
-  EXPECT_EQ(0, EMSMsgStore_SetStatus(false, kInbox, 0, 7));
+  EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetTo(false, kInbox, older, to));
+  EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetMsgID(false, kInbox, older, msgId));
   Record r(false, kInbox, older);
   ASSERT_EQ(1, r.ok);
   EXPECT_EQ(0x1234, r.props.wStatus);
   EXPECT_EQ(999u, r.props.ftTime.dwLowDateTime);
   EXPECT_EQ(10u, r.props.ftIndexTime.dwLowDateTime);
   EXPECT_EQ(std::u16string(u"subject"), r.props.pszSubject);
+  EXPECT_EQ(std::u16string(u"+1555"), r.props.pszTo);
+  EXPECT_EQ(std::u16string(u"mid"), r.props.pszMsgID);
   ASSERT_EQ(3u, r.props.cbData);
   EXPECT_EQ(3, r.props.pData[2]);
   EXPECT_EQ((Entries{{newer, kInbox}, {older, kInbox}}), Index(kInbox));
-  EXPECT_TRUE(platform_.calls.empty());
-}
 
-TEST_F(EmsUpdateTest, TextSettersStoreTheCallersStringsWithoutFreeingThem) {
-  WCHAR subject[] = u"new subject", to[] = u"+1555", msgId[] = u"mid";
-  EXPECT_EQ(0, EMSMsgStore_SetSubject(false, kInbox, 42, subject));
-  EXPECT_FALSE(Exists(false, kInbox, 42));
-  EXPECT_FALSE(std::filesystem::exists(Dir(false, kInbox) + "/EmsIni"));
-  const int oid = static_cast<int>(Write(true, kSent, 10));
-  EXPECT_EQ(oid, EMSMsgStore_SetSubject(true, kSent, oid, subject));
-  EXPECT_EQ(oid, EMSMsgStore_SetTo(true, kSent, oid, to));
-  EXPECT_EQ(oid, EMSMsgStore_SetMsgID(true, kSent, oid, msgId));
+  // On the card; the caller's string is neither kept nor released.
+  const int card = static_cast<int>(Write(true, kSent, 10));
+  EXPECT_EQ(card, EMSMsgStore_SetSubject(true, kSent, card, subject));
   EXPECT_EQ(std::u16string(u"new subject"), subject);
-  Record r(true, kSent, oid);
-  EXPECT_EQ(std::u16string(u"new subject"), r.props.pszSubject);
-  EXPECT_EQ(std::u16string(u"+1555"), r.props.pszTo);
-  EXPECT_EQ(std::u16string(u"mid"), r.props.pszMsgID);
+  EXPECT_EQ(std::u16string(u"new subject"), Record(true, kSent, card).props.pszSubject);
+  // A missing message: nothing is made.
+  EXPECT_EQ(0, EMSMsgStore_SetSubject(false, kDraft, 42, subject));
+  EXPECT_EQ(0, EMSMsgStore_SetStatus(false, kInbox, 0, 7));
+  EXPECT_FALSE(Exists(false, kDraft, 42));
+  EXPECT_FALSE(std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
+  EXPECT_TRUE(platform_.calls.empty());
 }
 
 TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
@@ -131,44 +130,36 @@ TEST_F(EmsUpdateTest, FailedMovesChangeNothing) {
   EXPECT_TRUE(platform_.calls.empty());
 }
 
-TEST_F(EmsUpdateTest, DeletionLowersTheReceivedCountsOnly) {
+TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex) {
   const DWORD phone = Write(false, kInbox, 10, 1), card = Write(true, kInbox, 10, 1);
   const DWORD sim = Write(false, kSimInbox, 10, 1), keep = Write(false, kDraft, 10);
   const DWORD draft = Write(false, kDraft, 20);
+  const DWORD sent = Write(false, kSimSent, 10), unsent = Write(false, kSimUnsent, 10);
+  platform_.simUnsent = 3;
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, phone));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(true, kInbox, card));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimInbox, sim));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kDraft, draft));
-  EXPECT_EQ(
-      (Calls{"xSetEmsRecvMsgCount(-1)", "xSetEms_SDRecvMsgCount(-1)", "xSetEmsRecvMsgCount(-1)"}),
-      platform_.calls);
-  EXPECT_FALSE(Exists(true, kInbox, card));
-  EXPECT_FALSE(Exists(false, kDraft, draft));
-  EXPECT_TRUE(Index(kInbox).empty());
-  EXPECT_EQ((Entries{{keep, kDraft}}), Index(kDraft));
-}
-
-TEST_F(EmsUpdateTest, DeletingSimCopiesLowersSimCountsNeverBelowZero) {
-  const DWORD sent = Write(false, kSimSent, 10), unsent = Write(false, kSimUnsent, 10);
-  platform_.simUnsent = 3;
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimSent, sent));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimSent, sent));  // SIM count 0 stays 0
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kSimUnsent, unsent));
-  EXPECT_EQ(0u, platform_.simSent);
-  EXPECT_EQ(2u, platform_.simUnsent);
-  EXPECT_TRUE(Index(kSent).empty());
-  EXPECT_TRUE(Index(kUnsent).empty());
   platform_.simSent = 2;
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kSimSent, 0xFFFF));
-  EXPECT_EQ((Calls{"xSetUnsentSmsCountInSim(2)", "xSetSentSmsCountInSim(1)"}), platform_.calls);
-}
+  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kSimSent, 0xFFFF));  // lowered all the same
+  EXPECT_EQ(
+      (Calls{"xSetEmsRecvMsgCount(-1)", "xSetEms_SDRecvMsgCount(-1)", "xSetEmsRecvMsgCount(-1)",
+             "xSetUnsentSmsCountInSim(2)", "xSetSentSmsCountInSim(1)"}),
+      platform_.calls);
+  EXPECT_FALSE(Exists(true, kInbox, card) || Exists(false, kDraft, draft));
+  EXPECT_TRUE(Index(kInbox).empty() && Index(kSent).empty() && Index(kUnsent).empty());
+  EXPECT_EQ((Entries{{keep, kDraft}}), Index(kDraft));
 
-TEST_F(EmsUpdateTest, DeletingAVanishedFileHealsThePhoneIndexOnly) {
-  const DWORD phone = Write(false, kInbox, 10), card = Write(true, kInbox, 10);
-  std::filesystem::remove(File(false, kInbox, phone));
-  std::filesystem::remove(File(true, kInbox, card));
-  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, phone));
+  // A file already gone: the phone's index record goes, the card reports it.
+  platform_.calls.clear();
+  const DWORD gone = Write(false, kInbox, 10), cardGone = Write(true, kInbox, 10);
+  std::filesystem::remove(File(false, kInbox, gone));
+  std::filesystem::remove(File(true, kInbox, cardGone));
+  EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, gone));
   EXPECT_TRUE(Index(kInbox).empty());
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kInbox, card));
+  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kInbox, cardGone));
   EXPECT_EQ(0, EMSMsgStore_DeleteMessage(false, 9, 1));
   EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kReport, 1));
   EXPECT_TRUE(platform_.calls.empty());
