@@ -27,6 +27,25 @@ inline Bytes Le32(uint32_t v) {
 inline uint32_t LoadU32(const Bytes& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
 }
+// Little-endian byte builder for expected files, independent of the library.
+struct Builder {
+  Bytes b;
+  Builder& U16(uint16_t v) { return Raw({uint8_t(v), uint8_t(v >> 8)}); }
+  Builder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
+  Builder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
+  Builder& Str(const WCHAR* s) {
+    for (; s && *s; ++s) U16(*s);
+    return U16(0);
+  }
+  Builder& Raw(const Bytes& raw) {
+    b.insert(b.end(), raw.begin(), raw.end());
+    return *this;
+  }
+  Builder& Patch(size_t at) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(b.size() >> (8 * i));
+    return *this;
+  }
+};
 
 inline Bytes Load(const std::string& hostPath) {
   std::ifstream in(hostPath, std::ios::binary);
