@@ -383,17 +383,24 @@ TEST_F(EmailStore, ListingsReadsAndCountsByFolderAndByAccount) {
 
   // By position: past the end (or -1) the last file enumerated; by
   // identifier the INBOX only through the twin.
-  CMsgList order;
+  Put(false, kSent, 7, 1);
+  Put(false, kSent, 8, 1);
+  CMsgList order, sent;
   ASSERT_EQ(2u, EmailMsgStore_GetMessageListInbox(false, kAccount, order));
+  ASSERT_EQ(2u, EmailMsgStore_GetMessageList(false, kSent, sent));
   const std::pair<int, long> positions[] = {{0, 0}, {1, 1}, {5, 1}, {-1, 1}};
   for (const auto& [position, index] : positions) {
-    tagMSGPROPS q{};
-    tagEMAILMSGPROPS qe{};
+    tagMSGPROPS q{}, p{};
+    tagEMAILMSGPROPS qe{}, pe{};
     EXPECT_EQ(1,
               EmailMsgStore_ReadFolderMessageInbox(false, kAccount, position, 0, false, &q, &qe));
-    EXPECT_EQ(order[index].dwOid, q.dwOid) << position;
-    EXPECT_TRUE(q.pData == nullptr && q.cbData == 0);
+    EXPECT_EQ(1, EmailMsgStore_ReadFolderMessage(false, kSent, position, 0, true, &p, &pe));
+    EXPECT_EQ(std::make_pair(order[index].dwOid, sent[index].dwOid),
+              std::make_pair(q.dwOid, p.dwOid))
+        << position;
+    EXPECT_TRUE(q.pData == nullptr && q.cbData == 0 && p.pData != nullptr);
     EmailMsgStore_FreeMsgProps(&q, &qe);
+    EmailMsgStore_FreeMsgProps(&p, &pe);
   }
   Record byId(false, kInbox, 3, kOther);
   EXPECT_EQ(1, byId.ok);
@@ -401,7 +408,7 @@ TEST_F(EmailStore, ListingsReadsAndCountsByFolderAndByAccount) {
   tagMSGPROPS p{};
   tagEMAILMSGPROPS e{};
   EXPECT_EQ(0, EmailMsgStore_ReadFolderMessage(false, kInbox, 0, 3, true, &p, &e));
-  EXPECT_EQ(0, EmailMsgStore_ReadFolderMessage(false, kSent, 0, 0, true, &p, &e));
+  EXPECT_EQ(0, EmailMsgStore_ReadFolderMessage(false, kUnsent, 0, 0, true, &p, &e));
   EXPECT_EQ(0, EmailMsgStore_ReadFolderMessage(false, 9, 0, 0, true, &p, &e));
   EmailMsgStore_FreeMsgProps(&p, &e);
 
