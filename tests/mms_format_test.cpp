@@ -7,7 +7,6 @@
 #include <functional>
 #include <future>
 #include <set>
-#include <thread>
 
 #include "mms_fixtures.h"
 
@@ -330,47 +329,52 @@ TEST_F(MmsIndex, OneFilePerPhoneFolderAndNoneForNoneAndAutoDownload) {
   EXPECT_EQ(Index(kDraft).size(), 1u);
 }
 
-// Only the current writer and full reader wait for "MUTEX_MMS_READWRITETILE";
-// the index operations wait for "MUTEX_MMS_ACCESSINI".
+// The current writer and full reader wait for "MUTEX_MMS_READWRITETILE" and
+// the index operations for "MUTEX_MMS_ACCESSINI"; the quick read and the old
+// layout take neither.
 TEST_F(MmsFile, EachOperationWaitsForItsOwnMutex) {
   using namespace std::chrono_literals;
   Sample s;
   ASSERT_EQ(Write(&s.p, &s.m, false), 1);
   MMSMsgStore_AddMsgToIni(1, kInbox, {1, 0});
   WCHAR other[] = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\INBOX\\2.mms";
-  CMsgList list;
-  using Calls = std::vector<std::function<int()>>;
-  auto read = [&](bool quick) {
+  auto quick = [&] {
+    tagMSGPROPS p{};
+    const int ok = MMSMsgStore_QuickReadFromFile(false, kInbox, 1, &p);
+    MMSMsgStore_FreeMsgProps(&p, nullptr);
+    return ok + Write(&s.p, &s.m, true, other) - 1;
+  };
+  auto read = [&] {
     tagMSGPROPS p{};
     tagMMSMSGPROPS m{};
-    const int ok = quick ? MMSMsgStore_QuickReadFromFile(false, kInbox, 1, &p)
-                         : MMSMsgStore_ReadFromFile(path_, &p, &m, true);
+    const int ok = MMSMsgStore_ReadFromFile(path_, &p, &m, true);
     MMSMsgStore_FreeMsgProps(&p, &m);
     return ok;
   };
-  const Calls quick = {[&] { return read(true); }, [&] { return Write(&s.p, &s.m, true, other); }},
-              file = {[&] { return Write(&s.p, &s.m, false, other); }, [&] { return read(false); }},
-              index = {[&] { return MMSMsgStore_GetQuickMsgList(list, kInbox) > 0 ? 1 : 0; },
-                       [&] {
-                         return MMSMsgStore_AddMsgToIni(2, kInbox, {2, 0}), 1;
-                       },
-                       [&] { return MMSMsgStore_DeleteMsgFromIni(2, kInbox), 1; }};
+  auto write = [&] { return Write(&s.p, &s.m, false, other); };
+  auto add = [&] { return MMSMsgStore_AddMsgToIni(2, kInbox, {2, 0}), 1; };
+  auto list = [&] {
+    CMsgList l;
+    return MMSMsgStore_GetQuickMsgList(l, kInbox) > 0 ? 1 : 0;
+  };
+  using Calls = std::vector<std::function<int()>>;
   struct Case {
     const WCHAR* mutex;
     Calls free, held;
-  } const cases[] = {{u"MUTEX_MMS_READWRITETILE", quick, file},
-                     {u"MUTEX_MMS_ACCESSINI", file, index}};
+  } const cases[] = {{u"MUTEX_MMS_READWRITETILE", {quick}, {write, read}},
+                     {u"MUTEX_MMS_ACCESSINI", {write, read}, {add, list}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     HANDLE mutex = CreateMutexW(nullptr, 0, c.mutex);
     ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-    for (const auto& f : c.free) EXPECT_EQ(std::async(std::launch::async, f).get(), 1);
-    std::vector<std::future<int>> held;
+    std::vector<std::future<int>> free, held;
+    for (const auto& f : c.free) free.push_back(std::async(std::launch::async, f));
+    for (auto& f : free) EXPECT_EQ(f.wait_for(5s), std::future_status::ready);
     for (const auto& f : c.held) held.push_back(std::async(std::launch::async, f));
-    std::this_thread::sleep_for(200ms);
-    for (auto& h : held) EXPECT_EQ(h.wait_for(0ms), std::future_status::timeout);
+    for (auto& h : held) EXPECT_EQ(h.wait_for(200ms), std::future_status::timeout);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
+    for (auto& f : free) EXPECT_EQ(f.get(), 1);
     for (auto& h : held) EXPECT_EQ(h.get(), 1);
   }
 }
