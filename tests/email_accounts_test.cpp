@@ -1,76 +1,47 @@
 // E-mail account store: the database bytes, the order of a folder's records
-// across a save and a load, the registry counter and its mutex, lookups at
-// and past the edges, unsaved accounts lost at unload, and the loader fed
-// cut and corrupted databases (AddressSanitizer checks the bounds).
-#include <algorithm>
+// across a save and a load, the registry counter and its mutex, lookups and
+// removals, unsaved accounts lost at unload, and the loader fed cut and
+// oversized databases.
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "email/email_accounts.h"
-#include "msgstore/email.h"
-#include "msgstore/platform.h"
-#include "test_support.h"
+#include "email_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using msgstore_test::Bytes;
+using msgstore_test::Le32;
 
 constexpr DWORD kFirstId = 0x30000003;
 const std::string kDatabase = "DiskOnChip/User/MESSAGING/EmailAccMsgStore.db";
+const std::string kCounter =
+    ".platform/registry/HKLM/k.software/k.corvane/k.email/k.accounts/v.accoutnid";
 
-struct Account {
-  DWORD data, folder;
-  WORD w1, w2;
-  DWORD id;
-  std::u16string text;
-  bool operator==(const Account& o) const {
-    return std::tie(data, folder, w1, w2, id, text) ==
-           std::tie(o.data, o.folder, o.w1, o.w2, o.id, o.text);
-  }
-};
+// dwData, dwFolder, wData1, wData2, dwAccountId, text
+using Account = std::tuple<DWORD, DWORD, WORD, WORD, DWORD, std::u16string>;
+using Accounts = std::vector<Account>;
 
 Account Acc(DWORD folder, DWORD id, std::u16string text = u"t") {
   return {id * 3, folder, static_cast<WORD>(id + 1), static_cast<WORD>(folder + 2), id, text};
 }
 
-Bytes U32(DWORD v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-
-// The database of accounts, built byte by byte apart from the library.
-Bytes Image(const std::vector<Account>& accounts, DWORD count) {
-  Bytes b = U32(count);
-  auto u16 = [&b](WORD v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-  auto u32 = [&b](DWORD v) {
-    const Bytes le = U32(v);
-    b.insert(b.end(), le.begin(), le.end());
+// The database, built byte by byte.
+Bytes Image(const Accounts& accounts, DWORD count) {
+  Bytes b = Le32(count);
+  auto put = [&b](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * i));
   };
-  for (const Account& a : accounts) {
-    u32(a.data), u32(a.folder), u16(a.w1), u16(a.w2), u32(a.id);
-    for (char16_t c : a.text) u16(c);
-    u16(0);
+  for (const auto& [data, folder, w1, w2, id, text] : accounts) {
+    put(data, 4), put(folder, 4), put(w1, 2), put(w2, 2), put(id, 4);
+    for (char16_t c : text) put(c, 2);
+    put(0, 2);
   }
   return b;
 }
-Bytes Image(const std::vector<Account>& a) { return Image(a, static_cast<DWORD>(a.size())); }
-
-// Accounts written one by one, in the order the store keeps them: each in
-// front of the first of its folder, or last.
-std::vector<Account> Placed(const std::vector<Account>& written) {
-  std::vector<Account> out;
-  for (const Account& a : written)
-    out.insert(std::find_if(out.begin(), out.end(),
-                            [&](const Account& o) { return o.folder == a.folder; }),
-               a);
-  return out;
-}
+Bytes Image(const Accounts& a) { return Image(a, static_cast<DWORD>(a.size())); }
 
 class EmailAccounts : public msgstore_test::DeviceTest {
  protected:
@@ -84,16 +55,16 @@ class EmailAccounts : public msgstore_test::DeviceTest {
     DeviceTest::TearDown();
   }
   static DWORD Write(const Account& a, DWORD id) {
-    std::u16string text = a.text;
-    tagEMAILACCOUNTPROPS p{a.data, a.folder, a.w1, a.w2, 0xBAD, text.data()};
+    std::u16string text = std::get<5>(a);
+    tagEMAILACCOUNTPROPS p{std::get<0>(a), std::get<1>(a), std::get<2>(a),
+                           std::get<3>(a), 0xBAD,          text.data()};
     return EmailMsgStore_WriteAccountData(nullptr, &p, id);
   }
-  static void WriteAll(const std::vector<Account>& accounts) {
-    for (const Account& a : accounts) ASSERT_EQ(Write(a, a.id), a.id);
+  static void WriteAll(const Accounts& accounts) {
+    for (const Account& a : accounts) ASSERT_EQ(Write(a, std::get<4>(a)), std::get<4>(a));
   }
-  // The process's array as it stands.
-  static std::vector<Account> Array() {
-    std::vector<Account> out;
+  static Accounts Array() {
+    Accounts out;
     const msgstore::EmailAccountArray& array = msgstore::email::AccountArray();
     for (long i = 0; i < array.GetSize(); ++i) {
       const msgstore::EmailAccountRecord& r = array[i];
@@ -101,113 +72,80 @@ class EmailAccounts : public msgstore_test::DeviceTest {
     }
     return out;
   }
-  // A read's result as an Account; the text is freed.
-  static Account Taken(tagEMAILACCOUNTPROPS& p) {
+  // A read by folder and index (or, with index ~0, by identifier); a failed
+  // read must leave the record as it was.
+  static Account Read(DWORD folderOrId, DWORD index = ~0u) {
+    WCHAR mine[] = u"mine";
+    tagEMAILACCOUNTPROPS p{1, 2, 3, 4, 5, mine};
+    const int ok = index == ~0u ? EmailMsgStore_ReadFolderAccount(nullptr, folderOrId, &p)
+                                : EmailMsgStore_ReadFolderAccount(nullptr, folderOrId, index, &p);
     Account a{p.dwData, p.dwFolder, p.wData1, p.wData2, p.dwAccountId, p.pszText ? p.pszText : u""};
-    std::free(p.pszText);
-    p.pszText = nullptr;
-    return a;
+    EXPECT_TRUE(ok || a == Account(1, 2, 3, 4, 5, u"mine")) << "a failed read changed the record";
+    if (ok && p.pszText != mine) std::free(p.pszText);
+    return ok ? a : Account{};
   }
-  Bytes Load(const std::string& rel) const {
-    std::ifstream in(Host(rel), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  // Written over in place and cut to length: truncating first makes the
-  // file system flush the blocks at close, which slows the loops down.
+  Bytes Load(const std::string& rel) const { return msgstore_test::Load(Host(rel)); }
+  // Written over in place: truncating first makes every loop iteration flush.
   void Put(const std::string& rel, const Bytes& b) const {
     std::fstream(Host(rel), std::ios::binary | std::ios::out | std::ios::app).close();
     std::fstream(Host(rel), std::ios::binary | std::ios::in | std::ios::out)
         .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     fs::resize_file(Host(rel), b.size());
   }
-  int OpenImage(const Bytes& b) {
+  Accounts Opened(const Bytes& b) {
     Put(kDatabase, b);
-    HANDLE store = nullptr;
-    const int result = EmailAccMsgStore_Open(&store);
-    EXPECT_EQ(store, &msgstore::email::AccountArray());
-    return result;
+    EXPECT_EQ(EmailAccMsgStore_Open(nullptr), 1);
+    return Array();
   }
-  static constexpr const char* kCounter =
-      ".platform/registry/HKLM/k.software/k.corvane/k.email/k.accounts/v.accoutnid";
 };
 
-TEST_F(EmailAccounts, CreateMakesAnEmptyDatabaseOnlyWhenMissing) {
+TEST_F(EmailAccounts, CreateAndOpenOfMissingEmptyAndExistingDatabases) {
   fs::remove(Host("DiskOnChip/User/MESSAGING"));
-  EXPECT_EQ(EmailAccMsgStore_Create(), 0);
-  EXPECT_FALSE(fs::exists(Host("DiskOnChip/User/MESSAGING")));
+  EXPECT_EQ(EmailAccMsgStore_Create(), 0) << "the directory is not made";
   fs::create_directories(Host("DiskOnChip/User/MESSAGING"));
+  WriteAll({Acc(1, 1)});
+  HANDLE store = nullptr;
+  EXPECT_EQ(EmailAccMsgStore_Open(&store), 0) << "no database";
+  EXPECT_EQ(store, &msgstore::email::AccountArray());
+  EXPECT_EQ(Array(), Accounts());
   EXPECT_EQ(EmailAccMsgStore_Create(), 1);
   EXPECT_EQ(Load(kDatabase), Bytes());
-  EXPECT_TRUE(fs::is_regular_file(Host(kDatabase)));
+  WriteAll({Acc(1, 1)});
+  EXPECT_EQ(Opened({}), Accounts());
   Put(kDatabase, {1, 2, 3});
   EXPECT_EQ(EmailAccMsgStore_Create(), 1);
   EXPECT_EQ(Load(kDatabase), Bytes({1, 2, 3}));
 }
 
-TEST_F(EmailAccounts, CloseWritesTheArrayWholeAndKeepsItLoaded) {
+TEST_F(EmailAccounts, CloseWritesTheArrayAndALoadTurnsEachFolderRound) {
   EXPECT_EQ(EmailMsgStore_Close(nullptr), 1);
   EXPECT_EQ(Load(kDatabase), Bytes({0, 0, 0, 0}));
   const std::u16string longText(300, u'x');
-  WriteAll({{0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"},
-            Acc(2, 8, u""),
-            Acc(1, 9, u"Gr\u00fc\u00dfe \u20ac"),
-            Acc(3, 10, longText)});
+  const Account ann{0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"};
+  WriteAll({ann, Acc(2, 8, u""), Acc(1, 9, u"Gr\u00fc\u00dfe \u20ac"), Acc(3, 10, longText)});
   tagEMAILACCOUNTPROPS nullText{1, 4, 2, 3, 0, nullptr};
   EXPECT_EQ(EmailMsgStore_WriteAccountData(nullptr, &nullText, 11), 11u);
   EXPECT_EQ(EmailMsgStore_Close(nullptr), 1);
-  std::vector<Account> saved = {Acc(1, 9, u"Gr\u00fc\u00dfe \u20ac"),
-                                {0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"},
-                                Acc(2, 8, u""),
-                                Acc(3, 10, longText.substr(0, 255)),
-                                {1, 4, 2, 3, 11, u""}};
-  EXPECT_EQ(Load(kDatabase), Image(saved));
-  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 11), 1);
-  EXPECT_EQ(EmailMsgStore_Close(nullptr), 1) << "again, after changes";
-  saved.pop_back();
-  EXPECT_EQ(Load(kDatabase), Image(saved));
+  EXPECT_EQ(Load(kDatabase), Image({Acc(1, 9, u"Gr\u00fc\u00dfe \u20ac"),
+                                    ann,
+                                    Acc(2, 8, u""),
+                                    Acc(3, 10, longText.substr(0, 255)),
+                                    {1, 4, 2, 3, 11, u""}}));
   fs::directory_iterator dir(Host("DiskOnChip/User/MESSAGING"));
   EXPECT_EQ(std::distance(dir, fs::directory_iterator()), 1) << "no temporary file is left";
-  fs::remove_all(Host("DiskOnChip/User/MESSAGING"));
-  EXPECT_EQ(EmailMsgStore_Close(nullptr), 0);
-}
 
-TEST_F(EmailAccounts, LoadTurnsEachFolderRoundAsWritingInFileOrderDoes) {
+  // Each record written goes in front of its folder's first; a load writes
+  // them in file order, so a save and a load reverse a folder.
+  msgstore::email::UnloadAccounts();
   const Account x = Acc(5, 1, u"X"), y = Acc(5, 2, u"Y");
   WriteAll({x, y});
-  tagEMAILACCOUNTPROPS p{};
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 5, 0, &p), 1);
-  EXPECT_EQ(Taken(p), y);
+  EXPECT_EQ(Read(5, 0), y);
   ASSERT_EQ(EmailMsgStore_Close(nullptr), 1);
   ASSERT_EQ(EmailAccMsgStore_Open(nullptr), 1);
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 5, 0, &p), 1);
-  EXPECT_EQ(Taken(p), x);
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 5, 1, &p), 1);
-  EXPECT_EQ(Taken(p), y);
-
-  std::mt19937 rng(4711u);
-  for (int round = 0; round < 20; ++round) {
-    std::vector<Account> file;
-    for (DWORD i = 0, n = rng() % 40; i < n; ++i) file.push_back(Acc(rng() % 5, i));
-    ASSERT_EQ(OpenImage(Image(file)), 1);
-    EXPECT_EQ(Array(), Placed(file)) << "round " << round;
-  }
-}
-
-TEST_F(EmailAccounts, OpenDropsTheArrayWhateverTheFileHolds) {
-  EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(nullptr, 1), 0u) << "empty before any open";
-  WriteAll({Acc(1, 1)});
-  HANDLE store = nullptr;
-  EXPECT_EQ(EmailAccMsgStore_Open(&store), 0) << "no database";
-  EXPECT_EQ(store, &msgstore::email::AccountArray());
-  EXPECT_EQ(Array(), std::vector<Account>());
-  WriteAll({Acc(1, 1)});
-  EXPECT_EQ(OpenImage({}), 1);
-  EXPECT_EQ(Array(), std::vector<Account>());
-  fs::remove(Host(kDatabase));
-  fs::create_directory(Host(kDatabase));
-  WriteAll({Acc(1, 1)});
-  EXPECT_EQ(EmailAccMsgStore_Open(nullptr), 0) << "a directory";
-  EXPECT_EQ(Array(), std::vector<Account>());
+  EXPECT_EQ(Read(5, 0), x);
+  EXPECT_EQ(Read(5, 1), y);
+  fs::remove_all(Host("DiskOnChip/User/MESSAGING"));
+  EXPECT_EQ(EmailMsgStore_Close(nullptr), 0);
 }
 
 TEST_F(EmailAccounts, AccountsNeverSavedAreLostAtUnload) {
@@ -215,138 +153,90 @@ TEST_F(EmailAccounts, AccountsNeverSavedAreLostAtUnload) {
   ASSERT_EQ(EmailMsgStore_Close(nullptr), 1);
   WriteAll({Acc(1, 2)});
   msgstore::email::UnloadAccounts();
-  EXPECT_EQ(Array(), std::vector<Account>());
+  EXPECT_EQ(Array(), Accounts());
   ASSERT_EQ(EmailAccMsgStore_Open(nullptr), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({Acc(1, 1)}));
+  EXPECT_EQ(Array(), Accounts({Acc(1, 1)}));
 }
 
-TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounter) {
-  EXPECT_EQ(Write(Acc(1, 0), 0), kFirstId);
-  EXPECT_EQ(Write(Acc(1, 0), 0), kFirstId + 1);
-  EXPECT_EQ(Write(Acc(1, 0), 77), 77u);
-  EXPECT_EQ(Array()[0].id, 77u);
-  EXPECT_EQ(Array()[1].id, kFirstId + 1) << "the caller's own identifier is not read";
-  EXPECT_EQ(Load(kCounter), Bytes({4, 0, 0, 0, 4, 0, 0, 0x30})) << "REG_DWORD 0x30000004";
-
-  struct Case {
-    Bytes stored;  // type and data; empty: no value
-    DWORD next;
-  };
-  for (const Case& c :
-       {Case{{4, 0, 0, 0, 41, 0, 0, 0}, 42}, Case{{4, 0, 0, 0, 0, 0, 0, 0}, kFirstId},
-        Case{{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0}, Case{{3, 0, 0, 0, 5}, 6},
-        Case{{3, 0, 0, 0}, kFirstId}, Case{{1, 0, 0, 0, 'p', 0, 'o', 0, 'p', 0, 0, 0}, kFirstId},
-        Case{{}, kFirstId}}) {
-    fs::remove(Host(kCounter));
-    if (!c.stored.empty()) Put(kCounter, c.stored);
-    EXPECT_EQ(Write(Acc(1, 0), 0), c.next) << c.stored.size();
-    Bytes stored = U32(REG_DWORD), value = U32(c.next);
-    stored.insert(stored.end(), value.begin(), value.end());
-    EXPECT_EQ(Load(kCounter), stored) << "and stored as REG_DWORD";
-  }
-}
-
-TEST_F(EmailAccounts, WithoutARegistryKeyTheAccountIsKeptUnderIdentifierZero) {
-  fs::create_directories(Host(".platform/registry/HKLM"));
-  Put(".platform/registry/HKLM/k.software", {});
-  EXPECT_EQ(Write(Acc(2, 0, u"kept"), 0), 0u);
-  tagEMAILACCOUNTPROPS p{};
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 0, &p), 1);
-  EXPECT_EQ(Taken(p), Acc(2, 0, u"kept"));
-}
-
-TEST_F(EmailAccounts, TheCounterIsAdvancedUnderItsOwnMutex) {
+TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounterUnderItsMutex) {
   using namespace std::chrono_literals;
   HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_EMAIL_NEXTACCOUNTID");
   ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
   auto fresh = std::async(std::launch::async, [] { return Write(Acc(1, 0), 0); });
   EXPECT_EQ(fresh.wait_for(200ms), std::future_status::timeout);
-  EXPECT_EQ(Write(Acc(1, 5), 5), 5u) << "a given identifier needs no counter";
-  EXPECT_EQ(EmailMsgStore_Close(nullptr), 1) << "nor does a save";
+  EXPECT_EQ(Write(Acc(1, 77), 77), 77u) << "a given identifier needs no counter";
   ReleaseMutex(mutex);
   CloseHandle(mutex);
   EXPECT_EQ(fresh.get(), kFirstId);
-}
+  EXPECT_EQ(Write(Acc(1, 0), 0), kFirstId + 1);
+  EXPECT_EQ(std::get<4>(Array()[0]), kFirstId + 1) << "the caller's own identifier is not read";
+  EXPECT_EQ(Load(kCounter), Bytes({4, 0, 0, 0, 4, 0, 0, 0x30})) << "REG_DWORD 0x30000004";
 
-TEST_F(EmailAccounts, ReadsFillEveryFieldOrLeaveTheRecordAlone) {
-  const Account a{0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"}, b = Acc(1, 8, u""),
-                                                             c = Acc(2, 7, u"Cy");
-  WriteAll({a, b, c});
-  EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(nullptr, 1), 2u);
-  EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(nullptr, 3), 0u);
-  tagEMAILACCOUNTPROPS p{};
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 1, 0, &p), 1);
-  EXPECT_EQ(p.pszText, nullptr) << "an empty text reads as null";
-  EXPECT_EQ(Taken(p), b);
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 1, 1, &p), 1);
-  EXPECT_EQ(Taken(p), a);
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 1, 2, &p), 1) << "into the next folder";
-  EXPECT_EQ(Taken(p), c);
-  ASSERT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 7, &p), 1) << "the first of two";
-  EXPECT_EQ(Taken(p), a);
-
-  WCHAR mine[] = u"mine";
-  const tagEMAILACCOUNTPROPS before{1, 2, 3, 4, 5, mine};
-  p = before;
-  EXPECT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 1, 3, &p), 0);
-  EXPECT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 1, 0xFFFFFFFF, &p), 0);
-  EXPECT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 3, 0, &p), 0);
-  EXPECT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 99, &p), 0);
-  EXPECT_EQ(std::tie(p.dwData, p.dwFolder, p.wData1, p.wData2, p.dwAccountId, p.pszText),
-            std::tie(before.dwData, before.dwFolder, before.wData1, before.wData2,
-                     before.dwAccountId, before.pszText));
-  EXPECT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 1, 0, nullptr), 0);
-  EXPECT_EQ(EmailMsgStore_WriteAccountData(nullptr, nullptr, 5), 0u);
-  EXPECT_EQ(Array(), std::vector<Account>({b, a, c}));
-}
-
-TEST_F(EmailAccounts, RemovalsKeepTheOrderOfTheOthers) {
-  const Account a = Acc(1, 1), b = Acc(2, 1), c = Acc(1, 2), d = Acc(3, 3), e = Acc(2, 4);
-  WriteAll({a, b, c, d, e});
-  ASSERT_EQ(Array(), std::vector<Account>({c, a, e, b, d}));
-  EXPECT_EQ(EmailMsgStore_SetFolderCount(nullptr, 1, 5), 1);
-  EXPECT_EQ(EmailMsgStore_SetFolderCount(nullptr, 99, 5), 0);
-  EXPECT_EQ(Array(), std::vector<Account>({c, a, e, b, d})) << "the count changes nothing";
-  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 1), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({c, a, e, d})) << "the one nearest the end";
-  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 1), 1);
-  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 1), 0);
-  EXPECT_EQ(EmailMsgStore_EmptyFolderAccount(nullptr, 9), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({c, e, d}));
-  WriteAll({Acc(1, 5)});
-  EXPECT_EQ(EmailMsgStore_EmptyFolderAccount(nullptr, 1), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({e, d}));
-}
-
-using EmailAccountsRobustness = EmailAccounts;
-
-TEST_F(EmailAccountsRobustness, EveryPrefixLoadsTheRecordsItHoldsWhole) {
-  const std::vector<Account> file = {Acc(1, 1, u"first"), Acc(2, 2, u""), Acc(1, 3, u"third one"),
-                                     Acc(4, 4, u"\u00e9")};
-  const Bytes image = Image(file);
-  for (size_t len = 0; len <= image.size(); ++len) {
-    std::vector<Account> whole;
-    for (size_t end = 4, i = 0; i < file.size(); ++i) {
-      end += 18 + 2 * file[i].text.size();
-      if (end <= len) whole.push_back(file[i]);
-    }
-    ASSERT_EQ(OpenImage(Bytes(image.begin(), image.begin() + len)), 1) << len;
-    EXPECT_EQ(Array(), Placed(whole)) << "cut at " << len;
+  struct Case {
+    Bytes stored;  // type and data
+    DWORD next;
+  } const cases[] = {{{4, 0, 0, 0, 41, 0, 0, 0}, 42},
+                     {{4, 0, 0, 0, 0, 0, 0, 0}, kFirstId},
+                     {{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
+                     {{1, 0, 0, 0, 'p', 0, 'o', 0, 'p', 0, 0, 0}, kFirstId}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.next);
+    Put(kCounter, c.stored);
+    EXPECT_EQ(Write(Acc(1, 0), 0), c.next);
+    Bytes stored = Le32(REG_DWORD), value = Le32(c.next);
+    stored.insert(stored.end(), value.begin(), value.end());
+    EXPECT_EQ(Load(kCounter), stored);
   }
+  // Without a way to the registry key the account is kept under 0.
+  msgstore::email::UnloadAccounts();
+  fs::remove_all(Host(".platform/registry"));
+  fs::create_directories(Host(".platform/registry/HKLM"));
+  Put(".platform/registry/HKLM/k.software", {});
+  EXPECT_EQ(Write(Acc(2, 0, u"kept"), 0), 0u);
+  EXPECT_EQ(Read(0), Acc(2, 0, u"kept"));
 }
 
-TEST_F(EmailAccountsRobustness, HugeCountsAndTextsStayWithinTheData) {
-  EXPECT_EQ(OpenImage(Image({Acc(1, 1), Acc(2, 2)}, 0xFFFFFFFF)), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({Acc(1, 1), Acc(2, 2)}));
-  EXPECT_EQ(OpenImage(Image({Acc(1, 1), Acc(2, 2)}, 1)), 1) << "bytes after the last record";
-  EXPECT_EQ(Array(), std::vector<Account>({Acc(1, 1)}));
+TEST_F(EmailAccounts, LookupsAndRemovalsKeepTheOrderOfTheOthers) {
+  const Account a{0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"}, b = Acc(1, 8, u""),
+                                                             c = Acc(2, 7, u"Cy"), d = Acc(3, 3);
+  WriteAll({a, b, c, d});
+  EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(nullptr, 1), 2u);
+  EXPECT_EQ(Read(1, 0), b) << "an empty text reads as null";
+  EXPECT_EQ(Read(1, 1), a);
+  EXPECT_EQ(Read(1, 2), c) << "into the next folder";
+  EXPECT_EQ(Read(7), a) << "the first of two";
+  for (DWORD index : {4u, 0xFFFFFFFFu}) EXPECT_EQ(Read(1, index), Account{});
+  EXPECT_EQ(Read(9, 0), Account{});
+  EXPECT_EQ(Read(99), Account{});
+  EXPECT_EQ(EmailMsgStore_SetFolderCount(nullptr, 8, 5), 1);
+  EXPECT_EQ(EmailMsgStore_SetFolderCount(nullptr, 99, 5), 0);
+  EXPECT_EQ(Array(), Accounts({b, a, c, d})) << "the count changes nothing";
+  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 7), 1);
+  EXPECT_EQ(Array(), Accounts({b, a, d})) << "the one nearest the end";
+  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 99), 0);
+  EXPECT_EQ(EmailMsgStore_EmptyFolderAccount(nullptr, 9), 1);
+  EXPECT_EQ(EmailMsgStore_EmptyFolderAccount(nullptr, 1), 1);
+  EXPECT_EQ(Array(), Accounts({d}));
+}
+
+TEST_F(EmailAccounts, LoaderKeepsOnlyWholeRecordsWithinTheData) {
+  const Account a = Acc(1, 1, u"first"), b = Acc(2, 2, u""), c = Acc(1, 3, u"third one"),
+                d = Acc(4, 4, u"\u00e9");
+  const Bytes image = Image({a, b, c, d});
+  const Accounts loaded[] = {{}, {a}, {a, b}, {c, a, b}, {c, a, b, d}};
+  const size_t ends[] = {32, 50, 86, 106};  // a record: 18 bytes and 2 per character
+  ASSERT_EQ(image.size(), 106u);
+  for (size_t len = 0; len <= image.size(); ++len) {
+    const size_t whole = std::upper_bound(std::begin(ends), std::end(ends), len) - ends;
+    EXPECT_EQ(Opened(Bytes(image.begin(), image.begin() + len)), loaded[whole]) << "cut at " << len;
+  }
+  EXPECT_EQ(Opened(Image({a, b}, 0xFFFFFFFF)), Accounts({a, b}));
+  EXPECT_EQ(Opened(Image({a, b}, 1)), Accounts({a}));
   const std::u16string huge(1000, u'h');
-  EXPECT_EQ(OpenImage(Image({Acc(1, 1, huge), Acc(1, 2)})), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({Acc(1, 2), Acc(1, 1, huge.substr(0, 255))}));
-  Bytes unterminated = Image({Acc(1, 1), Acc(2, 2, u"ab")});
+  EXPECT_EQ(Opened(Image({Acc(1, 1, huge), c})), Accounts({c, Acc(1, 1, huge.substr(0, 255))}));
+  Bytes unterminated = Image({a, Acc(2, 2, u"ab")});
   unterminated.resize(unterminated.size() - 1);
-  EXPECT_EQ(OpenImage(unterminated), 1);
-  EXPECT_EQ(Array(), std::vector<Account>({Acc(1, 1)}));
+  EXPECT_EQ(Opened(unterminated), Accounts({a}));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// Fixtures shared by the e-mail message store tests: a device with both
-// e-mail trees, the incoming-server account in the registry, messages put
-// straight into files, and readers of the files, indexes and counter that do
-// not go through the library.
+// Shared by the e-mail tests: a device with both e-mail trees, kAccount the
+// incoming-server account, messages put straight into files, and readers of
+// the files, indexes and counter that do not go through the library.
 #ifndef MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 #define MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 
@@ -12,10 +11,8 @@
 #include <iterator>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
-#include "common/index_file.h"
 #include "msgstore/email.h"
 #include "msgstore/platform.h"
 #include "test_support.h"
@@ -24,11 +21,17 @@ namespace msgstore_test {
 
 using Bytes = std::vector<uint8_t>;
 
+inline Bytes Le32(uint32_t v) {
+  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+inline uint32_t LoadU32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
 // Little-endian byte builder for expected files, independent of the library.
 struct Builder {
   Bytes b;
-  Builder& U16(uint16_t v) { return Raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
-  Builder& U32(uint32_t v) { return U16(static_cast<uint16_t>(v)).U16(v >> 16); }
+  Builder& U16(uint16_t v) { return Raw({uint8_t(v), uint8_t(v >> 8)}); }
+  Builder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
   Builder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
   Builder& Str(const WCHAR* s) {
     for (; s && *s; ++s) U16(*s);
@@ -38,20 +41,21 @@ struct Builder {
     b.insert(b.end(), raw.begin(), raw.end());
     return *this;
   }
-  uint32_t size() const { return static_cast<uint32_t>(b.size()); }
-  // Patches a 32-bit value in at offset.
-  Builder& Patch(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
+  Builder& Patch(size_t at) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(b.size() >> (8 * i));
     return *this;
   }
 };
 
-inline uint32_t LoadU32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+inline Bytes Load(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void Store(const Bytes& bytes, const std::string& hostPath) {
+  std::ofstream(hostPath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// Puts a value into the registry of the device as the e-mail application
-// would.
 inline void SetRegistryValue(const std::u16string& key, const WCHAR* name, DWORD type,
                              const void* data, DWORD size) {
   HKEY handle = nullptr;
@@ -73,20 +77,16 @@ inline void SetAccountUniqueId(const std::u16string& name, DWORD id) {
 
 class EmailTest : public DeviceTest {
  protected:
-  using Entries = std::vector<std::pair<DWORD, DWORD>>;             // (oid, byFolder)
   using Records = std::vector<std::tuple<DWORD, DWORD, uint64_t>>;  // (folder, oid, time)
   static constexpr DWORD kInbox = EMAIL_FOLDER_INBOX, kDraft = EMAIL_FOLDER_DRAFT,
                          kSent = EMAIL_FOLDER_SENT, kUnsent = EMAIL_FOLDER_UNSENT,
                          kReport = EMAIL_FOLDER_REPORT, kSpam = EMAIL_FOLDER_SPAM,
                          kNone = EMAIL_FOLDER_NONE;
-  // The first identifier that the account store hands out, and another
-  // account whose low 8 bits differ.
+  // The first account identifier handed out, and another account.
   static constexpr DWORD kAccount = 805306371, kOther = 805306629;
 
-  // A message read by the library (INBOX messages through the Inbox twin),
-  // released on the way out.
+  // A message read by the library (INBOX ones through the Inbox twin).
   struct Record {
-    Record() : props{}, email{} {}
     Record(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) : props{}, email{} {
       ok = folder == kInbox
                ? EmailMsgStore_ReadFolderMessageInbox(card, account, -1, oid, true, &props, &email)
@@ -101,7 +101,6 @@ class EmailTest : public DeviceTest {
     int ok = 0;
   };
 
-  // A record whose strings are the caller's literals.
   static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
     tagMSGPROPS props = {};
     props.dwFolder = folder;
@@ -121,8 +120,6 @@ class EmailTest : public DeviceTest {
     DeviceTest::SetUp();
     Reset();
   }
-  // Starts over on an empty device with both trees, kAccount the
-  // incoming-server account.
   void Reset() {
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ + "/SD Card");
@@ -132,7 +129,6 @@ class EmailTest : public DeviceTest {
     EmailMsgStore_CreateDir(true);
     SetIncomingServer(kAccount);
     platform_.posted.clear();
-    platform_.volumesAsked.clear();
   }
   static void SetIncomingServer(DWORD account) {
     const std::u16string name = u"acct" + std::u16string(1, u'A' + account % 26);
@@ -140,7 +136,7 @@ class EmailTest : public DeviceTest {
     SetAccountUniqueId(name, account);
   }
 
-  // Stores a message file under oid, bypassing the write path and the index.
+  // A message file under oid, bypassing the write path and the index.
   void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0, DWORD account = kAccount,
            const WCHAR* subject = u"s") {
     tagMSGPROPS props = Message(folder, time, read, subject);
@@ -151,24 +147,21 @@ class EmailTest : public DeviceTest {
                                   : EmailMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, EmailMsgStore_WriteToFile(path, &props, &email));
   }
-  // Stores count (over 50) messages numbered from 1001 in phone memory, 3001
-  // on the card; the oldest is number + 50, neither the lowest, the highest
-  // nor the first written. Phone messages get their index in one write.
+  // count (over 50) messages numbered from 1001 (3001 on the card), indexed
+  // on the phone; the oldest, number + 50, is neither the lowest, the highest
+  // nor the first written.
   void Fill(bool card, DWORD folder, DWORD count, DWORD account = kAccount) {
-    const DWORD first = card ? 3001 : 1001;
     const DWORD key = folder == kInbox ? account : folder;
-    std::vector<msgstore::IndexRecord> records;
+    Bytes index;
     for (DWORD i = 0; i < count; ++i) {
-      const DWORD time = 100 + (i + count - 50) % count;
-      Put(card, folder, first + i, time, 0, account);
-      records.push_back({key, first + i, {time, 0}});
+      const DWORD oid = (card ? 3001 : 1001) + i, time = 100 + (i + count - 50) % count;
+      Put(card, folder, oid, time, 0, account);
     }
-    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
-      return a.time.dwLowDateTime > b.time.dwLowDateTime;
-    });
-    if (!card) msgstore::WriteIndex(IndexDevicePath(key).c_str(), records);
+    for (DWORD t = 100 + count; t-- > 100;)  // newest first
+      for (DWORD v : {key, 1001 + (t - 100 + 50) % count, t, 0u})
+        for (uint8_t byte : Le32(v)) index.push_back(byte);
+    if (!card) Store(index, IndexFile(key));
   }
-  // A new message through the write path; its identifier.
   DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0, DWORD account = kAccount,
               const WCHAR* subject = u"subject") {
     tagMSGPROPS props = Message(folder, time, read, subject);
@@ -178,15 +171,11 @@ class EmailTest : public DeviceTest {
     return oid;
   }
 
-  static const char* FolderName(DWORD folder) {
+  std::string Dir(bool card, DWORD folder) const {
     static const char* const kNames[] = {"",       "INBOX", "DRAFT", "SENT", "UNSENT",
                                          "REPORT", "SPAM",  "",      "NONE"};
-    return folder < 9 ? kNames[folder] : "";
-  }
-  // Host paths; CreateDir spells the store directory "Email".
-  std::string Dir(bool card, DWORD folder) const {
     return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/Email/" +
-                FolderName(folder));
+                kNames[folder]);
   }
   std::string File(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) const {
     const std::string id = std::to_string(static_cast<int>(oid));
@@ -197,7 +186,7 @@ class EmailTest : public DeviceTest {
   bool Exists(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) const {
     return std::filesystem::exists(File(card, folder, oid, account));
   }
-  // ".email" files of a directory whose name starts with prefix, by name.
+  // ".email" files of a directory whose names start with prefix.
   size_t Files(bool card, DWORD folder, const std::string& prefix = "") const {
     size_t n = 0;
     for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder))) {
@@ -207,25 +196,10 @@ class EmailTest : public DeviceTest {
     }
     return n;
   }
-  size_t AccountFiles(bool card, DWORD account) const {
-    return Files(card, kInbox, std::to_string(account) + "_");
-  }
-
-  // The phone index file of a folder (1 to 6) or an account.
-  static std::u16string IndexDevicePath(DWORD key) {
-    static const char16_t* const kNames[] = {u"",       u"INBOX",  u"DRAFT", u"SENT",
-                                             u"UNSENT", u"REPORT", u"SPAM"};
-    const std::u16string root = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\";
-    if (key < 7) return root + kNames[key] + u"\\EmailIni";
-    std::u16string digits;
-    for (char c : std::to_string(key)) digits += static_cast<char16_t>(c);
-    return root + u"INBOX\\" + digits + u"_EmailIni";
-  }
   std::string IndexFile(DWORD key) const {
     return key < 7 ? Dir(false, key) + "/EmailIni"
                    : Dir(false, kInbox) + "/" + std::to_string(key) + "_EmailIni";
   }
-  // The records of an index file, read from its bytes.
   Records Index(DWORD key) const {
     const Bytes b = Load(IndexFile(key));
     Records out;
@@ -240,26 +214,10 @@ class EmailTest : public DeviceTest {
       return std::get<0>(r) == key && std::get<1>(r) == oid;
     });
   }
-  Entries QuickList(DWORD key) {
-    CMsgList list;
-    EmailMsgStore_GetQuickMsgList(list, key);
-    Entries out;
-    for (long i = 0; i < list.GetSize(); ++i) out.push_back({list[i].dwOid, list[i].byFolder});
-    return out;
-  }
 
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/Email/EmailDB.ini"); }
   Bytes Counter() const { return Load(CounterFile()); }
-  void SetCounter(DWORD value) { Store(Builder().U32(value).b, CounterFile()); }
-
-  static Bytes Load(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  static void Store(const Bytes& bytes, const std::string& hostPath) {
-    std::ofstream(hostPath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
+  void SetCounter(DWORD value) { Store(Le32(value), CounterFile()); }
 };
 
 }  // namespace msgstore_test

@@ -1,4 +1,6 @@
-// Fixtures shared by the MMS tests.
+// Shared by the MMS tests: a device with both MMS trees, messages put straight
+// into files, and readers of the files, indexes and counter that do not go
+// through the library.
 #ifndef MSGSTORE_TESTS_MMS_FIXTURES_H_
 #define MSGSTORE_TESTS_MMS_FIXTURES_H_
 
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "msgstore/mms.h"
@@ -23,10 +24,8 @@ using Bytes = std::vector<uint8_t>;
 // Little-endian byte builder for expected files, independent of the library.
 struct ByteBuilder {
   Bytes b;
-  ByteBuilder& U16(uint16_t v) {
-    return Raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
-  }
-  ByteBuilder& U32(uint32_t v) { return U16(static_cast<uint16_t>(v)).U16(v >> 16); }
+  ByteBuilder& U16(uint16_t v) { return Raw({uint8_t(v), uint8_t(v >> 8)}); }
+  ByteBuilder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
   ByteBuilder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
   ByteBuilder& Str(const WCHAR* s) {
     for (; s && *s; ++s) U16(*s);
@@ -36,30 +35,35 @@ struct ByteBuilder {
     b.insert(b.end(), raw.begin(), raw.end());
     return *this;
   }
-  // Overwrites the 32-bit value at offset at.
   ByteBuilder& Patch(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
     return *this;
   }
 };
 
-// A device with both MMS trees.
+inline Bytes Load(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void Store(const Bytes& bytes, const std::string& hostPath) {
+  std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 class MmsTest : public DeviceTest {
  protected:
   static constexpr DWORD kInbox = MMS_FOLDER_INBOX, kDraft = MMS_FOLDER_DRAFT,
                          kSent = MMS_FOLDER_SENT, kUnsent = MMS_FOLDER_UNSENT,
                          kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
                          kNone = MMS_FOLDER_NONE, kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
-  static constexpr DWORD kAuto = static_cast<DWORD>(STORAGE_AUTO);
-  static constexpr DWORD kBodySize = 10;
-  // One index record: folder, identifier, time (low, high).
-  using IndexRecord = std::array<DWORD, 4>;
+  static constexpr DWORD kAuto = static_cast<DWORD>(STORAGE_AUTO), kBodySize = 10;
+  using IndexRecord = std::array<DWORD, 4>;  // folder, identifier, time low, time high
 
   // Both records of a message read by the library, released on the way out.
   struct Record {
     Record() = default;
-    Record(bool card, DWORD folder, DWORD oid, bool withBody = true) {
-      ok = MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, withBody, &props, &mms);
+    Record(bool card, DWORD folder, DWORD oid) {
+      ok = MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props, &mms);
     }
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
@@ -114,23 +118,22 @@ class MmsTest : public DeviceTest {
     ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &m.props, &m.mms));
   }
   // Stores count (over 50) messages numbered from 1001 in phone memory, 3001
-  // on the card; the oldest is number + 50, neither the lowest, the highest
+  // on the card; the oldest, number + 50, is neither the lowest, the highest
   // nor the first written. Phone folders get their index written whole.
   void Fill(bool card, DWORD folder, DWORD count) {
-    const DWORD first = card ? 3001 : 1001;
     std::vector<IndexRecord> records;
     for (DWORD i = 0; i < count; ++i) {
-      const DWORD time = 100 + (i + count - 50) % count;
-      Put(card, folder, first + i, time);
-      records.push_back({folder, first + i, time, 0});
+      const DWORD oid = (card ? 3001 : 1001) + i, time = 100 + (i + count - 50) % count;
+      Put(card, folder, oid, time);
+      records.push_back({folder, oid, time, 0});
     }
     std::sort(records.begin(), records.end(),
               [](const IndexRecord& a, const IndexRecord& b) { return a[2] > b[2]; });
     if (!card && folder != kAutoDownload) SetIndex(folder, records);
   }
   // A new message through the write path, without storage argument.
-  DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0) {
-    Message m(folder, time, read);
+  DWORD Write(bool card, DWORD folder, DWORD time) {
+    Message m(folder, time);
     const DWORD oid = MMSMsgStore_WriteMessage(card, &m.props, &m.mms, 0, nullptr);
     EXPECT_NE(0u, oid);
     return oid;
@@ -158,11 +161,11 @@ class MmsTest : public DeviceTest {
     return n;
   }
   std::string IndexFile(DWORD folder) const { return Dir(false, folder) + "/MmsIni"; }
-  // The phone index of folder, parsed from its bytes.
   std::vector<IndexRecord> Index(DWORD folder) const {
     const Bytes b = Load(IndexFile(folder));
     std::vector<IndexRecord> out(b.size() / 16);
-    for (size_t i = 0; i < b.size(); ++i) out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
+    for (size_t i = 0; i < out.size() * 16; ++i)
+      out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
     return out;
   }
   std::vector<DWORD> Oids(DWORD folder) const {
@@ -176,18 +179,9 @@ class MmsTest : public DeviceTest {
       for (DWORD v : r) b.U32(v);
     Store(b.b, IndexFile(folder));
   }
-
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini"); }
+  Bytes Counter() const { return Load(CounterFile()); }
   void SetCounter(DWORD value) { Store(ByteBuilder().U32(value).b, CounterFile()); }
-
-  static Bytes Load(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  static void Store(const Bytes& bytes, const std::string& hostPath) {
-    std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
 };
 
 }  // namespace msgstore_test
