@@ -1,19 +1,10 @@
-// The tool run as a user runs it: the commands all stores share, on the SMS store and, where
-// the stores differ, on each; the card, the counters, the language and watch.
-#include <gtest/gtest.h>
-
-#include <signal.h>
+// The commands all stores share, on the SMS store and, where the stores differ, on each; the
+// card, the counters, the language and watch.
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
+#include <array>
 #include <memory>
 #include <regex>
-#include <string>
-#include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "msgstore/msgstore.h"
 #include "msgstore/platform.h"
@@ -25,38 +16,21 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-class StoreCommands : public ToolTest {
- protected:
-  // Writes n messages through the library in this process: quicker than the tool.
-  void Fill(DWORD folder, int n) {
-    msgstore::SetDeviceRoot(root_);
-    for (int i = 0; i < n; ++i) {
-      tagMSGPROPS props = {};
-      props.dwFolder = folder;
-      props.ftIndexTime = props.ftTime = {static_cast<DWORD>(1000 + i), 0x01D00000u};
-      ASSERT_NE(EMSMsgStore_WriteMessage(false, &props, 0, nullptr), 0u) << i;
-    }
-  }
-};
+using StoreCommands = ToolTest;
 
 TEST_F(StoreCommands, InitMakesTheTreesUnderTheRootItIsGiven) {
-  const std::string noTree =
-      "the message tree of the phone memory has not been made (run 'msgstore init')\n";
   EXPECT_EQ(Ok("ls sms inbox"), "no messages in phone inbox\n");
-  Refuses("add sms inbox --text x", 1, noTree);
-  Refuses("count", 1, noTree);
+  Refuses("count", 1,
+          "the message tree of the phone memory has not been made (run 'msgstore init')\n");
   EXPECT_EQ(Ok("init"), "device root " + root_ +
                             "\nmade the message tree in phone memory\n"
                             "no memory card is inserted: its tree is made by 'msgstore init' "
                             "once it is\n");
-  for (const char* dir : {"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM", "NONE", "SIM_INBOX",
-                          "SIM_SENT", "SIM_UNSENT"})
-    EXPECT_TRUE(fs::is_directory(At("EMS/") + dir)) << dir;
+  EXPECT_TRUE(fs::is_directory(At("EMS/SIM_UNSENT")));
   EXPECT_FALSE(fs::exists(root_ + "/SD Card"));
   Ok("card insert");
   EXPECT_EQ(Json("init"), json({{"phone", true}, {"card", true}, {"root", root_}}));
-  for (const char* dir : {"INBOX", "DRAFT", "SENT", "UNSENT", "SPAM"})
-    EXPECT_TRUE(fs::is_directory(At("EMS/", true) + dir)) << dir;
+  EXPECT_TRUE(fs::is_directory(At("MMS/SPAM", true)));
   EXPECT_FALSE(fs::exists(At("EMS/REPORT", true)));
 
   std::vector<std::string> env = {"MSGSTORE_ROOT=" + root_ + "/env"};
@@ -80,15 +54,13 @@ TEST_F(StoreCommands, AddListShowMarkMoveAndRemove) {
             " 1  2026-01-01T10:00:00Z  no         0  +111  First\n"
             " 3  2025-12-31T00:00:00Z  no         0        Third\n");
   std::string shown = Ok("show sms 2");
-  for (const char* line :
-       {"id          2\n", "storage     phone memory\n", "folder      inbox\n", "read        yes\n",
-        "status      3\n", "index time  2026-01-02T10:00:00Z\n", "to          +222\n",
-        "content     12 bytes, UTF-16 text:\nSecond\n"})
+  for (const char* line : {"\nfolder      inbox\nread        yes\nstatus      3\n",
+                           "\nindex time  2026-01-02T10:00:00Z\n", "\nto          +222\n",
+                           "\ncontent     12 bytes, UTF-16 text:\nSecond\n"})
     EXPECT_TRUE(Has(shown, line)) << line << "\nin\n" << shown;
   json one = Json("show sms 2");
   EXPECT_EQ(one.at("time_ticks"), one.at("index_time_ticks"));
-  EXPECT_EQ(Base64Decode(one.at("content_base64")), Utf16Le(u"Second"));
-  EXPECT_EQ(Ok("show sms 2 --raw"), Utf16Le(u"Second"));
+  EXPECT_EQ(one.at("content_base64"), "UwBlAGMAbwBuAGQA");
   // UTF-8 arguments become UTF-16, beyond the BMP as surrogate pairs, and come back.
   Ok("add sms draft --subject Grüße --text smile\xF0\x9F\x98\x80!");
   EXPECT_EQ(Ok("show sms 4 --raw"), Utf16Le(u"smile\U0001F600!"));
@@ -99,14 +71,9 @@ TEST_F(StoreCommands, AddListShowMarkMoveAndRemove) {
   EXPECT_EQ(Ok("mark sms 1 --read --status 7"), "message 1 in phone inbox: read, status 7\n");
   EXPECT_EQ(Json("mark sms 1 --unread").at("read"), false);
   EXPECT_EQ(Ok("mv sms 1 spam"), "message 1 in phone inbox moved to phone spam as message 5\n");
-  json spam = Json("ls sms spam");
-  ASSERT_EQ(spam.size(), 1u);
-  EXPECT_EQ(spam[0].at("status"), 7);
-  EXPECT_EQ(spam[0].at("summary"), "First");
+  EXPECT_EQ(Json("ls sms spam")[0].at("status"), 7);
   EXPECT_EQ(Ok("rm sms 5"), "deleted message 5 in phone spam\n");
   EXPECT_FALSE(fs::exists(At("EMS/SPAM/5.sms")));
-  Refuses("rm sms 5", 1, "no message 5 in phone memory\n");
-
   // Folders by name in any case, or by number.
   for (const auto& [name, folder] :
        std::vector<std::pair<std::string, std::string>>{{"2", "draft"},
@@ -121,7 +88,6 @@ TEST_F(StoreCommands, AddListShowMarkMoveAndRemove) {
 TEST_F(StoreCommands, TheCardIsInsertedEjectedAndHoldsItsOwnMessages) {
   EXPECT_EQ(Ok("card state"), "card   not inserted\nstate  0 (absent)\nflags  0\n");
   EXPECT_EQ(Ok("card insert"), "memory card inserted\n");
-  Refuses("card insert", 1, "the memory card is already inserted\n");
   Ok("init");
   Ok("--card add sms draft --text kept");
   EXPECT_TRUE(fs::exists(At("EMS/DRAFT/1.sms", true)));
@@ -137,34 +103,37 @@ TEST_F(StoreCommands, TheCardIsInsertedEjectedAndHoldsItsOwnMessages) {
   Refuses("--card mv sms 1 report", 1, "folder report does not exist on the memory card\n");
   EXPECT_EQ(Ok("--card mv sms 1 sent"),
             "message 1 in card draft moved to card sent as message 2\n");
-  EXPECT_EQ(Json("--card show sms 2").at("content_text"), "kept");
   EXPECT_EQ(Ok("card eject"),
             "memory card ejected (its messages come back with 'msgstore card insert')\n");
-  EXPECT_EQ(Json("card state").at("inserted"), false);
+  Refuses("--card ls sms sent", 1, "no memory card is inserted (see 'msgstore card insert')\n");
 }
 
 TEST_F(StoreCommands, FullFoldersRefuseGoToTheCardWithAutoOrEvictTheOldest) {
   Ok("card insert");
   Ok("init");
-  Fill(EMS_FOLDER_INBOX, 100);
-  Fill(EMS_FOLDER_DRAFT, 100);
+  // Written through the library in this process: quicker than the tool.
+  msgstore::SetDeviceRoot(root_);
+  for (DWORD folder : {EMS_FOLDER_INBOX, EMS_FOLDER_DRAFT})
+    for (DWORD i = 0; i < 100; ++i) {
+      tagMSGPROPS props = {};
+      props.dwFolder = folder;
+      props.ftIndexTime = props.ftTime = {1000 + i, 0x01D00000u};
+      ASSERT_NE(EMSMsgStore_WriteMessage(false, &props, 0, nullptr), 0u);
+    }
+  const std::string full = "the phone inbox is full (100 messages)";
   Refuses("add sms inbox --text x", 1,
-          "the phone inbox is full (100 messages): message refused (--auto lets the store put "
-          "it on the other storage)\n");
+          full + ": message refused (--auto lets the store put it on the other storage)\n");
   EXPECT_EQ(Ok("add sms inbox --text x --auto"),
-            "message 201 stored in card inbox\n"
-            "note: the phone inbox is full (100 messages): the store put the message on the "
-            "memory card\n");
-  EXPECT_EQ(Json("add sms inbox --text y --auto").at("chosen_by_store"), true);
+            "message 201 stored in card inbox\nnote: " + full +
+                ": the store put the message on the memory card\n");
   EXPECT_EQ(Ok("add sms draft --text new"),
-            "message 203 stored in phone draft\n"
+            "message 202 stored in phone draft\n"
             "note: the phone draft was full (100 messages): the store removed its oldest "
             "message 101\n");
   EXPECT_FALSE(fs::exists(At("EMS/DRAFT/101.sms")));
   Ok("card eject");
   Refuses("add sms inbox --text z --auto", 1,
-          "the phone inbox is full (100 messages) and no memory card is inserted: message not "
-          "stored\n");
+          full + " and no memory card is inserted: message not stored\n");
 }
 
 TEST_F(StoreCommands, CountAndEmptyCoverBothStorages) {
@@ -187,10 +156,7 @@ TEST_F(StoreCommands, CountAndEmptyCoverBothStorages) {
             "none                 0     -      0\n"
             "sim folders          1     -      1\n"
             "unread in inbox      1     1      2\n");
-  json c = Json("count");
-  EXPECT_EQ(c.at("folders").at("sim-inbox"), json({{"phone", 1}, {"total", 1}}));
-  EXPECT_EQ(c.at("unread_inbox"), json({{"phone", 1}, {"card", 1}}));
-
+  EXPECT_EQ(Json("count").at("unread_inbox"), json({{"phone", 1}, {"card", 1}}));
   fs::create_directory(At("EMS/INBOX/9.sms"));
   Refuses("empty sms inbox", 1,
           "the phone inbox cannot be emptied: 9.sms is not a file (nothing deleted)\n");
@@ -206,35 +172,32 @@ TEST_F(StoreCommands, CountAndEmptyCoverBothStorages) {
 
 TEST_F(StoreCommands, CheckFindsIndexAndCounterProblemsOfEachStoreAndFixRepairsThem) {
   Ok("init");
-  Ok("account add --folder 1 --text Work");
-  struct Store {
-    std::string name, dir, ext, counter, check;
-  };
-  for (const Store& s :
-       std::vector<Store>{{"sms", "EMS/", ".sms", "EmsDB.ini", "check"},
-                          {"mms", "MMS/", ".mms", "MMSDB.ini", "check mms"},
-                          {"email", "Email/", ".email", "EmailDB.ini", "check email"}}) {
-    SCOPED_TRACE(s.name);
-    for (const char* text : {"a", "b", "c"}) Ok("add " + s.name + " draft --text " + text);
-    fs::remove(At(s.dir + "DRAFT/1" + s.ext));
-    std::ofstream(At(s.dir + s.counter), std::ios::binary) << std::string("\x02\0\0\0", 4);
-    std::string out = Run(s.check, 1,
+  for (const auto& [store, dir, counter] :
+       std::vector<std::array<std::string, 3>>{{"sms", "EMS/", "EmsDB.ini"},
+                                               {"mms", "MMS/", "MMSDB.ini"},
+                                               {"email", "Email/", "EmailDB.ini"}}) {
+    SCOPED_TRACE(store);
+    const std::string check = store == "sms" ? "check" : "check " + store;
+    for (const char* text : {"a", "b", "c"}) Ok("add " + store + " draft --text " + text);
+    fs::remove(At(dir + "DRAFT/1." + store));
+    std::ofstream(At(dir + counter), std::ios::binary) << std::string("\x02\0\0\0", 4);
+    std::string out = Run(check, 1,
                           "msgstore: 1 index differs from the folders and the identifier counter " +
-                              s.counter + " is damaged or behind the stored messages (msgstore " +
-                              s.check + " --fix repairs them)\n");
+                              counter + " is damaged or behind the stored messages (msgstore " +
+                              check + " --fix repairs them)\n");
     EXPECT_TRUE(Has(out, "\ndraft: message 1 (draft) has a record but no file\n")) << out;
     EXPECT_TRUE(Has(out, "  behind: last identifier 2, highest identifier in use 3\n")) << out;
-    EXPECT_EQ(Ok(s.check + " --fix")
-                  .rfind("rebuilt the index files of draft\nset the identifier counter " +
-                             s.counter + " to 3\n",
+    EXPECT_EQ(Ok(check + " --fix")
+                  .rfind("rebuilt the index files of draft\nset the identifier "
+                         "counter " +
+                             counter + " to 3\n",
                          0),
               0u);
-    EXPECT_EQ(Device().at(At(s.dir + s.counter)), std::string("\x03\0\0\0", 4));
-    EXPECT_FALSE(Has(Ok(s.check), "problem"));
+    EXPECT_EQ(Device().at(At(dir + counter)), std::string("\x03\0\0\0", 4));
+    EXPECT_EQ(Tool(check).status, 0);
   }
-
-  // The SMS sent index also lists the SIM's sent folder; records out of order and files without
-  // a record are problems too.
+  // Records out of order, and a file of the SIM's sent folder without its record in the sent
+  // index.
   Ok("add sms sent --text old --time 2026-01-01T00:00:00Z");
   Ok("add sms sent --text new --time 2026-01-02T00:00:00Z");
   Ok("add sms sim-sent --text s");
@@ -251,17 +214,19 @@ TEST_F(StoreCommands, CheckFindsIndexAndCounterProblemsOfEachStoreAndFixRepairsT
   EMSMsgStore_DeleteMsgFromIni(4, EMS_FOLDER_SENT);
   EMSMsgStore_AddMsgToIni(4, EMS_FOLDER_SENT, {0, 0x7FFFFFFFu});
   EMSMsgStore_DeleteMsgFromIni(6, EMS_FOLDER_SIM_SENT);
-  const std::string differs =
-      "msgstore: 1 index differs from the folders (msgstore check --fix rebuilds them)\n";
-  std::string out = Run("check", 1, differs);
-  for (const char* line :
-       {"\nsent         3        2  2 problems\n",
-        "\nsent: message 5 (sent) (2026-01-02T00:00:00Z) is listed after the older message 4 "
-        "(sent) (2026-01-01T00:00:00Z)\n",
-        "\nsent: message 6 (sim-sent) has a file but no record\n"})
-    EXPECT_TRUE(Has(out, line)) << line << out;
-  EXPECT_EQ(json::parse(Run("--json check", 1, differs)).at("indexes")[2].at("problems").size(),
-            2u);
+  std::string out = Run("check", 1,
+                        "msgstore: 1 index differs from the folders (msgstore check --fix "
+                        "rebuilds them)\n");
+  EXPECT_TRUE(Has(out,
+                  "\nsent         3        2  2 problems\n"
+                  "unsent       0        0  ok\n"
+                  "report       0        0  ok\n"
+                  "spam         0        0  ok\n"
+                  "counter                  ok: last identifier 6, highest identifier in use 6\n"
+                  "sent: message 5 (sent) (2026-01-02T00:00:00Z) is listed after the older "
+                  "message 4 (sent) (2026-01-01T00:00:00Z)\n"
+                  "sent: message 6 (sim-sent) has a file but no record\n"))
+      << out;
   EXPECT_EQ(Ok("refresh"),
             "rebuilt the phone index files of inbox, sent and unsent (draft, report and spam only "
             "where missing; --all rebuilds them too)\n");
@@ -282,8 +247,8 @@ TEST_F(StoreCommands, CheckReportsTemporaryFilesOfDeadWritersAndFixRemovesThem) 
       Run("check", 1,
           "msgstore: 1 file left by writers that died (msgstore check --fix removes them)\n");
   EXPECT_TRUE(Has(out,
-                  "\ntemp                     1 file left by writers that died\n"
-                  "temp: \\DiskOnChip\\User\\MESSAGING\\EMS\\DRAFT\\" +
+                  "\ntemp                     1 file left by writers that died\ntemp: "
+                  "\\DiskOnChip\\User\\MESSAGING\\EMS\\DRAFT\\" +
                       stale + "\n"))
       << out;
   EXPECT_EQ(Ok("check --fix").rfind("removed 1 temporary file left by writers that died\n", 0), 0u);
@@ -297,8 +262,6 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
   Ok("add sms inbox --text fine");
   fs::remove(At("EMS/REPORT"));
   std::ofstream(At("EMS/REPORT")) << "";
-  const std::string folders = "' (folders: inbox, draft, sent, unsent, report, spam, sim-inbox,";
-  const std::string noCard = "no memory card is inserted (see 'msgstore card insert')\n";
   const std::string noDir = "the phone report folder is damaged (not a directory)\n";
   struct Case {
     const char* cmd;
@@ -309,7 +272,6 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
            {"", 2, "no command given: init, card, counters, lang, ls, show, add, mark, mv, rm,"},
            {"frobnicate", 2, "unknown command 'frobnicate' (see 'msgstore --help')\n"},
            {"ls", 2, "'ls' needs a command: sms, mms, email (see 'msgstore ls --help')\n"},
-           {"card pull", 2, "unknown command 'pull' for 'card' (see 'msgstore card --help')\n"},
            {"ls sms", 2, "FOLDER is required (see 'msgstore ls sms --help')\n"},
            {"ls sms inbox --bogus", 2, "The following argument was not expected: --bogus (see"},
            {"count bogus", 2, "unknown store 'bogus' (stores: sms, mms, email)\n"},
@@ -320,16 +282,11 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
            {"add sms inbox --time 2026-02-30T00:00:00Z", 2, "--time '2026-02-30T00:00:00Z' is not"},
            {"card state 1", 2, "card flags '1' must be 0, 2, 4 or 6 (2 and 4: the card cannot"},
            {"lang E.N.G", 2, "language 'E.N.G' must be 1 to 16 letters, digits, '_' or '-' (like"},
-           {"counters EmsRecv -1", 2, "counter value '-1' is not a number from 0 to 4294967295\n"},
            {"counters Bogus 1", 1, "unknown counter 'Bogus' (counters: EmsRecv, EmsRead, Ems_SD"},
-           {"ls sms outbox", 1, "unknown folder 'outbox" + folders},
-           {"mv sms 1 9", 1, "unknown folder '9" + folders},
+           {"mv sms 1 outbox", 1, "unknown folder 'outbox' (folders: inbox, draft, sent, unsent,"},
            {"ls sms sim-inbox --index", 1, "folder sim-inbox has no index of its own (its"},
            {"show sms 42", 1, "no message 42 in phone memory\n"},
-           {"card eject", 1, noCard},
-           {"--card add sms inbox --text x", 1, noCard},
            {"add sms report", 1, noDir},
-           {"empty sms report", 1, noDir},
            {"init", 1, noDir},
        })
     Refuses(c.cmd, c.status, c.err);
@@ -338,40 +295,37 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
 TEST_F(StoreCommands, ADamagedMessageIsReportedByEachStoreAndCanBeRemoved) {
   Ok("init");
   Ok("account add --folder 1 --text Work");
-  struct Store {
-    std::string name, file, counter, index, fix;
-  };
-  for (const Store& s :
-       std::vector<Store>{{"sms", "EMS/INBOX/7.sms", "EmsDB.ini", "inbox", "check"},
-                          {"mms", "MMS/INBOX/7.mms", "MMSDB.ini", "inbox", "check mms"},
-                          {"email", "Email/INBOX/805306371_7.email", "EmailDB.ini",
-                           "inbox 805306371", "check email"}}) {
-    SCOPED_TRACE(s.name);
-    Ok("add " + s.name + " inbox --text fine" + (s.name == "email" ? " --account 805306371" : ""));
-    std::ofstream(At(s.file), std::ios::binary) << "junk";
+  for (const auto& [store, file, counter, index] : std::vector<std::array<std::string, 4>>{
+           {"sms", "EMS/INBOX/7.sms", "EmsDB.ini", "inbox"},
+           {"mms", "MMS/INBOX/7.mms", "MMSDB.ini", "inbox"},
+           {"email", "Email/INBOX/805306371_7.email", "EmailDB.ini", "inbox 805306371"}}) {
+    SCOPED_TRACE(store);
+    const std::string check = store == "sms" ? "check" : "check " + store;
+    Ok("add " + store + " inbox --text fine" + (store == "email" ? " --account 805306371" : ""));
+    std::ofstream(At(file), std::ios::binary) << "junk";
     const std::string damaged = "message 7 in phone inbox cannot be read (damaged file)";
     for (const std::string& cmd :
-         {"show " + s.name + " 7", "mark " + s.name + " 7 --read", "mv " + s.name + " 7 spam"})
+         {"show " + store + " 7", "mark " + store + " 7 --read", "mv " + store + " 7 spam"})
       Refuses(cmd, 1, damaged + "\n");
-    Refuses("add " + s.name + " draft", 1,
-            "the identifier counter " + s.counter +
+    Refuses("add " + store + " draft", 1,
+            "the identifier counter " + counter +
                 " is damaged or behind the stored messages (highest identifier in use 7); "
                 "'msgstore " +
-                s.fix + " --fix' repairs it\n");
+                check + " --fix' repairs it\n");
     auto before = Device();
     EXPECT_TRUE(
-        Has(Run("ls " + s.name + " inbox", 0, "msgstore: warning: " + damaged + "\n"), "\n 7  "));
-    Run("export " + s.name, 1,
+        Has(Run("ls " + store + " inbox", 0, "msgstore: warning: " + damaged + "\n"), "\n 7  "));
+    Run("export " + store, 1,
         "msgstore: warning: " + damaged +
-            ": left out\nmsgstore: 1 of 2 messages could not be read and are missing from the "
-            "export\n");
-    EXPECT_TRUE(Has(Run(s.fix, 1,
+            ": left out\nmsgstore: 1 of 2 messages could not be "
+            "read and are missing from the export\n");
+    EXPECT_TRUE(Has(Run(check, 1,
                         "msgstore: 1 index differs from the folders and the identifier counter " +
-                            s.counter + " is damaged or behind the stored messages (msgstore " +
-                            s.fix + " --fix repairs them)\n"),
-                    "\n" + s.index + ": message 7 (inbox) cannot be read (damaged file)\n"));
+                            counter + " is damaged or behind the stored messages (msgstore " +
+                            check + " --fix repairs them)\n"),
+                    "\n" + index + ": message 7 (inbox) cannot be read (damaged file)\n"));
     EXPECT_EQ(Device(), before);
-    EXPECT_EQ(Ok("rm " + s.name + " 7"), "deleted message 7 in phone inbox\n");
+    EXPECT_EQ(Ok("rm " + store + " 7"), "deleted message 7 in phone inbox\n");
   }
 }
 
@@ -388,7 +342,7 @@ TEST_F(StoreCommands, CountersAndLanguage) {
             "Ems_SDRead       0  read messages, card inbox\n"
             "SentInSim        4  sent messages on the SIM card\n"
             "UnsentInSim      0  unsent messages on the SIM card\n");
-  EXPECT_EQ(Json("counters").at("SentInSim"), 4);
+  Refuses("counters EmsRecv -1", 2, "counter value '-1' is not a number from 0 to 4294967295\n");
   EXPECT_EQ(Ok("lang"), "language         ENG\nresource module  apResENG0123.dll\n");
   Ok("lang CHS");
   EXPECT_EQ(Json("lang"),
@@ -397,17 +351,16 @@ TEST_F(StoreCommands, CountersAndLanguage) {
 
 TEST_F(StoreCommands, WatchPrintsTheNoticesOfOtherProcesses) {
   Ok("init");
-  auto startWatch = [&](std::vector<std::string> args) {
+  auto start = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"--root", root_});
     auto watch = std::make_unique<Child>(args);
     EXPECT_TRUE(Child::Until([&] { return Has(watch->err(), "stops)\n"); })) << watch->err();
     return watch;
   };
-  auto watch = startWatch({"watch"});
+  auto watch = start({"watch"});
   EXPECT_EQ(watch->err(),
             "watching WCE_APSHELL and WCE_CVMESSAGEEXEC on " + root_ + " (Ctrl-C stops)\n");
   Refuses("watch", 1, "cannot register the window WCE_APSHELL: another process has it\n");
-
   Ok("empty sms draft");  // no notice
   Ok("empty sms inbox");
   Ok("empty mms inbox");
@@ -427,12 +380,10 @@ TEST_F(StoreCommands, WatchPrintsTheNoticesOfOtherProcesses) {
   watch->Signal(SIGINT);
   EXPECT_EQ(watch->Finish(), 0);
 
-  watch = startWatch({"--json", "watch"});
+  watch = start({"--json", "watch"});
   Ok("empty sms inbox");
   ASSERT_TRUE(Child::Until([&] { return Has(watch->out(), "\n"); }));
-  json j = json::parse(watch->out());
-  EXPECT_EQ(j.at("window"), "WCE_APSHELL");
-  EXPECT_EQ(j.at("message"), 0xC44);
+  EXPECT_EQ(json::parse(watch->out()).at("message"), 0xC44);
   watch->Signal(SIGTERM);
   EXPECT_EQ(watch->Finish(), 0);
 }

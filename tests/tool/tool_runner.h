@@ -92,20 +92,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Stops at the padding.
-inline std::string Base64Decode(const std::string& text) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned bits = 0, count = 0;
-  for (size_t i = 0, v; i < text.size() && (v = kAlphabet.find(text[i])) != std::string::npos;
-       ++i) {
-    bits = (bits << 6) | static_cast<unsigned>(v);
-    if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
-  }
-  return out;
-}
-
+// Little-endian UTF-16, as the stores keep text.
 inline std::string Utf16Le(const std::u16string& text) {
   std::string out;
   for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
