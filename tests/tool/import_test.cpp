@@ -1,13 +1,6 @@
-// msgstore export and import: a device exported and imported onto a fresh
-// root gives the same files byte for byte; imports that would replace stored
-// messages, and damaged files, change nothing.
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <set>
-#include <string>
-#include <vector>
-
+// msgstore export and import: a device exported and imported onto a fresh root gives the same
+// files byte for byte; imports that would replace stored messages, and damaged files, change
+// nothing.
 #include "msgstore/msgstore.h"
 #include "tool_runner.h"
 
@@ -17,35 +10,20 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 
-constexpr const char* kWork = "805306371";
-constexpr const char* kHome = "805306372";
-
 class ImportTest : public ToolTest {
  protected:
   void SetUp() override {
     ToolTest::SetUp();
-    std::string pattern = fs::temp_directory_path().string() + "/msgstore-import-XXXXXX";
-    scratch_ = mkdtemp(&pattern[0]);
-    copy_ = scratch_ + "/copy";
+    top_ = root_;
+    copy_ = root_ + "/copy";
     fs::create_directory(copy_);
   }
   void TearDown() override {
-    std::error_code ec;
-    if (!HasFailure()) fs::remove_all(scratch_, ec);
+    root_ = top_;  // tests move to other roots under it
     ToolTest::TearDown();
   }
-
-  // Runs cmd on another device root.
-  template <class F>
-  auto On(const std::string& root, F f) {
-    std::string saved = root_;
-    root_ = root;
-    auto result = f();
-    root_ = saved;
-    return result;
-  }
   std::string File(const std::string& name, const std::string& text) {
-    std::string path = scratch_ + "/" + name;
+    std::string path = copy_ + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
@@ -57,40 +35,7 @@ class ImportTest : public ToolTest {
         trees[path.substr(root.size())] = bytes;
     return trees;
   }
-  std::string Email(const std::string& rel, bool card = false) const {
-    return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/Email/" + rel;
-  }
-
-  // Messages of all three stores on both storages, two accounts of one
-  // folder, index records that tie, and counters ahead of the highest
-  // identifier in use.
-  void FillDevice() {
-    const std::string t = " --time 2026-01-01T10:00:00Z";
-    Ok("card insert");
-    Ok("init");
-    Ok("add sms inbox --text one" + t);
-    Ok("add sms inbox --text two --read --to +4915112345678" + t);  // before 1: same time
-    Ok("add sms sim-inbox --text sim" + t);                         // in the inbox index
-    Ok("add sms inbox --text old --subject Old --time 2025-06-01T00:00:00Z");
-    Ok("add sms draft --text gone");
-    Ok("rm sms 5");
-    Ok("--card add sms sent --text card --status 7");
-    Ok("add sms none --text none");
-    std::string body = File("photo.bin", std::string("\x00\x01M\xff\x00", 5));
-    Ok("add mms inbox --subject Photo --body " + body + " --mms-text <smil/> --mms-wquick1 7" + t);
-    Ok("add mms inbox --text second --mms-value2 4000000000" + t);
-    Ok("add mms none --text n");
-    Ok("--card add mms draft --text c --msgid m-1");
-    Ok("account add --folder 1 --text work --data 5 --wdata1 1 --wdata2 2");
-    Ok("account add --folder 1 --text home");
-    Ok(std::string("add email inbox --text w1 --account ") + kWork + t);
-    Ok(std::string("add email inbox --text h1 --account ") + kHome + t);
-    Ok(std::string("add email inbox --text w2 --account ") + kWork + t);
-    Ok("add email sent --text s --read-report -7 --email-text1 x --email-data2 9");
-    Ok(std::string("--card add email inbox --text c --account ") + kHome);
-  }
-
-  std::string scratch_, copy_;
+  std::string top_, copy_;  // copy_: the other device root, also home of the export files
 };
 
 // The identifiers of an index file's records, in order.
@@ -102,132 +47,117 @@ std::vector<unsigned> Records(const std::string& bytes) {
   return oids;
 }
 
-TEST_F(ImportTest, ARoundTripGivesTheSameFilesByteForByte) {
-  FillDevice();
+TEST_F(ImportTest, ARoundTripOfEveryStoreGivesTheSameFilesAndReplacesOnlyWhenTold) {
+  // Messages of all three stores on both storages, two accounts of one folder, index records
+  // that tie, and counters ahead of the highest identifier in use.
+  const std::string t = " --time 2026-01-01T10:00:00Z";
+  Ok("card insert");
+  Ok("init");
+  Ok("add sms inbox --text one" + t);
+  Ok("add sms inbox --text two --read --to +4915112345678" + t);  // before 1: same time
+  Ok("add sms sim-inbox --text sim" + t);                         // in the inbox index
+  Ok("add sms inbox --text old --subject Old --time 2025-06-01T00:00:00Z");
+  Ok("add sms draft --text gone");
+  Ok("rm sms 5");
+  Ok("--card add sms sent --text card --status 7");
+  Ok("add mms inbox --subject Photo --body " + File("photo.bin", std::string("\0\1M\xff\0", 5)) +
+     " --mms-text <smil/> --mms-wquick1 7" + t);
+  Ok("add mms inbox --text second --mms-value2 4000000000" + t);
+  Ok("add mms none --text n");
+  Ok("--card add mms draft --text c --msgid m-1");
+  Ok("account add --folder 1 --text work --data 5 --wdata1 1 --wdata2 2");
+  Ok("account add --folder 1 --text home");
+  Ok("add email inbox --text w1 --account 805306371" + t);
+  Ok("add email inbox --text h1 --account 805306372" + t);
+  Ok("add email inbox --text w2 --account 805306371" + t);
+  Ok("add email sent --text s --read-report -7 --email-text1 x --email-data2 9");
+  Ok("--card add email inbox --text c --account 805306372");
+  // A subject that is not Unicode and a read value beside 0 and 1, which the tool cannot write.
+  msgstore::SetDeviceRoot(root_);
+  WCHAR subject[] = {u'a', 0xD800, u'b', 0};
+  tagMSGPROPS props = {};
+  props.dwFolder = EMS_FOLDER_NONE;
+  props.bRead = 5;
+  props.pszSubject = subject;
+  ASSERT_EQ(EMSMsgStore_WriteMessage(false, &props, 0, nullptr), 7u);
+
   const std::string exported = Ok("export");
+  // a, an unpaired surrogate, b
+  EXPECT_TRUE(Has(exported, R"("read_value":5,)")) << exported;
+  EXPECT_TRUE(Has(exported, R"("subject_utf16_base64":"YQAA2GIA",)")) << exported;
   const std::string path = File("device.jsonl", exported);
   On(copy_, [&] { return Ok("card insert"); });
   EXPECT_EQ(On(copy_, [&] { return Ok("import " + path); }),
             "imported 15 messages (sms 6, mms 4, email 5) and 2 accounts\n");
-
   auto source = Trees(root_);
   EXPECT_EQ(Trees(copy_), source);
   // The comparison covers the files that order and counters decide.
-  const std::string ems = "/DiskOnChip/User/MESSAGING/EMS/";
-  EXPECT_EQ(Records(source.at(ems + "INBOX/EmsIni")), (std::vector<unsigned>{3, 2, 1, 4}));
-  EXPECT_EQ(source.at(ems + "EmsDB.ini"), std::string("\x07\0\0\0", 4));
+  EXPECT_EQ(Records(source.at("/DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni")),
+            (std::vector<unsigned>{3, 2, 1, 4}));
   EXPECT_EQ(Records(source.at("/DiskOnChip/User/MESSAGING/Email/INBOX/805306371_EmailIni")),
             (std::vector<unsigned>{3, 1}));
-  EXPECT_EQ(source.count("/SD Card/User/MESSAGING/Email/INBOX/805306372_5.email"), 1u);
-  EXPECT_EQ(source.count("/SD Card/User/MESSAGING/MMS/DRAFT/4.mms"), 1u);
   EXPECT_EQ(source.count("/DiskOnChip/User/MESSAGING/MMS/NONE/3.mms"), 1u);
-  const std::string db = source.at("/DiskOnChip/User/MESSAGING/EmailAccMsgStore.db");
-  EXPECT_LT(db.find(Utf16Le(u"home")), db.find(Utf16Le(u"work")));
   EXPECT_EQ(On(copy_, [&] { return Ok("export"); }), exported);
-
-  // The counters go on from where they stood.
   EXPECT_EQ(On(copy_, [&] { return Ok("add sms draft --text next"); }),
             "message 8 stored in phone draft\n");
   EXPECT_EQ(On(copy_, [&] { return Ok("account add --folder 1 --text third"); }),
             "account 805306373 added to folder 1\n");
+
+  Refuses("import " + path, 1,
+          "the device already holds sms message 1 (phone inbox) and 16 more, which the import "
+          "would replace: nothing imported (--replace replaces them)\n");
+  // Another device: message 1 in another folder, message 10 of its own, and an account of an
+  // exported identifier.
+  root_ += "/other";
+  Ok("card insert");
+  Ok("init");
+  Ok("add sms draft --text one-in-draft");
+  std::ofstream(At("EMS/EmsDB.ini"), std::ios::binary) << std::string("\x09\0\0\0", 4);
+  Ok("add sms draft --text d10");
+  Ok("account add --folder 2 --text theirs");
+  Refuses("import " + path, 1,
+          "the device already holds sms message 1 (phone draft) and 1 more, which the import "
+          "would replace: nothing imported (--replace replaces them)\n");
+  EXPECT_EQ(Ok("import --replace " + path),
+            "imported 15 messages (sms 6, mms 4, email 5) and 2 accounts\n"
+            "replaced 1 stored message and 1 stored account\n");
+  EXPECT_FALSE(fs::exists(At("EMS/DRAFT/1.sms")));
+  EXPECT_EQ(Json("show sms 1").at("folder"), "inbox");
+  EXPECT_EQ(Json("show sms 10").at("content_text"), "d10");
+  EXPECT_EQ(Json("account show 805306371").at("text"), "work");
+  EXPECT_EQ(Tool("check").status, 0);
 }
 
-TEST_F(ImportTest, TheExportNamesItsFormatAndGivesEveryField) {
+TEST_F(ImportTest, TheExportFormatIsFixed) {
   Ok("init");
   Ok("add sms inbox --text Hi --subject S --to +49 --msgid m --status 3 --time "
      "2026-01-01T00:00:00Z");
-  std::vector<std::string> lines = Lines(Ok("export sms"));
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0],
+  EXPECT_EQ(Ok("export sms"),
             R"({"format":"msgstore-export","version":1,"stores":["sms"],"accounts":false,)"
-            R"("card_inserted":false,"trees":{"phone":["sms"],"card":[]}})");
-  EXPECT_EQ(lines[1], R"({"type":"counter","store":"sms","file":"EmsDB.ini","value":1})");
-  EXPECT_EQ(lines[2],
+            R"("card_inserted":false,"trees":{"phone":["sms"],"card":[]}})"
+            "\n"
+            R"({"type":"counter","store":"sms","file":"EmsDB.ini","value":1})"
+            "\n"
             R"({"type":"message","store":"sms","storage":"phone","folder":"inbox","id":1,)"
             R"("record_id":1,"record_folder":1,"read":false,"status":3,)"
             R"("index_time":"2026-01-01T00:00:00Z","index_time_ticks":134116992000000000,)"
             R"("time":"2026-01-01T00:00:00Z","time_ticks":134116992000000000,"to":"+49",)"
             R"("subject":"S","msg_id":"m","text1":"","text2":"","text3":"","text4":"",)"
             R"("user1":0,"user2":0,"user3":0,"wuser1":0,"wuser2":0,"content_size":4,)"
-            R"("content_base64":"SABpAA==","content_text":"Hi","index_position":0})");
-  std::vector<std::string> accounts = Lines(Ok("export accounts"));
-  ASSERT_EQ(accounts.size(), 2u);
-  EXPECT_EQ(accounts[1],
+            R"("content_base64":"SABpAA==","content_text":"Hi","index_position":0})"
+            "\n");
+  EXPECT_EQ(Lines(Ok("export accounts")).at(1),
             R"({"type":"accounts","database":false,"database_size":null,"counter":null})");
-}
-
-TEST_F(ImportTest, AccountsAloneComeBackOntoAFreshRoot) {
-  Ok("init");
+  // Accounts alone come back onto a fresh root, and their counter goes on.
   Ok("account add --folder 3 --text x");
   Ok("account add --folder 1 --text y --data 4000000000");
-  Ok("account add --folder 3 --text z --wdata2 65535");
   const std::string path = File("accounts.jsonl", Ok("export accounts"));
   EXPECT_EQ(On(copy_, [&] { return Ok("import " + path); }),
-            "imported 0 messages and 3 accounts\n");
+            "imported 0 messages and 2 accounts\n");
   const std::string db = "/DiskOnChip/User/MESSAGING/EmailAccMsgStore.db";
   EXPECT_EQ(Trees(copy_).at(db), Trees(root_).at(db));
   EXPECT_EQ(On(copy_, [&] { return Ok("account add --folder 3 --text next"); }),
-            "account 805306374 added to folder 3\n");
-}
-
-TEST_F(ImportTest, StringsThatAreNotUnicodeAndReadValuesComeBackAsTheyWere) {
-  Ok("init");
-  msgstore::SetDeviceRoot(root_);
-  WCHAR subject[] = {u'a', 0xD800, u'b', 0};
-  tagMSGPROPS props = {};
-  props.dwFolder = EMS_FOLDER_DRAFT;
-  props.bRead = 5;
-  props.pszSubject = subject;
-  ASSERT_EQ(EMSMsgStore_WriteMessage(false, &props, 0, nullptr), 1u);
-  std::string exported = Ok("export");
-  json line = json::parse(Lines(exported)[2]);
-  ASSERT_EQ(line.at("type"), "message");
-  EXPECT_EQ(line.at("read_value"), 5);
-  EXPECT_EQ(Base64Decode(line.at("subject_utf16_base64")), Utf16Le(u"a\xD800"
-                                                                   u"b"));
-  std::string path = File("odd.jsonl", exported);
-  On(copy_, [&] { return Ok("import " + path); });
-  EXPECT_EQ(Trees(copy_), Trees(root_));
-}
-
-TEST_F(ImportTest, StoredMessagesAreReplacedOnlyWithReplace) {
-  FillDevice();
-  const std::string path = File("device.jsonl", Ok("export"));
-  auto before = Device();
-  EXPECT_EQ(Fails("import " + path, 1),
-            "msgstore: the device already holds sms message 1 (phone inbox) and 16 more, which the "
-            "import would replace: nothing imported (--replace replaces them)\n");
-  EXPECT_EQ(Device(), before);
-
-  // Another device: message 1 in another folder, message 9 of its own, and
-  // an account of an exported identifier.
-  On(copy_, [&] {
-    Ok("card insert");
-    Ok("init");
-    Ok("add sms draft --text one-in-draft");
-    std::ofstream(Ems("EmsDB.ini"), std::ios::binary) << std::string("\x08\0\0\0", 4);
-    Ok("add sms draft --text d9");
-    Ok("account add --folder 2 --text theirs");
-    return 0;
-  });
-  const std::string ems = copy_ + "/DiskOnChip/User/MESSAGING/EMS/";
-  auto copyBefore = On(copy_, [&] { return Device(); });
-  EXPECT_EQ(On(copy_, [&] { return Fails("import " + path, 1); }),
-            "msgstore: the device already holds sms message 1 (phone draft) and 1 more, which the "
-            "import would replace: nothing imported (--replace replaces them)\n");
-  EXPECT_EQ(On(copy_, [&] { return Device(); }), copyBefore);
-
-  EXPECT_EQ(On(copy_, [&] { return Ok("import --replace " + path); }),
-            "imported 15 messages (sms 6, mms 4, email 5) and 2 accounts\n"
-            "replaced 1 stored message and 1 stored account\n");
-  EXPECT_FALSE(fs::exists(ems + "DRAFT/1.sms"));
-  json one = On(copy_, [&] { return Json("show sms 1"); });
-  EXPECT_EQ(one.at("folder"), "inbox");
-  EXPECT_EQ(one.at("content_text"), "one");
-  EXPECT_EQ(On(copy_, [&] { return Json("show sms 9"); }).at("content_text"), "d9");
-  EXPECT_EQ(On(copy_, [&] { return Json("account show 805306371"); }).at("text"), "work");
-  EXPECT_EQ(On(copy_, [&] { return Json("account ls"); }).size(), 2u);
-  EXPECT_EQ(On(copy_, [&] { return Tool("check").status; }), 0);
+            "account 805306373 added to folder 3\n");
 }
 
 TEST_F(ImportTest, ADamagedLineIsReportedWithItsNumberAndNothingIsWritten) {
@@ -247,66 +177,36 @@ TEST_F(ImportTest, ADamagedLineIsReportedWithItsNumberAndNothingIsWritten) {
     return File("damaged" + std::to_string(++files) + ".jsonl", text);
   };
   // The target holds a message that none of the imports may touch.
-  On(copy_, [&] {
-    Ok("init");
-    return Ok("add sms draft --text kept");
-  });
-  auto before = On(copy_, [&] { return Device(); });
-  struct Case {
-    std::string path, err;
-  };
-  for (const Case& c : std::vector<Case>{
+  root_ = copy_;
+  Ok("init");
+  Ok("add sms draft --text kept");
+  for (const auto& [file, err] : std::vector<std::pair<std::string, std::string>>{
            {with(3, "{", "{{"), "line 4: it is not JSON"},
-           {with(3, R"("status":0)", R"("status":"0")"),
-            R"(line 4: "status" is not a number from 0 to 65535)"},
-           {with(3, R"("status":0)", R"("status":65536)"),
-            R"(line 4: "status" is not a number from 0 to 65535)"},
            {with(2, R"("read":false)", R"("read":0)"), R"(line 3: "read" is not true or false)"},
-           {with(3, R"("content_base64":"YgA=")", R"("content_base64":"YgA")"),
-            R"(line 4: "content_base64" is not base64)"},
            {with(3, R"("content_base64":"YgA=")", R"("content_base64":"Yg!=")"),
             R"(line 4: "content_base64" is not base64)"},
            {with(3, R"("content_size":2)", R"("content_size":3)"),
             R"(line 4: "content_base64" holds 2 bytes, "content_size" says 3)"},
-           {with(3, R"("to":"",)", ""), R"(line 4: it has no "to")"},
-           {with(3, R"("folder":"inbox")", R"("folder":"outbox")"),
-            "line 4: unknown folder 'outbox' (folders: inbox, draft, sent, unsent, report, spam, "
-            "sim-inbox, sim-sent, sim-unsent, none, or their numbers 1-8, 12, 13)"},
            {with(3, R"("storage":"phone","folder":"inbox")",
                  R"("storage":"card","folder":"report")"),
             "line 4: the memory card has no sms report folder"},
-           {with(3, R"("type":"message")", R"("type":"note")"),
-            R"(line 4: "type" "note" is none of "message", "counter", "accounts", "account")"},
            {with(3, R"("id":2)", R"("id":1)"), "line 4: sms message 1 is also on line 3"},
-           {with(3, R"("store":"sms")", R"("store":"mms")"),
-            "line 4: the first line does not list the store mms"},
            {with(0, R"("version":1)", R"("version":2)"),
             "line 1: the export has format version 2; this msgstore reads version 1"},
-           {with(0, "msgstore-export", "something"),
-            R"(line 1: this is not a msgstore export (its first line has no "format": )"
-            R"("msgstore-export"))"},
-       }) {
-    EXPECT_EQ(On(copy_, [&] { return Fails("import " + c.path, 1); }),
-              "msgstore: " + c.path + " " + c.err + ": nothing imported\n");
-  }
+           {File("empty.jsonl", ""), "is empty: it is not a msgstore export"},
+       })
+    Refuses("import " + file, 1, file + " " + err + ": nothing imported\n");
+  Refuses("import " + copy_ + "/missing.jsonl", 1, "cannot open '" + copy_ + "/missing.jsonl'\n");
   // Every damaged line is named; the last one ends the report.
   std::vector<std::string> two = lines;
   two[2] = "[]";
   two[3] = two[3].substr(0, 20);
   std::string text;
   for (const auto& l : two) text += l + "\n";
-  Result r = On(copy_, [&] { return Tool("import " + File("two.jsonl", text)); });
-  EXPECT_EQ(r.status, 1);
-  const std::string two_name = scratch_ + "/two.jsonl";
-  EXPECT_EQ(r.err, "msgstore: " + two_name + " line 3: it is not a JSON object\nmsgstore: " +
-                       two_name + " line 4: it is not JSON (2 damaged lines): nothing imported\n");
-  EXPECT_EQ(On(copy_, [&] { return Fails("import " + File("empty.jsonl", ""), 1); }),
-            "msgstore: " + scratch_ +
-                "/empty.jsonl is empty: it is not a msgstore export: "
-                "nothing imported\n");
-  EXPECT_EQ(On(copy_, [&] { return Fails("import " + scratch_ + "/missing.jsonl", 1); }),
-            "msgstore: cannot open '" + scratch_ + "/missing.jsonl'\n");
-  EXPECT_EQ(On(copy_, [&] { return Device(); }), before);
+  const std::string file = File("two.jsonl", text);
+  Run("import " + file, 1,
+      "msgstore: " + file + " line 3: it is not a JSON object\nmsgstore: " + file +
+          " line 4: it is not JSON (2 damaged lines): nothing imported\n");
 }
 
 TEST_F(ImportTest, CardMessagesNeedACardAndUnwritableMessagesAreSkipped) {
@@ -315,27 +215,24 @@ TEST_F(ImportTest, CardMessagesNeedACardAndUnwritableMessagesAreSkipped) {
   Ok("--card add sms inbox --text c");
   Ok("account add --folder 1 --text work");
   Ok("add email draft --text d");
-  // The e-mail store lists its none folder but names no file there: it
-  // cannot write a message into it.
-  fs::copy_file(Email("DRAFT/1.email"), Email("NONE/9.email"));
+  // The e-mail store lists its none folder but names no file there: it cannot write a message
+  // into it.
+  fs::copy_file(At("Email/DRAFT/1.email"), At("Email/NONE/9.email"));
   const std::string path = File("device.jsonl", Ok("export"));
-
-  On(copy_, [&] { return Ok("init"); });
-  auto before = On(copy_, [&] { return Device(); });
-  EXPECT_EQ(On(copy_, [&] { return Fails("import " + path, 1); }),
-            "msgstore: the export holds 1 message of the memory card, but no memory card is "
-            "inserted ('msgstore card insert'): nothing imported\n");
-  EXPECT_EQ(On(copy_, [&] { return Device(); }), before);
-
-  On(copy_, [&] { return Ok("card insert"); });
-  Result r = On(copy_, [&] { return Tool("import " + path); });
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "imported 2 messages (sms 1, mms 0, email 1) and 1 account\n");
-  EXPECT_EQ(r.err,
-            "msgstore: warning: line 7: email message 9 of the none folder cannot be restored: the "
-            "store writes no message there\nmsgstore: 1 of 3 messages could not be restored\n");
   auto source = Trees(root_);
   source.erase("/DiskOnChip/User/MESSAGING/Email/NONE/9.email");
+
+  root_ = copy_;
+  Ok("init");
+  Refuses("import " + path, 1,
+          "the export holds 1 message of the memory card, but no memory card is inserted "
+          "('msgstore card insert'): nothing imported\n");
+  Ok("card insert");
+  EXPECT_EQ(Run("import " + path, 1,
+                "msgstore: warning: line 7: email message 9 of the none folder cannot be "
+                "restored: the store writes no message there\nmsgstore: 1 of 3 messages could "
+                "not be restored\n"),
+            "imported 2 messages (sms 1, mms 0, email 1) and 1 account\n");
   EXPECT_EQ(Trees(copy_), source);
 }
 

@@ -92,24 +92,15 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Stops at the padding.
-inline std::string Base64Decode(const std::string& text) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned bits = 0, count = 0;
-  for (size_t i = 0, v; i < text.size() && (v = kAlphabet.find(text[i])) != std::string::npos;
-       ++i) {
-    bits = (bits << 6) | static_cast<unsigned>(v);
-    if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
-  }
-  return out;
-}
-
+// Little-endian UTF-16, as the stores keep text.
 inline std::string Utf16Le(const std::u16string& text) {
   std::string out;
   for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
   return out;
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 class ToolTest : public ::testing::Test {
@@ -141,13 +132,16 @@ class ToolTest : public ::testing::Test {
   }
   std::string Ok(const std::string& cmd) { return Run(cmd, 0); }
   nlohmann::json Json(const std::string& cmd) { return nlohmann::json::parse(Ok("--json " + cmd)); }
-  // Expects status, nothing on standard output and one line on standard error.
-  std::string Fails(const std::string& cmd, int status) {
+  // A failure: the status, nothing on standard output, one line on standard error that starts
+  // with "msgstore: " + err (the whole line when err ends in a newline), and the device as it was.
+  void Refuses(const std::string& cmd, int status, const std::string& err) {
+    auto before = Device();
     Result r = Tool(cmd);
     EXPECT_EQ(r.status, status) << cmd << "\n" << r.out << r.err;
     EXPECT_EQ(r.out, "") << cmd;
     EXPECT_EQ(Lines(r.err).size(), 1u) << cmd << "\n" << r.err;
-    return r.err;
+    EXPECT_EQ(r.err.substr(0, 10 + err.size()), "msgstore: " + err) << cmd;
+    EXPECT_EQ(Device(), before) << cmd;
   }
   // Every file under the device root: both message trees and the handset's state.
   std::map<std::string, std::string> Device() {
@@ -159,11 +153,18 @@ class ToolTest : public ::testing::Test {
     }
     return files;
   }
-  std::string Ems(const std::string& rel, bool card = false) const {
-    return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/EMS/" + rel;
+  // A path under the messaging directory: At("EMS/INBOX/1.sms").
+  std::string At(const std::string& rel, bool card = false) const {
+    return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/" + rel;
   }
-  std::string Mms(const std::string& rel, bool card = false) const {
-    return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/MMS/" + rel;
+  // Runs f with another device root.
+  template <class F>
+  auto On(const std::string& root, F f) {
+    std::string saved = root_;
+    root_ = root;
+    auto result = f();
+    root_ = saved;
+    return result;
   }
 
   std::string root_;
