@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "common/msg_file.h"
 #include "common/msg_props.h"
 #include "common/msg_str.h"
 
@@ -99,53 +98,6 @@ bool FieldReader::Content(DWORD* cbData, BYTE** pData) {
   *pData = block;
   *cbData = size;
   return true;
-}
-
-void FieldWriter::U16(WORD v) {
-  uint8_t b[2];
-  EncodeU16(b, v);
-  MsgFile_Write(b, sizeof b, 1, stream_);
-}
-
-void FieldWriter::U32(DWORD v) {
-  uint8_t b[4];
-  EncodeU32(b, v);
-  MsgFile_Write(b, sizeof b, 1, stream_);
-}
-
-void FieldWriter::FileTime(const FILETIME& v) {
-  uint8_t b[8];
-  EncodeU32(b, v.dwLowDateTime);
-  EncodeU32(b + 4, v.dwHighDateTime);
-  MsgFile_Write(b, sizeof b, 1, stream_);
-}
-
-void FieldWriter::String(const WCHAR* s) {
-  size_t length = WStrLen(s);
-  std::vector<uint8_t> bytes((length + 1) * 2, 0);
-  for (size_t i = 0; i < length; ++i) EncodeU16(&bytes[2 * i], s[i]);
-  MsgFile_Write(bytes.data(), static_cast<DWORD>(bytes.size()), 1, stream_);
-}
-
-void FieldWriter::Bytes(const void* data, DWORD size) {
-  if (size == 0) return;
-  MsgFile_Write(data, size, 1, stream_);
-}
-
-long FieldWriter::Placeholder() {
-  if (stream_ == nullptr) return -1;
-  long offset = std::ftell(stream_);
-  U32(0);
-  return offset;
-}
-
-void FieldWriter::PatchHere(long placeholderOffset) {
-  if (stream_ == nullptr || placeholderOffset < 0) return;
-  long here = std::ftell(stream_);
-  if (here < 0) return;
-  MsgFile_Seek(stream_, static_cast<int32_t>(placeholderOffset), 0);
-  U32(static_cast<DWORD>(here));
-  MsgFile_Seek(stream_, static_cast<int32_t>(here), 0);
 }
 
 }  // namespace msgstore

@@ -1,10 +1,8 @@
-// Little-endian field encoding of the message files: a bounds-checked
-// reader over bytes already read, and a writer that puts each field through
-// its own MsgFile_Write call.
+// Little-endian field encoding of the message files: fixed-width encoders
+// and a bounds-checked reader over bytes already read.
 #ifndef MSGSTORE_COMMON_FIELD_CODEC_H_
 #define MSGSTORE_COMMON_FIELD_CODEC_H_
 
-#include <cstdio>
 
 #include "msgstore/types.h"
 
@@ -53,29 +51,6 @@ class FieldReader {
   size_t size_;
   size_t pos_ = 0;
   bool ok_ = true;
-};
-
-// Writes fields to a stream opened with MsgFile_Open. Results of single
-// writes are not looked at, as the stores never do.
-class FieldWriter {
- public:
-  explicit FieldWriter(FILE* stream) : stream_(stream) {}
-
-  void U16(WORD v);
-  void U32(DWORD v);
-  void FileTime(const FILETIME& v);
-  // The string and its terminator; null is written as the terminator alone.
-  void String(const WCHAR* s);
-  void Bytes(const void* data, DWORD size);
-
-  // A 4-byte placeholder patched later with PatchHere.
-  long Placeholder();
-  // Writes the current position into the placeholder at offset: ftell, seek
-  // to the placeholder (origin 0), write, seek back (origin 0).
-  void PatchHere(long placeholderOffset);
-
- private:
-  FILE* stream_;
 };
 
 }  // namespace msgstore

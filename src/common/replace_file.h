@@ -14,7 +14,7 @@
 namespace msgstore {
 
 // A write stream (MsgFile_Open mode 2) that replaces path when it is closed.
-// Fields go through MsgFile_Write and MsgFile_Seek as with a plain stream.
+// The content goes through MsgFile_Write as with a plain stream.
 class ReplacingStream {
  public:
   // Opens the temporary file; fails when path is empty. A directory in

@@ -3,10 +3,8 @@
 #ifndef MSGSTORE_COMMON_SCOPED_H_
 #define MSGSTORE_COMMON_SCOPED_H_
 
-#include <cstdio>
 #include <memory>
 
-#include "common/msg_file.h"
 #include "common/msg_props.h"
 #include "msgstore/platform.h"
 
@@ -31,12 +29,6 @@ class ScopedHandle {
 
 using ScopedFile = ScopedHandle<CloseHandle>;
 using ScopedFind = ScopedHandle<FindClose>;
-
-// A stream from MsgFile_Open, closed with MsgFile_Close.
-struct MsgFileCloser {
-  void operator()(FILE* stream) const { MsgFile_Close(stream); }
-};
-using ScopedStream = std::unique_ptr<FILE, MsgFileCloser>;
 
 // A zero-filled message record whose owned members are released on the way
 // out.
