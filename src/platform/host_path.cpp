@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
@@ -84,17 +84,20 @@ void RememberFolder(const std::string& asked, const std::string& found) {
   Folders()[asked] = found;
 }
 
-// Host paths that an operation found under their own spelling lately: a
-// name made or replaced again needs no look while it is known.
-std::mutex g_seenMutex;
-std::unordered_set<std::string>& Seen() {
-  static auto* seen = new std::unordered_set<std::string>();
-  return *seen;
+// Host paths that an operation found under their own spelling lately, by
+// the hash of the path, one slot a hash: a name made or replaced again needs
+// no look while it is known.
+constexpr size_t kSeenSlots = 512;
+std::atomic<size_t> g_seen[kSeenSlots];
+
+size_t SeenHash(const std::string& host) {
+  const size_t hash = std::hash<std::string>()(host);
+  return hash == 0 ? 1 : hash;  // 0 marks an empty slot
 }
 
 bool WasSeen(const std::string& host) {
-  std::lock_guard<std::mutex> lock(g_seenMutex);
-  return Seen().count(host) != 0;
+  const size_t hash = SeenHash(host);
+  return g_seen[hash % kSeenSlots].load(std::memory_order_relaxed) == hash;
 }
 
 // The entry name in folder, which exists: its own spelling when a file of
@@ -305,14 +308,14 @@ std::string FirstHostPath(const std::u16string& devicePath, PathUse use) {
 }
 
 void NoteFound(const std::string& host) {
-  std::lock_guard<std::mutex> lock(g_seenMutex);
-  if (Seen().size() >= 256) Seen().clear();
-  Seen().insert(host);
+  const size_t hash = SeenHash(host);
+  g_seen[hash % kSeenSlots].store(hash, std::memory_order_relaxed);
 }
 
 void NoteGone(const std::string& host) {
-  std::lock_guard<std::mutex> lock(g_seenMutex);
-  Seen().erase(host);
+  const size_t hash = SeenHash(host);
+  size_t expected = hash;
+  g_seen[hash % kSeenSlots].compare_exchange_strong(expected, 0, std::memory_order_relaxed);
 }
 
 std::string SettledHostPath(const std::u16string& devicePath, const std::string& tried) {
