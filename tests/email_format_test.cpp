@@ -10,8 +10,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
-using msgstore_test::Le32;
 using msgstore_test::Load;
 using msgstore_test::LoadU32;
 using msgstore_test::Store;
@@ -61,23 +61,26 @@ TEST_F(EmailIndex, CreateDirProbesOnlyTheEmailDirectoryOfEachTree) {
     }
     return all;
   };
-  auto made = [](const std::string& vol, std::vector<std::string> folders) {
-    const std::string email = vol + "/User/MESSAGING/Email";
-    std::set<std::string> t = {vol, vol + "/User", vol + "/User/MESSAGING", email};
-    for (const std::string& f : folders) t.insert(email + "/" + f);
+  // The e-mail directory and its first n folders on each volume.
+  auto made = [](int phone, int card) {
+    const char* const kDirs[] = {"",        "/INBOX",  "/DRAFT", "/SENT",
+                                 "/UNSENT", "/REPORT", "/SPAM",  "/NONE"};
+    std::set<std::string> t;
+    for (std::string vol : {"DiskOnChip", "SD Card"}) {
+      t.insert({vol, vol + "/User", vol + "/User/MESSAGING"});
+      for (int i = 0; i < (vol == "SD Card" ? card : phone); ++i)
+        t.insert(vol + "/User/MESSAGING/Email" + kDirs[i]);
+    }
     return t;
   };
-  std::set<std::string> all =
-      made("DiskOnChip", {"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM", "NONE"});
-  all.merge(made("SD Card", {"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM"}));
-  EXPECT_EQ(tree(), all);
+  EXPECT_EQ(tree(), made(8, 7));
   // A tree with its "Email" directory, in any spelling, is not repaired.
   fs::remove_all(Host("SD Card/User/MESSAGING"));
   fs::create_directories(Host("SD Card/User/MESSAGING/EMAIL"));
   fs::remove(Dir(false, kNone));
   EXPECT_EQ(EmailMsgStore_CreateDir(true) + EmailMsgStore_CreateDir(false), 2);
-  all = made("DiskOnChip", {"INBOX", "DRAFT", "SENT", "UNSENT", "REPORT", "SPAM"});
-  all.insert({"SD Card", "SD Card/User", "SD Card/User/MESSAGING", "SD Card/User/MESSAGING/EMAIL"});
+  std::set<std::string> all = made(7, 0);
+  all.insert("SD Card/User/MESSAGING/EMAIL");
   EXPECT_EQ(tree(), all);
   // Phone memory takes "\DiskOnChip\User" to exist; no card, nothing made.
   fs::remove_all(Host("DiskOnChip/User"));
@@ -158,56 +161,20 @@ TEST_F(EmailIndex, QuickReadFindsThePlainInboxAccountInTheRegistry) {
   }
 }
 
-// Both records with a distinct value in every field; the strings live in it.
-struct Sample {
-  WCHAR text1[9] = u"text one", text2[3] = u"t2", to[9] = u"+4912345", text3[6] = u"three";
-  WCHAR text4[3] = {0x00E9, 0x4E2D, 0}, subject[3] = u"Hi", msgId[5] = u"id-7";
+struct Sample : msgstore_test::SampleProps {
   WCHAR emailText1[4] = u"et1", emailText2[6] = u"et-02";
-  BYTE data[5] = {0x00, 0x01, 0xFF, 0x7F, 0x80};
-  tagMSGPROPS p{1,
-                0x11223344,
-                text1,
-                text2,
-                5,
-                data,
-                {0x89ABCDEF, 0x01D2E3F4},
-                {0x10203040, 0x50607080},
-                to,
-                text3,
-                text4,
-                subject,
-                3,
-                0xBEEF,
-                0x80000001,
-                0xCAFEBABE,
-                msgId,
-                0x1234,
-                0xFEDC,
-                0xDEADBEEF};
   tagEMAILMSGPROPS e{0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0};
 };
 
-// The file of (p, e) in the current (or the old) layout, built field by
-// field, with the content or (as a header read leaves the record) without.
+// The file of (p, e) in the current (or the old) layout, with or without the
+// content.
 Bytes Expected(const tagMSGPROPS& p, const tagEMAILMSGPROPS& e, bool old, bool content = true) {
-  msgstore_test::Builder b;
-  if (old) {
-    b.U32(0).U32(p.bRead).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime);
-    b.Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Str(p.pszSubject).U32(p.dwFolder);
-    b.U16(p.wStatus).U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2);
-    b.U32(p.dwUser3).U16(e.wQuickValue).U32(e.dwEmailData1).Str(e.pszEmailText1);
-    b.Str(e.pszEmailText2).U32(e.dwReadReportStatus).U32(e.dwAccountId).U32(e.dwEmailData2);
-    b.Patch(0);
-  } else {
-    b.U32(0).U32(0).U32(p.dwOid).U32(p.bRead).U16(p.wStatus).Time(p.ftIndexTime);
-    b.U32(p.dwFolder).U16(e.wQuickValue).Str(p.pszSubject).Str(p.pszText2).Patch(0);
-    b.Str(p.pszText1).Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Time(p.ftTime);
-    b.U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
+  return msgstore_test::Layout(p, old, content, [&e](ByteBuilder& b, int part) {
+    if (part != 1) b.U16(e.wQuickValue);
+    if (part == 0) return;
     b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
-    b.U32(e.dwAccountId).U32(e.dwEmailData2).Patch(4);
-  }
-  if (!content) return b.U32(0).b;
-  return b.U32(p.cbData).Raw(Bytes(p.pData, p.pData + p.cbData)).b;
+    b.U32(e.dwAccountId).U32(e.dwEmailData2);
+  });
 }
 
 class EmailFile : public msgstore_test::EmailTest {
@@ -244,9 +211,9 @@ TEST_F(EmailFile, BothLayoutsAreExactAndReadBackWithAndWithoutContent) {
   tagEMAILMSGPROPS e{};
   Store(Bytes(500, 0xAA), File(false, kDraft, 1));
   ASSERT_EQ(Write(&p, &e, false), 1);
-  EXPECT_EQ(Written(), msgstore_test::Builder().U32(36).U32(90).Raw(Bytes(86, 0)).b);
+  EXPECT_EQ(Written(), ByteBuilder().U32(36).U32(90).Raw(Bytes(86, 0)).b);
   ASSERT_EQ(Write(&p, &e, true), 1);
-  EXPECT_EQ(Written(), msgstore_test::Builder().U32(84).Raw(Bytes(84, 0)).b);
+  EXPECT_EQ(Written(), ByteBuilder().U32(84).Raw(Bytes(84, 0)).b);
   Sample s;
   for (bool old : {false, true}) {
     ASSERT_EQ(Write(&s.p, &s.e, old), 1);
@@ -300,7 +267,7 @@ TEST_F(EmailFile, ReadersOfCutFiles) {
               (std::array<int, 3>{r[0], r[1], r[2]}))
         << len;
   }
-  EXPECT_EQ(ReadAll(msgstore_test::Builder{whole}.Patch(header).b)[0], 0) << "cbData past the end";
+  EXPECT_EQ(ReadAll(ByteBuilder{whole}.Patch(header).b)[0], 0) << "cbData past the end";
 }
 
 }  // namespace

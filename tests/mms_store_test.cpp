@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 using msgstore_test::Bytes;
 using msgstore_test::Load;
 using msgstore_test::Store;
+using IndexRecords = std::vector<std::array<DWORD, 4>>;
 
 class MmsStore : public msgstore_test::MmsTest {
  protected:
@@ -39,20 +40,21 @@ class MmsStore : public msgstore_test::MmsTest {
                               std::u16string(r.props.pszSubject), std::u16string(r.mms.pszMmsText),
                               r.mms.wMmsQuick1, r.props.cbData, r.props.pData[9]));
   }
-  // The message files of a folder, by identifier.
-  std::vector<DWORD> Files(bool card, DWORD folder) const {
-    std::vector<DWORD> oids;
-    for (const auto& e : fs::directory_iterator(Dir(card, folder)))
-      if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
-    std::sort(oids.begin(), oids.end());
-    return oids;
+  // Writes a message of folder over existing (0: a new one), with storage.
+  DWORD WriteAt(bool card, DWORD folder, DWORD existing, DWORD* storage, BOOL read = 0) {
+    Message m(folder, 500, read);
+    return MMSMsgStore_WriteMessage(card, &m.props, &m.mms, existing, storage);
+  }
+  // The folder of oid as a move leaves it, and the storage reported.
+  std::pair<int, DWORD> Move(bool card, DWORD from, DWORD* oid, DWORD to, DWORD storage = 7) {
+    const int ok = MMSMsgStore_SetFolder(card, from, oid, to, &storage);
+    return {ok, storage};
   }
 };
 
 TEST_F(MmsStore, IdentifiersComeFromTheLittleEndianCounter) {
   EXPECT_EQ(1u, Write(false, kInbox, 5));
-  EXPECT_EQ((Bytes{1, 0, 0, 0}), Counter());
-  EXPECT_EQ((std::vector<IndexRecord>{{kInbox, 1, 5, 0}}), Index(kInbox));
+  EXPECT_EQ((IndexRecords{{kInbox, 1, 5, 0}}), Index(kInbox));
   SetCounter(0x000102FF);
   EXPECT_EQ(0x00010300u, Write(false, kInbox, 5));
   EXPECT_EQ((Bytes{0, 3, 1, 0}), Counter());
@@ -60,14 +62,10 @@ TEST_F(MmsStore, IdentifiersComeFromTheLittleEndianCounter) {
   EXPECT_EQ(0xFFFFFFFBu, Write(false, kDraft, 5));
   EXPECT_TRUE(fs::exists(Dir(false, kDraft) + "/-5.mms"));
   // Writes that fail after drawing an identifier still use it up.
-  Message m(kReport, 5);
-  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(true, &m.props, &m.mms, 0, nullptr));
   fs::remove_all(Dir(false, kUnsent));
-  m.props.dwFolder = kUnsent;
-  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 0, nullptr));
+  EXPECT_EQ(0u, WriteAt(true, kReport, 0, nullptr) + WriteAt(false, kUnsent, 0, nullptr));
   EXPECT_EQ((Bytes{0xFD, 0xFF, 0xFF, 0xFF}), Counter());
   EXPECT_FALSE(fs::exists(Dir(false, kUnsent)));
-
   // Without the counter it starts at 1; on the card a taken name draws the
   // next identifier, in phone memory it is overwritten.
   fs::remove(CounterFile());
@@ -78,7 +76,7 @@ TEST_F(MmsStore, IdentifiersComeFromTheLittleEndianCounter) {
   EXPECT_EQ(std::u16string(u"text"), Record(false, kDraft, 1).props.pszText1);
   EXPECT_EQ(4u, Write(true, kDraft, 5));
   EXPECT_EQ((Bytes{4, 0, 0, 0}), Counter());
-  EXPECT_EQ(3u, Count(true, kDraft));
+  EXPECT_EQ((std::vector<DWORD>{2, 3, 4}), Files(true, kDraft));
   EXPECT_FALSE(fs::exists(IndexFile(kSpam)) || fs::exists(Dir(true, kDraft) + "/MmsIni"));
 }
 
@@ -121,14 +119,10 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
   enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
   constexpr long long kNoSpace = STORAGE_NO_SPACE;
   struct Case {
-    DWORD folder, phone, card;  // messages already stored
-    bool toCard;
-    long long storage;
-    int cardState;
+    DWORD folder, phone, card, toCard;  // messages already stored, then where to write
+    long long storage, cardState;
     uint64_t phoneFree, cardFree;
-    int lands;
-    long long storageOut;
-    int evicted;
+    long long lands, storageOut, evicted;
     const char* queries;
   } const cases[] = {
       // The folder limit; only the card state bit of value 2 keeps a message
@@ -181,8 +175,8 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
     EXPECT_EQ(c.queries, Queries());
     EXPECT_EQ(c.storageOut == kNoSpace || (c.storageOut == kNull && c.lands == kRefused),
               Counter().empty());
-    EXPECT_EQ(c.lands == kPhone, Exists(false, c.folder, 1));
-    EXPECT_EQ(c.lands == kCard, Exists(true, c.folder, 1));
+    EXPECT_EQ(std::make_pair(c.lands == kPhone, c.lands == kCard),
+              std::make_pair(Exists(false, c.folder, 1), Exists(true, c.folder, 1)));
     const bool victimOnCard = c.evicted == kCard && c.folder != kAutoDownload;
     EXPECT_FALSE(c.evicted != kNo && Exists(victimOnCard, c.folder, victimOnCard ? 3051 : 1051));
     EXPECT_EQ(c.phone + (c.lands == kPhone) - (c.evicted == kPhone), Count(false, c.folder));
@@ -202,104 +196,92 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
 
 TEST_F(MmsStore, RewritesKeepTheirIdentifierAndMayMoveForSpaceOnly) {
   Fill(false, kInbox, 100);
-  Message m(kInbox, 1000, 1);
-  EXPECT_EQ(1020u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 1020, nullptr));
+  EXPECT_EQ(1020u, WriteAt(false, kInbox, 1020, nullptr, 1));
   EXPECT_TRUE(Exists(false, kInbox, 1051));
   std::vector<DWORD> oids = Oids(kInbox);
-  EXPECT_EQ(100u, oids.size());
-  EXPECT_EQ(1020u, oids.front());
-  EXPECT_EQ(1, std::count(oids.begin(), oids.end(), 1020u));
+  EXPECT_EQ(
+      std::make_tuple(size_t{100}, 1020u, 1L),
+      std::make_tuple(oids.size(), oids.front(), std::count(oids.begin(), oids.end(), 1020u)));
   EXPECT_EQ(1, Record(false, kInbox, 1020).props.bRead);
   // A rewrite on the card keeps its name and has no index.
   Put(true, kInbox, 7, 10);
-  EXPECT_EQ(7u, MMSMsgStore_WriteMessage(true, &m.props, &m.mms, 7, nullptr));
+  EXPECT_EQ(7u, WriteAt(true, kInbox, 7, nullptr, 1));
   EXPECT_EQ(1, Record(true, kInbox, 7).props.bRead);
   EXPECT_TRUE(Counter().empty());
   // Short of space, a rewrite goes to the other storage under its identifier
   // and leaves the old file and its record behind.
   SetFree(kShort, kPlenty);
   DWORD storage = 0;
-  EXPECT_EQ(1020u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 1020, &storage));
-  EXPECT_EQ(1u, storage);
-  EXPECT_EQ("PC", Queries());
+  EXPECT_EQ(1020u, WriteAt(false, kInbox, 1020, &storage));
+  EXPECT_EQ(std::make_pair(1u, std::string("PC")), std::make_pair(storage, Queries()));
   EXPECT_TRUE(Exists(true, kInbox, 1020) && Exists(false, kInbox, 1020));
   EXPECT_EQ(oids, Oids(kInbox));
   // With the phone folder full, a card rewrite short of space evicts its own
   // card file and then finds no room.
   SetFree(kShort, kShort);
   storage = 1;
-  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(true, &m.props, &m.mms, 7, &storage));
+  EXPECT_EQ(0u, WriteAt(true, kInbox, 7, &storage));
   EXPECT_EQ(static_cast<DWORD>(STORAGE_NO_SPACE), storage);
-  EXPECT_FALSE(Exists(true, kInbox, 7));
-  EXPECT_TRUE(Counter().empty());
-
+  EXPECT_FALSE(Exists(true, kInbox, 7) || !Counter().empty());
   // A new message into the full folder evicts the oldest, gone or not.
   SetFree(kPlenty, kPlenty);
   fs::remove(File(false, kInbox, 1051));
   EXPECT_EQ(1u, Write(false, kInbox, 500));
   oids = Oids(kInbox);
-  EXPECT_EQ(100u, oids.size());
-  EXPECT_EQ(1, std::count(oids.begin(), oids.end(), 1u));
-  EXPECT_EQ(0, std::count(oids.begin(), oids.end(), 1051u));
+  EXPECT_EQ(std::make_tuple(size_t{100}, 1L, 0L),
+            std::make_tuple(oids.size(), std::count(oids.begin(), oids.end(), 1u),
+                            std::count(oids.begin(), oids.end(), 1051u)));
 }
 
-TEST_F(MmsStore, MovesGiveANewIdentifierAndKeepTheMessage) {
-  const struct {
-    bool card;
-    DWORD from, to;
-    bool toIndexed, toCard;
-  } cases[] = {
-      {false, kDraft, kSent, true, false},         {true, kSpam, kInbox, false, true},
-      {false, kAutoDownload, kInbox, true, false}, {true, kAutoDownload, kInbox, false, true},
-      {false, kInbox, kNone, false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
+TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
+  // From storage, from folder, to folder, whether indexed there, whether on the card.
+  const std::tuple<bool, DWORD, DWORD, bool, bool> cases[] = {
+      {false, kDraft, kSent, true, false},
+      {true, kSpam, kInbox, false, true},
+      {false, kAutoDownload, kInbox, true, false},
+      {true, kAutoDownload, kInbox, false, true},
+      {false, kInbox, kNone, false, false}};
+  for (const auto& [card, from, to, toIndexed, toCard] : cases) {
+    SCOPED_TRACE(testing::Message() << card << " " << from);
     Reset();
-    const DWORD oid = Write(c.card, c.from, 40);
-    DWORD moved = oid, storage = 7;
-    EXPECT_EQ(1, MMSMsgStore_SetFolder(c.card, c.from, &moved, c.to, &storage));
-    EXPECT_EQ(std::make_pair(oid + 1, kAuto), std::make_pair(moved, storage));
-    EXPECT_FALSE(Exists(c.card && c.from != kAutoDownload, c.from, oid));
-    EXPECT_FALSE(fs::exists(IndexFile(c.from)));
-    ExpectMessage(c.toCard, c.to, moved, 40);
-    EXPECT_EQ(
-        (c.toIndexed ? std::vector<IndexRecord>{{c.to, moved, 40, 0}} : std::vector<IndexRecord>{}),
-        Index(c.to));
+    const DWORD oid = Write(card, from, 40);
+    DWORD moved = oid;
+    EXPECT_EQ(std::make_pair(1, kAuto), Move(card, from, &moved, to));
+    EXPECT_EQ(oid + 1, moved);
+    EXPECT_FALSE(Exists(card && from != kAutoDownload, from, oid) || fs::exists(IndexFile(from)));
+    ExpectMessage(toCard, to, moved, 40);
+    EXPECT_EQ(toIndexed ? IndexRecords({{to, moved, 40, 0}}) : IndexRecords(), Index(to));
   }
   // Into a full phone folder the move may use the card; the old file goes
   // from the storage given.
   Reset();
   Fill(false, kInbox, 100);
   const DWORD first = Write(false, kDraft, 10), second = Write(false, kDraft, 20);
-  DWORD moved = first, storage = 0;
-  EXPECT_EQ(1, MMSMsgStore_SetFolder(false, kDraft, &moved, kInbox, &storage));
-  EXPECT_EQ(1u, storage);
+  DWORD moved = first;
+  EXPECT_EQ(std::make_pair(1, 1u), Move(false, kDraft, &moved, kInbox, 0));
   ExpectMessage(true, kInbox, moved, 10);
   EXPECT_EQ(std::vector<DWORD>{second}, Oids(kDraft));
   EXPECT_EQ(std::vector<DWORD>{second}, Files(false, kDraft));
-}
-
-TEST_F(MmsStore, FailedMovesKeepTheMessageAndItsIdentifier) {
+  // Failed moves keep the message and its identifier.
+  Reset();
   const DWORD oid = Write(false, kInbox, 10);
-  DWORD moved = 42, storage = 5;
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kDraft, &moved, kSent, &storage));
-  EXPECT_EQ(std::make_pair(42u, kAuto), std::make_pair(moved, storage));
+  moved = 42;
+  EXPECT_EQ(std::make_pair(0, kAuto), Move(false, kDraft, &moved, kSent, 5));
+  EXPECT_EQ(42u, moved);
   moved = oid;
   EXPECT_EQ(0, MMSMsgStore_SetFolder(true, kReport, &moved, kSent, nullptr));
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kInbox, &moved, 9, &storage));
+  EXPECT_EQ(0, Move(false, kInbox, &moved, 9).first);
   EXPECT_EQ((Bytes{2, 0, 0, 0}), Counter());
   SetFree(kShort, 0);
-  storage = 5;
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kInbox, &moved, kSent, &storage));
-  EXPECT_EQ(static_cast<DWORD>(STORAGE_NO_SPACE), storage);
+  EXPECT_EQ(std::make_pair(0, static_cast<DWORD>(STORAGE_NO_SPACE)),
+            Move(false, kInbox, &moved, kSent, 5));
   EXPECT_EQ(oid, moved);
-  EXPECT_EQ((std::vector<IndexRecord>{{kInbox, oid, 10, 0}}), Index(kInbox));
+  EXPECT_EQ((IndexRecords{{kInbox, oid, 10, 0}}), Index(kInbox));
   EXPECT_EQ(0u, Count(false, kSent) + Count(true, kSent));
   // Identifier 0 moves a copy of the folder's last file, which stays.
   SetFree(kPlenty, kPlenty);
   moved = 0;
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kInbox, &moved, kSent, &storage));
+  EXPECT_EQ(0, Move(false, kInbox, &moved, kSent).first);
   EXPECT_TRUE(moved == 0 && Exists(false, kInbox, oid));
   EXPECT_EQ(1u, Count(false, kSent));
 }
@@ -360,11 +342,12 @@ TEST_F(MmsStore, DeletionAndEmptyingWithTheShellNotice) {
 
   // Emptying deletes the message files, keeps the index, and tells the shell
   // when it was an INBOX.
-  Write(false, kInbox, 10);
-  Write(false, kInbox, 20);
-  Write(true, kInbox, 10);
-  Write(false, kSent, 10);
-  Write(false, kNone, 10);
+  for (auto [card, folder, time] : {std::make_tuple(false, kInbox, 10u),
+                                    {false, kInbox, 20u},
+                                    {true, kInbox, 10u},
+                                    {false, kSent, 10u},
+                                    {false, kNone, 10u}})
+    Write(card, folder, time);
   Store({'k'}, Dir(false, kInbox) + "/note.txt");
   const Bytes index = Load(IndexFile(kInbox));
   ASSERT_EQ(32u, index.size());
@@ -482,10 +465,10 @@ TEST_F(MmsStore, RefreshRebuildsOnlyMissingPhoneIndexes) {
   Put(false, kAutoDownload, 8, 1);
   Put(false, kNone, 9, 1);
   EXPECT_EQ(1, MMSMsgStore_RefreshIniFiles());
-  EXPECT_EQ((std::vector<IndexRecord>{{kInbox, 2, 30, 0}, {kInbox, 1, 10, 0}, {kInbox, 3, 0, 0}}),
+  EXPECT_EQ((IndexRecords{{kInbox, 2, 30, 0}, {kInbox, 1, 10, 0}, {kInbox, 3, 0, 0}}),
             Index(kInbox));
-  EXPECT_EQ((std::vector<IndexRecord>{{kSent, 99, 50, 0}}), Index(kSent));
-  EXPECT_EQ((std::vector<IndexRecord>{{kReport, 5, 40, 0}}), Index(kReport));
+  EXPECT_EQ((IndexRecords{{kSent, 99, 50, 0}}), Index(kSent));
+  EXPECT_EQ((IndexRecords{{kReport, 5, 40, 0}}), Index(kReport));
   for (DWORD folder : {kDraft, kUnsent, kSpam, kAutoDownload, kNone})
     EXPECT_FALSE(fs::exists(IndexFile(folder))) << folder;
   EXPECT_FALSE(fs::exists(Dir(true, kSpam) + "/MmsIni"));
