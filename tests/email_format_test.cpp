@@ -2,7 +2,6 @@
 // the plain INBOX, and the message files: both layouts, the full and quick
 // reads, and every reader fed cut files (AddressSanitizer checks the bounds).
 #include <array>
-#include <functional>
 #include <set>
 
 #include "email_fixtures.h"
@@ -134,31 +133,26 @@ TEST_F(EmailIndex, QuickReadFindsThePlainInboxAccountInTheRegistry) {
   EXPECT_EQ(quick(false, kOther), u"other");
   for (DWORD folder : {0u, 7u, 8u, 11u}) EXPECT_EQ(quick(false, folder), u"<failed>");
 
-  struct Step {
-    std::function<void()> change;
-    std::u16string phone, card;
-  } const steps[] = {
-      {[] {}, u"<failed>", u"<failed>"},
-      {[] { msgstore_test::SetAccountUniqueId(u"fifteen-chars-1", kAccount); }, u"<failed>",
-       u"<failed>"},
-      {[] { msgstore_test::SetIncomingServerName(u"fifteen-chars-1"); }, u"mine", u"card"},
-      {[] { msgstore_test::SetIncomingServerName(u"unknown"); }, u"<failed>", u"<failed>"},
-      {[] { msgstore_test::SetAccountUniqueId(u"unknown", kOther); }, u"other", u"<failed>"},
-      // A preferences key without the value names the key "Accounts\".
-      {[] {
-         fs::remove_all(fs::path(msgstore::GetDeviceRoot()) / ".platform/registry");
-         msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences", u"Other",
-                                         REG_DWORD, "\1\0\0\0", 4);
-         msgstore_test::SetAccountUniqueId(u"", 0);
-       },
-       u"nobody", u"<failed>"},
-  };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(&s - steps);
-    s.change();
-    EXPECT_EQ(quick(false, kInbox), s.phone);
-    EXPECT_EQ(quick(true, kInbox), s.card);
+  // Set the incoming-server account's name, then an account's identifier.
+  const std::tuple<const char16_t*, const char16_t*, DWORD, std::u16string, std::u16string>
+      steps[] = {{nullptr, nullptr, 0, u"<failed>", u"<failed>"},
+                 {nullptr, u"fifteen-chars-1", kAccount, u"<failed>", u"<failed>"},
+                 {u"fifteen-chars-1", nullptr, 0, u"mine", u"card"},
+                 {u"unknown", nullptr, 0, u"<failed>", u"<failed>"},
+                 {nullptr, u"unknown", kOther, u"other", u"<failed>"}};
+  for (const auto& [server, account, id, phone, card] : steps) {
+    if (server) msgstore_test::SetIncomingServerName(server);
+    if (account) msgstore_test::SetAccountUniqueId(account, id);
+    EXPECT_EQ(std::make_pair(phone, card),
+              std::make_pair(quick(false, kInbox), quick(true, kInbox)));
   }
+  // A preferences key without the value names the key "Accounts\".
+  fs::remove_all(Host(".platform/registry"));
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences", u"Other", REG_DWORD,
+                                  "\1\0\0\0", 4);
+  msgstore_test::SetAccountUniqueId(u"", 0);
+  EXPECT_EQ(std::make_pair(quick(false, kInbox), quick(true, kInbox)),
+            std::make_pair(std::u16string(u"nobody"), std::u16string(u"<failed>")));
 }
 
 struct Sample : msgstore_test::SampleProps {
@@ -166,10 +160,10 @@ struct Sample : msgstore_test::SampleProps {
   tagEMAILMSGPROPS e{0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0};
 };
 
-// The file of (p, e) in the current (or the old) layout, with or without the
-// content.
-Bytes Expected(const tagMSGPROPS& p, const tagEMAILMSGPROPS& e, bool old, bool content = true) {
-  return msgstore_test::Layout(p, old, content, [&e](ByteBuilder& b, int part) {
+// The file of (p, e) in the current (or the old) layout. (The readers walk
+// the layout that the writer does; the MMS tests read both back.)
+Bytes Expected(const tagMSGPROPS& p, const tagEMAILMSGPROPS& e, bool old) {
+  return msgstore_test::Layout(p, old, true, [&e](ByteBuilder& b, int part) {
     if (part != 1) b.U16(e.wQuickValue);
     if (part == 0) return;
     b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
@@ -206,7 +200,7 @@ class EmailFile : public msgstore_test::EmailTest {
   WCHAR path_[48] = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\1.email";
 };
 
-TEST_F(EmailFile, BothLayoutsAreExactAndReadBackWithAndWithoutContent) {
+TEST_F(EmailFile, BothLayoutsAreExact) {
   tagMSGPROPS p{};
   tagEMAILMSGPROPS e{};
   Store(Bytes(500, 0xAA), File(false, kDraft, 1));
@@ -218,17 +212,6 @@ TEST_F(EmailFile, BothLayoutsAreExactAndReadBackWithAndWithoutContent) {
   for (bool old : {false, true}) {
     ASSERT_EQ(Write(&s.p, &s.e, old), 1);
     EXPECT_EQ(Written(), Expected(s.p, s.e, old)) << old;
-    for (bool content : {true, false}) {
-      tagMSGPROPS q{};
-      tagEMAILMSGPROPS qe{};
-      ASSERT_EQ(Read(&q, &qe, old, content), 1);
-      EXPECT_TRUE(content ? q.pData[q.cbData] == 0 : q.pData == nullptr);
-      EXPECT_EQ(q.pszText2 == nullptr, old) << "the old layout has no text2";
-      WCHAR scratch[] = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\NONE\\0.email";
-      ASSERT_EQ(Write(&q, &qe, old, scratch), 1);
-      EXPECT_EQ(Load(Dir(false, kNone) + "/0.email"), Expected(s.p, s.e, old, content));
-      EmailMsgStore_FreeMsgProps(&q, &qe);
-    }
   }
   WCHAR missing[] = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\GONE\\1.email";
   for (bool old : {false, true}) EXPECT_EQ(Write(&s.p, &s.e, old, missing), 0);
