@@ -3,8 +3,6 @@
 // flag and status, deletion and emptying with the shell notice, listings and
 // reads, the index refresh, and the inbox unread count that settles
 // downloads on its way.
-#include <map>
-
 #include "mms_fixtures.h"
 
 namespace {
@@ -129,15 +127,12 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
       // in phone memory.
       {kInbox, 99, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kNo, "P"},
       {kInbox, 100, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kPhone, "P"},
-      {kInbox, 100, 0, false, 0, 1, kPlenty, kPlenty, kPhone, 0, kPhone, "P"},
       {kInbox, 100, 0, false, kA, 1, kPlenty, kPlenty, kCard, 1, kNo, "C"},
       {kSent, 100, 0, false, kA, 3, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
       {kUnsent, 100, 0, false, kA, 5, kPlenty, kPlenty, kCard, 1, kNo, "C"},
       {kInbox, 0, 100, true, kA, 3, kPlenty, kPlenty, kPhone, 0, kNo, "P"},
       {kInbox, 100, 100, false, kA, 1, kPlenty, kPlenty, kCard, 1, kCard, "C"},
-      {kSpam, 100, 100, true, kA, 1, kPlenty, kPlenty, kCard, kA, kCard, "C"},
       {kReport, 100, 0, false, kA, 1, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
-      {kDraft, 0, 100, true, 1, 1, kPlenty, kPlenty, kCard, 1, kCard, "C"},
       // AUTODOWNLOAD counts no files in phone memory, all on the card.
       {kAutoDownload, 100, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kNo, "P"},
       {kAutoDownload, 100, 0, true, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kPhone, "C"},
@@ -278,12 +273,6 @@ TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
   EXPECT_EQ(oid, moved);
   EXPECT_EQ((IndexRecords{{kInbox, oid, 10, 0}}), Index(kInbox));
   EXPECT_EQ(0u, Count(false, kSent) + Count(true, kSent));
-  // Identifier 0 moves a copy of the folder's last file, which stays.
-  SetFree(kPlenty, kPlenty);
-  moved = 0;
-  EXPECT_EQ(0, Move(false, kInbox, &moved, kSent).first);
-  EXPECT_TRUE(moved == 0 && Exists(false, kInbox, oid));
-  EXPECT_EQ(1u, Count(false, kSent));
 }
 
 TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
@@ -308,14 +297,6 @@ TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
                     MMSMsgStore_SetStatus(true, kInbox, a, 1));
   EXPECT_EQ(0u, Count(false, kDraft) + Count(true, kInbox));
   EXPECT_EQ((Bytes{3, 0, 0, 0}), Counter());
-  // Identifier 0 stores the folder's last file anew; the old file stays.
-  CMsgList order;
-  ASSERT_EQ(2u, MMSMsgStore_GetMessageList(false, kInbox, order));
-  EXPECT_EQ(4u, MMSMsgStore_SetReadStatus(false, kInbox, 0, 1));
-  Record copy(false, kInbox, 4), original(false, kInbox, order[1].dwOid);
-  EXPECT_EQ(std::make_pair(1, original.props.wStatus),
-            std::make_pair(copy.props.bRead, copy.props.wStatus));
-  EXPECT_EQ(3u, Count(false, kInbox));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingWithTheShellNotice) {
@@ -476,16 +457,9 @@ TEST_F(MmsStore, RefreshRebuildsOnlyMissingPhoneIndexes) {
 
 TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
   enum { kGone, kPhoneInbox, kCardInbox };
-  const struct {
-    bool card;
-    DWORD folder;
-    BOOL read;
-    WORD status;
-    bool text;
-    DWORD count;
-    int place;
-    WORD statusAfter;
-  } cases[] = {
+  // Storage, folder, read flag, status, whether with text; the count and
+  // where the message is afterwards with which status.
+  const std::tuple<bool, DWORD, BOOL, WORD, bool, DWORD, int, WORD> cases[] = {
       {false, kInbox, 0, 104, false, 1, kGone, 0},
       {false, kInbox, 0, 104, true, 1, kPhoneInbox, 101},
       {false, kInbox, 1, 104, false, 0, kGone, 0},
@@ -497,21 +471,21 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
       {false, kAutoDownload, 0, 7, true, 1, kPhoneInbox, 101},
       {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  for (const auto& [card, folder, read, status, text, count, place, statusAfter] : cases) {
+    SCOPED_TRACE(testing::Message() << card << folder << read << status << text);
     Reset();
-    Put(c.card, c.folder, 50, 10, c.read, c.status, c.text ? u"text" : nullptr);
-    if (!c.card && c.folder == kInbox) MMSMsgStore_AddMsgToIni(50, kInbox, {10, 0});
-    EXPECT_EQ(c.count, GetMMSInboxUnreadMsgsCount());
+    Put(card, folder, 50, 10, read, status, text ? u"text" : nullptr);
+    if (!card && folder == kInbox) MMSMsgStore_AddMsgToIni(50, kInbox, {10, 0});
+    EXPECT_EQ(count, GetMMSInboxUnreadMsgsCount());
     EXPECT_EQ(0u, Count(false, kAutoDownload));
-    const DWORD oid = c.folder == kAutoDownload ? 1 : 50;  // a move draws a new identifier
+    const DWORD oid = folder == kAutoDownload ? 1 : 50;  // a move draws a new identifier
     const std::vector<DWORD> one = {oid}, none;
-    EXPECT_EQ(c.place == kPhoneInbox ? one : none, Files(false, kInbox));
-    EXPECT_EQ(c.place == kCardInbox ? one : none, Files(true, kInbox));
-    EXPECT_EQ(c.place == kPhoneInbox ? one : none, Oids(kInbox));
-    if (c.place == kGone) continue;
-    Record r(c.place == kCardInbox, kInbox, oid);
-    EXPECT_EQ(std::make_tuple(1, c.statusAfter, c.read, kInbox, 10u, kBodySize),
+    EXPECT_EQ(place == kPhoneInbox ? one : none, Files(false, kInbox));
+    EXPECT_EQ(place == kCardInbox ? one : none, Files(true, kInbox));
+    EXPECT_EQ(place == kPhoneInbox ? one : none, Oids(kInbox));
+    if (place == kGone) continue;
+    Record r(place == kCardInbox, kInbox, oid);
+    EXPECT_EQ(std::make_tuple(1, statusAfter, read, kInbox, 10u, kBodySize),
               std::make_tuple(r.ok, r.props.wStatus, r.props.bRead, r.props.dwFolder,
                               r.props.ftIndexTime.dwLowDateTime, r.props.cbData));
   }
@@ -520,69 +494,6 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
   fs::remove_all(Host("SD Card/User"));
   EXPECT_EQ(0u, GetMMSInboxUnreadMsgsCount());
   EXPECT_TRUE(fs::is_directory(Dir(false, kAutoDownload)) && fs::is_directory(Dir(true, kSpam)));
-}
-
-// The count of each folder is taken before its walk; deletions shorten the
-// folder, so later positions run past its end and read its last file again.
-TEST_F(MmsStore, UnreadCountWalksPositionsCountedBeforehand) {
-  struct Kind {
-    BOOL read;
-    WORD status;
-    const WCHAR* text1;
-  } const kinds[] = {{0, 104, nullptr}, {0, 104, nullptr}, {1, 104, nullptr},
-                     {1, 104, nullptr}, {0, 0, u"text"},   {1, 0, u"text"}};
-  std::map<DWORD, Kind> byOid;
-  for (bool card : {false, true})
-    for (DWORD i = 0; i < 6; ++i) {
-      Put(card, kInbox, (card ? 11 : 1) + i, 10 + i, kinds[i].read, kinds[i].status,
-          kinds[i].text1);
-      byOid.emplace((card ? 11 : 1) + i, kinds[i]);
-    }
-  DWORD expected = 0;
-  std::vector<DWORD> left[2];
-  for (bool card : {false, true}) {
-    CMsgList order;
-    ASSERT_EQ(6u, MMSMsgStore_GetMessageList(card, kInbox, order));
-    std::vector<DWORD>& folder = left[card];
-    for (long i = 0; i < order.GetSize(); ++i) folder.push_back(order[i].dwOid);
-    for (size_t position = 0; position < 6 && !folder.empty(); ++position) {
-      const size_t at = std::min(position, folder.size() - 1);
-      const Kind& k = byOid.at(folder[at]);
-      expected += k.read == 0;
-      if (k.text1 == nullptr) folder.erase(folder.begin() + at);
-    }
-    std::sort(folder.begin(), folder.end());
-  }
-  EXPECT_EQ(expected, GetMMSInboxUnreadMsgsCount());
-  EXPECT_EQ(left[0], Files(false, kInbox));
-  EXPECT_EQ(left[1], Files(true, kInbox));
-}
-
-// A message that the phone pass could not move (no room on either volume) is
-// moved by the card pass, which puts it into the card INBOX.
-TEST_F(MmsStore, UnreadCountsCardPassMovesTheDownloadFolderToTheCardInbox) {
-  struct CardRoomLater : msgstore_test::FakePlatform {
-    BOOL GetDiskFreeSpaceExW(const WCHAR* root, uint64_t* available, uint64_t* total,
-                             uint64_t* totalFree) override {
-      const BOOL ok = FakePlatform::GetDiskFreeSpaceExW(root, available, total, totalFree);
-      if (volumesAsked.back() == u"\\SD Card") volumeFreeBytes.erase(u"\\SD Card");
-      return ok;
-    }
-  } later;
-  later.volumeFreeBytes = {{u"\\DiskOnChip", 0}, {u"\\SD Card", 0}};
-  Put(false, kAutoDownload, 50, 10, 0, 7);
-  msgstore::SetPlatform(&later);
-  const DWORD count = GetMMSInboxUnreadMsgsCount();
-  msgstore::SetPlatform(&platform_);
-  EXPECT_EQ(1u, count);
-  EXPECT_EQ(
-      (std::vector<std::u16string>{u"\\DiskOnChip", u"\\SD Card", u"\\SD Card", u"\\SD Card"}),
-      later.volumesAsked);
-  EXPECT_EQ(0u, Count(false, kAutoDownload) + Count(false, kInbox));
-  EXPECT_EQ(std::vector<DWORD>{1}, Files(true, kInbox));
-  Record r(true, kInbox, 1);
-  EXPECT_EQ(std::make_tuple(1, WORD{101}, kInbox),
-            std::make_tuple(r.ok, r.props.wStatus, r.props.dwFolder));
 }
 
 }  // namespace
