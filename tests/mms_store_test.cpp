@@ -273,6 +273,11 @@ TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
   EXPECT_EQ(oid, moved);
   EXPECT_EQ((IndexRecords{{kInbox, oid, 10, 0}}), Index(kInbox));
   EXPECT_EQ(0u, Count(false, kSent) + Count(true, kSent));
+  // Identifier 0 moves a copy of the folder's last file, which stays.
+  SetFree(kPlenty, kPlenty);
+  moved = 0;
+  EXPECT_EQ(0, Move(false, kInbox, &moved, kSent).first);
+  EXPECT_TRUE(moved == 0 && Exists(false, kInbox, oid) && Count(false, kSent) == 1);
 }
 
 TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
@@ -297,6 +302,13 @@ TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
                     MMSMsgStore_SetStatus(true, kInbox, a, 1));
   EXPECT_EQ(0u, Count(false, kDraft) + Count(true, kInbox));
   EXPECT_EQ((Bytes{3, 0, 0, 0}), Counter());
+  // Identifier 0 stores the folder's last file anew; the old file stays.
+  CMsgList order;
+  ASSERT_EQ(2u, MMSMsgStore_GetMessageList(false, kInbox, order));
+  EXPECT_EQ(4u, MMSMsgStore_SetReadStatus(false, kInbox, 0, 1));
+  Record copy(false, kInbox, 4), original(false, kInbox, order[1].dwOid);
+  EXPECT_EQ(std::make_tuple(1, original.props.wStatus, size_t{3}),
+            std::make_tuple(copy.props.bRead, copy.props.wStatus, Count(false, kInbox)));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingWithTheShellNotice) {
@@ -494,6 +506,63 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
   fs::remove_all(Host("SD Card/User"));
   EXPECT_EQ(0u, GetMMSInboxUnreadMsgsCount());
   EXPECT_TRUE(fs::is_directory(Dir(false, kAutoDownload)) && fs::is_directory(Dir(true, kSpam)));
+}
+
+// The count of each folder is taken before its walk; deletions shorten the
+// folder, so later positions run past its end and read its last file again.
+TEST_F(MmsStore, UnreadCountWalksPositionsCountedBeforehand) {
+  const std::tuple<BOOL, WORD, const WCHAR*> kinds[] = {// of messages 1 to 6
+                                                        {0, 104, nullptr}, {0, 104, nullptr},
+                                                        {1, 104, nullptr}, {1, 104, nullptr},
+                                                        {0, 0, u"text"},   {1, 0, u"text"}};
+  DWORD expected = 0;
+  std::vector<DWORD> left[2];
+  for (bool card : {false, true}) {
+    for (DWORD oid = 1; oid <= 6; ++oid) {
+      const auto& [read, status, text] = kinds[oid - 1];
+      Put(card, kInbox, oid, 10 + oid, read, status, text);
+    }
+    CMsgList order;
+    ASSERT_EQ(6u, MMSMsgStore_GetMessageList(card, kInbox, order));
+    for (long i = 0; i < 6; ++i) left[card].push_back(order[i].dwOid);
+    for (size_t position = 0; position < 6 && !left[card].empty(); ++position) {
+      const size_t at = std::min(position, left[card].size() - 1);
+      const auto& [read, status, text] = kinds[left[card][at] - 1];
+      expected += read == 0;
+      if (text == nullptr) left[card].erase(left[card].begin() + at);
+    }
+    std::sort(left[card].begin(), left[card].end());
+  }
+  EXPECT_EQ(expected, GetMMSInboxUnreadMsgsCount());
+  EXPECT_EQ(left[0], Files(false, kInbox));
+  EXPECT_EQ(left[1], Files(true, kInbox));
+}
+
+// A message that the phone pass could not move (no room on either volume) is
+// moved by the card pass, which puts it into the card INBOX.
+TEST_F(MmsStore, UnreadCountsCardPassMovesTheDownloadFolderToTheCardInbox) {
+  struct CardRoomLater : msgstore_test::FakePlatform {  // room once the card was asked
+    BOOL GetDiskFreeSpaceExW(const WCHAR* root, uint64_t* available, uint64_t* total,
+                             uint64_t* totalFree) override {
+      const BOOL ok = FakePlatform::GetDiskFreeSpaceExW(root, available, total, totalFree);
+      if (volumesAsked.back() == u"\\SD Card") volumeFreeBytes.erase(u"\\SD Card");
+      return ok;
+    }
+  } later;
+  later.volumeFreeBytes = {{u"\\DiskOnChip", 0}, {u"\\SD Card", 0}};
+  Put(false, kAutoDownload, 50, 10, 0, 7);
+  msgstore::SetPlatform(&later);
+  const DWORD count = GetMMSInboxUnreadMsgsCount();
+  msgstore::SetPlatform(&platform_);
+  EXPECT_EQ(1u, count);
+  EXPECT_EQ(
+      (std::vector<std::u16string>{u"\\DiskOnChip", u"\\SD Card", u"\\SD Card", u"\\SD Card"}),
+      later.volumesAsked);
+  EXPECT_EQ(0u, Count(false, kAutoDownload) + Count(false, kInbox));
+  EXPECT_EQ(std::vector<DWORD>{1}, Files(true, kInbox));
+  Record r(true, kInbox, 1);
+  EXPECT_EQ(std::make_tuple(1, WORD{101}, kInbox),
+            std::make_tuple(r.ok, r.props.wStatus, r.props.dwFolder));
 }
 
 }  // namespace
