@@ -48,9 +48,8 @@ class EmailAccounts : public msgstore_test::DeviceTest {
     DeviceTest::TearDown();
   }
   static DWORD Write(const Account& a, DWORD id) {
-    std::u16string text = std::get<5>(a);
-    tagEMAILACCOUNTPROPS p{std::get<0>(a), std::get<1>(a), std::get<2>(a),
-                           std::get<3>(a), 0xBAD,          text.data()};
+    auto [data, folder, w1, w2, ignored, text] = a;
+    tagEMAILACCOUNTPROPS p{data, folder, w1, w2, 0xBAD, text.data()};
     return EmailMsgStore_WriteAccountData(nullptr, &p, id);
   }
   static void WriteAll(const Accounts& accounts) {
@@ -59,10 +58,9 @@ class EmailAccounts : public msgstore_test::DeviceTest {
   static Accounts Array() {
     Accounts out;
     const msgstore::EmailAccountArray& array = msgstore::email::AccountArray();
-    for (long i = 0; i < array.GetSize(); ++i) {
-      const msgstore::EmailAccountRecord& r = array[i];
-      out.push_back({r.dwData, r.dwFolder, r.wData1, r.wData2, r.dwAccountId, r.szText});
-    }
+    for (long i = 0; i < array.GetSize(); ++i)
+      out.push_back({array[i].dwData, array[i].dwFolder, array[i].wData1, array[i].wData2,
+                     array[i].dwAccountId, array[i].szText});
     return out;
   }
   // A read by folder and index (or, with index ~0, by identifier); a failed
@@ -165,18 +163,15 @@ TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounterUnderItsMutex) {
   EXPECT_EQ(std::get<4>(Array()[0]), kFirstId + 1) << "the caller's own identifier is not read";
   EXPECT_EQ(Load(kCounter), Bytes({4, 0, 0, 0, 4, 0, 0, 0x30})) << "REG_DWORD 0x30000004";
 
-  struct Case {
-    Bytes stored;  // type and data
-    DWORD next;
-  } const cases[] = {{{4, 0, 0, 0, 41, 0, 0, 0}, 42},
-                     {{4, 0, 0, 0, 0, 0, 0, 0}, kFirstId},
-                     {{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
-                     {{1, 0, 0, 0, 'p', 0, 'o', 0, 'p', 0, 0, 0}, kFirstId}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.next);
-    Put(kCounter, c.stored);
-    EXPECT_EQ(Write(Acc(1, 0), 0), c.next);
-    EXPECT_EQ(Load(kCounter), msgstore_test::ByteBuilder().U32(REG_DWORD).U32(c.next).b);
+  const std::pair<Bytes, DWORD> cases[] = {// type and data stored, the next identifier
+                                           {{4, 0, 0, 0, 41, 0, 0, 0}, 42},
+                                           {{4, 0, 0, 0, 0, 0, 0, 0}, kFirstId},
+                                           {{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
+                                           {{1, 0, 0, 0, 'p', 0, 'o', 0, 'p', 0, 0, 0}, kFirstId}};
+  for (const auto& [stored, next] : cases) {
+    Put(kCounter, stored);
+    EXPECT_EQ(Write(Acc(1, 0), 0), next);
+    EXPECT_EQ(Load(kCounter), msgstore_test::ByteBuilder().U32(REG_DWORD).U32(next).b) << next;
   }
   // Without a way to the registry key the account is kept under 0.
   msgstore::email::UnloadAccounts();

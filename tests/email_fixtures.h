@@ -50,7 +50,6 @@ class EmailTest : public DeviceTest {
     }
     ~Record() { EmailMsgStore_FreeMsgProps(&props, &email); }
     Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
     std::u16string Subject() const { return props.pszSubject ? props.pszSubject : u""; }
     tagMSGPROPS props;
     tagEMAILMSGPROPS email;

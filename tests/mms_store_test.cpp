@@ -426,8 +426,7 @@ TEST_F(MmsStore, ReadMessageSearchesFoldersInOrder) {
       {false, kReport, 10, u"report10"}, {false, kReport, 11, u"report11"},
       {false, kNone, 11, u"none11"},     {false, kNone, 12, u"none12"},
       {true, kSpam, 14, u"card spam14"}, {false, kInbox, 14, u"inbox14"},
-      {false, kDraft, 13, u"draft13"},
-  };
+      {false, kDraft, 13, u"draft13"}};
   for (const auto& [card, folder, oid, subject] : files)
     Put(card, folder, oid, 1, 0, 0, u"text", subject);
   Store({}, File(false, kInbox, 13));
@@ -481,8 +480,7 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
       {true, kInbox, 1, 104, true, 0, kCardInbox, 101},
       {false, kAutoDownload, 0, 0, false, 0, kGone, 0},
       {false, kAutoDownload, 0, 7, true, 1, kPhoneInbox, 101},
-      {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101},
-  };
+      {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101}};
   for (const auto& [card, folder, read, status, text, count, place, statusAfter] : cases) {
     SCOPED_TRACE(testing::Message() << card << folder << read << status << text);
     Reset();
