@@ -216,12 +216,10 @@ TEST_F(EmailStore, MovesWriteANewMessageAndDeleteTheSource) {
   EXPECT_NE(0, EmailMsgStore_SetFolder(false, kDraft, draft, kSent));
   EXPECT_FALSE(Exists(false, kDraft, draft) || fs::exists(IndexFile(kDraft)));
   EXPECT_EQ((Records{{kSent, sent, 40}, {kSent, moved, 30}, {kSent, older, 10}}), Index(kSent));
-  {
-    Record r(false, kSent, moved);
-    EXPECT_EQ(std::make_tuple(kSent, moved, 1, std::u16string(u"moved"), kOther),
-              std::make_tuple(r.props.dwFolder, r.props.dwOid, r.props.bRead, r.Subject(),
-                              r.email.dwAccountId));
-  }
+  Record r(false, kSent, moved);
+  EXPECT_EQ(std::make_tuple(kSent, moved, 1, std::u16string(u"moved"), kOther),
+            std::make_tuple(r.props.dwFolder, r.props.dwOid, r.props.bRead, r.Subject(),
+                            r.email.dwAccountId));
   // Into the INBOX of the account that the message names.
   EXPECT_NE(0, EmailMsgStore_SetFolder(false, kSent, moved, kInbox));
   EXPECT_EQ((Records{{kOther, moved + 1, 30}}), Index(kOther));
@@ -250,11 +248,9 @@ TEST_F(EmailStore, SpamRoundTripKeepsTheAccount) {
     EXPECT_EQ(0, EmailMsgStore_MoveInboxToSpam(card, kAccount, first));
     EXPECT_NE(0, EmailMsgStore_MoveInboxToSpam(card, kOther, first));
     EXPECT_FALSE(Exists(card, kInbox, first, kOther));
-    {
-      Record r(card, kSpam, 3);
-      EXPECT_EQ(std::make_tuple(kSpam, kOther, std::u16string(u"spam?")),
-                std::make_tuple(r.props.dwFolder, r.email.dwAccountId, r.Subject()));
-    }
+    Record r(card, kSpam, 3);
+    EXPECT_EQ(std::make_tuple(kSpam, kOther, std::u16string(u"spam?")),
+              std::make_tuple(r.props.dwFolder, r.email.dwAccountId, r.Subject()));
     EXPECT_EQ(!card, Indexed(kSpam, 3));
     EXPECT_NE(0, EmailMsgStore_RestoreMessageToInbox(card, 3));
     EXPECT_EQ(0, EmailMsgStore_RestoreMessageToInbox(card, 3));

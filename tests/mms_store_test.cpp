@@ -287,11 +287,9 @@ TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
   EXPECT_EQ((std::vector<DWORD>{a, b}), Oids(kInbox));  // record added again: before its tie
   EXPECT_EQ(b, MMSMsgStore_SetStatus(false, kInbox, b, 0x12345));
   EXPECT_EQ(a, MMSMsgStore_SetStatus(false, kInbox, a, -1));
-  {
-    Record ra(false, kInbox, a), rb(false, kInbox, b);
-    EXPECT_EQ(std::make_tuple(2, WORD{0xFFFF}, 0, WORD{0x2345}),
-              std::make_tuple(ra.props.bRead, ra.props.wStatus, rb.props.bRead, rb.props.wStatus));
-  }
+  Record ra(false, kInbox, a), rb(false, kInbox, b);
+  EXPECT_EQ(std::make_tuple(2, WORD{0xFFFF}, 0, WORD{0x2345}),
+            std::make_tuple(ra.props.bRead, ra.props.wStatus, rb.props.bRead, rb.props.wStatus));
   ExpectMessage(false, kInbox, a, 10);
   const DWORD c = Write(true, kSpam, 10);
   EXPECT_EQ(c, MMSMsgStore_SetStatus(true, kSpam, c, 7));
