@@ -13,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using msgstore_test::Bytes;
-using msgstore_test::Le32;
 
 constexpr DWORD kFirstId = 0x30000003;
 const std::string kDatabase = "DiskOnChip/User/MESSAGING/EmailAccMsgStore.db";
@@ -28,20 +27,14 @@ Account Acc(DWORD folder, DWORD id, std::u16string text = u"t") {
   return {id * 3, folder, static_cast<WORD>(id + 1), static_cast<WORD>(folder + 2), id, text};
 }
 
-// The database, built byte by byte.
-Bytes Image(const Accounts& accounts, DWORD count) {
-  Bytes b = Le32(count);
-  auto put = [&b](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * i));
-  };
-  for (const auto& [data, folder, w1, w2, id, text] : accounts) {
-    put(data, 4), put(folder, 4), put(w1, 2), put(w2, 2), put(id, 4);
-    for (char16_t c : text) put(c, 2);
-    put(0, 2);
-  }
-  return b;
+// The database, built byte by byte; count -1 is the number of accounts.
+Bytes Image(const Accounts& accounts, int64_t count = -1) {
+  msgstore_test::ByteBuilder b;
+  b.U32(count < 0 ? static_cast<DWORD>(accounts.size()) : static_cast<DWORD>(count));
+  for (const auto& [data, folder, w1, w2, id, text] : accounts)
+    b.U32(data).U32(folder).U16(w1).U16(w2).U32(id).Str(text.c_str());
+  return b.b;
 }
-Bytes Image(const Accounts& a) { return Image(a, static_cast<DWORD>(a.size())); }
 
 class EmailAccounts : public msgstore_test::DeviceTest {
  protected:
@@ -55,9 +48,8 @@ class EmailAccounts : public msgstore_test::DeviceTest {
     DeviceTest::TearDown();
   }
   static DWORD Write(const Account& a, DWORD id) {
-    std::u16string text = std::get<5>(a);
-    tagEMAILACCOUNTPROPS p{std::get<0>(a), std::get<1>(a), std::get<2>(a),
-                           std::get<3>(a), 0xBAD,          text.data()};
+    auto [data, folder, w1, w2, ignored, text] = a;
+    tagEMAILACCOUNTPROPS p{data, folder, w1, w2, 0xBAD, text.data()};
     return EmailMsgStore_WriteAccountData(nullptr, &p, id);
   }
   static void WriteAll(const Accounts& accounts) {
@@ -66,10 +58,9 @@ class EmailAccounts : public msgstore_test::DeviceTest {
   static Accounts Array() {
     Accounts out;
     const msgstore::EmailAccountArray& array = msgstore::email::AccountArray();
-    for (long i = 0; i < array.GetSize(); ++i) {
-      const msgstore::EmailAccountRecord& r = array[i];
-      out.push_back({r.dwData, r.dwFolder, r.wData1, r.wData2, r.dwAccountId, r.szText});
-    }
+    for (long i = 0; i < array.GetSize(); ++i)
+      out.push_back({array[i].dwData, array[i].dwFolder, array[i].wData1, array[i].wData2,
+                     array[i].dwAccountId, array[i].szText});
     return out;
   }
   // A read by folder and index (or, with index ~0, by identifier); a failed
@@ -172,20 +163,15 @@ TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounterUnderItsMutex) {
   EXPECT_EQ(std::get<4>(Array()[0]), kFirstId + 1) << "the caller's own identifier is not read";
   EXPECT_EQ(Load(kCounter), Bytes({4, 0, 0, 0, 4, 0, 0, 0x30})) << "REG_DWORD 0x30000004";
 
-  struct Case {
-    Bytes stored;  // type and data
-    DWORD next;
-  } const cases[] = {{{4, 0, 0, 0, 41, 0, 0, 0}, 42},
-                     {{4, 0, 0, 0, 0, 0, 0, 0}, kFirstId},
-                     {{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
-                     {{1, 0, 0, 0, 'p', 0, 'o', 0, 'p', 0, 0, 0}, kFirstId}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.next);
-    Put(kCounter, c.stored);
-    EXPECT_EQ(Write(Acc(1, 0), 0), c.next);
-    Bytes stored = Le32(REG_DWORD), value = Le32(c.next);
-    stored.insert(stored.end(), value.begin(), value.end());
-    EXPECT_EQ(Load(kCounter), stored);
+  const std::pair<Bytes, DWORD> cases[] = {// type and data stored, the next identifier
+                                           {{4, 0, 0, 0, 41, 0, 0, 0}, 42},
+                                           {{4, 0, 0, 0, 0, 0, 0, 0}, kFirstId},
+                                           {{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
+                                           {{1, 0, 0, 0, 'p', 0, 'o', 0, 'p', 0, 0, 0}, kFirstId}};
+  for (const auto& [stored, next] : cases) {
+    Put(kCounter, stored);
+    EXPECT_EQ(Write(Acc(1, 0), 0), next);
+    EXPECT_EQ(Load(kCounter), msgstore_test::ByteBuilder().U32(REG_DWORD).U32(next).b) << next;
   }
   // Without a way to the registry key the account is kept under 0.
   msgstore::email::UnloadAccounts();

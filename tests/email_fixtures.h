@@ -1,60 +1,16 @@
-// Shared by the e-mail tests: a device with both e-mail trees, kAccount the
-// incoming-server account, messages put straight into files, and readers of
-// the files, indexes and counter that do not go through the library.
+// Shared by the e-mail tests (with the byte helpers of the MMS ones): a device
+// with both e-mail trees, kAccount the incoming-server account, messages put
+// straight into files, and readers of the files, indexes and counter that do
+// not go through the library.
 #ifndef MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 #define MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 
-#include <algorithm>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <tuple>
-#include <vector>
 
+#include "mms_fixtures.h"
 #include "msgstore/email.h"
-#include "msgstore/platform.h"
-#include "test_support.h"
 
 namespace msgstore_test {
-
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes Le32(uint32_t v) {
-  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-inline uint32_t LoadU32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
-}
-// Little-endian byte builder for expected files, independent of the library.
-struct Builder {
-  Bytes b;
-  Builder& U16(uint16_t v) { return Raw({uint8_t(v), uint8_t(v >> 8)}); }
-  Builder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
-  Builder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
-  Builder& Str(const WCHAR* s) {
-    for (; s && *s; ++s) U16(*s);
-    return U16(0);
-  }
-  Builder& Raw(const Bytes& raw) {
-    b.insert(b.end(), raw.begin(), raw.end());
-    return *this;
-  }
-  Builder& Patch(size_t at) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(b.size() >> (8 * i));
-    return *this;
-  }
-};
-
-inline Bytes Load(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-inline void Store(const Bytes& bytes, const std::string& hostPath) {
-  std::ofstream(hostPath, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
 
 inline void SetRegistryValue(const std::u16string& key, const WCHAR* name, DWORD type,
                              const void* data, DWORD size) {
@@ -94,7 +50,6 @@ class EmailTest : public DeviceTest {
     }
     ~Record() { EmailMsgStore_FreeMsgProps(&props, &email); }
     Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
     std::u16string Subject() const { return props.pszSubject ? props.pszSubject : u""; }
     tagMSGPROPS props;
     tagEMAILMSGPROPS email;
@@ -152,21 +107,22 @@ class EmailTest : public DeviceTest {
   // nor the first written.
   void Fill(bool card, DWORD folder, DWORD count, DWORD account = kAccount) {
     const DWORD key = folder == kInbox ? account : folder;
-    Bytes index;
-    for (DWORD i = 0; i < count; ++i) {
-      const DWORD oid = (card ? 3001 : 1001) + i, time = 100 + (i + count - 50) % count;
-      Put(card, folder, oid, time, 0, account);
-    }
+    ByteBuilder index;
+    for (DWORD i = 0; i < count; ++i)
+      Put(card, folder, (card ? 3001 : 1001) + i, 100 + (i + count - 50) % count, 0, account);
     for (DWORD t = 100 + count; t-- > 100;)  // newest first
-      for (DWORD v : {key, 1001 + (t - 100 + 50) % count, t, 0u})
-        for (uint8_t byte : Le32(v)) index.push_back(byte);
-    if (!card) Store(index, IndexFile(key));
+      index.U32(key).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
+    if (!card) Store(index.b, IndexFile(key));
+  }
+  // Writes props with the extension of account over existing (0: a new one).
+  static DWORD WriteProps(bool card, tagMSGPROPS props, DWORD account = kAccount,
+                          DWORD existing = 0, int* storage = nullptr) {
+    tagEMAILMSGPROPS email = Email(account);
+    return EmailMsgStore_WriteMessage(card, &props, &email, existing, storage);
   }
   DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0, DWORD account = kAccount,
               const WCHAR* subject = u"subject") {
-    tagMSGPROPS props = Message(folder, time, read, subject);
-    tagEMAILMSGPROPS email = Email(account);
-    const DWORD oid = EmailMsgStore_WriteMessage(card, &props, &email, 0, nullptr);
+    const DWORD oid = WriteProps(card, Message(folder, time, read, subject), account);
     EXPECT_NE(0u, oid);
     return oid;
   }

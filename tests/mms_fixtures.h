@@ -1,6 +1,7 @@
-// Shared by the MMS tests: a device with both MMS trees, messages put straight
-// into files, and readers of the files, indexes and counter that do not go
-// through the library.
+// Shared by the MMS tests (the byte helpers, the sample record and its file
+// layouts also by the e-mail tests): a device with both MMS trees, messages
+// put straight into files, and readers of the files, indexes and counter that
+// do not go through the library.
 #ifndef MSGSTORE_TESTS_MMS_FIXTURES_H_
 #define MSGSTORE_TESTS_MMS_FIXTURES_H_
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -35,12 +37,16 @@ struct ByteBuilder {
     b.insert(b.end(), raw.begin(), raw.end());
     return *this;
   }
-  ByteBuilder& Patch(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+  // Writes v (by default the length so far) over the 4 bytes at at.
+  ByteBuilder& Patch(size_t at, int64_t v = -1) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t((v < 0 ? b.size() : uint64_t(v)) >> (8 * i));
     return *this;
   }
 };
-
+inline Bytes Le32(uint32_t v) { return ByteBuilder().U32(v).b; }
+inline uint32_t LoadU32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
 inline Bytes Load(const std::string& hostPath) {
   std::ifstream in(hostPath, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -48,6 +54,44 @@ inline Bytes Load(const std::string& hostPath) {
 inline void Store(const Bytes& bytes, const std::string& hostPath) {
   std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A tagMSGPROPS with a distinct value in every field; the strings live in it.
+struct SampleProps {
+  WCHAR text1[9] = u"text one", text2[3] = u"t2", to[9] = u"+4912345", text3[6] = u"three";
+  WCHAR text4[3] = {0x00E9, 0x4E2D, 0}, subject[3] = u"Hi", msgId[5] = u"id-7";
+  BYTE data[5] = {0x00, 0x01, 0xFF, 0x7F, 0x80};
+  FILETIME indexTime{0x89ABCDEF, 0x01D2E3F4}, time{0x10203040, 0x50607080};
+  tagMSGPROPS p{1,          0x11223344, text1, text2,  5,       data,      indexTime,
+                time,       to,         text3, text4,  subject, 3,         0xBEEF,
+                0x80000001, 0xCAFEBABE, msgId, 0x1234, 0xFEDC,  0xDEADBEEF};
+};
+
+// The file of p in the current (or the old) layout, built field by field, with
+// the body or (as a read without body leaves the record) without it. ext
+// appends the extension's fields: part 0 those of the current layout's quick
+// part, 1 the rest of the current layout, 2 all of the old layout.
+inline Bytes Layout(const tagMSGPROPS& p, bool old, bool body,
+                    const std::function<void(ByteBuilder&, int)>& ext) {
+  ByteBuilder b;
+  if (old) {
+    b.U32(0).U32(p.bRead).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime);
+    b.Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Str(p.pszSubject).U32(p.dwFolder);
+    b.U16(p.wStatus).U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2);
+    b.U32(p.dwUser3);
+    ext(b, 2);
+    b.Patch(0);
+  } else {
+    b.U32(0).U32(0).U32(p.dwOid).U32(p.bRead).U16(p.wStatus).Time(p.ftIndexTime).U32(p.dwFolder);
+    ext(b, 0);
+    b.Str(p.pszSubject).Str(p.pszText2).Patch(0);
+    b.Str(p.pszText1).Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Time(p.ftTime);
+    b.U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
+    ext(b, 1);
+    b.Patch(4);
+  }
+  if (!body) return b.U32(0).b;
+  return b.U32(p.cbData).Raw(Bytes(p.pData, p.pData + p.cbData)).b;
 }
 
 class MmsTest : public DeviceTest {
@@ -66,7 +110,6 @@ class MmsTest : public DeviceTest {
       ok = MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props, &mms);
     }
     Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
     ~Record() { MMSMsgStore_FreeMsgProps(&props, &mms); }
     tagMSGPROPS props{};
     tagMMSMSGPROPS mms{};
@@ -77,19 +120,12 @@ class MmsTest : public DeviceTest {
   struct Message {
     explicit Message(DWORD folder, DWORD time = 10, BOOL read = 0, WORD status = 0,
                      const WCHAR* text1 = u"text", const WCHAR* subject = u"subject") {
-      props.dwFolder = folder;
-      props.ftIndexTime = {time, 0};
-      props.bRead = read;
-      props.wStatus = status;
-      props.pszText1 = const_cast<WCHAR*>(text1);
-      props.pszSubject = const_cast<WCHAR*>(subject);
-      props.cbData = kBodySize;
-      props.pData = body;
-      mms.wMmsQuick1 = 0x5151;
-      mms.pszMmsText = const_cast<WCHAR*>(u"mms");
+      props.dwFolder = folder, props.ftIndexTime = {time, 0}, props.bRead = read;
+      props.wStatus = status, props.pszText1 = const_cast<WCHAR*>(text1);
+      props.pszSubject = const_cast<WCHAR*>(subject), props.cbData = kBodySize, props.pData = body;
+      mms.wMmsQuick1 = 0x5151, mms.pszMmsText = const_cast<WCHAR*>(u"mms");
     }
     Message(const Message&) = delete;
-    Message& operator=(const Message&) = delete;
     tagMSGPROPS props{};
     tagMMSMSGPROPS mms{};
     BYTE body[kBodySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -121,15 +157,12 @@ class MmsTest : public DeviceTest {
   // on the card; the oldest, number + 50, is neither the lowest, the highest
   // nor the first written. Phone folders get their index written whole.
   void Fill(bool card, DWORD folder, DWORD count) {
-    std::vector<IndexRecord> records;
-    for (DWORD i = 0; i < count; ++i) {
-      const DWORD oid = (card ? 3001 : 1001) + i, time = 100 + (i + count - 50) % count;
-      Put(card, folder, oid, time);
-      records.push_back({folder, oid, time, 0});
-    }
-    std::sort(records.begin(), records.end(),
-              [](const IndexRecord& a, const IndexRecord& b) { return a[2] > b[2]; });
-    if (!card && folder != kAutoDownload) SetIndex(folder, records);
+    ByteBuilder index;
+    for (DWORD i = 0; i < count; ++i)
+      Put(card, folder, (card ? 3001 : 1001) + i, 100 + (i + count - 50) % count);
+    for (DWORD t = 100 + count; t-- > 100;)  // newest first
+      index.U32(folder).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
+    if (!card && folder != kAutoDownload) Store(index.b, IndexFile(folder));
   }
   // A new message through the write path, without storage argument.
   DWORD Write(bool card, DWORD folder, DWORD time) {
@@ -152,14 +185,16 @@ class MmsTest : public DeviceTest {
   bool Exists(bool card, DWORD folder, DWORD oid) const {
     return std::filesystem::exists(File(card, folder, oid));
   }
-  // Message files in a directory, counted by the file system.
-  size_t Count(bool card, DWORD folder) const {
-    size_t n = 0;
+  // The message files of a directory, by identifier.
+  std::vector<DWORD> Files(bool card, DWORD folder) const {
+    std::vector<DWORD> oids;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder), ec))
-      n += e.path().extension() == ".mms";
-    return n;
+      if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
+    std::sort(oids.begin(), oids.end());
+    return oids;
   }
+  size_t Count(bool card, DWORD folder) const { return Files(card, folder).size(); }
   std::string IndexFile(DWORD folder) const { return Dir(false, folder) + "/MmsIni"; }
   std::vector<IndexRecord> Index(DWORD folder) const {
     const Bytes b = Load(IndexFile(folder));
@@ -181,7 +216,7 @@ class MmsTest : public DeviceTest {
   }
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini"); }
   Bytes Counter() const { return Load(CounterFile()); }
-  void SetCounter(DWORD value) { Store(ByteBuilder().U32(value).b, CounterFile()); }
+  void SetCounter(DWORD value) { Store(Le32(value), CounterFile()); }
 };
 
 }  // namespace msgstore_test

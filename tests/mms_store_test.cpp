@@ -3,8 +3,6 @@
 // flag and status, deletion and emptying with the shell notice, listings and
 // reads, the index refresh, and the inbox unread count that settles
 // downloads on its way.
-#include <map>
-
 #include "mms_fixtures.h"
 
 namespace {
@@ -13,6 +11,7 @@ namespace fs = std::filesystem;
 using msgstore_test::Bytes;
 using msgstore_test::Load;
 using msgstore_test::Store;
+using IndexRecords = std::vector<std::array<DWORD, 4>>;
 
 class MmsStore : public msgstore_test::MmsTest {
  protected:
@@ -39,20 +38,21 @@ class MmsStore : public msgstore_test::MmsTest {
                               std::u16string(r.props.pszSubject), std::u16string(r.mms.pszMmsText),
                               r.mms.wMmsQuick1, r.props.cbData, r.props.pData[9]));
   }
-  // The message files of a folder, by identifier.
-  std::vector<DWORD> Files(bool card, DWORD folder) const {
-    std::vector<DWORD> oids;
-    for (const auto& e : fs::directory_iterator(Dir(card, folder)))
-      if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
-    std::sort(oids.begin(), oids.end());
-    return oids;
+  // Writes a message of folder over existing (0: a new one), with storage.
+  DWORD WriteAt(bool card, DWORD folder, DWORD existing, DWORD* storage, BOOL read = 0) {
+    Message m(folder, 500, read);
+    return MMSMsgStore_WriteMessage(card, &m.props, &m.mms, existing, storage);
+  }
+  // The folder of oid as a move leaves it, and the storage reported.
+  std::pair<int, DWORD> Move(bool card, DWORD from, DWORD* oid, DWORD to, DWORD storage = 7) {
+    const int ok = MMSMsgStore_SetFolder(card, from, oid, to, &storage);
+    return {ok, storage};
   }
 };
 
 TEST_F(MmsStore, IdentifiersComeFromTheLittleEndianCounter) {
   EXPECT_EQ(1u, Write(false, kInbox, 5));
-  EXPECT_EQ((Bytes{1, 0, 0, 0}), Counter());
-  EXPECT_EQ((std::vector<IndexRecord>{{kInbox, 1, 5, 0}}), Index(kInbox));
+  EXPECT_EQ((IndexRecords{{kInbox, 1, 5, 0}}), Index(kInbox));
   SetCounter(0x000102FF);
   EXPECT_EQ(0x00010300u, Write(false, kInbox, 5));
   EXPECT_EQ((Bytes{0, 3, 1, 0}), Counter());
@@ -60,14 +60,10 @@ TEST_F(MmsStore, IdentifiersComeFromTheLittleEndianCounter) {
   EXPECT_EQ(0xFFFFFFFBu, Write(false, kDraft, 5));
   EXPECT_TRUE(fs::exists(Dir(false, kDraft) + "/-5.mms"));
   // Writes that fail after drawing an identifier still use it up.
-  Message m(kReport, 5);
-  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(true, &m.props, &m.mms, 0, nullptr));
   fs::remove_all(Dir(false, kUnsent));
-  m.props.dwFolder = kUnsent;
-  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 0, nullptr));
+  EXPECT_EQ(0u, WriteAt(true, kReport, 0, nullptr) + WriteAt(false, kUnsent, 0, nullptr));
   EXPECT_EQ((Bytes{0xFD, 0xFF, 0xFF, 0xFF}), Counter());
   EXPECT_FALSE(fs::exists(Dir(false, kUnsent)));
-
   // Without the counter it starts at 1; on the card a taken name draws the
   // next identifier, in phone memory it is overwritten.
   fs::remove(CounterFile());
@@ -78,7 +74,7 @@ TEST_F(MmsStore, IdentifiersComeFromTheLittleEndianCounter) {
   EXPECT_EQ(std::u16string(u"text"), Record(false, kDraft, 1).props.pszText1);
   EXPECT_EQ(4u, Write(true, kDraft, 5));
   EXPECT_EQ((Bytes{4, 0, 0, 0}), Counter());
-  EXPECT_EQ(3u, Count(true, kDraft));
+  EXPECT_EQ((std::vector<DWORD>{2, 3, 4}), Files(true, kDraft));
   EXPECT_FALSE(fs::exists(IndexFile(kSpam)) || fs::exists(Dir(true, kDraft) + "/MmsIni"));
 }
 
@@ -121,29 +117,22 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
   enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
   constexpr long long kNoSpace = STORAGE_NO_SPACE;
   struct Case {
-    DWORD folder, phone, card;  // messages already stored
-    bool toCard;
-    long long storage;
-    int cardState;
+    DWORD folder, phone, card, toCard;  // messages already stored, then where to write
+    long long storage, cardState;
     uint64_t phoneFree, cardFree;
-    int lands;
-    long long storageOut;
-    int evicted;
+    long long lands, storageOut, evicted;
     const char* queries;
   } const cases[] = {
       // The folder limit; only the card state bit of value 2 keeps a message
       // in phone memory.
       {kInbox, 99, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kNo, "P"},
       {kInbox, 100, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kPhone, "P"},
-      {kInbox, 100, 0, false, 0, 1, kPlenty, kPlenty, kPhone, 0, kPhone, "P"},
       {kInbox, 100, 0, false, kA, 1, kPlenty, kPlenty, kCard, 1, kNo, "C"},
       {kSent, 100, 0, false, kA, 3, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
       {kUnsent, 100, 0, false, kA, 5, kPlenty, kPlenty, kCard, 1, kNo, "C"},
       {kInbox, 0, 100, true, kA, 3, kPlenty, kPlenty, kPhone, 0, kNo, "P"},
       {kInbox, 100, 100, false, kA, 1, kPlenty, kPlenty, kCard, 1, kCard, "C"},
-      {kSpam, 100, 100, true, kA, 1, kPlenty, kPlenty, kCard, kA, kCard, "C"},
       {kReport, 100, 0, false, kA, 1, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
-      {kDraft, 0, 100, true, 1, 1, kPlenty, kPlenty, kCard, 1, kCard, "C"},
       // AUTODOWNLOAD counts no files in phone memory, all on the card.
       {kAutoDownload, 100, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kNo, "P"},
       {kAutoDownload, 100, 0, true, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kPhone, "C"},
@@ -181,8 +170,8 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
     EXPECT_EQ(c.queries, Queries());
     EXPECT_EQ(c.storageOut == kNoSpace || (c.storageOut == kNull && c.lands == kRefused),
               Counter().empty());
-    EXPECT_EQ(c.lands == kPhone, Exists(false, c.folder, 1));
-    EXPECT_EQ(c.lands == kCard, Exists(true, c.folder, 1));
+    EXPECT_EQ(std::make_pair(c.lands == kPhone, c.lands == kCard),
+              std::make_pair(Exists(false, c.folder, 1), Exists(true, c.folder, 1)));
     const bool victimOnCard = c.evicted == kCard && c.folder != kAutoDownload;
     EXPECT_FALSE(c.evicted != kNo && Exists(victimOnCard, c.folder, victimOnCard ? 3051 : 1051));
     EXPECT_EQ(c.phone + (c.lands == kPhone) - (c.evicted == kPhone), Count(false, c.folder));
@@ -202,106 +191,93 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
 
 TEST_F(MmsStore, RewritesKeepTheirIdentifierAndMayMoveForSpaceOnly) {
   Fill(false, kInbox, 100);
-  Message m(kInbox, 1000, 1);
-  EXPECT_EQ(1020u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 1020, nullptr));
+  EXPECT_EQ(1020u, WriteAt(false, kInbox, 1020, nullptr, 1));
   EXPECT_TRUE(Exists(false, kInbox, 1051));
   std::vector<DWORD> oids = Oids(kInbox);
-  EXPECT_EQ(100u, oids.size());
-  EXPECT_EQ(1020u, oids.front());
-  EXPECT_EQ(1, std::count(oids.begin(), oids.end(), 1020u));
+  EXPECT_EQ(
+      std::make_tuple(size_t{100}, 1020u, 1L),
+      std::make_tuple(oids.size(), oids.front(), std::count(oids.begin(), oids.end(), 1020u)));
   EXPECT_EQ(1, Record(false, kInbox, 1020).props.bRead);
   // A rewrite on the card keeps its name and has no index.
   Put(true, kInbox, 7, 10);
-  EXPECT_EQ(7u, MMSMsgStore_WriteMessage(true, &m.props, &m.mms, 7, nullptr));
+  EXPECT_EQ(7u, WriteAt(true, kInbox, 7, nullptr, 1));
   EXPECT_EQ(1, Record(true, kInbox, 7).props.bRead);
   EXPECT_TRUE(Counter().empty());
   // Short of space, a rewrite goes to the other storage under its identifier
   // and leaves the old file and its record behind.
   SetFree(kShort, kPlenty);
   DWORD storage = 0;
-  EXPECT_EQ(1020u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 1020, &storage));
-  EXPECT_EQ(1u, storage);
-  EXPECT_EQ("PC", Queries());
+  EXPECT_EQ(1020u, WriteAt(false, kInbox, 1020, &storage));
+  EXPECT_EQ(std::make_pair(1u, std::string("PC")), std::make_pair(storage, Queries()));
   EXPECT_TRUE(Exists(true, kInbox, 1020) && Exists(false, kInbox, 1020));
   EXPECT_EQ(oids, Oids(kInbox));
   // With the phone folder full, a card rewrite short of space evicts its own
   // card file and then finds no room.
   SetFree(kShort, kShort);
   storage = 1;
-  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(true, &m.props, &m.mms, 7, &storage));
+  EXPECT_EQ(0u, WriteAt(true, kInbox, 7, &storage));
   EXPECT_EQ(static_cast<DWORD>(STORAGE_NO_SPACE), storage);
-  EXPECT_FALSE(Exists(true, kInbox, 7));
-  EXPECT_TRUE(Counter().empty());
-
+  EXPECT_FALSE(Exists(true, kInbox, 7) || !Counter().empty());
   // A new message into the full folder evicts the oldest, gone or not.
   SetFree(kPlenty, kPlenty);
   fs::remove(File(false, kInbox, 1051));
   EXPECT_EQ(1u, Write(false, kInbox, 500));
   oids = Oids(kInbox);
-  EXPECT_EQ(100u, oids.size());
-  EXPECT_EQ(1, std::count(oids.begin(), oids.end(), 1u));
-  EXPECT_EQ(0, std::count(oids.begin(), oids.end(), 1051u));
+  EXPECT_EQ(std::make_tuple(size_t{100}, 1L, 0L),
+            std::make_tuple(oids.size(), std::count(oids.begin(), oids.end(), 1u),
+                            std::count(oids.begin(), oids.end(), 1051u)));
 }
 
-TEST_F(MmsStore, MovesGiveANewIdentifierAndKeepTheMessage) {
-  const struct {
-    bool card;
-    DWORD from, to;
-    bool toIndexed, toCard;
-  } cases[] = {
-      {false, kDraft, kSent, true, false},         {true, kSpam, kInbox, false, true},
-      {false, kAutoDownload, kInbox, true, false}, {true, kAutoDownload, kInbox, false, true},
-      {false, kInbox, kNone, false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
+TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
+  // From storage, from folder, to folder, whether indexed there, whether on the card.
+  const std::tuple<bool, DWORD, DWORD, bool, bool> cases[] = {
+      {false, kDraft, kSent, true, false},
+      {true, kSpam, kInbox, false, true},
+      {false, kAutoDownload, kInbox, true, false},
+      {true, kAutoDownload, kInbox, false, true},
+      {false, kInbox, kNone, false, false}};
+  for (const auto& [card, from, to, toIndexed, toCard] : cases) {
+    SCOPED_TRACE(testing::Message() << card << " " << from);
     Reset();
-    const DWORD oid = Write(c.card, c.from, 40);
-    DWORD moved = oid, storage = 7;
-    EXPECT_EQ(1, MMSMsgStore_SetFolder(c.card, c.from, &moved, c.to, &storage));
-    EXPECT_EQ(std::make_pair(oid + 1, kAuto), std::make_pair(moved, storage));
-    EXPECT_FALSE(Exists(c.card && c.from != kAutoDownload, c.from, oid));
-    EXPECT_FALSE(fs::exists(IndexFile(c.from)));
-    ExpectMessage(c.toCard, c.to, moved, 40);
-    EXPECT_EQ(
-        (c.toIndexed ? std::vector<IndexRecord>{{c.to, moved, 40, 0}} : std::vector<IndexRecord>{}),
-        Index(c.to));
+    const DWORD oid = Write(card, from, 40);
+    DWORD moved = oid;
+    EXPECT_EQ(std::make_pair(1, kAuto), Move(card, from, &moved, to));
+    EXPECT_EQ(oid + 1, moved);
+    EXPECT_FALSE(Exists(card && from != kAutoDownload, from, oid) || fs::exists(IndexFile(from)));
+    ExpectMessage(toCard, to, moved, 40);
+    EXPECT_EQ(toIndexed ? IndexRecords({{to, moved, 40, 0}}) : IndexRecords(), Index(to));
   }
   // Into a full phone folder the move may use the card; the old file goes
   // from the storage given.
   Reset();
   Fill(false, kInbox, 100);
   const DWORD first = Write(false, kDraft, 10), second = Write(false, kDraft, 20);
-  DWORD moved = first, storage = 0;
-  EXPECT_EQ(1, MMSMsgStore_SetFolder(false, kDraft, &moved, kInbox, &storage));
-  EXPECT_EQ(1u, storage);
+  DWORD moved = first;
+  EXPECT_EQ(std::make_pair(1, 1u), Move(false, kDraft, &moved, kInbox, 0));
   ExpectMessage(true, kInbox, moved, 10);
   EXPECT_EQ(std::vector<DWORD>{second}, Oids(kDraft));
   EXPECT_EQ(std::vector<DWORD>{second}, Files(false, kDraft));
-}
-
-TEST_F(MmsStore, FailedMovesKeepTheMessageAndItsIdentifier) {
+  // Failed moves keep the message and its identifier.
+  Reset();
   const DWORD oid = Write(false, kInbox, 10);
-  DWORD moved = 42, storage = 5;
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kDraft, &moved, kSent, &storage));
-  EXPECT_EQ(std::make_pair(42u, kAuto), std::make_pair(moved, storage));
+  moved = 42;
+  EXPECT_EQ(std::make_pair(0, kAuto), Move(false, kDraft, &moved, kSent, 5));
+  EXPECT_EQ(42u, moved);
   moved = oid;
   EXPECT_EQ(0, MMSMsgStore_SetFolder(true, kReport, &moved, kSent, nullptr));
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kInbox, &moved, 9, &storage));
+  EXPECT_EQ(0, Move(false, kInbox, &moved, 9).first);
   EXPECT_EQ((Bytes{2, 0, 0, 0}), Counter());
   SetFree(kShort, 0);
-  storage = 5;
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kInbox, &moved, kSent, &storage));
-  EXPECT_EQ(static_cast<DWORD>(STORAGE_NO_SPACE), storage);
+  EXPECT_EQ(std::make_pair(0, static_cast<DWORD>(STORAGE_NO_SPACE)),
+            Move(false, kInbox, &moved, kSent, 5));
   EXPECT_EQ(oid, moved);
-  EXPECT_EQ((std::vector<IndexRecord>{{kInbox, oid, 10, 0}}), Index(kInbox));
+  EXPECT_EQ((IndexRecords{{kInbox, oid, 10, 0}}), Index(kInbox));
   EXPECT_EQ(0u, Count(false, kSent) + Count(true, kSent));
   // Identifier 0 moves a copy of the folder's last file, which stays.
   SetFree(kPlenty, kPlenty);
   moved = 0;
-  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kInbox, &moved, kSent, &storage));
-  EXPECT_TRUE(moved == 0 && Exists(false, kInbox, oid));
-  EXPECT_EQ(1u, Count(false, kSent));
+  EXPECT_EQ(0, Move(false, kInbox, &moved, kSent).first);
+  EXPECT_TRUE(moved == 0 && Exists(false, kInbox, oid) && Count(false, kSent) == 1);
 }
 
 TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
@@ -311,11 +287,9 @@ TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
   EXPECT_EQ((std::vector<DWORD>{a, b}), Oids(kInbox));  // record added again: before its tie
   EXPECT_EQ(b, MMSMsgStore_SetStatus(false, kInbox, b, 0x12345));
   EXPECT_EQ(a, MMSMsgStore_SetStatus(false, kInbox, a, -1));
-  {
-    Record ra(false, kInbox, a), rb(false, kInbox, b);
-    EXPECT_EQ(std::make_tuple(2, WORD{0xFFFF}, 0, WORD{0x2345}),
-              std::make_tuple(ra.props.bRead, ra.props.wStatus, rb.props.bRead, rb.props.wStatus));
-  }
+  Record ra(false, kInbox, a), rb(false, kInbox, b);
+  EXPECT_EQ(std::make_tuple(2, WORD{0xFFFF}, 0, WORD{0x2345}),
+            std::make_tuple(ra.props.bRead, ra.props.wStatus, rb.props.bRead, rb.props.wStatus));
   ExpectMessage(false, kInbox, a, 10);
   const DWORD c = Write(true, kSpam, 10);
   EXPECT_EQ(c, MMSMsgStore_SetStatus(true, kSpam, c, 7));
@@ -331,9 +305,8 @@ TEST_F(MmsStore, ReadFlagAndStatusRewriteUnderTheSameIdentifier) {
   ASSERT_EQ(2u, MMSMsgStore_GetMessageList(false, kInbox, order));
   EXPECT_EQ(4u, MMSMsgStore_SetReadStatus(false, kInbox, 0, 1));
   Record copy(false, kInbox, 4), original(false, kInbox, order[1].dwOid);
-  EXPECT_EQ(std::make_pair(1, original.props.wStatus),
-            std::make_pair(copy.props.bRead, copy.props.wStatus));
-  EXPECT_EQ(3u, Count(false, kInbox));
+  EXPECT_EQ(std::make_tuple(1, original.props.wStatus, size_t{3}),
+            std::make_tuple(copy.props.bRead, copy.props.wStatus, Count(false, kInbox)));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingWithTheShellNotice) {
@@ -360,11 +333,12 @@ TEST_F(MmsStore, DeletionAndEmptyingWithTheShellNotice) {
 
   // Emptying deletes the message files, keeps the index, and tells the shell
   // when it was an INBOX.
-  Write(false, kInbox, 10);
-  Write(false, kInbox, 20);
-  Write(true, kInbox, 10);
-  Write(false, kSent, 10);
-  Write(false, kNone, 10);
+  for (auto [card, folder, time] : {std::make_tuple(false, kInbox, 10u),
+                                    {false, kInbox, 20u},
+                                    {true, kInbox, 10u},
+                                    {false, kSent, 10u},
+                                    {false, kNone, 10u}})
+    Write(card, folder, time);
   Store({'k'}, Dir(false, kInbox) + "/note.txt");
   const Bytes index = Load(IndexFile(kInbox));
   ASSERT_EQ(32u, index.size());
@@ -439,35 +413,30 @@ TEST_F(MmsStore, ListingsCountsAndReads) {
   EXPECT_EQ(9u, r.props.dwOid);
 }
 
+// Each file written is read back with its own folder, which tells where the
+// search found it (0: nothing found).
 TEST_F(MmsStore, ReadMessageSearchesFoldersInOrder) {
-  const std::tuple<bool, DWORD, DWORD, const char16_t*> files[] = {
-      {false, kInbox, 5, u"inbox"},      {false, kAutoDownload, 5, u"auto"},
-      {false, kDraft, 5, u"draft"},      {false, kAutoDownload, 6, u"auto6"},
-      {true, kDraft, 6, u"card draft"},  {false, kDraft, 7, u"draft7"},
-      {false, kSent, 7, u"sent7"},       {false, kSent, 8, u"sent8"},
-      {false, kUnsent, 8, u"unsent8"},   {false, kUnsent, 9, u"unsent9"},
-      {false, kSpam, 9, u"spam9"},       {false, kSpam, 10, u"spam10"},
-      {false, kReport, 10, u"report10"}, {false, kReport, 11, u"report11"},
-      {false, kNone, 11, u"none11"},     {false, kNone, 12, u"none12"},
-      {true, kSpam, 14, u"card spam14"}, {false, kInbox, 14, u"inbox14"},
-      {false, kDraft, 13, u"draft13"},
-  };
-  for (const auto& [card, folder, oid, subject] : files)
-    Put(card, folder, oid, 1, 0, 0, u"text", subject);
+  const std::tuple<bool, DWORD, DWORD> files[] = {
+      {false, kInbox, 5},        {false, kAutoDownload, 5}, {false, kDraft, 5},
+      {false, kAutoDownload, 6}, {true, kDraft, 6},         {false, kDraft, 7},
+      {false, kSent, 7},         {false, kSent, 8},         {false, kUnsent, 8},
+      {false, kUnsent, 9},       {false, kSpam, 9},         {false, kSpam, 10},
+      {false, kReport, 10},      {false, kReport, 11},      {false, kNone, 11},
+      {false, kNone, 12},        {true, kSpam, 14},         {false, kInbox, 14},
+      {false, kDraft, 13}};
+  for (const auto& [card, folder, oid] : files) Put(card, folder, oid, 1);
   Store({}, File(false, kInbox, 13));
-  const std::tuple<bool, DWORD, const char16_t*> found[] = {
-      {false, 5, u"inbox"},      {false, 6, u"auto6"},   {false, 7, u"draft7"},
-      {false, 8, u"sent8"},      {false, 9, u"unsent9"}, {false, 10, u"spam10"},
-      {false, 11, u"report11"},  {false, 12, nullptr},   {false, 13, nullptr},
-      {true, 5, u"auto"},        {true, 6, u"auto6"},    {true, 7, nullptr},
-      {true, 14, u"card spam14"}};
-  for (const auto& [card, oid, subject] : found) {
+  const std::tuple<bool, DWORD, DWORD> found[] = {
+      {false, 5, kInbox},  {false, 6, kAutoDownload}, {false, 7, kDraft},       {false, 8, kSent},
+      {false, 9, kUnsent}, {false, 10, kSpam},        {false, 11, kReport},     {false, 12, 0},
+      {false, 13, 0},      {true, 5, kAutoDownload},  {true, 6, kAutoDownload}, {true, 7, 0},
+      {true, 14, kSpam}};
+  for (const auto& [card, oid, folder] : found) {
     Record r;
-    ASSERT_EQ(subject ? 1 : 0, MMSMsgStore_ReadMessage(card, oid, true, &r.props, &r.mms))
+    ASSERT_EQ(folder ? 1 : 0, MMSMsgStore_ReadMessage(card, oid, true, &r.props, &r.mms))
         << card << " " << oid;
-    EXPECT_EQ(std::u16string(subject ? subject : u""),
-              r.props.pszSubject ? r.props.pszSubject : u"");
-    EXPECT_EQ(subject ? kBodySize : 0u, r.props.cbData);
+    EXPECT_EQ(std::make_pair(folder, folder ? kBodySize : 0u),
+              std::make_pair(r.props.dwFolder, r.props.cbData));
   }
 }
 
@@ -482,10 +451,10 @@ TEST_F(MmsStore, RefreshRebuildsOnlyMissingPhoneIndexes) {
   Put(false, kAutoDownload, 8, 1);
   Put(false, kNone, 9, 1);
   EXPECT_EQ(1, MMSMsgStore_RefreshIniFiles());
-  EXPECT_EQ((std::vector<IndexRecord>{{kInbox, 2, 30, 0}, {kInbox, 1, 10, 0}, {kInbox, 3, 0, 0}}),
+  EXPECT_EQ((IndexRecords{{kInbox, 2, 30, 0}, {kInbox, 1, 10, 0}, {kInbox, 3, 0, 0}}),
             Index(kInbox));
-  EXPECT_EQ((std::vector<IndexRecord>{{kSent, 99, 50, 0}}), Index(kSent));
-  EXPECT_EQ((std::vector<IndexRecord>{{kReport, 5, 40, 0}}), Index(kReport));
+  EXPECT_EQ((IndexRecords{{kSent, 99, 50, 0}}), Index(kSent));
+  EXPECT_EQ((IndexRecords{{kReport, 5, 40, 0}}), Index(kReport));
   for (DWORD folder : {kDraft, kUnsent, kSpam, kAutoDownload, kNone})
     EXPECT_FALSE(fs::exists(IndexFile(folder))) << folder;
   EXPECT_FALSE(fs::exists(Dir(true, kSpam) + "/MmsIni"));
@@ -493,16 +462,9 @@ TEST_F(MmsStore, RefreshRebuildsOnlyMissingPhoneIndexes) {
 
 TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
   enum { kGone, kPhoneInbox, kCardInbox };
-  const struct {
-    bool card;
-    DWORD folder;
-    BOOL read;
-    WORD status;
-    bool text;
-    DWORD count;
-    int place;
-    WORD statusAfter;
-  } cases[] = {
+  // Storage, folder, read flag, status, whether with text; the count and
+  // where the message is afterwards with which status.
+  const std::tuple<bool, DWORD, BOOL, WORD, bool, DWORD, int, WORD> cases[] = {
       {false, kInbox, 0, 104, false, 1, kGone, 0},
       {false, kInbox, 0, 104, true, 1, kPhoneInbox, 101},
       {false, kInbox, 1, 104, false, 0, kGone, 0},
@@ -512,23 +474,22 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
       {true, kInbox, 1, 104, true, 0, kCardInbox, 101},
       {false, kAutoDownload, 0, 0, false, 0, kGone, 0},
       {false, kAutoDownload, 0, 7, true, 1, kPhoneInbox, 101},
-      {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
+      {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101}};
+  for (const auto& [card, folder, read, status, text, count, place, statusAfter] : cases) {
+    SCOPED_TRACE(testing::Message() << card << folder << read << status << text);
     Reset();
-    Put(c.card, c.folder, 50, 10, c.read, c.status, c.text ? u"text" : nullptr);
-    if (!c.card && c.folder == kInbox) MMSMsgStore_AddMsgToIni(50, kInbox, {10, 0});
-    EXPECT_EQ(c.count, GetMMSInboxUnreadMsgsCount());
+    Put(card, folder, 50, 10, read, status, text ? u"text" : nullptr);
+    if (!card && folder == kInbox) MMSMsgStore_AddMsgToIni(50, kInbox, {10, 0});
+    EXPECT_EQ(count, GetMMSInboxUnreadMsgsCount());
     EXPECT_EQ(0u, Count(false, kAutoDownload));
-    const DWORD oid = c.folder == kAutoDownload ? 1 : 50;  // a move draws a new identifier
+    const DWORD oid = folder == kAutoDownload ? 1 : 50;  // a move draws a new identifier
     const std::vector<DWORD> one = {oid}, none;
-    EXPECT_EQ(c.place == kPhoneInbox ? one : none, Files(false, kInbox));
-    EXPECT_EQ(c.place == kCardInbox ? one : none, Files(true, kInbox));
-    EXPECT_EQ(c.place == kPhoneInbox ? one : none, Oids(kInbox));
-    if (c.place == kGone) continue;
-    Record r(c.place == kCardInbox, kInbox, oid);
-    EXPECT_EQ(std::make_tuple(1, c.statusAfter, c.read, kInbox, 10u, kBodySize),
+    EXPECT_EQ(place == kPhoneInbox ? one : none, Files(false, kInbox));
+    EXPECT_EQ(place == kCardInbox ? one : none, Files(true, kInbox));
+    EXPECT_EQ(place == kPhoneInbox ? one : none, Oids(kInbox));
+    if (place == kGone) continue;
+    Record r(place == kCardInbox, kInbox, oid);
+    EXPECT_EQ(std::make_tuple(1, statusAfter, read, kInbox, 10u, kBodySize),
               std::make_tuple(r.ok, r.props.wStatus, r.props.bRead, r.props.dwFolder,
                               r.props.ftIndexTime.dwLowDateTime, r.props.cbData));
   }
@@ -542,33 +503,27 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
 // The count of each folder is taken before its walk; deletions shorten the
 // folder, so later positions run past its end and read its last file again.
 TEST_F(MmsStore, UnreadCountWalksPositionsCountedBeforehand) {
-  struct Kind {
-    BOOL read;
-    WORD status;
-    const WCHAR* text1;
-  } const kinds[] = {{0, 104, nullptr}, {0, 104, nullptr}, {1, 104, nullptr},
-                     {1, 104, nullptr}, {0, 0, u"text"},   {1, 0, u"text"}};
-  std::map<DWORD, Kind> byOid;
-  for (bool card : {false, true})
-    for (DWORD i = 0; i < 6; ++i) {
-      Put(card, kInbox, (card ? 11 : 1) + i, 10 + i, kinds[i].read, kinds[i].status,
-          kinds[i].text1);
-      byOid.emplace((card ? 11 : 1) + i, kinds[i]);
-    }
+  const std::tuple<BOOL, WORD, const WCHAR*> kinds[] = {// of messages 1 to 6
+                                                        {0, 104, nullptr}, {0, 104, nullptr},
+                                                        {1, 104, nullptr}, {1, 104, nullptr},
+                                                        {0, 0, u"text"},   {1, 0, u"text"}};
   DWORD expected = 0;
   std::vector<DWORD> left[2];
   for (bool card : {false, true}) {
+    for (DWORD oid = 1; oid <= 6; ++oid) {
+      const auto& [read, status, text] = kinds[oid - 1];
+      Put(card, kInbox, oid, 10 + oid, read, status, text);
+    }
     CMsgList order;
     ASSERT_EQ(6u, MMSMsgStore_GetMessageList(card, kInbox, order));
-    std::vector<DWORD>& folder = left[card];
-    for (long i = 0; i < order.GetSize(); ++i) folder.push_back(order[i].dwOid);
-    for (size_t position = 0; position < 6 && !folder.empty(); ++position) {
-      const size_t at = std::min(position, folder.size() - 1);
-      const Kind& k = byOid.at(folder[at]);
-      expected += k.read == 0;
-      if (k.text1 == nullptr) folder.erase(folder.begin() + at);
+    for (long i = 0; i < 6; ++i) left[card].push_back(order[i].dwOid);
+    for (size_t position = 0; position < 6 && !left[card].empty(); ++position) {
+      const size_t at = std::min(position, left[card].size() - 1);
+      const auto& [read, status, text] = kinds[left[card][at] - 1];
+      expected += read == 0;
+      if (text == nullptr) left[card].erase(left[card].begin() + at);
     }
-    std::sort(folder.begin(), folder.end());
+    std::sort(left[card].begin(), left[card].end());
   }
   EXPECT_EQ(expected, GetMMSInboxUnreadMsgsCount());
   EXPECT_EQ(left[0], Files(false, kInbox));
@@ -578,7 +533,7 @@ TEST_F(MmsStore, UnreadCountWalksPositionsCountedBeforehand) {
 // A message that the phone pass could not move (no room on either volume) is
 // moved by the card pass, which puts it into the card INBOX.
 TEST_F(MmsStore, UnreadCountsCardPassMovesTheDownloadFolderToTheCardInbox) {
-  struct CardRoomLater : msgstore_test::FakePlatform {
+  struct CardRoomLater : msgstore_test::FakePlatform {  // room once the card was asked
     BOOL GetDiskFreeSpaceExW(const WCHAR* root, uint64_t* available, uint64_t* total,
                              uint64_t* totalFree) override {
       const BOOL ok = FakePlatform::GetDiskFreeSpaceExW(root, available, total, totalFree);
