@@ -81,12 +81,12 @@ TEST_F(EmailCommands, AccountsAreAddedListedCountedUsedAndRemoved) {
   RegCloseKey(key);
   Steps({{"account add --folder 2 --text y", 1,
           "the registry's account counter AccoutnId (805306373) is behind the accounts: the next "
-          "identifier, 805306374, is taken: nothing changed\n"},
+          "identifier, 805306374, is taken"},
          {"account show 805306371", 1, "no account 805306371 (see 'msgstore account ls')\n"},
          {"account add --folder 1 --text " + std::string(256, 'a'), 2,
           "--text is 256 UTF-16 code units long; an account keeps at most 255\n"},
          {"account use 805306374 --name sixteen-letters-", 2,
-          "account name 'sixteen-letters-' must be 1 to 15 letters, digits, '_' or '-'\n"}});
+          "account name 'sixteen-letters-' must"}});
 }
 
 TEST_F(EmailCommands, AddStoresEveryFieldOfTheEmailRecord) {
@@ -114,14 +114,11 @@ TEST_F(EmailCommands, AddStoresEveryFieldOfTheEmailRecord) {
                "\nquick value  65535\nemail data1  4000000000\nemail text1  one\nemail text2  two\n"
                "read report  -7\naccount      805306371\nemail data2  9\nrecord       id 1, "
                "folder 1\ncontent      10 bytes, UTF-16 text:\nhello\n");
-  Steps({{"add email inbox --text x", 2,
-          "an inbox message needs --account ID (see 'msgstore account ls')\n"},
-         {"add email inbox --account 805306379", 1,
-          "no account 805306379 (see 'msgstore account ls')\n"},
+  Steps({{"add email inbox --text x", 2, "an inbox message needs --account ID"},
+         {"add email inbox --account 805306379", 1, "no account 805306379 (see 'msgstore account"},
          {"add email draft --read-report 2147483648", 2,
           "--read-report '2147483648' is not a number from -2147483648 to 2147483647\n"},
-         {"ls email draft --account 805306371", 1,
-          "--account applies to the inbox only: folder draft is not divided by account\n"}});
+         {"ls email draft --account 805306371", 1, "--account applies to the inbox only"}});
 }
 
 TEST_F(EmailCommands, InboxMessagesMoveToSpamAndBackByTheirAccount) {
@@ -137,12 +134,8 @@ TEST_F(EmailCommands, InboxMessagesMoveToSpamAndBackByTheirAccount) {
   EXPECT_EQ(Json("ls email inbox --index --account 805306371")[0].at("read_report"), 2);
   Steps(
       {{"mv email 3 sent", 0, "message 3 in phone draft moved to phone sent as message 6\n"},
-       {"mv email 5 draft", 1,
-        "the e-mail store moves inbox messages to spam only: message 5 in phone inbox not "
-        "moved\n"},
-       {"mv email 6 inbox", 1,
-        "message 6 in phone sent belongs to no account (account 0): it cannot go to the "
-        "inbox\n"},
+       {"mv email 5 draft", 1, "the e-mail store moves inbox messages to spam only"},
+       {"mv email 6 inbox", 1, "message 6 in phone sent belongs to no account (account 0)"},
        // The card has no index.
        {"--card add email inbox --account 805306372 --text d", 0,
         "message 7 stored in card inbox\n"},
@@ -186,11 +179,11 @@ TEST_F(EmailCommands, FullInboxesAndFullStorageRefuseOrGoToTheOtherStorage) {
             "message 202 stored in card sent\nnote: there is not enough free space on the phone "
             "memory: the store put the message on the memory card\n");
   msgstore::DefaultPlatform::SetFreeSpaceCap(u"\\SD Card", 1);
-  Steps({{"add email sent --text long", 1,
-          "there is not enough free space for the message (8 bytes) on the phone memory nor on "
-          "the memory card: message refused\n"},
-         {"mv email 201 sent", 1,
-          "there is not enough free space for message 201 in phone draft: not moved\n"}});
+  Steps(
+      {{"add email sent --text long", 1,
+        "there is not enough free space for the message (8 bytes) on the phone memory nor on "
+        "the memory card"},
+       {"mv email 201 sent", 1, "there is not enough free space for message 201 in phone draft"}});
 }
 
 TEST_F(EmailCommands, CheckAndRefreshCoverEveryAccountsInboxIndex) {
@@ -236,8 +229,7 @@ TEST_F(EmailCommands, CheckAndRefreshCoverEveryAccountsInboxIndex) {
 
 TEST_F(EmailCommands, TheNoneFolderAndADamagedAccountDatabase) {
   EXPECT_EQ(Ok("account ls"), "no accounts\n");
-  Refuses("account add --folder 1 --text Work", 1,
-          "the message tree of the phone memory has not been made (run 'msgstore init')\n");
+  Refuses("account add --folder 1 --text Work", 1, "the message tree of the phone memory has not");
   TwoAccounts();
   Ok("add email draft --subject kept");
   // The store names no file in folder none: only a file put there by hand lands in it.
@@ -266,8 +258,7 @@ TEST_F(EmailCommands, TheNoneFolderAndADamagedAccountDatabase) {
             "805306372       1     7       1   65535  no        Home\n");
   fs::remove(At("EmailAccMsgStore.db"));
   fs::create_directory(At("EmailAccMsgStore.db"));
-  Refuses("account ls", 1,
-          "the account database EmailAccMsgStore.db cannot be opened (not a file)\n");
+  Refuses("account ls", 1, "the account database EmailAccMsgStore.db cannot be opened");
 }
 
 }  // namespace

@@ -50,7 +50,6 @@ class Child {
     close(out_);
     close(err_);
   }
-
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
   void Signal(int sig) { kill(pid_, sig); }
@@ -85,7 +84,6 @@ struct Result {
   int status;
   std::string out, err;
 };
-
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -93,20 +91,9 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Little-endian UTF-16, as the stores keep text.
-inline std::string Utf16Le(const std::u16string& text) {
-  std::string out;
-  for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
-  return out;
-}
-
 // Used as EXPECT_PRED2(Has, text, part), which prints both on failure.
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-inline bool Starts(const std::string& text, const std::string& start) {
-  return text.rfind(start, 0) == 0;
-}
+inline bool Has(const std::string& s, const std::string& part) { return s.find(part) != s.npos; }
+inline bool Starts(const std::string& s, const std::string& start) { return !s.rfind(start, 0); }
 
 // A command, the status it must end with and, for 0, its whole standard output, else the start
 // of its one line of standard error (see Refuses).
@@ -119,8 +106,7 @@ class ToolTest : public ::testing::Test {
     root_ = mkdtemp(&pattern[0]);
   }
   void TearDown() override {
-    std::error_code ec;
-    if (!HasFailure()) std::filesystem::remove_all(root_, ec);
+    if (std::error_code ec; !HasFailure()) std::filesystem::remove_all(root_, ec);
   }
 
   // cmd is split at spaces.
@@ -129,8 +115,7 @@ class ToolTest : public ::testing::Test {
     std::istringstream in(cmd);
     for (std::string word; in >> word;) args.push_back(word);
     Child c(args);
-    int status = c.Finish();
-    return {status, c.out(), c.err()};
+    return {c.Finish(), c.out(), c.err()};
   }
   // Expects status and standard error; returns standard output.
   std::string Run(const std::string& cmd, int status, const std::string& err = "") {
@@ -141,7 +126,7 @@ class ToolTest : public ::testing::Test {
   }
   std::string Ok(const std::string& cmd) { return Run(cmd, 0); }
   void Oks(const std::vector<std::string>& cmds) {
-    for (const std::string& cmd : cmds) Ok(cmd);
+    for (const auto& cmd : cmds) Ok(cmd);
   }
   void Steps(const std::vector<Step>& steps) {
     for (const auto& [cmd, status, text] : steps)
