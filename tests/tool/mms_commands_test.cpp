@@ -102,14 +102,10 @@ TEST_F(MmsCommands, CountSettlesDownloadsAsTheStoreDoes) {
           "identifier in use 5)");
   Ok("check mms --fix");
   EXPECT_EQ(Ok("count mms"),
-            "FOLDER           PHONE  CARD  TOTAL\n"
-            "inbox                4     -      4\n"
-            "draft                0     -      0\n"
-            "sent                 0     -      0\n"
-            "unsent               0     -      0\n"
-            "report               0     -      0\n"
-            "spam                 0     -      0\n"
-            "autodownload         0     -      0\n"
+            "FOLDER           PHONE  CARD  TOTAL\ninbox                4     -      4\n"
+            "draft                0     -      0\nsent                 0     -      0\n"
+            "unsent               0     -      0\nreport               0     -      0\n"
+            "spam                 0     -      0\nautodownload         0     -      0\n"
             "unread in inbox      -     -      3\n"
             "note: the store settled 3 messages of the download folder: moved to the inbox, or "
             "deleted when without text1\n");
