@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -24,16 +25,16 @@ extern char** environ;
 
 namespace tool_test {
 
-// Standard output and error go to memory files, read while the child runs.
+// Standard output and error go to memory files, read while the child runs; env, when given,
+// replaces the whole environment.
 class Child {
  public:
-  // env replaces the whole environment when given.
   explicit Child(std::vector<std::string> args, std::vector<std::string>* env = nullptr) {
     args.insert(args.begin(), MSGSTORE_TOOL_PATH);
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
     for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(&(*env)[i][0]);
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -49,7 +50,6 @@ class Child {
     close(out_);
     close(err_);
   }
-
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
   void Signal(int sig) { kill(pid_, sig); }
@@ -84,7 +84,6 @@ struct Result {
   int status;
   std::string out, err;
 };
-
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -92,16 +91,13 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Little-endian UTF-16, as the stores keep text.
-inline std::string Utf16Le(const std::u16string& text) {
-  std::string out;
-  for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
-  return out;
-}
+// Used as EXPECT_PRED2(Has, text, part), which prints both on failure.
+inline bool Has(const std::string& s, const std::string& part) { return s.find(part) != s.npos; }
+inline bool Starts(const std::string& s, const std::string& start) { return !s.rfind(start, 0); }
 
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+// A command, the status it must end with and, for 0, its whole standard output, else the start
+// of its one line of standard error (see Refuses).
+using Step = std::tuple<std::string, int, std::string>;
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -110,8 +106,7 @@ class ToolTest : public ::testing::Test {
     root_ = mkdtemp(&pattern[0]);
   }
   void TearDown() override {
-    std::error_code ec;
-    if (!HasFailure()) std::filesystem::remove_all(root_, ec);
+    if (std::error_code ec; !HasFailure()) std::filesystem::remove_all(root_, ec);
   }
 
   // cmd is split at spaces.
@@ -120,8 +115,7 @@ class ToolTest : public ::testing::Test {
     std::istringstream in(cmd);
     for (std::string word; in >> word;) args.push_back(word);
     Child c(args);
-    int status = c.Finish();
-    return {status, c.out(), c.err()};
+    return {c.Finish(), c.out(), c.err()};
   }
   // Expects status and standard error; returns standard output.
   std::string Run(const std::string& cmd, int status, const std::string& err = "") {
@@ -131,6 +125,16 @@ class ToolTest : public ::testing::Test {
     return r.out;
   }
   std::string Ok(const std::string& cmd) { return Run(cmd, 0); }
+  void Oks(const std::vector<std::string>& cmds) {
+    for (const auto& cmd : cmds) Ok(cmd);
+  }
+  void Steps(const std::vector<Step>& steps) {
+    for (const auto& [cmd, status, text] : steps)
+      if (status != 0)
+        Refuses(cmd, status, text);
+      else
+        EXPECT_EQ(Ok(cmd), text) << cmd;
+  }
   nlohmann::json Json(const std::string& cmd) { return nlohmann::json::parse(Ok("--json " + cmd)); }
   // A failure: the status, nothing on standard output, one line on standard error that starts
   // with "msgstore: " + err (the whole line when err ends in a newline), and the device as it was.
