@@ -3,16 +3,9 @@
 // reader fed cut files and huge lengths.
 #include <array>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
-#include <string>
-#include <vector>
 
-#include "msgstore/ems.h"
-#include "msgstore/platform.h"
-#include "test_support.h"
+#include "ems_fixtures.h"
 
 namespace {
 

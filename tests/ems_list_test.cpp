@@ -14,36 +14,34 @@ TEST_F(EmsListTest, ListingsAppendEntriesNamedBySignedLeadingNumbers) {
     std::ofstream(Dir(false, kSpam) + "/" + name) << "x";
   Put(true, kSent, 12, 1);
   Put(false, kSimInbox, 3, 1);
-  EXPECT_EQ(2u, EMSMsgStore_GetMessageList(false, kSpam, list));
-  EXPECT_EQ(1u, EMSMsgStore_GetMessageList(true, kSent, list));
-  EXPECT_EQ(0u, EMSMsgStore_GetMessageList(true, kSimInbox, list));
-  EXPECT_EQ(0u, EMSMsgStore_GetMessageList(true, kReport, list));
-  EXPECT_EQ(0u, EMSMsgStore_GetMessageList(false, 10, list));
-  std::vector<std::tuple<int, int, DWORD>> entries;
+  const std::tuple<bool, DWORD, DWORD> counts[] = {{false, kSpam, 2},
+                                                   {true, kSent, 1},
+                                                   {true, kSimInbox, 0},
+                                                   {true, kReport, 0},
+                                                   {false, 10, 0}};
+  for (const auto& [card, folder, n] : counts)
+    EXPECT_EQ(n, EMSMsgStore_GetMessageList(card, folder, list)) << folder;
+  std::set<std::tuple<int, int, DWORD>> entries;
   for (long i = 0; i < list.GetSize(); ++i)
-    entries.emplace_back(list[i].bMemoryCard, list[i].byFolder, list[i].dwOid);
-  std::sort(entries.begin(), entries.end());
+    entries.emplace(list[i].bMemoryCard, list[i].byFolder, list[i].dwOid);
   EXPECT_EQ((decltype(entries){{0, 6, 0}, {0, 6, 0xFFFFFFFB}, {1, 3, 12}, {1, 9, 777}}), entries);
 }
 
-TEST_F(EmsListTest, ReadFolderMessageByPositionOrIdentifier) {
+TEST_F(EmsListTest, ReadByPositionIdentifierOrFolderSearch) {
   for (DWORD oid = 1; oid <= 3; ++oid) Put(false, kUnsent, oid, oid);
   CMsgList order;
   ASSERT_EQ(3u, EMSMsgStore_GetMessageList(false, kUnsent, order));
-  const std::pair<int, long> cases[] = {{0, 0}, {1, 1}, {1000, 2}, {-1, 2}};
-  for (const auto& [position, index] : cases) {
-    Record r;
-    ASSERT_EQ(1, EMSMsgStore_ReadFolderMessage(false, kUnsent, position, 0, true, &r.props));
-    EXPECT_EQ(order[index].dwOid, r.props.dwOid) << position;
+  tagMSGPROPS p{};
+  const std::tuple<int, DWORD, DWORD> reads[] = {
+      {0, 0, order[0].dwOid},  {1, 0, order[1].dwOid}, {1000, 0, order[2].dwOid},
+      {-1, 0, order[2].dwOid}, {1000, 2, 2},           {0, 4, 0}};
+  for (const auto& [position, oid, found] : reads) {
+    EXPECT_EQ(found != 0, EMSMsgStore_ReadFolderMessage(false, kUnsent, position, oid, true, &p));
+    EXPECT_EQ(found, found ? p.dwOid : 0u) << position;
+    EMSMsgStore_FreeMsgProps(&p);
   }
-  Record r;
-  ASSERT_EQ(1, EMSMsgStore_ReadFolderMessage(false, kUnsent, 1000, 2, true, &r.props));
-  EXPECT_EQ(2u, r.props.dwOid);
-  EXPECT_EQ(0, EMSMsgStore_ReadFolderMessage(false, kDraft, 0, 0, true, &r.props));
-  EXPECT_EQ(0, EMSMsgStore_ReadFolderMessage(false, kUnsent, 0, 4, true, &r.props));
-}
+  EXPECT_EQ(0, EMSMsgStore_ReadFolderMessage(false, kDraft, 0, 0, true, &p));
 
-TEST_F(EmsListTest, ReadMessageSearchesFoldersInOrder) {
   Put(false, kSpam, 5, 1, 0, u"spam");
   Put(false, kDraft, 5, 1, 0, u"draft");
   Put(false, kSimSent, 5, 1, 0, u"simsent");
@@ -51,35 +49,28 @@ TEST_F(EmsListTest, ReadMessageSearchesFoldersInOrder) {
   Put(false, EMS_FOLDER_NONE, 6, 1, 0, u"none");
   Put(false, EMS_FOLDER_NONE, 7, 1, 0, u"none");
   Put(true, kSpam, 7, 1, 0, u"card spam");
-  Put(false, kSimInbox, 8, 1);
+  Put(false, kSimInbox, 8, 1, 0, u"sim");
   std::ofstream(File(false, kInbox, 9)) << "tiny";
   Put(false, kDraft, 9, 1);
-  const std::tuple<bool, DWORD, const char16_t*> found[] = {
-      {false, 5, u"simsent"}, {false, 6, u"inbox"}, {false, 7, u"none"}, {true, 7, u"card spam"}};
-  for (const auto& [card, oid, subject] : found) {
-    Record r;
-    ASSERT_EQ(1, EMSMsgStore_ReadMessage(card, oid, true, &r.props));
-    EXPECT_EQ(std::u16string(subject), r.props.pszSubject);
+  const std::tuple<bool, DWORD, bool, const char16_t*> searches[] = {
+      {false, 5, true, u"simsent"},  {false, 6, true, u"inbox"}, {false, 7, true, u"none"},
+      {true, 7, true, u"card spam"}, {false, 8, false, u"sim"},  {true, 6, true, nullptr},
+      {true, 8, true, nullptr},      {false, 9, true, nullptr},  {false, 99, true, nullptr}};
+  for (const auto& [card, oid, content, subject] : searches) {
+    EXPECT_EQ(subject != nullptr, EMSMsgStore_ReadMessage(card, oid, content, &p)) << oid;
+    EXPECT_TRUE(!subject || std::u16string(subject) == p.pszSubject) << oid;
+    EMSMsgStore_FreeMsgProps(&p);
   }
-  Record r;
-  EXPECT_EQ(0, EMSMsgStore_ReadMessage(true, 6, true, &r.props));
-  EXPECT_EQ(0, EMSMsgStore_ReadMessage(true, 8, true, &r.props));
-  EXPECT_EQ(0, EMSMsgStore_ReadMessage(false, 9, true, &r.props));
-  EXPECT_EQ(0, EMSMsgStore_ReadMessage(false, 99, true, &r.props));
-  EXPECT_EQ(1, EMSMsgStore_ReadMessage(false, 8, false, &r.props));
 }
 
 TEST_F(EmsListTest, CountsScanTheFolders) {
   for (DWORD oid = 1; oid <= 5; ++oid) Put(oid > 2, kInbox, oid, 1);
   for (DWORD oid = 6; oid <= 8; ++oid) Put(false, oid < 8 ? kSimInbox : kSimSent, oid, 1);
-  EXPECT_EQ(2u, GetEMSPhoneInboxMsgCount());
-  EXPECT_EQ(3u, GetEMSSDInboxMsgCount());
-  EXPECT_EQ(5u, GetEMSInboxMsgCount());
-  EXPECT_EQ(3u, GetEMSSimMsgCount());
-  EXPECT_EQ(0u, Count(true, kReport));
+  EXPECT_EQ(std::make_tuple(2u, 3u, 5u, 3u, 0u),
+            std::make_tuple(GetEMSPhoneInboxMsgCount(), GetEMSSDInboxMsgCount(),
+                            GetEMSInboxMsgCount(), GetEMSSimMsgCount(), Count(true, kReport)));
   RemoveCard();
-  EXPECT_EQ(0u, GetEMSSDInboxMsgCount());
-  EXPECT_EQ(2u, GetEMSInboxMsgCount());
+  EXPECT_EQ(std::make_pair(0u, 2u), std::make_pair(GetEMSSDInboxMsgCount(), GetEMSInboxMsgCount()));
 }
 
 TEST_F(EmsListTest, UnreadCountSetsUpCardCountersOnTheFirstRunAndCopiesThePictogramModule) {
@@ -97,7 +88,7 @@ TEST_F(EmsListTest, UnreadCountSetsUpCardCountersOnTheFirstRunAndCopiesThePictog
   const Calls firstRun = {"xSetEms_SDRecvMsgCount(4)", "xSetEms_SDReadMsgCount(1)",
                           "xSetEms_SDReadMsgCount(1)"};
   EXPECT_EQ(firstRun, platform_.calls);
-  EXPECT_EQ((std::vector<char>{'P', 'I', 'C', 'T', 'O'}), Bytes(copy));
+  EXPECT_EQ((std::vector<char>{'P', 'I', 'C', 'T', 'O'}), msgstore_test::Bytes(copy));
   platform_.sdRead = 1;  // set up: counted, not set again
   EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
   EXPECT_EQ(firstRun, platform_.calls);
@@ -127,24 +118,23 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   Put(false, kDraft, 16, 10);
   Put(false, kReport, 17, 40);
   Put(false, kReport, 18, 60);
-  const std::vector<char> draft = Bytes(Dir(false, kDraft) + "/EmsIni");
-  ASSERT_EQ(16u, draft.size());
+  const std::vector<char> draft = msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni");
+  const Calls phone = {"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
+                       "xSetEmsReadMsgCount(1)"};
+  Calls all = phone;
+  all.insert(all.end(), {"xSetEms_SDRecvMsgCount(3)", "xSetEms_SDReadMsgCount(1)",
+                         "xSetEms_SDReadMsgCount(1)"});
   EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());
-  EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
-                   "xSetEmsReadMsgCount(1)", "xSetEms_SDRecvMsgCount(3)",
-                   "xSetEms_SDReadMsgCount(1)", "xSetEms_SDReadMsgCount(1)"}),
-            platform_.calls);
+  EXPECT_EQ(all, platform_.calls);
   EXPECT_EQ((Entries{{2, 1}, {3, 7}, {1, 1}}), Index(kInbox));
   EXPECT_EQ((Entries{{12, 12}, {11, 3}, {13, 3}}), Index(kSent));
   EXPECT_EQ((Entries{{14, 4}, {15, 13}}), Index(kUnsent));
   EXPECT_EQ((Entries{{18, 5}, {17, 5}}), Index(kReport));
-  EXPECT_EQ(draft, Bytes(Dir(false, kDraft) + "/EmsIni"));
+  EXPECT_EQ(draft, msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni"));
   platform_.cardState = 0;
   platform_.calls.clear();
   EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());
-  EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
-                   "xSetEmsReadMsgCount(1)"}),
-            platform_.calls);
+  EXPECT_EQ(phone, platform_.calls);
 }
 
 }  // namespace

@@ -1,20 +1,12 @@
 // EMS folder tree, paths, and which index file each folder's records go to.
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <set>
-#include <string>
-#include <vector>
 
-#include "msgstore/ems.h"
-#include "test_support.h"
+#include "ems_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using msgstore_test::Words;
 using Result = std::pair<int, std::u16string>;
 
 // A refusal must leave the buffer as it was, a path must be zero-filled.
@@ -58,8 +50,7 @@ TEST(EmsPaths, FolderAndFilePathsOnBothStorages) {
               ok(r.cardFile.empty() ? u"" : r.cardFile + r.name));
   }
   for (DWORD folder : {0u, 9u, 10u, 11u, 14u, 0x101u, 0xFFFFFFFFu})
-    for (bool card : {false, true})
-      for (bool file : {false, true}) EXPECT_EQ(Path(card, folder, 1, file), Result(0, u""));
+    for (int how = 0; how < 4; ++how) EXPECT_EQ(Path(how & 1, folder, 1, how & 2), Result(0, u""));
 }
 
 using EmsStore = msgstore_test::DeviceTest;
@@ -72,18 +63,16 @@ TEST_F(EmsStore, CreateDirMakesTheExactTreesAndKeepsWhatExists) {
     return all;
   };
   std::set<std::string> all = {"SD Card"};
-  for (const char* vol : {"DiskOnChip", "SD Card"}) {
-    const std::string ems = std::string(vol) + "/User/MESSAGING/EMS";
-    all.insert({vol, std::string(vol) + "/User", std::string(vol) + "/User/MESSAGING", ems});
-    for (const char* f : {"INBOX", "DRAFT", "SENT", "UNSENT", "SPAM"}) all.insert(ems + "/" + f);
-    if (vol[0] == 'D')
-      for (const char* f : {"REPORT", "NONE", "SIM_INBOX", "SIM_SENT", "SIM_UNSENT"})
-        all.insert(ems + "/" + f);
+  const char* const folders[] = {"INBOX",  "DRAFT", "SENT",      "UNSENT",   "SPAM",
+                                 "REPORT", "NONE",  "SIM_INBOX", "SIM_SENT", "SIM_UNSENT"};
+  for (const std::string vol : {"DiskOnChip", "SD Card"}) {
+    const std::string ems = vol + "/User/MESSAGING/EMS";
+    all.insert({vol, vol + "/User", vol + "/User/MESSAGING", ems});
+    for (int i = 0; i < (vol == "SD Card" ? 5 : 10); ++i) all.insert(ems + "/" + folders[i]);
   }
   const std::string kept = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
   for (int twice = 0; twice < 2; ++twice) {
-    EXPECT_EQ(EMSMsgStore_CreateDir(false), 1);
-    EXPECT_EQ(EMSMsgStore_CreateDir(true), 1);
+    EXPECT_EQ(EMSMsgStore_CreateDir(false) + EMSMsgStore_CreateDir(true), 2);
     EXPECT_EQ(tree(), all);
     std::ofstream(Host(kept), std::ios::binary) << "keep";
     all.insert(kept);
@@ -94,57 +83,40 @@ TEST_F(EmsStore, CreateDirMakesTheExactTreesAndKeepsWhatExists) {
   EXPECT_FALSE(fs::exists(Host("SD Card")));
 }
 
-// Index records, 16 bytes each: folder, identifier, time (low, high).
-Bytes Image(const std::vector<std::vector<uint32_t>>& recs) {
-  Bytes b;
-  for (const auto& r : recs)
-    for (uint32_t v : r)
-      for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  return b;
-}
-
 TEST_F(EmsStore, SimCopiesGoToTheirCounterpartsIndexNoneToNone) {
   ASSERT_EQ(EMSMsgStore_CreateDir(false), 1);
   for (DWORD folder : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 12u, 13u, 0u, 9u, 14u})
     EMSMsgStore_AddMsgToIni(100 + folder, folder, {folder, 0});
   auto indexes = [this] {  // every index file, by the name of its directory
-    std::map<std::string, Bytes> all;
-    for (const auto& e : fs::recursive_directory_iterator(root_)) {
-      if (e.path().filename() != "EmsIni") continue;
-      std::ifstream in(e.path(), std::ios::binary);
-      all[e.path().parent_path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::map<std::string, std::vector<char>> all;
+    for (const auto& e : fs::recursive_directory_iterator(root_))
+      if (e.path().filename() == "EmsIni")
+        all[e.path().parent_path().filename().string()] = msgstore_test::Bytes(e.path());
     return all;
   };
-  std::map<std::string, Bytes> expected = {{"INBOX", Image({{7, 107, 7, 0}, {1, 101, 1, 0}})},
-                                           {"DRAFT", Image({{2, 102, 2, 0}})},
-                                           {"SENT", Image({{12, 112, 12, 0}, {3, 103, 3, 0}})},
-                                           {"UNSENT", Image({{13, 113, 13, 0}, {4, 104, 4, 0}})},
-                                           {"REPORT", Image({{5, 105, 5, 0}})},
-                                           {"SPAM", Image({{6, 106, 6, 0}})}};
+  std::map<std::string, std::vector<char>> expected = {
+      {"INBOX", Words({7, 107, 7, 0, 1, 101, 1, 0})},    {"DRAFT", Words({2, 102, 2, 0})},
+      {"SENT", Words({12, 112, 12, 0, 3, 103, 3, 0})},   {"REPORT", Words({5, 105, 5, 0})},
+      {"UNSENT", Words({13, 113, 13, 0, 4, 104, 4, 0})}, {"SPAM", Words({6, 106, 6, 0})}};
   EXPECT_EQ(indexes(), expected);
   // NONE's index is never written, even where one exists.
-  expected["NONE"] = Image({{8, 108, 8, 0}});
-  std::ofstream(Host("DiskOnChip/User/MESSAGING/EMS/NONE/EmsIni"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(expected["NONE"].data()), 16);
+  expected["NONE"] = Words({8, 108, 8, 0});
+  msgstore_test::Store(Host("DiskOnChip/User/MESSAGING/EMS/NONE/EmsIni"), expected["NONE"]);
   EMSMsgStore_AddMsgToIni(109, 8, {9, 0});
   EMSMsgStore_DeleteMsgFromIni(108, 8);
-
   // The quick list reads the folder's own index, with no mapping.
   CArray<tagOidArray, tagOidArray> list;
   for (DWORD folder : {7u, 12u, 13u}) EXPECT_EQ(EMSMsgStore_GetQuickMsgList(list, folder), 0u);
   ASSERT_EQ(EMSMsgStore_GetQuickMsgList(list, 1), 2u);
   EXPECT_EQ(list[0].byFolder, 7);
-
   // A record is removed only under the folder it was added with.
-  const std::pair<DWORD, DWORD> sims[] = {{107, 7}, {112, 12}, {113, 13}};
-  for (const auto& [oid, folder] : sims)
-    EMSMsgStore_DeleteMsgFromIni(oid, folder == 7 ? 1 : folder - 9);
+  for (DWORD folder : {7u, 12u, 13u})
+    EMSMsgStore_DeleteMsgFromIni(100 + folder, folder == 7 ? 1 : folder - 9);
   EXPECT_EQ(indexes(), expected);
-  for (const auto& [oid, folder] : sims) EMSMsgStore_DeleteMsgFromIni(oid, folder);
-  expected["INBOX"] = Image({{1, 101, 1, 0}});
-  expected["SENT"] = Image({{3, 103, 3, 0}});
-  expected["UNSENT"] = Image({{4, 104, 4, 0}});
+  for (DWORD folder : {7u, 12u, 13u}) EMSMsgStore_DeleteMsgFromIni(100 + folder, folder);
+  expected["INBOX"] = Words({1, 101, 1, 0});
+  expected["SENT"] = Words({3, 103, 3, 0});
+  expected["UNSENT"] = Words({4, 104, 4, 0});
   EXPECT_EQ(indexes(), expected);
 }
 

@@ -1,13 +1,6 @@
 // Device paths, file functions and directory enumeration of the platform.
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
-#include <tuple>
-#include <vector>
 
-#include "msgstore/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -18,13 +11,8 @@ const DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 
 // The content of a host file, "(none)" when there is no such regular file.
 std::string ReadHost(const std::string& path) {
-  if (!fs::is_regular_file(path)) return "(none)";
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteHost(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+  return fs::is_regular_file(path) ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
 }
 
 // The names in dir: sorted, or as the directory gives them among those in only.
@@ -41,9 +29,9 @@ HANDLE Open(const WCHAR* name, DWORD access, DWORD disposition) {
   return CreateFileW(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-using PlatformPaths = msgstore_test::DeviceTest;
+using PlatformFiles = msgstore_test::DeviceTest;
 
-TEST_F(PlatformPaths, ResolvesIgnoringCaseWithinTheRootInUtf8) {
+TEST_F(PlatformFiles, PathsResolveIgnoringCaseWithinTheRootInUtf8) {
   fs::create_directories(Host("DiskOnChip/User/MESSAGING/Email"));
   const std::pair<std::u16string, std::string> cases[] = {
       {u"\\DiskOnChip\\USER\\messaging\\EMAIL\\INBOX\\1.email",
@@ -57,7 +45,7 @@ TEST_F(PlatformPaths, ResolvesIgnoringCaseWithinTheRootInUtf8) {
   for (const auto& [device, host] : cases) EXPECT_EQ(msgstore::HostPath(device), root_ + host);
 }
 
-TEST_F(PlatformPaths, CreatesOnlyWhatIsMissingKeepingItsSpellingAndNeedsTheCard) {
+TEST_F(PlatformFiles, CreatesOnlyWhatIsMissingKeepingItsSpellingAndNeedsTheCard) {
   fs::create_directories(Host("DiskOnChip/User/MESSAGING/Email"));
   const std::pair<const WCHAR*, BOOL> steps[] = {
       {u"\\DiskOnChip\\User\\MESSAGING\\EMAIL", FALSE},  // exists under another spelling
@@ -71,20 +59,16 @@ TEST_F(PlatformPaths, CreatesOnlyWhatIsMissingKeepingItsSpellingAndNeedsTheCard)
   EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING")), Names{"Email"});
   EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email")), Names{"Inbox"});
   EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email/Inbox")), Names{"New.EMAIL"});
-
   RemoveCard();
-  for (const WCHAR* path : {u"\\SD Card\\User", u"\\sd card"})
-    EXPECT_FALSE(CreateDirectoryW(path, nullptr));
+  EXPECT_FALSE(CreateDirectoryW(u"\\SD Card\\User", nullptr) ||
+               CreateDirectoryW(u"\\sd card", nullptr));
   EXPECT_EQ(Open(u"\\SD Card\\x", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-
   msgstore::SetDeviceRoot(root_ + "/fresh/");  // made on first use with the phone volume only
   EXPECT_EQ(msgstore::GetDeviceRoot(), root_ + "/fresh");
   EXPECT_FALSE(fs::exists(root_ + "/fresh"));
   EXPECT_EQ(GetFileAttributesW(u"\\DiskOnChip"), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(Entries(root_ + "/fresh"), Names{"DiskOnChip"});
 }
-
-using PlatformFiles = msgstore_test::DeviceTest;
 
 TEST_F(PlatformFiles, WritesReadsSeeksAndSizes) {
   const WCHAR* name = u"\\DiskOnChip\\data.bin";
@@ -106,7 +90,6 @@ TEST_F(PlatformFiles, WritesReadsSeeksAndSizes) {
   EXPECT_TRUE(CloseHandle(file));
   EXPECT_FALSE(ReadFile(file, buffer, 1, &done, nullptr) || CloseHandle(file));  // closed
   EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
-
   HANDLE reader = Open(name, GENERIC_READ, OPEN_EXISTING);  // rights are kept per handle
   HANDLE writer = Open(name, GENERIC_WRITE, OPEN_EXISTING);
   EXPECT_FALSE(WriteFile(reader, "x", 1, &done, nullptr) || ReadFile(writer, buffer, 1, &done, 0));
@@ -124,12 +107,11 @@ TEST_F(PlatformFiles, CreationDispositions) {
       {"abc", CREATE_ALWAYS, true, ""},           {"abc", CREATE_NEW, false, "abc"}};
   std::string host = Host("DiskOnChip/f");
   for (const auto& [before, disposition, opens, after] : cases) {
-    SCOPED_TRACE(disposition);
     fs::remove(host);
-    if (std::string(before) != "(none)") WriteHost(host, before);
+    if (std::string(before) != "(none)") std::ofstream(host) << before;
     HANDLE file = Open(u"\\DiskOnChip\\f", kReadWrite, disposition);
-    EXPECT_EQ(file != INVALID_HANDLE_VALUE && CloseHandle(file), opens);
-    EXPECT_EQ(ReadHost(host), after);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE && CloseHandle(file), opens) << disposition;
+    EXPECT_EQ(ReadHost(host), after) << disposition;
   }
   // Truncating needs write access; directories and missing parents never open.
   EXPECT_EQ(Open(u"\\DiskOnChip\\f", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
@@ -141,12 +123,11 @@ TEST_F(PlatformFiles, CreationDispositions) {
 
 TEST_F(PlatformFiles, AttributesCopyAndDelete) {
   fs::create_directories(Host("dir"));
-  WriteHost(Host("a.txt"), "first");
-  WriteHost(Host("b.txt"), "second");
+  std::ofstream(Host("a.txt")) << "first";
+  std::ofstream(Host("b.txt")) << "second";
   EXPECT_EQ(GetFileAttributesW(u"\\missing"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(u"\\Dir"), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(GetFileAttributesW(u"\\A.TXT"), FILE_ATTRIBUTE_NORMAL);
-
   // From, to, failIfExists, whether it copies, the host target and its content after.
   const std::tuple<const WCHAR*, const WCHAR*, BOOL, BOOL, const char*, const char*> copies[] = {
       {u"\\a.txt", u"\\B.txt", TRUE, FALSE, "b.txt", "second"},
@@ -164,8 +145,6 @@ TEST_F(PlatformFiles, AttributesCopyAndDelete) {
   EXPECT_EQ(Entries(root_), (Names{"DiskOnChip", "SD Card", "a.txt", "b.txt", "dir"}));
 }
 
-using PlatformFind = msgstore_test::DeviceTest;
-
 // Names found for a pattern, in the order given; "!" when nothing is found.
 Names Find(const std::u16string& pattern) {
   WIN32_FIND_DATAW data;
@@ -181,12 +160,11 @@ Names Find(const std::u16string& pattern) {
   return names;
 }
 
-TEST_F(PlatformFind, MatchesWildcardsIgnoringCaseInDirectoryOrderAndDescribesEntries) {
-  fs::create_directories(Host("DiskOnChip/Folder/sub.sms"));
-  for (const char* name : {"1.sms", "22.SMS", "3.smsx"})
-    WriteHost(Host("DiskOnChip/Folder/") + name, "");
-  WriteHost(Host("DiskOnChip/Folder/EmsIni"), "0123456789");
+TEST_F(PlatformFiles, FindMatchesWildcardsIgnoringCaseInDirectoryOrderAndDescribesEntries) {
   const std::string dir = Host("DiskOnChip/Folder");
+  fs::create_directories(dir + "/sub.sms");
+  for (const char* name : {"/1.sms", "/22.SMS", "/3.smsx"}) std::ofstream(dir + name);
+  std::ofstream(dir + "/EmsIni") << "0123456789";
   const Names sms = {"1.sms", "22.SMS", "sub.sms"}, all = Entries(dir);
   const std::pair<std::u16string, Names> cases[] = {
       {u"\\DISKONCHIP\\folder\\*.sms", Entries(dir, &sms)},
@@ -200,12 +178,11 @@ TEST_F(PlatformFind, MatchesWildcardsIgnoringCaseInDirectoryOrderAndDescribesEnt
       {u"\\DiskOnChip\\Folder\\", {"!"}}};
   for (const auto& [pattern, names] : cases)
     EXPECT_EQ(Find(pattern), names) << std::string(pattern.begin(), pattern.end());
-
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(u"\\DiskOnChip\\Folder\\EMSINI", &data);
   EXPECT_EQ(std::u16string(data.cFileName), u"EmsIni");
-  EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(std::make_pair(data.nFileSizeHigh, data.nFileSizeLow), std::make_pair(0u, 10u));
+  EXPECT_EQ(std::make_tuple(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow),
+            std::make_tuple(DWORD{FILE_ATTRIBUTE_NORMAL}, 0u, 10u));
   EXPECT_TRUE(CloseHandle(find));  // CloseHandle closes a search too
   EXPECT_TRUE(FindClose(FindFirstFileW(u"\\DiskOnChip\\Folder\\SUB.*", &data)));
   EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);

@@ -5,14 +5,10 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
-#include <tuple>
-#include <utility>
 
-#include "msgstore/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -60,12 +56,11 @@ TEST_F(PlatformHandset, CountersAddOrReplaceAndAreSharedAcrossProcesses) {
     return 0;
   };
   EXPECT_EQ(Wait(Spawn(child)), 0);
-  EXPECT_EQ(DefaultPlatform::GetCounter("EmsRecv"), 0u);
-  EXPECT_EQ(handset_.xGetEms_SDReadMsgCount(), 3u);
-  EXPECT_EQ(handset_.xGetSentSmsCountInSim(), 2u);
-  EXPECT_EQ(handset_.xGetUnsentSmsCountInSim(), 9u);
+  EXPECT_EQ(
+      std::make_tuple(DefaultPlatform::GetCounter("EmsRecv"), handset_.xGetEms_SDReadMsgCount(),
+                      handset_.xGetSentSmsCountInSim(), handset_.xGetUnsentSmsCountInSim()),
+      std::make_tuple(0u, 3u, 2u, 9u));
   EXPECT_EQ(handset_.xGetSystemLanguage(), u"x=\n\u00E9");
-
   auto add40 = [](int) {
     DefaultPlatform handset;
     for (int i = 0; i < 40; ++i) handset.xSetEms_SDRecvMsgCount(1);
@@ -81,16 +76,11 @@ TEST_F(PlatformHandset, CountersAddOrReplaceAndAreSharedAcrossProcesses) {
   EXPECT_EQ(handset_.xGetUnsentSmsCountInSim(), 0u);
 }
 
-TEST_F(PlatformHandset, CardStateFollowsTheCardAndItsFlagsAndEjectKeepsItAside) {
+TEST_F(PlatformHandset, CardStateFollowsTheCardAndItsFlagsEjectKeepsItAsideAndFreeSpaceIsCapped) {
   DefaultPlatform::SetCardFlags(7);
   EXPECT_EQ(DefaultPlatform::GetCardFlags(), 6);
   EXPECT_EQ(Wait(Spawn([](int) { return DefaultPlatform().xGetSDCardState(); })), 7);
-  RemoveCard();
-  EXPECT_EQ(handset_.xGetSDCardState(), 6);
   DefaultPlatform::SetCardFlags(2);
-  fs::create_directory(Host("SD Card"));
-  EXPECT_EQ(handset_.xGetSDCardState(), 3);
-
   ASSERT_TRUE(CreateDirectoryW(u"\\SD Card\\User", nullptr));
   std::ofstream(Host("SD Card/User/1.sms")) << "msg";
   EXPECT_FALSE(DefaultPlatform::InsertCard());  // already in
@@ -98,24 +88,19 @@ TEST_F(PlatformHandset, CardStateFollowsTheCardAndItsFlagsAndEjectKeepsItAside) 
   EXPECT_FALSE(DefaultPlatform::EjectCard());
   EXPECT_EQ(handset_.xGetSDCardState(), 2);
   EXPECT_FALSE(fs::exists(Host("SD Card")) || CreateDirectoryW(u"\\SD Card\\User", nullptr));
+  uint64_t available = 0, free = 0;
+  EXPECT_FALSE(handset_.GetDiskFreeSpaceExW(u"\\SD Card", &available, nullptr, nullptr));
   EXPECT_TRUE(DefaultPlatform::InsertCard());
   EXPECT_EQ(handset_.xGetSDCardState(), 3);
   EXPECT_EQ(fs::file_size(Host("SD Card/User/1.sms")), 3u);
-
-  msgstore::SetDeviceRoot(root_ + "/fresh");  // never ejected: inserting gives an empty card
-  EXPECT_TRUE(DefaultPlatform::InsertCard());
-  EXPECT_TRUE(fs::is_directory(root_ + "/fresh/SD Card") && fs::is_empty(root_ + "/fresh/SD Card"));
-}
-
-TEST_F(PlatformHandset, FreeSpaceIsTheVolumesCappedWhenAsked) {
-  uint64_t available = 0, free = 0;
   DefaultPlatform::SetFreeSpaceCap(u"\\DiskOnChip\\", 1000);
   EXPECT_TRUE(handset_.GetDiskFreeSpaceExW(u"\\diskonchip", &available, nullptr, &free));
   EXPECT_EQ(std::make_pair(available, free), std::make_pair(uint64_t(1000), uint64_t(1000)));
   EXPECT_TRUE(handset_.GetDiskFreeSpaceExW(u"\\SD Card\\", &available, nullptr, &free));
   EXPECT_TRUE(available > 1000 && free >= available);  // the cap is per volume
-  RemoveCard();
-  EXPECT_FALSE(handset_.GetDiskFreeSpaceExW(u"\\SD Card", &available, nullptr, nullptr));
+  msgstore::SetDeviceRoot(root_ + "/fresh");  // never ejected: inserting gives an empty card
+  EXPECT_TRUE(DefaultPlatform::InsertCard());
+  EXPECT_TRUE(fs::is_directory(root_ + "/fresh/SD Card") && fs::is_empty(root_ + "/fresh/SD Card"));
 }
 
 TEST_F(PlatformHandset, WindowMessagesGoToTheProcessOfTheClassInOneRoot) {
@@ -221,49 +206,41 @@ DWORD GetDword(HKEY key, const WCHAR* name) {
 using PlatformRegistry = msgstore_test::DeviceTest;
 
 TEST_F(PlatformRegistry, KeysAreCreatedOnceSharedBetweenProcessesOfOneRootAndQueriedAsInWin32) {
-  HKEY missing = reinterpret_cast<HKEY>(1), parent = nullptr, child = nullptr;
-  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\Software\\Corvane", 0, 0, &missing),
+  HKEY key = reinterpret_cast<HKEY>(1), child = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\Software\\Corvane", 0, 0, &key),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(missing, nullptr);
-  const WCHAR* path = u"\\Software\\Corvane\\Email\\Accounts";
+  EXPECT_EQ(key, nullptr);
   DWORD disposition = 0;
   auto writer = [&](int) {
-    int set = SetDword(Create(path, &disposition), u"AccoutnId", 41);
+    int set = SetDword(Create(u"\\Software\\Corvane\\Email\\Accounts", &disposition), u"Id", 41);
     return set == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY ? 0 : 1;
   };
   EXPECT_EQ(Wait(Spawn(writer)), 0);
-  HKEY key = Create(u"SOFTWARE\\corvane\\EMAIL\\accounts", &disposition);
+  key = Create(u"SOFTWARE\\corvane\\EMAIL\\accounts", &disposition);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-  EXPECT_EQ(GetDword(key, u"ACCOUTNID"), 41u);
-  EXPECT_EQ(SetDword(key, u"AccoutnId", 42), ERROR_SUCCESS);
-  EXPECT_EQ(Wait(Spawn([key](int) { return static_cast<int>(GetDword(key, u"AccoutnId")); })), 42);
-  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\software\\CORVANE", 0, 0, &parent), 0);
-  EXPECT_EQ(RegOpenKeyExW(parent, u"Email\\Accounts", 0, KEY_QUERY_VALUE, &child), 0);
-  EXPECT_EQ(GetDword(child, u"accoutnid"), 42u);
-  for (HKEY k : {key, parent, child}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
-
-  // Queries follow the Win32 protocol: the size alone, too small a buffer.
-  key = Create(u"\\Software\\Corvane\\Email\\Preferences");
+  EXPECT_EQ(GetDword(key, u"ID"), 41u);
+  EXPECT_EQ(SetDword(key, u"Id", 42), ERROR_SUCCESS);
+  EXPECT_EQ(Wait(Spawn([key](int) { return static_cast<int>(GetDword(key, u"Id")); })), 42);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\software\\CORVANE", 0, 0, &child), 0);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(child, u"Email\\Accounts", 0, KEY_QUERY_VALUE, &key), 0);
+  EXPECT_EQ(GetDword(key, u"id"), 42u);
   const char16_t text[] = u"Acc1";
-  const WCHAR* name = u"IncomingServerAccount";
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, u"Id", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+            ERROR_SUCCESS);  // the type is replaced too
   DWORD type = 0, size = 0;  // asking for the size only
-  EXPECT_EQ(RegQueryValueExW(key, u"incomingserveraccount", nullptr, &type, nullptr, &size), 0);
+  EXPECT_EQ(RegQueryValueExW(key, u"iD", nullptr, &type, nullptr, &size), 0);
   EXPECT_EQ(std::make_pair(type, size), std::make_pair(REG_SZ, DWORD(10)));
   BYTE buffer[16];
   std::memset(buffer, 0xEE, sizeof buffer);
   size = 4;
-  EXPECT_EQ(RegQueryValueExW(key, name, nullptr, nullptr, buffer, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(RegQueryValueExW(key, u"Id", nullptr, nullptr, buffer, &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 10u);
   size = sizeof buffer;
-  EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &type, buffer, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 10u);
-  EXPECT_TRUE(std::memcmp(buffer, text, 10) == 0 && buffer[10] == 0xEE);
+  EXPECT_EQ(RegQueryValueExW(key, u"Id", nullptr, &type, buffer, &size), ERROR_SUCCESS);
+  EXPECT_TRUE(size == 10 && std::memcmp(buffer, text, 10) == 0 && buffer[10] == 0xEE);
   EXPECT_EQ(RegQueryValueExW(key, u"Absent", nullptr, &type, buffer, &size), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(SetDword(key, name, 0x01020304), ERROR_SUCCESS);  // the type is replaced too
-  EXPECT_EQ(GetDword(key, name), 0x01020304u);
-  RegCloseKey(key);
+  for (HKEY k : {key, child}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
   msgstore::SetDeviceRoot(root_ + "/other");  // another root has a registry of its own
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\Software\\Corvane", 0, 0, &key),
             ERROR_FILE_NOT_FOUND);
