@@ -77,13 +77,10 @@ class EmsFile : public msgstore_test::DeviceTest {
     DeviceTest::TearDown();
   }
   Bytes Load(const std::string& rel = kFile) {
-    std::ifstream in(Host(rel), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::vector<char> b = msgstore_test::Bytes(Host(rel));
+    return Bytes(b.begin(), b.end());
   }
-  void Store(const Bytes& bytes, const std::string& rel = kFile) {
-    std::ofstream(Host(rel), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
+  void Store(const Bytes& b) { msgstore_test::Store(Host(kFile), {b.begin(), b.end()}); }
   // The bytes that the current (or the old) writer makes of p.
   Bytes Rewrite(tagMSGPROPS* p, bool old = false) {
     WCHAR scratch[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\NONE\\0.sms";
