@@ -160,16 +160,12 @@ TEST_F(EmsListTest, ReadByPositionIdentifierOrFolderSearch) {
   }
   EXPECT_EQ(0, EMSMsgStore_ReadFolderMessage(false, kDraft, 0, 0, true, &p));
 
-  Put(false, kSpam, 5, 1, 0, u"spam");
-  Put(false, kDraft, 5, 1, 0, u"draft");
-  Put(false, kSimSent, 5, 1, 0, u"simsent");
-  Put(false, kInbox, 6, 1, 0, u"inbox");
-  Put(false, EMS_FOLDER_NONE, 6, 1, 0, u"none");
-  Put(false, EMS_FOLDER_NONE, 7, 1, 0, u"none");
-  Put(true, kSpam, 7, 1, 0, u"card spam");
-  Put(false, kSimInbox, 8, 1, 0, u"sim");
+  const std::tuple<bool, DWORD, DWORD, const WCHAR*> files[] = {
+      {0, kSpam, 5, u"spam"},      {0, kDraft, 5, u"draft"},  {0, kSimSent, 5, u"simsent"},
+      {0, kInbox, 6, u"inbox"},    {0, 8, 6, u"none"},        {0, 8, 7, u"none"},
+      {1, kSpam, 7, u"card spam"}, {0, kSimInbox, 8, u"sim"}, {0, kDraft, 9, u"s"}};
+  for (const auto& [card, folder, oid, subject] : files) Put(card, folder, oid, 1, 0, subject);
   std::ofstream(File(false, kInbox, 9)) << "tiny";
-  Put(false, kDraft, 9, 1);
   const std::tuple<bool, DWORD, bool, const char16_t*> searches[] = {
       {false, 5, true, u"simsent"},  {false, 6, true, u"inbox"}, {false, 7, true, u"none"},
       {true, 7, true, u"card spam"}, {false, 8, false, u"sim"},  {true, 6, true, nullptr},
@@ -222,20 +218,16 @@ TEST_F(EmsListTest, UnreadCountSetsUpCardCountersOnTheFirstRunAndCopiesThePictog
 }
 
 TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
-  Put(false, kInbox, 1, 10, 1);
-  Put(false, kInbox, 2, 30, 0);
-  Put(false, kSimInbox, 3, 20, 1);
-  for (DWORD oid = 4; oid <= 6; ++oid) Put(true, kInbox, oid, 5, oid != 5);
-  Put(false, kSent, 11, 10);
-  Put(false, kSimSent, 12, 20);
+  const std::tuple<bool, DWORD, DWORD, DWORD, BOOL> files[] = {
+      {0, kInbox, 1, 10, 1},     {0, kInbox, 2, 30, 0},    {0, kSimInbox, 3, 20, 1},
+      {1, kInbox, 4, 5, 1},      {1, kInbox, 5, 5, 0},     {1, kInbox, 6, 5, 1},
+      {0, kSent, 11, 10, 0},     {0, kSimSent, 12, 20, 0}, {0, kUnsent, 14, 10, 0},
+      {0, kSimUnsent, 15, 5, 0}, {0, kDraft, 16, 10, 0},   {0, kReport, 17, 40, 0},
+      {0, kReport, 18, 60, 0}};
+  for (const auto& [card, folder, oid, time, read] : files) Put(card, folder, oid, time, read);
   std::ofstream(File(false, kSent, 13)) << "tiny";
-  Put(false, kUnsent, 14, 10);
-  Put(false, kSimUnsent, 15, 5);
   for (DWORD folder : {kInbox, kSent, kUnsent, kDraft})
     EMSMsgStore_AddMsgToIni(99, folder, {50, 0});
-  Put(false, kDraft, 16, 10);
-  Put(false, kReport, 17, 40);
-  Put(false, kReport, 18, 60);
   const std::vector<char> draft = msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni");
   const Calls phone = {"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
                        "xSetEmsReadMsgCount(1)"};
