@@ -69,13 +69,12 @@ TEST_F(LibraryStart, DefaultModulesAreFilesOfTheWindowsDirectoryHeldUntilFreed) 
   EXPECT_EQ(handset.LoadLibraryW(u"apResENG0123.dll"), nullptr);  // no \\Windows yet
   ASSERT_TRUE(fs::create_directories(Host("Windows/sub")));
   std::ofstream(Host("Windows/APRESENG0123.DLL")) << "resources";
-  HMODULE module = handset.LoadLibraryW(u"apResENG0123.dll");
-  ASSERT_NE(module, nullptr);
-  EXPECT_NE(handset.LoadLibraryW(u"\\windows\\apreseng0123.dll"), nullptr);
-  for (const WCHAR* none : {u"sub", u""}) EXPECT_EQ(handset.LoadLibraryW(none), nullptr);
+  HMODULE module = handset.LoadLibraryW(u"apResENG0123.dll"), notAModule = &handset;
+  EXPECT_TRUE(module && handset.LoadLibraryW(u"\\windows\\apreseng0123.dll"));
+  EXPECT_FALSE(handset.LoadLibraryW(u"sub") || handset.LoadLibraryW(u""));
   EXPECT_TRUE(handset.FreeLibrary(module));
-  int notAModule = 0;
-  for (HMODULE m : {module, HMODULE{}, HMODULE(&notAModule)}) EXPECT_FALSE(handset.FreeLibrary(m));
+  EXPECT_FALSE(handset.FreeLibrary(module) || handset.FreeLibrary({}) ||
+               handset.FreeLibrary(notAModule));
 }
 
 }  // namespace
