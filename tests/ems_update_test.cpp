@@ -143,11 +143,11 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
 }
 
 TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
-  const std::tuple<bool, DWORD, BOOL, BOOL> sets[] = {{false, kInbox, 1, 1},
-                                                      {false, kInbox, 1, 0},
-                                                      {true, kInbox, 0, 1},
-                                                      {false, kSpam, 0, 1},
-                                                      {false, kSimInbox, 0, 1}};
+  const std::tuple<int, DWORD, BOOL, BOOL> sets[] = {{0, kInbox, 1, 1},
+                                                     {0, kInbox, 1, 0},
+                                                     {1, kInbox, 0, 1},
+                                                     {0, kSpam, 0, 1},
+                                                     {0, kSimInbox, 0, 1}};
   for (const auto& [card, folder, before, after] : sets) {
     const DWORD oid = Write(card, folder, 10, before);
     EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetRead(card, folder, oid, after));
@@ -224,9 +224,8 @@ TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCardAndFailedMovesChangeNot
 
 TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex) {
   const DWORD keep = Write(false, kDraft, 10);
-  const std::pair<bool, DWORD> deleted[] = {{false, kInbox},    {true, kInbox},
-                                            {false, kSimInbox}, {false, kDraft},
-                                            {false, kSimSent},  {false, kSimUnsent}};
+  const std::pair<int, DWORD> deleted[] = {{0, kInbox}, {1, kInbox},   {0, kSimInbox},
+                                           {0, kDraft}, {0, kSimSent}, {0, kSimUnsent}};
   platform_.simUnsent = 3;  // SIM sent stays at 0
   for (const auto& [card, folder] : deleted) {
     const DWORD oid = Write(card, folder, 20, 1);
@@ -248,9 +247,9 @@ TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex
   std::filesystem::remove(File(true, kInbox, cardGone));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, gone));
   EXPECT_TRUE(Index(kInbox).empty());
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kInbox, cardGone));
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(false, 9, 1));
-  EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kReport, 1));
+  for (const auto& [card, folder, oid] :
+       {std::tuple{1, kInbox, cardGone}, {0, 9u, 1u}, {1, kReport, 1u}})
+    EXPECT_EQ(0, EMSMsgStore_DeleteMessage(card, folder, oid)) << folder;
   EXPECT_TRUE(platform_.calls.empty());
 }
 
@@ -262,8 +261,7 @@ TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndNotifiesTheShellForInboxesOnly)
   std::ofstream(note) << "keep";
   EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, kDraft));
   EXPECT_TRUE(platform_.posted.empty());
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, kInbox));
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(true, kInbox));
+  EXPECT_EQ(2, EMSMsgStore_EmptyFolder(false, kInbox) + EMSMsgStore_EmptyFolder(true, kInbox));
   EXPECT_EQ(0u, Count(false, kInbox) + Count(true, kInbox) + Count(false, kDraft));
   EXPECT_TRUE(std::filesystem::exists(note));
   EXPECT_EQ((Entries{{oid, kInbox}}), Index(kInbox));
@@ -272,9 +270,9 @@ TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndNotifiesTheShellForInboxesOnly)
   EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{0}),
             std::make_tuple(post.className, post.msg, post.wParam, post.lParam));
   platform_.shellWindow = false;
-  EXPECT_EQ(1, EMSMsgStore_EmptyFolder(false, kInbox));
-  EXPECT_EQ(0, EMSMsgStore_EmptyFolder(true, kSimInbox));
-  EXPECT_EQ(0, EMSMsgStore_EmptyFolder(false, 11));
+  EXPECT_EQ(std::make_tuple(1, 0, 0), std::make_tuple(EMSMsgStore_EmptyFolder(false, kInbox),
+                                                      EMSMsgStore_EmptyFolder(true, kSimInbox),
+                                                      EMSMsgStore_EmptyFolder(false, 11)));
   EXPECT_EQ(2u, platform_.posted.size());
   EXPECT_TRUE(platform_.calls.empty());
 }
