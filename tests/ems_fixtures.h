@@ -3,13 +3,10 @@
 #define MSGSTORE_TESTS_EMS_FIXTURES_H_
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
+#include <set>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "common/index_file.h"
 #include "ems/ems_internal.h"
@@ -17,6 +14,23 @@
 #include "test_support.h"
 
 namespace msgstore_test {
+
+// 32-bit little-endian words, as index records and counters are stored.
+inline std::vector<char> Words(const std::vector<DWORD>& words) {
+  std::vector<char> b;
+  for (DWORD v : words)
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
+  return b;
+}
+
+inline std::vector<char> Bytes(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void Store(const std::string& hostPath, const std::vector<char>& bytes) {
+  std::ofstream(hostPath, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
 
 // A device with both EMS trees.
 class EmsTest : public DeviceTest {
@@ -31,7 +45,6 @@ class EmsTest : public DeviceTest {
 
   // A record read by the library, released on the way out.
   struct Record {
-    Record() : props{} {}
     Record(bool card, DWORD folder, DWORD oid) : props{} {
       ok = EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props);
     }
@@ -118,10 +131,6 @@ class EmsTest : public DeviceTest {
   bool Indexed(DWORD folder, DWORD oid) {
     const Entries index = Index(msgstore::ems::IndexFolderOf(folder));
     return std::find(index.begin(), index.end(), std::make_pair(oid, folder)) != index.end();
-  }
-  std::vector<char> Bytes(const std::string& hostPath) const {
-    std::ifstream in(hostPath, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 };
 

@@ -1,9 +1,6 @@
 // Library start-up and shutdown with a recording platform, and the default
 // platform's modules.
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "msgstore/msgstore.h"
 #include "platform/library_main.h"
@@ -30,24 +27,18 @@ class ModulePlatform : public msgstore_test::FakePlatform {
   }
 };
 
-class LibraryStart : public msgstore_test::DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    msgstore::SetPlatform(&modules_);
-  }
-  ModulePlatform modules_;
-};
+using LibraryStart = msgstore_test::DeviceTest;
 
 TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsavedAccounts) {
+  ModulePlatform modules;
+  msgstore::SetPlatform(&modules);
   int token = 0;
-  modules_.module = &token;
-  modules_.language = u"DEU";
+  modules.module = &token;
+  modules.language = u"DEU";
   EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessAttach, nullptr));
   EXPECT_EQ(msgstore::LanguageModule(), &token);
   for (DWORD reason : {msgstore::kThreadAttach, msgstore::kThreadDetach})
     EXPECT_TRUE(LibraryMain(nullptr, reason, nullptr));
-
   // An account written but never saved does not outlive the unload.
   ASSERT_TRUE(fs::create_directories(Host("DiskOnChip/User/MESSAGING")));
   HANDLE store = nullptr;
@@ -59,19 +50,18 @@ TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsaved
   EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessDetach, nullptr));
   EXPECT_EQ(msgstore::LanguageModule(), nullptr);
   EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(store, 4), 0u) << id;
-
   // Without a module for the language the library loads all the same, and
   // unloading frees the null handle.
-  modules_.module = nullptr;
-  modules_.language = u"ENG";
-  EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessAttach, nullptr));
-  EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessDetach, nullptr));
-  EXPECT_EQ(modules_.modules,
+  modules.module = nullptr;
+  modules.language = u"ENG";
+  EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessAttach, nullptr) &&
+              LibraryMain(nullptr, msgstore::kProcessDetach, nullptr));
+  EXPECT_EQ(modules.modules,
             (std::vector<std::string>{"LoadLibraryW(apResDEU0123.dll)", "FreeLibrary(module)",
                                       "LoadLibraryW(apResENG0123.dll)", "FreeLibrary(null)"}));
   // Start-up asks for the language only: no counter, card or notice.
-  EXPECT_TRUE(modules_.calls.empty());
-  EXPECT_TRUE(modules_.posted.empty());
+  EXPECT_TRUE(modules.calls.empty() && modules.posted.empty());
+  msgstore::SetPlatform(&platform_);
 }
 
 TEST_F(LibraryStart, DefaultModulesAreFilesOfTheWindowsDirectoryHeldUntilFreed) {
@@ -79,13 +69,12 @@ TEST_F(LibraryStart, DefaultModulesAreFilesOfTheWindowsDirectoryHeldUntilFreed) 
   EXPECT_EQ(handset.LoadLibraryW(u"apResENG0123.dll"), nullptr);  // no \\Windows yet
   ASSERT_TRUE(fs::create_directories(Host("Windows/sub")));
   std::ofstream(Host("Windows/APRESENG0123.DLL")) << "resources";
-  HMODULE module = handset.LoadLibraryW(u"apResENG0123.dll");
-  ASSERT_NE(module, nullptr);
-  EXPECT_NE(handset.LoadLibraryW(u"\\windows\\apreseng0123.dll"), nullptr);
-  for (const WCHAR* none : {u"sub", u""}) EXPECT_EQ(handset.LoadLibraryW(none), nullptr);
+  HMODULE module = handset.LoadLibraryW(u"apResENG0123.dll"), notAModule = &handset;
+  EXPECT_TRUE(module && handset.LoadLibraryW(u"\\windows\\apreseng0123.dll"));
+  EXPECT_FALSE(handset.LoadLibraryW(u"sub") || handset.LoadLibraryW(u""));
   EXPECT_TRUE(handset.FreeLibrary(module));
-  int notAModule = 0;
-  for (HMODULE m : {module, HMODULE{}, HMODULE(&notAModule)}) EXPECT_FALSE(handset.FreeLibrary(m));
+  EXPECT_FALSE(handset.FreeLibrary(module) || handset.FreeLibrary({}) ||
+               handset.FreeLibrary(notAModule));
 }
 
 }  // namespace

@@ -11,22 +11,18 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "ems_fixtures.h"
-#include "msgstore/platform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // Forked children on the handset every process sees, each reporting 32-bit
-// words through a pipe. Each works for far longer than the forks take, so
-// they run side by side. A child ends itself after 20 s; those still there
-// when the object goes are killed.
+// words through a pipe. A child ends itself after 20 s; those still there when
+// the object goes are killed.
 class Children {
  public:
   ~Children() {
@@ -38,11 +34,7 @@ class Children {
   void Spawn(const std::function<int(int)>& body) {
     int fds[2] = {-1, -1};
     const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
-    if (pid == 0) {
-      ::alarm(20);
-      msgstore::SetPlatform(nullptr);
-      ::_exit(body(fds[1]));
-    }
+    if (pid == 0) ::alarm(20), msgstore::SetPlatform(nullptr), ::_exit(body(fds[1]));
     ::close(fds[1]);
     children_.push_back({pid, fds[0], -1, {}});
   }
@@ -148,14 +140,14 @@ class Reliability : public msgstore_test::EmsTest {
     std::vector<std::pair<DWORD, DWORD>> order;
     for (const auto& [oid, time] : times) order.push_back({time, oid});
     std::sort(order.rbegin(), order.rend());
-    std::vector<char> image;
-    for (const auto& [time, oid] : order)
-      for (DWORD v : {folder, oid, time, DWORD{0}})
-        for (int i = 0; i < 4; ++i) image.push_back(static_cast<char>(v >> (8 * i)));
-    return image;
+    std::vector<DWORD> words;
+    for (const auto& [time, oid] : order) words.insert(words.end(), {folder, oid, time, 0});
+    return msgstore_test::Words(words);
   }
-  std::vector<char> Counter() const { return Bytes(Dir(false, 0) + "/EmsDB.ini"); }
-  std::vector<char> IndexFile(DWORD folder) const { return Bytes(Dir(false, folder) + "/EmsIni"); }
+  std::vector<char> Counter() const { return msgstore_test::Bytes(Dir(false, 0) + "/EmsDB.ini"); }
+  std::vector<char> IndexFile(DWORD folder) const {
+    return msgstore_test::Bytes(Dir(false, folder) + "/EmsIni");
+  }
 };
 
 // Writers on both storages, and moves and deletions of stored messages,
@@ -209,7 +201,7 @@ TEST_F(Reliability, WritersMovesAndDeletionsAtTheSameTimeLoseNothing) {
   const DWORD last = kStored + kWriters * kMessages + kStored / 2;
   EXPECT_EQ(handedOut.size(), last - kStored);
   EXPECT_EQ(*handedOut.begin(), kStored + 1);
-  EXPECT_EQ(Counter(), (std::vector<char>{char(last), 0, 0, 0}));
+  EXPECT_EQ(Counter(), msgstore_test::Words({last}));
   for (int where = 0; where < 3; ++where) {
     const bool card = where == 1;
     const DWORD folder = where == 2 ? kSent : kDraft;
@@ -294,9 +286,9 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
   std::map<DWORD, DWORD> sentTimes;  // 8192 bytes: one more record passes the limit
   for (DWORD i = 0; i < 512; ++i) sentTimes[5000 + i] = 10 + i;
   const std::vector<char> sentIndex = IndexImage(kSent, sentTimes);
-  std::ofstream(Dir(false, kSent) + "/EmsIni", std::ios::binary)
-      .write(sentIndex.data(), static_cast<std::streamsize>(sentIndex.size()));
-  const std::vector<char> message = Bytes(File(false, kDraft, oid)), draftIndex = IndexFile(kDraft);
+  msgstore_test::Store(Dir(false, kSent) + "/EmsIni", sentIndex);
+  const std::vector<char> message = msgstore_test::Bytes(File(false, kDraft, oid)),
+                          draftIndex = IndexFile(kDraft);
   auto names = [this] {
     std::set<fs::path> found;
     for (const auto& e : fs::recursive_directory_iterator(Host("DiskOnChip"))) found.insert(e);
@@ -319,10 +311,10 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
   ASSERT_EQ(children.Finish(), std::vector<int>{0});
   // The file could be created each time: the results are those of a write.
   EXPECT_EQ(children.Words(0), (std::vector<DWORD>{oid, oid}));
-  EXPECT_EQ(Bytes(File(false, kDraft, oid)), message);
+  EXPECT_EQ(msgstore_test::Bytes(File(false, kDraft, oid)), message);
   EXPECT_EQ(IndexFile(kDraft), draftIndex);
   EXPECT_EQ(IndexFile(kSent), sentIndex);
-  EXPECT_EQ(Counter(), (std::vector<char>{char(oid + 1), 0, 0, 0}));
+  EXPECT_EQ(Counter(), msgstore_test::Words({oid + 1}));
   EXPECT_EQ(names(), before);  // nothing left behind, no new message
 }
 
