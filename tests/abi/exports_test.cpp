@@ -1,15 +1,22 @@
 // The library as its callers link against it: the 106 operations under the
-// names they are exported by, and loading that leaves the device root as it was.
+// names they are exported by, nothing internal beyond what the public
+// headers declare, and loading that leaves the device root as it was.
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <memory>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "msgstore/msgstore.h"
 
@@ -69,6 +76,24 @@ const Operation kOperations[] = {
 #undef S
 // clang-format on
 
+// The defined dynamic symbols of the built library, demangled.
+std::vector<std::string> ExportedSymbols() {
+  std::vector<std::string> symbols;
+  const std::string command = std::string("nm -D --defined-only '") + MSGSTORE_LIBRARY + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> nm(::popen(command.c_str(), "r"), ::pclose);
+  char line[4096];
+  while (nm && std::fgets(line, sizeof line, nm.get()) != nullptr) {
+    std::string symbol(line);
+    symbol =
+        symbol.substr(symbol.rfind(' ') + 1, symbol.find_last_not_of("\r\n") - symbol.rfind(' '));
+    int status = -1;
+    std::unique_ptr<char, void (*)(void*)> text(
+        abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status), std::free);
+    symbols.push_back(status == 0 && text ? std::string(text.get()) : symbol);
+  }
+  return symbols;
+}
+
 TEST(Exports, EveryOperationUnderItsPlainOrDecoratedName) {
   ASSERT_EQ(std::size(kOperations), 106u);
   std::set<std::string> symbols;
@@ -84,6 +109,34 @@ TEST(Exports, EveryOperationUnderItsPlainOrDecoratedName) {
         << op.name << " is exported as " << symbol;
     EXPECT_TRUE(symbols.insert(symbol).second) << symbol << " twice";
   }
+}
+
+TEST(Exports, NothingInternalBeyondThePublicHeaders) {
+  std::set<std::string> operations;
+  for (const Operation& op : kOperations) operations.insert(op.name);
+  // What include/msgstore/platform.h declares besides the operations.
+  std::istringstream declared(
+      "CreateFileW ReadFile WriteFile GetFileSize SetFilePointer CloseHandle DeleteFileW CopyFileW "
+      "MoveFileExW GetFileAttributesW CreateDirectoryW FindFirstFileW FindNextFileW FindClose "
+      "CompareFileTime Sleep GetCurrentProcessId IsProcessRunning CreateMutexW "
+      "WaitForSingleObject ReleaseMutex RegCreateKeyExW RegOpenKeyExW RegQueryValueExW "
+      "RegSetValueExW RegFlushKey RegCloseKey");
+  const std::set<std::string> platform{std::istream_iterator<std::string>(declared), {}};
+  const std::vector<std::string> symbols = ExportedSymbols();
+  ASSERT_GT(symbols.size(), 130u) << "nm found too little";
+  size_t found = 0;
+  for (const std::string& name : symbols) {
+    const std::string function = name.substr(0, name.find('('));
+    found += operations.count(function);
+    // The msgstore namespace of the public platform header, and instances of
+    // the standard library's templates that its inline code needs.
+    EXPECT_TRUE(operations.count(function) || platform.count(function) ||
+                name.rfind("msgstore::", 0) == 0 ||
+                name.find(" for msgstore::") != std::string::npos ||
+                name.find("std::") != std::string::npos)
+        << "exported but not declared public: " << name;
+  }
+  EXPECT_EQ(found, 106u);
 }
 
 // Loads and unloads the library in a process of its own that calls nothing.
