@@ -6,7 +6,9 @@
 // a handle, ownership belongs to one thread at a time and is recursive, as on
 // the handset. Between processes the flock excludes, and the kernel drops
 // the lock of a process that dies. A child made by fork opens its lock files
-// anew instead of sharing the parent's. CreateMutexW with initialOwner takes
+// anew instead of sharing the parent's. Lock files are never removed: a device
+// root that is deleted and made again under running processes leaves them on
+// the old lock files until they end. CreateMutexW with initialOwner takes
 // the mutex only when it is free at that moment (a mutex that someone holds
 // already exists).
 #include <fcntl.h>
