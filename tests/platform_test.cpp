@@ -155,6 +155,40 @@ TEST_F(PlatformFiles, AttributesCopyAndDelete) {
   EXPECT_EQ(Entries(root_), (Names{"DiskOnChip", "SD Card", "a.txt", "b.txt", "dir"}));
 }
 
+// A file is read, replaced by a rename, made again and removed under other
+// spellings of its name and folder, and always stays the one file on disk.
+TEST_F(PlatformFiles, OneFileWhateverSpellingReadsReplacesOrRemovesIt) {
+  const std::string draft = Host("DiskOnChip/User/MESSAGING/Email/DRAFT");
+  fs::create_directories(draft);
+  std::ofstream(draft + "/Old.EMAIL") << "old";
+  const WCHAR* name = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\old.email";
+  const WCHAR* temp = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\old.email.1.0.tmp";
+  auto write = [](const WCHAR* path, const char* text) {
+    HANDLE file = Open(path, GENERIC_WRITE, CREATE_ALWAYS);
+    DWORD done = 0;
+    return file != INVALID_HANDLE_VALUE && WriteFile(file, text, 3, &done, nullptr) &&
+           CloseHandle(file);
+  };
+  HANDLE file = Open(name, GENERIC_READ, OPEN_EXISTING);
+  EXPECT_EQ(GetFileSize(file, nullptr), 3u);
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_TRUE(write(temp, "new") && MoveFileExW(temp, name, MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(Entries(draft), Names{"Old.EMAIL"});
+  EXPECT_TRUE(write(u"\\diskonchip\\user\\messaging\\email\\draft\\OLD.email", "3rd"));
+  EXPECT_EQ(Entries(draft), Names{"Old.EMAIL"});
+  EXPECT_EQ(ReadHost(draft + "/Old.EMAIL"), "3rd");
+  // Renamed from outside, it is found under its new spelling.
+  fs::rename(draft + "/Old.EMAIL", draft + "/OLD.EMAIL");
+  EXPECT_EQ(GetFileAttributesW(name), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(write(name, "4th"));
+  EXPECT_EQ(Entries(draft), Names{"OLD.EMAIL"});
+  EXPECT_TRUE(DeleteFileW(name));
+  EXPECT_EQ(Entries(draft), Names{});
+  // Made anew, it takes the spelling asked for.
+  EXPECT_TRUE(write(name, "5th"));
+  EXPECT_EQ(Entries(draft), Names{"old.email"});
+}
+
 // Names found for a pattern, in the order given; "!" when nothing is found.
 Names Find(const std::u16string& pattern) {
   WIN32_FIND_DATAW data;
