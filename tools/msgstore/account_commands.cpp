@@ -21,7 +21,6 @@
 namespace tool {
 namespace {
 
-constexpr const WCHAR* kDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
 constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
 constexpr const char* kDatabaseName = "EmailAccMsgStore.db";
 constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
@@ -93,12 +92,7 @@ struct Database {
   bool present = false;
   DWORD size = 0;
   std::vector<Account> accounts;  // what the store's lookups reach
-  // The bytes the store writes for those accounts.
-  DWORD Expected() const {
-    DWORD bytes = 4;
-    for (const Account& a : accounts) bytes += 16 + 2 * static_cast<DWORD>(a.text.size() + 1);
-    return bytes;
-  }
+  DWORD Expected() const { return DatabaseBytes(accounts); }
   bool Sound() const { return !present || size == 0 || size == Expected(); }
   std::string Damage() const {
     return "the account database " + std::string(kDatabaseName) + " is damaged (" +
@@ -141,7 +135,7 @@ std::vector<Account> Reach(HANDLE store) {
 Database Load() {
   Database db;
   WIN32_FIND_DATAW data = {};
-  db.present = FindPath(kDatabase, &data);
+  db.present = FindPath(kAccountDatabase, &data);
   if (db.present && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     throw Failure("the account database " + std::string(kDatabaseName) +
                   " cannot be opened (not a file)");
@@ -420,6 +414,12 @@ int UseAccount(const Context& ctx, const std::string& idText, const std::string&
 }
 
 }  // namespace
+
+DWORD DatabaseBytes(const std::vector<Account>& accounts) {
+  DWORD bytes = 4;
+  for (const Account& a : accounts) bytes += 16 + 2 * static_cast<DWORD>(a.text.size() + 1);
+  return bytes;
+}
 
 std::vector<Account> LoadAccounts() {
   HANDLE store = nullptr;

@@ -20,6 +20,13 @@ struct Account {
   std::u16string text;
 };
 
+// The account store's database, in phone memory.
+constexpr const WCHAR* kAccountDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
+
+// The bytes the account store saves for these accounts: a count, then per
+// record four numbers and the text with its terminator.
+DWORD DatabaseBytes(const std::vector<Account>& accounts);
+
 // The account records the store's lookups reach, in the store's order:
 // every folder from 0 to 1023, every folder that holds an identifier the
 // registry counter handed out (the last 65536) or that names a message file,

@@ -46,7 +46,6 @@ constexpr const char* kFormat = "msgstore-export";
 constexpr int kVersion = 1;
 constexpr const char* kAccountsPart = "accounts";
 
-constexpr const WCHAR* kDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
 constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
 constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
 constexpr const WCHAR* kAccountCounter = u"AccoutnId";
@@ -186,13 +185,6 @@ bool ReadAccountCounter(DWORD* value) {
   return found;
 }
 
-// The bytes the account store saves for these accounts.
-DWORD DatabaseBytes(const std::vector<Account>& accounts) {
-  DWORD bytes = 4;
-  for (const Account& a : accounts) bytes += 16 + 2 * static_cast<DWORD>(a.text.size() + 1);
-  return bytes;
-}
-
 // The accounts in the database's order. The store loads each folder's
 // records in reverse and saves them in its array's order, so the database
 // holds every folder's records in the reverse of the array's.
@@ -212,7 +204,7 @@ std::vector<Account> DatabaseOrder(std::vector<Account> accounts) {
 bool ExportAccounts() {
   WIN32_FIND_DATAW data = {};
   bool present =
-      FindPath(kDatabase, &data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+      FindPath(kAccountDatabase, &data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   std::vector<Account> accounts = present ? DatabaseOrder(LoadAccounts()) : std::vector<Account>();
   DWORD counter = 0;
   OrderedJson j = {{"type", "accounts"}, {"database", present}};
@@ -833,7 +825,7 @@ std::vector<const AccountLine*> AccountOrder(const std::vector<AccountLine>& lin
 // same identifiers when they are to be replaced, and saves the database.
 void ImportAccounts(const Backup& backup, const std::set<DWORD>& replace, size_t* replaced) {
   HANDLE store = nullptr;
-  bool present = GetFileAttributesW(kDatabase) != INVALID_FILE_ATTRIBUTES;
+  bool present = GetFileAttributesW(kAccountDatabase) != INVALID_FILE_ATTRIBUTES;
   if (EmailAccMsgStore_Open(&store) == 0 && present)
     throw Failure("the account database EmailAccMsgStore.db cannot be read: no account imported");
   for (DWORD id : replace)
@@ -888,7 +880,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
   std::vector<Account> storedAccounts;
   std::set<DWORD> accountConflicts;
   WIN32_FIND_DATAW database = {};
-  if (withAccounts && FindPath(kDatabase, &database)) {
+  if (withAccounts && FindPath(kAccountDatabase, &database)) {
     storedAccounts = LoadAccounts();
     // Saving the store's array would lose the records its lookups miss.
     if (database.nFileSizeLow != 0 && database.nFileSizeLow != DatabaseBytes(storedAccounts))
