@@ -22,6 +22,11 @@ class ScopedHandle {
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return h_; }
+  // Closes the handle held and holds h.
+  void reset(HANDLE h) {
+    if (valid()) Close(h_);
+    h_ = h;
+  }
 
  private:
   HANDLE h_;

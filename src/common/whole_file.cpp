@@ -8,63 +8,69 @@
 #include "msgstore/platform.h"
 
 namespace msgstore {
-ReadResult ReadWholeFile(const WCHAR* path, DWORD minSize, std::vector<uint8_t>* out) {
-  if (path == nullptr || out == nullptr) return ReadResult::kOpenFailed;
-  ScopedFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return ReadResult::kOpenFailed;
-  DWORD size = GetFileSize(file.get(), nullptr);
-  if (size == INVALID_FILE_SIZE || size <= minSize) return ReadResult::kTooSmall;
-  std::vector<uint8_t> buffer;
+namespace {
+
+// Opens path (read access, shared read, open existing) and learns its size,
+// which must be larger than minSize.
+ReadResult OpenSized(const WCHAR* path, DWORD minSize, ScopedFile* file, DWORD* size) {
+  file->reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file->valid()) return ReadResult::kOpenFailed;
+  *size = GetFileSize(file->get(), nullptr);
+  if (*size == INVALID_FILE_SIZE || *size <= minSize) return ReadResult::kTooSmall;
+  return ReadResult::kOk;
+}
+
+// Reads up to count more bytes from the file's position onto the end of
+// buffer; the buffer keeps only what was read, should the file have shrunk
+// meanwhile.
+bool ReadMore(HANDLE file, DWORD count, std::vector<uint8_t>* buffer) {
+  const size_t had = buffer->size();
   try {
-    buffer.assign(size, 0);
+    buffer->resize(had + count, 0);
   } catch (const std::bad_alloc&) {
-    return ReadResult::kReadFailed;
+    return false;
   }
   DWORD read = 0;
-  if (!ReadFile(file.get(), buffer.data(), size, &read, nullptr)) return ReadResult::kReadFailed;
-  // Only what was read is parsed, should the file have shrunk meanwhile.
-  buffer.resize(read);
+  if (!ReadFile(file, buffer->data() + had, count, &read, nullptr)) return false;
+  buffer->resize(had + read);
+  return true;
+}
+
+}  // namespace
+
+ReadResult ReadWholeFile(const WCHAR* path, DWORD minSize, std::vector<uint8_t>* out) {
+  if (path == nullptr || out == nullptr) return ReadResult::kOpenFailed;
+  ScopedFile file(nullptr);
+  DWORD size = 0;
+  const ReadResult opened = OpenSized(path, minSize, &file, &size);
+  if (opened != ReadResult::kOk) return opened;
+  std::vector<uint8_t> buffer;
+  if (!ReadMore(file.get(), size, &buffer)) return ReadResult::kReadFailed;
   out->swap(buffer);
   return ReadResult::kOk;
 }
 
 ReadResult ReadFileHead(const WCHAR* path, DWORD lengthAt, DWORD extra, std::vector<uint8_t>* out) {
   if (path == nullptr || out == nullptr) return ReadResult::kOpenFailed;
-  ScopedFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return ReadResult::kOpenFailed;
-  const DWORD size = GetFileSize(file.get(), nullptr);
-  if (size == INVALID_FILE_SIZE || size == 0) return ReadResult::kTooSmall;
   const DWORD headSize = lengthAt + 4;
+  ScopedFile file(nullptr);
+  DWORD size = 0;
+  const ReadResult opened = OpenSized(path, 0, &file, &size);
+  if (opened != ReadResult::kOk) return opened;
   if (headSize > 8) return ReadResult::kReadFailed;
   // Heads are short: one read of a first piece usually holds all of it.
   constexpr DWORD kFirstPiece = 512;
   std::vector<uint8_t> buffer;
-  try {
-    buffer.assign(size < kFirstPiece ? size : kFirstPiece, 0);
-  } catch (const std::bad_alloc&) {
+  if (!ReadMore(file.get(), size < kFirstPiece ? size : kFirstPiece, &buffer))
     return ReadResult::kReadFailed;
-  }
-  DWORD read = 0;
-  if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-    return ReadResult::kReadFailed;
-  if (read < headSize) return ReadResult::kTooSmall;
+  if (buffer.size() < headSize) return ReadResult::kTooSmall;
   const uint64_t wanted = static_cast<uint64_t>(DecodeU32(&buffer[lengthAt])) + extra;
   const DWORD length = static_cast<DWORD>(wanted < size ? wanted : size);
-  if (length <= read) {
+  if (length <= buffer.size()) {
     buffer.resize(length);
-  } else {
-    try {
-      buffer.resize(length, 0);
-    } catch (const std::bad_alloc&) {
-      return ReadResult::kReadFailed;
-    }
-    DWORD more = 0;
-    if (!ReadFile(file.get(), buffer.data() + read, length - read, &more, nullptr))
-      return ReadResult::kReadFailed;
-    // Only what was read is parsed, should the file have shrunk meanwhile.
-    buffer.resize(read + more);
+  } else if (!ReadMore(file.get(), length - static_cast<DWORD>(buffer.size()), &buffer)) {
+    return ReadResult::kReadFailed;
   }
   out->swap(buffer);
   return ReadResult::kOk;

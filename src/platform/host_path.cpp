@@ -298,13 +298,9 @@ std::string FirstHostPath(const std::u16string& devicePath, PathUse use) {
   const std::string candidate = Candidate(UsedDeviceRoot(), components, &folder);
   if (use == PathUse::kExisting || components.empty()) return candidate;
   // A name to be made or replaced: the file under another spelling, if there
-  // is one, is the one replaced. A temporary name is only ever our own.
-  const std::string& last = components.back();
-  if (IsTempFileName(ToUtf16(last), nullptr)) return candidate;
-  // A name not known to be there: one look at its folder tells whether it
-  // is, under which spelling.
+  // is one, is the one replaced. A name known to be there needs no look.
   if (WasSeen(candidate)) return candidate;
-  return SettleIn(folder, last);
+  return SettleIn(folder, components.back());
 }
 
 void NoteFound(const std::string& host) {
