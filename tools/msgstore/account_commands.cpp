@@ -449,14 +449,13 @@ std::vector<DWORD> AccountsOnDevice() {
   }
   WIN32_FIND_DATAW data = {};
   std::u16string inbox = FolderPath(s, false, s.Inbox());
-  HANDLE find = FindFirstFileW((inbox + u"\\*_EmailIni").c_str(), &data);
-  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data) != 0) {
+  Handle<FindClose> find(FindFirstFileW((inbox + u"\\*_EmailIni").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
     std::string name = WideToUtf8(data.cFileName);
     uint64_t id = 0;
     if (ParseUnsigned(name.substr(0, name.find('_')), 0xFFFFFFFFu, &id) && id >= kFirstAccountId)
       ids.insert(static_cast<DWORD>(id));
   }
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
   return std::vector<DWORD>(ids.begin(), ids.end());
 }
 

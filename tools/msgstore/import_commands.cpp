@@ -776,8 +776,8 @@ void RaiseCounter(const Store& s, DWORD value) {
 // The registry counter of account identifiers at or above value, under the
 // account store's mutex for it.
 void RaiseAccountCounter(DWORD value) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, kAccountCounterMutex);
-  if (mutex != nullptr) WaitForSingleObject(mutex, INFINITE);
+  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, kAccountCounterMutex));
+  if (mutex.valid()) WaitForSingleObject(mutex.get(), INFINITE);
   DWORD current = 0;
   bool ok = true;
   if (!ReadAccountCounter(&current) || current < value) {
@@ -794,10 +794,7 @@ void RaiseAccountCounter(DWORD value) {
       RegCloseKey(key);
     }
   }
-  if (mutex != nullptr) {
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-  }
+  if (mutex.valid()) ReleaseMutex(mutex.get());
   if (!ok) throw Failure("could not set the account identifier counter in the registry");
 }
 
