@@ -1,15 +1,11 @@
-// EMS message files: exact bytes of both layouts, round trips, the readers'
-// size limits, the quick read and its index repair, the file mutex, and every
+// EMS message files: exact bytes of both layouts, round trips, and every
 // reader fed cut files and huge lengths.
 #include <array>
-#include <chrono>
-#include <future>
 
 #include "ems_fixtures.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 // Little-endian byte builder for expected files, independent of the library.
@@ -64,7 +60,6 @@ int Read(WCHAR* path, tagMSGPROPS* p, bool old, bool withContent) {
 }
 
 const std::string kFile = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
-const std::string kIndex = "DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni";
 
 class EmsFile : public msgstore_test::DeviceTest {
  protected:
@@ -123,77 +118,6 @@ TEST_F(EmsFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
     }
   }
   EXPECT_EQ(std::u16string(read_.pszText2), u"t2");  // the old reader left it as it was
-}
-
-TEST_F(EmsFile, CurrentReadersNeedMoreThan32BytesTheOldReaderOne) {
-  Builder header;
-  header.U32(30).U32(77).U32(1).U16(2).U32(3).U32(4).U32(1).U16(0x41).U16(0).U16(0);
-  Store(header.b);
-  EXPECT_EQ(EMSMsgStore_ReadFromFile(path_, &read_, false), 0);
-  EXPECT_TRUE(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_) == 0 && read_.dwOid == 0);
-  Store(header.Raw({0}).b);
-  EXPECT_TRUE(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_) == 0 && read_.dwOid == 77);
-  read_.dwOid = 0;
-  EXPECT_TRUE(EMSMsgStore_ReadFromFile(path_, &read_, false) == 0 && read_.dwOid == 77);
-  Store({});
-  read_.bRead = 5;
-  EXPECT_TRUE(EMSMsgStore_ReadFromFileOld(path_, &read_, false) == 0 && read_.bRead == 5);
-  Store({9, 0, 0, 0});
-  EXPECT_TRUE(EMSMsgStore_ReadFromFileOld(path_, &read_, false) == 0 && read_.bRead == 9);
-}
-
-TEST_F(EmsFile, QuickReadFillsTheListFieldsAndRepairsTheIndexOfAVanishedPhoneFile) {
-  Sample s;
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
-  BYTE* mine = static_cast<BYTE*>(calloc(2, 1));
-  read_.wUser1 = 1, read_.wUser2 = 2, read_.dwUser3 = 3, read_.cbData = 2, read_.pData = mine;
-  ASSERT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 1);
-  EXPECT_EQ(read_.pData, mine);
-  Bytes head = Expected(s.p, false, false);
-  head.resize(head.size() - 12);  // up to pszMsgID
-  EXPECT_EQ(Rewrite(&read_), Builder().Raw(head).U16(1).U16(2).U32(3).U32(2).Raw({0, 0}).b);
-
-  EMSMsgStore_AddMsgToIni(1, 1, {100, 0});
-  EMSMsgStore_AddMsgToIni(2, 1, {200, 0});
-  const Bytes before = Load(kIndex);
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(true, 1, 1, &read_), 0);  // a card file: no repair
-  Store(Bytes(10, 0));
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);  // unreadable, not vanished
-  EXPECT_EQ(Load(kIndex), before);
-  fs::remove(Host(kFile));
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
-  EXPECT_EQ(Load(kIndex), Builder().U32(1).U32(2).U32(200).U32(0).b);
-  EMSMsgStore_AddMsgToIni(3, 1, {300, 0});
-  EMSMsgStore_AddMsgToIni(3, 7, {400, 0});  // only the record of the folder read goes
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 7, 3, &read_), 0);
-  EXPECT_EQ(Load(kIndex), Builder().U32(1).U32(3).U32(300).U32(0).U32(1).U32(2).U32(200).U32(0).b);
-}
-
-// Only the current writer and full reader wait for "MUTEX_READWRITETILE".
-TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
-  using namespace std::chrono_literals;
-  Sample s;
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
-  HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_READWRITETILE");
-  EXPECT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-  WCHAR oldPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\2.sms";
-  WCHAR newPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\3.sms";
-  tagMSGPROPS a{}, b{};
-  auto unlocked = std::async(std::launch::async, [&] {
-    return EMSMsgStore_QuickReadFromFile(false, 1, 1, &a) + Write(oldPath, &s.p, true) +
-           Read(oldPath, &a, true, true);
-  });
-  auto write =
-      std::async(std::launch::async, [&] { return EMSMsgStore_WriteToFile(newPath, &s.p); });
-  auto read = std::async(std::launch::async, [&] { return Read(path_, &b, false, true); });
-  EXPECT_EQ(unlocked.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
-  EXPECT_EQ(read.wait_for(0ms), std::future_status::timeout);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-  EXPECT_EQ(unlocked.get() * 10 + write.get() + read.get(), 32);
-  EMSMsgStore_FreeMsgProps(&a);
-  EMSMsgStore_FreeMsgProps(&b);
 }
 
 TEST_F(EmsFile, EveryPrefixAndHugeContentLengthsFailCleanly) {

@@ -1,9 +1,6 @@
-// Library start-up and shutdown with a recording platform, and the default
-// platform's modules.
-#include <fstream>
-
-#include "msgstore/msgstore.h"
+// Library start-up and shutdown with a recording platform.
 #include "platform/library_main.h"
+#include "msgstore/msgstore.h"
 #include "test_support.h"
 
 namespace {
@@ -37,8 +34,6 @@ TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsaved
   modules.language = u"DEU";
   EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessAttach, nullptr));
   EXPECT_EQ(msgstore::LanguageModule(), &token);
-  for (DWORD reason : {msgstore::kThreadAttach, msgstore::kThreadDetach})
-    EXPECT_TRUE(LibraryMain(nullptr, reason, nullptr));
   // An account written but never saved does not outlive the unload.
   ASSERT_TRUE(fs::create_directories(Host("DiskOnChip/User/MESSAGING")));
   HANDLE store = nullptr;
@@ -50,31 +45,11 @@ TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsaved
   EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessDetach, nullptr));
   EXPECT_EQ(msgstore::LanguageModule(), nullptr);
   EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(store, 4), 0u) << id;
-  // Without a module for the language the library loads all the same, and
-  // unloading frees the null handle.
-  modules.module = nullptr;
-  modules.language = u"ENG";
-  EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessAttach, nullptr) &&
-              LibraryMain(nullptr, msgstore::kProcessDetach, nullptr));
   EXPECT_EQ(modules.modules,
-            (std::vector<std::string>{"LoadLibraryW(apResDEU0123.dll)", "FreeLibrary(module)",
-                                      "LoadLibraryW(apResENG0123.dll)", "FreeLibrary(null)"}));
+            (std::vector<std::string>{"LoadLibraryW(apResDEU0123.dll)", "FreeLibrary(module)"}));
   // Start-up asks for the language only: no counter, card or notice.
   EXPECT_TRUE(modules.calls.empty() && modules.posted.empty());
   msgstore::SetPlatform(&platform_);
-}
-
-TEST_F(LibraryStart, DefaultModulesAreFilesOfTheWindowsDirectoryHeldUntilFreed) {
-  msgstore::DefaultPlatform handset;
-  EXPECT_EQ(handset.LoadLibraryW(u"apResENG0123.dll"), nullptr);  // no \\Windows yet
-  ASSERT_TRUE(fs::create_directories(Host("Windows/sub")));
-  std::ofstream(Host("Windows/APRESENG0123.DLL")) << "resources";
-  HMODULE module = handset.LoadLibraryW(u"apResENG0123.dll"), notAModule = &handset;
-  EXPECT_TRUE(module && handset.LoadLibraryW(u"\\windows\\apreseng0123.dll"));
-  EXPECT_FALSE(handset.LoadLibraryW(u"sub") || handset.LoadLibraryW(u""));
-  EXPECT_TRUE(handset.FreeLibrary(module));
-  EXPECT_FALSE(handset.FreeLibrary(module) || handset.FreeLibrary({}) ||
-               handset.FreeLibrary(notAModule));
 }
 
 }  // namespace

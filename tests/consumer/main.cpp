@@ -4,24 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
 
 WCHAR subject[] = u"hello";
 
-bool SameSubject(const tagMSGPROPS& props) {
-  return props.pszSubject != nullptr && std::u16string(props.pszSubject) == subject;
-}
-
-tagMSGPROPS Draft() {
-  tagMSGPROPS props;
-  std::memset(&props, 0, sizeof props);
-  props.dwFolder = 2;  // DRAFT in every store
-  props.pszSubject = subject;
-  return props;
-}
+bool Same(const WCHAR* text) { return text != nullptr && std::u16string(text) == subject; }
 
 bool Report(const char* what, bool ok) {
   std::printf("consumer: %s: %s\n", what, ok ? "ok" : "FAILED");
@@ -32,32 +21,33 @@ bool Report(const char* what, bool ok) {
 
 int main() {
   bool ok = true;
+  tagMSGPROPS draft = {}, back = {}, mmsBack = {}, emailBack = {};
+  draft.dwFolder = 2;  // DRAFT in every store
+  draft.pszSubject = subject;
 
-  EMSMsgStore_CreateDir(false);
-  tagMSGPROPS sms = Draft(), back = {};
+  EMSMsgStore_CreateDir(false);  // also makes \DiskOnChip\User, which the e-mail tree needs
+  tagMSGPROPS sms = draft;
   DWORD oid = EMSMsgStore_WriteMessage(false, &sms, 0, nullptr);
   ok &= Report("sms",
-               oid != 0 && EMSMsgStore_ReadMessage(false, oid, true, &back) && SameSubject(back));
+               oid && EMSMsgStore_ReadMessage(false, oid, true, &back) && Same(back.pszSubject));
   EMSMsgStore_FreeMsgProps(&back);
 
   MMSMsgStore_CreateDir(false);
-  tagMSGPROPS mms = Draft(), mmsBack = {};
+  tagMSGPROPS mms = draft;
   tagMMSMSGPROPS mmsPart = {}, mmsPartBack = {};
   oid = MMSMsgStore_WriteMessage(false, &mms, &mmsPart, 0, nullptr);
-  ok &=
-      Report("mms", oid != 0 && MMSMsgStore_ReadMessage(false, oid, true, &mmsBack, &mmsPartBack) &&
-                        SameSubject(mmsBack));
+  ok &= Report("mms", oid && MMSMsgStore_ReadMessage(false, oid, true, &mmsBack, &mmsPartBack) &&
+                          Same(mmsBack.pszSubject));
   MMSMsgStore_FreeMsgProps(&mmsBack, &mmsPartBack);
 
-  EMSMsgStore_CreateDir(false);  // makes \DiskOnChip\User, which the e-mail tree needs
   EmailMsgStore_CreateDir(false);
-  tagMSGPROPS email = Draft(), emailBack = {};
+  tagMSGPROPS email = draft;
   tagEMAILMSGPROPS emailPart = {}, emailPartBack = {};
   oid = EmailMsgStore_WriteMessage(false, &email, &emailPart, 0, nullptr);
-  ok &= Report("email", oid != 0 &&
-                            EmailMsgStore_ReadFolderMessage(false, 2, 0, oid, true, &emailBack,
-                                                            &emailPartBack) &&
-                            SameSubject(emailBack));
+  ok &= Report(
+      "email",
+      oid && EmailMsgStore_ReadFolderMessage(false, 2, 0, oid, true, &emailBack, &emailPartBack) &&
+          Same(emailBack.pszSubject));
   EmailMsgStore_FreeMsgProps(&emailBack, &emailPartBack);
 
   HANDLE store = nullptr;
@@ -67,11 +57,10 @@ int main() {
   account.dwFolder = 1;
   account.pszText = subject;
   const DWORD accountId = EmailMsgStore_WriteAccountData(store, &account, 0);
-  ok &= Report("account", accountId != 0 && EmailMsgStore_Close(store) &&
-                              EmailAccMsgStore_Open(&store) &&
-                              EmailMsgStore_ReadFolderAccount(store, accountId, &accountBack) &&
-                              accountBack.pszText != nullptr &&
-                              std::u16string(accountBack.pszText) == subject);
+  ok &=
+      Report("account", accountId && EmailMsgStore_Close(store) && EmailAccMsgStore_Open(&store) &&
+                            EmailMsgStore_ReadFolderAccount(store, accountId, &accountBack) &&
+                            Same(accountBack.pszText));
   std::free(accountBack.pszText);
   return ok ? 0 : 1;
 }
