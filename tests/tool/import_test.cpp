@@ -96,6 +96,14 @@ TEST_F(ImportTest, ARoundTripOfEveryStoreGivesTheSameFilesAndRefusesToReplace) {
   Refuses("import " + path, 1,
           "the device already holds sms message 1 (phone inbox) and 16 more, which the import "
           "would replace: nothing imported (--replace replaces them)\n");
+  // A damaged last line: even with --replace, nothing of the lines before it is written.
+  const std::string damaged = File("damaged.jsonl", exported.substr(0, exported.size() - 3));
+  On(copy_, [&] {
+    Refuses("import --replace " + damaged, 1,
+            damaged + " line " + std::to_string(Lines(exported).size()) +
+                ": it is not JSON: nothing imported\n");
+    return 0;
+  });
 }
 
 }  // namespace
