@@ -25,24 +25,20 @@ extern char** environ;
 
 namespace tool_test {
 
-// Standard output and error go to memory files, read while the child runs; env, when given,
-// replaces the whole environment.
+// Standard output and error go to memory files.
 class Child {
  public:
-  explicit Child(std::vector<std::string> args, std::vector<std::string>* env = nullptr) {
+  explicit Child(std::vector<std::string> args) {
     args.insert(args.begin(), MSGSTORE_TOOL_PATH);
-    std::vector<char*> argv, envp;
+    std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
-    for (size_t i = 0; env != nullptr && i < env->size(); ++i) envp.push_back(&(*env)[i][0]);
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, out_, 1);
     posix_spawn_file_actions_adddup2(&fa, err_, 2);
-    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), env ? envp.data() : environ) != 0)
-      pid_ = -1;
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
   }
   ~Child() {
@@ -52,7 +48,6 @@ class Child {
   }
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
-  void Signal(int sig) { kill(pid_, sig); }
   template <class Pred>
   static bool Until(Pred pred, int ms = 10000) {
     for (int i = 0; i < ms; ++i, usleep(1000))
