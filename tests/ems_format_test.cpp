@@ -1,6 +1,9 @@
 // EMS message files: exact bytes of both layouts, round trips, and every
 // reader fed cut files and huge lengths.
 #include <array>
+#include <chrono>
+#include <filesystem>
+#include <future>
 
 #include "ems_fixtures.h"
 
@@ -145,3 +148,52 @@ TEST_F(EmsFile, EveryPrefixAndHugeContentLengthsFailCleanly) {
 }
 
 }  // namespace
+
+// A quick read of a phone file that has vanished takes its record, and only
+// the record of the folder read, out of the index; a card file or an
+// unreadable one leaves the index alone.
+TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
+  const std::string index = "DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni";
+  Sample s;
+  WCHAR path[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\1.sms";
+  ASSERT_EQ(EMSMsgStore_WriteToFile(path, &s.p), 1);
+  EMSMsgStore_AddMsgToIni(1, 1, {100, 0});
+  EMSMsgStore_AddMsgToIni(2, 1, {200, 0});
+  const Bytes before = Load(index);
+  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(true, 1, 1, &read_), 0);
+  Store(Bytes(10, 0));
+  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
+  EXPECT_EQ(Load(index), before);
+  std::filesystem::remove(Host(kFile));
+  EMSMsgStore_AddMsgToIni(1, 7, {400, 0});
+  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
+  EXPECT_EQ(Load(index), Builder().U32(7).U32(1).U32(400).U32(0).U32(1).U32(2).U32(200).U32(0).b);
+}
+
+// Only the current writer and full reader wait for "MUTEX_READWRITETILE".
+TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
+  using namespace std::chrono_literals;
+  Sample s;
+  WCHAR path[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\1.sms";
+  WCHAR oldPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\2.sms";
+  WCHAR newPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\3.sms";
+  ASSERT_EQ(EMSMsgStore_WriteToFile(path, &s.p), 1);
+  HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_READWRITETILE");
+  ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+  tagMSGPROPS a{}, b{};
+  auto unlocked = std::async(std::launch::async, [&] {
+    return EMSMsgStore_QuickReadFromFile(false, 1, 1, &a) + Write(oldPath, &s.p, true) +
+           Read(oldPath, &a, true, true);
+  });
+  auto write =
+      std::async(std::launch::async, [&] { return EMSMsgStore_WriteToFile(newPath, &s.p); });
+  auto read = std::async(std::launch::async, [&] { return Read(path, &b, false, true); });
+  EXPECT_EQ(unlocked.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
+  EXPECT_EQ(read.wait_for(0ms), std::future_status::timeout);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  EXPECT_EQ(unlocked.get() * 10 + write.get() + read.get(), 32);
+  EMSMsgStore_FreeMsgProps(&a);
+  EMSMsgStore_FreeMsgProps(&b);
+}
