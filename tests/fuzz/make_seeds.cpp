@@ -7,7 +7,6 @@
 //
 // DIR may hold more files (inputs that once made a harness fail).
 #include <cstring>
-#include <initializer_list>
 
 #include "common/id_counter.h"
 #include "email/email_accounts.h"
@@ -65,9 +64,9 @@ void MessageSeeds() {
     tagEMAILMSGPROPS email;
   } messages[] = {// clang-format off
       {"empty", {}, {}, {}},
-      {"strings-content", {1, 0x11, body, text2, sizeof content, content, Time(0x01DA1234, 0x89ABCDEF),
-        Time(0x01DA1234, 0x80000000), to, text3, nullptr, subject, EMS_FOLDER_INBOX, 2, 42, 0x22,
-        msgId, 0x33, 0x44, 0x55}, mms, email},
+      {"strings-content", {1, 0x11, body, text2, sizeof content, content,
+        Time(0x01DA1234, 0x89ABCDEF), Time(0x01DA1234, 0x80000000), to, text3, nullptr, subject,
+        EMS_FOLDER_INBOX, 2, 42, 0x22, msgId, 0x33, 0x44, 0x55}, mms, email},
       {"unicode-sim", {0, 0, uBody, nullptr, 0, nullptr, Time(0x01D9FFFF, 1), {}, to, nullptr,
         nullptr, uSubject, EMS_FOLDER_SIM_INBOX, 0, 7, 0, nullptr, 0, 0, 0}, mms, email}};
   // clang-format on
