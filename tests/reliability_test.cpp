@@ -149,30 +149,39 @@ class Reliability : public msgstore_test::EmsTest {
   }
 };
 
-// Writers on both storages at once: each identifier is handed out once, from
-// one counter, and every message lands whole, listed and indexed.
+// Writers on both storages at once, beside a process that deletes older
+// phone messages: each identifier is handed out once, from one counter, every
+// new message lands whole, listed and indexed, and the deleted ones are gone.
 TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   constexpr DWORD kWriters = 6, kMessages = 15;  // writers 4 to 6 on the card
+  constexpr DWORD kOld = 10;                     // identifiers 1 to 10, deleted
+  for (DWORD seq = 0; seq < kOld; ++seq) ASSERT_EQ(Store(false, kDraft, 99, seq), seq + 1);
   Children children;
+  children.Spawn([=](int) {
+    for (DWORD oid = 1; oid <= kOld; ++oid)
+      if (EMSMsgStore_DeleteMessage(false, kDraft, oid) == 0) return 3;
+    return 0;
+  });
   for (DWORD w = 1; w <= kWriters; ++w)
     children.Spawn([=](int out) {
       for (DWORD seq = 0; seq < kMessages; ++seq)
         if (!Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
       return 0;
     });
-  ASSERT_EQ(children.Finish(), std::vector<int>(kWriters, 0));
+  ASSERT_EQ(children.Finish(), std::vector<int>(kWriters + 1, 0));
   std::map<DWORD, std::pair<DWORD, DWORD>> expected[2];  // phone, card: oid -> (writer, seq)
   std::set<DWORD> handedOut;
   for (DWORD w = 1; w <= kWriters; ++w) {
-    const std::vector<DWORD> oids = children.Words(w - 1);
+    const std::vector<DWORD> oids = children.Words(w);
     ASSERT_EQ(oids.size(), kMessages) << "writer " << w;
     for (DWORD seq = 0; seq < kMessages; ++seq) {
       expected[w > kWriters / 2][oids[seq]] = {w, seq};
       EXPECT_TRUE(handedOut.insert(oids[seq]).second) << "identifier " << oids[seq] << " twice";
     }
   }
-  EXPECT_EQ(*handedOut.rbegin(), kWriters * kMessages);  // every draw took the next number
-  EXPECT_EQ(Counter(), msgstore_test::Words({kWriters * kMessages}));
+  EXPECT_EQ(*handedOut.begin(), kOld + 1);  // every draw took the next number
+  EXPECT_EQ(*handedOut.rbegin(), kOld + kWriters * kMessages);
+  EXPECT_EQ(Counter(), msgstore_test::Words({kOld + kWriters * kMessages}));
   for (bool card : {false, true}) {
     std::map<DWORD, DWORD> times;
     std::vector<DWORD> oids;
