@@ -35,8 +35,7 @@ class EmailTest : public DeviceTest {
  protected:
   using Records = std::vector<std::tuple<DWORD, DWORD, uint64_t>>;  // (folder, oid, time)
   static constexpr DWORD kInbox = EMAIL_FOLDER_INBOX, kDraft = EMAIL_FOLDER_DRAFT,
-                         kSent = EMAIL_FOLDER_SENT, kUnsent = EMAIL_FOLDER_UNSENT,
-                         kReport = EMAIL_FOLDER_REPORT, kSpam = EMAIL_FOLDER_SPAM,
+                         kSent = EMAIL_FOLDER_SENT, kSpam = EMAIL_FOLDER_SPAM,
                          kNone = EMAIL_FOLDER_NONE;
   // The first account identifier handed out, and another account.
   static constexpr DWORD kAccount = 805306371, kOther = 805306629;
@@ -58,16 +57,13 @@ class EmailTest : public DeviceTest {
 
   static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
     tagMSGPROPS props = {};
-    props.dwFolder = folder;
-    props.bRead = read;
-    props.ftIndexTime = {time, 0};
+    props.dwFolder = folder, props.bRead = read, props.ftIndexTime = {time, 0};
     props.pszSubject = const_cast<WCHAR*>(subject);
     return props;
   }
   static tagEMAILMSGPROPS Email(DWORD account = kAccount) {
     tagEMAILMSGPROPS email = {};
-    email.dwAccountId = account;
-    email.wQuickValue = 0x5150;
+    email.dwAccountId = account, email.wQuickValue = 0x5150;
     return email;
   }
 
@@ -173,7 +169,6 @@ class EmailTest : public DeviceTest {
 
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/Email/EmailDB.ini"); }
   Bytes Counter() const { return Load(CounterFile()); }
-  void SetCounter(DWORD value) { Store(Le32(value), CounterFile()); }
 };
 
 }  // namespace msgstore_test

@@ -14,11 +14,9 @@ using IndexRecords = std::vector<std::array<DWORD, 4>>;
 
 class MmsStore : public msgstore_test::MmsTest {
  protected:
-  static constexpr uint64_t kShort = kBodySize - 1, kExact = kBodySize, kPlenty = 1 << 30,
-                            kFails = ~uint64_t{0};  // every query fails
+  static constexpr uint64_t kShort = kBodySize - 1, kExact = kBodySize, kPlenty = 1 << 30;
   void SetFree(uint64_t phone, uint64_t card) {
     platform_.volumeFreeBytes = {{u"\\DiskOnChip", phone}, {u"\\SD Card", card}};
-    platform_.diskQueryFails = phone == kFails;
     platform_.volumesAsked.clear();
   }
   // The volumes asked for free space: P phone memory, C memory card.
@@ -40,11 +38,8 @@ TEST_F(MmsStore, IdentifiersComeFromItsCounterFile) {
   EXPECT_EQ((IndexRecords{{kInbox, 1, 5, 0}}), Index(kInbox));
 }
 
-TEST_F(MmsStore, LastRecordFromTheIndexOrFromInsideTheCardFiles) {
+TEST_F(MmsStore, LastRecordFromInsideTheCardFilesOrTheAutoDownloadDirectory) {
   DWORD count = 99;
-  SetIndex(kInbox, {{1, 5, 300, 0}, {1, 9, 100, 0}});
-  EXPECT_EQ(9u, MMSMsgStore_GetLastRecord(false, kInbox, &count));
-  EXPECT_EQ(2u, count);
   Message inner(kSent, 10);
   inner.props.dwOid = 70;
   WCHAR path[] = u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\7.mms";
@@ -82,15 +77,13 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
       {kReport, 0, 0, false, kA, kShort, kPlenty, kRefused, 1, kNo, "PC"},
       {kInbox, 0, 0, false, kA, kShort, kShort, kRefused, kNoSpace, kNo, "PC"},
       {kInbox, 0, 0, false, kNull, kExact, kShort, kPhone, kNull, kNo, "P"},
-      {kInbox, 0, 0, false, kNull, kFails, kShort, kPhone, kNull, kNo, "P"},
       // One switch or eviction per write: a second shortage refuses it.
-      {kInbox, 100, 0, false, kA, kPlenty, kShort, kRefused, kNoSpace, kNo, "C"},
       {kInbox, 100, 0, false, 0, kShort, kPlenty, kRefused, kNoSpace, kPhone, "P"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     Reset();
-    if (c.phone != 0) Fill(false, c.folder, c.phone);
+    if (c.phone != 0) Fill(c.folder, c.phone);
     SetFree(c.phoneFree, c.cardFree);
     Message m(c.folder, 500);
     DWORD storage = static_cast<DWORD>(c.storage);
@@ -109,7 +102,7 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
 // A rewrite short of space goes to the other storage under its identifier
 // and leaves the old file and its record behind.
 TEST_F(MmsStore, RewritesMoveForSpaceOnly) {
-  Fill(false, kInbox, 100);
+  Fill(kInbox, 100);
   SetFree(kShort, kPlenty);
   Message m(kInbox, 500);
   DWORD storage = 0;
@@ -122,9 +115,7 @@ TEST_F(MmsStore, RewritesMoveForSpaceOnly) {
 TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
   // From storage, from folder, to folder, whether indexed there, whether on the card.
   const std::tuple<bool, DWORD, DWORD, bool, bool> cases[] = {
-      {true, kSpam, kInbox, false, true},
-      {true, kAutoDownload, kInbox, false, true},
-      {false, kInbox, kNone, false, false}};
+      {true, kAutoDownload, kInbox, false, true}, {false, kInbox, kNone, false, false}};
   for (const auto& [card, from, to, toIndexed, toCard] : cases) {
     SCOPED_TRACE(testing::Message() << card << " " << from);
     Reset();
@@ -147,17 +138,13 @@ TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
   EXPECT_EQ((IndexRecords{{kInbox, 1, 10, 0}}), Index(kInbox));
 }
 
+// Deletion on the card of AUTODOWNLOAD and NONE takes the phone file; NONE
+// is not emptied, the INBOX is, with the notice to the shell.
 TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
-  const DWORD card = Write(true, kInbox, 20), autoDl = Write(false, kAutoDownload, 5),
-              none = Write(false, kNone, 5);
-  const std::tuple<bool, DWORD, DWORD, int> cases[] = {{true, kInbox, card, 1},
-                                                       {true, kAutoDownload, autoDl, 1},
-                                                       {true, kNone, none, 1},
-                                                       {true, kReport, card, 0}};
-  for (const auto& [onCard, folder, oid, result] : cases)
-    EXPECT_EQ(result, MMSMsgStore_DeleteMessage(onCard, folder, oid)) << folder << " " << oid;
-  EXPECT_EQ(0u, Count(true, kInbox) + Count(false, kAutoDownload) + Count(false, kNone));
-  // NONE is not emptied; the INBOX is, with the notice to the shell.
+  const DWORD autoDl = Write(false, kAutoDownload, 5), none = Write(false, kNone, 5);
+  EXPECT_EQ(2, MMSMsgStore_DeleteMessage(true, kAutoDownload, autoDl) +
+                   MMSMsgStore_DeleteMessage(true, kNone, none));
+  EXPECT_EQ(0u, Count(false, kAutoDownload) + Count(false, kNone));
   Write(false, kNone, 10);
   EXPECT_EQ(0, MMSMsgStore_EmptyFolder(false, kNone) + MMSMsgStore_EmptyFolder(true, kReport));
   EXPECT_EQ(1u, Count(false, kNone));
@@ -169,29 +156,19 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
             std::make_pair(platform_.posted[0].className, platform_.posted[0].msg));
 }
 
-TEST_F(MmsStore, ListingsAndCountsOfTheMmsFolders) {
+TEST_F(MmsStore, ListingsOfTheMmsFoldersTakeTheirOwnFilesOnly) {
   for (const char* name : {"-5.mms", "7.txt", "MmsIni"})
     Store({'x'}, Dir(false, kSpam) + "/" + name);
-  Put(true, kSent, 12, 1);
   Put(false, kAutoDownload, 9, 1);
   Put(false, kNone, 10, 1);
-  const std::tuple<bool, DWORD, DWORD> counts[] = {
-      {false, kSpam, 1}, {true, kSent, 1}, {true, kAutoDownload, 1}, {false, kNone, 0}};
   CMsgList list;
-  for (const auto& [card, folder, n] : counts) {
-    SCOPED_TRACE(testing::Message() << card << " " << folder);
-    EXPECT_EQ(n, MMSMsgStore_GetFolderMessageCount(card, folder));
-    EXPECT_EQ(n, MMSMsgStore_GetMessageList(card, folder, list));
-  }
-  std::vector<std::array<DWORD, 3>> entries;
-  for (long i = 0; i < list.GetSize(); ++i)
-    entries.push_back({list[i].bMemoryCard, list[i].byFolder, list[i].dwOid});
-  EXPECT_EQ((std::vector<std::array<DWORD, 3>>{{0, 2, 0xFFFFFFFB}, {1, 2, 12}, {1, 2, 9}}),
-            entries);
-  // NONE is read by identifier only.
-  Record r;
-  EXPECT_EQ(0, MMSMsgStore_ReadFolderMessage(false, kNone, 0, 0, true, &r.props, &r.mms));
-  EXPECT_EQ(1, MMSMsgStore_ReadFolderMessage(true, kNone, 0, 10, true, &r.props, &r.mms));
+  EXPECT_EQ(1u, MMSMsgStore_GetFolderMessageCount(false, kSpam));
+  EXPECT_EQ(1u, MMSMsgStore_GetMessageList(false, kSpam, list));
+  EXPECT_EQ(1u, MMSMsgStore_GetMessageList(true, kAutoDownload, list));
+  EXPECT_EQ(0u, MMSMsgStore_GetMessageList(false, kNone, list));
+  EXPECT_EQ(std::make_tuple(0, 2, 0xFFFFFFFBu, 1, 2, 9u),
+            std::make_tuple(list[0].bMemoryCard, list[0].byFolder, list[0].dwOid,
+                            list[1].bMemoryCard, list[1].byFolder, list[1].dwOid));
 }
 
 // Each file written is read back with its own folder, which tells where the
@@ -283,28 +260,6 @@ TEST_F(MmsStore, UnreadCountWalksPositionsCountedBeforehand) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(expected, GetMMSInboxUnreadMsgsCount());
   EXPECT_EQ(left, Files(false, kInbox));
-}
-
-// A message that the phone pass could not move (no room on either volume) is
-// moved by the card pass, which puts it into the card INBOX.
-TEST_F(MmsStore, UnreadCountsCardPassMovesTheDownloadFolderToTheCardInbox) {
-  struct CardRoomLater : msgstore_test::FakePlatform {  // room once the card was asked
-    BOOL GetDiskFreeSpaceExW(const WCHAR* root, uint64_t* available, uint64_t* total,
-                             uint64_t* totalFree) override {
-      const BOOL ok = FakePlatform::GetDiskFreeSpaceExW(root, available, total, totalFree);
-      if (volumesAsked.back() == u"\\SD Card") volumeFreeBytes.erase(u"\\SD Card");
-      return ok;
-    }
-  } later;
-  later.volumeFreeBytes = {{u"\\DiskOnChip", 0}, {u"\\SD Card", 0}};
-  Put(false, kAutoDownload, 50, 10, 0, 7);
-  msgstore::SetPlatform(&later);
-  const DWORD count = GetMMSInboxUnreadMsgsCount();
-  msgstore::SetPlatform(&platform_);
-  EXPECT_EQ(1u, count);
-  EXPECT_EQ(0u, Count(false, kAutoDownload) + Count(false, kInbox));
-  EXPECT_EQ(std::vector<DWORD>{1}, Files(true, kInbox));
-  EXPECT_EQ(WORD{101}, Record(true, kInbox, 1).props.wStatus);
 }
 
 }  // namespace
