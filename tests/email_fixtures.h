@@ -139,13 +139,10 @@ class EmailTest : public DeviceTest {
     return std::filesystem::exists(File(card, folder, oid, account));
   }
   // ".email" files of a directory whose names start with prefix.
-  size_t Files(bool card, DWORD folder, const std::string& prefix = "") const {
+  size_t Files(bool card, DWORD folder) const {
     size_t n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder))) {
-      const std::string name = e.path().filename().string();
-      n += name.size() > 6 && name.compare(name.size() - 6, 6, ".email") == 0 &&
-           name.compare(0, prefix.size(), prefix) == 0;
-    }
+    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
+      n += e.path().extension() == ".email";
     return n;
   }
   std::string IndexFile(DWORD key) const {
@@ -167,8 +164,7 @@ class EmailTest : public DeviceTest {
     });
   }
 
-  std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/Email/EmailDB.ini"); }
-  Bytes Counter() const { return Load(CounterFile()); }
+  Bytes Counter() const { return Load(Host("DiskOnChip/User/MESSAGING/Email/EmailDB.ini")); }
 };
 
 }  // namespace msgstore_test

@@ -27,52 +27,42 @@ TEST_F(EmailStore, IdentifiersAndTakenNamesOnTheCard) {
   Put(true, kInbox, 5, 10);
   Put(true, kInbox, 6, 10, 0, kOther);
   EXPECT_EQ(6u, Write(true, kInbox, 5));
-  EXPECT_EQ(2u, Files(true, kInbox, "805306371_"));
+  EXPECT_TRUE(Exists(true, kInbox, 6) && Exists(true, kInbox, 6, kOther));
 }
 
 // What the e-mail store adds to the shared storage choice: the notice of an
-// eviction and an INBOX that is refused rather than evicted.
-TEST_F(EmailStore, FolderLimitEvictionNoticeAndStorageChoice) {
-  enum { kNull = 99, kAuto = STORAGE_AUTO, kBoth = STORAGE_BOTH_FULL };
-  enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
-  const UINT kNotice[] = {0, 0x19A0, 0x19A1, 0x19A2, 0, 0x19A4, 0x19A5};
-  struct Case {
-    DWORD folder, phone, card, toCard;  // messages already there, of kAccount; where to write
-    int storage, cardState;
-    DWORD account;  // of the new message
-    int lands, storageOut, evicted, notice;
-  } const cases[] = {
-      {kDraft, 100, 0, false, kNull, 1, kAccount, kPhone, kNull, kPhone, true},
-      // Both full: the eviction is made on the card, without a notice.
-      {kSent, 100, 100, false, kAuto, 1, kAccount, kCard, 1, kCard, false},
-      // The INBOX, counted as the incoming-server account's files.
-      {kInbox, 100, 0, false, kNull, 1, kAccount, kRefused, kNull, kNo, false},
-      {kInbox, 100, 0, false, kAuto, 1 | 4, kAccount, kPhone, kAuto, kPhone, true},
-      {kInbox, 100, 100, false, kAuto, 1, kAccount, kRefused, kBoth, kNo, false},
+// eviction (none when the card evicts) and an INBOX that is refused rather
+// than evicted unless the card is busy.
+TEST_F(EmailStore, FolderLimitEvictionNoticeAndInboxRefusal) {
+  using Posted = std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>>;
+  auto posted = [this] {
+    Posted out;
+    for (const auto& p : platform_.posted) out.emplace_back(p.className, p.msg, p.wParam, p.lParam);
+    platform_.posted.clear();
+    return out;
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    Reset();
-    platform_.cardState = c.cardState;
-    if (c.phone != 0) Fill(false, c.folder, c.phone);
-    if (c.card != 0) Fill(true, c.folder, c.card);
-    int storage = c.storage;
-    EXPECT_EQ(c.lands == kRefused ? 0u : 1u, WriteProps(c.toCard, Message(c.folder, 500), c.account,
-                                                        0, storage == kNull ? nullptr : &storage));
-    EXPECT_EQ(c.storageOut, storage);
-    EXPECT_EQ(c.lands != kRefused, Exists(c.lands == kCard, c.folder, 1, c.account));
-    EXPECT_EQ(c.lands == kPhone, Indexed(c.folder == kInbox ? c.account : c.folder, 1));
-    const DWORD victim = c.evicted == kCard ? 3051 : 1051;
-    EXPECT_FALSE(c.evicted != kNo && Exists(c.evicted == kCard, c.folder, victim));
-    using Posted = std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>>;
-    Posted posted, expected;
-    for (const auto& p : platform_.posted)
-      posted.emplace_back(p.className, p.msg, p.wParam, p.lParam);
-    if (c.notice)
-      expected.emplace_back(u"WCE_CVMESSAGEEXEC", kNotice[c.folder], victim,
-                            0x03030000 + c.evicted);
-    EXPECT_EQ(expected, posted);
-  }
+  Fill(false, kDraft, 100);
+  EXPECT_EQ(1u, Write(false, kDraft, 500));
+  EXPECT_FALSE(Exists(false, kDraft, 1051) || Indexed(kDraft, 1051));
+  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000}}));
+  Fill(true, kDraft, 100);
+  int storage = STORAGE_AUTO;
+  EXPECT_EQ(2u, WriteProps(false, Message(kDraft, 500), kAccount, 0, &storage));
+  EXPECT_EQ(1, storage);
+  EXPECT_TRUE(Exists(true, kDraft, 2) && !Exists(true, kDraft, 3051) && posted().empty());
+  // The INBOX, counted as the incoming-server account's files.
+  Fill(false, kInbox, 100);
+  EXPECT_EQ(0u, WriteProps(false, Message(kInbox, 500)));
+  platform_.cardState = 1 | 4, storage = STORAGE_AUTO;
+  EXPECT_EQ(3u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
+  EXPECT_EQ(STORAGE_AUTO, storage);
+  EXPECT_TRUE(Indexed(kAccount, 3) && !Exists(false, kInbox, 1051));
+  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000}}));
+  platform_.cardState = 1;
+  Fill(true, kInbox, 100);
+  storage = STORAGE_AUTO;
+  EXPECT_EQ(0u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
+  EXPECT_EQ(STORAGE_BOTH_FULL, storage);
 }
 
 // The INBOX victim is the incoming-server account's oldest message, but the
