@@ -48,23 +48,6 @@ TEST_F(EmailIndex, CreateDirProbesOnlyTheEmailDirectoryOfEachTree) {
   EXPECT_TRUE(fs::is_empty(Host("SD Card/User/MESSAGING/EMAIL")));
 }
 
-// Order, ties and removal are the shared index code's; here the e-mail
-// files and their folder keys.
-TEST_F(EmailIndex, FilesPerFolderAndPerAccountInbox) {
-  for (DWORD folder : {1u, 8u, kAccount})
-    EmailMsgStore_AddMsgToIni(100 + folder % 100, folder, {folder % 1000, 0});
-  EXPECT_EQ(Load(IndexFile(kInbox)), (Bytes{1, 0, 0, 0, 101, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Load(Dir(false, kInbox) + "/805306371_EmailIni"),
-            (Bytes{3, 0, 0, 0x30, 171, 0, 0, 0, 115, 1, 0, 0, 0, 0, 0, 0}));
-  EXPECT_FALSE(fs::exists(Dir(false, kNone) + "/EmailIni"));
-  CMsgList list;
-  ASSERT_EQ(EmailMsgStore_GetQuickMsgList(list, kAccount), 1u);
-  EXPECT_EQ(std::make_tuple(list[0].bMemoryCard, list[0].byFolder, list[0].dwOid),
-            std::make_tuple(0, 3, 171u));
-  EmailMsgStore_DeleteMsgFromIni(171, kInbox);  // not under this key
-  EXPECT_EQ(Index(kAccount).size(), 1u);
-}
-
 TEST_F(EmailIndex, QuickReadFindsThePlainInboxAccountInTheRegistry) {
   fs::remove_all(Host(".platform/registry"));
   Put(false, kInbox, 7, 70, 0, kAccount, u"mine");
@@ -89,12 +72,6 @@ TEST_F(EmailIndex, QuickReadFindsThePlainInboxAccountInTheRegistry) {
     if (account) msgstore_test::SetAccountUniqueId(account, id);
     EXPECT_EQ(quick(kInbox), subject);
   }
-  // A preferences key without the value names the key "Accounts\".
-  fs::remove_all(Host(".platform/registry"));
-  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences", u"Other", REG_DWORD,
-                                  "\1\0\0\0", 4);
-  msgstore_test::SetAccountUniqueId(u"", 0);
-  EXPECT_EQ(quick(kInbox), u"nobody");
 }
 
 struct Sample : msgstore_test::SampleProps {

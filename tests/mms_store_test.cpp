@@ -99,19 +99,6 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
   }
 }
 
-// A rewrite short of space goes to the other storage under its identifier
-// and leaves the old file and its record behind.
-TEST_F(MmsStore, RewritesMoveForSpaceOnly) {
-  Fill(kInbox, 100);
-  SetFree(kShort, kPlenty);
-  Message m(kInbox, 500);
-  DWORD storage = 0;
-  EXPECT_EQ(1020u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 1020, &storage));
-  EXPECT_EQ(std::make_pair(1u, std::string("PC")), std::make_pair(storage, Queries()));
-  EXPECT_TRUE(Exists(true, kInbox, 1020) && Exists(false, kInbox, 1051));
-  EXPECT_EQ(100u, Oids(kInbox).size());
-}
-
 // A move writes the message under a new identifier; AUTODOWNLOAD on the card
 // is the phone directory. A failed move keeps the message and its identifier.
 TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
