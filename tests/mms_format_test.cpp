@@ -22,21 +22,14 @@ std::u16string Path(bool card, DWORD folder, DWORD oid, bool file) {
   return ok ? std::u16string(p) : u"-";
 }
 
+// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory.
 TEST(MmsPaths, FolderAndFilePathsOnBothStorages) {
-  // Folder path and file path in phone memory, then on the card: the volume
-  // (P phone, C card) or refused (-).
-  const std::tuple<DWORD, DWORD, std::u16string, std::u16string, const char*> rows[] = {
-      {3, 2147483648u, u"SENT", u"-2147483648", "PPCC"},
-      {5, 2147483647u, u"REPORT", u"2147483647", "PP--"},
-      {8, 7, u"NONE", u"7", "-P-P"},
-      {11, 7, u"AUTODOWNLOAD", u"7", "PPPP"}};
-  for (const auto& [folder, oid, dir, name, volumes] : rows)
-    for (int i = 0; i < 4; ++i) {
-      const std::u16string path = (volumes[i] == 'P' ? u"\\DiskOnChip" : u"\\SD Card") +
-                                  std::u16string(u"\\User\\MESSAGING\\MMS\\") + dir +
-                                  (i & 1 ? u"\\" + name + u".mms" : u"");
-      EXPECT_EQ(Path(i & 2, folder, oid, i & 1), volumes[i] == '-' ? u"-" : path) << folder << i;
-    }
+  const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\";
+  EXPECT_EQ(Path(true, MMS_FOLDER_SENT, 2147483648u, true),
+            u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\-2147483648.mms");
+  EXPECT_EQ(Path(true, MMS_FOLDER_NONE, 7, true), P + u"NONE\\7.mms");
+  EXPECT_EQ(Path(true, MMS_FOLDER_AUTODOWNLOAD, 7, false), P + u"AUTODOWNLOAD");
+  EXPECT_EQ(Path(true, MMS_FOLDER_REPORT, 1, true) + Path(false, MMS_FOLDER_NONE, 1, false), u"--");
   for (DWORD folder : {0u, 7u, 10u, 0x10Bu}) EXPECT_EQ(Path(false, folder, 1, true), u"-");
 }
 
