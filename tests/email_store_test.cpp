@@ -1,10 +1,8 @@
 // The e-mail store: what it adds to the shared store code (INBOX files and
 // indexes per account, the incoming-server account, the eviction notice,
-// the Inbox twins, the spam round trip, unread counts per account) and the
-// folders that get an index. (The counter, the scan for the oldest card
-// file, the free space, rewrites, reads by position, removal and emptying of
-// files and the index rebuild are shared and tested with the MMS and EMS
-// stores.)
+// the Inbox twins, the spam round trip, unread counts per account). (The counter, the scan for the
+// oldest card file, the free space, rewrites, moves, reads by position, removal and emptying of
+// files and the index rebuild are shared and tested with the MMS and EMS stores.)
 #include "email_fixtures.h"
 
 namespace {
@@ -20,14 +18,11 @@ TEST_F(EmailStore, IdentifiersAndTakenNamesOnTheCard) {
   EXPECT_TRUE(Exists(false, kInbox, 1, kOther));
   EXPECT_EQ((Records{{kOther, 1, 5}}), Index(kOther));
   EXPECT_EQ((Bytes{1, 0, 0, 0}), Counter());
-  // Folders without a file path use an identifier up and fail.
-  for (DWORD folder : {7u, kNone, kAccount})
-    EXPECT_EQ(0u, WriteProps(false, Message(folder, 5))) << folder;
   // On the card, in the INBOX only the same account's file takes a name.
-  Put(true, kInbox, 5, 10);
-  Put(true, kInbox, 6, 10, 0, kOther);
-  EXPECT_EQ(6u, Write(true, kInbox, 5));
-  EXPECT_TRUE(Exists(true, kInbox, 6) && Exists(true, kInbox, 6, kOther));
+  Put(true, kInbox, 2, 10);
+  Put(true, kInbox, 3, 10, 0, kOther);
+  EXPECT_EQ(3u, Write(true, kInbox, 5));
+  EXPECT_TRUE(Exists(true, kInbox, 3) && Exists(true, kInbox, 3, kOther));
 }
 
 // What the e-mail store adds to the shared storage choice: the notice of an
@@ -91,16 +86,6 @@ TEST_F(EmailStore, SettersKeepTheIdentifierAndTheirTwinsServeTheInbox) {
                             r.email.wQuickValue, r.props.wStatus));
 }
 
-TEST_F(EmailStore, MovesGoIntoTheInboxOfTheMessagesAccount) {
-  const DWORD sent = Write(false, kSent, 40, 1, kOther, u"moved");
-  EXPECT_NE(0, EmailMsgStore_SetFolder(false, kSent, sent, kInbox));
-  EXPECT_FALSE(Exists(false, kSent, sent) || fs::exists(IndexFile(kSent)));
-  EXPECT_EQ((Records{{kOther, sent + 1, 40}}), Index(kOther));
-  Record r(false, kInbox, sent + 1, kOther);
-  EXPECT_EQ(std::make_tuple(kInbox, 1, std::u16string(u"moved")),
-            std::make_tuple(r.props.dwFolder, r.props.bRead, r.Subject()));
-}
-
 TEST_F(EmailStore, SpamRoundTripKeepsTheAccount) {
   const DWORD first = Write(false, kInbox, 50, 0, kOther, u"spam?");
   EXPECT_NE(0, EmailMsgStore_MoveInboxToSpam(false, kOther, first));
@@ -153,14 +138,6 @@ TEST_F(EmailStore, UnreadCountsMatchTheAccountAnywhereInTheName) {
   for (const auto& [account, n] : unread)
     EXPECT_EQ(n, EmailMsgStore_GetUnreadMsgCount(false, account)) << account;
   EXPECT_EQ(2u, GetEmailInboxUnreadMsgsCount());
-}
-
-TEST_F(EmailStore, RefreshRebuildsMissingIndexesOutsideTheInbox) {
-  Put(false, kSpam, 5, 50);
-  Put(false, kInbox, 10, 5, 0, kAccount);
-  EXPECT_EQ(1, EmailMsgStore_RefreshIniFiles());
-  EXPECT_EQ((Records{{kSpam, 5, 50}}), Index(kSpam));
-  EXPECT_FALSE(fs::exists(IndexFile(kInbox)) || fs::exists(IndexFile(kAccount)));
 }
 
 }  // namespace

@@ -121,12 +121,7 @@ TEST_F(MmsFile, QuickReadFillsTheListFieldsCrosswise) {
                             u"+4912345\u00e9\u4e2d", nullptr));
 }
 
-TEST_F(MmsFile, OneIndexPerPhoneFolderAndNoneForNoneAndAutoDownload) {
-  MMSMsgStore_AddMsgToIni(5, kInbox, {0x11223344, 0x55667788});
-  EXPECT_EQ(Load(IndexFile(kInbox)),
-            (Bytes{1, 0, 0, 0, 5, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}));
-  MMSMsgStore_AddMsgToIni(6, kSpam, {1, 0});
-  EXPECT_EQ(Oids(kSpam), std::vector<DWORD>{6});
+TEST_F(MmsFile, NoIndexForNoneAndAutoDownload) {
   for (DWORD folder : {kNone, kAutoDownload}) MMSMsgStore_AddMsgToIni(1, folder, {1, 0});
   EXPECT_FALSE(fs::exists(IndexFile(kNone)) || fs::exists(IndexFile(kAutoDownload)));
 }

@@ -98,8 +98,8 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
 }
 
 // A move writes the message under a new identifier; AUTODOWNLOAD on the card
-// is the phone directory. A failed move keeps the message and its identifier.
-TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
+// is the phone directory.
+TEST_F(MmsStore, MovesGiveANewIdentifier) {
   DWORD moved = Write(false, kAutoDownload, 40);
   EXPECT_EQ(std::make_pair(1, kAuto), Move(true, kAutoDownload, &moved, kInbox));
   EXPECT_EQ(std::make_pair(size_t{0}, std::vector<DWORD>{2}),
@@ -107,10 +107,6 @@ TEST_F(MmsStore, MovesGiveANewIdentifierOrKeepTheMessageWhereItWas) {
   EXPECT_EQ(std::make_pair(kInbox, 40u),
             std::make_pair(Record(true, kInbox, 2).props.dwFolder,
                            Record(true, kInbox, 2).props.ftIndexTime.dwLowDateTime));
-  moved = Write(false, kInbox, 10);
-  EXPECT_EQ(0, Move(false, kInbox, &moved, 9).first);
-  EXPECT_EQ(3u, moved);
-  EXPECT_EQ((IndexRecords{{kInbox, 3, 10, 0}}), Index(kInbox));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
@@ -174,7 +170,6 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
   const std::tuple<bool, DWORD, BOOL, WORD, bool, DWORD, int, WORD> cases[] = {
       {false, kInbox, 0, 104, false, 1, kGone, 0},
       {false, kInbox, 0, 104, true, 1, kPhoneInbox, 101},
-      {false, kInbox, 1, 104, false, 0, kGone, 0},
       {false, kInbox, 2, 7, false, 0, kPhoneInbox, 7},
       {true, kInbox, 1, 104, true, 0, kCardInbox, 101},
       {false, kAutoDownload, 0, 0, false, 0, kGone, 0},
@@ -186,7 +181,6 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
     Put(card, folder, 50, 10, read, status, text ? u"text" : nullptr);
     if (!card && folder == kInbox) MMSMsgStore_AddMsgToIni(50, kInbox, {10, 0});
     EXPECT_EQ(count, GetMMSInboxUnreadMsgsCount());
-    EXPECT_EQ(0u, Count(false, kAutoDownload));
     const DWORD oid = folder == kAutoDownload ? 1 : 50;  // a move draws a new identifier
     const std::vector<DWORD> one = {oid}, none;
     const std::vector<DWORD>&phone = place == kPhoneInbox ? one : none,
