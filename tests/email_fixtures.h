@@ -49,7 +49,6 @@ class EmailTest : public DeviceTest {
     }
     ~Record() { EmailMsgStore_FreeMsgProps(&props, &email); }
     Record(const Record&) = delete;
-    std::u16string Subject() const { return props.pszSubject ? props.pszSubject : u""; }
     tagMSGPROPS props;
     tagEMAILMSGPROPS email;
     int ok = 0;
@@ -159,9 +158,8 @@ class EmailTest : public DeviceTest {
   }
   bool Indexed(DWORD key, DWORD oid) const {
     const Records index = Index(key);
-    return std::any_of(index.begin(), index.end(), [&](const auto& r) {
-      return std::get<0>(r) == key && std::get<1>(r) == oid;
-    });
+    return std::count_if(index.begin(), index.end(),
+                         [&](auto& r) { return std::get<1>(r) == oid; });
   }
 
   Bytes Counter() const { return Load(Host("DiskOnChip/User/MESSAGING/Email/EmailDB.ini")); }

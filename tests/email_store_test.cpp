@@ -91,8 +91,9 @@ TEST_F(EmailStore, SpamRoundTripKeepsTheAccount) {
   EXPECT_NE(0, EmailMsgStore_MoveInboxToSpam(false, kOther, first));
   EXPECT_FALSE(Exists(false, kInbox, first, kOther));
   Record r(false, kSpam, 2);
-  EXPECT_EQ(std::make_tuple(kSpam, kOther, std::u16string(u"spam?")),
-            std::make_tuple(r.props.dwFolder, r.email.dwAccountId, r.Subject()));
+  EXPECT_EQ(
+      std::make_tuple(kSpam, kOther, std::u16string(u"spam?")),
+      std::make_tuple(r.props.dwFolder, r.email.dwAccountId, std::u16string(r.props.pszSubject)));
   EXPECT_NE(0, EmailMsgStore_RestoreMessageToInbox(false, 2));
   EXPECT_FALSE(fs::exists(IndexFile(kSpam)));
   EXPECT_EQ((Records{{kOther, 3, 50}}), Index(kOther));

@@ -156,11 +156,11 @@ class MmsTest : public DeviceTest {
   // oldest, 1051, is neither the lowest, the highest nor the first written.
   // The index, if the folder has one, is written whole.
   void Fill(DWORD folder, DWORD count) {
-    std::vector<IndexRecord> index;
+    ByteBuilder index;
     for (DWORD i = 0; i < count; ++i) Put(false, folder, 1001 + i, 100 + (i + count - 50) % count);
     for (DWORD t = 100 + count; t-- > 100;)  // newest first
-      index.push_back({folder, 1001 + (t - 100 + 50) % count, t, 0});
-    if (folder != kAutoDownload) SetIndex(folder, index);
+      index.U32(folder).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
+    if (folder != kAutoDownload) Store(index.b, IndexFile(folder));
   }
   // A new message through the write path, without storage argument.
   DWORD Write(bool card, DWORD folder, DWORD time) {
@@ -200,17 +200,6 @@ class MmsTest : public DeviceTest {
     for (size_t i = 0; i < out.size() * 16; ++i)
       out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
     return out;
-  }
-  std::vector<DWORD> Oids(DWORD folder) const {
-    std::vector<DWORD> out;
-    for (const IndexRecord& r : Index(folder)) out.push_back(r[1]);
-    return out;
-  }
-  void SetIndex(DWORD folder, const std::vector<IndexRecord>& records) {
-    ByteBuilder b;
-    for (const IndexRecord& r : records)
-      for (DWORD v : r) b.U32(v);
-    Store(b.b, IndexFile(folder));
   }
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini"); }
   Bytes Counter() const { return Load(CounterFile()); }

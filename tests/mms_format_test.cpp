@@ -126,13 +126,11 @@ TEST_F(MmsFile, NoIndexForNoneAndAutoDownload) {
   EXPECT_FALSE(fs::exists(IndexFile(kNone)) || fs::exists(IndexFile(kAutoDownload)));
 }
 
-// The current writer and full reader wait for "MUTEX_MMS_READWRITETILE" and
-// the index operations for "MUTEX_MMS_ACCESSINI"; the old layout takes neither.
+// The current writer waits for "MUTEX_MMS_READWRITETILE", the index
+// operations for "MUTEX_MMS_ACCESSINI".
 TEST_F(MmsFile, EachOperationWaitsForItsOwnMutex) {
   using namespace std::chrono_literals;
   Sample s;
-  ASSERT_EQ(Write(&s.p, &s.m, false), 1);
-  auto old = [&] { return Write(&s.p, &s.m, true); };
   auto write = [&] { return Write(&s.p, &s.m, false); };
   auto add = [&] { return MMSMsgStore_AddMsgToIni(2, kInbox, {2, 0}), 1; };
   for (const auto& [name, held] :
@@ -140,12 +138,11 @@ TEST_F(MmsFile, EachOperationWaitsForItsOwnMutex) {
         std::make_pair(u"MUTEX_MMS_ACCESSINI", std::function<int()>(add))}) {
     HANDLE mutex = CreateMutexW(nullptr, 0, name);
     ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-    auto free = std::async(std::launch::async, old), waits = std::async(std::launch::async, held);
-    EXPECT_EQ(free.wait_for(5s), std::future_status::ready);
+    auto waits = std::async(std::launch::async, held);
     EXPECT_EQ(waits.wait_for(200ms), std::future_status::timeout);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
-    EXPECT_EQ(free.get() + waits.get(), 2);
+    EXPECT_EQ(waits.get(), 1);
   }
 }
 

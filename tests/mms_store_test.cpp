@@ -185,8 +185,8 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
     const std::vector<DWORD> one = {oid}, none;
     const std::vector<DWORD>&phone = place == kPhoneInbox ? one : none,
           &onCard = place == kCardInbox ? one : none;
-    EXPECT_EQ(std::make_tuple(phone, phone, onCard),
-              std::make_tuple(Files(false, kInbox), Oids(kInbox), Files(true, kInbox)));
+    EXPECT_EQ(std::make_tuple(phone, phone.size(), onCard),
+              std::make_tuple(Files(false, kInbox), Index(kInbox).size(), Files(true, kInbox)));
     if (place == kGone) continue;
     Record r(place == kCardInbox, kInbox, oid);
     EXPECT_EQ(std::make_tuple(1, statusAfter, read, kInbox),
