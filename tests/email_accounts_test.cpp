@@ -73,9 +73,8 @@ class EmailAccounts : public msgstore_test::DeviceTest {
     return a;
   }
   Bytes Load(const std::string& rel) const { return msgstore_test::Load(Host(rel)); }
-  void Put(const std::string& rel, const Bytes& b) const { msgstore_test::Store(b, Host(rel)); }
   Accounts Opened(const Bytes& b) {
-    Put(kDatabase, b);
+    msgstore_test::Store(b, Host(kDatabase));
     EXPECT_EQ(EmailAccMsgStore_Open(nullptr), 1);
     return Array();
   }

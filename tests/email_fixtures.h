@@ -48,7 +48,7 @@ class EmailTest : public DeviceTest {
                : EmailMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props, &email);
     }
     ~Record() { EmailMsgStore_FreeMsgProps(&props, &email); }
-    Record(const Record&) = delete;
+
     tagMSGPROPS props;
     tagEMAILMSGPROPS email;
     int ok = 0;
@@ -68,17 +68,10 @@ class EmailTest : public DeviceTest {
 
   void SetUp() override {
     DeviceTest::SetUp();
-    Reset();
-  }
-  void Reset() {
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ + "/SD Card");
     std::filesystem::create_directories(root_ + "/DiskOnChip/User");
-    msgstore::SetDeviceRoot(root_);
     EmailMsgStore_CreateDir(false);
     EmailMsgStore_CreateDir(true);
     SetIncomingServer(kAccount);
-    platform_.posted.clear();
   }
   static void SetIncomingServer(DWORD account) {
     const std::u16string name = u"acct" + std::u16string(1, u'A' + account % 26);

@@ -108,7 +108,6 @@ class MmsTest : public DeviceTest {
     Record(bool card, DWORD folder, DWORD oid) {
       ok = MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props, &mms);
     }
-    Record(const Record&) = delete;
     ~Record() { MMSMsgStore_FreeMsgProps(&props, &mms); }
     tagMSGPROPS props{};
     tagMMSMSGPROPS mms{};
@@ -124,7 +123,6 @@ class MmsTest : public DeviceTest {
       props.pszSubject = const_cast<WCHAR*>(subject), props.cbData = kBodySize, props.pData = body;
       mms.wMmsQuick1 = 0x5151, mms.pszMmsText = const_cast<WCHAR*>(u"mms");
     }
-    Message(const Message&) = delete;
     tagMSGPROPS props{};
     tagMMSMSGPROPS mms{};
     BYTE body[kBodySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
