@@ -108,9 +108,8 @@ class EmailTest : public DeviceTest {
     tagEMAILMSGPROPS email = Email(account);
     return EmailMsgStore_WriteMessage(card, &props, &email, existing, storage);
   }
-  DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0, DWORD account = kAccount,
-              const WCHAR* subject = u"subject") {
-    const DWORD oid = WriteProps(card, Message(folder, time, read, subject), account);
+  DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0, DWORD account = kAccount) {
+    const DWORD oid = WriteProps(card, Message(folder, time, read), account);
     EXPECT_NE(0u, oid);
     return oid;
   }

@@ -14,8 +14,7 @@ using msgstore_test::Store;
 using EmailStore = msgstore_test::EmailTest;
 
 TEST_F(EmailStore, IdentifiersAndTakenNamesOnTheCard) {
-  EXPECT_EQ(1u, Write(false, kInbox, 5, 0, kOther));
-  EXPECT_TRUE(Exists(false, kInbox, 1, kOther));
+  EXPECT_TRUE(Write(false, kInbox, 5, 0, kOther) == 1 && Exists(false, kInbox, 1, kOther));
   EXPECT_EQ((Records{{kOther, 1, 5}}), Index(kOther));
   EXPECT_EQ((Bytes{1, 0, 0, 0}), Counter());
   // On the card, in the INBOX only the same account's file takes a name.
@@ -68,8 +67,8 @@ TEST_F(EmailStore, InboxEvictionNamesTheVictimWithTheNewMessagesAccount) {
   platform_.cardState = 1 | 4;
   int storage = STORAGE_AUTO;
   EXPECT_EQ(1u, WriteProps(false, Message(kInbox, 500), kOther, 0, &storage));
-  EXPECT_TRUE(Exists(false, kInbox, 1051, kAccount) && Indexed(kAccount, 1051));
-  EXPECT_FALSE(Exists(false, kInbox, 1051, kOther));
+  EXPECT_TRUE(Exists(false, kInbox, 1051, kAccount) && Indexed(kAccount, 1051) &&
+              !Exists(false, kInbox, 1051, kOther));
   EXPECT_EQ((Records{{kOther, 1, 500}}), Index(kOther));
 }
 

@@ -181,13 +181,11 @@ class MmsTest : public DeviceTest {
   bool Exists(bool card, DWORD folder, DWORD oid) const {
     return std::filesystem::exists(File(card, folder, oid));
   }
-  // The message files of a directory, by identifier.
+  // The identifiers of the message files of a directory.
   std::vector<DWORD> Files(bool card, DWORD folder) const {
     std::vector<DWORD> oids;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder), ec))
+    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
       if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
-    std::sort(oids.begin(), oids.end());
     return oids;
   }
   size_t Count(bool card, DWORD folder) const { return Files(card, folder).size(); }

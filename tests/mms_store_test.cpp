@@ -1,8 +1,8 @@
 // The MMS store: what differs from the shared store code (the counter file,
 // the oldest message read from inside the card files, AUTODOWNLOAD and NONE),
 // the folder limit and free space of the shared storage choice, moves under a
-// new identifier, deletion and emptying, listings, the folder search, the
-// index refresh, and the inbox unread count that settles downloads.
+// new identifier, deletion and emptying, listings, the folder search and
+// the inbox unread count that settles downloads.
 #include "mms_fixtures.h"
 
 namespace {
@@ -149,14 +149,6 @@ TEST_F(MmsStore, ReadMessageSearchesFoldersInOrder) {
     EXPECT_EQ(folder ? 1 : 0, MMSMsgStore_ReadMessage(card, oid, true, &r.props, &r.mms));
     EXPECT_EQ(folder, r.props.dwFolder) << card << " " << oid;
   }
-}
-
-TEST_F(MmsStore, RefreshRebuildsThePhoneIndexesOnly) {
-  for (DWORD folder : {kReport, kAutoDownload, kNone}) Put(false, folder, folder, 40);
-  Put(true, kSpam, 7, 1);
-  EXPECT_EQ(1, MMSMsgStore_RefreshIniFiles());
-  EXPECT_EQ((IndexRecords{{kReport, kReport, 40, 0}}), Index(kReport));
-  for (DWORD folder : {kSpam, kAutoDownload, kNone}) EXPECT_FALSE(fs::exists(IndexFile(folder)));
 }
 
 TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
