@@ -110,12 +110,11 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
   EXPECT_EQ(2, MMSMsgStore_DeleteMessage(true, kAutoDownload, autoDl) +
                    MMSMsgStore_DeleteMessage(true, kNone, none));
   EXPECT_EQ(0u, Count(false, kAutoDownload) + Count(false, kNone));
-  Write(false, kNone, 10);
-  EXPECT_EQ(0, MMSMsgStore_EmptyFolder(false, kNone) + MMSMsgStore_EmptyFolder(true, kReport));
-  EXPECT_EQ(1u, Count(false, kNone));
-  Write(true, kInbox, 10);
-  EXPECT_EQ(1, MMSMsgStore_EmptyFolder(true, kInbox));
-  EXPECT_EQ(0u, Count(true, kInbox));
+  Write(false, kNone, 10), Write(true, kInbox, 10);
+  EXPECT_EQ(1, MMSMsgStore_EmptyFolder(true, kInbox) + MMSMsgStore_EmptyFolder(false, kNone) +
+                   MMSMsgStore_EmptyFolder(true, kReport));
+  EXPECT_EQ(std::make_pair(size_t{1}, size_t{0}),
+            std::make_pair(Count(false, kNone), Count(true, kInbox)));
   ASSERT_EQ(1u, platform_.posted.size());
   EXPECT_EQ(std::make_pair(std::u16string(u"WCE_APSHELL"), 0xC44u),
             std::make_pair(platform_.posted[0].className, platform_.posted[0].msg));
