@@ -71,12 +71,8 @@ class EmailTest : public DeviceTest {
     std::filesystem::create_directories(root_ + "/DiskOnChip/User");
     EmailMsgStore_CreateDir(false);
     EmailMsgStore_CreateDir(true);
-    SetIncomingServer(kAccount);
-  }
-  static void SetIncomingServer(DWORD account) {
-    const std::u16string name = u"acct" + std::u16string(1, u'A' + account % 26);
-    SetIncomingServerName(name);
-    SetAccountUniqueId(name, account);
+    SetIncomingServerName(u"acct");
+    SetAccountUniqueId(u"acct", kAccount);
   }
 
   // A message file under oid, bypassing the write path and the index.
