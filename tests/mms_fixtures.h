@@ -43,7 +43,6 @@ struct ByteBuilder {
     return *this;
   }
 };
-inline Bytes Le32(uint32_t v) { return ByteBuilder().U32(v).b; }
 inline uint32_t LoadU32(const Bytes& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
 }
@@ -97,9 +96,9 @@ inline Bytes Layout(const tagMSGPROPS& p, bool old, bool body,
 class MmsTest : public DeviceTest {
  protected:
   static constexpr DWORD kInbox = MMS_FOLDER_INBOX, kDraft = MMS_FOLDER_DRAFT,
-                         kSent = MMS_FOLDER_SENT, kUnsent = MMS_FOLDER_UNSENT,
-                         kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
-                         kNone = MMS_FOLDER_NONE, kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
+                         kSent = MMS_FOLDER_SENT, kReport = MMS_FOLDER_REPORT,
+                         kSpam = MMS_FOLDER_SPAM, kNone = MMS_FOLDER_NONE,
+                         kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
   static constexpr DWORD kAuto = static_cast<DWORD>(STORAGE_AUTO), kBodySize = 10;
   using IndexRecord = std::array<DWORD, 4>;  // folder, identifier, time low, time high
 
@@ -109,7 +108,6 @@ class MmsTest : public DeviceTest {
     Record(bool card, DWORD folder, DWORD oid) {
       ok = MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props, &mms);
     }
-    Record(const Record&) = delete;
     ~Record() { MMSMsgStore_FreeMsgProps(&props, &mms); }
     tagMSGPROPS props{};
     tagMMSMSGPROPS mms{};
@@ -125,7 +123,6 @@ class MmsTest : public DeviceTest {
       props.pszSubject = const_cast<WCHAR*>(subject), props.cbData = kBodySize, props.pData = body;
       mms.wMmsQuick1 = 0x5151, mms.pszMmsText = const_cast<WCHAR*>(u"mms");
     }
-    Message(const Message&) = delete;
     tagMSGPROPS props{};
     tagMMSMSGPROPS mms{};
     BYTE body[kBodySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -153,16 +150,15 @@ class MmsTest : public DeviceTest {
     ASSERT_EQ(1, MMSMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &m.props, &m.mms));
   }
-  // Stores count (over 50) messages numbered from 1001 in phone memory, 3001
-  // on the card; the oldest, number + 50, is neither the lowest, the highest
-  // nor the first written. Phone folders get their index written whole.
-  void Fill(bool card, DWORD folder, DWORD count) {
+  // Stores count (over 50) messages numbered from 1001 in phone memory; the
+  // oldest, 1051, is neither the lowest, the highest nor the first written.
+  // The index, if the folder has one, is written whole.
+  void Fill(DWORD folder, DWORD count) {
     ByteBuilder index;
-    for (DWORD i = 0; i < count; ++i)
-      Put(card, folder, (card ? 3001 : 1001) + i, 100 + (i + count - 50) % count);
+    for (DWORD i = 0; i < count; ++i) Put(false, folder, 1001 + i, 100 + (i + count - 50) % count);
     for (DWORD t = 100 + count; t-- > 100;)  // newest first
       index.U32(folder).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
-    if (!card && folder != kAutoDownload) Store(index.b, IndexFile(folder));
+    if (folder != kAutoDownload) Store(index.b, IndexFile(folder));
   }
   // A new message through the write path, without storage argument.
   DWORD Write(bool card, DWORD folder, DWORD time) {
@@ -185,13 +181,11 @@ class MmsTest : public DeviceTest {
   bool Exists(bool card, DWORD folder, DWORD oid) const {
     return std::filesystem::exists(File(card, folder, oid));
   }
-  // The message files of a directory, by identifier.
+  // The identifiers of the message files of a directory.
   std::vector<DWORD> Files(bool card, DWORD folder) const {
     std::vector<DWORD> oids;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder), ec))
+    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
       if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
-    std::sort(oids.begin(), oids.end());
     return oids;
   }
   size_t Count(bool card, DWORD folder) const { return Files(card, folder).size(); }
@@ -203,20 +197,8 @@ class MmsTest : public DeviceTest {
       out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
     return out;
   }
-  std::vector<DWORD> Oids(DWORD folder) const {
-    std::vector<DWORD> out;
-    for (const IndexRecord& r : Index(folder)) out.push_back(r[1]);
-    return out;
-  }
-  void SetIndex(DWORD folder, const std::vector<IndexRecord>& records) {
-    ByteBuilder b;
-    for (const IndexRecord& r : records)
-      for (DWORD v : r) b.U32(v);
-    Store(b.b, IndexFile(folder));
-  }
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini"); }
   Bytes Counter() const { return Load(CounterFile()); }
-  void SetCounter(DWORD value) { Store(Le32(value), CounterFile()); }
 };
 
 }  // namespace msgstore_test
