@@ -67,9 +67,7 @@ class EmsTest : public DeviceTest {
     Reset();
   }
   void Reset() {
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ + "/SD Card");
-    msgstore::SetDeviceRoot(root_);
+    Wipe();
     EMSMsgStore_CreateDir(false);
     EMSMsgStore_CreateDir(true);
   }

@@ -134,9 +134,7 @@ class MmsTest : public DeviceTest {
   }
   // Starts over on an empty device with both trees.
   void Reset() {
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ + "/SD Card");
-    msgstore::SetDeviceRoot(root_);
+    Wipe();
     MMSMsgStore_CreateDir(false);
     MMSMsgStore_CreateDir(true);
   }

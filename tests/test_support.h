@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -102,10 +102,14 @@ class DeviceTest : public ::testing::Test {
     for (char& c : name)
       if (c == '/') c = '_';
     root_ = base + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
+    Wipe();
+    msgstore::SetPlatform(&platform_);
+  }
+  // Starts the device over empty, with an inserted card.
+  void Wipe() {
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ + "/SD Card");
     msgstore::SetDeviceRoot(root_);
-    msgstore::SetPlatform(&platform_);
   }
   void TearDown() override {
     msgstore::SetPlatform(nullptr);
