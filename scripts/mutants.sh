@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Measures the tests' strength: applies each planted fault of tests/mutants/
+# (one patch each) to a scratch copy of the tree, rebuilds incrementally, runs
+# the tests and says whether they caught it.
+#
+#   scripts/mutants.sh [--asan] [PATCH...]
+#
+# PATCH defaults to every tests/mutants/*.patch. A fault is caught when the
+# tests fail (or time out) with it in place; a patch that no longer applies or
+# no longer builds is reported as stale and counts as not caught, so that the
+# faults follow the code. With --asan a fault the normal build misses is tried
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, as the test
+# command runs that build too. The scratch copy and its builds stay in
+# $MUTANTS_DIR (default ${TMPDIR:-/tmp}/msgstore-mutants) so later runs rebuild
+# only what changed. Exit status 0 when every fault was caught.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+asan=0
+patches=()
+for arg in "$@"; do
+  case "$arg" in
+    --asan) asan=1 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) patches+=("$(realpath "$arg")") ;;
+  esac
+done
+if [ ${#patches[@]} -eq 0 ]; then
+  shopt -s nullglob
+  patches=("$top"/tests/mutants/*.patch)
+fi
+[ ${#patches[@]} -gt 0 ] || { echo "mutants: no patches" >&2; exit 2; }
+
+scratch=${MUTANTS_DIR:-${TMPDIR:-/tmp}/msgstore-mutants}
+src=$scratch/src
+mkdir -p "$src"
+# Copy by content, not by time: a file that differs gets a new time and is
+# rebuilt; an identical one keeps the time its objects were built against.
+# The copy holds what git tracks or would track (untracked, not ignored).
+(cd "$top" && git ls-files -z --cached --others --exclude-standard) >"$scratch/files"
+while IFS= read -r -d '' f; do
+  [ -f "$top/$f" ] || continue
+  if ! cmp -s "$top/$f" "$src/$f"; then
+    mkdir -p "$src/$(dirname "$f")" && cp "$top/$f" "$src/$f"
+  fi
+done <"$scratch/files"
+(cd "$src" && find . -type f -printf '%P\0') | while IFS= read -r -d '' f; do
+  grep -qzFx -- "$f" "$scratch/files" || rm -f "$src/$f"
+done
+
+jobs=$(nproc)
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+configure() { # dir, extra cmake options...
+  local dir=$1; shift
+  [ -f "$dir/CMakeCache.txt" ] && return 0
+  cmake -S "$src" -B "$dir" -DMSGSTORE_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
+}
+build() { cmake --build "$1" -j "$jobs" >"$scratch/build.log" 2>&1; }
+run_tests() { (cd "$1" && timeout 600 ctest -j "$jobs" --timeout 60 --stop-on-failure >"$scratch/test.log" 2>&1); }
+
+configure "$scratch/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+[ $asan -eq 1 ] && configure "$scratch/build-asan" -DCMAKE_BUILD_TYPE=Debug -DMSGSTORE_SANITIZE=ON
+dirs=("$scratch/build")
+[ $asan -eq 1 ] && dirs+=("$scratch/build-asan")
+for dir in "${dirs[@]}"; do
+  if ! build "$dir"; then
+    echo "mutants: the unchanged tree does not build in $dir (see $scratch/build.log)" >&2; exit 2
+  fi
+  if ! run_tests "$dir"; then
+    echo "mutants: the unchanged tree fails its tests in $dir (see $scratch/test.log)" >&2; exit 2
+  fi
+done
+
+caught=0 missed=0 stale=0
+missed_names=()
+for p in "${patches[@]}"; do
+  name=$(basename "$p" .patch)
+  # The patch's first line says what the fault is.
+  what=$(head -n 1 "$p")
+  if ! (cd "$src" && patch -p1 -s --dry-run -f <"$p" >/dev/null 2>&1); then
+    echo "STALE   $name: does not apply"; stale=$((stale + 1)); missed_names+=("$name"); continue
+  fi
+  (cd "$src" && patch -p1 -s -f <"$p" >/dev/null)
+  verdict=""
+  if ! build "${dirs[0]}"; then
+    verdict="STALE   $name: does not build"
+    stale=$((stale + 1))
+  elif ! run_tests "${dirs[0]}"; then
+    verdict="caught  $name"
+  elif [ $asan -eq 1 ] && build "${dirs[1]}" && ! run_tests "${dirs[1]}"; then
+    verdict="caught  $name (sanitizer build)"
+  else
+    verdict="MISSED  $name: $what"
+  fi
+  case "$verdict" in
+    caught*) caught=$((caught + 1)) ;;
+    MISSED*) missed=$((missed + 1)); missed_names+=("$name") ;;
+    STALE*) missed_names+=("$name") ;;
+  esac
+  echo "$verdict"
+  (cd "$src" && patch -p1 -s -R -f <"$p" >/dev/null)
+done
+
+total=${#patches[@]}
+echo "mutants: $caught of $total caught, $missed missed, $stale stale"
+[ ${#missed_names[@]} -eq 0 ]
