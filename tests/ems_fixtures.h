@@ -43,10 +43,12 @@ class EmsTest : public DeviceTest {
                          kSimInbox = EMS_FOLDER_SIM_INBOX, kSimSent = EMS_FOLDER_SIM_SENT,
                          kSimUnsent = EMS_FOLDER_SIM_UNSENT;
 
-  // A record read by the library, released on the way out.
+  // A record read by the library (folder 0: by identifier alone), released
+  // on the way out.
   struct Record {
-    Record(bool card, DWORD folder, DWORD oid) : props{} {
-      ok = EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props);
+    Record(bool card, DWORD folder, DWORD oid, int position = -1) : props{} {
+      ok = folder == 0 ? EMSMsgStore_ReadMessage(card, oid, true, &props)
+                       : EMSMsgStore_ReadFolderMessage(card, folder, position, oid, true, &props);
     }
     ~Record() { EMSMsgStore_FreeMsgProps(&props); }
     tagMSGPROPS props;

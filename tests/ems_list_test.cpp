@@ -112,4 +112,43 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   EXPECT_EQ(draft, msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni"));
 }
 
+// A read by position follows the directory's enumeration, a position out of
+// range reading the last file; one by identifier alone tries the folders in
+// order (INBOX before SPAM), and on the card none of the phone-only ones. The
+// unread count covers the card INBOX; a first run (both card counters 0) sets
+// the card counters up from the files.
+TEST_F(EmsListTest, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
+  fs::create_directories(Host("DiskOnChipROM"));
+  msgstore_test::Store(Host("DiskOnChipROM/cvPictogram.dll"), {'p'});
+  for (DWORD oid = 1; oid <= 5; ++oid) Put(true, kInbox, oid, 10, oid % 2);  // 1, 3, 5 read
+  const std::pair<DWORD, DWORD> phone[] = {
+      {kSpam, 6},      {kInbox, 6},      {kSimInbox, 7},        {kSimSent, 8},
+      {kSimUnsent, 9}, {kSimUnsent, 10}, {EMS_FOLDER_NONE, 11}, {kReport, 12}};
+  for (const auto& [folder, oid] : phone)
+    Put(false, folder, oid, 10, 0, folder == 1 ? u"in" : u"s");
+  for (const auto& [card, folder] :
+       {std::make_pair(true, kInbox), std::make_pair(false, kSimUnsent)}) {
+    CMsgList list;
+    const int n = static_cast<int>(EMSMsgStore_GetMessageList(card, folder, list));
+    for (int position : {0, 1, 2, n, 1000, -1})
+      EXPECT_EQ(list[position >= 0 && position < n ? position : n - 1].dwOid,
+                Record(card, folder, 0, position).props.dwOid);
+  }
+  for (DWORD oid = 1; oid <= 12; ++oid)
+    for (bool card : {false, true}) EXPECT_EQ(card == (oid <= 5), Record(card, 0, oid).ok == 1);
+  EXPECT_EQ(std::u16string(u"in"), Record(false, 0, 6).props.pszSubject);
+  EXPECT_EQ(std::make_tuple(1u, 5u, 6u, 4u),
+            std::make_tuple(GetEMSPhoneInboxMsgCount(), GetEMSSDInboxMsgCount(),
+                            GetEMSInboxMsgCount(), GetEMSSimMsgCount()));
+  EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
+  EXPECT_EQ(std::vector<char>{'p'}, msgstore_test::Bytes(Host("DiskOnChip/Corvane.conf")));
+  platform_.sdRead = 3;  // set up, even with the received counter at 0
+  EXPECT_EQ(2, EMSMsgStore_SetRead(true, kInbox, 2, 1));
+  EXPECT_EQ(1u, GetEMSInboxUnreadMsgsCount());
+  platform_.cardState = 6;  // the card went away
+  EXPECT_EQ(0u, GetEMSInboxUnreadMsgsCount());
+  const std::string read = "xSetEms_SDReadMsgCount(1)";  // three on the first run, one by SetRead
+  EXPECT_EQ((Calls{"xSetEms_SDRecvMsgCount(5)", read, read, read, read}), platform_.calls);
+}
+
 }  // namespace

@@ -31,21 +31,23 @@ TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
   enum { kNull = 99, kAuto = STORAGE_AUTO, kFull = STORAGE_INBOX_FULL };
   enum { kRefused = -1, kNone = -1, kPhone = 0, kCard = 1 };
   struct Case {
-    DWORD folder, phone, card;  // messages already stored
+    DWORD folder, phone, sims, card;  // messages already stored; sims: SIM copies in the index
     bool toCard;
     int storage, cardState, lands, storageOut, evicted;
   };
   const Case cases[] = {
-      {kInbox, 99, 0, false, kNull, 1, kPhone, kNull, kNone},
-      {kInbox, 100, 0, false, kNull, 1, kRefused, kNull, kNone},
-      {kInbox, 100, 0, false, 0, 1, kRefused, kFull, kNone},
-      {kInbox, 100, 0, false, kAuto, 1, kCard, 1, kNone},
-      {kSent, 100, 0, false, kAuto, 3, kPhone, kAuto, kPhone},  // card flag 2: no room
-      {kInbox, 0, 100, true, kAuto, 1, kPhone, 0, kNone},
-      {kInbox, 100, 100, false, kAuto, 1, kCard, 1, kCard},  // both full: the card's oldest goes
-      {kUnsent, 100, 0, false, 1, 1, kPhone, 1, kPhone},
-      {kDraft, 100, 0, false, kNull, 1, kPhone, kNull, kPhone},
-      {kSimSent, 100, 0, false, kNull, 1, kPhone, kNull, kNone},
+      {kInbox, 99, 2, 0, false, kNull, 1, kPhone, kNull, kNone},  // SIM copies do not count
+      {kInbox, 100, 0, 0, false, kNull, 1, kRefused, kNull, kNone},
+      {kInbox, 100, 0, 0, false, 0, 1, kRefused, kFull, kNone},
+      {kInbox, 100, 0, 0, false, kAuto, 0, kCard, 1, kNone},        // only flags 2 and 4 keep it
+      {kSent, 100, 2, 0, false, kAuto, 3, kPhone, kAuto, kPhone},   // card flag 2: no room
+      {kInbox, 100, 0, 0, false, kAuto, 5, kPhone, kAuto, kPhone},  // card flag 4: no room
+      {kInbox, 0, 0, 100, true, kAuto, 6, kPhone, 0, kNone},        // the card's flags not asked
+      {kInbox, 100, 0, 100, false, kAuto, 1, kCard, 1, kCard},  // both full: the card's oldest goes
+      {kInbox, 100, 0, 100, true, kAuto, 1, kCard, kAuto, kCard},
+      {kUnsent, 100, 0, 0, false, 1, 1, kPhone, 1, kPhone},
+      {kDraft, 100, 0, 0, false, kNull, 1, kPhone, kNull, kPhone},
+      {kSimSent, 100, 0, 0, false, kNull, 1, kPhone, kNull, kNone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -53,6 +55,10 @@ TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
     platform_.cardState = c.cardState;
     if (c.phone != 0) Fill(false, c.folder, c.phone);
     if (c.card != 0) Fill(true, c.folder, c.card);
+    // SIM copies as the index's newest and oldest.
+    for (DWORD i = 0, time = 1000, sim = c.folder == kInbox ? kSimInbox : kSimSent; i < c.sims;
+         ++i, time = 50)
+      Put(false, sim, 7001 + i, time), EMSMsgStore_AddMsgToIni(7001 + i, sim, {time, 0});
     tagMSGPROPS props = Message(c.folder, 500);
     int storage = c.storage;
     EXPECT_EQ(c.lands == kRefused ? 0u : 1u,
@@ -66,7 +72,7 @@ TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
     }
     EXPECT_EQ(c.phone + (c.lands == kPhone) - (c.evicted == kPhone), Count(false, c.folder));
     EXPECT_EQ(c.card + (c.lands == kCard) - (c.evicted == kCard), Count(true, c.folder));
-    EXPECT_TRUE(c.folder == kSimSent || Count(false, c.folder) == Index(c.folder).size());
+    EXPECT_TRUE(c.folder == kSimSent || Count(false, c.folder) + c.sims == Index(c.folder).size());
   }
 }
 
@@ -79,25 +85,20 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
                             r.props.ftIndexTime.dwLowDateTime, std::u16string(r.props.pszSubject)));
   EXPECT_EQ((Entries{{newer, kInbox}, {older, kInbox}}), Index(kInbox));
   EXPECT_EQ(0, EMSMsgStore_SetTime(false, kDraft, 42, {1, 1}));  // missing: nothing is made
-  EXPECT_FALSE(Exists(false, kDraft, 42));
-  EXPECT_FALSE(std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
+  EXPECT_FALSE(Exists(false, kDraft, 42) ||
+               std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
 }
 
 TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
-  const std::tuple<int, DWORD, BOOL, BOOL> sets[] = {{0, kInbox, 1, 1},
-                                                     {0, kInbox, 1, 0},
-                                                     {1, kInbox, 0, 1},
-                                                     {0, kSpam, 0, 1},
-                                                     {0, kSimInbox, 0, 1}};
+  const std::tuple<int, DWORD, BOOL, BOOL> sets[] = {
+      {0, kInbox, 1, 1}, {0, kInbox, 1, 0}, {0, kSpam, 0, 1}, {0, kSimInbox, 0, 1}};
   for (const auto& [card, folder, before, after] : sets) {
     const DWORD oid = Write(card, folder, 10, before);
     EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetRead(card, folder, oid, after));
     EXPECT_EQ(after, Record(card, folder, oid).props.bRead);
   }
   EXPECT_EQ(0, EMSMsgStore_SetRead(false, kInbox, 42, 1));
-  EXPECT_EQ(
-      (Calls{"xSetEmsReadMsgCount(1)", "xSetEmsReadMsgCount(1)", "xSetEms_SDReadMsgCount(1)"}),
-      platform_.calls);
+  EXPECT_EQ((Calls{"xSetEmsReadMsgCount(1)", "xSetEmsReadMsgCount(1)"}), platform_.calls);
 }
 
 TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
@@ -115,6 +116,7 @@ TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
       {true, kSpam, kInbox, 0, {sdRecv + "(1)"}},
       {false, kInbox, kInbox, 0, {recv + "(1)", recv + "(-1)"}},
       {false, kInbox, kSimInbox, 1, {}},
+      {true, kInbox, kSimInbox, 1, {}},
       {false, kSimInbox, kInbox, 1, {}},
   };
   for (const auto& c : cases) {
@@ -143,6 +145,7 @@ TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCardAndFailedMovesChangeNot
   EXPECT_EQ(1, EMSMsgStore_SetFolder(false, kDraft, oid, kInbox, &storage, &newOid));
   EXPECT_EQ(1, storage);
   EXPECT_TRUE(Exists(true, kInbox, newOid) && !Exists(false, kDraft, oid) && Index(kDraft).empty());
+  EXPECT_EQ(1051, EMSMsgStore_SetStatus(false, kInbox, 1051, 3));  // a rewrite has no limit
   Reset();
   platform_.calls.clear();
   const DWORD kept = Write(false, kInbox, 10, 1);
@@ -153,18 +156,20 @@ TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCardAndFailedMovesChangeNot
 }
 
 TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex) {
-  const std::pair<int, DWORD> deleted[] = {{0, kInbox}, {1, kInbox}, {0, kSimSent}};
+  platform_.simUnsent = 1;
+  const std::pair<int, DWORD> deleted[] = {
+      {0, kInbox}, {1, kInbox}, {0, kSimSent}, {0, kSimInbox}, {0, kSimUnsent}};
   for (const auto& [card, folder] : deleted) {
     const DWORD oid = Write(card, folder, 20, 1);
-    EXPECT_EQ(1, EMSMsgStore_DeleteMessage(card, folder, oid));
-    EXPECT_FALSE(Exists(card, folder, oid));
+    EXPECT_TRUE(EMSMsgStore_DeleteMessage(card, folder, oid) == 1 && !Exists(card, folder, oid));
   }
   platform_.simSent = 2;
   EXPECT_EQ(0, EMSMsgStore_DeleteMessage(true, kSimSent, 0xFFFF));  // lowered all the same
   EXPECT_EQ(
-      (Calls{"xSetEmsRecvMsgCount(-1)", "xSetEms_SDRecvMsgCount(-1)", "xSetSentSmsCountInSim(1)"}),
+      (Calls{"xSetEmsRecvMsgCount(-1)", "xSetEms_SDRecvMsgCount(-1)", "xSetEmsRecvMsgCount(-1)",
+             "xSetUnsentSmsCountInSim(0)", "xSetSentSmsCountInSim(1)"}),
       platform_.calls);
-  EXPECT_TRUE(Index(kInbox).empty() && Index(kSent).empty());
+  EXPECT_TRUE(Index(kInbox).empty() && Index(kSent).empty() && Index(kUnsent).empty());
   // A file already gone: the phone's index record goes.
   const DWORD gone = Write(false, kInbox, 10);
   std::filesystem::remove(File(false, kInbox, gone));
@@ -172,17 +177,19 @@ TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex
   EXPECT_TRUE(Index(kInbox).empty());
 }
 
-// The shared emptying is pinned by the MMS tests; EMS tells the shell of its
-// phone INBOX only, with lParam 0.
+// The shared emptying is pinned by the MMS tests; EMS tells the shell of an
+// emptied INBOX (phone or card, not SIM_INBOX) with lParam 0.
 TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLParam0) {
-  const DWORD oid = Write(false, kInbox, 10);
-  Write(false, kDraft, 10);
-  EXPECT_EQ(2, EMSMsgStore_EmptyFolder(false, kDraft) + EMSMsgStore_EmptyFolder(false, kInbox));
-  EXPECT_EQ(0u, Count(false, kInbox) + Count(false, kDraft));
-  EXPECT_EQ((Entries{{oid, kInbox}}), Index(kInbox));
-  ASSERT_EQ(1u, platform_.posted.size());
-  EXPECT_EQ(std::make_pair(0xC44u, LPARAM{0}),
-            std::make_pair(platform_.posted[0].msg, platform_.posted[0].lParam));
+  const DWORD oid = Write(false, kInbox, 10), sim = Write(false, kSimInbox, 10);
+  Write(false, kDraft, 10), Write(true, kInbox, 10);
+  EXPECT_EQ(4, EMSMsgStore_EmptyFolder(false, kDraft) + EMSMsgStore_EmptyFolder(false, kSimInbox) +
+                   EMSMsgStore_EmptyFolder(false, kInbox) + EMSMsgStore_EmptyFolder(true, kInbox));
+  EXPECT_EQ(0u, Count(false, kInbox) + Count(false, kSimInbox) + Count(true, kInbox));
+  EXPECT_EQ((Entries{{sim, kSimInbox}, {oid, kInbox}}), Index(kInbox));
+  ASSERT_EQ(2u, platform_.posted.size());
+  for (const auto& p : platform_.posted)
+    EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{0}),
+              std::make_tuple(p.className, p.msg, p.wParam, p.lParam));
 }
 
 }  // namespace
