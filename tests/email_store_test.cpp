@@ -1,9 +1,9 @@
 // The e-mail store: what it adds to the shared store code (INBOX files and
-// indexes per account, the incoming-server account, the eviction notice,
-// the Inbox twins, moves and the spam round trip with their indexes, reads by
-// position, the index refresh, unread counts per account). (The counter, the
-// scan for the oldest card file, the free space and the removal and emptying
-// of files are shared and tested with the MMS and EMS stores.)
+// indexes per account, the incoming-server account, the eviction notice, the
+// free space of the content, the Inbox twins, moves and the spam round trip
+// with their indexes, reads by position, the index refresh, unread counts per
+// account). (The counter, the scan for the oldest card file and the removal
+// and emptying of files are shared and tested with the MMS and EMS stores.)
 #include "email_fixtures.h"
 
 namespace {
