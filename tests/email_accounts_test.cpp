@@ -84,13 +84,15 @@ TEST_F(EmailAccounts, CloseWritesTheArrayAndALoadTurnsEachFolderRound) {
   const std::u16string longText(300, u'x');
   const Account ann{0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"};
   WriteAll({ann, Acc(2, 8, u""), Acc(1, 9, u"Gr\u00fc\u00dfe"), Acc(3, 10, longText)});
-  EXPECT_EQ(EmailMsgStore_Close(nullptr), 1);
+  EXPECT_EQ(EmailMsgStore_Close(nullptr) + EmailAccMsgStore_Create(), 2) << "Create keeps it";
   EXPECT_EQ(Load(kDatabase), Image({Acc(1, 9, u"Gr\u00fc\u00dfe"), ann, Acc(2, 8, u""),
                                     Acc(3, 10, longText.substr(0, 255))}));
   // A load writes the records in file order, each in front of its folder's
   // first, so a save and a load reverse a folder.
   ASSERT_EQ(EmailAccMsgStore_Open(nullptr), 1);
   EXPECT_EQ(Read(1, 0), ann);
+  fs::remove(Host(kDatabase));
+  EXPECT_TRUE(EmailAccMsgStore_Open(nullptr) == 0 && Array().empty()) << "emptied all the same";
 }
 
 TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounterUnderItsMutex) {
@@ -113,8 +115,14 @@ TEST_F(EmailAccounts, LookupsAndRemovalsKeepTheOrderOfTheOthers) {
   EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(nullptr, 1), 2u);
   EXPECT_EQ(Read(1, 2), c) << "into the next folder";
   EXPECT_EQ(Read(7), a) << "the first of two";
-  EXPECT_EQ(EmailMsgStore_DeleteAccount(nullptr, 7), 1);
-  EXPECT_EQ(Array(), Accounts({b, a, d})) << "the one nearest the end";
+  tagEMAILACCOUNTPROPS none{};
+  EXPECT_EQ(EmailMsgStore_ReadFolderAccount(nullptr, 3, 1, &none), 0) << "past the end";
+  EXPECT_EQ(EmailMsgStore_SetFolderCount(nullptr, 9, 5), 0) << "no account 9";
+  EXPECT_EQ(EmailMsgStore_SetFolderCount(nullptr, 8, 5) + EmailMsgStore_DeleteAccount(nullptr, 7) +
+                EmailMsgStore_DeleteAccount(nullptr, 3),
+            3);
+  EXPECT_EQ(Array(), Accounts({b, a})) << "the one nearest the end, and the last";
+  EXPECT_TRUE(EmailMsgStore_EmptyFolderAccount(nullptr, 1) == 1 && Array().empty());
 }
 
 TEST_F(EmailAccounts, LoaderKeepsOnlyWholeRecordsWithinTheData) {

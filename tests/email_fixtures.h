@@ -40,17 +40,18 @@ class EmailTest : public DeviceTest {
   // The first account identifier handed out, and another account.
   static constexpr DWORD kAccount = 805306371, kOther = 805306629;
 
-  // A message read by the library (INBOX ones through the Inbox twin).
+  // A message read by the library (INBOX ones through the Inbox twin), by
+  // identifier or (oid 0) by position.
   struct Record {
-    Record(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) : props{}, email{} {
+    Record(bool card, DWORD folder, DWORD oid, DWORD account = kAccount, int at = -1) {
       ok = folder == kInbox
-               ? EmailMsgStore_ReadFolderMessageInbox(card, account, -1, oid, true, &props, &email)
-               : EmailMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &props, &email);
+               ? EmailMsgStore_ReadFolderMessageInbox(card, account, at, oid, true, &props, &email)
+               : EmailMsgStore_ReadFolderMessage(card, folder, at, oid, true, &props, &email);
     }
     ~Record() { EmailMsgStore_FreeMsgProps(&props, &email); }
 
-    tagMSGPROPS props;
-    tagEMAILMSGPROPS email;
+    tagMSGPROPS props{};
+    tagEMAILMSGPROPS email{};
     int ok = 0;
   };
 

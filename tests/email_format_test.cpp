@@ -67,7 +67,9 @@ TEST_F(EmailIndex, QuickReadFindsThePlainInboxAccountInTheRegistry) {
   EXPECT_EQ(quick(kInbox), u"<failed>");
   msgstore_test::SetIncomingServerName(u"fifteen-chars-1");
   EXPECT_EQ(quick(kInbox), u"mine");
-  msgstore_test::SetIncomingServerName(u"unknown");
+  // A name of 16 characters does not fit the 32 bytes read.
+  msgstore_test::SetAccountUniqueId(u"sixteen-chars-12", kAccount);
+  msgstore_test::SetIncomingServerName(u"sixteen-chars-12");
   EXPECT_EQ(quick(kInbox), u"<failed>");
 }
 

@@ -1,8 +1,9 @@
 // The e-mail store: what it adds to the shared store code (INBOX files and
-// indexes per account, the incoming-server account, the eviction notice,
-// the Inbox twins, the spam round trip, unread counts per account). (The counter, the scan for the
-// oldest card file, the free space, rewrites, moves, reads by position, removal and emptying of
-// files and the index rebuild are shared and tested with the MMS and EMS stores.)
+// indexes per account, the incoming-server account, the eviction notice, the
+// free space of the content, the Inbox twins, moves and the spam round trip
+// with their indexes, reads by position, the index refresh, unread counts per
+// account). (The counter, the scan for the oldest card file and the removal
+// and emptying of files are shared and tested with the MMS and EMS stores.)
 #include "email_fixtures.h"
 
 namespace {
@@ -13,21 +14,11 @@ using msgstore_test::Store;
 
 using EmailStore = msgstore_test::EmailTest;
 
-TEST_F(EmailStore, IdentifiersAndTakenNamesOnTheCard) {
-  EXPECT_TRUE(Write(false, kInbox, 5, 0, kOther) == 1 && Exists(false, kInbox, 1, kOther));
-  EXPECT_EQ((Records{{kOther, 1, 5}}), Index(kOther));
-  EXPECT_EQ((Bytes{1, 0, 0, 0}), Counter());
-  // On the card, in the INBOX only the same account's file takes a name.
-  Put(true, kInbox, 2, 10);
-  Put(true, kInbox, 3, 10, 0, kOther);
-  EXPECT_EQ(3u, Write(true, kInbox, 5));
-  EXPECT_TRUE(Exists(true, kInbox, 3) && Exists(true, kInbox, 3, kOther));
-}
-
-// What the e-mail store adds to the shared storage choice: the notice of an
-// eviction (none when the card evicts) and an INBOX that is refused rather
-// than evicted unless the card is busy.
-TEST_F(EmailStore, FolderLimitEvictionNoticeAndInboxRefusal) {
+// What the e-mail store adds to the shared write path: taken card names per
+// account, the notice of an eviction from the storage asked for (none when
+// the card makes room for a switch), an INBOX that is refused rather than
+// evicted unless the card is busy, and the content against the free space.
+TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
   using Posted = std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>>;
   auto posted = [this] {
     Posted out;
@@ -35,91 +26,82 @@ TEST_F(EmailStore, FolderLimitEvictionNoticeAndInboxRefusal) {
     platform_.posted.clear();
     return out;
   };
+  // On the card, in the INBOX only the same account's file takes a name.
+  Put(true, kInbox, 1, 10);
+  Put(true, kInbox, 2, 10, 0, kOther);
+  EXPECT_TRUE(Write(true, kInbox, 5) == 2 && Exists(true, kInbox, 2) &&
+              Exists(true, kInbox, 2, kOther));
+  EXPECT_EQ((Bytes{2, 0, 0, 0}), Counter());
   Fill(false, kDraft, 100);
-  EXPECT_EQ(1u, Write(false, kDraft, 500));
-  EXPECT_FALSE(Exists(false, kDraft, 1051) || Indexed(kDraft, 1051));
-  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000}}));
   Fill(true, kDraft, 100);
+  EXPECT_TRUE(Write(false, kDraft, 500) == 3 && Write(true, kDraft, 600) == 4);
+  EXPECT_FALSE(Exists(false, kDraft, 1051) || Indexed(kDraft, 1051) || Exists(true, kDraft, 3051));
+  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000},
+                              {u"WCE_CVMESSAGEEXEC", 0x19A1, 3051, 0x03030001}}));
   int storage = STORAGE_AUTO;
-  EXPECT_EQ(2u, WriteProps(false, Message(kDraft, 500), kAccount, 0, &storage));
+  EXPECT_EQ(5u, WriteProps(false, Message(kDraft, 500), kAccount, 0, &storage));
   EXPECT_EQ(1, storage);
-  EXPECT_TRUE(Exists(true, kDraft, 2) && !Exists(true, kDraft, 3051) && posted().empty());
-  // The INBOX, counted as the incoming-server account's files.
+  EXPECT_TRUE(Exists(true, kDraft, 5) && !Exists(true, kDraft, 3052) && posted().empty());
+  // The INBOX, counted as the incoming-server account's files: its oldest is
+  // the victim, but the file deleted is named with the new message's account.
   Fill(false, kInbox, 100);
+  Put(false, kInbox, 1051, 1, 0, kOther);
   EXPECT_EQ(0u, WriteProps(false, Message(kInbox, 500)));
-  platform_.cardState = 1 | 4, storage = STORAGE_AUTO;
-  EXPECT_EQ(3u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
-  EXPECT_EQ(STORAGE_AUTO, storage);
-  EXPECT_TRUE(Indexed(kAccount, 3) && !Exists(false, kInbox, 1051));
-  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000}}));
+  platform_.cardState = 1 | 2, storage = STORAGE_AUTO;
+  EXPECT_EQ(6u, WriteProps(false, Message(kInbox, 500), kOther, 0, &storage));
+  EXPECT_TRUE(Exists(false, kInbox, 1051) && Indexed(kAccount, 1051) &&
+              !Exists(false, kInbox, 1051, kOther) && storage == STORAGE_AUTO);
+  EXPECT_EQ((Records{{kOther, 6, 500}}), Index(kOther));
+  platform_.cardState = 1 | 4;
+  EXPECT_EQ(7u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
+  EXPECT_TRUE(Indexed(kAccount, 7) && !Exists(false, kInbox, 1051) && !Indexed(kAccount, 1051));
+  EXPECT_EQ(posted(), (Posted(2, {u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000})));
   platform_.cardState = 1;
   Fill(true, kInbox, 100);
-  storage = STORAGE_AUTO;
-  EXPECT_EQ(0u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
-  EXPECT_EQ(STORAGE_BOTH_FULL, storage);
+  EXPECT_TRUE(WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage) == 0 &&
+              storage == STORAGE_BOTH_FULL);
+  BYTE one = 1;
+  tagMSGPROPS big = Message(kSent, 5);
+  big.cbData = 1, big.pData = &one, platform_.freeBytes = 0;
+  EXPECT_TRUE(WriteProps(false, big, kAccount, 0, &storage) == 0 && storage == STORAGE_NO_SPACE);
 }
 
-// The INBOX victim is the incoming-server account's oldest message, but the
-// file deleted is named with the new message's account.
-TEST_F(EmailStore, InboxEvictionNamesTheVictimWithTheNewMessagesAccount) {
-  Fill(false, kInbox, 100, kAccount);
-  Put(false, kInbox, 1051, 1, 0, kOther);
-  platform_.cardState = 1 | 4;
-  int storage = STORAGE_AUTO;
-  EXPECT_EQ(1u, WriteProps(false, Message(kInbox, 500), kOther, 0, &storage));
-  EXPECT_TRUE(Exists(false, kInbox, 1051, kAccount) && Indexed(kAccount, 1051) &&
-              !Exists(false, kInbox, 1051, kOther));
-  EXPECT_EQ((Records{{kOther, 1, 500}}), Index(kOther));
-}
-
-// All setters share one rewrite; the twins serve the INBOX of an account.
-TEST_F(EmailStore, SettersKeepTheIdentifierAndTheirTwinsServeTheInbox) {
-  const DWORD inbox = Write(false, kInbox, 10, 0, kOther);
-  EXPECT_EQ(static_cast<int>(inbox),
-            EmailMsgStore_SetReadReportStatusInbox(false, kOther, inbox, -3));
-  EXPECT_EQ(0, EmailMsgStore_SetStatus(false, kInbox, inbox, 1) +
-                   EmailMsgStore_SetStatusInbox(false, kAccount, inbox, 1));
-  Record r(false, kInbox, inbox, kOther);
-  EXPECT_EQ(std::make_tuple(1, -3, kOther, WORD{0x5150}, WORD{0}),
-            std::make_tuple(r.ok, r.email.dwReadReportStatus, r.email.dwAccountId,
-                            r.email.wQuickValue, r.props.wStatus));
-}
-
-TEST_F(EmailStore, SpamRoundTripKeepsTheAccount) {
+// A change rewrites the message under its identifier (the Inbox twins serve
+// an account's INBOX); a move writes it anew (next identifier, STORAGE_AUTO,
+// all fields kept: SPAM keeps the account) and then takes the source's file
+// and index record away.
+TEST_F(EmailStore, ChangesAndMovesKeepTheIndexesInStep) {
   const DWORD first = Write(false, kInbox, 50, 0, kOther);
+  EXPECT_TRUE(first == 1 && Exists(false, kInbox, 1, kOther));
+  EXPECT_EQ(1, EmailMsgStore_SetReadReportStatusInbox(false, kOther, first, -3));
+  EXPECT_EQ(0, EmailMsgStore_SetStatus(false, kInbox, first, 1) +
+                   EmailMsgStore_SetStatusInbox(false, kAccount, first, 1));
   EXPECT_NE(0, EmailMsgStore_MoveInboxToSpam(false, kOther, first));
-  EXPECT_FALSE(Exists(false, kInbox, first, kOther));
-  Record r(false, kSpam, 2);
-  EXPECT_EQ(std::make_pair(kSpam, kOther), std::make_pair(r.props.dwFolder, r.email.dwAccountId));
+  EXPECT_FALSE(Exists(false, kInbox, first, kOther) || fs::exists(IndexFile(kOther)));
+  EXPECT_EQ((Records{{kSpam, 2, 50}}), Index(kSpam));
   EXPECT_NE(0, EmailMsgStore_RestoreMessageToInbox(false, 2));
-  EXPECT_FALSE(fs::exists(IndexFile(kSpam)));
-  EXPECT_EQ((Records{{kOther, 3, 50}}), Index(kOther));
-}
-
-TEST_F(EmailStore, DeletionAndEmptyingWithTheirInboxTwins) {
-  const DWORD mine = Write(false, kInbox, 10), other = Write(false, kInbox, 10, 0, kOther);
+  EXPECT_TRUE(!fs::exists(IndexFile(kSpam)) && Index(kOther) == (Records{{kOther, 3, 50}}));
+  Record r(false, kInbox, 3, kOther);
+  EXPECT_EQ(std::make_tuple(-3, kOther, WORD{0}),
+            std::make_tuple(r.email.dwReadReportStatus, r.email.dwAccountId, r.props.wStatus));
+  Write(false, kDraft, 40), Write(false, kDraft, 60), Write(false, kSent, 45);  // 4, 5, 6
+  EXPECT_NE(0, EmailMsgStore_SetFolder(false, kDraft, 4, kSent));
+  EXPECT_EQ((Records{{kSent, 6, 45}, {kSent, 7, 40}}), Index(kSent));
+  // A full SENT (7 the oldest): a rewrite evicts nothing, a move goes to the card.
+  Fill(false, kSent, 100);
+  EXPECT_EQ(1001, EmailMsgStore_SetReadStatus(false, kSent, 1001, 1));
+  EXPECT_NE(0, EmailMsgStore_SetFolder(false, kDraft, 5, kSent));
+  EXPECT_TRUE(Exists(true, kSent, 8) && Exists(false, kSent, 7) && !Exists(false, kDraft, 5) &&
+              !fs::exists(IndexFile(kDraft)));
+  // Deletion and emptying, and their Inbox twins.
+  const DWORD mine = Write(false, kInbox, 10);
   EXPECT_EQ(0, EmailMsgStore_DeleteMessage(false, kInbox, mine));
   EXPECT_EQ(1, EmailMsgStore_EmptyFolderInbox(false, kOther));
-  EXPECT_TRUE(Exists(false, kInbox, mine) && !Exists(false, kInbox, other, kOther));
+  EXPECT_TRUE(Exists(false, kInbox, mine) && !Exists(false, kInbox, 3, kOther));
   EXPECT_EQ(1, EmailMsgStore_DeleteMessageInbox(false, kAccount, mine));
   EXPECT_FALSE(Exists(false, kInbox, mine) || fs::exists(IndexFile(kAccount)));
   EXPECT_EQ(0, EmailMsgStore_EmptyFolder(false, kAccount));
   EXPECT_TRUE(platform_.posted.empty());
-}
-
-TEST_F(EmailStore, ListingsAndCountsByFolderAndByAccount) {
-  for (DWORD oid : {1u, 2u}) Put(false, kInbox, oid, oid, 0, kAccount);
-  Put(false, kInbox, 3, 1, 0, kOther);
-  CMsgList list;
-  EXPECT_EQ(2u, EmailMsgStore_GetMessageList(false, kInbox, list));
-  EXPECT_EQ(1u, EmailMsgStore_GetMessageListInbox(false, kOther, list));
-  EXPECT_EQ(std::make_tuple(3u, 0, 3),
-            std::make_tuple(list[2].dwOid, list[2].bMemoryCard, list[2].byFolder));
-  // The plain INBOX count takes every account, the twin one.
-  EXPECT_EQ(3u, EmailMsgStore_GetFolderMessageCount(false, kInbox));
-  DWORD count = 99;
-  EXPECT_EQ(1, EmailMsgStore_GetFolderMessageCountInbox(false, kAccount, &count));
-  EXPECT_EQ(2u, count);
 }
 
 TEST_F(EmailStore, UnreadCountsMatchTheAccountAnywhereInTheName) {
@@ -131,6 +113,48 @@ TEST_F(EmailStore, UnreadCountsMatchTheAccountAnywhereInTheName) {
   for (const auto& [account, n] : unread)
     EXPECT_EQ(n, EmailMsgStore_GetUnreadMsgCount(false, account)) << account;
   EXPECT_EQ(2u, GetEmailInboxUnreadMsgsCount());
+}
+
+// Listings append (identifier, storage, 3) in the directory's order, and
+// position i reads the i-th file listed, the last one past the end; the plain
+// INBOX lists the incoming-server account's files but counts every account's.
+TEST_F(EmailStore, ListingsCountsAndReadsByPositionPerStorageAndAccount) {
+  for (bool card : {false, true}) {
+    for (DWORD oid = 10u + card * 10u; oid < 13u + card * 10u; ++oid)
+      Put(card, kSent, oid, 1), Put(card, kInbox, oid, 1, 0, kOther), Put(card, kInbox, oid + 5, 1);
+    CMsgList list;
+    for (DWORD folder : {kSent, kInbox}) {
+      const long from = list.GetSize();
+      EXPECT_EQ(3u, folder == kSent ? EmailMsgStore_GetMessageList(card, kSent, list)
+                                    : EmailMsgStore_GetMessageListInbox(card, kOther, list));
+      for (int at : {0, 1, 2, 3, -1})
+        EXPECT_EQ(Record(card, folder, 0, kOther, at).props.dwOid,
+                  list[from + (at == 0 || at == 1 ? at : 2)].dwOid)
+            << card << folder << at;
+    }
+    EXPECT_TRUE(list[5].bMemoryCard == card && list[5].byFolder == 3);
+    EXPECT_EQ(3u, EmailMsgStore_GetMessageList(card, kInbox, list));
+    EXPECT_EQ(6u, EmailMsgStore_GetFolderMessageCount(card, kInbox));
+    DWORD count = 99;
+    EXPECT_TRUE(EmailMsgStore_GetFolderMessageCountInbox(card, kOther, &count) == 1 && count == 3);
+    EXPECT_EQ(0, Record(card, kDraft, 0, kOther, 0).ok);
+  }
+}
+
+// The refresh rebuilds each missing phone index of DRAFT to SPAM from its
+// files, newest first (an unreadable one with time 0); an index that exists
+// and the INBOX ones, plain or per account, are left as they are.
+TEST_F(EmailStore, RefreshRebuildsOnlyTheMissingFolderIndexes) {
+  for (DWORD folder = kDraft; folder <= kSpam; ++folder)
+    for (DWORD oid : {1u, 2u, 3u}) Put(false, folder, oid, oid * 10 % 25);
+  for (DWORD folder = kSent; folder <= kSpam; ++folder) Store({1, 2, 3}, File(false, folder, 4));
+  Put(false, kInbox, 5, 10);
+  Store(Bytes(16, 7), IndexFile(kDraft));
+  EXPECT_EQ(1, EmailMsgStore_RefreshIniFiles());
+  EXPECT_EQ(msgstore_test::Load(IndexFile(kDraft)), Bytes(16, 7));
+  for (DWORD f = kSent; f <= kSpam; ++f)
+    EXPECT_EQ(Index(f), (Records{{f, 2, 20}, {f, 1, 10}, {f, 3, 5}, {f, 4, 0}})) << f;
+  EXPECT_FALSE(fs::exists(IndexFile(kInbox)) || fs::exists(IndexFile(kAccount)));
 }
 
 }  // namespace
