@@ -28,30 +28,24 @@ class MmsStore : public msgstore_test::MmsTest {
   }
 };
 
-TEST_F(MmsStore, LastRecordFromInsideTheCardFilesOrTheAutoDownloadDirectory) {
-  DWORD count = 99;
+// The identifier that the card's oldest message gives is the one its file
+// holds, not the one in its name.
+TEST_F(MmsStore, LastRecordOnTheCardFromInsideTheFile) {
   Message inner(kSent, 10);
   inner.props.dwOid = 70;
   WCHAR path[] = u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\7.mms";
   ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &inner.props, &inner.mms));
   EXPECT_EQ(70u, MMSMsgStore_GetLastRecord(true, kSent, nullptr));
-  // AUTODOWNLOAD has no index; on the card it is the phone directory.
-  Put(false, kAutoDownload, 8, 40);
-  Put(false, kAutoDownload, 9, 30);
-  EXPECT_EQ(9u, MMSMsgStore_GetLastRecord(true, kAutoDownload, &count));
-  EXPECT_EQ(2u, count);
 }
 
 // Card state: flag 2 keeps a full phone folder's message in phone memory,
 // flag 4 does not, and without the flag a missing card takes it and fails.
 TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
-  enum : long long { kNull = -2, kA = kAuto };
+  enum : long long { kNull = -2, kA = kAuto, kNoSpace = STORAGE_NO_SPACE };
   enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
-  constexpr long long kNoSpace = STORAGE_NO_SPACE;
   struct Case {
     DWORD folder, phone, card, toCard;  // messages already stored, then where to write
-    long long storage;
-    int cardState;  // 0: no card
+    long long storage, cardState;       // card state 0: no card
     uint64_t phoneFree, cardFree;
     long long lands, storageOut, evicted;
     const char* queries;
@@ -80,7 +74,7 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     Reset();
-    platform_.cardState = c.cardState;
+    platform_.cardState = static_cast<int>(c.cardState);
     if (c.cardState == 0) RemoveCard();
     if (c.phone != 0) Fill(c.folder, c.phone);
     if (c.card != 0) Fill(c.folder, c.card, true);
@@ -121,21 +115,14 @@ TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
 
 // A move writes the message under a new identifier from the counter file:
 // the old index record goes, the new one takes the message's own time.
-// AUTODOWNLOAD on the card is the phone directory.
 TEST_F(MmsStore, MovesGiveANewIdentifier) {
   Write(false, kDraft, 30), Write(false, kSent, 15);
   DWORD moved = Write(false, kDraft, 10), storage = 7;
   EXPECT_EQ(1, MMSMsgStore_SetFolder(false, kDraft, &moved, kSent, &storage));
-  EXPECT_EQ(std::make_pair(4u, kAuto), std::make_pair(moved, storage));
+  EXPECT_EQ(std::make_tuple(4u, kAuto, Bytes{4, 0, 0, 0}),
+            std::make_tuple(moved, storage, Counter()));
   EXPECT_EQ((IndexRecords{{kDraft, 1, 30, 0}}), Index(kDraft));
   EXPECT_EQ((IndexRecords{{kSent, 2, 15, 0}, {kSent, 4, 10, 0}}), Index(kSent));
-  moved = Write(false, kAutoDownload, 40);
-  EXPECT_EQ(1, MMSMsgStore_SetFolder(true, kAutoDownload, &moved, kInbox, &storage));
-  EXPECT_EQ(std::make_tuple(size_t{0}, std::vector<DWORD>{6}, Bytes{6, 0, 0, 0}),
-            std::make_tuple(Count(false, kAutoDownload), Files(true, kInbox), Counter()));
-  EXPECT_EQ(std::make_pair(kInbox, 40u),
-            std::make_pair(Record(true, kInbox, 6).props.dwFolder,
-                           Record(true, kInbox, 6).props.ftIndexTime.dwLowDateTime));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
@@ -222,18 +209,18 @@ TEST_F(MmsStore, RefreshBuildsOnlyTheMissingPhoneIndexes) {
   for (DWORD folder : folders) Put(false, folder, folder, 20 + folder);
   Put(false, kSent, 9, 90), Put(true, kInbox, 7, 70), Put(false, kAutoDownload, 12, 5);
   Store({}, File(false, kSent, 8));
-  const Bytes stale = {6, 0, 0, 0, 99, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
-  Store(stale, IndexFile(kSpam));
+  Store(Bytes(16, 6), IndexFile(kSpam));
   EXPECT_EQ(1, MMSMsgStore_RefreshIniFiles());
   for (DWORD folder : {kInbox, kDraft, kUnsent, kReport})
     EXPECT_EQ((IndexRecords{{folder, folder, 20 + folder, 0}}), Index(folder));
   EXPECT_EQ((IndexRecords{{kSent, 9, 90, 0}, {kSent, 3, 23, 0}, {kSent, 8, 0, 0}}), Index(kSent));
-  EXPECT_EQ(std::make_pair(stale, false),
+  EXPECT_EQ(std::make_pair(Bytes(16, 6), false),
             std::make_pair(Load(IndexFile(kSpam)), fs::exists(IndexFile(kAutoDownload))));
 }
 
 // Unreadable downloads at the first and last positions make the phone pass
-// skip one message, which the card pass then moves to the card INBOX.
+// skip one message, which the card pass then moves to the card INBOX (the
+// card selector means the phone AUTODOWNLOAD directory).
 TEST_F(MmsStore, UnreadCountCardPassMovesWhatThePhonePassLeft) {
   for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
   const std::vector<DWORD> order = Files(false, kAutoDownload);
