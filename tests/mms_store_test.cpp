@@ -98,7 +98,7 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
 }
 
 // By position: counted from 0 in the directory's order; past the end, or
-// -1, the last file; nothing in an empty folder.
+// -1, the last file.
 TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
   for (bool card : {false, true}) {
     for (DWORD oid : {21u, 22u, 23u}) Put(card, kSent, oid + 10 * card, 1);
@@ -109,12 +109,11 @@ TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
       EXPECT_EQ(order[position >= 0 && position < 3 ? position : 2], r.props.dwOid) << position;
     }
   }
-  Record r;
-  EXPECT_EQ(0, MMSMsgStore_ReadFolderMessage(false, kDraft, 0, 0, false, &r.props, &r.mms));
 }
 
 // A move writes the message under a new identifier from the counter file:
-// the old index record goes, the new one takes the message's own time.
+// the old index record goes, the new one takes the message's own time. A
+// rewrite keeps its identifier.
 TEST_F(MmsStore, MovesGiveANewIdentifier) {
   Write(false, kDraft, 30), Write(false, kSent, 15);
   DWORD moved = Write(false, kDraft, 10), storage = 7;
@@ -123,6 +122,9 @@ TEST_F(MmsStore, MovesGiveANewIdentifier) {
             std::make_tuple(moved, storage, Counter()));
   EXPECT_EQ((IndexRecords{{kDraft, 1, 30, 0}}), Index(kDraft));
   EXPECT_EQ((IndexRecords{{kSent, 2, 15, 0}, {kSent, 4, 10, 0}}), Index(kSent));
+  Fill(kInbox, 100);  // rewriting a message of a full folder evicts nothing
+  EXPECT_EQ(1001u, MMSMsgStore_SetReadStatus(false, kInbox, 1001, 1));
+  EXPECT_EQ(100u, Count(false, kInbox));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
@@ -143,8 +145,7 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
 TEST_F(MmsStore, ListingsOfTheMmsFoldersTakeTheirOwnFilesOnly) {
   for (const char* name : {"-5.mms", "7.txt", "MmsIni"})
     Store({'x'}, Dir(false, kSpam) + "/" + name);
-  Put(false, kAutoDownload, 9, 1);
-  Put(false, kNone, 10, 1);
+  Put(false, kAutoDownload, 9, 1), Put(false, kNone, 10, 1);
   CMsgList list;
   EXPECT_EQ(2u, MMSMsgStore_GetMessageList(false, kSpam, list) +
                     MMSMsgStore_GetMessageList(true, kAutoDownload, list) +
@@ -179,8 +180,8 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
       {false, kInbox, 0, 104, true, 1, kPhoneInbox, 101},
       {false, kInbox, 2, 7, false, 0, kPhoneInbox, 7},
       {true, kInbox, 1, 104, true, 0, kCardInbox, 101},
+      {true, kInbox, 0, 104, false, 1, kGone, 0},
       {false, kAutoDownload, 0, 0, false, 0, kGone, 0},
-      {false, kAutoDownload, 0, 7, true, 1, kPhoneInbox, 101},
       {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101}};
   for (const auto& [card, folder, read, status, text, count, place, statusAfter] : cases) {
     SCOPED_TRACE(testing::Message() << card << folder << read << status << text);
@@ -202,30 +203,36 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
 }
 
 // The refresh builds the missing index of each phone folder from its files
-// (an unreadable one at time 0); an existing index, the card and the folders
-// without index stay as they are.
+// (an unreadable one at time 0); an existing index and the card stay as they
+// are, and NONE and AUTODOWNLOAD get no index, neither by adding nor by the
+// refresh.
 TEST_F(MmsStore, RefreshBuildsOnlyTheMissingPhoneIndexes) {
   const DWORD folders[] = {kInbox, kDraft, kSent, kUnsent, kReport, kSpam};
   for (DWORD folder : folders) Put(false, folder, folder, 20 + folder);
   Put(false, kSent, 9, 90), Put(true, kInbox, 7, 70), Put(false, kAutoDownload, 12, 5);
   Store({}, File(false, kSent, 8));
   Store(Bytes(16, 6), IndexFile(kSpam));
+  for (DWORD folder : {kNone, kAutoDownload}) MMSMsgStore_AddMsgToIni(1, folder, {1, 0});
   EXPECT_EQ(1, MMSMsgStore_RefreshIniFiles());
   for (DWORD folder : {kInbox, kDraft, kUnsent, kReport})
     EXPECT_EQ((IndexRecords{{folder, folder, 20 + folder, 0}}), Index(folder));
   EXPECT_EQ((IndexRecords{{kSent, 9, 90, 0}, {kSent, 3, 23, 0}, {kSent, 8, 0, 0}}), Index(kSent));
-  EXPECT_EQ(std::make_pair(Bytes(16, 6), false),
-            std::make_pair(Load(IndexFile(kSpam)), fs::exists(IndexFile(kAutoDownload))));
+  EXPECT_EQ(std::make_tuple(Bytes(16, 6), false, false),
+            std::make_tuple(Load(IndexFile(kSpam)), fs::exists(IndexFile(kAutoDownload)),
+                            fs::exists(IndexFile(kNone))));
 }
 
 // Unreadable downloads at the first and last positions make the phone pass
 // skip one message, which the card pass then moves to the card INBOX (the
-// card selector means the phone AUTODOWNLOAD directory).
+// card selector means the phone AUTODOWNLOAD directory). An unreadable INBOX
+// message is skipped too, and counting goes on after it.
 TEST_F(MmsStore, UnreadCountCardPassMovesWhatThePhonePassLeft) {
   for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
   const std::vector<DWORD> order = Files(false, kAutoDownload);
   Store({}, File(false, kAutoDownload, order[0])), Store({}, File(false, kAutoDownload, order[3]));
-  EXPECT_EQ(2u, GetMMSInboxUnreadMsgsCount());
+  Put(false, kInbox, 71, 1), Put(false, kInbox, 72, 1);
+  Store({}, File(false, kInbox, Files(false, kInbox)[0]));
+  EXPECT_EQ(3u, GetMMSInboxUnreadMsgsCount());
   Record phone(false, kInbox, 1), card(true, kInbox, 2);
   EXPECT_EQ(std::make_tuple(101, order[1], 101, order[2], size_t{2}),
             std::make_tuple(phone.props.wStatus, phone.props.ftIndexTime.dwLowDateTime,
