@@ -1,8 +1,9 @@
 // The MMS store: what differs from the shared store code (the counter file,
 // the oldest message read from inside the card files, AUTODOWNLOAD and NONE),
 // the folder limit and free space of the shared storage choice, moves under a
-// new identifier, deletion and emptying, listings, the folder search and
-// the inbox unread count that settles downloads.
+// new identifier, deletion and emptying, listings, reads by position, the
+// folder search, the index refresh and the inbox unread count that settles
+// downloads.
 #include "mms_fixtures.h"
 
 namespace {
@@ -103,10 +104,10 @@ TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
   for (bool card : {false, true}) {
     for (DWORD oid : {21u, 22u, 23u}) Put(card, kSent, oid + 10 * card, 1);
     const std::vector<DWORD> order = Files(card, kSent);
-    for (int position : {0, 1, 2, 3, -1}) {
+    for (int at : {0, 1, 2, 3, -1}) {
       Record r;
-      EXPECT_EQ(1, MMSMsgStore_ReadFolderMessage(card, kSent, position, 0, 0, &r.props, &r.mms));
-      EXPECT_EQ(order[position >= 0 && position < 3 ? position : 2], r.props.dwOid) << position;
+      EXPECT_EQ(1, MMSMsgStore_ReadFolderMessage(card, kSent, at, 0, false, &r.props, &r.mms));
+      EXPECT_EQ(order[at >= 0 && at < 3 ? at : 2], r.props.dwOid) << at;
     }
   }
 }
