@@ -96,9 +96,9 @@ inline Bytes Layout(const tagMSGPROPS& p, bool old, bool body,
 class MmsTest : public DeviceTest {
  protected:
   static constexpr DWORD kInbox = MMS_FOLDER_INBOX, kDraft = MMS_FOLDER_DRAFT,
-                         kSent = MMS_FOLDER_SENT, kReport = MMS_FOLDER_REPORT,
-                         kSpam = MMS_FOLDER_SPAM, kNone = MMS_FOLDER_NONE,
-                         kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
+                         kSent = MMS_FOLDER_SENT, kUnsent = MMS_FOLDER_UNSENT,
+                         kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
+                         kNone = MMS_FOLDER_NONE, kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
   static constexpr DWORD kAuto = static_cast<DWORD>(STORAGE_AUTO), kBodySize = 10;
   using IndexRecord = std::array<DWORD, 4>;  // folder, identifier, time low, time high
 
@@ -148,15 +148,17 @@ class MmsTest : public DeviceTest {
     ASSERT_EQ(1, MMSMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &m.props, &m.mms));
   }
-  // Stores count (over 50) messages numbered from 1001 in phone memory; the
-  // oldest, 1051, is neither the lowest, the highest nor the first written.
-  // The index, if the folder has one, is written whole.
-  void Fill(DWORD folder, DWORD count) {
+  // Stores count (over 50) messages numbered from 1001 in phone memory (2001
+  // on the card); the oldest, 1051 (2051), is neither the lowest, the highest
+  // nor the first written. The phone index, if the folder has one, is written
+  // whole.
+  void Fill(DWORD folder, DWORD count, bool card = false) {
+    const DWORD base = card ? 2001 : 1001;
     ByteBuilder index;
-    for (DWORD i = 0; i < count; ++i) Put(false, folder, 1001 + i, 100 + (i + count - 50) % count);
+    for (DWORD i = 0; i < count; ++i) Put(card, folder, base + i, 100 + (i + count - 50) % count);
     for (DWORD t = 100 + count; t-- > 100;)  // newest first
-      index.U32(folder).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
-    if (folder != kAutoDownload) Store(index.b, IndexFile(folder));
+      index.U32(folder).U32(base + (t - 100 + 50) % count).U32(t).U32(0);
+    if (!card && folder != kAutoDownload) Store(index.b, IndexFile(folder));
   }
   // A new message through the write path, without storage argument.
   DWORD Write(bool card, DWORD folder, DWORD time) {
@@ -179,10 +181,12 @@ class MmsTest : public DeviceTest {
   bool Exists(bool card, DWORD folder, DWORD oid) const {
     return std::filesystem::exists(File(card, folder, oid));
   }
-  // The identifiers of the message files of a directory.
+  // The identifiers of the message files of a directory (none when it is
+  // missing), in the order in which the directory is enumerated.
   std::vector<DWORD> Files(bool card, DWORD folder) const {
     std::vector<DWORD> oids;
-    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
+    std::error_code missing;
+    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder), missing))
       if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
     return oids;
   }

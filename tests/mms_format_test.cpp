@@ -121,11 +121,6 @@ TEST_F(MmsFile, QuickReadFillsTheListFieldsCrosswise) {
                             u"+4912345\u00e9\u4e2d", nullptr));
 }
 
-TEST_F(MmsFile, NoIndexForNoneAndAutoDownload) {
-  for (DWORD folder : {kNone, kAutoDownload}) MMSMsgStore_AddMsgToIni(1, folder, {1, 0});
-  EXPECT_FALSE(fs::exists(IndexFile(kNone)) || fs::exists(IndexFile(kAutoDownload)));
-}
-
 // The current writer waits for "MUTEX_MMS_READWRITETILE", the index
 // operations for "MUTEX_MMS_ACCESSINI".
 TEST_F(MmsFile, EachOperationWaitsForItsOwnMutex) {

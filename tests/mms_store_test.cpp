@@ -1,14 +1,16 @@
 // The MMS store: what differs from the shared store code (the counter file,
 // the oldest message read from inside the card files, AUTODOWNLOAD and NONE),
 // the folder limit and free space of the shared storage choice, moves under a
-// new identifier, deletion and emptying, listings, the folder search and
-// the inbox unread count that settles downloads.
+// new identifier, deletion and emptying, listings, reads by position, the
+// folder search, the index refresh and the inbox unread count that settles
+// downloads.
 #include "mms_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using msgstore_test::Bytes;
+using msgstore_test::Load;
 using msgstore_test::Store;
 using IndexRecords = std::vector<std::array<DWORD, 4>>;
 
@@ -27,55 +29,56 @@ class MmsStore : public msgstore_test::MmsTest {
   }
 };
 
-TEST_F(MmsStore, IdentifiersComeFromItsCounterFile) {
-  EXPECT_EQ(1u, Write(false, kInbox, 5));
-  EXPECT_EQ((Bytes{1, 0, 0, 0}), Counter());
-  EXPECT_EQ((IndexRecords{{kInbox, 1, 5, 0}}), Index(kInbox));
-}
-
-TEST_F(MmsStore, LastRecordFromInsideTheCardFilesOrTheAutoDownloadDirectory) {
-  DWORD count = 99;
+// The identifier that the card's oldest message gives is the one its file
+// holds, not the one in its name.
+TEST_F(MmsStore, LastRecordOnTheCardFromInsideTheFile) {
   Message inner(kSent, 10);
   inner.props.dwOid = 70;
   WCHAR path[] = u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\7.mms";
   ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &inner.props, &inner.mms));
   EXPECT_EQ(70u, MMSMsgStore_GetLastRecord(true, kSent, nullptr));
-  // AUTODOWNLOAD has no index; on the card it is the phone directory.
-  Put(false, kAutoDownload, 8, 40);
-  Put(false, kAutoDownload, 9, 30);
-  EXPECT_EQ(9u, MMSMsgStore_GetLastRecord(true, kAutoDownload, &count));
-  EXPECT_EQ(2u, count);
 }
 
+// Card state: flag 2 keeps a full phone folder's message in phone memory,
+// flag 4 does not, and without the flag a missing card takes it and fails.
 TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
-  enum : long long { kNull = -2, kA = kAuto };
+  enum : long long { kNull = -2, kA = kAuto, kNoSpace = STORAGE_NO_SPACE };
   enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
-  constexpr long long kNoSpace = STORAGE_NO_SPACE;
   struct Case {
     DWORD folder, phone, card, toCard;  // messages already stored, then where to write
-    long long storage;
+    long long storage, cardState;       // card state 0: no card
     uint64_t phoneFree, cardFree;
     long long lands, storageOut, evicted;
     const char* queries;
   } const cases[] = {
-      {kInbox, 100, 0, false, kNull, kPlenty, kPlenty, kPhone, kNull, kPhone, "P"},
-      {kInbox, 100, 0, false, kA, kPlenty, kPlenty, kCard, 1, kNo, "C"},
-      {kReport, 100, 0, false, kA, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
+      {kInbox, 100, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kPhone, "P"},
+      {kInbox, 100, 0, false, kA, 5, kPlenty, kPlenty, kCard, 1, kNo, "C"},
+      {kInbox, 100, 0, false, kA, 3, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
+      {kSent, 100, 0, false, kA, 0, kPlenty, kPlenty, kRefused, 1, kNo, "C"},
+      {kReport, 100, 0, false, kA, 1, kPlenty, kPlenty, kPhone, kA, kPhone, "P"},
+      // Both full: the card's oldest goes; the card selector ignores the state.
+      {kInbox, 100, 100, false, kA, 1, kPlenty, kPlenty, kCard, 1, kCard, "C"},
+      {kInbox, 100, 100, true, kA, 1, kPlenty, kPlenty, kCard, kA, kCard, "C"},
+      {kInbox, 0, 100, true, kA, 3, kPlenty, kPlenty, kPhone, 0, kNo, "P"},
+      {kInbox, 0, 100, true, 1, 1, kPlenty, kPlenty, kCard, 1, kCard, "C"},
       // AUTODOWNLOAD counts no files in phone memory, all on the card.
-      {kAutoDownload, 100, 0, false, kNull, kPlenty, kPlenty, kPhone, kNull, kNo, "P"},
-      {kAutoDownload, 100, 0, true, kNull, kPlenty, kPlenty, kPhone, kNull, kPhone, "C"},
+      {kAutoDownload, 100, 0, false, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kNo, "P"},
+      {kAutoDownload, 100, 0, true, kNull, 1, kPlenty, kPlenty, kPhone, kNull, kPhone, "C"},
       // The free space of the volume written to, at least the body length.
-      {kInbox, 0, 0, false, kNull, kShort, kPlenty, kCard, kNull, kNo, "PC"},
-      {kReport, 0, 0, false, kA, kShort, kPlenty, kRefused, 1, kNo, "PC"},
-      {kInbox, 0, 0, false, kA, kShort, kShort, kRefused, kNoSpace, kNo, "PC"},
-      {kInbox, 0, 0, false, kNull, kExact, kShort, kPhone, kNull, kNo, "P"},
+      {kInbox, 0, 0, false, kNull, 1, kShort, kPlenty, kCard, kNull, kNo, "PC"},
+      {kReport, 0, 0, false, kA, 1, kShort, kPlenty, kRefused, 1, kNo, "PC"},
+      {kInbox, 0, 0, false, kA, 1, kShort, kShort, kRefused, kNoSpace, kNo, "PC"},
+      {kInbox, 0, 0, false, kNull, 1, kExact, kShort, kPhone, kNull, kNo, "P"},
       // One switch or eviction per write: a second shortage refuses it.
-      {kInbox, 100, 0, false, 0, kShort, kPlenty, kRefused, kNoSpace, kPhone, "P"},
+      {kInbox, 100, 0, false, 0, 1, kShort, kPlenty, kRefused, kNoSpace, kPhone, "P"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     Reset();
+    platform_.cardState = static_cast<int>(c.cardState);
+    if (c.cardState == 0) RemoveCard();
     if (c.phone != 0) Fill(c.folder, c.phone);
+    if (c.card != 0) Fill(c.folder, c.card, true);
     SetFree(c.phoneFree, c.cardFree);
     Message m(c.folder, 500);
     DWORD storage = static_cast<DWORD>(c.storage);
@@ -86,23 +89,43 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
     EXPECT_EQ(c.queries, Queries());
     EXPECT_EQ(std::make_pair(c.lands == kPhone, c.lands == kCard),
               std::make_pair(Exists(false, c.folder, 1), Exists(true, c.folder, 1)));
-    EXPECT_EQ(c.phone + (c.lands == kPhone) - (c.evicted == kPhone), Count(false, c.folder));
-    EXPECT_EQ(c.phone != 0 && c.evicted != kPhone, Exists(false, c.folder, 1051));
+    EXPECT_EQ(std::make_pair(size_t{c.phone + (c.lands == kPhone) - (c.evicted == kPhone)},
+                             size_t{c.card + (c.lands == kCard) - (c.evicted == kCard)}),
+              std::make_pair(Count(false, c.folder), Count(true, c.folder)));
+    EXPECT_EQ(
+        std::make_pair(c.phone != 0 && c.evicted != kPhone, c.card != 0 && c.evicted != kCard),
+        std::make_pair(Exists(false, c.folder, 1051), Exists(true, c.folder, 2051)));
   }
 }
 
-// A move writes the message under a new identifier; AUTODOWNLOAD on the card
-// is the phone directory.
+// By position: counted from 0 in the directory's order; past the end, or
+// -1, the last file.
+TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
+  for (bool card : {false, true}) {
+    for (DWORD oid : {21u, 22u, 23u}) Put(card, kSent, oid + 10 * card, 1);
+    const std::vector<DWORD> order = Files(card, kSent);
+    for (int at : {0, 1, 2, 3, -1}) {
+      Record r;
+      EXPECT_EQ(1, MMSMsgStore_ReadFolderMessage(card, kSent, at, 0, false, &r.props, &r.mms));
+      EXPECT_EQ(order[at >= 0 && at < 3 ? at : 2], r.props.dwOid) << at;
+    }
+  }
+}
+
+// A move writes the message under a new identifier from the counter file:
+// the old index record goes, the new one takes the message's own time. A
+// rewrite keeps its identifier.
 TEST_F(MmsStore, MovesGiveANewIdentifier) {
-  DWORD moved = Write(false, kAutoDownload, 40);
-  DWORD storage = 7;
-  EXPECT_EQ(1, MMSMsgStore_SetFolder(true, kAutoDownload, &moved, kInbox, &storage));
-  EXPECT_EQ(kAuto, storage);
-  EXPECT_EQ(std::make_pair(size_t{0}, std::vector<DWORD>{2}),
-            std::make_pair(Count(false, kAutoDownload), Files(true, kInbox)));
-  EXPECT_EQ(std::make_pair(kInbox, 40u),
-            std::make_pair(Record(true, kInbox, 2).props.dwFolder,
-                           Record(true, kInbox, 2).props.ftIndexTime.dwLowDateTime));
+  Write(false, kDraft, 30), Write(false, kSent, 15);
+  DWORD moved = Write(false, kDraft, 10), storage = 7;
+  EXPECT_EQ(1, MMSMsgStore_SetFolder(false, kDraft, &moved, kSent, &storage));
+  EXPECT_EQ(std::make_tuple(4u, kAuto, Bytes{4, 0, 0, 0}),
+            std::make_tuple(moved, storage, Counter()));
+  EXPECT_EQ((IndexRecords{{kDraft, 1, 30, 0}}), Index(kDraft));
+  EXPECT_EQ((IndexRecords{{kSent, 2, 15, 0}, {kSent, 4, 10, 0}}), Index(kSent));
+  Fill(kInbox, 100);  // rewriting a message of a full folder evicts nothing
+  EXPECT_EQ(1001u, MMSMsgStore_SetReadStatus(false, kInbox, 1001, 1));
+  EXPECT_EQ(100u, Count(false, kInbox));
 }
 
 TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
@@ -113,18 +136,17 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
   Write(false, kNone, 10), Write(true, kInbox, 10);
   EXPECT_EQ(1, MMSMsgStore_EmptyFolder(true, kInbox) + MMSMsgStore_EmptyFolder(false, kNone) +
                    MMSMsgStore_EmptyFolder(true, kReport));
-  EXPECT_EQ(std::make_pair(size_t{1}, size_t{0}),
-            std::make_pair(Count(false, kNone), Count(true, kInbox)));
+  EXPECT_TRUE(Count(false, kNone) == 1 && Files(true, kInbox).empty());
   ASSERT_EQ(1u, platform_.posted.size());
-  EXPECT_EQ(std::make_pair(std::u16string(u"WCE_APSHELL"), 0xC44u),
-            std::make_pair(platform_.posted[0].className, platform_.posted[0].msg));
+  const auto& [window, msg, wParam, lParam] = platform_.posted[0];
+  EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{1}),
+            std::make_tuple(window, msg, wParam, lParam));
 }
 
 TEST_F(MmsStore, ListingsOfTheMmsFoldersTakeTheirOwnFilesOnly) {
   for (const char* name : {"-5.mms", "7.txt", "MmsIni"})
     Store({'x'}, Dir(false, kSpam) + "/" + name);
-  Put(false, kAutoDownload, 9, 1);
-  Put(false, kNone, 10, 1);
+  Put(false, kAutoDownload, 9, 1), Put(false, kNone, 10, 1);
   CMsgList list;
   EXPECT_EQ(2u, MMSMsgStore_GetMessageList(false, kSpam, list) +
                     MMSMsgStore_GetMessageList(true, kAutoDownload, list) +
@@ -159,8 +181,8 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
       {false, kInbox, 0, 104, true, 1, kPhoneInbox, 101},
       {false, kInbox, 2, 7, false, 0, kPhoneInbox, 7},
       {true, kInbox, 1, 104, true, 0, kCardInbox, 101},
+      {true, kInbox, 0, 104, false, 1, kGone, 0},
       {false, kAutoDownload, 0, 0, false, 0, kGone, 0},
-      {false, kAutoDownload, 0, 7, true, 1, kPhoneInbox, 101},
       {false, kAutoDownload, 1, 104, true, 0, kPhoneInbox, 101}};
   for (const auto& [card, folder, read, status, text, count, place, statusAfter] : cases) {
     SCOPED_TRACE(testing::Message() << card << folder << read << status << text);
@@ -179,6 +201,44 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
     EXPECT_EQ(std::make_tuple(1, statusAfter, read, kInbox),
               std::make_tuple(r.ok, r.props.wStatus, r.props.bRead, r.props.dwFolder));
   }
+}
+
+// The refresh builds the missing index of each phone folder from its files
+// (an unreadable one at time 0); an existing index and the card stay as they
+// are, and NONE and AUTODOWNLOAD get no index, neither by adding nor by the
+// refresh.
+TEST_F(MmsStore, RefreshBuildsOnlyTheMissingPhoneIndexes) {
+  const DWORD folders[] = {kInbox, kDraft, kSent, kUnsent, kReport, kSpam};
+  for (DWORD folder : folders) Put(false, folder, folder, 20 + folder);
+  Put(false, kSent, 9, 90), Put(true, kInbox, 7, 70), Put(false, kAutoDownload, 12, 5);
+  Store({}, File(false, kSent, 8));
+  Store(Bytes(16, 6), IndexFile(kSpam));
+  for (DWORD folder : {kNone, kAutoDownload}) MMSMsgStore_AddMsgToIni(1, folder, {1, 0});
+  EXPECT_EQ(1, MMSMsgStore_RefreshIniFiles());
+  for (DWORD folder : {kInbox, kDraft, kUnsent, kReport})
+    EXPECT_EQ((IndexRecords{{folder, folder, 20 + folder, 0}}), Index(folder));
+  EXPECT_EQ((IndexRecords{{kSent, 9, 90, 0}, {kSent, 3, 23, 0}, {kSent, 8, 0, 0}}), Index(kSent));
+  EXPECT_EQ(std::make_tuple(Bytes(16, 6), false, false),
+            std::make_tuple(Load(IndexFile(kSpam)), fs::exists(IndexFile(kAutoDownload)),
+                            fs::exists(IndexFile(kNone))));
+}
+
+// Unreadable downloads at the first and last positions make the phone pass
+// skip one message, which the card pass then moves to the card INBOX (the
+// card selector means the phone AUTODOWNLOAD directory). An unreadable INBOX
+// message is skipped too, and counting goes on after it.
+TEST_F(MmsStore, UnreadCountCardPassMovesWhatThePhonePassLeft) {
+  for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
+  const std::vector<DWORD> order = Files(false, kAutoDownload);
+  Store({}, File(false, kAutoDownload, order[0])), Store({}, File(false, kAutoDownload, order[3]));
+  Put(false, kInbox, 71, 1), Put(false, kInbox, 72, 1);
+  Store({}, File(false, kInbox, Files(false, kInbox)[0]));
+  EXPECT_EQ(3u, GetMMSInboxUnreadMsgsCount());
+  Record phone(false, kInbox, 1), card(true, kInbox, 2);
+  EXPECT_EQ(std::make_tuple(101, order[1], 101, order[2], size_t{2}),
+            std::make_tuple(phone.props.wStatus, phone.props.ftIndexTime.dwLowDateTime,
+                            card.props.wStatus, card.props.ftIndexTime.dwLowDateTime,
+                            Count(false, kAutoDownload)));
 }
 
 }  // namespace
