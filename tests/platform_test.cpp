@@ -146,4 +146,34 @@ TEST_F(PlatformHandset,
   EXPECT_TRUE(ReleaseMutex(h[0]) && CloseHandle(h[0]));
 }
 
+// The default handset keeps its state under the device root: the language,
+// the card present exactly when "SD Card" exists with its busy flags, a free
+// space cap, counters that the EMS setters change and the SIM setters replace.
+TEST_F(PlatformHandset, DefaultHandsetStateLivesUnderTheRoot) {
+  using msgstore::DefaultPlatform;
+  DefaultPlatform handset;
+  const bool english = handset.xGetSystemLanguage() == u"ENG";
+  DefaultPlatform::SetSystemLanguage(u"DEU");
+  DefaultPlatform::SetCardFlags(4);
+  DefaultPlatform::SetFreeSpaceCap(u"\\SD Card", 1000);
+  uint64_t space[3] = {};
+  EXPECT_TRUE(handset.GetDiskFreeSpaceExW(u"\\sd card", &space[0], &space[1], &space[2]));
+  const int card = handset.xGetSDCardState();
+  RemoveCard();
+  EXPECT_EQ(std::make_tuple(english, handset.xGetSystemLanguage() == u"DEU", card,
+                            handset.xGetSDCardState(), space[0], space[2]),
+            std::make_tuple(true, true, 5, 4, uint64_t{1000}, uint64_t{1000}));
+  for (int n : {3, -1}) handset.xSetEmsRecvMsgCount(n);
+  handset.xSetEmsReadMsgCount(-2);  // never below 0
+  handset.xSetEms_SDRecvMsgCount(5);
+  handset.xSetEms_SDReadMsgCount(2);
+  for (DWORD n : {4u, 3u}) handset.xSetSentSmsCountInSim(n), handset.xSetUnsentSmsCountInSim(n + 3);
+  std::vector<DWORD> counters = {handset.xGetEms_SDRecvMsgCount(), handset.xGetEms_SDReadMsgCount(),
+                                 handset.xGetSentSmsCountInSim(),
+                                 handset.xGetUnsentSmsCountInSim()};
+  for (const char* name : {"EmsRecv", "EmsRead"})
+    counters.push_back(DefaultPlatform::GetCounter(name));
+  EXPECT_EQ(counters, (std::vector<DWORD>{5, 2, 3, 6, 2, 0}));
+}
+
 }  // namespace

@@ -247,7 +247,8 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   EXPECT_TRUE(Indexed(kDraft, next));
 
   // The refresh clears what the killed writers left, not a live writer's file.
-  const std::string live = Dir(false, kDraft) + "/7.sms." + std::to_string(::getpid()) + ".1.tmp";
+  const std::string live =
+      Dir(false, kDraft) + "/7.sms." + std::to_string(::getpid()) + ".4000000000.tmp";
   std::ofstream(live) << "being written";
   EXPECT_EQ(EmsMsgStore_RefreshIniFiles(), 1);
   std::vector<std::string> temporary;
@@ -294,6 +295,38 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
   EXPECT_EQ(IndexFile(kSent), sentIndex);
   EXPECT_EQ(Counter(), msgstore_test::Words({oid + 1}));
   EXPECT_EQ(names(), before);  // nothing left behind, no new message
+}
+
+// Processes changing the handset counters and registry values at once lose no
+// change: every addition counts and each process's last value reads back.
+TEST_F(Reliability, HandsetCountersAndRegistryLoseNothingBetweenProcesses) {
+  constexpr DWORD kProcesses = 4, kChanges = 100;
+  const WCHAR* const names[kProcesses] = {u"a", u"b", u"c", u"d"};
+  Children children;
+  for (DWORD k = 0; k < kProcesses; ++k)
+    children.Spawn([&names, k](int) {
+      HKEY key = nullptr;
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Test", 0, nullptr, 0, 0, nullptr, &key,
+                      nullptr);
+      for (DWORD i = 1; i <= kChanges; ++i) {
+        msgstore::GetPlatform().xSetEmsRecvMsgCount(1);
+        const DWORD value = k * 1000 + i;
+        if (RegSetValueExW(key, names[k], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4))
+          return 3;
+      }
+      return RegCloseKey(key) == ERROR_SUCCESS ? 0 : 4;
+    });
+  ASSERT_EQ(children.Finish(), std::vector<int>(kProcesses, 0));
+  EXPECT_EQ(msgstore::DefaultPlatform::GetCounter("EmsRecv"), kProcesses * kChanges);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Test", 0, 0, &key), ERROR_SUCCESS);
+  for (DWORD k = 0; k < kProcesses; ++k) {
+    DWORD type = 0, value = 0, size = 4;
+    RegQueryValueExW(key, names[k], nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    EXPECT_EQ(std::make_tuple(type, value, size),
+              std::make_tuple(REG_DWORD, k * 1000 + kChanges, 4u));
+  }
+  RegCloseKey(key);
 }
 
 }  // namespace
