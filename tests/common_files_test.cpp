@@ -81,13 +81,13 @@ TEST_F(CommonIndex, NoticesOfEveryFolderAndStore) {
     for (DWORD f = 0; f < std::size(codes); ++f)
       if (NotifyMessageApp(f, 40 + f, storage, 3) || codes[f])  // posted only with the code
         want.emplace_back(u"WCE_CVMESSAGEEXEC", codes[f], 40 + f, 0x03030000 | storage);
-  for (const char* name : {"1.sms", "2.SMS", "3.sms.1.1.tmp"})
+  for (const char* name : {"1.sms", "2.sms", "3.sms", "4.sms", "5.SMS", "6.sms.1.1.tmp"})
     std::ofstream(Host("SD Card/") + name);
   for (LPARAM mark : {0, 1}) {
     for (bool inbox : {false, true}) EmptyDir(u"\\SD Card", u"*.sms", inbox, mark);
     want.emplace_back(u"WCE_APSHELL", 0xC44, 0, mark);
   }
-  // Every match went, whatever its case.
+  // Five matches, four calls: each call took every match, whatever its case.
   EXPECT_EQ(std::distance(fs::directory_iterator(Host("SD Card")), fs::directory_iterator()), 1);
   for (const auto& p : platform_.posted)
     posted.emplace_back(p.className, p.msg, p.wParam, p.lParam);

@@ -1,5 +1,5 @@
 // The platform: one file whatever spelling reaches it, paths kept within the
-// device root, and named mutexes.
+// device root, named mutexes, and the state the default handset keeps.
 #include <fstream>
 #include <thread>
 
