@@ -1,7 +1,10 @@
 // The shared index files: exact bytes, newest first with ties before, removal
-// of the first match, and files that end in a partial record. The other shared
-// helpers are pinned by the store, platform and reliability tests.
+// of the first match, and files that end in a partial record; and the notices
+// to other programs. The other shared helpers are pinned by the store,
+// platform and reliability tests.
 #include "common/index_file.h"
+#include "common/msg_str.h"
+#include "common/store_ops.h"
 #include "ems_fixtures.h"
 
 namespace {
@@ -59,10 +62,36 @@ TEST_F(CommonIndex, RemoveTakesTheFirstMatchOfIdAndFolderAndDropsAPartialRecord)
   EXPECT_EQ(IndexBytes(), Words({1, 10, 9, 0, 3, 11, 7, 0, 1, 11, 6, 0}));
   EXPECT_EQ(QuickList(3), (std::vector<Entry>{{0, 1, 10}, {0, 3, 11}, {0, 1, 11}}));
   SetIndex(Words({7, 5, 1, 0}));
+  Remove(5, 1);  // another folder's record stays
+  EXPECT_TRUE(IndexExists());
   Remove(5, 7);
-  EXPECT_FALSE(IndexExists());
   Remove(5, 7);  // a missing index stays missing
   EXPECT_FALSE(IndexExists());
+  SetIndex({});
+  Insert(1, 5, 0, 0);  // an empty one is left alone
+  EXPECT_TRUE(IndexExists() && IndexBytes().empty());
+}
+
+// The e-mail folder event of every folder from either storage, and the shell's
+// notice of an emptied INBOX of the EMS (mark 0) and MMS (mark 1) stores.
+TEST_F(CommonIndex, NoticesOfEveryFolderAndStore) {
+  const UINT codes[] = {0, 0x19A0, 0x19A1, 0x19A2, 0, 0x19A4, 0x19A5, 0, 0};
+  std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>> posted, want;
+  for (DWORD storage : {0u, 1u})
+    for (DWORD f = 0; f < std::size(codes); ++f)
+      if (NotifyMessageApp(f, 40 + f, storage, 3) || codes[f])  // posted only with the code
+        want.emplace_back(u"WCE_CVMESSAGEEXEC", codes[f], 40 + f, 0x03030000 | storage);
+  for (const char* name : {"1.sms", "2.sms", "3.sms", "4.sms", "5.SMS", "6.sms.1.1.tmp"})
+    std::ofstream(Host("SD Card/") + name);
+  for (LPARAM mark : {0, 1}) {
+    for (bool inbox : {false, true}) EmptyDir(u"\\SD Card", u"*.sms", inbox, mark);
+    want.emplace_back(u"WCE_APSHELL", 0xC44, 0, mark);
+  }
+  // Five matches, four calls: each call took every match, whatever its case.
+  EXPECT_EQ(std::distance(fs::directory_iterator(Host("SD Card")), fs::directory_iterator()), 1);
+  for (const auto& p : platform_.posted)
+    posted.emplace_back(p.className, p.msg, p.wParam, p.lParam);
+  EXPECT_EQ(posted, want);
 }
 
 }  // namespace

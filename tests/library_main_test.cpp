@@ -8,19 +8,14 @@ namespace {
 namespace fs = std::filesystem;
 using msgstore::LibraryMain;
 
-// Records module loads and frees beside the counter calls.
+// Records module loads and frees beside the counter calls; the module it
+// hands out is itself.
 class ModulePlatform : public msgstore_test::FakePlatform {
  public:
-  HMODULE module = nullptr;  // what LoadLibraryW hands out
-  std::vector<std::string> modules;
-  HMODULE LoadLibraryW(const WCHAR* name) override {
-    std::u16string text = name != nullptr ? name : u"";
-    modules.push_back("LoadLibraryW(" + std::string(text.begin(), text.end()) + ")");
-    return module;
-  }
+  std::vector<std::u16string> modules;
+  HMODULE LoadLibraryW(const WCHAR* name) override { return modules.push_back(name), this; }
   BOOL FreeLibrary(HMODULE m) override {
-    modules.push_back(m == module && m != nullptr ? "FreeLibrary(module)" : "FreeLibrary(null)");
-    return m != nullptr;
+    return modules.push_back(m == this ? u"free" : u"free another"), TRUE;
   }
 };
 
@@ -29,11 +24,9 @@ using LibraryStart = msgstore_test::DeviceTest;
 TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsavedAccounts) {
   ModulePlatform modules;
   msgstore::SetPlatform(&modules);
-  int token = 0;
-  modules.module = &token;
   modules.language = u"DEU";
   EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessAttach, nullptr));
-  EXPECT_EQ(msgstore::LanguageModule(), &token);
+  EXPECT_EQ(msgstore::LanguageModule(), &modules);
   // An account written but never saved does not outlive the unload.
   ASSERT_TRUE(fs::create_directories(Host("DiskOnChip/User/MESSAGING")));
   HANDLE store = nullptr;
@@ -45,11 +38,9 @@ TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsaved
   EXPECT_TRUE(LibraryMain(nullptr, msgstore::kProcessDetach, nullptr));
   EXPECT_EQ(msgstore::LanguageModule(), nullptr);
   EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(store, 4), 0u) << id;
-  EXPECT_EQ(modules.modules,
-            (std::vector<std::string>{"LoadLibraryW(apResDEU0123.dll)", "FreeLibrary(module)"}));
+  EXPECT_EQ(modules.modules, (std::vector<std::u16string>{u"apResDEU0123.dll", u"free"}));
   // Start-up asks for the language only: no counter, card or notice.
   EXPECT_TRUE(modules.calls.empty() && modules.posted.empty());
-  msgstore::SetPlatform(&platform_);
 }
 
 }  // namespace

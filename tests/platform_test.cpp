@@ -1,11 +1,6 @@
 // The platform: one file whatever spelling reaches it, paths kept within the
-// device root, and named mutexes.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// device root, named mutexes, and the state the default handset keeps.
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "test_support.h"
@@ -14,12 +9,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
-
-// The content of a host file, "(none)" when there is no such regular file.
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return fs::is_regular_file(path) ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
-}
 
 Names Entries(const std::string& dir) {
   Names names;
@@ -58,7 +47,8 @@ TEST_F(PlatformFiles, OneFileWhateverSpellingReadsReplacesOrRemovesIt) {
   EXPECT_EQ(Entries(draft), Names{"Old.EMAIL"});
   EXPECT_TRUE(write(u"\\diskonchip\\user\\messaging\\email\\draft\\OLD.email", "3rd"));
   EXPECT_EQ(Entries(draft), Names{"Old.EMAIL"});
-  EXPECT_EQ(ReadHost(draft + "/Old.EMAIL"), "3rd");
+  std::string text;
+  EXPECT_EQ((std::ifstream(draft + "/Old.EMAIL") >> text, text), "3rd");
   // Renamed from outside, it is found under its new spelling.
   fs::rename(draft + "/Old.EMAIL", draft + "/OLD.EMAIL");
   EXPECT_EQ(GetFileAttributesW(name), FILE_ATTRIBUTE_NORMAL);
@@ -69,27 +59,6 @@ TEST_F(PlatformFiles, OneFileWhateverSpellingReadsReplacesOrRemovesIt) {
   // Made anew, it takes the spelling asked for.
   EXPECT_TRUE(write(name, "5th"));
   EXPECT_EQ(Entries(draft), Names{"old.email"});
-}
-
-// Forks a child that exits with body(fd), fd writing to a pipe; with ready,
-// returns once the child has written a byte there.
-pid_t Spawn(const std::function<int(int)>& body, bool ready = false) {
-  int fds[2];
-  if (::pipe(fds) != 0) return -1;
-  pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body(fds[1]));
-  ::close(fds[1]);
-  char byte = 0;
-  EXPECT_TRUE(!ready || ::read(fds[0], &byte, 1) == 1);
-  ::close(fds[0]);
-  return pid;
-}
-
-// The exit status of a child, or -1 when it did not exit normally.
-int Wait(pid_t pid) {
-  int status = 0;
-  bool waited = pid > 0 && ::waitpid(pid, &status, 0) == pid;
-  return waited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using PlatformHandset = msgstore_test::DeviceTest;
@@ -123,27 +92,49 @@ TEST_F(PlatformHandset,
   };
   EXPECT_EQ(inThread(), std::make_pair(WAIT_TIMEOUT, FALSE));
   auto tryIn = [this](const char* root) {  // in a child process on root_ + root
-    return Wait(Spawn([&](int) {
-      msgstore::SetDeviceRoot(root_ + root);
-      return TryOnce(u"MUTEX_ACCESSINI");
-    }));
+    msgstore_test::Children child;
+    child.Spawn(
+        [&](int) { return msgstore::SetDeviceRoot(root_ + root), TryOnce(u"MUTEX_ACCESSINI"); });
+    return child.Finish()[0];
   };
   EXPECT_EQ(std::make_pair(tryIn(""), tryIn("/other")), std::make_pair(1, 0));
   EXPECT_TRUE(CloseHandle(h[1]));  // gives up what it holds
   EXPECT_EQ(tryIn(""), 0);
-  pid_t holder = Spawn(
-      [](int out) {
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
-        if (WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0 || ::write(out, "T", 1) != 1)
-          return 1;
-        for (;;) ::pause();
-      },
-      true);
-  EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);
-  if (holder > 0) ::kill(holder, SIGKILL);
-  EXPECT_EQ(Wait(holder), -1);
+  msgstore_test::Children holder;
+  holder.Spawn([](int out) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+    if (WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0 || !msgstore_test::Report(out, {1}))
+      return 1;
+    for (;;) ::pause();
+  });
+  EXPECT_TRUE(holder.Await(0, 1) && WaitForSingleObject(h[0], 0) == WAIT_TIMEOUT);
+  holder.Kill(0);
+  EXPECT_EQ(holder.Finish(), std::vector<int>{-SIGKILL});
   EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_OBJECT_0);  // the dead holder's is free
   EXPECT_TRUE(ReleaseMutex(h[0]) && CloseHandle(h[0]));
+}
+
+// The default handset keeps its state under the device root: the language,
+// the card present exactly when "SD Card" exists with its busy flags, a free
+// space cap, and counters (the SIM's replaced by their setters).
+TEST_F(PlatformHandset, DefaultHandsetStateLivesUnderTheRoot) {
+  using msgstore::DefaultPlatform;
+  DefaultPlatform h;
+  const std::u16string language = h.xGetSystemLanguage();
+  DefaultPlatform::SetSystemLanguage(u"DEU");
+  DefaultPlatform::SetCardFlags(4);
+  DefaultPlatform::SetFreeSpaceCap(u"\\SD Card", 1000);
+  uint64_t space[3] = {};
+  h.GetDiskFreeSpaceExW(u"\\sd card", &space[0], &space[1], &space[2]);
+  const int card = h.xGetSDCardState();
+  RemoveCard();
+  h.xSetEms_SDRecvMsgCount(5), h.xSetEms_SDReadMsgCount(2);
+  for (DWORD n : {4u, 3u}) h.xSetSentSmsCountInSim(n), h.xSetUnsentSmsCountInSim(n + 3);
+  EXPECT_EQ(std::make_tuple(language + h.xGetSystemLanguage(), card, h.xGetSDCardState(), space[0],
+                            space[2], h.xGetEms_SDRecvMsgCount(), h.xGetEms_SDReadMsgCount(),
+                            h.xGetSentSmsCountInSim(), h.xGetUnsentSmsCountInSim()),
+            std::make_tuple(std::u16string(u"ENGDEU"), 5, 4, uint64_t{1000}, uint64_t{1000}, 5u, 2u,
+                            3u, 6u));
 }
 
 }  // namespace

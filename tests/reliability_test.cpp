@@ -1,92 +1,20 @@
 // Several processes on one device root: writers at the same time, writers
 // killed at arbitrary moments, and rewrites that fail part-way. Nothing stored
 // may be lost, cut short or handed out twice.
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <functional>
 #include <random>
 #include <thread>
 
+#include "common/field_codec.h"
 #include "ems_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Forked children on the handset every process sees, each reporting 32-bit
-// words through a pipe. A child ends itself after 20 s; those still there when
-// the object goes are killed.
-class Children {
- public:
-  ~Children() {
-    for (Child& c : children_) {
-      if (c.status == -1 && c.pid > 0) ::kill(c.pid, SIGKILL), ::waitpid(c.pid, nullptr, 0);
-      ::close(c.out);
-    }
-  }
-  void Spawn(const std::function<int(int)>& body) {
-    int fds[2] = {-1, -1};
-    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
-    if (pid == 0) ::alarm(20), msgstore::SetPlatform(nullptr), ::_exit(body(fds[1]));
-    ::close(fds[1]);
-    children_.push_back({pid, fds[0], -1, {}});
-  }
-  void Kill(size_t i) { ::kill(children_[i].pid, SIGKILL); }
-  // Waits until child i has reported n words; false when it ended first.
-  bool Await(size_t i, size_t n) {
-    while (children_[i].report.size() < 4 * n && Drain(children_[i])) {
-    }
-    return children_[i].report.size() >= 4 * n;
-  }
-  // Reaps every child: its exit code, or minus the signal that ended it.
-  std::vector<int> Finish() {
-    std::vector<int> codes;
-    for (Child& c : children_) {
-      while (Drain(c)) {
-      }
-      if (c.pid > 0) ::waitpid(c.pid, &c.status, 0);
-      codes.push_back(WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -WTERMSIG(c.status));
-    }
-    return codes;
-  }
-  std::vector<DWORD> Words(size_t i) const {
-    std::vector<DWORD> words(children_[i].report.size() / 4);
-    std::memcpy(words.data(), children_[i].report.data(), words.size() * 4);
-    return words;
-  }
-
- private:
-  struct Child {
-    pid_t pid;
-    int out, status;
-    std::string report;
-  };
-  static bool Drain(Child& c) {  // false at the end of the pipe
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(c.out, buffer, sizeof buffer)) < 0 && errno == EINTR) {
-    }
-    if (got > 0) c.report.append(buffer, static_cast<size_t>(got));
-    return got > 0;
-  }
-  std::vector<Child> children_;
-};
-
-bool Report(int fd, std::initializer_list<DWORD> words) {  // one write: under PIPE_BUF
-  const std::vector<DWORD> data(words);
-  return ::write(fd, data.data(), data.size() * 4) == static_cast<ssize_t>(data.size() * 4);
-}
-
-DWORD GetU32(const char* p) {
-  const auto* b = reinterpret_cast<const uint8_t*>(p);
-  return b[0] | DWORD(b[1]) << 8 | DWORD(b[2]) << 16 | DWORD(b[3]) << 24;
-}
+DWORD GetU32(const char* p) { return msgstore::DecodeU32(reinterpret_cast<const uint8_t*>(p)); }
 
 class Reliability : public msgstore_test::EmsTest {
  protected:
@@ -151,12 +79,13 @@ class Reliability : public msgstore_test::EmsTest {
 
 // Writers on both storages at once, beside a process that deletes older
 // phone messages: each identifier is handed out once, from one counter, every
-// new message lands whole, listed and indexed, and the deleted ones are gone.
+// new message lands whole, listed and indexed, and the deleted ones are gone;
+// no change to the handset counters or the registry is lost.
 TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   constexpr DWORD kWriters = 6, kMessages = 15;  // writers 4 to 6 on the card
   constexpr DWORD kOld = 10;                     // identifiers 1 to 10, deleted
   for (DWORD seq = 0; seq < kOld; ++seq) ASSERT_EQ(Store(false, kDraft, 99, seq), seq + 1);
-  Children children;
+  msgstore_test::Children children;
   children.Spawn([=](int) {
     for (DWORD oid = 1; oid <= kOld; ++oid)
       if (EMSMsgStore_DeleteMessage(false, kDraft, oid) == 0) return 3;
@@ -164,8 +93,12 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   });
   for (DWORD w = 1; w <= kWriters; ++w)
     children.Spawn([=](int out) {
+      for (BYTE i = 1; i <= 50; ++i) {
+        msgstore::GetPlatform().xSetEmsRecvMsgCount(1);
+        if (RegSetValueExW(HKEY_LOCAL_MACHINE, u"v", 0, REG_BINARY, &i, 1)) return 4;
+      }
       for (DWORD seq = 0; seq < kMessages; ++seq)
-        if (!Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
+        if (!msgstore_test::Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
       return 0;
     });
   ASSERT_EQ(children.Finish(), std::vector<int>(kWriters + 1, 0));
@@ -182,6 +115,11 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(*handedOut.begin(), kOld + 1);  // every draw took the next number
   EXPECT_EQ(*handedOut.rbegin(), kOld + kWriters * kMessages);
   EXPECT_EQ(Counter(), msgstore_test::Words({kOld + kWriters * kMessages}));
+  DWORD type = 0, size = 1;  // and no change to the handset or the registry was lost
+  BYTE last = 0;
+  RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, &type, &last, &size);
+  EXPECT_EQ(std::make_tuple(msgstore::DefaultPlatform::GetCounter("EmsRecv"), type, last, size),
+            std::make_tuple(kWriters * 50, REG_BINARY, BYTE{50}, 1u));
   for (bool card : {false, true}) {
     std::map<DWORD, DWORD> times;
     std::vector<DWORD> oids;
@@ -205,13 +143,13 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   for (DWORD round = 1; round <= 5; ++round) {
     // Two phone writers, a card writer and two index writers, each killed
     // after its first few operations, up to 3 ms later: anywhere in a write.
-    Children children;
+    msgstore_test::Children children;
     for (DWORD k = 0; k < 5; ++k)
       children.Spawn([writer = round * 10 + k, k](int out) {
         for (DWORD seq = 0; seq < 300; ++seq) {
           if (k < 3 && Store(k == 2, kDraft, writer, seq) == 0) return 3;
           if (k >= 3) EMSMsgStore_AddMsgToIni(kForeign + writer * 1000 + seq, kSent, {seq + 2, 0});
-          if (!Report(out, {seq})) return 3;
+          if (!msgstore_test::Report(out, {seq})) return 3;
         }
         return 0;
       });
@@ -247,7 +185,8 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   EXPECT_TRUE(Indexed(kDraft, next));
 
   // The refresh clears what the killed writers left, not a live writer's file.
-  const std::string live = Dir(false, kDraft) + "/7.sms." + std::to_string(::getpid()) + ".1.tmp";
+  const std::string live =
+      Dir(false, kDraft) + "/7.sms." + std::to_string(::getpid()) + ".4000000000.tmp";
   std::ofstream(live) << "being written";
   EXPECT_EQ(EmsMsgStore_RefreshIniFiles(), 1);
   std::vector<std::string> temporary;
@@ -273,7 +212,7 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
     return found;
   };
   const std::set<fs::path> before = names();
-  Children children;
+  msgstore_test::Children children;
   children.Spawn([=](int out) {
     rlimit limit = {kLimit, kLimit};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return 2;
@@ -284,7 +223,7 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
     limit.rlim_cur = 2;  // not even the counter can be written whole
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     Store(false, kDraft, 0, 2);
-    return Report(out, {rewritten, DWORD(subjectSet)}) ? 0 : 3;
+    return msgstore_test::Report(out, {rewritten, DWORD(subjectSet)}) ? 0 : 3;
   });
   ASSERT_EQ(children.Finish(), std::vector<int>{0});
   // The file could be created each time: the results are those of a write.

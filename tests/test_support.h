@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -123,6 +128,68 @@ class DeviceTest : public ::testing::Test {
   std::string root_;
   FakePlatform platform_;
 };
+
+// Forked children on the handset every process sees, each reporting 32-bit
+// words through a pipe. A child ends itself after 20 s; those still there when
+// the object goes are killed.
+class Children {
+ public:
+  ~Children() {
+    for (Child& c : children_) {
+      if (c.status == -1 && c.pid > 0) ::kill(c.pid, SIGKILL), ::waitpid(c.pid, nullptr, 0);
+      ::close(c.out);
+    }
+  }
+  void Spawn(const std::function<int(int)>& body) {
+    int fds[2] = {-1, -1};
+    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
+    if (pid == 0) ::alarm(20), msgstore::SetPlatform(nullptr), ::_exit(body(fds[1]));
+    ::close(fds[1]);
+    children_.push_back({pid, fds[0], -1, {}});
+  }
+  void Kill(size_t i) { ::kill(children_[i].pid, SIGKILL); }
+  // Waits until child i has reported n words; false when it ended first.
+  bool Await(size_t i, size_t n) {
+    while (children_[i].report.size() < 4 * n && Drain(children_[i])) {
+    }
+    return children_[i].report.size() >= 4 * n;
+  }
+  // Reaps every child: its exit code, or minus the signal that ended it.
+  std::vector<int> Finish() {
+    std::vector<int> codes;
+    for (Child& c : children_) {
+      while (Drain(c)) {
+      }
+      if (c.pid > 0) ::waitpid(c.pid, &c.status, 0);
+      codes.push_back(WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -WTERMSIG(c.status));
+    }
+    return codes;
+  }
+  std::vector<DWORD> Words(size_t i) const {
+    std::vector<DWORD> words(children_[i].report.size() / 4);
+    std::memcpy(words.data(), children_[i].report.data(), words.size() * 4);
+    return words;
+  }
+
+ private:
+  struct Child {
+    pid_t pid;
+    int out, status;
+    std::string report;
+  };
+  static bool Drain(Child& c) {  // false at the end of the pipe
+    char buffer[4096];
+    const ssize_t got = TEMP_FAILURE_RETRY(::read(c.out, buffer, sizeof buffer));
+    if (got > 0) c.report.append(buffer, static_cast<size_t>(got));
+    return got > 0;
+  }
+  std::vector<Child> children_;
+};
+
+inline bool Report(int fd, std::initializer_list<DWORD> words) {  // one write: under PIPE_BUF
+  const std::vector<DWORD> data(words);
+  return ::write(fd, data.data(), data.size() * 4) == static_cast<ssize_t>(data.size() * 4);
+}
 
 }  // namespace msgstore_test
 
