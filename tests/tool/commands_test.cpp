@@ -59,7 +59,27 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
 }
 
 TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsThem) {
-  Oks({"init", "add sms draft --text a", "add sms draft --text b", "add sms draft --text c"});
+  Ok("init");
+  // In each store a counter behind the highest identifier, alone: add refuses, check fails.
+  for (const auto& [store, path] : std::vector<std::pair<std::string, std::string>>{
+           {"sms", "EMS/EmsDB.ini"}, {"mms", "MMS/MMSDB.ini"}, {"email", "Email/EmailDB.ini"}}) {
+    const std::string name = store == "sms" ? "" : " " + store, file = fs::path(path).filename();
+    Oks({"add " + store + " draft --text a", "add " + store + " draft --text b"});
+    std::ofstream(At(path), std::ios::binary) << std::string("\1\0\0\0", 4);
+    Refuses("add " + store + " draft", 1,
+            "the identifier counter " + file + " is damaged or behind");
+    EXPECT_PRED2(Has,
+                 Run("check" + name, 1,
+                     "msgstore: the identifier counter " + file +
+                         " is damaged or behind the stored messages (msgstore check" + name +
+                         " --fix repairs it)\n"),
+                 "  behind: last identifier 1, highest identifier in use 2\n");
+    EXPECT_PRED2(Starts, Ok("check" + name + " --fix"),
+                 "set the identifier counter " + file + " to 2\n");
+    EXPECT_EQ(Device().at(At(path)), std::string("\2\0\0\0", 4));
+    EXPECT_EQ(Tool("check" + name).status, 0);
+  }
+  Ok("add sms draft --text c");
   fs::remove(At("EMS/DRAFT/1.sms"));
   std::ofstream(At("EMS/EmsDB.ini"), std::ios::binary) << std::string("\x02\0\0\0", 4);
   std::string out = Run("check", 1,
@@ -67,10 +87,8 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
                         "EmsDB.ini is damaged or behind the stored messages (msgstore check "
                         "--fix repairs them)\n");
   EXPECT_PRED2(Has, out, "\ndraft: message 1 (draft) has a record but no file\n");
-  EXPECT_PRED2(Has, out, "  behind: last identifier 2, highest identifier in use 3\n");
   EXPECT_PRED2(Starts, Ok("check --fix"),
                "rebuilt the index files of draft\nset the identifier counter EmsDB.ini to 3\n");
-  EXPECT_EQ(Device().at(At("EMS/EmsDB.ini")), std::string("\x03\0\0\0", 4));
 
   pid_t dead = ::fork();
   if (dead == 0) ::_exit(0);
