@@ -48,16 +48,11 @@ class Child {
   }
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
-  template <class Pred>
-  static bool Until(Pred pred, int ms = 10000) {
-    for (int i = 0; i < ms; ++i, usleep(1000))
-      if (pred()) return true;
-    return false;
-  }
-  // The exit status, 128 + signal when killed, -1 when it does not end.
+  // The exit status, 128 + signal when killed, -1 when the tool did not start. A tool that does
+  // not end is stopped by the test's time-out.
   int Finish() {
     int st = 0;
-    if (pid_ <= 0 || !Until([&] { return waitpid(pid_, &st, WNOHANG) == pid_; }, 60000)) return -1;
+    if (pid_ <= 0 || waitpid(pid_, &st, 0) != pid_) return -1;
     pid_ = -1;
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   }
