@@ -5,8 +5,10 @@
 #ifndef MSGSTORE_PLATFORM_H_
 #define MSGSTORE_PLATFORM_H_
 
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "msgstore/types.h"
 
@@ -157,6 +159,35 @@ MSGSTORE_API std::u16string TempPathFor(const std::u16string& path);
 // True when name (a file name, not a path) is such a temporary name; its
 // writer's process id goes to *processId when given.
 MSGSTORE_API bool IsTempFileName(const std::u16string& name, DWORD* processId);
+
+// The one way a file is replaced whole: the content is written to a stream on
+// the temporary file beside path, and Commit renames it over path. A write,
+// flush, close or rename that fails removes the temporary file and leaves
+// path as it was; so does a replacement never committed.
+class MSGSTORE_API FileReplacement {
+ public:
+  explicit FileReplacement(const WCHAR* path);
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  // The unbuffered stream on the temporary file; nullptr when it could not be
+  // made.
+  FILE* stream() const { return stream_; }
+  // True when path now holds everything written to the stream.
+  bool Commit();
+
+ private:
+  std::u16string path_;
+  std::u16string temp_;
+  FILE* stream_ = nullptr;
+};
+// Replaces path with size bytes of data; *opened tells whether the temporary
+// file could be made at all.
+MSGSTORE_API bool ReplaceFileContents(const WCHAR* path, const void* data, DWORD size,
+                                      bool* opened = nullptr);
+// The temporary files (device paths) in the tree under the device folder dir
+// ("\\" for the whole device) whose writer no longer runs.
+MSGSTORE_API std::vector<std::u16string> FindStaleTempFiles(const std::u16string& dir);
 
 // The host path that a device path names, resolved case-insensitively
 // component by component; components that do not exist keep their spelling.

@@ -1,20 +1,24 @@
 // Files are never rewritten in place: the new content is written whole under
-// a temporary name beside the file and then renamed over it, so that another
-// process, or a writer that dies half-way, sees the old file or the new one.
+// a temporary name beside the file and then renamed over it (the platform's
+// FileReplacement), so that another process, or a writer that dies half-way,
+// sees the old file or the new one.
 // A write that fails (full disk, I/O error, file size limit) drops the new
 // content and leaves the old file as it was.
 #ifndef MSGSTORE_COMMON_REPLACE_FILE_H_
 #define MSGSTORE_COMMON_REPLACE_FILE_H_
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "msgstore/platform.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
 
 // A write stream (MsgFile_Open mode 2) that replaces path when it is closed.
-// The content goes through MsgFile_Write as with a plain stream.
+// The content goes through MsgFile_Write as with a plain stream. As with
+// MsgFile_Open, the file is named by the low bytes of path's characters.
 class ReplacingStream {
  public:
   // Opens the temporary file; fails when path is empty. A directory in
@@ -26,8 +30,8 @@ class ReplacingStream {
   ReplacingStream(const ReplacingStream&) = delete;
   ReplacingStream& operator=(const ReplacingStream&) = delete;
 
-  explicit operator bool() const { return stream_ != nullptr; }
-  FILE* get() const { return stream_; }
+  explicit operator bool() const { return get() != nullptr; }
+  FILE* get() const { return replacement_ ? replacement_->stream() : nullptr; }
 
   // Closes the stream; when every write reached the file, renames it over
   // the target, else removes it. True when the target now holds the new
@@ -39,8 +43,7 @@ class ReplacingStream {
 
  private:
   std::u16string path_;
-  std::u16string temp_;
-  FILE* stream_ = nullptr;
+  std::unique_ptr<FileReplacement> replacement_;
 };
 
 // Replaces path with size bytes of data through the platform's file

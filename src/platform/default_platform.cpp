@@ -5,14 +5,18 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 
 #include "msgstore/platform.h"
 #include "platform/handset_state.h"
+#include "platform/host_files.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace {
+
+using platform::RemoveHostTree;
+using platform::Sys;
 
 const char* const kCounterNames[] = {"EmsRecv",    "EmsRead",   "Ems_SDRecv",
                                      "Ems_SDRead", "SentInSim", "UnsentInSim"};
@@ -54,7 +58,7 @@ std::string AsidePath() { return platform::PlatformDir("") + "/ejected-card"; }
 
 bool IsDirectory(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return Sys().stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // "DiskOnChip" or "SD Card" for a volume root, else empty.
@@ -97,7 +101,7 @@ BOOL DefaultPlatform::GetDiskFreeSpaceExW(const WCHAR* volumeRoot, uint64_t* fre
   if (volume.empty()) return FALSE;
   std::string host = platform::UsedDeviceRoot() + "/" + volume;
   struct statvfs info;
-  if (!IsDirectory(host) || ::statvfs(host.c_str(), &info) != 0) return FALSE;
+  if (!IsDirectory(host) || Sys().statvfs(host.c_str(), &info) != 0) return FALSE;
   uint64_t unit = info.f_frsize != 0 ? info.f_frsize : info.f_bsize;
   uint64_t available = static_cast<uint64_t>(info.f_bavail) * unit;
   uint64_t free = static_cast<uint64_t>(info.f_bfree) * unit;
@@ -136,11 +140,11 @@ bool DefaultPlatform::InsertCard() {
     std::string card = CardPath();
     std::string aside = AsidePath();
     struct stat info;
-    if (::lstat(card.c_str(), &info) == 0) return;  // already in
+    if (Sys().lstat(card.c_str(), &info) == 0) return;  // already in
     if (IsDirectory(aside))
-      inserted = ::rename(aside.c_str(), card.c_str()) == 0;
+      inserted = Sys().rename(aside.c_str(), card.c_str()) == 0;
     else
-      inserted = ::mkdir(card.c_str(), 0777) == 0;
+      inserted = Sys().mkdir(card.c_str(), 0777) == 0;
   });
   return inserted;
 }
@@ -151,9 +155,8 @@ bool DefaultPlatform::EjectCard() {
     std::string card = CardPath();
     std::string aside = AsidePath();
     if (!IsDirectory(card)) return;
-    std::error_code ec;
-    std::filesystem::remove_all(aside, ec);  // a card left aside earlier
-    ejected = ::rename(card.c_str(), aside.c_str()) == 0;
+    RemoveHostTree(aside);  // a card left aside earlier
+    ejected = Sys().rename(card.c_str(), aside.c_str()) == 0;
   });
   return ejected;
 }

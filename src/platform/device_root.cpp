@@ -10,7 +10,9 @@
 #include <string>
 
 #include "msgstore/platform.h"
+#include "platform/host_files.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 
@@ -78,20 +80,36 @@ std::string UsedDeviceRoot() {
   std::lock_guard<std::mutex> lock(g_rootMutex);
   const std::string& root = RootLocked();
   if (!g_rootReady) {
-    std::error_code ec;
-    std::filesystem::create_directories(root, ec);
+    const bool made = MakeHostDirs(root);
     std::string phone = root + "/DiskOnChip";
-    if (::mkdir(phone.c_str(), 0777) == 0 || errno == EEXIST) g_rootReady = !ec;
+    if (Sys().mkdir(phone.c_str(), 0777) == 0 || errno == EEXIST) g_rootReady = made;
   }
   return root;
 }
 
+namespace {
+
+// The registry's and the handset state's temporary files left by processes
+// that died are removed when a process first opens that state under a root.
+void RemoveStalePlatformTemps(const std::string& root) {
+  static std::mutex mutex;
+  static std::string cleaned;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (cleaned == root) return;
+    cleaned = root;
+  }
+  for (const std::u16string& path : FindStaleTempFiles(u"\\.platform")) DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
 std::string PlatformDir(const std::string& sub) {
-  std::string dir = UsedDeviceRoot() + "/.platform";
+  const std::string root = UsedDeviceRoot();
+  std::string dir = root + "/.platform";
   if (!sub.empty()) dir += "/" + sub;
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) return std::string();
+  if (!MakeHostDirs(dir)) return std::string();
+  RemoveStalePlatformTemps(root);
   return dir;
 }
 

@@ -9,6 +9,7 @@
 #include "msgstore/platform.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace platform {
@@ -30,7 +31,7 @@ class FileObject : public HandleObject {
 int RetryOpen(const std::string& host, int flags) {
   int fd;
   do {
-    fd = ::open(host.c_str(), flags, 0666);
+    fd = Sys().open(host.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -64,7 +65,7 @@ int OnHostPaths(const WCHAR* from, const WCHAR* to, Op op) {
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+    ssize_t n = Sys().write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -76,7 +77,7 @@ bool WriteAll(int fd, const char* data, size_t size) {
 bool CopyAll(int from, int to) {
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(from, buffer, sizeof buffer);
+    ssize_t n = Sys().read(from, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
@@ -97,6 +98,7 @@ using msgstore::platform::OnHostPaths;
 using msgstore::platform::PathUse;
 using msgstore::platform::RetryOpen;
 using msgstore::platform::SettledHostPath;
+using msgstore::platform::Sys;
 using msgstore::platform::UniqueFd;
 
 HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode*/,
@@ -140,7 +142,7 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode
   int64_t size = -1;
   if (!canWrite && (flags & O_TRUNC) == 0) {
     struct stat info;
-    if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
+    if (Sys().fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
     size = static_cast<int64_t>(info.st_size);
   }
   return msgstore::platform::AddHandle(
@@ -155,7 +157,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
   char* out = static_cast<char*>(buffer);
   DWORD done = 0;
   while (done < bytesToRead) {
-    ssize_t n = ::read(object->fd.get(), out + done, bytesToRead - done);
+    ssize_t n = Sys().read(object->fd.get(), out + done, bytesToRead - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return FALSE;
     if (n == 0) break;  // end of file
@@ -173,7 +175,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
   const char* in = static_cast<const char*>(buffer);
   DWORD done = 0;
   while (done < bytesToWrite) {
-    ssize_t n = ::write(object->fd.get(), in + done, bytesToWrite - done);
+    ssize_t n = Sys().write(object->fd.get(), in + done, bytesToWrite - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<DWORD>(n);
@@ -190,7 +192,7 @@ DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
     size = static_cast<uint64_t>(object->sizeAtOpen);
   } else {
     struct stat info;
-    if (::fstat(object->fd.get(), &info) != 0) return INVALID_FILE_SIZE;
+    if (Sys().fstat(object->fd.get(), &info) != 0) return INVALID_FILE_SIZE;
     size = static_cast<uint64_t>(info.st_size);
   }
   if (fileSizeHigh != nullptr) *fileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -212,7 +214,7 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
                 (static_cast<uint64_t>(static_cast<uint32_t>(*distanceToMoveHigh)) << 32) |
                 static_cast<uint32_t>(distanceToMove))
           : static_cast<int64_t>(distanceToMove);
-  off_t position = ::lseek(object->fd.get(), static_cast<off_t>(distance), whence);
+  off_t position = Sys().lseek(object->fd.get(), static_cast<off_t>(distance), whence);
   if (position < 0) return INVALID_SET_FILE_POINTER;
   uint64_t value = static_cast<uint64_t>(position);
   if (distanceToMoveHigh != nullptr) *distanceToMoveHigh = static_cast<LONG>(value >> 32);
@@ -229,7 +231,7 @@ BOOL DeleteFileW(const WCHAR* fileName) {
   // unlink() refuses a directory itself.
   return OnHostPath(FromWide(fileName), PathUse::kExisting,
                     [](const std::string& host) {
-                      const int result = ::unlink(host.c_str());
+                      const int result = Sys().unlink(host.c_str());
                       if (result == 0) NoteGone(host);
                       return result;
                     }) == 0
@@ -241,12 +243,12 @@ BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL fai
   if (existingFileName == nullptr || newFileName == nullptr) return FALSE;
   std::string from = SettledHostPath(FromWide(existingFileName));
   std::string to = SettledHostPath(FromWide(newFileName));
-  UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd source(Sys().open(from.c_str(), O_RDONLY | O_CLOEXEC, 0));
   struct stat sourceInfo;
-  if (!source.valid() || ::fstat(source.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode))
+  if (!source.valid() || Sys().fstat(source.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode))
     return FALSE;
   struct stat targetInfo;
-  if (::stat(to.c_str(), &targetInfo) == 0) {
+  if (Sys().stat(to.c_str(), &targetInfo) == 0) {
     if (failIfExists || S_ISDIR(targetInfo.st_mode)) return FALSE;
     // Copying a file onto itself would truncate it first.
     if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
@@ -257,14 +259,14 @@ BOOL CopyFileW(const WCHAR* existingFileName, const WCHAR* newFileName, BOOL fai
   std::string temp = SettledHostPath(msgstore::TempPathFor(FromWide(newFileName)));
   bool copied = false;
   {
-    UniqueFd target(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd target(Sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!target.valid()) return FALSE;
     copied = msgstore::platform::CopyAll(source.get(), target.get());
   }
   // Without replacing, link() refuses a target that appeared meanwhile.
-  bool placed = copied && (failIfExists ? ::link(temp.c_str(), to.c_str()) == 0
-                                        : ::rename(temp.c_str(), to.c_str()) == 0);
-  if (!placed || failIfExists) ::unlink(temp.c_str());
+  bool placed = copied && (failIfExists ? Sys().link(temp.c_str(), to.c_str()) == 0
+                                        : Sys().rename(temp.c_str(), to.c_str()) == 0);
+  if (!placed || failIfExists) Sys().unlink(temp.c_str());
   return placed ? TRUE : FALSE;
 }
 
@@ -275,20 +277,20 @@ BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD 
                        // rename() replaces a file in one step and refuses to
                        // put a file over a directory.
                        if ((flags & MOVEFILE_REPLACE_EXISTING) != 0)
-                         return ::rename(from.c_str(), to.c_str());
+                         return Sys().rename(from.c_str(), to.c_str());
                        struct stat info;
-                       if (::lstat(from.c_str(), &info) != 0) return -1;
+                       if (Sys().lstat(from.c_str(), &info) != 0) return -1;
                        // link() fails when the new name exists; a directory
                        // is moved by rename.
                        if (S_ISDIR(info.st_mode)) {
-                         if (::lstat(to.c_str(), &info) == 0) {
+                         if (Sys().lstat(to.c_str(), &info) == 0) {
                            errno = EEXIST;
                            return -1;
                          }
-                         return ::rename(from.c_str(), to.c_str());
+                         return Sys().rename(from.c_str(), to.c_str());
                        }
-                       if (::link(from.c_str(), to.c_str()) != 0) return -1;
-                       return ::unlink(from.c_str());
+                       if (Sys().link(from.c_str(), to.c_str()) != 0) return -1;
+                       return Sys().unlink(from.c_str());
                      }) == 0
              ? TRUE
              : FALSE;
@@ -298,7 +300,7 @@ DWORD GetFileAttributesW(const WCHAR* fileName) {
   if (fileName == nullptr) return INVALID_FILE_ATTRIBUTES;
   struct stat info;
   if (OnHostPath(FromWide(fileName), PathUse::kExisting,
-                 [&](const std::string& host) { return ::stat(host.c_str(), &info); }) != 0)
+                 [&](const std::string& host) { return Sys().stat(host.c_str(), &info); }) != 0)
     return INVALID_FILE_ATTRIBUTES;
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
@@ -310,5 +312,5 @@ BOOL CreateDirectoryW(const WCHAR* pathName, LPSECURITY_ATTRIBUTES /*securityAtt
   // The card volume comes and goes with the card; it is never made here.
   if (parts.size() == 1 && msgstore::platform::AsciiIEquals(parts[0], "SD Card")) return FALSE;
   std::string host = msgstore::platform::ResolveUnder(msgstore::platform::UsedDeviceRoot(), parts);
-  return ::mkdir(host.c_str(), 0777) == 0 ? TRUE : FALSE;
+  return Sys().mkdir(host.c_str(), 0777) == 0 ? TRUE : FALSE;
 }

@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "msgstore/platform.h"
 #include "platform/find_names.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace platform {
@@ -18,8 +21,11 @@ namespace {
 
 class FindObject : public HandleObject {
  public:
-  UniqueDir dir;
+  UniqueFd dir;
   std::u16string pattern;
+  // Entries read from the directory and not yet gone through.
+  std::vector<char> buffer = std::vector<char>(32768);
+  size_t at = 0, end = 0;
 };
 
 char16_t FoldCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c; }
@@ -48,8 +54,20 @@ bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
 }
 
 // The next entry of the find whose name matches its pattern, or nullptr.
-struct dirent* NextMatchingEntry(FindObject& find, std::u16string* name) {
-  while (struct dirent* entry = ::readdir(find.dir.get())) {
+const struct dirent64* NextEntry(FindObject& find) {
+  while (find.at >= find.end) {
+    const ssize_t n = Sys().getdents(find.dir.get(), find.buffer.data(), find.buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return nullptr;
+    find.at = 0;
+    find.end = static_cast<size_t>(n);
+  }
+  const auto* entry = reinterpret_cast<const struct dirent64*>(find.buffer.data() + find.at);
+  find.at += entry->d_reclen;
+  return entry;
+}
+const struct dirent64* NextMatchingEntry(FindObject& find, std::u16string* name) {
+  while (const struct dirent64* entry = NextEntry(find)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     *name = ToUtf16(entry->d_name);
     if (WildcardMatch(find.pattern, *name)) return entry;
@@ -66,9 +84,9 @@ void CopyName(const std::u16string& name, WCHAR* out) {
 // Moves to the next matching entry and describes it in data.
 bool NextMatch(FindObject& find, WIN32_FIND_DATAW* data) {
   std::u16string name;
-  while (struct dirent* entry = NextMatchingEntry(find, &name)) {
+  while (const struct dirent64* entry = NextMatchingEntry(find, &name)) {
     struct stat info;
-    if (::fstatat(::dirfd(find.dir.get()), entry->d_name, &info, 0) != 0) continue;  // gone
+    if (Sys().fstatat(find.dir.get(), entry->d_name, &info, 0) != 0) continue;  // gone
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes =
         S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -96,7 +114,7 @@ bool SplitQuery(const WCHAR* fileName, std::u16string* directory, std::u16string
 
 int OpenDirectory(const std::u16string& directory) {
   return OnHostPath(directory, PathUse::kExisting, [](const std::string& host) {
-    return ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return Sys().open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   });
 }
 
@@ -108,11 +126,7 @@ std::shared_ptr<FindObject> OpenFind(const WCHAR* fileName) {
   if (!SplitQuery(fileName, &directory, &find->pattern)) return nullptr;
   const int fd = OpenDirectory(directory);
   if (fd < 0) return nullptr;
-  find->dir.reset(::fdopendir(fd));
-  if (!find->dir) {
-    ::close(fd);
-    return nullptr;
-  }
+  find->dir = UniqueFd(fd);
   return find;
 }
 

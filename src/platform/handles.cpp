@@ -1,5 +1,6 @@
 // The process-wide table of live handles.
 #include "platform/handles.h"
+#include "platform/sys_calls.h"
 
 #include <unistd.h>
 
@@ -10,7 +11,7 @@ namespace msgstore {
 namespace platform {
 
 void UniqueFd::Reset() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) Sys().close(fd_);
   fd_ = -1;
 }
 

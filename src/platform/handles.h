@@ -4,8 +4,6 @@
 #ifndef MSGSTORE_PLATFORM_HANDLES_H_
 #define MSGSTORE_PLATFORM_HANDLES_H_
 
-#include <dirent.h>
-
 #include <memory>
 
 #include "msgstore/types.h"
@@ -17,12 +15,6 @@ class HandleObject {
  public:
   virtual ~HandleObject() = default;
 };
-
-// Owns a directory stream.
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 // Owns a POSIX descriptor.
 class UniqueFd {

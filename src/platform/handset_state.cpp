@@ -5,14 +5,14 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <fstream>
 #include <sstream>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
+#include "platform/host_files.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace platform {
@@ -43,7 +43,9 @@ std::string Unescape(const std::string& text) {
 
 StateMap ReadFrom(const std::string& path) {
   StateMap state;
-  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  ReadHostFile(path, &text);
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     size_t equals = line.find('=');
@@ -54,26 +56,10 @@ StateMap ReadFrom(const std::string& path) {
 }
 
 bool WriteTo(const std::string& dir, const StateMap& state) {
-  static std::atomic<unsigned> serial{0};
   std::ostringstream text;
   for (const auto& entry : state)
     text << EscapeFileName(entry.first) << '=' << EscapeFileName(entry.second) << '\n';
-  std::string temp =
-      dir + "/state.tmp." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text.str();
-    out.flush();
-    if (!out) {
-      ::unlink(temp.c_str());
-      return false;
-    }
-  }
-  if (::rename(temp.c_str(), (dir + "/state").c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return ReplaceHostFile(dir + "/state", text.str());
 }
 
 }  // namespace
@@ -92,13 +78,13 @@ std::string HandsetValue(const std::string& key, const std::string& fallback) {
 bool WithHandsetLock(const std::function<void()>& work) {
   std::string dir = PlatformDir("handset");
   if (dir.empty()) return false;
-  UniqueFd lock(::open((dir + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  UniqueFd lock(Sys().open((dir + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!lock.valid()) return false;
-  while (::flock(lock.get(), LOCK_EX) != 0) {
+  while (Sys().flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return false;
   }
   work();
-  ::flock(lock.get(), LOCK_UN);
+  Sys().flock(lock.get(), LOCK_UN);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // Device paths to host paths, with the handset's case-insensitive names.
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -43,7 +44,7 @@ void AppendUtf8(std::string& out, uint32_t code) {
 // is none. False when the directory cannot be read.
 bool LookIgnoringCase(const std::string& directory, const std::string& name, std::string* found) {
   found->clear();
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!dir.valid()) return false;
   return ForEachEntry(dir.get(), [&](const char* entry) {
     std::string candidate = entry;
@@ -114,7 +115,7 @@ std::string SettleIn(const std::string& folder, const std::string& name) {
 bool ForEachEntry(int fd, const std::function<bool(const char* name)>& visit) {
   std::vector<char> buffer(32768);
   for (;;) {
-    const ssize_t n = ::getdents64(fd, buffer.data(), buffer.size());
+    const ssize_t n = Sys().getdents(fd, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
@@ -248,7 +249,7 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
   // Most paths exist under their own spelling: one lstat settles them.
   const std::string exact = JoinUnder(base, components);
   struct stat exactInfo;
-  if (::lstat(exact.c_str(), &exactInfo) == 0) return exact;
+  if (Sys().lstat(exact.c_str(), &exactInfo) == 0) return exact;
 
   if (components.empty()) return exact;
 
@@ -258,13 +259,14 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
   const std::string parentExact = exact.substr(0, exact.size() - last.size() - 1);
   std::string folder;
   struct stat info;
-  if (!parentExact.empty() && ::stat(parentExact.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (!parentExact.empty() && Sys().stat(parentExact.c_str(), &info) == 0 &&
+      S_ISDIR(info.st_mode)) {
     folder = parentExact;
   } else {
     const std::string known = KnownFolder(parentExact);
-    if (!known.empty() && ::stat(known.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (!known.empty() && Sys().stat(known.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
       folder = known;
-      if (::lstat((folder + "/" + last).c_str(), &info) == 0) return folder + "/" + last;
+      if (Sys().lstat((folder + "/" + last).c_str(), &info) == 0) return folder + "/" + last;
     }
   }
   if (!folder.empty()) return SettleIn(folder, last);
@@ -276,7 +278,7 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
     if (i + 1 == components.size() && parentExists) RememberFolder(parentExact, current);
     std::string prefix = (!current.empty() && current.back() == '/') ? current : current + "/";
     if (parentExists) {
-      if (::lstat((prefix + component).c_str(), &info) == 0) {
+      if (Sys().lstat((prefix + component).c_str(), &info) == 0) {
         current = prefix + component;
         continue;
       }

@@ -8,6 +8,7 @@
 #include "msgstore/platform.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace {
@@ -32,9 +33,10 @@ HMODULE Platform::LoadLibraryW(const WCHAR* fileName) {
   if (name.empty()) return nullptr;
   // Resolved under the root as it is: nothing is made on the way.
   const std::string host = platform::ResolveUnder(GetDeviceRoot(), name);
-  platform::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  platform::UniqueFd fd(platform::Sys().open(host.c_str(), O_RDONLY | O_CLOEXEC, 0));
   struct stat info;
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  if (!fd.valid() || platform::Sys().fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    return nullptr;
   return platform::AddHandle(std::make_shared<ModuleObject>(std::move(fd)));
 }
 

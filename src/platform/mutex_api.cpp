@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -27,6 +28,7 @@
 #include "msgstore/platform.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace platform {
@@ -96,20 +98,20 @@ class MutexHandle : public HandleObject {
   void Let(const std::lock_guard<std::mutex>&) {
     count_ = 0;
     file_->holder = nullptr;
-    ::flock(file_->fd.get(), LOCK_UN);
+    Sys().flock(file_->fd.get(), LOCK_UN);
     file_->changed.notify_all();
   }
 
   DWORD TakeFileLock(bool forever, Clock::time_point deadline) {
     const int fd = file_->fd.get();
     if (forever) {
-      while (::flock(fd, LOCK_EX) != 0) {
+      while (Sys().flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) return WAIT_FAILED;
       }
       return WAIT_OBJECT_0;
     }
     for (;;) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return WAIT_OBJECT_0;
+      if (Sys().flock(fd, LOCK_EX | LOCK_NB) == 0) return WAIT_OBJECT_0;
       if (errno != EWOULDBLOCK && errno != EINTR) return WAIT_FAILED;
       Clock::time_point now = Clock::now();
       if (now >= deadline) return WAIT_TIMEOUT;
@@ -130,19 +132,22 @@ UniqueFd OpenLockFile(const std::u16string& name) {
     // opened is it looked for (and made) again.
     const std::string path =
         UsedDeviceRoot() + "/.platform/mutex/m." + EscapeFileName(ToUtf8(name));
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (fd.valid() || errno != ENOENT) return fd;
   }
   std::string dir = PlatformDir("mutex");
   if (dir.empty()) return UniqueFd();
   if (name.empty()) {
-    std::string pattern = dir + "/anonymous.XXXXXX";
-    UniqueFd fd(::mkostemp(&pattern[0], O_CLOEXEC));
-    if (fd.valid()) ::unlink(pattern.c_str());
+    // Made under a name of its own and unlinked at once.
+    static std::atomic<unsigned> serial{0};
+    const std::string path = dir + "/anonymous." + std::to_string(::getpid()) + "." +
+                             std::to_string(serial.fetch_add(1));
+    UniqueFd fd(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.valid()) Sys().unlink(path.c_str());
     return fd;
   }
   std::string path = dir + "/m." + EscapeFileName(ToUtf8(name));
-  return UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  return UniqueFd(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
 }
 
 // The lock files of this process by device root and name, kept open for
@@ -162,7 +167,7 @@ void LockTable() { g_tableMutex.lock(); }
 void UnlockTable() { g_tableMutex.unlock(); }
 void DetachInChild() {
   for (auto& entry : Table()) {
-    ::close(entry.second->fd.Release());
+    Sys().close(entry.second->fd.Release());
     entry.second->holder = nullptr;
   }
   Table().clear();

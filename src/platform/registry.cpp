@@ -2,24 +2,23 @@
 // directory "k.<name>" and a value a file "v.<name>" holding the type
 // (4 bytes, little-endian) and then the data as given. Names are stored in
 // ASCII lower case, so key paths and value names compare without regard to
-// case, and escaped to be safe host file names. A value is replaced whole by
-// writing a temporary file and renaming it, so readers in other processes
-// see the old value or the new one, never a part. Access rights and options
+// case, and escaped to be safe host file names. A value is replaced whole
+// (ReplaceHostFile), so readers in other processes see the old value or the
+// new one, never a part. Access rights and options
 // are not checked.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
+#include "platform/host_files.h"
 #include "platform/host_path.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore {
 namespace platform {
@@ -35,7 +34,7 @@ class KeyObject : public HandleObject {
 
 bool IsDirectory(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return Sys().stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // The host directory of an open key; empty for an unknown handle.
@@ -86,7 +85,7 @@ LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD /*reserved*/, WCHAR* /
   bool created = false;
   for (const std::string& part : SubKeyParts(subKey)) {
     dir += "/" + part;
-    if (::mkdir(dir.c_str(), 0777) == 0) {
+    if (Sys().mkdir(dir.c_str(), 0777) == 0) {
       created = true;
     } else if (errno == EEXIST && IsDirectory(dir)) {
       created = false;
@@ -117,9 +116,8 @@ LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* /*reserved*/, DWO
   if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
   std::string dir = KeyDir(key);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
-  std::ifstream in(ValuePath(dir, valueName), std::ios::binary);
-  if (!in) return ERROR_FILE_NOT_FOUND;
-  std::vector<char> stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string stored;
+  if (!ReadHostFile(ValuePath(dir, valueName), &stored)) return ERROR_FILE_NOT_FOUND;
   if (stored.size() < 4 || stored.size() - 4 > 0xFFFFFFFFu) return ERROR_FILE_NOT_FOUND;
   DWORD storedType = 0;
   for (int i = 3; i >= 0; --i) storedType = (storedType << 8) | static_cast<BYTE>(stored[i]);
@@ -148,35 +146,14 @@ LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD /*reserved*/, DWORD 
   std::string bytes(4, '\0');
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(type >> (8 * i));
   if (cbData > 0) bytes.append(reinterpret_cast<const char*>(data), cbData);
-  static std::atomic<unsigned> serial{0};
-  std::string temp =
-      dir + "/t." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
-  {
-    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!out.valid()) return kErrorAccessDenied;
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(out.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ::unlink(temp.c_str());
-        return kErrorAccessDenied;
-      }
-      done += static_cast<size_t>(n);
-    }
-  }
-  if (::rename(temp.c_str(), ValuePath(dir, valueName).c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return kErrorAccessDenied;
-  }
-  return ERROR_SUCCESS;
+  return ReplaceHostFile(ValuePath(dir, valueName), bytes) ? ERROR_SUCCESS : kErrorAccessDenied;
 }
 
 LONG RegFlushKey(HKEY key) {
   std::string dir = KeyDir(key);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
-  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
+  UniqueFd fd(Sys().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (fd.valid()) Sys().fsync(fd.get());
   return ERROR_SUCCESS;
 }
 

@@ -306,44 +306,15 @@ bool RepairIdCounter(const Store& s, const IdCounter& counter) {
   DWORD v = std::max(counter.highest, CounterValue(s));
   const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
                          static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-  const std::u16string temp = msgstore::TempPathFor(s.counterPath);
-  bool written = false;
-  {
-    Handle<CloseHandle> file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD done = 0;
-    written = file.valid() && WriteFile(file.get(), bytes, 4, &done, nullptr) != 0 && done == 4;
-  }
-  bool placed = written && MoveFileExW(temp.c_str(), s.counterPath, MOVEFILE_REPLACE_EXISTING);
-  if (!placed) DeleteFileW(temp.c_str());
+  const bool placed = msgstore::ReplaceFileContents(s.counterPath, bytes, 4);
   if (mutex.valid()) ReleaseMutex(mutex.get());
   return placed;
 }
 
-namespace {
-
-void CollectStaleTempFiles(const std::u16string& dir, int depth, std::vector<std::u16string>* out) {
-  WIN32_FIND_DATAW data = {};
-  Handle<FindClose> find(FindFirstFileW((dir + u"\\*").c_str(), &data));
-  std::vector<std::u16string> subdirs;
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
-    std::u16string name = data.cFileName;
-    DWORD writer = 0;
-    if (IsDirectory(data.dwFileAttributes))
-      subdirs.push_back(name);
-    else if (msgstore::IsTempFileName(name, &writer) && !IsProcessRunning(writer))
-      out->push_back(dir + u"\\" + name);
-  }
-  if (depth < 8)
-    for (const auto& sub : subdirs) CollectStaleTempFiles(dir + u"\\" + sub, depth + 1, out);
-}
-
-}  // namespace
-
 std::vector<std::u16string> StaleTempFiles() {
-  std::vector<std::u16string> found;
-  for (const char16_t* root : {u"\\DiskOnChip\\User\\MESSAGING", u"\\SD Card\\User\\MESSAGING"})
-    CollectStaleTempFiles(root, 0, &found);
+  // The library's own scan, over the whole device: the stores' trees, the
+  // account database beside them and the platform's registry and state.
+  std::vector<std::u16string> found = msgstore::FindStaleTempFiles(u"\\");
   std::sort(found.begin(), found.end());
   return found;
 }

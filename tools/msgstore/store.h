@@ -283,8 +283,8 @@ IdCounter ReadIdCounter(const Store& s);
 DWORD CounterValue(const Store& s);
 // Sets the counter to the highest identifier in use; false when it cannot.
 bool RepairIdCounter(const Store& s, const IdCounter& counter);
-// Temporary files under both messaging trees whose writer died before it
-// put them in place, as device paths.
+// Temporary files anywhere under the device root whose writer died before
+// it put them in place, as device paths.
 std::vector<std::u16string> StaleTempFiles();
 // Failure when a new identifier would replace a stored message.
 void RequireIdCounter(const Store& s);
