@@ -41,10 +41,12 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-StateMap ReadFrom(const std::string& path) {
-  StateMap state;
+// The settings in the file at path; false when it is there but could not be
+// read (a missing file holds no settings).
+bool ReadFrom(const std::string& path, StateMap* out) {
+  StateMap& state = *out;
   std::string text;
-  ReadHostFile(path, &text);
+  if (!ReadHostFile(path, &text) && errno != ENOENT) return false;
   std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
@@ -52,7 +54,7 @@ StateMap ReadFrom(const std::string& path) {
     if (equals == std::string::npos) continue;
     state[Unescape(line.substr(0, equals))] = Unescape(line.substr(equals + 1));
   }
-  return state;
+  return true;
 }
 
 bool WriteTo(const std::string& dir, const StateMap& state) {
@@ -66,7 +68,9 @@ bool WriteTo(const std::string& dir, const StateMap& state) {
 
 StateMap ReadHandsetState() {
   // Reading makes nothing: a handset never set up reads as defaults.
-  return ReadFrom(GetDeviceRoot() + "/.platform/handset/state");
+  StateMap state;
+  ReadFrom(GetDeviceRoot() + "/.platform/handset/state", &state);
+  return state;
 }
 
 std::string HandsetValue(const std::string& key, const std::string& fallback) {
@@ -92,7 +96,9 @@ bool UpdateHandsetState(const std::function<void(StateMap&)>& change) {
   bool written = false;
   bool locked = WithHandsetLock([&] {
     std::string dir = PlatformDir("handset");
-    StateMap state = ReadFrom(dir + "/state");
+    // Settings that cannot be read are not written over.
+    StateMap state;
+    if (!ReadFrom(dir + "/state", &state)) return;
     change(state);
     written = WriteTo(dir, state);
   });
