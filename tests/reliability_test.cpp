@@ -234,8 +234,7 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
     return msgstore_test::Report(out, {rewritten, DWORD(subjectSet), unindexed}) ? 0 : 3;
   });
   ASSERT_EQ(children.Finish(), std::vector<int>{0});
-  // Neither rewrite reached its file, and the new message that no index
-  // could list was taken back: all say so.
+  // No write reached its file and index (the unindexed one was taken back).
   EXPECT_EQ(children.Words(0), (std::vector<DWORD>{0, 0, 0}));
   EXPECT_EQ(msgstore_test::Bytes(File(false, kDraft, oid)), message);
   EXPECT_EQ(IndexFile(kDraft), draftIndex);
