@@ -65,6 +65,9 @@ bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey
   if (card) return true;
   const unsigned long failures = IndexWriteFailures();
   if (existing != 0) ops.deleteFromIndex(existing, indexKey);
+  // A rewrite whose old record stays is still listed by it, only not at the
+  // place its new time gives it; a second record would list it twice.
+  if (IndexWriteFailures() != failures) return false;
   ops.addToIndex(props.dwOid, indexKey, props.ftIndexTime);
   if (IndexWriteFailures() == failures) return true;
   // A new message that no index lists would stay out of the folder's count

@@ -48,10 +48,13 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
 
 // After a write in phone memory: a rewrite's old record goes, the message's
 // record is added under indexKey at the place its time gives it. The card
-// has no index. False when the index could not be brought in step; a new
-// message's file (path, when given) is then taken back, so that a write
-// that fails leaves nothing, and a rewrite keeps its new file (nothing is
-// lost; the stale or missing record is the store's refresh's to mend).
+// has no index. False when the index could not be brought in step. A new
+// message's file (path, when given) is then taken back, so that success
+// means file and record are both there and a failed write leaves nothing;
+// its identifier is not handed out again. A rewrite's file already holds the
+// new content and is kept, nothing being lost: listed by its old record when
+// that could not be removed, or by no record until the store's refresh
+// indexes its folder again.
 bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
                   const tagMSGPROPS& props, const WCHAR* path = nullptr);
 
