@@ -235,9 +235,11 @@ class FaultInjector {
     MSGSTORE_HOOK(lstat, kOther);
     MSGSTORE_HOOK(fstatat, kOther);
     MSGSTORE_HOOK(getdents, kOther);
-    MSGSTORE_HOOK(fsync, kOther);
     MSGSTORE_HOOK(statvfs, kOther);
 #undef MSGSTORE_HOOK
+    t.fsync = [](int fd) {  // durability is not what the faults test: no waiting for the disk
+      return Fault(kOther) ? -1 : S().sync ? Saved().fsync(fd) : 0;
+    };
     t.close = [](int fd) {
       const int result = Saved().close(fd);
       return Fault(kClose) ? -1 : result;
@@ -245,7 +247,10 @@ class FaultInjector {
   }
   ~FaultInjector() { msgstore::platform::Sys() = Saved(); }
   // From now on, the k-th call (from 1) of the kinds fails with error; 0: none.
-  void Arm(long k, int error, unsigned kinds = kChanges) { S() = {0, k, error, kinds, false}; }
+  void Arm(long k, int error, unsigned kinds = kChanges) {
+    S() = {0, k, error, kinds, false, S().sync};
+  }
+  void Sync(bool sync) { S().sync = sync; }  // whether fsync reaches the disk (it does)
   void Disarm() { S().failAt = 0; }
   long calls() const { return S().calls; }  // calls of the armed kinds since Arm
   bool hit() const { return S().hit; }      // the fault was reached
@@ -255,10 +260,10 @@ class FaultInjector {
     long calls, failAt;
     int error;
     unsigned kinds;
-    bool hit;
+    bool hit, sync;
   };
   static State& S() {
-    static State state{0, 0, 0, kChanges, false};
+    static State state{0, 0, 0, kChanges, false, true};
     return state;
   }
   static msgstore::platform::SysCalls& Saved() {
