@@ -37,18 +37,16 @@ TEST(EmailPaths, FolderFileAndAccountInboxPaths) {
 
 using EmailIndex = msgstore_test::EmailTest;
 
-// The card has no NONE; a tree with its "Email" directory, in any spelling,
-// is not repaired.
-TEST_F(EmailIndex, CreateDirProbesOnlyTheEmailDirectoryOfEachTree) {
+// CreateDir: the card has no NONE; a tree with its "Email" directory, in
+// any spelling, is not repaired. The quick read finds the plain INBOX's
+// account in the registry.
+TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInboxAccount) {
   EXPECT_TRUE(fs::is_directory(Dir(false, kNone)) && fs::is_directory(Dir(true, kSpam)));
   EXPECT_FALSE(fs::exists(Dir(true, kNone)));
   fs::remove_all(Host("SD Card/User/MESSAGING"));
   fs::create_directories(Host("SD Card/User/MESSAGING/EMAIL"));
   EXPECT_EQ(EmailMsgStore_CreateDir(true), 1);
   EXPECT_TRUE(fs::is_empty(Host("SD Card/User/MESSAGING/EMAIL")));
-}
-
-TEST_F(EmailIndex, QuickReadFindsThePlainInboxAccountInTheRegistry) {
   fs::remove_all(Host(".platform/registry"));
   Put(false, kInbox, 7, 70, 0, kAccount, u"mine");
   Put(false, kInbox, 7, 72, 0, kOther, u"other");

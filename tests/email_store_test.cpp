@@ -102,17 +102,19 @@ TEST_F(EmailStore, ChangesAndMovesKeepTheIndexesInStep) {
   EXPECT_FALSE(Exists(false, kInbox, mine) || fs::exists(IndexFile(kAccount)));
   EXPECT_EQ(0, EmailMsgStore_EmptyFolder(false, kAccount));
   EXPECT_TRUE(platform_.posted.empty());
-}
-
-TEST_F(EmailStore, UnreadCountsMatchTheAccountAnywhereInTheName) {
-  Put(false, kInbox, 1, 1, 0, kAccount);
-  Put(false, kInbox, 2, 1, 1, kAccount);
-  Store({1, 2, 3}, File(false, kInbox, 3, kAccount));  // unreadable: unread
-  Put(false, kInbox, 4, 1, 0, kOther);
-  const std::pair<DWORD, DWORD> unread[] = {{kAccount, 2}, {kOther, 1}, {5306, 3}, {0, 0}};
-  for (const auto& [account, n] : unread)
-    EXPECT_EQ(n, EmailMsgStore_GetUnreadMsgCount(false, account)) << account;
-  EXPECT_EQ(2u, GetEmailInboxUnreadMsgsCount());
+  // A move whose copy cannot be written (a directory holds its name) keeps
+  // its source; one whose source will not go (0 names no file: the last file
+  // is read) takes its copy back. An emptying that leaves a file says so.
+  const DWORD kept = Write(false, kInbox, 70);
+  fs::create_directory(File(false, kSpam, kept + 1));
+  EXPECT_EQ(0, EmailMsgStore_MoveInboxToSpam(false, kAccount, kept) +
+                   EmailMsgStore_MoveInboxToSpam(false, kAccount, 0));
+  EXPECT_TRUE(Exists(false, kInbox, kept) && Index(kAccount) == (Records{{kAccount, kept, 70}}) &&
+              Files(false, kSpam) == 1 && !fs::exists(IndexFile(kSpam)));
+  fs::create_directory(File(false, kInbox, 9));
+  EXPECT_EQ(
+      0, EmailMsgStore_EmptyFolder(false, kSpam) + EmailMsgStore_EmptyFolderInbox(false, kAccount));
+  EXPECT_FALSE(Exists(false, kInbox, kept));
 }
 
 // Listings append (identifier, storage, 3) in the directory's order, and
@@ -144,7 +146,7 @@ TEST_F(EmailStore, ListingsCountsAndReadsByPositionPerStorageAndAccount) {
 // The refresh rebuilds each missing phone index of DRAFT to SPAM from its
 // files, newest first (an unreadable one with time 0); an index that exists
 // and the INBOX ones, plain or per account, are left as they are.
-TEST_F(EmailStore, RefreshRebuildsOnlyTheMissingFolderIndexes) {
+TEST_F(EmailStore, RefreshRebuildsOnlyTheMissingFolderIndexesAndUnreadCounts) {
   for (DWORD folder = kDraft; folder <= kSpam; ++folder)
     for (DWORD oid : {1u, 2u, 3u}) Put(false, folder, oid, oid * 10 % 25);
   for (DWORD folder = kSent; folder <= kSpam; ++folder) Store({1, 2, 3}, File(false, folder, 4));
@@ -155,6 +157,15 @@ TEST_F(EmailStore, RefreshRebuildsOnlyTheMissingFolderIndexes) {
   for (DWORD f = kSent; f <= kSpam; ++f)
     EXPECT_EQ(Index(f), (Records{{f, 2, 20}, {f, 1, 10}, {f, 3, 5}, {f, 4, 0}})) << f;
   EXPECT_FALSE(fs::exists(IndexFile(kInbox)) || fs::exists(IndexFile(kAccount)));
+  // Unread counts match the account anywhere in the name (5: unread too).
+  Put(false, kInbox, 1, 1, 0, kAccount);
+  Put(false, kInbox, 2, 1, 1, kAccount);
+  Store({1, 2, 3}, File(false, kInbox, 3, kAccount));  // unreadable: unread
+  Put(false, kInbox, 4, 1, 0, kOther);
+  const std::pair<DWORD, DWORD> unread[] = {{kAccount, 3}, {kOther, 1}, {5306, 4}, {0, 0}};
+  for (const auto& [account, n] : unread)
+    EXPECT_EQ(n, EmailMsgStore_GetUnreadMsgCount(false, account)) << account;
+  EXPECT_EQ(3u, GetEmailInboxUnreadMsgsCount());
 }
 
 }  // namespace

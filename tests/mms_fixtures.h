@@ -199,8 +199,7 @@ class MmsTest : public DeviceTest {
       out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
     return out;
   }
-  std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini"); }
-  Bytes Counter() const { return Load(CounterFile()); }
+  Bytes Counter() const { return Load(Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini")); }
 };
 
 }  // namespace msgstore_test

@@ -22,8 +22,11 @@ std::u16string Path(bool card, DWORD folder, DWORD oid, bool file) {
   return ok ? std::u16string(p) : u"-";
 }
 
-// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory.
-TEST(MmsPaths, FolderAndFilePathsOnBothStorages) {
+using MmsTree = msgstore_test::MmsTest;
+
+// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory,
+// and CreateDir makes none of the three on the card.
+TEST_F(MmsTree, PathsOnBothStoragesAndTheFoldersThatCreateDirMakes) {
   const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\";
   EXPECT_EQ(Path(true, MMS_FOLDER_SENT, 2147483648u, true),
             u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\-2147483648.mms");
@@ -31,12 +34,6 @@ TEST(MmsPaths, FolderAndFilePathsOnBothStorages) {
   EXPECT_EQ(Path(true, MMS_FOLDER_AUTODOWNLOAD, 7, false), P + u"AUTODOWNLOAD");
   EXPECT_EQ(Path(true, MMS_FOLDER_REPORT, 1, true) + Path(false, MMS_FOLDER_NONE, 1, false), u"--");
   for (DWORD folder : {0u, 7u, 10u, 0x10Bu}) EXPECT_EQ(Path(false, folder, 1, true), u"-");
-}
-
-using MmsTree = msgstore_test::MmsTest;
-
-// The card has no REPORT, AUTODOWNLOAD or NONE.
-TEST_F(MmsTree, CreateDirMakesTheFoldersOfEachTree) {
   for (DWORD folder : {kInbox, kDraft, kSent, kSpam, kReport, kNone, kAutoDownload})
     EXPECT_EQ(
         std::make_pair(true, folder == kSpam || folder < kReport),
@@ -94,10 +91,10 @@ class MmsFile : public msgstore_test::MmsTest {
   tagMMSMSGPROPS readMms_{};
 };
 
-TEST_F(MmsFile, BothLayoutsAreExactAndRoundTripWithAndWithoutBody) {
+TEST_F(MmsFile, BothLayoutsAreExactAndRoundTripAndTheQuickReadFillsTheListFieldsCrosswise) {
   Sample s;
   WCHAR scratch[] = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\NONE\\0.mms";
-  for (bool old : {false, true}) {
+  for (bool old : {true, false}) {  // the current layout last, for the quick read
     ASSERT_EQ(Write(&s.p, &s.m, old), 1);
     EXPECT_EQ(Bytes1(), Expected(s.p, s.m, old));
     for (bool body : {true, false}) {
@@ -108,12 +105,10 @@ TEST_F(MmsFile, BothLayoutsAreExactAndRoundTripWithAndWithoutBody) {
       EXPECT_EQ(Load(File(false, kNone, 0)), Expected(s.p, s.m, old, body));
     }
   }
-}
-
-// wUser2 and wUser1 take the quick values; strings, not the message ID.
-TEST_F(MmsFile, QuickReadFillsTheListFieldsCrosswise) {
-  Sample s;
-  ASSERT_EQ(Write(&s.p, &s.m, false), 1);
+  // The quick read: wUser2 and wUser1 take the quick values; strings, not the
+  // message ID.
+  MMSMsgStore_FreeMsgProps(&read_, &readMms_);
+  read_ = {};
   ASSERT_EQ(MMSMsgStore_QuickReadFromFile(false, kInbox, 1, &read_), 1);
   EXPECT_EQ(std::make_tuple(read_.dwOid, read_.wStatus, read_.dwFolder, read_.wUser2, read_.wUser1,
                             std::u16string(read_.pszTo) + read_.pszText4, read_.pszMsgID),

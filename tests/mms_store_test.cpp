@@ -29,16 +29,6 @@ class MmsStore : public msgstore_test::MmsTest {
   }
 };
 
-// The identifier that the card's oldest message gives is the one its file
-// holds, not the one in its name.
-TEST_F(MmsStore, LastRecordOnTheCardFromInsideTheFile) {
-  Message inner(kSent, 10);
-  inner.props.dwOid = 70;
-  WCHAR path[] = u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\7.mms";
-  ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &inner.props, &inner.mms));
-  EXPECT_EQ(70u, MMSMsgStore_GetLastRecord(true, kSent, nullptr));
-}
-
 // Card state: flag 2 keeps a full phone folder's message in phone memory,
 // flag 4 does not, and without the flag a missing card takes it and fails.
 TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
@@ -100,7 +90,7 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
 
 // By position: counted from 0 in the directory's order; past the end, or
 // -1, the last file.
-TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
+TEST_F(MmsStore, ReadFolderMessageByPositionAndTheLastRecordOfTheCard) {
   for (bool card : {false, true}) {
     for (DWORD oid : {21u, 22u, 23u}) Put(card, kSent, oid + 10 * card, 1);
     const std::vector<DWORD> order = Files(card, kSent);
@@ -110,6 +100,13 @@ TEST_F(MmsStore, ReadFolderMessageByPositionOnBothStorages) {
       EXPECT_EQ(order[at >= 0 && at < 3 ? at : 2], r.props.dwOid) << at;
     }
   }
+  // The card's oldest message gives the identifier its file holds, not the
+  // one in its name.
+  Message inner(kSent, 0);
+  inner.props.dwOid = 70;
+  WCHAR path[] = u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\7.mms";
+  ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &inner.props, &inner.mms));
+  EXPECT_EQ(70u, MMSMsgStore_GetLastRecord(true, kSent, nullptr));
 }
 
 // A move writes the message under a new identifier from the counter file:
@@ -123,6 +120,15 @@ TEST_F(MmsStore, MovesGiveANewIdentifier) {
             std::make_tuple(moved, storage, Counter()));
   EXPECT_EQ((IndexRecords{{kDraft, 1, 30, 0}}), Index(kDraft));
   EXPECT_EQ((IndexRecords{{kSent, 2, 15, 0}, {kSent, 4, 10, 0}}), Index(kSent));
+  // A move whose copy cannot be written (a directory holds its name) keeps
+  // its source; one whose source will not go (0 names no file: the last file
+  // is read) takes its copy back.
+  DWORD first = 1, last = 0;
+  fs::create_directory(File(false, kSent, 5));
+  EXPECT_EQ(0, MMSMsgStore_SetFolder(false, kDraft, &first, kSent, nullptr) +
+                   MMSMsgStore_SetFolder(false, kDraft, &last, kInbox, nullptr));
+  EXPECT_TRUE(first == 1 && last == 0 && Index(kDraft) == (IndexRecords{{kDraft, 1, 30, 0}}) &&
+              Files(false, kInbox).empty() && !fs::exists(IndexFile(kInbox)));
   Fill(kInbox, 100);  // rewriting a message of a full folder evicts nothing
   EXPECT_EQ(1001u, MMSMsgStore_SetReadStatus(false, kInbox, 1001, 1));
   EXPECT_EQ(100u, Count(false, kInbox));
@@ -137,13 +143,18 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
   EXPECT_EQ(1, MMSMsgStore_EmptyFolder(true, kInbox) + MMSMsgStore_EmptyFolder(false, kNone) +
                    MMSMsgStore_EmptyFolder(true, kReport));
   EXPECT_TRUE(Count(false, kNone) == 1 && Files(true, kInbox).empty());
+  fs::create_directory(File(false, kSent, 9));  // a file that will not go
+  EXPECT_EQ(0, MMSMsgStore_EmptyFolder(false, kSent));
   ASSERT_EQ(1u, platform_.posted.size());
   const auto& [window, msg, wParam, lParam] = platform_.posted[0];
   EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{1}),
             std::make_tuple(window, msg, wParam, lParam));
 }
 
-TEST_F(MmsStore, ListingsOfTheMmsFoldersTakeTheirOwnFilesOnly) {
+// Listings take their own files only. Each file written is read back with
+// its own folder, which tells where the search by identifier found it (0:
+// nothing found).
+TEST_F(MmsStore, ListingsTakeTheirOwnFilesAndTheSearchGoesInOrder) {
   for (const char* name : {"-5.mms", "7.txt", "MmsIni"})
     Store({'x'}, Dir(false, kSpam) + "/" + name);
   Put(false, kAutoDownload, 9, 1), Put(false, kNone, 10, 1);
@@ -153,11 +164,6 @@ TEST_F(MmsStore, ListingsOfTheMmsFoldersTakeTheirOwnFilesOnly) {
                     MMSMsgStore_GetMessageList(false, kNone, list));
   EXPECT_EQ(std::make_tuple(2, 0xFFFFFFFBu, 1, 9u),
             std::make_tuple(list[0].byFolder, list[0].dwOid, list[1].bMemoryCard, list[1].dwOid));
-}
-
-// Each file written is read back with its own folder, which tells where the
-// search found it (0: nothing found).
-TEST_F(MmsStore, ReadMessageSearchesFoldersInOrder) {
   const std::tuple<bool, DWORD, DWORD> files[] = {
       {false, kInbox, 5}, {false, kAutoDownload, 5}, {false, kAutoDownload, 6}, {true, kDraft, 6},
       {false, kSpam, 10}, {false, kReport, 10},      {false, kNone, 11}};

@@ -172,9 +172,9 @@ std::vector<uint8_t> Save(const EmailAccountArray& accounts) {
 }
 
 // The next account identifier from "AccoutnId": the stored value plus 1,
-// 0x30000003 when none is stored (wrapping at 2^32); 0 when the key can be
-// neither opened nor created. A failure to write the new value back is not
-// looked at.
+// 0x30000003 when none is stored (wrapping at 2^32). 0 when the key can be
+// neither opened nor created, or when the new value cannot be written back:
+// an identifier that the counter does not keep would be handed out again.
 DWORD AllocateAccountId() {
   NamedLock held(kAccountIdMutex, false);
   HKEY key = nullptr;
@@ -196,10 +196,11 @@ DWORD AllocateAccountId() {
   const DWORD next = (last == 0 ? kNoAccountIdYet : last) + 1;
   uint8_t bytes[4];
   EncodeU32(bytes, next);
-  RegSetValueExW(key, kAccountIdValue, 0, REG_DWORD, bytes, sizeof bytes);
+  const bool saved =
+      RegSetValueExW(key, kAccountIdValue, 0, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS;
   RegFlushKey(key);
   RegCloseKey(key);
-  return next;
+  return saved ? next : 0;
 }
 
 }  // namespace
@@ -260,15 +261,14 @@ int EmailAccMsgStore_Open(HANDLE* store) {
 }
 
 int EmailMsgStore_Close(HANDLE /*store*/) {
-  // Replaced whole: a save that fails half-way leaves the old file. Single
-  // writes are not looked at, so the result tells only whether the file
-  // could be created.
+  // Replaced whole: 1 once the new database stands complete; a save that
+  // fails anywhere leaves the old file as it was and returns 0.
   const std::vector<uint8_t> image = msgstore::email::Save(AccountArray());
   if (image.size() > 0xFFFFFFFFu) return 0;
-  bool created = false;
-  msgstore::ReplaceFileWhole(kAccountDatabase, image.data(), static_cast<DWORD>(image.size()),
-                             &created);
-  return created ? 1 : 0;
+  return msgstore::ReplaceFileWhole(kAccountDatabase, image.data(),
+                                    static_cast<DWORD>(image.size()))
+             ? 1
+             : 0;
 }
 
 DWORD EmailMsgStore_WriteAccountData(HANDLE /*store*/, tagEMAILACCOUNTPROPS* account,
@@ -276,7 +276,9 @@ DWORD EmailMsgStore_WriteAccountData(HANDLE /*store*/, tagEMAILACCOUNTPROPS* acc
   if (account == nullptr) return 0;
   EmailAccountRecord record = msgstore::email::FromProps(*account);
   // An identifier given is used as it is, even when a record has it already.
+  // A new account whose identifier cannot be had is not added.
   record.dwAccountId = accountId != 0 ? accountId : msgstore::email::AllocateAccountId();
+  if (record.dwAccountId == 0) return 0;
   msgstore::email::Place(AccountArray(), record);
   return record.dwAccountId;
 }

@@ -5,7 +5,13 @@
 // alters the record and writes it again through the write path; a move
 // writes a new message (new identifier, STORAGE_AUTO) and then deletes the
 // source from the storage asked for. SPAM keeps a message's account, so a
-// restore needs none.
+// restore needs none. A change that fails leaves the message as it was: a
+// move deletes its source only after the copy is written, and takes the copy
+// back when the source will not go; an emptying reports the files that would
+// not go.
+#include <string>
+#include <vector>
+
 #include "common/dir_scan.h"
 #include "common/msg_str.h"
 #include "email/email_internal.h"
@@ -49,16 +55,54 @@ int Rewrite(bool storage, const Place& place, DWORD messageId, Change change) {
       EmailMsgStore_WriteMessage(storage, m.msg(), m.store(), messageId, nullptr));
 }
 
+// Takes back a move whose source could not be deleted: the copy goes (file
+// and index record) and a source that is still there gets its index record
+// back, so that the failed move leaves one message, where it was.
+void UndoCopy(bool storage, const Place& from, DWORD messageId, const WCHAR* oldPath, bool copyCard,
+              Message& copy) {
+  const Place to = copy->dwFolder == EMAIL_FOLDER_INBOX ? Place::Inbox(copy.store()->dwAccountId)
+                                                        : Place::Folder(copy->dwFolder);
+  WCHAR path[MAX_PATH] = {};
+  if (!to.FilePath(copyCard, copy->dwOid, path) ||
+      msgstore::RemoveMessageFile(msgstore::email::kStoreOps, copyCard, path, copy->dwOid,
+                                  to.indexKey()) == msgstore::Removal::kFailed ||
+      storage || GetFileAttributesW(oldPath) == INVALID_FILE_ATTRIBUTES) {
+    return;
+  }
+  EmailMsgStore_AddMsgToIni(messageId, from.indexKey(), copy->ftIndexTime);
+}
+
 int Move(bool storage, const Place& from, DWORD messageId, DWORD toFolder) {
   Message m;
   if (!from.Read(storage, messageId, m)) return 0;
   m->dwFolder = toFolder;
   m->dwOid = 0;
   int choice = STORAGE_AUTO;
+  // The source is touched only once its copy stands complete.
   if (EmailMsgStore_WriteMessage(storage, m.msg(), m.store(), 0, &choice) == 0) return 0;
   if (!storage) EmailMsgStore_DeleteMsgFromIni(messageId, from.indexKey());
   WCHAR path[MAX_PATH] = {};
-  return from.FilePath(storage, messageId, path) && DeleteFileW(path) ? 1 : 0;
+  if (from.FilePath(storage, messageId, path) && DeleteFileW(path)) return 1;
+  UndoCopy(storage, from, messageId, path, choice == STORAGE_AUTO ? storage : choice != 0, m);
+  return 0;
+}
+
+// Deletes every file of dir that matches pattern; 0 when one of them is
+// still there afterwards.
+int DeleteAll(const std::u16string& dir, const std::u16string& pattern) {
+  // Names are gathered first so that deleting does not disturb the search.
+  std::vector<std::u16string> names;
+  msgstore::ScanDir(dir, pattern, [&](const WCHAR* name) {
+    names.emplace_back(name);
+    return true;
+  });
+  int all = 1;
+  for (const std::u16string& name : names) {
+    const std::u16string path = msgstore::JoinPath(dir, name);
+    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+      all = 0;
+  }
+  return all;
 }
 
 int Delete(bool storage, const Place& place, DWORD messageId) {
@@ -124,12 +168,9 @@ int EmailMsgStore_EmptyFolder(bool storage, DWORD folder) {
   WCHAR dir[MAX_PATH] = {};
   if (!EmailMsgStore_GetFolderPath(storage, folder, dir)) return 0;
   // The index stays behind; no notice is sent.
-  msgstore::DeleteMatching(dir, msgstore::email::kMessagePattern);
-  return 1;
+  return DeleteAll(dir, msgstore::email::kMessagePattern);
 }
 
 int EmailMsgStore_EmptyFolderInbox(bool storage, DWORD accountId) {
-  msgstore::DeleteMatching(msgstore::email::InboxDir(storage),
-                           msgstore::email::AccountPattern(accountId));
-  return 1;
+  return DeleteAll(msgstore::email::InboxDir(storage), msgstore::email::AccountPattern(accountId));
 }

@@ -4,8 +4,16 @@
 // the last file of the folder, which a change then stores as a new message;
 // a move removes the old message from the storage asked for even when the
 // copy went to the other one, and reports STORAGE_AUTO when it stayed; an
-// emptied INBOX is told to the shell with lParam 1.
+// emptied INBOX is told to the shell with lParam 1. A change that fails
+// leaves the message as it was: a move deletes its source only after the
+// copy is written, and takes the copy back when the source will not go; an
+// emptying reports the files that would not go.
+#include <string>
+#include <vector>
+
+#include "common/dir_scan.h"
 #include "common/msg_props.h"
+#include "common/msg_str.h"
 #include "mms/mms_internal.h"
 #include "msgstore/platform.h"
 
@@ -29,18 +37,54 @@ DWORD Rewrite(bool storage, DWORD folder, DWORD messageId, Change change) {
   return MMSMsgStore_WriteMessage(storage, message.msg(), message.store(), messageId, nullptr);
 }
 
+// Takes back a move whose source could not be deleted: the copy goes (file
+// and index record) and a source that is still there gets its index record
+// back, so that the failed move leaves one message, where it was.
+void UndoCopy(bool storage, DWORD fromFolder, DWORD oldId, const WCHAR* oldPath, bool copyCard,
+              const tagMSGPROPS& copy) {
+  if (msgstore::RemoveMessage(msgstore::mms::kStoreOps, copyCard, copy.dwFolder, copy.dwOid) ==
+          msgstore::Removal::kFailed ||
+      storage || GetFileAttributesW(oldPath) == INVALID_FILE_ATTRIBUTES) {
+    return;
+  }
+  MMSMsgStore_AddMsgToIni(oldId, fromFolder, copy.ftIndexTime);
+}
+
 int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD* choice) {
   Message message;
   if (messageId == nullptr || !ReadWhole(storage, fromFolder, *messageId, message)) return 0;
   message->dwFolder = toFolder;
   message->dwOid = 0;
+  // The source is touched only once its copy stands complete.
   if (MMSMsgStore_WriteMessage(storage, message.msg(), message.store(), 0, choice) == 0) return 0;
   const DWORD oldId = *messageId;
   if (!storage) MMSMsgStore_DeleteMsgFromIni(oldId, fromFolder);
   WCHAR path[MAX_PATH] = {};
-  if (!MMSMsgStore_GetFilePath(storage, oldId, fromFolder, path) || !DeleteFileW(path)) return 0;
+  if (!MMSMsgStore_GetFilePath(storage, oldId, fromFolder, path) || !DeleteFileW(path)) {
+    const bool copyCard = *choice == static_cast<DWORD>(STORAGE_AUTO) ? storage : *choice != 0;
+    UndoCopy(storage, fromFolder, oldId, path, copyCard, *message.msg());
+    return 0;
+  }
   *messageId = message->dwOid;
   return 1;
+}
+
+// Deletes every file of dir that matches pattern; false when one of them
+// is still there afterwards.
+bool DeleteAll(const std::u16string& dir, const std::u16string& pattern) {
+  // Names are gathered first so that deleting does not disturb the search.
+  std::vector<std::u16string> names;
+  msgstore::ScanDir(dir, pattern, [&](const WCHAR* name) {
+    names.emplace_back(name);
+    return true;
+  });
+  bool all = true;
+  for (const std::u16string& name : names) {
+    const std::u16string path = msgstore::JoinPath(dir, name);
+    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+      all = false;
+  }
+  return all;
 }
 
 }  // namespace
@@ -72,7 +116,13 @@ int MMSMsgStore_DeleteMessage(bool storage, DWORD folder, DWORD messageId) {
 int MMSMsgStore_EmptyFolder(bool storage, DWORD folder) {
   WCHAR dir[MAX_PATH] = {};
   if (!MMSMsgStore_GetFolderPath(storage, folder, dir)) return 0;
-  // The index stays behind; its records now name missing files.
-  msgstore::EmptyDir(dir, msgstore::mms::kMessagePattern, folder == MMS_FOLDER_INBOX, 1);
-  return 1;
+  // The index stays behind; its records now name missing files. An emptied
+  // INBOX is told to the shell even when some of its files would not go.
+  const bool emptied = DeleteAll(dir, msgstore::mms::kMessagePattern);
+  if (folder == MMS_FOLDER_INBOX) {
+    constexpr UINT kInboxEmptiedNotice = 0xC44;
+    HWND shell = msgstore::GetPlatform().FindWindowW(u"WCE_APSHELL", nullptr);
+    if (shell != nullptr) msgstore::GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, 1);
+  }
+  return emptied ? 1 : 0;
 }
