@@ -86,15 +86,10 @@ class EmsTest : public DeviceTest {
   // the card; the oldest is number + 50: neither the lowest, highest nor first.
   void Fill(bool card, DWORD folder, DWORD count) {
     const DWORD first = card ? 3001 : 1001;
-    std::vector<msgstore::IndexRecord> records;
-    for (DWORD i = 0; i < count; ++i) {
-      const DWORD time = 100 + (i + count - 50) % count;
-      Put(card, folder, first + i, time);
-      records.push_back({folder, first + i, {time, 0}});
-    }
-    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
-      return a.time.dwLowDateTime > b.time.dwLowDateTime;
-    });
+    std::vector<msgstore::IndexRecord> records;  // newest first
+    for (DWORD i = 0; i < count; ++i) Put(card, folder, first + i, 100 + (i + count - 50) % count);
+    for (DWORD k = 0; k < count; ++k)
+      records.push_back({folder, first + (count + 49 - k) % count, {100 + count - 1 - k, 0}});
     WCHAR index[MAX_PATH] = {};
     if (!card && msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), index))
       msgstore::WriteIndex(index, records);

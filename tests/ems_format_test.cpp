@@ -110,9 +110,14 @@ class EmsFile : public msgstore_test::DeviceTest {
 TEST_F(EmsFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
   Sample s;
   for (bool old : {false, true}) {
-    Store(Bytes(500, 0xAA));
-    ASSERT_EQ(Write(path_, &s.p, old), 1);
+    Store(Bytes(500, 0xAA));  // replaced by the file of the low bytes' name, no temporary left
+    WCHAR wide[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\\u0131.sms";
+    ASSERT_EQ(Write(wide, &s.p, old), 1);
     EXPECT_EQ(Load(), Expected(s.p, old));
+    EXPECT_EQ(
+        std::distance(
+            std::filesystem::directory_iterator(Host("DiskOnChip/User/MESSAGING/EMS/INBOX")), {}),
+        1);
     for (bool content : {true, false}) {
       SCOPED_TRACE(testing::Message() << "old " << old << ", content " << content);
       ASSERT_EQ(Read(path_, &read_, old, content), 1);
@@ -155,8 +160,7 @@ TEST_F(EmsFile, EveryPrefixAndHugeContentLengthsFailCleanly) {
 TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
   const std::string index = "DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni";
   Sample s;
-  WCHAR path[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\1.sms";
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path, &s.p), 1);
+  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
   EMSMsgStore_AddMsgToIni(1, 1, {100, 0});
   EMSMsgStore_AddMsgToIni(2, 1, {200, 0});
   const Bytes before = Load(index);
@@ -174,10 +178,9 @@ TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
 TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
   using namespace std::chrono_literals;
   Sample s;
-  WCHAR path[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\1.sms";
   WCHAR oldPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\2.sms";
   WCHAR newPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\3.sms";
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path, &s.p), 1);
+  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
   HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_READWRITETILE");
   ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
   tagMSGPROPS a{}, b{};
@@ -187,7 +190,7 @@ TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
   });
   auto write =
       std::async(std::launch::async, [&] { return EMSMsgStore_WriteToFile(newPath, &s.p); });
-  auto read = std::async(std::launch::async, [&] { return Read(path, &b, false, true); });
+  auto read = std::async(std::launch::async, [&] { return Read(path_, &b, false, true); });
   EXPECT_EQ(unlocked.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
   EXPECT_EQ(read.wait_for(0ms), std::future_status::timeout);

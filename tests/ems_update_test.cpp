@@ -25,6 +25,17 @@ TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCa
   EXPECT_EQ(std::u16string(u"new"), Record(false, kDraft, 1).props.pszSubject);
   EXPECT_EQ(4u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
   EXPECT_EQ(msgstore_test::Words({4}), Counter());
+  // Nothing is written past a counter or an oldest message that cannot change.
+  std::filesystem::remove(CounterFile());
+  std::filesystem::create_directory(CounterFile());
+  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kDraft) +
+                    EMSMsgStore_WriteMessage(true, &props, 0, nullptr) + Count(true, kDraft) - 4);
+  std::filesystem::remove(CounterFile());
+  Fill(false, kSent, 100);
+  std::filesystem::remove(File(false, kSent, 1051));
+  std::filesystem::create_directory(File(false, kSent, 1051));
+  props.dwFolder = kSent;
+  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kSent) - 100);
 }
 
 TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
@@ -76,6 +87,7 @@ TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
   }
 }
 
+// SetRead counts every call on an INBOX message, whatever the old value.
 TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   const DWORD older = Write(false, kInbox, 10), newer = Write(false, kInbox, 20);
   EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetTime(false, kInbox, older, {999, 7}));
@@ -84,12 +96,6 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
             std::make_tuple(r.props.ftTime.dwLowDateTime, r.props.ftTime.dwHighDateTime,
                             r.props.ftIndexTime.dwLowDateTime, std::u16string(r.props.pszSubject)));
   EXPECT_EQ((Entries{{newer, kInbox}, {older, kInbox}}), Index(kInbox));
-  EXPECT_EQ(0, EMSMsgStore_SetTime(false, kDraft, 42, {1, 1}));  // missing: nothing is made
-  EXPECT_FALSE(Exists(false, kDraft, 42) ||
-               std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
-}
-
-TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
   const std::tuple<int, DWORD, BOOL, BOOL> sets[] = {
       {0, kInbox, 1, 1}, {0, kInbox, 1, 0}, {0, kSpam, 0, 1}, {0, kSimInbox, 0, 1}};
   for (const auto& [card, folder, before, after] : sets) {
@@ -97,8 +103,22 @@ TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
     EXPECT_EQ(static_cast<int>(oid), EMSMsgStore_SetRead(card, folder, oid, after));
     EXPECT_EQ(after, Record(card, folder, oid).props.bRead);
   }
-  EXPECT_EQ(0, EMSMsgStore_SetRead(false, kInbox, 42, 1));
+  // A missing message: nothing is made, nothing counted.
+  EXPECT_EQ(0, EMSMsgStore_SetTime(false, kDraft, 42, {1, 1}) +
+                   EMSMsgStore_SetRead(false, kInbox, 42, 1));
+  EXPECT_FALSE(Exists(false, kDraft, 42) ||
+               std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
   EXPECT_EQ((Calls{"xSetEmsReadMsgCount(1)", "xSetEmsReadMsgCount(1)"}), platform_.calls);
+  // Identifier 0 names the folder's last file: a setter stores the changed
+  // copy as a new message; a move copies it but cannot delete a message 0.
+  const DWORD oid = Write(false, kSpam, 10);
+  std::u16string text = u"zero";
+  EXPECT_EQ(static_cast<int>(oid + 1), EMSMsgStore_SetSubject(false, kSpam, 0, text.data()));
+  EXPECT_EQ(text, Record(false, kSpam, oid + 1).props.pszSubject);
+  std::filesystem::remove(File(false, kSpam, oid));
+  DWORD newOid = 0;
+  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kSpam, 0, kDraft, nullptr, &newOid));
+  EXPECT_TRUE(newOid == oid + 2 && Exists(false, kDraft, newOid) && Exists(false, kSpam, oid + 1));
 }
 
 TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
@@ -149,7 +169,8 @@ TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCardAndFailedMovesChangeNot
   Reset();
   platform_.calls.clear();
   const DWORD kept = Write(false, kInbox, 10, 1);
-  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kInbox, kept, 9, &storage, &newOid));
+  std::filesystem::create_directory(File(false, kSpam, kept + 1));  // the copy cannot be made
+  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kInbox, kept, kSpam, &storage, &newOid));
   EXPECT_EQ(std::make_pair(0u, 1), std::make_pair(newOid, storage));
   EXPECT_EQ((Entries{{kept, kInbox}}), Index(kInbox));
   EXPECT_TRUE(Exists(false, kInbox, kept) && platform_.calls.empty());
@@ -182,9 +203,11 @@ TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex
 TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLParam0) {
   const DWORD oid = Write(false, kInbox, 10), sim = Write(false, kSimInbox, 10);
   Write(false, kDraft, 10), Write(true, kInbox, 10);
-  EXPECT_EQ(4, EMSMsgStore_EmptyFolder(false, kDraft) + EMSMsgStore_EmptyFolder(false, kSimInbox) +
+  std::filesystem::create_directory(File(false, kDraft, 99));  // stays: DRAFT's emptying fails
+  EXPECT_EQ(3, EMSMsgStore_EmptyFolder(false, kDraft) + EMSMsgStore_EmptyFolder(false, kSimInbox) +
                    EMSMsgStore_EmptyFolder(false, kInbox) + EMSMsgStore_EmptyFolder(true, kInbox));
-  EXPECT_EQ(0u, Count(false, kInbox) + Count(false, kSimInbox) + Count(true, kInbox));
+  EXPECT_EQ(1u, Count(false, kDraft) + Count(false, kInbox) + Count(false, kSimInbox) +
+                    Count(true, kInbox));
   EXPECT_EQ((Entries{{sim, kSimInbox}, {oid, kInbox}}), Index(kInbox));
   ASSERT_EQ(2u, platform_.posted.size());
   for (const auto& p : platform_.posted)
