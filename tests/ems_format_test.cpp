@@ -110,9 +110,14 @@ class EmsFile : public msgstore_test::DeviceTest {
 TEST_F(EmsFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
   Sample s;
   for (bool old : {false, true}) {
-    Store(Bytes(500, 0xAA));
-    ASSERT_EQ(Write(path_, &s.p, old), 1);
+    Store(Bytes(500, 0xAA));  // replaced by the file of the low bytes' name, no temporary left
+    WCHAR wide[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\\u0131.sms";
+    ASSERT_EQ(Write(wide, &s.p, old), 1);
     EXPECT_EQ(Load(), Expected(s.p, old));
+    EXPECT_EQ(
+        std::distance(
+            std::filesystem::directory_iterator(Host("DiskOnChip/User/MESSAGING/EMS/INBOX")), {}),
+        1);
     for (bool content : {true, false}) {
       SCOPED_TRACE(testing::Message() << "old " << old << ", content " << content);
       ASSERT_EQ(Read(path_, &read_, old, content), 1);

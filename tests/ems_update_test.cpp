@@ -87,6 +87,16 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   EXPECT_EQ(0, EMSMsgStore_SetTime(false, kDraft, 42, {1, 1}));  // missing: nothing is made
   EXPECT_FALSE(Exists(false, kDraft, 42) ||
                std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
+  // Identifier 0 names the folder's last file: a setter stores the changed
+  // copy as a new message; a move copies it but cannot delete a message 0.
+  const DWORD oid = Write(false, kSpam, 10);
+  std::u16string text = u"zero";
+  EXPECT_EQ(static_cast<int>(oid + 1), EMSMsgStore_SetSubject(false, kSpam, 0, text.data()));
+  EXPECT_EQ(text, Record(false, kSpam, oid + 1).props.pszSubject);
+  std::filesystem::remove(File(false, kSpam, oid));
+  DWORD newOid = 0;
+  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kSpam, 0, kDraft, nullptr, &newOid));
+  EXPECT_TRUE(newOid == oid + 2 && Exists(false, kDraft, newOid) && Exists(false, kSpam, oid + 1));
 }
 
 TEST_F(EmsUpdateTest, SetReadCountsEveryInboxCall) {
@@ -149,7 +159,8 @@ TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCardAndFailedMovesChangeNot
   Reset();
   platform_.calls.clear();
   const DWORD kept = Write(false, kInbox, 10, 1);
-  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kInbox, kept, 9, &storage, &newOid));
+  std::filesystem::create_directory(File(false, kSpam, kept + 1));  // the copy cannot be made
+  EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kInbox, kept, kSpam, &storage, &newOid));
   EXPECT_EQ(std::make_pair(0u, 1), std::make_pair(newOid, storage));
   EXPECT_EQ((Entries{{kept, kInbox}}), Index(kInbox));
   EXPECT_TRUE(Exists(false, kInbox, kept) && platform_.calls.empty());
@@ -175,6 +186,22 @@ TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex
   std::filesystem::remove(File(false, kInbox, gone));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, gone));
   EXPECT_TRUE(Index(kInbox).empty());
+}
+
+// Faults that hold for root too: a directory in the place of the counter, of
+// a full folder's oldest message, or among the files of a folder emptied.
+TEST_F(EmsUpdateTest, FailedWritesReportFailureAndLoseNothing) {
+  std::filesystem::create_directory(CounterFile());
+  tagMSGPROPS props = Message(kSent, 5);
+  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kSent) +
+                    EMSMsgStore_WriteMessage(true, &props, 0, nullptr) + Count(true, kSent));
+  std::filesystem::remove(CounterFile());
+  std::filesystem::create_directory(File(false, kSpam, Write(false, kSpam, 10) + 1));
+  EXPECT_EQ(0, EMSMsgStore_EmptyFolder(false, kSpam) + Count(false, kSpam) - 1);  // the file goes
+  Fill(false, kSent, 100);
+  std::filesystem::remove(File(false, kSent, 1051));
+  std::filesystem::create_directory(File(false, kSent, 1051));
+  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kSent) - 100);
 }
 
 // The shared emptying is pinned by the MMS tests; EMS tells the shell of an

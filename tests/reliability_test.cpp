@@ -80,11 +80,14 @@ class Reliability : public msgstore_test::EmsTest {
 // Writers on both storages at once, beside a process that deletes older
 // phone messages: each identifier is handed out once, from one counter, every
 // new message lands whole, listed and indexed, and the deleted ones are gone;
-// no change to the handset counters or the registry is lost.
+// no change to the handset counters, the SIM sent count lowered by each
+// writer's deletions of SIM copies, or the registry is lost.
 TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   constexpr DWORD kWriters = 6, kMessages = 15;  // writers 4 to 6 on the card
   constexpr DWORD kOld = 10;                     // identifiers 1 to 10, deleted
   for (DWORD seq = 0; seq < kOld; ++seq) ASSERT_EQ(Store(false, kDraft, 99, seq), seq + 1);
+  for (DWORD oid = 500; oid < 500 + kWriters * 17; ++oid) Put(false, kSimSent, oid, 1);
+  msgstore::DefaultPlatform::SetCounter("SentInSim", kWriters * 17);
   msgstore_test::Children children;
   children.Spawn([=](int) {
     for (DWORD oid = 1; oid <= kOld; ++oid)
@@ -94,6 +97,9 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   for (DWORD w = 1; w <= kWriters; ++w)
     children.Spawn([=](int out) {
       for (BYTE i = 1; i <= 50; ++i) {
+        if (i <= 17 &&
+            EMSMsgStore_DeleteMessage(false, kSimSent, 500 + w - 1 + kWriters * (i - 1)) != 1)
+          return 5;
         msgstore::GetPlatform().xSetEmsRecvMsgCount(1);
         if (RegSetValueExW(HKEY_LOCAL_MACHINE, u"v", 0, REG_BINARY, &i, 1)) return 4;
       }
@@ -118,8 +124,9 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   DWORD type = 0, size = 1;  // and no change to the handset or the registry was lost
   BYTE last = 0;
   RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, &type, &last, &size);
-  EXPECT_EQ(std::make_tuple(msgstore::DefaultPlatform::GetCounter("EmsRecv"), type, last, size),
-            std::make_tuple(kWriters * 50, REG_BINARY, BYTE{50}, 1u));
+  EXPECT_EQ(std::make_tuple(msgstore::DefaultPlatform::GetCounter("EmsRecv"),
+                            msgstore::DefaultPlatform::GetCounter("SentInSim"), type, last, size),
+            std::make_tuple(kWriters * 50, 0u, REG_BINARY, BYTE{50}, 1u));
   for (bool card : {false, true}) {
     std::map<DWORD, DWORD> times;
     std::vector<DWORD> oids;
@@ -220,19 +227,21 @@ TEST_F(Reliability, RewritesThatFailPartWayKeepTheStoredFiles) {
     std::u16string subject(20000, u'x');
     const int subjectSet = EMSMsgStore_SetSubject(false, kDraft, oid, subject.data());
     EMSMsgStore_AddMsgToIni(9999, kSent, {5000, 0});
+    const DWORD unindexed = Store(false, kSimSent, 0, 3, 0, 64);  // indexed in SENT: too big
     limit.rlim_cur = 2;  // not even the counter can be written whole
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     Store(false, kDraft, 0, 2);
-    return msgstore_test::Report(out, {rewritten, DWORD(subjectSet)}) ? 0 : 3;
+    return msgstore_test::Report(out, {rewritten, DWORD(subjectSet), unindexed}) ? 0 : 3;
   });
   ASSERT_EQ(children.Finish(), std::vector<int>{0});
-  // The file could be created each time: the results are those of a write.
-  EXPECT_EQ(children.Words(0), (std::vector<DWORD>{oid, oid}));
+  // Neither rewrite reached its file, and the new message that no index
+  // could list was taken back: all say so.
+  EXPECT_EQ(children.Words(0), (std::vector<DWORD>{0, 0, 0}));
   EXPECT_EQ(msgstore_test::Bytes(File(false, kDraft, oid)), message);
   EXPECT_EQ(IndexFile(kDraft), draftIndex);
   EXPECT_EQ(IndexFile(kSent), sentIndex);
-  EXPECT_EQ(Counter(), msgstore_test::Words({oid + 1}));
-  EXPECT_EQ(names(), before);  // nothing left behind, no new message
+  EXPECT_EQ(Counter(), msgstore_test::Words({oid + 2}));  // the taken-back number is not reused
+  EXPECT_EQ(names(), before);                             // nothing left behind, no new message
 }
 
 }  // namespace

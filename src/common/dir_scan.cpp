@@ -44,14 +44,20 @@ bool NameAtPosition(const std::u16string& dir, const std::u16string& pattern, in
          }) != 0;
 }
 
-void DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
+bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
   // Names are gathered first so that deleting does not disturb the search.
   std::vector<std::u16string> names;
   ScanDir(dir, pattern, [&](const WCHAR* name) {
     names.emplace_back(name);
     return true;
   });
-  for (const std::u16string& name : names) DeleteFileW(JoinPath(dir, name).c_str());
+  bool all = true;
+  for (const std::u16string& name : names) {
+    const std::u16string path = JoinPath(dir, name);
+    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+      all = false;
+  }
+  return all;
 }
 
 }  // namespace msgstore

@@ -28,8 +28,9 @@ DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE mem
 bool NameAtPosition(const std::u16string& dir, const std::u16string& pattern, int position,
                     std::u16string* name);
 
-// Deletes every matching file, ignoring failures.
-void DeleteMatching(const std::u16string& dir, const std::u16string& pattern);
+// Deletes every matching file, going on past failures. False when a file
+// could not be deleted and is still there.
+bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern);
 
 }  // namespace msgstore
 

@@ -32,8 +32,7 @@ DWORD ReadIdCounter(const WCHAR* path) {
 DWORD NextId(const IdCounter& counter) {
   NamedLock held(counter.mutexName, false);
   const DWORD next = ReadIdCounter(counter.path) + 1;
-  WriteValue(counter.path, next);
-  return next;
+  return WriteValue(counter.path, next) ? next : 0;
 }
 
 bool SetIdCounter(const IdCounter& counter, DWORD value) {

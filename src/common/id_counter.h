@@ -18,8 +18,9 @@ struct IdCounter {
 // The value stored in the counter file, 0 when it is missing or unreadable.
 DWORD ReadIdCounter(const WCHAR* path);
 
-// Adds 1 to the counter and returns the new value, also when the file cannot
-// be written (the next call then hands out the same value again).
+// Adds 1 to the counter and returns the new value; 0 (never an identifier)
+// when the advanced value cannot be written, so that no identifier is
+// handed out twice.
 DWORD NextId(const IdCounter& counter);
 
 // Sets the counter to value; false when the file cannot be written.

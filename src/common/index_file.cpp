@@ -53,28 +53,42 @@ bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
   return ReadRecords(indexPath, records) == ReadResult::kOk;
 }
 
-void WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
-  ReplacingStream stream(indexPath);
-  if (!stream) return;
-  if (records.empty()) return;
-  std::vector<uint8_t> image(records.size() * kIndexRecordSize);
-  for (size_t i = 0; i < records.size(); ++i)
-    EncodeRecord(&image[i * kIndexRecordSize], records[i]);
-  MsgFile_Write(image.data(), static_cast<DWORD>(kIndexRecordSize),
-                static_cast<DWORD>(records.size()), stream.get());
+namespace {
+
+thread_local unsigned long failedIndexWrites = 0;
+
+// Counts a change that did not reach its file.
+bool Counted(bool written) {
+  if (!written) ++failedIndexWrites;
+  return written;
 }
 
-void IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
+}  // namespace
+
+unsigned long IndexWriteFailures() { return failedIndexWrites; }
+
+bool WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
+  ReplacingStream stream(indexPath);
+  if (!stream) return false;
+  if (!records.empty()) {
+    std::vector<uint8_t> image(records.size() * kIndexRecordSize);
+    for (size_t i = 0; i < records.size(); ++i)
+      EncodeRecord(&image[i * kIndexRecordSize], records[i]);
+    MsgFile_Write(image.data(), static_cast<DWORD>(kIndexRecordSize),
+                  static_cast<DWORD>(records.size()), stream.get());
+  }
+  return stream.Commit();
+}
+
+bool IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
   NamedLock held(lock.mutexName, lock.yield);
   std::vector<IndexRecord> old;
   const ReadResult read = ReadRecords(indexPath, &old);
   // A folder without an index gets one; an index that is there but empty or
   // unreadable is left alone.
-  if (read == ReadResult::kOpenFailed && GetFileAttributesW(indexPath) == INVALID_FILE_ATTRIBUTES) {
-    WriteIndex(indexPath, {record});
-    return;
-  }
-  if (read != ReadResult::kOk) return;
+  if (read == ReadResult::kOpenFailed && GetFileAttributesW(indexPath) == INVALID_FILE_ATTRIBUTES)
+    return Counted(WriteIndex(indexPath, {record}));
+  if (read != ReadResult::kOk) return true;
   std::vector<IndexRecord> updated;
   updated.reserve(old.size() + 1);
   bool placed = false;
@@ -88,25 +102,26 @@ void IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecor
     updated.push_back(r);
   }
   if (!placed) updated.push_back(record);
-  WriteIndex(indexPath, updated);
+  return Counted(WriteIndex(indexPath, updated));
 }
 
-void IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder) {
+bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder) {
   NamedLock held(lock.mutexName, lock.yield);
   std::vector<IndexRecord> records;
-  if (!ReadIndex(indexPath, &records)) return;
+  if (!ReadIndex(indexPath, &records)) return true;
   if (records.size() == 1) {
     // An index never stays behind empty.
-    if (records[0].oid == oid && records[0].folder == folder) DeleteFileW(indexPath);
-    return;
+    if (records[0].oid == oid && records[0].folder == folder)
+      return Counted(DeleteFileW(indexPath) != 0);
+    return true;
   }
   for (size_t i = 0; i < records.size(); ++i) {
     if (records[i].oid == oid && records[i].folder == folder) {
       records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));
-      WriteIndex(indexPath, records);
-      return;
+      return Counted(WriteIndex(indexPath, records));
     }
   }
+  return true;
 }
 
 DWORD IndexQuickList(const WCHAR* indexPath, const IndexLock& lock,

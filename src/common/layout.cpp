@@ -134,13 +134,17 @@ std::vector<uint8_t> EncodeLayout(const Layout& layout, const tagMSGPROPS& msg, 
 
 int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& msg,
                     const void* store) {
-  ReplacingStream stream(path);
+  // The file is made under the name its stream is opened on (the low byte of
+  // each code unit), so that the temporary file is found again and renamed.
+  const std::u16string device = MsgFile_DevicePath(path);
+  ReplacingStream stream(device.c_str());
   if (!stream) return 0;
   // No other process sees the file before it is complete, so it goes out in
   // one write.
   const std::vector<uint8_t> image = EncodeLayout(layout, msg, store);
-  MsgFile_Write(image.data(), static_cast<DWORD>(image.size()), 1, stream.get());
-  return stream.Commit() || !stream.TargetIsDirectory() ? 1 : 0;
+  if (MsgFile_Write(image.data(), static_cast<DWORD>(image.size()), 1, stream.get()) != 1)
+    return 0;  // the stream drops the temporary file
+  return stream.Commit() ? 1 : 0;
 }
 
 bool ReadLayoutImage(const std::vector<uint8_t>& image, const Layout& layout, ReadExtent extent,

@@ -142,9 +142,10 @@ inline ReadExtent BodyExtent(bool withBody) {
 // The bytes of a file of the layout holding the records.
 std::vector<uint8_t> EncodeLayout(const Layout& layout, const tagMSGPROPS& msg, const void* store);
 
-// Replaces the file at path with the records in the layout. 0 when the file
-// cannot be opened for writing, else 1 (single writes are not checked; a
-// write that fails leaves the old file in place).
+// Replaces the file at path (its low-byte name, as a stream opens it) with
+// the records in the layout. 1 once the new file stands complete under that
+// name; 0 when it could not be made, with the old file left as it was and no
+// temporary file behind.
 int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& msg,
                     const void* store);
 

@@ -60,6 +60,12 @@ int32_t MsgFile_NarrowPath(char** narrowPath, const WCHAR* path) {
   return 0;
 }
 
+std::u16string MsgFile_DevicePath(const WCHAR* path) {
+  std::u16string device;
+  for (const WCHAR* p = path; p != nullptr && *p != 0; ++p) device.push_back(*p & 0xFF);
+  return device;
+}
+
 FILE* MsgFile_Open(const WCHAR* path, int mode) {
   if (path == nullptr) return nullptr;
   char* raw = nullptr;

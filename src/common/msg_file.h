@@ -4,6 +4,7 @@
 #define MSGSTORE_COMMON_MSG_FILE_H_
 
 #include <cstdio>
+#include <string>
 
 #include "msgstore/types.h"
 
@@ -22,6 +23,9 @@ constexpr int MSGFILE_MODE_WRITE = 2;
 // Stores a calloc'd narrow copy of path (low byte of each code unit) through
 // narrowPath; the caller frees it.
 int32_t MsgFile_NarrowPath(char** narrowPath, const WCHAR* path);
+// The device path that a stream of path is opened on: the low byte of each
+// code unit, as MsgFile_NarrowPath forms it.
+std::u16string MsgFile_DevicePath(const WCHAR* path);
 FILE* MsgFile_Open(const WCHAR* path, int mode);
 // Number of items written, or MSGFILE_WRITE_FAILED. Flushes all output
 // streams after a complete write.

@@ -2,6 +2,7 @@
 #include "common/store_ops.h"
 
 #include "common/dir_scan.h"
+#include "common/index_file.h"
 #include "common/scoped.h"
 #include "msgstore/platform.h"
 
@@ -32,25 +33,22 @@ DWORD OldestOfIndexList(const CMsgList& list, DWORD* count) {
   return size > 0 ? list[size - 1].dwOid : 0;
 }
 
-void Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
+bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   WCHAR path[MAX_PATH] = {};
-  if (ops.getFilePath(card, oid, folder, path)) DeleteFileW(path);
+  const bool gone = !ops.getFilePath(card, oid, folder, path) || DeleteFileW(path) ||
+                    GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
   if (!card) ops.deleteFromIndex(oid, folder);
+  return gone;
 }
 
 bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS* props,
                 DWORD existing, WCHAR* path) {
-  bool drawn = false;
-  DWORD previous = 0;
   for (;;) {
     const DWORD oid = existing != 0 ? existing : nextId();
     props->dwOid = oid;
+    if (oid == 0) return false;  // the counter could not be advanced
     if (!pathOf(oid, path)) return false;
     if (existing != 0 || !card || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return true;
-    // A counter that cannot be written hands out the same number forever.
-    if (drawn && oid == previous) return false;
-    drawn = true;
-    previous = oid;
   }
 }
 
@@ -62,11 +60,18 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
       props, existing, path);
 }
 
-void IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
-                  const tagMSGPROPS& props) {
-  if (card) return;
+bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
+                  const tagMSGPROPS& props, const WCHAR* path) {
+  if (card) return true;
+  const unsigned long failures = IndexWriteFailures();
   if (existing != 0) ops.deleteFromIndex(existing, indexKey);
   ops.addToIndex(props.dwOid, indexKey, props.ftIndexTime);
+  if (IndexWriteFailures() == failures) return true;
+  // A new message that no index lists would stay out of the folder's count
+  // and list: it is taken back and the write fails as a whole. A rewrite's
+  // file already holds the new content, which is kept.
+  if (existing == 0 && path != nullptr) DeleteFileW(path);
+  return false;
 }
 
 Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
@@ -78,44 +83,52 @@ Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
 Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
                           DWORD indexKey) {
   if (DeleteFileW(path)) {
+    // The message is gone; a record that could not be removed names a
+    // missing file, which the next quick read of it drops.
     if (!card) ops.deleteFromIndex(oid, indexKey);
     return Removal::kDeleted;
   }
   // A phone file that is already gone only leaves its index record to clear.
   if (card || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return Removal::kFailed;
+  const unsigned long failures = IndexWriteFailures();
   ops.deleteFromIndex(oid, indexKey);
-  return Removal::kWasGone;
+  return IndexWriteFailures() == failures ? Removal::kWasGone : Removal::kFailed;
 }
 
-void EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
+bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark) {
   constexpr UINT kInboxEmptiedNotice = 0xC44;
-  DeleteMatching(dir, pattern);
-  if (!inbox) return;
+  const bool emptied = DeleteMatching(dir, pattern);
+  if (!inbox) return emptied;
   HWND shell = GetPlatform().FindWindowW(u"WCE_APSHELL", nullptr);
   if (shell != nullptr) GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, storeMark);
+  return emptied;
 }
 
-void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
+bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
                  const std::function<void()>& onRead) {
+  const unsigned long failures = IndexWriteFailures();
   for (long i = 0; i < list.GetSize(); ++i) {
     ScopedMsgProps record;
     ops.quickRead(false, folder, list[i].dwOid, record.get());
     ops.addToIndex(list[i].dwOid, folder, record->ftIndexTime);
     if (record->bRead != 0 && onRead) onRead();
   }
+  return IndexWriteFailures() == failures;
 }
 
-void RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path)) {
+  bool all = true;
   for (DWORD folder : folders) {
     WCHAR index[MAX_PATH] = {};
     if (!indexPath(folder, index) || GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
       continue;  // an existing index is trusted as it is
     CMsgList list;
     ops.getMessageList(false, folder, list);
-    IndexListed(ops, list, folder, nullptr);
+    all = IndexListed(ops, list, folder, nullptr) && all;
   }
+  return all;
 }
 
 }  // namespace msgstore

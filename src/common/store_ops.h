@@ -31,14 +31,15 @@ DWORD OldestByScan(const StoreOps& ops, bool card, DWORD folder, DWORD* count, b
 // The oldest of an index list (newest first): its last entry, 0 when empty.
 DWORD OldestOfIndexList(const CMsgList& list, DWORD* count);
 
-// Deletes the file of oid (failures ignored); in phone memory its index
-// record goes too.
-void Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
+// Deletes the file of oid; in phone memory its index record goes too. False
+// when the file is still there (a record left naming a file that has gone
+// is dropped by the next quick read of it).
+bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
 
 // Picks the identifier (existing, or drawn from the counter) into dwOid and
 // builds the file path with pathOf (false when the folder is refused). A new
 // message on the card draws identifiers until its name is free. False when
-// no path can be built.
+// no path can be built or the counter cannot be advanced.
 using PathOf = std::function<bool(DWORD oid, WCHAR* path)>;
 bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS* props,
                 DWORD existing, WCHAR* path);
@@ -47,9 +48,12 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
 
 // After a write in phone memory: a rewrite's old record goes, the message's
 // record is added under indexKey at the place its time gives it. The card
-// has no index.
-void IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
-                  const tagMSGPROPS& props);
+// has no index. False when the index could not be brought in step; a new
+// message's file (path, when given) is then taken back, so that a write
+// that fails leaves nothing, and a rewrite keeps its new file (nothing is
+// lost; the stale or missing record is the store's refresh's to mend).
+bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
+                  const tagMSGPROPS& props, const WCHAR* path = nullptr);
 
 // Quick-reads each listed phone message of folder and adds it to its index
 // (time 0 when it cannot be read); onRead is called for each message whose
@@ -68,20 +72,22 @@ Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
 Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
                           DWORD indexKey);
 
-// Deletes every file matching pattern in dir, failures ignored; the index
-// stays behind. An emptied INBOX is told to the phone shell: 0xC44 with
-// wParam 0 and lParam storeMark, posted to the window of class
-// "WCE_APSHELL" when there is one.
-void EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
+// Deletes every file matching pattern in dir, going on past failures; the
+// index stays behind. False when a file could not be deleted. An emptied INBOX is told to the phone
+// shell: 0xC44 with wParam 0 and lParam storeMark, posted to the window of class "WCE_APSHELL" when
+// there is one.
+bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark);
 
-void IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
+// False when a record could not be written.
+bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
                  const std::function<void()>& onRead);
 
 // The refresh of the stores that trust an existing index: for each folder
 // whose phone index file (indexPath) is missing, lists the phone folder and
-// indexes every message it holds (IndexListed).
-void RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+// indexes every message it holds (IndexListed). False when an index could
+// not be written.
+bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path));
 
 // A message read for a change or a count: the shared record and the store's

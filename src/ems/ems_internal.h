@@ -23,6 +23,9 @@ constexpr const WCHAR* kCounterFile = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\EmsD
 // mutex is held.
 constexpr const WCHAR* kCounterMutex = u"MUTEX_NEXTOID";
 constexpr IdCounter kCounter = {kCounterFile, kCounterMutex};
+// The handset's SMS counters that a change reads and then sets (the SIM
+// counts, the card INBOX's first set-up) are changed under this mutex.
+constexpr const WCHAR* kCountersMutex = u"MUTEX_SMSCOUNTERS";
 constexpr const WCHAR* kIndexName = u"EmsIni";
 constexpr const WCHAR* kMessagePattern = u"*.sms";
 

@@ -4,6 +4,7 @@
 
 #include "common/dir_scan.h"
 #include "common/msg_str.h"
+#include "common/named_lock.h"
 #include "common/replace_file.h"
 #include "common/scoped.h"
 #include "ems/ems_internal.h"
@@ -23,19 +24,19 @@ bool IsPhoneOnly(DWORD folder) {
          folder == EMS_FOLDER_NONE;
 }
 
-void IndexPhoneFolder(DWORD folder) {
+bool IndexPhoneFolder(DWORD folder) {
   CMsgList list;
   EMSMsgStore_GetMessageList(false, folder, list);
-  msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder, nullptr);
+  return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder, nullptr);
 }
 
 // INBOX and SIM_INBOX also set the phone's received and read counters.
-void IndexInboxFolder(DWORD folder) {
+bool IndexInboxFolder(DWORD folder) {
   CMsgList list;
   const DWORD count = EMSMsgStore_GetMessageList(false, folder, list);
   GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count));
-  msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder,
-                        [] { GetPlatform().xSetEmsReadMsgCount(1); });
+  return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder,
+                               [] { GetPlatform().xSetEmsReadMsgCount(1); });
 }
 
 // The card has no index: only its counters are set up again.
@@ -50,9 +51,11 @@ void RecountCardInbox() {
   }
 }
 
-void DeleteIndex(DWORD folder) {
+// False when an index stays that could not be deleted.
+bool DeleteIndex(DWORD folder) {
   WCHAR path[MAX_PATH];
-  if (msgstore::ems::IndexPath(folder, path)) DeleteFileW(path);
+  return !msgstore::ems::IndexPath(folder, path) || DeleteFileW(path) ||
+         GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
 }
 
 bool IndexExists(DWORD folder) {
@@ -62,9 +65,7 @@ bool IndexExists(DWORD folder) {
 }
 
 // An index that exists is trusted as it is; a missing one is built.
-void IndexFolderIfMissing(DWORD folder) {
-  if (!IndexExists(folder)) IndexPhoneFolder(folder);
-}
+bool IndexFolderIfMissing(DWORD folder) { return IndexExists(folder) || IndexPhoneFolder(folder); }
 
 }  // namespace
 
@@ -130,6 +131,8 @@ unsigned int GetEMSSimMsgCount() {
 }
 
 DWORD GetEMSInboxUnreadMsgsCount() {
+  // The first run's set-up reads the card counters and then sets them.
+  msgstore::NamedLock counters(msgstore::ems::kCountersMutex, false);
   msgstore::Platform& platform = GetPlatform();
   // Card counters that were never set up are set up on this run.
   const DWORD received = platform.xGetEms_SDRecvMsgCount();
@@ -161,20 +164,22 @@ int EmsMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
   msgstore::RemoveStaleTempFiles(msgstore::ems::kPhoneRoot);
   msgstore::RemoveStaleTempFiles(msgstore::ems::kCardRoot);
-  DeleteIndex(EMS_FOLDER_INBOX);
-  IndexInboxFolder(EMS_FOLDER_INBOX);
-  IndexInboxFolder(EMS_FOLDER_SIM_INBOX);
+  // Every step is taken, each in its turn; 0 tells that an index could not
+  // be made whole.
+  bool whole = DeleteIndex(EMS_FOLDER_INBOX);
+  whole = IndexInboxFolder(EMS_FOLDER_INBOX) && whole;
+  whole = IndexInboxFolder(EMS_FOLDER_SIM_INBOX) && whole;
   if ((GetPlatform().xGetSDCardState() & 1) != 0) RecountCardInbox();
-  IndexFolderIfMissing(EMS_FOLDER_DRAFT);
-  IndexFolderIfMissing(EMS_FOLDER_REPORT);
-  DeleteIndex(EMS_FOLDER_SENT);
-  IndexPhoneFolder(EMS_FOLDER_SENT);
-  IndexPhoneFolder(EMS_FOLDER_SIM_SENT);
-  IndexFolderIfMissing(EMS_FOLDER_SPAM);
-  DeleteIndex(EMS_FOLDER_UNSENT);
-  IndexPhoneFolder(EMS_FOLDER_UNSENT);
-  IndexPhoneFolder(EMS_FOLDER_SIM_UNSENT);
-  return 1;
+  whole = IndexFolderIfMissing(EMS_FOLDER_DRAFT) && whole;
+  whole = IndexFolderIfMissing(EMS_FOLDER_REPORT) && whole;
+  whole = DeleteIndex(EMS_FOLDER_SENT) && whole;
+  whole = IndexPhoneFolder(EMS_FOLDER_SENT) && whole;
+  whole = IndexPhoneFolder(EMS_FOLDER_SIM_SENT) && whole;
+  whole = IndexFolderIfMissing(EMS_FOLDER_SPAM) && whole;
+  whole = DeleteIndex(EMS_FOLDER_UNSENT) && whole;
+  whole = IndexPhoneFolder(EMS_FOLDER_UNSENT) && whole;
+  whole = IndexPhoneFolder(EMS_FOLDER_SIM_UNSENT) && whole;
+  return whole ? 1 : 0;
 }
 
 DWORD EMSMsgStore_UpdateContactList(void* /*contacts*/) { return 0; }

@@ -1,5 +1,6 @@
 // Changing EMS messages: field setters, moves between folders, deletion and
 // emptying, with the platform's SMS counters kept in step.
+#include "common/named_lock.h"
 #include "common/scoped.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
@@ -21,8 +22,8 @@ class EditedRecord {
   EditedRecord(const EditedRecord&) = delete;
   EditedRecord& operator=(const EditedRecord&) = delete;
 
+  // Identifier 0 reads the last file of the folder's enumeration.
   bool Read(bool card, DWORD folder, DWORD oid) {
-    if (oid == 0) return false;  // 0 names no message (it would read by position)
     return EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, props_.get()) != 0;
   }
   void Lend(WCHAR* tagMSGPROPS::*member, WCHAR* text) {
@@ -83,13 +84,24 @@ int MoveMessage(bool card, DWORD folder, DWORD oid, DWORD newFolder, int* choice
   const bool read = record->bRead != 0;
   if (newFolder == EMS_FOLDER_INBOX && folder != EMS_FOLDER_SIM_INBOX) CountInbox(card, 1, read);
   if (!card) EMSMsgStore_DeleteMsgFromIni(oid, folder);
-  if (!DeleteMessageFile(card, folder, oid)) return 0;
+  if (!DeleteMessageFile(card, folder, oid)) {
+    // The old message is still there, so it keeps its index record too.
+    WCHAR path[MAX_PATH] = {};
+    if (!card && EMSMsgStore_GetFilePath(card, oid, folder, path) &&
+        GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+      EMSMsgStore_AddMsgToIni(oid, folder, record->ftIndexTime);
+    return 0;
+  }
   if (folder == EMS_FOLDER_INBOX && newFolder != EMS_FOLDER_SIM_INBOX) CountInbox(card, -1, read);
   return 1;
 }
 
 // A SIM copy leaving the phone lowers the SIM card's own count, never below 0.
+// The count is read and set under the counters' mutex, so that concurrent
+// deletions all count.
 void LowerSimCount(DWORD folder) {
+  if (folder != EMS_FOLDER_SIM_SENT && folder != EMS_FOLDER_SIM_UNSENT) return;
+  msgstore::NamedLock held(msgstore::ems::kCountersMutex, false);
   msgstore::Platform& platform = GetPlatform();
   if (folder == EMS_FOLDER_SIM_SENT) {
     const DWORD count = platform.xGetSentSmsCountInSim();
@@ -162,6 +174,6 @@ int EMSMsgStore_EmptyFolder(bool bMemoryCard, DWORD folder) {
   if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
   // The index stays behind; its records now name missing files. The shell
   // learns of an emptied EMS INBOX with lParam 0.
-  msgstore::EmptyDir(dir, msgstore::ems::kMessagePattern, folder == EMS_FOLDER_INBOX, 0);
-  return 1;
+  return msgstore::EmptyDir(dir, msgstore::ems::kMessagePattern, folder == EMS_FOLDER_INBOX, 0) ? 1
+                                                                                                : 0;
 }

@@ -15,15 +15,15 @@ bool IsFull(DWORD count) { return count >= EMS_MAX_FOLDER_MESSAGES; }
 
 // Keeps folder under the limit before a new message goes in: evicts, or
 // moves the message to the other storage when the caller allows it (card is
-// then switched and *pStorage set). False when the message is refused.
+// then switched and *pStorage set). False when the message is refused, or
+// when the oldest message could not be evicted (the folder stays full).
 bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
   DWORD count = 0;
   const DWORD oldest = EMSMsgStore_GetLastRecord(card, folder, &count);
   if (!IsFull(count)) return true;
   if (pStorage != nullptr && *pStorage == STORAGE_AUTO) {
     if (!card && (GetPlatform().xGetSDCardState() & (2 | 4)) != 0) {
-      Evict(kStoreOps, card, folder, oldest);  // the card cannot take it now
-      return true;
+      return Evict(kStoreOps, card, folder, oldest);  // the card cannot take it now
     }
     DWORD otherCount = 0;
     const DWORD otherOldest = EMSMsgStore_GetLastRecord(!card, folder, &otherCount);
@@ -38,15 +38,13 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
       card = true;
       *pStorage = 1;
     }
-    Evict(kStoreOps, true, folder, cardOldest);
-    return true;
+    return Evict(kStoreOps, true, folder, cardOldest);
   }
   if (folder == EMS_FOLDER_INBOX) {
     if (pStorage != nullptr) *pStorage = STORAGE_INBOX_FULL;
     return false;
   }
-  Evict(kStoreOps, card, folder, oldest);
-  return true;
+  return Evict(kStoreOps, card, folder, oldest);
 }
 
 }  // namespace
@@ -84,6 +82,7 @@ DWORD EMSMsgStore_WriteMessage(bool bMemoryCard, tagMSGPROPS* props, DWORD oidEx
       !EMSMsgStore_WriteToFile(path, props)) {
     return 0;
   }
-  msgstore::IndexWritten(kStoreOps, card, oidExisting, folder, *props);
+  // A new message whose index record cannot be written is taken back.
+  if (!msgstore::IndexWritten(kStoreOps, card, oidExisting, folder, *props, path)) return 0;
   return props->dwOid;
 }
