@@ -34,6 +34,9 @@ fi
 scratch=${MUTANTS_DIR:-${TMPDIR:-/tmp}/msgstore-mutants}
 src=$scratch/src
 mkdir -p "$src"
+# Two runs in one scratch copy would patch and build over each other.
+exec 9>"$scratch/lock"
+flock -n 9 || { echo "mutants: another run is using $scratch (set MUTANTS_DIR)" >&2; exit 2; }
 # Copy by content, not by time: a file that differs gets a new time and is
 # rebuilt; an identical one keeps the time its objects were built against.
 # The copy holds what git tracks or would track (untracked, not ignored).

@@ -1,6 +1,7 @@
 // The EMS write path (identifiers, the folder limit, the choice of storage) and
 // updates: field setters, moves with their counter effects, deletion, emptying.
 #include "ems_fixtures.h"
+#include "platform/sys_calls.h"
 
 namespace {
 
@@ -30,6 +31,19 @@ TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCa
   std::filesystem::create_directory(CounterFile());
   EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kDraft) +
                     EMSMsgStore_WriteMessage(true, &props, 0, nullptr) + Count(true, kDraft) - 4);
+  // Nor is one past a counter that is there but cannot be read: it is no 0.
+  std::filesystem::remove(CounterFile());
+  msgstore_test::Store(CounterFile(), msgstore_test::Words({4}));
+  msgstore::platform::Sys().open = [](const char* path, int flags, mode_t mode) {
+    if (std::string(path).find("EmsDB.ini") + 9 != std::string(path).size())
+      return msgstore::platform::HostSysCalls().open(path, flags, mode);
+    errno = EIO;
+    return -1;
+  };
+  const DWORD unread = EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
+  msgstore::platform::Sys() = msgstore::platform::HostSysCalls();
+  EXPECT_EQ(0u, unread + Count(false, kDraft) - 1);
+  EXPECT_EQ(5u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
   std::filesystem::remove(CounterFile());
   Fill(false, kSent, 100);
   std::filesystem::remove(File(false, kSent, 1051));

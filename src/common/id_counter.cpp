@@ -16,22 +16,37 @@ bool WriteValue(const WCHAR* path, DWORD value) {
   return ReplaceFileWhole(path, bytes, sizeof bytes);
 }
 
-}  // namespace
-
-DWORD ReadIdCounter(const WCHAR* path) {
+// The stored value into *value, as ReadIdCounter reads it. False when a
+// counter file that is there cannot be opened or read, which must not pass
+// for 0: identifiers would start again at 1.
+bool ReadCounterValue(const WCHAR* path, DWORD* value) {
   uint8_t bytes[4] = {0, 0, 0, 0};
   ScopedFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool read = true;
   if (file.valid()) {
     DWORD got = 0;
-    ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr);
+    read = ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr) != FALSE;
+  } else {
+    read = GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
   }
-  return DecodeU32(bytes);
+  *value = DecodeU32(bytes);
+  return read;
+}
+
+}  // namespace
+
+DWORD ReadIdCounter(const WCHAR* path) {
+  DWORD value = 0;
+  ReadCounterValue(path, &value);
+  return value;
 }
 
 DWORD NextId(const IdCounter& counter) {
   NamedLock held(counter.mutexName, false);
-  const DWORD next = ReadIdCounter(counter.path) + 1;
+  DWORD current = 0;
+  if (!ReadCounterValue(counter.path, &current)) return 0;
+  const DWORD next = current + 1;
   return WriteValue(counter.path, next) ? next : 0;
 }
 

@@ -19,8 +19,8 @@ struct IdCounter {
 DWORD ReadIdCounter(const WCHAR* path);
 
 // Adds 1 to the counter and returns the new value; 0 (never an identifier)
-// when the advanced value cannot be written, so that no identifier is
-// handed out twice.
+// when the counter file is there but cannot be read, or the advanced value
+// cannot be written, so that no identifier is handed out twice.
 DWORD NextId(const IdCounter& counter);
 
 // Sets the counter to value; false when the file cannot be written.

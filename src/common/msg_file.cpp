@@ -7,6 +7,7 @@
 #include <string>
 
 #include "msgstore/platform.h"
+#include "platform/host_files.h"
 #include "platform/host_path.h"
 
 namespace msgstore {
@@ -84,7 +85,7 @@ FILE* MsgFile_Open(const WCHAR* path, int mode) {
   const auto use =
       mode == 0 || mode == 1 ? platform::PathUse::kExisting : platform::PathUse::kCreate;
   platform::OnHostPath(device, use, [&](const std::string& host) {
-    stream = std::fopen(host.c_str(), modeString);
+    stream = platform::OpenHostStream(host, modeString);
     return stream != nullptr ? 0 : -1;
   });
   return stream;

@@ -9,9 +9,6 @@
 // move deletes its source only after the copy is written, and takes the copy
 // back when the source will not go; an emptying reports the files that would
 // not go.
-#include <string>
-#include <vector>
-
 #include "common/dir_scan.h"
 #include "common/msg_str.h"
 #include "email/email_internal.h"
@@ -87,24 +84,6 @@ int Move(bool storage, const Place& from, DWORD messageId, DWORD toFolder) {
   return 0;
 }
 
-// Deletes every file of dir that matches pattern; 0 when one of them is
-// still there afterwards.
-int DeleteAll(const std::u16string& dir, const std::u16string& pattern) {
-  // Names are gathered first so that deleting does not disturb the search.
-  std::vector<std::u16string> names;
-  msgstore::ScanDir(dir, pattern, [&](const WCHAR* name) {
-    names.emplace_back(name);
-    return true;
-  });
-  int all = 1;
-  for (const std::u16string& name : names) {
-    const std::u16string path = msgstore::JoinPath(dir, name);
-    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-      all = 0;
-  }
-  return all;
-}
-
 int Delete(bool storage, const Place& place, DWORD messageId) {
   WCHAR path[MAX_PATH] = {};
   if (!place.FilePath(storage, messageId, path)) return 0;
@@ -168,9 +147,12 @@ int EmailMsgStore_EmptyFolder(bool storage, DWORD folder) {
   WCHAR dir[MAX_PATH] = {};
   if (!EmailMsgStore_GetFolderPath(storage, folder, dir)) return 0;
   // The index stays behind; no notice is sent.
-  return DeleteAll(dir, msgstore::email::kMessagePattern);
+  return msgstore::DeleteMatching(dir, msgstore::email::kMessagePattern) ? 1 : 0;
 }
 
 int EmailMsgStore_EmptyFolderInbox(bool storage, DWORD accountId) {
-  return DeleteAll(msgstore::email::InboxDir(storage), msgstore::email::AccountPattern(accountId));
+  return msgstore::DeleteMatching(msgstore::email::InboxDir(storage),
+                                  msgstore::email::AccountPattern(accountId))
+             ? 1
+             : 0;
 }

@@ -71,6 +71,8 @@ DWORD EmailMsgStore_WriteMessage(bool storage, tagMSGPROPS* msg, tagEMAILMSGPROP
       [&](DWORD oid, WCHAR* out) { return FilePath(card, *msg, account, oid, out); }, card, msg,
       existingId, path);
   if (!named || !EmailMsgStore_WriteToFile(path, msg, email)) return 0;
-  msgstore::IndexWritten(kStoreOps, card, existingId, IndexKey(*msg, account), *msg);
+  // A new message whose index record cannot be written is taken back.
+  if (!msgstore::IndexWritten(kStoreOps, card, existingId, IndexKey(*msg, account), *msg, path))
+    return 0;
   return msg->dwOid;
 }

@@ -8,12 +8,7 @@
 // leaves the message as it was: a move deletes its source only after the
 // copy is written, and takes the copy back when the source will not go; an
 // emptying reports the files that would not go.
-#include <string>
-#include <vector>
-
-#include "common/dir_scan.h"
 #include "common/msg_props.h"
-#include "common/msg_str.h"
 #include "mms/mms_internal.h"
 #include "msgstore/platform.h"
 
@@ -69,24 +64,6 @@ int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD
   return 1;
 }
 
-// Deletes every file of dir that matches pattern; false when one of them
-// is still there afterwards.
-bool DeleteAll(const std::u16string& dir, const std::u16string& pattern) {
-  // Names are gathered first so that deleting does not disturb the search.
-  std::vector<std::u16string> names;
-  msgstore::ScanDir(dir, pattern, [&](const WCHAR* name) {
-    names.emplace_back(name);
-    return true;
-  });
-  bool all = true;
-  for (const std::u16string& name : names) {
-    const std::u16string path = msgstore::JoinPath(dir, name);
-    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-      all = false;
-  }
-  return all;
-}
-
 }  // namespace
 
 int MMSMsgStore_SetFolder(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder,
@@ -118,11 +95,6 @@ int MMSMsgStore_EmptyFolder(bool storage, DWORD folder) {
   if (!MMSMsgStore_GetFolderPath(storage, folder, dir)) return 0;
   // The index stays behind; its records now name missing files. An emptied
   // INBOX is told to the shell even when some of its files would not go.
-  const bool emptied = DeleteAll(dir, msgstore::mms::kMessagePattern);
-  if (folder == MMS_FOLDER_INBOX) {
-    constexpr UINT kInboxEmptiedNotice = 0xC44;
-    HWND shell = msgstore::GetPlatform().FindWindowW(u"WCE_APSHELL", nullptr);
-    if (shell != nullptr) msgstore::GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, 1);
-  }
-  return emptied ? 1 : 0;
+  return msgstore::EmptyDir(dir, msgstore::mms::kMessagePattern, folder == MMS_FOLDER_INBOX, 1) ? 1
+                                                                                                : 0;
 }

@@ -46,6 +46,8 @@ DWORD MMSMsgStore_WriteMessage(bool storage, tagMSGPROPS* props, tagMMSMSGPROPS*
       !MMSMsgStore_WriteToFile(path, props, mms)) {
     return 0;
   }
-  msgstore::IndexWritten(kStoreOps, choice.card(), existingId, props->dwFolder, *props);
+  // A new message whose index record cannot be written is taken back.
+  if (!msgstore::IndexWritten(kStoreOps, choice.card(), existingId, props->dwFolder, *props, path))
+    return 0;
   return props->dwOid;
 }

@@ -13,6 +13,9 @@ namespace platform {
 // A stdio stream on fd whose I/O goes through the system-call table; it owns
 // fd once made. nullptr when it cannot be made (fd is then the caller's).
 FILE* OpenStream(int fd, const char* mode);
+// A stdio stream on a host file opened as fopen opens it with mode, through
+// the system-call table; nullptr (errno set) when it cannot be opened.
+FILE* OpenHostStream(const std::string& host, const char* mode);
 // The temporary name beside a host file (the scheme of TempPathFor).
 std::string TempHostPathFor(const std::string& host);
 // Replaces the host file whole with bytes (temporary file, then rename).

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
@@ -84,6 +85,19 @@ bool CloseTemp(FILE* stream) {
 FILE* OpenStream(int fd, const char* mode) {
   const cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};
   return ::fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), mode, functions);
+}
+
+FILE* OpenHostStream(const std::string& host, const char* mode) {
+  // The flags fopen gives each mode: r, r+, w, w+, a, a+ ('b' changes nothing).
+  const bool plus = std::strchr(mode, '+') != nullptr;
+  int flags = O_CLOEXEC | (plus ? O_RDWR : (mode[0] == 'r' ? O_RDONLY : O_WRONLY));
+  if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
+  const int fd = Sys().open(host.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  FILE* stream = OpenStream(fd, mode);
+  if (stream == nullptr) Sys().close(fd);
+  return stream;
 }
 
 std::string TempHostPathFor(const std::string& host) { return ToUtf8(TempPathFor(ToUtf16(host))); }
