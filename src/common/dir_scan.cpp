@@ -47,11 +47,16 @@ bool NameAtPosition(const std::u16string& dir, const std::u16string& pattern, in
 bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
   // Names are gathered first so that deleting does not disturb the search.
   std::vector<std::u16string> names;
-  ScanDir(dir, pattern, [&](const WCHAR* name) {
-    names.emplace_back(name);
-    return true;
-  });
-  bool all = true;
+  bool unread = false;
+  platform::ForEachFoundName(
+      JoinPath(dir, pattern).c_str(),
+      [&](const WCHAR* name) {
+        names.emplace_back(name);
+        return true;
+      },
+      &unread);
+  // A folder that could not be read is not known to be emptied.
+  bool all = !unread;
   for (const std::u16string& name : names) {
     const std::u16string path = JoinPath(dir, name);
     if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
