@@ -223,13 +223,13 @@ TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLPar
   EXPECT_EQ(1u, Count(false, kDraft) + Count(false, kInbox) + Count(false, kSimInbox) +
                     Count(true, kInbox));
   EXPECT_EQ((Entries{{sim, kSimInbox}, {oid, kInbox}}), Index(kInbox));
-  // A folder that cannot be read is not reported emptied.
+  // A folder that cannot be read is neither reported emptied nor indexed.
   Write(false, kSent, 10);
   msgstore::platform::Sys().getdents = [](int, void*, size_t) -> ssize_t {
     errno = EIO;
     return -1;
   };
-  const int unread = EMSMsgStore_EmptyFolder(false, kSent);
+  const int unread = EMSMsgStore_EmptyFolder(false, kSent) + EmsMsgStore_RefreshIniFiles();
   msgstore::platform::Sys() = msgstore::platform::HostSysCalls();
   EXPECT_EQ(0, unread + 1 - static_cast<int>(Count(false, kSent)));
   ASSERT_EQ(2u, platform_.posted.size());

@@ -15,23 +15,34 @@ size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
   return platform::ForEachFoundName(JoinPath(dir, pattern).c_str(), visit);
 }
 
+namespace {
+thread_local unsigned long unreadListings = 0;
+}  // namespace
+
+unsigned long ListingFailures() { return unreadListings; }
+
 DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE memoryCard,
               BYTE folderMark, CArray<tagOidArray, tagOidArray>& list, bool afterUnderscore) {
   DWORD appended = 0;
-  ScanDir(dir, pattern, [&](const WCHAR* name) {
-    tagOidArray entry{};
-    entry.bMemoryCard = memoryCard;
-    entry.byFolder = folderMark;
-    const WCHAR* start = name;
-    if (afterUnderscore) {
-      for (const WCHAR* p = name; *p != 0; ++p)
-        if (*p == u'_') start = p + 1;
-    }
-    entry.dwOid = LeadingNumber(start);
-    list.Add(entry);
-    ++appended;
-    return true;
-  });
+  bool unread = false;
+  platform::ForEachFoundName(
+      JoinPath(dir, pattern).c_str(),
+      [&](const WCHAR* name) {
+        tagOidArray entry{};
+        entry.bMemoryCard = memoryCard;
+        entry.byFolder = folderMark;
+        const WCHAR* start = name;
+        if (afterUnderscore) {
+          for (const WCHAR* p = name; *p != 0; ++p)
+            if (*p == u'_') start = p + 1;
+        }
+        entry.dwOid = LeadingNumber(start);
+        list.Add(entry);
+        ++appended;
+        return true;
+      },
+      &unread);
+  if (unread) ++unreadListings;
   return appended;
 }
 

@@ -15,6 +15,10 @@ namespace msgstore {
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
                const std::function<bool(const WCHAR* name)>& visit);
 
+// How many listings (ListDir) of this thread met a folder that is there but
+// could not be read whole: what was listed is then not the whole folder.
+unsigned long ListingFailures();
+
 // Appends an entry per matching file and returns the number appended. The
 // identifier is the number at the start of the name, or with afterUnderscore
 // the number after its last '_' (from the start when there is none).

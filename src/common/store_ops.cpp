@@ -127,9 +127,10 @@ bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> fol
     WCHAR index[MAX_PATH] = {};
     if (!indexPath(folder, index) || GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
       continue;  // an existing index is trusted as it is
+    const unsigned long unread = ListingFailures();
     CMsgList list;
     ops.getMessageList(false, folder, list);
-    all = IndexListed(ops, list, folder, nullptr) && all;
+    all = IndexListed(ops, list, folder, nullptr) && ListingFailures() == unread && all;
   }
   return all;
 }
