@@ -9,10 +9,10 @@
 
 namespace msgstore {
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
-               const std::function<bool(const WCHAR* name)>& visit) {
+               const std::function<bool(const WCHAR* name)>& visit, bool* unread) {
   // The names that a find reports, without the look at each file that the
   // find makes for its sizes and times.
-  return platform::ForEachFoundName(JoinPath(dir, pattern).c_str(), visit);
+  return platform::ForEachFoundName(JoinPath(dir, pattern).c_str(), visit, unread);
 }
 
 namespace {
@@ -25,8 +25,8 @@ DWORD ListDir(const std::u16string& dir, const std::u16string& pattern, BYTE mem
               BYTE folderMark, CArray<tagOidArray, tagOidArray>& list, bool afterUnderscore) {
   DWORD appended = 0;
   bool unread = false;
-  platform::ForEachFoundName(
-      JoinPath(dir, pattern).c_str(),
+  ScanDir(
+      dir, pattern,
       [&](const WCHAR* name) {
         tagOidArray entry{};
         entry.bMemoryCard = memoryCard;
@@ -59,8 +59,8 @@ bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
   // Names are gathered first so that deleting does not disturb the search.
   std::vector<std::u16string> names;
   bool unread = false;
-  platform::ForEachFoundName(
-      JoinPath(dir, pattern).c_str(),
+  ScanDir(
+      dir, pattern,
       [&](const WCHAR* name) {
         names.emplace_back(name);
         return true;

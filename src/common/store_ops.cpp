@@ -77,6 +77,13 @@ bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey
   return false;
 }
 
+void RestoreSourceRecord(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
+                         DWORD indexKey, FILETIME time) {
+  if (!card && path != nullptr && path[0] != 0 &&
+      GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+    ops.addToIndex(oid, indexKey, time);
+}
+
 Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   WCHAR path[MAX_PATH] = {};
   if (!ops.getFilePath(card, oid, folder, path)) return Removal::kNoPath;
