@@ -31,18 +31,28 @@ TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCa
   std::filesystem::create_directory(CounterFile());
   EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kDraft) +
                     EMSMsgStore_WriteMessage(true, &props, 0, nullptr) + Count(true, kDraft) - 4);
-  // Nor is one past a counter that is there but cannot be read: it is no 0.
+  // Nor one past a counter that is there but cannot be read (it is no 0) or
+  // cannot be advanced.
   std::filesystem::remove(CounterFile());
   msgstore_test::Store(CounterFile(), msgstore_test::Words({4}));
+  using msgstore::platform::HostSysCalls;
   msgstore::platform::Sys().open = [](const char* path, int flags, mode_t mode) {
     if (std::string(path).find("EmsDB.ini") + 9 != std::string(path).size())
-      return msgstore::platform::HostSysCalls().open(path, flags, mode);
+      return HostSysCalls().open(path, flags, mode);
     errno = EIO;
     return -1;
   };
-  const DWORD unread = EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
-  msgstore::platform::Sys() = msgstore::platform::HostSysCalls();
-  EXPECT_EQ(0u, unread + Count(false, kDraft) - 1);
+  DWORD refused = EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
+  msgstore::platform::Sys() = HostSysCalls();
+  msgstore::platform::Sys().rename = [](const char* from, const char* to) {
+    if (std::string(to).find("EmsDB.ini") + 9 != std::string(to).size())
+      return HostSysCalls().rename(from, to);
+    errno = ENOSPC;
+    return -1;
+  };
+  refused += EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
+  msgstore::platform::Sys() = HostSysCalls();
+  EXPECT_EQ(0u, refused + Count(false, kDraft) - 1);
   EXPECT_EQ(5u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
   std::filesystem::remove(CounterFile());
   Fill(false, kSent, 100);
@@ -223,6 +233,15 @@ TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLPar
   EXPECT_EQ(1u, Count(false, kDraft) + Count(false, kInbox) + Count(false, kSimInbox) +
                     Count(true, kInbox));
   EXPECT_EQ((Entries{{sim, kSimInbox}, {oid, kInbox}}), Index(kInbox));
+  // A folder that cannot be read is neither reported emptied nor indexed.
+  Write(false, kSent, 10);
+  msgstore::platform::Sys().getdents = [](int, void*, size_t) -> ssize_t {
+    errno = EIO;
+    return -1;
+  };
+  const int unread = EMSMsgStore_EmptyFolder(false, kSent) + EmsMsgStore_RefreshIniFiles();
+  msgstore::platform::Sys() = msgstore::platform::HostSysCalls();
+  EXPECT_EQ(0, unread + 1 - static_cast<int>(Count(false, kSent)));
   ASSERT_EQ(2u, platform_.posted.size());
   for (const auto& p : platform_.posted)
     EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{0}),

@@ -86,6 +86,15 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
         std::make_pair(c.phone != 0 && c.evicted != kPhone, c.card != 0 && c.evicted != kCard),
         std::make_pair(Exists(false, c.folder, 1051), Exists(true, c.folder, 2051)));
   }
+  // An oldest message that cannot be evicted leaves no room: the write is refused.
+  Reset();
+  SetFree(kPlenty, kPlenty);
+  Fill(kInbox, 100);
+  fs::remove(File(false, kInbox, 1051));
+  fs::create_directory(File(false, kInbox, 1051));
+  Message m(kInbox, 500);
+  EXPECT_EQ(0u, MMSMsgStore_WriteMessage(false, &m.props, &m.mms, 0, nullptr) +
+                    Count(false, kInbox) - 100);
 }
 
 // By position: counted from 0 in the directory's order; past the end, or

@@ -13,7 +13,11 @@ namespace msgstore {
 // the file system's order, until visit returns false. Returns the number of
 // names visited (0 when nothing matches or the directory is missing).
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
-               const std::function<bool(const WCHAR* name)>& visit);
+               const std::function<bool(const WCHAR* name)>& visit, bool* unread = nullptr);
+
+// How many listings (ListDir) of this thread met a folder that is there but
+// could not be read whole: what was listed is then not the whole folder.
+unsigned long ListingFailures();
 
 // Appends an entry per matching file and returns the number appended. The
 // identifier is the number at the start of the name, or with afterUnderscore

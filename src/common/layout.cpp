@@ -134,10 +134,7 @@ std::vector<uint8_t> EncodeLayout(const Layout& layout, const tagMSGPROPS& msg, 
 
 int WriteLayoutFile(const WCHAR* path, const Layout& layout, const tagMSGPROPS& msg,
                     const void* store) {
-  // The file is made under the name its stream is opened on (the low byte of
-  // each code unit), so that the temporary file is found again and renamed.
-  const std::u16string device = MsgFile_DevicePath(path);
-  ReplacingStream stream(device.c_str());
+  ReplacingStream stream(path);
   if (!stream) return 0;
   // No other process sees the file before it is complete, so it goes out in
   // one write.

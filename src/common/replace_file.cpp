@@ -1,6 +1,8 @@
 // Whole-file replacement through a temporary file and a rename.
 #include "common/replace_file.h"
 
+#include "common/msg_file.h"
+
 #include "msgstore/platform.h"
 
 namespace msgstore {
@@ -15,7 +17,9 @@ bool IsDirectoryPath(const WCHAR* path) {
 
 ReplacingStream::ReplacingStream(const WCHAR* path) {
   if (path == nullptr || path[0] == 0) return;
-  for (const WCHAR* c = path; *c != 0; ++c) path_.push_back(static_cast<WCHAR>(*c & 0xFF));
+  // The file is made under the name a message stream opens (the low byte of
+  // each code unit), so that a path with wider characters still gets its file.
+  path_ = MsgFile_DevicePath(path);
   replacement_ = std::make_unique<FileReplacement>(path_.c_str());
 }
 

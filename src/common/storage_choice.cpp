@@ -49,8 +49,7 @@ bool StorageChoice::CheckLimit() {
   } else if (request_.refuseWhenFull) {
     return false;
   }
-  policy_.evict(card_, msg_, store_, oldest_);
-  return true;
+  return policy_.evict(card_, msg_, store_, oldest_);
 }
 
 // Moves to the other storage when its folder has room; when both are full the
@@ -74,8 +73,7 @@ bool StorageChoice::TryOtherStorage() {
     Report(1);
     victim = otherOldest;
   }
-  if (victim != 0) Evict(*policy_.ops, true, msg_.dwFolder, victim);
-  return true;
+  return victim == 0 || Evict(*policy_.ops, true, msg_.dwFolder, victim);
 }
 
 }  // namespace msgstore

@@ -18,8 +18,9 @@ struct StoragePolicy {
   // The oldest message of a folder and how many it holds.
   DWORD (*lastRecord)(bool card, DWORD folder, DWORD* count);
   // Evicts oldest from a full folder of the storage asked for (its file, its
-  // index record, and any notice the store sends).
-  void (*evict)(bool card, const tagMSGPROPS& msg, const void* store, DWORD oldest);
+  // index record, and any notice the store sends). False when its file stays:
+  // the folder has no room then, and the write is refused.
+  bool (*evict)(bool card, const tagMSGPROPS& msg, const void* store, DWORD oldest);
   // Card state bits that keep a message of a full phone folder in phone
   // memory.
   int cardBusyMask;

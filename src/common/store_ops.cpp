@@ -77,6 +77,13 @@ bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey
   return false;
 }
 
+void RestoreSourceRecord(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
+                         DWORD indexKey, FILETIME time) {
+  if (!card && path != nullptr && path[0] != 0 &&
+      GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+    ops.addToIndex(oid, indexKey, time);
+}
+
 Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   WCHAR path[MAX_PATH] = {};
   if (!ops.getFilePath(card, oid, folder, path)) return Removal::kNoPath;
@@ -127,9 +134,10 @@ bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> fol
     WCHAR index[MAX_PATH] = {};
     if (!indexPath(folder, index) || GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
       continue;  // an existing index is trusted as it is
+    const unsigned long unread = ListingFailures();
     CMsgList list;
     ops.getMessageList(false, folder, list);
-    all = IndexListed(ops, list, folder, nullptr) && all;
+    all = IndexListed(ops, list, folder, nullptr) && ListingFailures() == unread && all;
   }
   return all;
 }

@@ -58,6 +58,12 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
 bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
                   const tagMSGPROPS& props, const WCHAR* path = nullptr);
 
+// After a move whose source file would not go: a phone source that is still
+// there at path gets back the index record (oid, indexKey, time) that the
+// move took from it.
+void RestoreSourceRecord(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
+                         DWORD indexKey, FILETIME time);
+
 // Quick-reads each listed phone message of folder and adds it to its index
 // (time 0 when it cannot be read); onRead is called for each message whose
 // bRead is set.
@@ -76,9 +82,10 @@ Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWO
                           DWORD indexKey);
 
 // Deletes every file matching pattern in dir, going on past failures; the
-// index stays behind. False when a file could not be deleted. An emptied INBOX is told to the phone
-// shell: 0xC44 with wParam 0 and lParam storeMark, posted to the window of class "WCE_APSHELL" when
-// there is one.
+// index stays behind. False when a file could not be deleted or the folder
+// could not be read. An emptied INBOX is told to the phone shell: 0xC44 with
+// wParam 0 and lParam storeMark, posted to the window of class "WCE_APSHELL"
+// when there is one.
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark);
 

@@ -60,13 +60,11 @@ void UndoCopy(bool storage, const Place& from, DWORD messageId, const WCHAR* old
   const Place to = copy->dwFolder == EMAIL_FOLDER_INBOX ? Place::Inbox(copy.store()->dwAccountId)
                                                         : Place::Folder(copy->dwFolder);
   WCHAR path[MAX_PATH] = {};
-  if (!to.FilePath(copyCard, copy->dwOid, path) ||
+  if (to.FilePath(copyCard, copy->dwOid, path) &&
       msgstore::RemoveMessageFile(msgstore::email::kStoreOps, copyCard, path, copy->dwOid,
-                                  to.indexKey()) == msgstore::Removal::kFailed ||
-      storage || GetFileAttributesW(oldPath) == INVALID_FILE_ATTRIBUTES) {
-    return;
-  }
-  EmailMsgStore_AddMsgToIni(messageId, from.indexKey(), copy->ftIndexTime);
+                                  to.indexKey()) != msgstore::Removal::kFailed)
+    msgstore::RestoreSourceRecord(msgstore::email::kStoreOps, storage, oldPath, messageId,
+                                  from.indexKey(), copy->ftIndexTime);
 }
 
 int Move(bool storage, const Place& from, DWORD messageId, DWORD toFolder) {

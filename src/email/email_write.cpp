@@ -34,12 +34,16 @@ bool FilePath(bool card, const tagMSGPROPS& msg, DWORD account, DWORD oid, WCHAR
                       : EmailMsgStore_GetFilePath(card, oid, msg.dwFolder, path) != 0;
 }
 
-void EvictAndNotify(bool card, const tagMSGPROPS& msg, const void* email, DWORD oldest) {
+// False, with nothing told, when the oldest file stays.
+bool EvictAndNotify(bool card, const tagMSGPROPS& msg, const void* email, DWORD oldest) {
   const DWORD account = AccountOf(email);
   WCHAR path[MAX_PATH] = {};
-  if (FilePath(card, msg, account, oldest, path)) DeleteFileW(path);
+  if (FilePath(card, msg, account, oldest, path) && !DeleteFileW(path) &&
+      GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+    return false;
   if (!card) EmailMsgStore_DeleteMsgFromIni(oldest, IndexKey(msg, account));
   msgstore::NotifyMessageApp(msg.dwFolder, oldest, card ? 1 : 0, 3);
+  return true;
 }
 
 const msgstore::StoragePolicy kPolicy = {&kStoreOps, EmailMsgStore_GetLastRecord, EvictAndNotify,

@@ -24,19 +24,25 @@ bool IsPhoneOnly(DWORD folder) {
          folder == EMS_FOLDER_NONE;
 }
 
+// False when an index record could not be written or the folder could not
+// be listed whole.
 bool IndexPhoneFolder(DWORD folder) {
+  const unsigned long unread = msgstore::ListingFailures();
   CMsgList list;
   EMSMsgStore_GetMessageList(false, folder, list);
-  return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder, nullptr);
+  return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder, nullptr) &&
+         msgstore::ListingFailures() == unread;
 }
 
 // INBOX and SIM_INBOX also set the phone's received and read counters.
 bool IndexInboxFolder(DWORD folder) {
+  const unsigned long unread = msgstore::ListingFailures();
   CMsgList list;
   const DWORD count = EMSMsgStore_GetMessageList(false, folder, list);
   GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count));
   return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder,
-                               [] { GetPlatform().xSetEmsReadMsgCount(1); });
+                               [] { GetPlatform().xSetEmsReadMsgCount(1); }) &&
+         msgstore::ListingFailures() == unread;
 }
 
 // The card has no index: only its counters are set up again.

@@ -67,11 +67,6 @@ void CountInbox(bool card, int change, bool read) {
   }
 }
 
-bool DeleteMessageFile(bool card, DWORD folder, DWORD oid) {
-  WCHAR path[MAX_PATH] = {};
-  return EMSMsgStore_GetFilePath(card, oid, folder, path) && DeleteFileW(path);
-}
-
 int MoveMessage(bool card, DWORD folder, DWORD oid, DWORD newFolder, int* choice, DWORD* pNewOid) {
   EditedRecord record;
   if (!record.Read(card, folder, oid)) return 0;
@@ -84,12 +79,11 @@ int MoveMessage(bool card, DWORD folder, DWORD oid, DWORD newFolder, int* choice
   const bool read = record->bRead != 0;
   if (newFolder == EMS_FOLDER_INBOX && folder != EMS_FOLDER_SIM_INBOX) CountInbox(card, 1, read);
   if (!card) EMSMsgStore_DeleteMsgFromIni(oid, folder);
-  if (!DeleteMessageFile(card, folder, oid)) {
+  WCHAR path[MAX_PATH] = {};
+  if (!EMSMsgStore_GetFilePath(card, oid, folder, path) || !DeleteFileW(path)) {
     // The old message is still there, so it keeps its index record too.
-    WCHAR path[MAX_PATH] = {};
-    if (!card && EMSMsgStore_GetFilePath(card, oid, folder, path) &&
-        GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
-      EMSMsgStore_AddMsgToIni(oid, folder, record->ftIndexTime);
+    msgstore::RestoreSourceRecord(msgstore::ems::kStoreOps, card, path, oid, folder,
+                                  record->ftIndexTime);
     return 0;
   }
   if (folder == EMS_FOLDER_INBOX && newFolder != EMS_FOLDER_SIM_INBOX) CountInbox(card, -1, read);

@@ -37,12 +37,10 @@ DWORD Rewrite(bool storage, DWORD folder, DWORD messageId, Change change) {
 // back, so that the failed move leaves one message, where it was.
 void UndoCopy(bool storage, DWORD fromFolder, DWORD oldId, const WCHAR* oldPath, bool copyCard,
               const tagMSGPROPS& copy) {
-  if (msgstore::RemoveMessage(msgstore::mms::kStoreOps, copyCard, copy.dwFolder, copy.dwOid) ==
-          msgstore::Removal::kFailed ||
-      storage || GetFileAttributesW(oldPath) == INVALID_FILE_ATTRIBUTES) {
-    return;
-  }
-  MMSMsgStore_AddMsgToIni(oldId, fromFolder, copy.ftIndexTime);
+  if (msgstore::RemoveMessage(msgstore::mms::kStoreOps, copyCard, copy.dwFolder, copy.dwOid) !=
+      msgstore::Removal::kFailed)
+    msgstore::RestoreSourceRecord(msgstore::mms::kStoreOps, storage, oldPath, oldId, fromFolder,
+                                  copy.ftIndexTime);
 }
 
 int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD* choice) {

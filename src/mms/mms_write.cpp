@@ -17,7 +17,7 @@ using msgstore::mms::kStoreOps;
 const msgstore::StoragePolicy kPolicy = {
     &kStoreOps, MMSMsgStore_GetLastRecord,
     [](bool card, const tagMSGPROPS& msg, const void*, DWORD oldest) {
-      msgstore::Evict(kStoreOps, card, msg.dwFolder, oldest);
+      return msgstore::Evict(kStoreOps, card, msg.dwFolder, oldest);
     },
     2};
 

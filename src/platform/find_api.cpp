@@ -132,22 +132,27 @@ std::shared_ptr<FindObject> OpenFind(const WCHAR* fileName) {
 
 }  // namespace
 
-size_t ForEachFoundName(const WCHAR* fileName,
-                        const std::function<bool(const WCHAR* name)>& visit) {
+size_t ForEachFoundName(const WCHAR* fileName, const std::function<bool(const WCHAR* name)>& visit,
+                        bool* unread) {
+  if (unread != nullptr) *unread = false;
   if (fileName == nullptr) return 0;
   std::u16string directory, pattern;
   if (!SplitQuery(fileName, &directory, &pattern)) return 0;
   UniqueFd dir(OpenDirectory(directory));
-  if (!dir.valid()) return 0;
+  if (!dir.valid()) {
+    if (unread != nullptr) *unread = errno != ENOENT && errno != ENOTDIR;
+    return 0;
+  }
   size_t visited = 0;
   WCHAR buffer[MAX_PATH];
-  ForEachEntry(dir.get(), [&](const char* entry) {
+  const bool whole = ForEachEntry(dir.get(), [&](const char* entry) {
     const std::u16string name = ToUtf16(entry);
     if (!WildcardMatch(pattern, name)) return true;
     CopyName(name, buffer);
     ++visited;
     return visit(buffer);
   });
+  if (unread != nullptr) *unread = !whole;
   return visited;
 }
 

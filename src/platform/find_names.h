@@ -15,7 +15,10 @@ namespace platform {
 // would report for fileName (a folder and a pattern), in the same order,
 // until visit returns false; the name is cut to MAX_PATH - 1 characters. No
 // entry is looked at beyond its name. Returns the number of names visited.
-size_t ForEachFoundName(const WCHAR* fileName, const std::function<bool(const WCHAR* name)>& visit);
+// *unread (when given) tells whether a folder that is there could not be read
+// whole, which a caller must not take for an empty one.
+size_t ForEachFoundName(const WCHAR* fileName, const std::function<bool(const WCHAR* name)>& visit,
+                        bool* unread = nullptr);
 
 }  // namespace platform
 }  // namespace msgstore
