@@ -134,15 +134,16 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
                std::filesystem::exists(Dir(false, kDraft) + "/EmsIni"));
   EXPECT_EQ((Calls{"xSetEmsReadMsgCount(1)", "xSetEmsReadMsgCount(1)"}), platform_.calls);
   // Identifier 0 names the folder's last file: a setter stores the changed
-  // copy as a new message; a move copies it but cannot delete a message 0.
+  // copy as a new message; a move copies it, cannot delete a message 0 and
+  // takes its copy back.
   const DWORD oid = Write(false, kSpam, 10);
   std::u16string text = u"zero";
   EXPECT_EQ(static_cast<int>(oid + 1), EMSMsgStore_SetSubject(false, kSpam, 0, text.data()));
   EXPECT_EQ(text, Record(false, kSpam, oid + 1).props.pszSubject);
   std::filesystem::remove(File(false, kSpam, oid));
-  DWORD newOid = 0;
+  DWORD newOid = 7;
   EXPECT_EQ(0, EMSMsgStore_SetFolder(false, kSpam, 0, kDraft, nullptr, &newOid));
-  EXPECT_TRUE(newOid == oid + 2 && Exists(false, kDraft, newOid) && Exists(false, kSpam, oid + 1));
+  EXPECT_TRUE(newOid == 0 && Count(false, kDraft) == 0 && Exists(false, kSpam, oid + 1));
 }
 
 TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
