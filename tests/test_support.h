@@ -103,7 +103,7 @@ class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string base = std::filesystem::temp_directory_path().string();
+    const std::string base = Base();
     std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name)
       if (c == '/') c = '_';
@@ -111,6 +111,8 @@ class DeviceTest : public ::testing::Test {
     Wipe();
     msgstore::SetPlatform(&platform_);
   }
+  // Where the device roots of the tests go.
+  virtual std::string Base() const { return std::filesystem::temp_directory_path().string(); }
   // Starts the device over empty, with an inserted card.
   void Wipe() {
     std::filesystem::remove_all(root_);
