@@ -1,7 +1,7 @@
 // Every file-system step of an operation made to fail in turn (k = 1, 2, ...
 // with ENOSPC, EIO, EFBIG and EROFS in rotation) until the operation no
 // longer reaches the fault, for the operations of every store, the account
-// store and the platform's own files. After each: the result tells whether
+// store and the handset state. After each: the result tells whether
 // the change happened, nothing stored before is lost or cut, a failure leaves
 // every file as it was (but what an eviction or an emptying took away), each
 // phone index that listed its folder still does, no identifier is given
@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using Files = std::map<std::string, std::vector<char>>;
-enum Store { kEms, kMms, kMail };
+enum Kind { kEms, kMms, kMail };  // of store
 constexpr const char* kStoreDirs[] = {"EMS", "MMS", "Email"};
 constexpr DWORD kAcc = 805306371;  // the e-mail account of INBOX messages
 constexpr int kErrors[] = {ENOSPC, EIO, EFBIG, EROFS};
@@ -37,7 +37,7 @@ bool IsMessage(const fs::path& p) {
 }
 
 // A new message of store s in folder (over an existing one), its subject s.
-DWORD New(Store s, bool card, DWORD folder, int* storage = nullptr, DWORD over = 0,
+DWORD New(Kind s, bool card, DWORD folder, int* storage = nullptr, DWORD over = 0,
           const WCHAR* subject = u"s") {
   tagMSGPROPS p = {};
   p.dwFolder = folder, p.ftIndexTime = {100, 0}, p.pszSubject = const_cast<WCHAR*>(subject);
@@ -50,7 +50,7 @@ DWORD New(Store s, bool card, DWORD folder, int* storage = nullptr, DWORD over =
              : EmailMsgStore_WriteMessage(card, &p, &mail, over, storage);
 }
 // Whether oid reads back from folder of store s, on either storage.
-bool Is(Store s, DWORD oid, DWORD folder, BOOL read = 0, const WCHAR* subject = u"s") {
+bool Is(Kind s, DWORD oid, DWORD folder, BOOL read = 0, const WCHAR* subject = u"s") {
   for (bool card : {false, true}) {
     tagMSGPROPS p = {};
     tagMMSMSGPROPS mms = {};
@@ -71,7 +71,7 @@ bool Is(Store s, DWORD oid, DWORD folder, BOOL read = 0, const WCHAR* subject = 
 }
 // Messages of folder on both storages, or on the card (the e-mail INBOX:
 // of every account).
-DWORD Held(Store s, DWORD folder, bool cardOnly = false) {
+DWORD Held(Kind s, DWORD folder, bool cardOnly = false) {
   DWORD n = 0;
   for (bool card : {false, true})
     n += card < cardOnly ? 0
@@ -97,7 +97,7 @@ class FaultTest : public EmsTest {
       const std::string path = e.path().string();
       struct stat st;
       if (!e.is_regular_file() || path.find("/.platform/mutex/") != std::string::npos ||
-          (!counters && path.find("DB.ini") != std::string::npos) || ::stat(path.c_str(), &st))
+          (!counters && path.rfind("DB.ini") + 6 == path.size()) || ::stat(path.c_str(), &st))
         continue;
       const std::string key = std::to_string(st.st_ino) + "/" + std::to_string(st.st_size) + "/" +
                               std::to_string(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec);
@@ -116,52 +116,28 @@ class FaultTest : public EmsTest {
     for (const auto& [path, bytes] : files)
       if (!now.count(path) || now.at(path) != bytes) msgstore_test::Store(path, bytes);
   }
-  // Each phone folder directory, and whether its index files list exactly
-  // its message files, each once (a missing index lists none).
-  std::map<std::string, bool> InStep() const {
-    std::map<std::string, std::multiset<std::string>> files, listed;
-    for (const auto& e : fs::recursive_directory_iterator(Host("DiskOnChip/User/MESSAGING"))) {
-      const std::string dir = e.path().parent_path().string(), name = e.path().filename().string();
-      files[dir];
-      if (IsMessage(e.path())) files[dir].insert(name);
-      const size_t at = name.find("Ini");
-      if (at == std::string::npos || at + 3 != name.size()) continue;
-      const std::string ext = name.find("Email") != std::string::npos ? ".email"
-                              : name[0] == 'M'                        ? ".mms"
-                                                                      : ".sms";
-      const std::string account = name.substr(0, name.find('_') + 1);
-      const std::vector<char> index = Bytes(e.path().string());
-      for (size_t r = 0; r + 16 <= index.size(); r += 16) {
+  // The phone folders whose index files do not list exactly their message
+  // files, each once.
+  static std::set<std::string> OutOfStep(const Files& files) {
+    std::map<std::string, std::multiset<std::string>> held, listed;
+    for (const auto& [path, bytes] : files) {
+      const std::string dir = fs::path(path).parent_path(), name = fs::path(path).filename();
+      if (path.find("/DiskOnChip/") == std::string::npos) continue;
+      if (IsMessage(path)) held[dir].insert(name), listed[dir];
+      if (name.rfind("Ini") + 3 != name.size()) continue;
+      const char* ext = name.find("Email") != std::string::npos ? ".email"
+                        : name[0] == 'M'                        ? ".mms"
+                                                                : ".sms";
+      for (size_t r = 0; r + 16 <= bytes.size(); r += 16) {
         int32_t oid = 0;
-        std::memcpy(&oid, &index[r + 4], 4);
-        listed[dir].insert(account + std::to_string(oid) + ext);
+        std::memcpy(&oid, &bytes[r + 4], 4);
+        listed[dir].insert(name.substr(0, name.find('_') + 1) + std::to_string(oid) + ext);
       }
     }
-    std::map<std::string, bool> inStep;
-    for (const auto& [dir, names] : files) inStep[dir] = listed[dir] == names;
-    return inStep;
-  }
-  bool AllInStep() const {
-    for (const auto& [dir, ok] : InStep())
-      if (!ok) return false;
-    return true;
-  }
-  bool NoTempOrTwiceGivenId() const {
-    std::set<std::string> ids;  // storage and name, without the folder
-    for (const auto& e : fs::recursive_directory_iterator(root_)) {
-      DWORD pid = 0;
-      const std::string name = e.path().filename().string();
-      if (msgstore::IsTempFileName(std::u16string(name.begin(), name.end()), &pid)) return false;
-      const bool card = e.path().string().find("/SD Card/") != std::string::npos;
-      if (IsMessage(e.path()) && !ids.insert((card ? "card/" : "phone/") + name).second)
-        return false;
-    }
-    return true;
-  }
-  size_t Size(const std::string& rel) const {
-    std::error_code ec;
-    const auto n = fs::file_size(Host(rel), ec);
-    return ec ? 0 : static_cast<size_t>(n);
+    std::set<std::string> out;
+    for (const auto& [dir, names] : listed)
+      if (held[dir] != names) out.insert(dir);
+    return out;
   }
 
   enum Flags {
@@ -184,9 +160,7 @@ class FaultTest : public EmsTest {
 
   // Runs op for every fault point; returns the number of cases.
   int Walk(const Op& op) {
-    int cases = 0;
     FaultInjector faults;
-    faults.Sync(false);
     DWORD earlier = 0;
     Files start;
     for (long k = 1;; ++k) {
@@ -203,14 +177,12 @@ class FaultTest : public EmsTest {
       }
       platform_.cardState = 1;
       const Files before = Snapshot();
-      const std::map<std::string, bool> inStep = InStep();
       const int error = kErrors[k % 4];
-      faults.Arm(k, error, ~FaultInjector::kFlock);  // locks wait  // locks wait
+      faults.Arm(k, error);
       const DWORD result = op.run();
       faults.Disarm();
-      if (!faults.hit()) return cases;  // the whole operation ran without a fault
-      ++cases;
-      std::string bad;  // what went wrong in this case
+      if (!faults.hit()) return static_cast<int>(k - 1);  // no fault reached: all cases done
+      std::string bad;                                    // what went wrong in this case
       auto check = [&](bool ok, const std::string& fault) { bad += ok ? "" : " " + fault + ";"; };
       // An emptying or a refresh that could not read a folder whole does not
       // know that it is done.
@@ -237,12 +209,18 @@ class FaultTest : public EmsTest {
       check((op.flags & kEmpties) ||
                 gone <= !!(op.flags & kEvicts) + (result != 0 && (op.flags & kRemoves)),
             std::to_string(gone) + " messages gone");
-      for (const auto& [path, bytes] : after)
-        check(result != 0 || before.count(path) || (op.flags & kRebuilds), "left " + path);
-      for (const auto& [dir, ok] : InStep())
-        check(ok || !inStep.count(dir) || !inStep.at(dir) || (op.flags & kEmpties),
-              "index out of step in " + dir);
-      check(NoTempOrTwiceGivenId(), "a temporary file or an identifier twice");
+      std::set<std::string> ids;  // storage and name of each message
+      for (const auto& [path, bytes] : after) {
+        const std::string name = fs::path(path).filename();
+        check(!msgstore::IsTempFileName(std::u16string(name.begin(), name.end()), nullptr) &&
+                  (result != 0 || before.count(path) || (op.flags & kRebuilds)),
+              "left " + path);
+        check(!IsMessage(path) || ids.insert(path.substr(root_.size(), 9) + name).second,
+              "identifier twice: " + path);
+      }
+      const std::set<std::string> outBefore = OutOfStep(before);
+      for (const std::string& dir : OutOfStep(after))
+        check(outBefore.count(dir) || (op.flags & kEmpties), "index out of step in " + dir);
       if (result == 0 || (op.flags & kNewId)) {
         const DWORD again = op.run();
         check(again != 0 && op.done(again), "fails again without a fault");
@@ -250,13 +228,13 @@ class FaultTest : public EmsTest {
               "identifier given twice");
         const Files later = Snapshot();
         for (const auto& [path, bytes] : after)
-          check(!(op.flags & kNewId) || !IsMessage(path) || later.count(path) == 0 ||
+          check(!(op.flags & kNewId) || !IsMessage(path) || !later.count(path) ||
                     bytes == later.at(path),
                 "replaced " + path);
       }
       if (bad.empty()) continue;
       ADD_FAILURE() << op.name << " failing at call " << k << " with errno " << error << ":" << bad;
-      return cases;
+      return static_cast<int>(k);
     }
   }
   int WalkAll(const char* what, const std::vector<Op>& ops) {
@@ -266,47 +244,43 @@ class FaultTest : public EmsTest {
     return cases;
   }
 
-  // The operations every store has, on a message (id_) in folder a beside
-  // one in SENT (a new one on the card finds the next name taken), and
-  // writes into a full phone SENT.
+  // A message (id_) in folder a beside one in SENT, or a full phone SENT.
+  DWORD Two(Kind s, DWORD a) { return New(s, false, kSent), id_ = New(s, false, a); }
+  DWORD Full(Kind s) {
+    for (int i = 0; i < 100; ++i) New(s, false, kSent);
+    return id_ = 0;
+  }
+  // The operations every store has, on Two's message in folder a (a new one
+  // on the card finds the next name taken), and writes into a full SENT.
   struct StoreOps {
-    Store s;
+    Kind s;
     DWORD a, to;  // to: where the move goes
     std::function<DWORD(DWORD)> setRead, move, remove;
     std::function<DWORD()> empty, refresh;
   };
   std::vector<Op> Rows(const StoreOps& o) {
-    const Store s = o.s;
-    const DWORD a = o.a, sent = 3;
-    auto two = [this, s, a] { return New(s, false, sent), id_ = New(s, false, a); };
-    auto full = [this, s] {
-      for (int i = 0; i < 100; ++i) New(s, false, sent);
-      return id_ = 0;
-    };
+    const Kind s = o.s;
+    const DWORD a = o.a;
+    auto two = [this, s, a] { return Two(s, a); };
+    auto full = [this, s] { return Full(s); };
     auto isNew = [s, a](DWORD oid) { return Is(s, oid, a); };
     const std::string root = "DiskOnChip/User/MESSAGING/" + std::string(kStoreDirs[s]) + "/";
-    const std::string index = root + "SENT/" +
-                              (s == kEms   ? "EmsIni"
-                               : s == kMms ? "MmsIni"
-                                           : "EmailIni");
+    const char* counter = s == kEms ? "EmsDB.ini" : s == kMms ? "MMSDB.ini" : "EmailDB.ini";
+    const char* index = s == kEms ? "SENT/EmsIni" : s == kMms ? "SENT/MmsIni" : "SENT/EmailIni";
     return {
         {"new on the phone", kNewId, two, [=] { return New(s, false, a); }, isNew},
         {"new on the card, past a taken name", kNewId,
          [=] {  // the counter set back: the next name is taken on the card
-           two(), New(s, true, a);
-           return msgstore_test::Store(Host(root + (s == kEms   ? "EmsDB.ini"
-                                                    : s == kMms ? "MMSDB.ini"
-                                                                : "EmailDB.ini")),
-                                       Words({2})),
+           return two(), New(s, true, a, 0, 0, u"taken"), Store(Host(root + counter), Words({2})),
                   0u;
          },
          [=] { return New(s, true, a); }, isNew},
         {"new into a full folder through STORAGE_AUTO", kNewId, full,
-         [s, this] { return storage_ = STORAGE_AUTO, New(s, false, sent, &storage_); },
-         [s](DWORD oid) { return Is(s, oid, sent) && Held(s, sent) - Held(s, sent, true) == 100; }},
+         [s, this] { return storage_ = STORAGE_AUTO, New(s, false, kSent, &storage_); },
+         [s](DWORD oid) { return Is(s, oid, kSent) && Held(s, kSent) - Held(s, kSent, 1) == 100; }},
         {"new into a full folder, evicting", kNewId | kEvicts, full,
-         [s] { return New(s, false, sent); },
-         [s](DWORD oid) { return Is(s, oid, sent) && Held(s, sent) == 100; }},
+         [s] { return New(s, false, kSent); },
+         [s](DWORD oid) { return Is(s, oid, kSent) && Held(s, kSent) == 100; }},
         {"rewrite", 0, two, [=] { return New(s, false, a, nullptr, id_, u"new"); },
          [=](DWORD) { return Is(s, id_, a, 0, u"new"); }},
         {"read flag", 0, two, [=] { return o.setRead(id_); },
@@ -316,10 +290,10 @@ class FaultTest : public EmsTest {
         {"deletion", kRemoves, two, [=] { return o.remove(id_); },
          [=](DWORD) { return Held(s, a) == 0; }},
         {"emptying", kEmpties, [=] { return two(), New(s, false, a); }, o.empty,
-         [=](DWORD) { return Held(s, a) == 0 && Held(s, sent) == 1; }},
+         [=](DWORD) { return Held(s, a) == 0 && Held(s, kSent) == 1; }},
         {"index refresh", kRebuilds,
-         [=] { return two(), New(s, false, sent), fs::remove(Host(index)), 0u; }, o.refresh,
-         [this](DWORD) { return AllInStep(); }}};
+         [=] { return two(), New(s, false, kSent), fs::remove(Host(root + index)), 0u; }, o.refresh,
+         [this](DWORD) { return OutOfStep(Snapshot()).empty(); }}};
   }
   DWORD id_ = 0;
   int storage_ = STORAGE_AUTO;
@@ -327,121 +301,74 @@ class FaultTest : public EmsTest {
 
 TEST_F(FaultTest, EveryStepOfEveryStoreOperationFailedInTurn) {
   DWORD moved = 0;
-  const int ems = WalkAll(
-      "EMS",
-      Rows({kEms, kInbox, kDraft,
-            [](DWORD id) { return DWORD(EMSMsgStore_SetRead(false, kInbox, id, 1)); },
-            [&](DWORD id) {
-              return DWORD(EMSMsgStore_SetFolder(false, kInbox, id, kDraft, nullptr, &moved));
-            },
-            [](DWORD id) { return DWORD(EMSMsgStore_DeleteMessage(false, kInbox, id)); },
-            [] { return DWORD(EMSMsgStore_EmptyFolder(false, kInbox)); },
-            [] { return DWORD(EmsMsgStore_RefreshIniFiles()); }}));
-  const int mms = WalkAll(
-      "MMS",
-      Rows({kMms, MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT,
-            [](DWORD id) { return MMSMsgStore_SetReadStatus(false, MMS_FOLDER_INBOX, id, 1); },
-            [](DWORD id) {
-              return DWORD(
-                  MMSMsgStore_SetFolder(false, MMS_FOLDER_INBOX, &id, MMS_FOLDER_DRAFT, nullptr));
-            },
-            [](DWORD id) { return DWORD(MMSMsgStore_DeleteMessage(false, MMS_FOLDER_INBOX, id)); },
-            [] { return DWORD(MMSMsgStore_EmptyFolder(false, MMS_FOLDER_INBOX)); },
-            [] { return DWORD(MMSMsgStore_RefreshIniFiles()); }}));
+  std::vector<Op> ems = Rows(
+      {kEms, kInbox, kDraft, [](DWORD id) { return DWORD(EMSMsgStore_SetRead(0, kInbox, id, 1)); },
+       [&](DWORD id) { return DWORD(EMSMsgStore_SetFolder(0, kInbox, id, kDraft, 0, &moved)); },
+       [](DWORD id) { return DWORD(EMSMsgStore_DeleteMessage(false, kInbox, id)); },
+       [] { return DWORD(EMSMsgStore_EmptyFolder(false, kInbox)); },
+       [] { return DWORD(EmsMsgStore_RefreshIniFiles()); }});
+  // A move into a full folder that a busy card makes evict its oldest.
+  ems.push_back({"move evicting", kRemoves | kEvicts,
+                 [this] { return Full(kEms), id_ = New(kEms, false, kInbox); },
+                 [&] {
+                   platform_.cardState = 3;
+                   return DWORD(EMSMsgStore_SetFolder(false, kInbox, id_, kSent, 0, &moved));
+                 },
+                 [](DWORD) { return Held(kEms, kSent) == 100 && Held(kEms, kInbox) == 0; }});
   std::vector<Op> mail =
-      Rows({kMail, EMAIL_FOLDER_INBOX, EMAIL_FOLDER_SPAM,
+      Rows({kMail, kInbox, EMAIL_FOLDER_SPAM,
             [](DWORD id) { return DWORD(EmailMsgStore_SetReadStatusInbox(false, kAcc, id, 1)); },
             [](DWORD id) { return DWORD(EmailMsgStore_MoveInboxToSpam(false, kAcc, id)); },
             [](DWORD id) { return DWORD(EmailMsgStore_DeleteMessageInbox(false, kAcc, id)); },
             [] { return DWORD(EmailMsgStore_EmptyFolderInbox(false, kAcc)); },
             [] { return DWORD(EmailMsgStore_RefreshIniFiles()); }});
-  mail.push_back({"restore from SPAM", kRemoves,
-                  [this] {
-                    New(kMail, false, 3), id_ = New(kMail, false, EMAIL_FOLDER_INBOX);
-                    return EmailMsgStore_MoveInboxToSpam(false, kAcc, id_), ++id_;
-                  },
-                  [this] { return DWORD(EmailMsgStore_RestoreMessageToInbox(false, id_)); },
-                  [](DWORD) {
-                    return Held(kMail, EMAIL_FOLDER_SPAM) == 0 &&
-                           Held(kMail, EMAIL_FOLDER_INBOX) == 1;
-                  }});
-  const int email = WalkAll("e-mail", mail);
-  // The account store: a new account's identifier from the registry, a
-  // removal saved, the database made.
+  mail.push_back(
+      {"restore from SPAM", kRemoves,
+       [this] {
+         return Two(kMail, kInbox), EmailMsgStore_MoveInboxToSpam(false, kAcc, id_), ++id_;
+       },
+       [this] { return DWORD(EmailMsgStore_RestoreMessageToInbox(false, id_)); },
+       [](DWORD) { return Held(kMail, EMAIL_FOLDER_SPAM) == 0 && Held(kMail, kInbox) == 1; }});
+  // The account store (a new account's identifier from the registry, saves,
+  // the database made) and the default platform's handset state.
   tagEMAILACCOUNTPROPS account = {1, 2, 3, 4, 0, const_cast<WCHAR*>(u"acct")};
   auto add = [&account] { return EmailMsgStore_WriteAccountData(nullptr, &account, 0); };
   auto saved = [&add] { return add(), add(), EmailMsgStore_Close(nullptr), add(); };
-  const int accounts = WalkAll(
-      "accounts",
-      {{"new account", kNewId | kFresh, add, add,
-        [](DWORD id) {
-          HKEY key = nullptr;
-          DWORD value = 0, size = 4;
-          RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\Software\\Corvane\\Email\\Accounts", 0, 0, &key);
-          RegQueryValueExW(key, u"AccoutnId", nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
-                           &size);
-          RegCloseKey(key);
-          return id != 0 && value == id;
-        }},
-       {"save", kFresh, saved, [] { return DWORD(EmailMsgStore_Close(nullptr)); },
-        [this](DWORD) { return Size(kDatabase) == 4 + 3 * 26; }},
-       {"removal saved", kFresh, saved,
-        [] {
-          EmailMsgStore_DeleteAccount(nullptr, kAcc),
-              EmailMsgStore_DeleteAccount(nullptr, kAcc + 1);
-          return DWORD(EmailMsgStore_Close(nullptr));
-        },
-        [this](DWORD) { return Size(kDatabase) == 4 + 26; }},
-       {"database made", kFresh, [] { return 0u; }, [] { return DWORD(EmailAccMsgStore_Create()); },
-        [this](DWORD) { return fs::exists(Host(kDatabase)); }}});
-  EXPECT_GT(ems + mms + email + accounts, 500);
-}
-
-// The platform's own files: a registry value and the handset state.
-TEST_F(FaultTest, ThePlatformsRegistryAndHandsetStateAreReplacedWholeOrNotAtAll) {
-  auto readValue = [] {
-    HKEY key = nullptr;
-    DWORD value = 0, size = sizeof value;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Test", 0, 0, &key) != ERROR_SUCCESS)
-      return 0u;
-    RegQueryValueExW(key, u"Id", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return static_cast<unsigned>(value);
+  auto size = [this] { return fs::exists(Host(kDatabase)) ? fs::file_size(Host(kDatabase)) : 0; };
+  auto state = [](const char* n) {
+    using msgstore::platform::StateMap;
+    return DWORD(msgstore::platform::UpdateHandsetState([n](StateMap& s) { s["n"] = n; }));
   };
-  auto setValue = [](DWORD value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Test", 0, nullptr, 0, 0, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-      return false;
-    const LONG set =
-        RegSetValueExW(key, u"Id", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-    return set == ERROR_SUCCESS;
-  };
-  using msgstore::platform::StateMap;
-  auto state = [](const char* key) { return msgstore::platform::ReadHandsetState()[key]; };
-  const int cases = WalkAll(
-      "platform files", {{"registry value", 0, [&] { return setValue(7) ? 0u : 1u; },
-                          [&] { return DWORD(setValue(8)); },
-                          [&](DWORD) {
-                            const unsigned v = readValue();
-                            EXPECT_TRUE(v == 7 || v == 8) << v;
-                            return v == 8;
-                          }},
-                         {"handset state", kFresh,
-                          [] {
-                            return DWORD(msgstore::platform::UpdateHandsetState(
-                                [](StateMap& s) { s["language"] = "FRA", s["counter.x"] = "1"; }));
-                          },
-                          [] {
-                            return DWORD(msgstore::platform::UpdateHandsetState(
-                                [](StateMap& s) { s["counter.x"] = "2"; }));
-                          },
-                          [&](DWORD) {
-                            EXPECT_EQ("FRA", state("language"));
-                            return state("counter.x") == "2";
-                          }}});
-  EXPECT_GT(cases, 8);
+  const std::vector<Op> others = {
+      {"new account", kNewId | kFresh, add, add,
+       [](DWORD id) {
+         tagEMAILACCOUNTPROPS p{};
+         const bool in = EmailMsgStore_ReadFolderAccount(nullptr, id, &p) == 1;
+         return std::free(p.pszText), in;
+       }},
+      {"save", kFresh, saved, [] { return DWORD(EmailMsgStore_Close(nullptr)); },
+       [&](DWORD) { return size() == 4 + 3 * 26; }},
+      {"removal saved", kFresh, saved,
+       [] {
+         EmailMsgStore_DeleteAccount(nullptr, kAcc), EmailMsgStore_DeleteAccount(nullptr, kAcc + 1);
+         return DWORD(EmailMsgStore_Close(nullptr));
+       },
+       [&](DWORD) { return size() == 4 + 26; }},
+      {"database made", kFresh, [] { return 0u; }, [] { return DWORD(EmailAccMsgStore_Create()); },
+       [&](DWORD) { return size() == 0 && fs::exists(Host(kDatabase)); }},
+      {"handset state", kFresh, [&] { return state("1"); }, [&] { return state("2"); },
+       [](DWORD) { return msgstore::platform::ReadHandsetState()["n"] == "2"; }}};
+  int cases = WalkAll("EMS", ems);
+  cases += WalkAll(
+      "MMS", Rows({kMms, kInbox, kDraft,
+                   [](DWORD id) { return MMSMsgStore_SetReadStatus(false, kInbox, id, 1); },
+                   [](DWORD id) { return DWORD(MMSMsgStore_SetFolder(0, kInbox, &id, kDraft, 0)); },
+                   [](DWORD id) { return DWORD(MMSMsgStore_DeleteMessage(false, kInbox, id)); },
+                   [] { return DWORD(MMSMsgStore_EmptyFolder(false, kInbox)); },
+                   [] { return DWORD(MMSMsgStore_RefreshIniFiles()); }}));
+  cases += WalkAll("e-mail", mail);
+  cases += WalkAll("the account store and the handset state", others);
+  EXPECT_GT(cases, 1500);
 }
 
 }  // namespace

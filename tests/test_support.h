@@ -194,86 +194,66 @@ inline bool Report(int fd, std::initializer_list<DWORD> words) {  // one write: 
   return ::write(fd, data.data(), data.size() * 4) == static_cast<ssize_t>(data.size() * 4);
 }
 
-// Puts itself in the platform's system-call table for its lifetime: counts the
-// file-system calls and makes the k-th call of the kinds chosen fail with a
-// chosen errno (the call is not made; a failing close still closes).
+// Puts itself in the platform's system-call table for its lifetime: makes the
+// k-th file-system call after Arm fail with a chosen errno (the call is not
+// made; a failing close still closes). Locks are never failed, as a lock
+// waits rather than fails, and fsync returns at once: what is tested is the
+// order of the steps, not the disk.
 class FaultInjector {
  public:
-  enum Kind : unsigned {
-    kOpen = 1,
-    kRead = 2,
-    kWrite = 4,
-    kClose = 8,
-    kRename = 16,
-    kLink = 32,
-    kUnlink = 64,
-    kMkdir = 128,
-    kRmdir = 256,
-    kFlock = 512,
-    kOther = 1024,
-    kChanges = kOpen | kWrite | kClose | kRename | kLink | kUnlink | kMkdir | kRmdir | kFlock
-  };
   FaultInjector() {
     using msgstore::platform::Sys;
     Saved() = Sys();
     auto& t = Sys();
-#define MSGSTORE_HOOK(slot, kind)                                          \
-  t.slot = [](auto... a) {                                                 \
-    if (Fault(kind)) return static_cast<decltype(Saved().slot(a...))>(-1); \
-    return Saved().slot(a...);                                             \
+#define MSGSTORE_HOOK(slot)                                            \
+  t.slot = [](auto... a) {                                             \
+    if (Fault()) return static_cast<decltype(Saved().slot(a...))>(-1); \
+    return Saved().slot(a...);                                         \
   }
-    MSGSTORE_HOOK(open, kOpen);
-    MSGSTORE_HOOK(read, kRead);
-    MSGSTORE_HOOK(write, kWrite);
-    MSGSTORE_HOOK(rename, kRename);
-    MSGSTORE_HOOK(link, kLink);
-    MSGSTORE_HOOK(unlink, kUnlink);
-    MSGSTORE_HOOK(mkdir, kMkdir);
-    MSGSTORE_HOOK(rmdir, kRmdir);
-    MSGSTORE_HOOK(flock, kFlock);
-    MSGSTORE_HOOK(lseek, kOther);
-    MSGSTORE_HOOK(fstat, kOther);
-    MSGSTORE_HOOK(stat, kOther);
-    MSGSTORE_HOOK(lstat, kOther);
-    MSGSTORE_HOOK(fstatat, kOther);
-    MSGSTORE_HOOK(getdents, kOther);
-    MSGSTORE_HOOK(statvfs, kOther);
+    MSGSTORE_HOOK(open);
+    MSGSTORE_HOOK(read);
+    MSGSTORE_HOOK(write);
+    MSGSTORE_HOOK(rename);
+    MSGSTORE_HOOK(link);
+    MSGSTORE_HOOK(unlink);
+    MSGSTORE_HOOK(mkdir);
+    MSGSTORE_HOOK(rmdir);
+    MSGSTORE_HOOK(lseek);
+    MSGSTORE_HOOK(fstat);
+    MSGSTORE_HOOK(stat);
+    MSGSTORE_HOOK(lstat);
+    MSGSTORE_HOOK(fstatat);
+    MSGSTORE_HOOK(getdents);
+    MSGSTORE_HOOK(statvfs);
 #undef MSGSTORE_HOOK
-    t.fsync = [](int fd) {  // durability is not what the faults test: no waiting for the disk
-      return Fault(kOther) ? -1 : S().sync ? Saved().fsync(fd) : 0;
-    };
+    t.fsync = [](int) { return Fault() ? -1 : 0; };
     t.close = [](int fd) {
       const int result = Saved().close(fd);
-      return Fault(kClose) ? -1 : result;
+      return Fault() ? -1 : result;
     };
   }
   ~FaultInjector() { msgstore::platform::Sys() = Saved(); }
-  // From now on, the k-th call (from 1) of the kinds fails with error; 0: none.
-  void Arm(long k, int error, unsigned kinds = kChanges) {
-    S() = {0, k, error, kinds, false, S().sync};
-  }
-  void Sync(bool sync) { S().sync = sync; }  // whether fsync reaches the disk (it does)
+  // From now on, the k-th call (from 1) fails with error.
+  void Arm(long k, int error) { S() = {0, k, error, false}; }
   void Disarm() { S().failAt = 0; }
-  long calls() const { return S().calls; }  // calls of the armed kinds since Arm
-  bool hit() const { return S().hit; }      // the fault was reached
+  bool hit() const { return S().hit; }  // the fault was reached
 
  private:
   struct State {
     long calls, failAt;
     int error;
-    unsigned kinds;
-    bool hit, sync;
+    bool hit;
   };
   static State& S() {
-    static State state{0, 0, 0, kChanges, false, true};
+    static State state{0, 0, 0, false};
     return state;
   }
   static msgstore::platform::SysCalls& Saved() {
     static msgstore::platform::SysCalls saved;
     return saved;
   }
-  static bool Fault(unsigned kind) {
-    if ((S().kinds & kind) == 0 || ++S().calls != S().failAt) return false;
+  static bool Fault() {
+    if (++S().calls != S().failAt) return false;
     S().hit = true;
     errno = S().error;
     return true;
