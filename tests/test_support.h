@@ -30,14 +30,11 @@ class FakePlatform : public msgstore::Platform {
   int cardState = 1;
   DWORD sdRecv = 0, sdRead = 0, simSent = 0, simUnsent = 0;
   std::u16string language = u"ENG";
-  bool shellWindow = true;       // "WCE_APSHELL" exists
-  bool messageAppWindow = true;  // "WCE_CVMESSAGEEXEC" exists
   uint64_t freeBytes = UINT64_C(1) << 30;
   // Free bytes of single volumes by root ("\DiskOnChip", "\SD Card"); a
-  // volume not named here has freeBytes. diskQueryFails makes every query
-  // fail. Each query's volume root is recorded in volumesAsked, in order.
+  // volume not named here has freeBytes. Each query's volume root is
+  // recorded in volumesAsked, in order.
   std::map<std::u16string, uint64_t> volumeFreeBytes;
-  bool diskQueryFails = false;
   std::vector<std::u16string> volumesAsked;
   std::vector<std::string> calls;  // counter calls, in order
   struct Posted {
@@ -68,9 +65,7 @@ class FakePlatform : public msgstore::Platform {
   std::u16string xGetSystemLanguage() override { return language; }
   HWND FindWindowW(const WCHAR* className, const WCHAR*) override {
     std::u16string c = className ? className : u"";
-    if (c == u"WCE_APSHELL" && shellWindow) return reinterpret_cast<HWND>(1);
-    if (c == u"WCE_CVMESSAGEEXEC" && messageAppWindow) return reinterpret_cast<HWND>(2);
-    return nullptr;
+    return reinterpret_cast<HWND>(c == u"WCE_APSHELL" ? 1 : c == u"WCE_CVMESSAGEEXEC" ? 2 : 0);
   }
   BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     if (hwnd == nullptr) return 0;
@@ -82,7 +77,6 @@ class FakePlatform : public msgstore::Platform {
                            uint64_t* totalFree) override {
     const std::u16string volume = volumeRoot ? volumeRoot : u"";
     volumesAsked.push_back(volume);
-    if (diskQueryFails) return 0;
     const auto it = volumeFreeBytes.find(volume);
     const uint64_t bytes = it != volumeFreeBytes.end() ? it->second : freeBytes;
     if (freeAvail) *freeAvail = bytes;
