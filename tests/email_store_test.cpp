@@ -102,19 +102,6 @@ TEST_F(EmailStore, ChangesAndMovesKeepTheIndexesInStep) {
   EXPECT_FALSE(Exists(false, kInbox, mine) || fs::exists(IndexFile(kAccount)));
   EXPECT_EQ(0, EmailMsgStore_EmptyFolder(false, kAccount));
   EXPECT_TRUE(platform_.posted.empty());
-  // A move whose copy cannot be written (a directory holds its name) keeps
-  // its source; one whose source will not go (0 names no file: the last file
-  // is read) takes its copy back. An emptying that leaves a file says so.
-  const DWORD kept = Write(false, kInbox, 70);
-  fs::create_directory(File(false, kSpam, kept + 1));
-  EXPECT_EQ(0, EmailMsgStore_MoveInboxToSpam(false, kAccount, kept) +
-                   EmailMsgStore_MoveInboxToSpam(false, kAccount, 0));
-  EXPECT_TRUE(Exists(false, kInbox, kept) && Index(kAccount) == (Records{{kAccount, kept, 70}}) &&
-              Files(false, kSpam) == 1 && !fs::exists(IndexFile(kSpam)));
-  fs::create_directory(File(false, kInbox, 9));
-  EXPECT_EQ(
-      0, EmailMsgStore_EmptyFolder(false, kSpam) + EmailMsgStore_EmptyFolderInbox(false, kAccount));
-  EXPECT_FALSE(Exists(false, kInbox, kept));
 }
 
 // Listings append (identifier, storage, 3) in the directory's order, and

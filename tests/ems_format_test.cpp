@@ -5,38 +5,14 @@
 #include <filesystem>
 #include <future>
 
-#include "ems_fixtures.h"
+#include "mms_fixtures.h"
+#include "msgstore/ems.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Little-endian byte builder for expected files, independent of the library.
-struct Builder {
-  Bytes b;
-  Builder& U16(uint16_t v) { return Raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
-  Builder& U32(uint32_t v) { return U16(static_cast<uint16_t>(v)).U16(v >> 16); }
-  Builder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
-  Builder& Str(const WCHAR* s) {
-    for (; s && *s; ++s) U16(*s);
-    return U16(0);
-  }
-  Builder& Raw(const Bytes& raw) {
-    b.insert(b.end(), raw.begin(), raw.end());
-    return *this;
-  }
-};
-
-// A record with a distinct value in every field, on static storage.
-struct Sample {
-  WCHAR text1[9] = u"text one", text2[3] = u"t2", to[9] = u"+4912345", text3[6] = u"three";
-  WCHAR text4[3] = {0x00E9, 0x4E2D, 0}, subject[3] = u"Hi", msgId[5] = u"id-7";
-  BYTE data[5] = {0x00, 0x01, 0xFF, 0x7F, 0x80};
-  FILETIME indexTime = {0x89ABCDEF, 0x01D2E3F4}, time = {0x10203040, 0x50607080};
-  tagMSGPROPS p{1,          0x11223344, text1, text2,  5,       data,      indexTime,
-                time,       to,         text3, text4,  subject, 3,         0xBEEF,
-                0x80000001, 0xCAFEBABE, msgId, 0x1234, 0xFEDC,  0xDEADBEEF};
-};
+using msgstore_test::Bytes;
+using Builder = msgstore_test::ByteBuilder;
+using Sample = msgstore_test::SampleProps;
 
 // The file of p in the current (or the old) layout, with or without its content.
 Bytes Expected(const tagMSGPROPS& p, bool old, bool withContent = true) {
@@ -74,11 +50,8 @@ class EmsFile : public msgstore_test::DeviceTest {
     EMSMsgStore_FreeMsgProps(&read_);
     DeviceTest::TearDown();
   }
-  Bytes Load(const std::string& rel = kFile) {
-    const std::vector<char> b = msgstore_test::Bytes(Host(rel));
-    return Bytes(b.begin(), b.end());
-  }
-  void Store(const Bytes& b) { msgstore_test::Store(Host(kFile), {b.begin(), b.end()}); }
+  Bytes Load(const std::string& rel = kFile) { return msgstore_test::Load(Host(rel)); }
+  void Store(const Bytes& b) { msgstore_test::Store(b, Host(kFile)); }
   // The bytes that the current (or the old) writer makes of p.
   Bytes Rewrite(tagMSGPROPS* p, bool old = false) {
     WCHAR scratch[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\NONE\\0.sms";
@@ -155,8 +128,8 @@ TEST_F(EmsFile, EveryPrefixAndHugeContentLengthsFailCleanly) {
 }  // namespace
 
 // A quick read of a phone file that has vanished takes its record, and only
-// the record of the folder read, out of the index; a card file or an
-// unreadable one leaves the index alone.
+// the record of the folder read, out of the index; a card file, one that
+// cannot be opened or an unreadable one leaves the index alone.
 TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
   const std::string index = "DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni";
   Sample s;
@@ -165,6 +138,11 @@ TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
   EMSMsgStore_AddMsgToIni(2, 1, {200, 0});
   const Bytes before = Load(index);
   EXPECT_EQ(EMSMsgStore_QuickReadFromFile(true, 1, 1, &read_), 0);
+  {
+    msgstore_test::FaultInjector fault;  // a file that cannot be opened has not gone
+    fault.Arm(1, EIO);
+    EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
+  }
   Store(Bytes(10, 0));
   EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
   EXPECT_EQ(Load(index), before);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "msgstore/platform.h"
+#include "platform/sys_calls.h"
 
 namespace msgstore_test {
 
@@ -29,14 +30,11 @@ class FakePlatform : public msgstore::Platform {
   int cardState = 1;
   DWORD sdRecv = 0, sdRead = 0, simSent = 0, simUnsent = 0;
   std::u16string language = u"ENG";
-  bool shellWindow = true;       // "WCE_APSHELL" exists
-  bool messageAppWindow = true;  // "WCE_CVMESSAGEEXEC" exists
   uint64_t freeBytes = UINT64_C(1) << 30;
   // Free bytes of single volumes by root ("\DiskOnChip", "\SD Card"); a
-  // volume not named here has freeBytes. diskQueryFails makes every query
-  // fail. Each query's volume root is recorded in volumesAsked, in order.
+  // volume not named here has freeBytes. Each query's volume root is
+  // recorded in volumesAsked, in order.
   std::map<std::u16string, uint64_t> volumeFreeBytes;
-  bool diskQueryFails = false;
   std::vector<std::u16string> volumesAsked;
   std::vector<std::string> calls;  // counter calls, in order
   struct Posted {
@@ -67,9 +65,7 @@ class FakePlatform : public msgstore::Platform {
   std::u16string xGetSystemLanguage() override { return language; }
   HWND FindWindowW(const WCHAR* className, const WCHAR*) override {
     std::u16string c = className ? className : u"";
-    if (c == u"WCE_APSHELL" && shellWindow) return reinterpret_cast<HWND>(1);
-    if (c == u"WCE_CVMESSAGEEXEC" && messageAppWindow) return reinterpret_cast<HWND>(2);
-    return nullptr;
+    return reinterpret_cast<HWND>(c == u"WCE_APSHELL" ? 1 : c == u"WCE_CVMESSAGEEXEC" ? 2 : 0);
   }
   BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     if (hwnd == nullptr) return 0;
@@ -81,7 +77,6 @@ class FakePlatform : public msgstore::Platform {
                            uint64_t* totalFree) override {
     const std::u16string volume = volumeRoot ? volumeRoot : u"";
     volumesAsked.push_back(volume);
-    if (diskQueryFails) return 0;
     const auto it = volumeFreeBytes.find(volume);
     const uint64_t bytes = it != volumeFreeBytes.end() ? it->second : freeBytes;
     if (freeAvail) *freeAvail = bytes;
@@ -102,7 +97,7 @@ class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string base = std::filesystem::temp_directory_path().string();
+    const std::string base = Base();
     std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name)
       if (c == '/') c = '_';
@@ -110,6 +105,8 @@ class DeviceTest : public ::testing::Test {
     Wipe();
     msgstore::SetPlatform(&platform_);
   }
+  // Where the device roots of the tests go.
+  virtual std::string Base() const { return std::filesystem::temp_directory_path().string(); }
   // Starts the device over empty, with an inserted card.
   void Wipe() {
     std::filesystem::remove_all(root_);
@@ -190,6 +187,72 @@ inline bool Report(int fd, std::initializer_list<DWORD> words) {  // one write: 
   const std::vector<DWORD> data(words);
   return ::write(fd, data.data(), data.size() * 4) == static_cast<ssize_t>(data.size() * 4);
 }
+
+// Puts itself in the platform's system-call table for its lifetime: makes the
+// k-th file-system call after Arm fail with a chosen errno (the call is not
+// made; a failing close still closes). Locks are never failed, as a lock
+// waits rather than fails, and fsync returns at once: what is tested is the
+// order of the steps, not the disk.
+class FaultInjector {
+ public:
+  FaultInjector() {
+    using msgstore::platform::Sys;
+    Saved() = Sys();
+    auto& t = Sys();
+#define MSGSTORE_HOOK(slot)                                            \
+  t.slot = [](auto... a) {                                             \
+    if (Fault()) return static_cast<decltype(Saved().slot(a...))>(-1); \
+    return Saved().slot(a...);                                         \
+  }
+    MSGSTORE_HOOK(open);
+    MSGSTORE_HOOK(read);
+    MSGSTORE_HOOK(write);
+    MSGSTORE_HOOK(rename);
+    MSGSTORE_HOOK(link);
+    MSGSTORE_HOOK(unlink);
+    MSGSTORE_HOOK(mkdir);
+    MSGSTORE_HOOK(rmdir);
+    MSGSTORE_HOOK(lseek);
+    MSGSTORE_HOOK(fstat);
+    MSGSTORE_HOOK(stat);
+    MSGSTORE_HOOK(lstat);
+    MSGSTORE_HOOK(fstatat);
+    MSGSTORE_HOOK(getdents);
+    MSGSTORE_HOOK(statvfs);
+#undef MSGSTORE_HOOK
+    t.fsync = [](int) { return Fault() ? -1 : 0; };
+    t.close = [](int fd) {
+      const int result = Saved().close(fd);
+      return Fault() ? -1 : result;
+    };
+  }
+  ~FaultInjector() { msgstore::platform::Sys() = Saved(); }
+  // From now on, the k-th call (from 1) fails with error.
+  void Arm(long k, int error) { S() = {0, k, error, false}; }
+  void Disarm() { S().failAt = 0; }
+  bool hit() const { return S().hit; }  // the fault was reached
+
+ private:
+  struct State {
+    long calls, failAt;
+    int error;
+    bool hit;
+  };
+  static State& S() {
+    static State state{0, 0, 0, false};
+    return state;
+  }
+  static msgstore::platform::SysCalls& Saved() {
+    static msgstore::platform::SysCalls saved;
+    return saved;
+  }
+  static bool Fault() {
+    if (++S().calls != S().failAt) return false;
+    S().hit = true;
+    errno = S().error;
+    return true;
+  }
+};
 
 }  // namespace msgstore_test
 

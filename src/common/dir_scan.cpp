@@ -6,6 +6,7 @@
 #include "common/msg_str.h"
 #include "msgstore/platform.h"
 #include "platform/find_names.h"
+#include "platform/path_state.h"
 
 namespace msgstore {
 size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
@@ -70,8 +71,7 @@ bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
   bool all = !unread;
   for (const std::u16string& name : names) {
     const std::u16string path = JoinPath(dir, name);
-    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-      all = false;
+    if (!DeleteFileW(path.c_str()) && !platform::IsMissing(path.c_str())) all = false;
   }
   return all;
 }

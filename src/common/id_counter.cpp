@@ -6,6 +6,7 @@
 #include "common/replace_file.h"
 #include "common/scoped.h"
 #include "msgstore/platform.h"
+#include "platform/path_state.h"
 
 namespace msgstore {
 namespace {
@@ -28,7 +29,7 @@ bool ReadCounterValue(const WCHAR* path, DWORD* value) {
     DWORD got = 0;
     read = ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr) != FALSE;
   } else {
-    read = GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+    read = platform::IsMissing(path);
   }
   *value = DecodeU32(bytes);
   return read;

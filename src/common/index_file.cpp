@@ -2,6 +2,7 @@
 // time), newest first, rewritten whole on every change.
 #include "common/index_file.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "common/field_codec.h"
@@ -11,6 +12,7 @@
 #include "common/scoped.h"
 #include "common/whole_file.h"
 #include "msgstore/platform.h"
+#include "platform/path_state.h"
 
 namespace msgstore {
 namespace {
@@ -35,37 +37,63 @@ IndexRecord DecodeRecord(const uint8_t* p) {
 
 namespace {
 
-ReadResult ReadRecords(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
+thread_local unsigned long unreadIndexes = 0;
+
+// What reading an index found.
+enum class Loaded {
+  kRecords,  // the records that the file holds
+  kMissing,  // no file
+  kNone,     // an empty file, or a directory: left as it is
+  kFailed,   // a file that could not be read
+};
+
+Loaded LoadRecords(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
   std::vector<uint8_t> image;
   const ReadResult result = ReadWholeFile(indexPath, 0, &image);
-  if (result != ReadResult::kOk) return result;
+  if (result == ReadResult::kTooSmall) return Loaded::kNone;
+  if (result == ReadResult::kOpenFailed) {
+    const platform::PathState state = platform::StateOf(indexPath);
+    if (state == platform::PathState::kMissing) return Loaded::kMissing;
+    if (state == platform::PathState::kDirectory) return Loaded::kNone;
+  }
+  if (result != ReadResult::kOk) {
+    ++unreadIndexes;
+    return Loaded::kFailed;
+  }
   // Bytes after the last whole record are ignored.
   size_t n = image.size() / kIndexRecordSize;
   records->clear();
   records->reserve(n);
   for (size_t i = 0; i < n; ++i) records->push_back(DecodeRecord(&image[i * kIndexRecordSize]));
-  return ReadResult::kOk;
+  return Loaded::kRecords;
+}
+
+std::vector<IndexRecord>::iterator Find(std::vector<IndexRecord>& records, DWORD oid,
+                                        DWORD folder) {
+  return std::find_if(records.begin(), records.end(),
+                      [&](const IndexRecord& r) { return r.oid == oid && r.folder == folder; });
+}
+
+// An index never stays behind empty.
+bool Store(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
+  return records.empty() ? DeleteFileW(indexPath) != 0 : WriteIndex(indexPath, records);
 }
 
 }  // namespace
+
+void PlaceRecord(std::vector<IndexRecord>& records, const IndexRecord& record) {
+  // The new record goes before the first one that is not later than it, so
+  // among equal times the newest addition stands first.
+  auto at = records.begin();
+  while (at != records.end() && CompareFileTime(&at->time, &record.time) > 0) ++at;
+  records.insert(at, record);
+}
 
 bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records) {
-  return ReadRecords(indexPath, records) == ReadResult::kOk;
+  return LoadRecords(indexPath, records) == Loaded::kRecords;
 }
 
-namespace {
-
-thread_local unsigned long failedIndexWrites = 0;
-
-// Counts a change that did not reach its file.
-bool Counted(bool written) {
-  if (!written) ++failedIndexWrites;
-  return written;
-}
-
-}  // namespace
-
-unsigned long IndexWriteFailures() { return failedIndexWrites; }
+unsigned long IndexReadFailures() { return unreadIndexes; }
 
 bool WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records) {
   ReplacingStream stream(indexPath);
@@ -82,46 +110,61 @@ bool WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records)
 
 bool IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
   NamedLock held(lock.mutexName, lock.yield);
-  std::vector<IndexRecord> old;
-  const ReadResult read = ReadRecords(indexPath, &old);
-  // A folder without an index gets one; an index that is there but empty or
-  // unreadable is left alone.
-  if (read == ReadResult::kOpenFailed && GetFileAttributesW(indexPath) == INVALID_FILE_ATTRIBUTES)
-    return Counted(WriteIndex(indexPath, {record}));
-  if (read != ReadResult::kOk) return true;
-  std::vector<IndexRecord> updated;
-  updated.reserve(old.size() + 1);
-  bool placed = false;
-  for (const IndexRecord& r : old) {
-    // The new record goes before the first one that is not later than it, so
-    // among equal times the newest addition stands first.
-    if (!placed && CompareFileTime(&r.time, &record.time) <= 0) {
-      updated.push_back(record);
-      placed = true;
-    }
-    updated.push_back(r);
+  std::vector<IndexRecord> records;
+  switch (LoadRecords(indexPath, &records)) {
+    case Loaded::kNone:
+      return true;
+    case Loaded::kFailed:
+      return false;
+    case Loaded::kMissing:
+    case Loaded::kRecords:
+      break;
   }
-  if (!placed) updated.push_back(record);
-  return Counted(WriteIndex(indexPath, updated));
+  PlaceRecord(records, record);
+  return WriteIndex(indexPath, records);
 }
 
-bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder) {
+bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder,
+                 const std::function<bool()>& step) {
   NamedLock held(lock.mutexName, lock.yield);
   std::vector<IndexRecord> records;
-  if (!ReadIndex(indexPath, &records)) return true;
-  if (records.size() == 1) {
-    // An index never stays behind empty.
-    if (records[0].oid == oid && records[0].folder == folder)
-      return Counted(DeleteFileW(indexPath) != 0);
-    return true;
-  }
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].oid == oid && records[i].folder == folder) {
-      records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));
-      return Counted(WriteIndex(indexPath, records));
+  const Loaded loaded = LoadRecords(indexPath, &records);
+  if (loaded == Loaded::kFailed) return false;
+  const auto at = Find(records, oid, folder);
+  if (loaded != Loaded::kRecords || at == records.end()) return !step || step();
+  const std::vector<IndexRecord> old = records;
+  records.erase(at);
+  if (!Store(indexPath, records)) return false;
+  if (!step || step()) return true;
+  WriteIndex(indexPath, old);
+  return false;
+}
+
+bool IndexSet(const WCHAR* indexPath, const IndexLock& lock,
+              const std::vector<IndexRecord>& records) {
+  NamedLock held(lock.mutexName, lock.yield);
+  if (!records.empty()) return WriteIndex(indexPath, records);
+  return DeleteFileW(indexPath) || platform::IsMissing(indexPath);
+}
+
+bool IndexReplace(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
+  NamedLock held(lock.mutexName, lock.yield);
+  std::vector<IndexRecord> records;
+  switch (LoadRecords(indexPath, &records)) {
+    case Loaded::kNone:
+      return true;
+    case Loaded::kFailed:
+      return false;
+    case Loaded::kMissing:
+      break;
+    case Loaded::kRecords: {
+      const auto at = Find(records, record.oid, record.folder);
+      if (at != records.end()) records.erase(at);
+      break;
     }
   }
-  return true;
+  PlaceRecord(records, record);
+  return WriteIndex(indexPath, records);
 }
 
 DWORD IndexQuickList(const WCHAR* indexPath, const IndexLock& lock,

@@ -4,6 +4,7 @@
 #ifndef MSGSTORE_COMMON_INDEX_FILE_H_
 #define MSGSTORE_COMMON_INDEX_FILE_H_
 
+#include <functional>
 #include <vector>
 
 #include "msgstore/types.h"
@@ -30,22 +31,39 @@ bool ReadIndex(const WCHAR* indexPath, std::vector<IndexRecord>* records);
 // False when the new file could not be put in place (the old one stays).
 bool WriteIndex(const WCHAR* indexPath, const std::vector<IndexRecord>& records);
 
-// How many index changes (IndexInsert, IndexRemove) this thread has seen
-// fail to reach their file. The stores' index operations return nothing, so
-// a caller that must know whether one of them took compares the count before
-// and after.
-unsigned long IndexWriteFailures();
+// How many reads of an index (of any of the functions below) this thread has
+// seen fail on a file that is there: the folder's count and list are then
+// not known, which a caller must not take for an empty folder.
+unsigned long IndexReadFailures();
 
 // Inserts record before the first record that is not later than it (so a tie
 // puts the new record first), or appends it. A missing file is created with
-// the one record; an existing file that is empty or unreadable is left as it
-// is and the record dropped. False when the file could not be written.
+// the one record; an existing file that is empty, or a directory, is left as
+// it is and the record dropped. False when the file could not be read or
+// written.
 bool IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record);
 
 // Removes the first record with both oid and folder; removing the only
-// record deletes the file. Nothing changes when there is no match. False
-// when the file could not be written or deleted.
-bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder);
+// record deletes the file. Nothing changes when there is no match. Then,
+// still under the lock, runs step (when given): when it fails, the file is
+// put back as it was. False when the file could not be read or written, or
+// step failed.
+bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder,
+                 const std::function<bool()>& step = nullptr);
+
+// Replaces the file with records under the lock; no records delete it.
+// False when that could not be done (the old file stays).
+bool IndexSet(const WCHAR* indexPath, const IndexLock& lock,
+              const std::vector<IndexRecord>& records);
+
+// Puts record into records at the place IndexInsert gives it.
+void PlaceRecord(std::vector<IndexRecord>& records, const IndexRecord& record);
+
+// Removes the first record with record's oid and folder and inserts record
+// (as IndexInsert places it) in one write of the file, so that the old
+// record stays when the write fails. False when the file could not be read
+// or written.
+bool IndexReplace(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record);
 
 // Quick list: when the index was read, empties list and appends an entry per
 // record (bMemoryCard 0, byFolder the low 8 bits of the folder field) and

@@ -36,8 +36,10 @@ bool StorageChoice::Settle(const WriteRequest& request) {
 }
 
 bool StorageChoice::CheckLimit() {
+  const ReadWatch watch;
   DWORD count = 0;
   oldest_ = policy_.lastRecord(card_, request_.countFolder, &count);
+  if (watch.Missed()) return false;  // the folder could not be counted
   if (!IsFull(count)) return true;
   limitReached_ = true;
   const bool automatic = inOut_ != nullptr && *inOut_ == STORAGE_AUTO;
@@ -56,8 +58,10 @@ bool StorageChoice::CheckLimit() {
 // message goes to the card, which loses its oldest (no index, no notice).
 bool StorageChoice::TryOtherStorage() {
   const bool other = !card_;
+  const ReadWatch watch;
   DWORD otherCount = 0;
   const DWORD otherOldest = policy_.lastRecord(other, request_.countFolder, &otherCount);
+  if (watch.Missed()) return false;
   if (!IsFull(otherCount)) {
     card_ = other;
     Report(other ? 1 : 0);
@@ -73,7 +77,11 @@ bool StorageChoice::TryOtherStorage() {
     Report(1);
     victim = otherOldest;
   }
-  return victim == 0 || Evict(*policy_.ops, true, msg_.dwFolder, victim);
+  // A rewrite's own card file, its victim when both storages are full, is
+  // not deleted first: the write replaces it whole, and one that fails then
+  // leaves it as it was.
+  return victim == 0 || victim == request_.rewriteVictim ||
+         Evict(*policy_.ops, true, msg_.dwFolder, victim);
 }
 
 }  // namespace msgstore

@@ -30,7 +30,7 @@ struct WriteRequest {
   DWORD countFolder;        // the folder that is counted and evicted from
   DWORD size;               // content bytes, checked against the free space
   bool checkLimit;          // false for rewrites: only the free space counts
-  DWORD rewriteVictim;      // the card victim of a rewrite when both storages are full; 0: none
+  DWORD rewriteVictim;      // a rewrite's identifier: its card file is kept from eviction; 0: none
   bool refuseWhenFull;      // a full folder without STORAGE_AUTO refuses the message
   bool refuseWhenBothFull;  // both storages full refuses it with STORAGE_BOTH_FULL
 };

@@ -5,6 +5,7 @@
 #include "common/index_file.h"
 #include "common/scoped.h"
 #include "msgstore/platform.h"
+#include "platform/path_state.h"
 
 namespace msgstore {
 
@@ -33,14 +34,6 @@ DWORD OldestOfIndexList(const CMsgList& list, DWORD* count) {
   return size > 0 ? list[size - 1].dwOid : 0;
 }
 
-bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
-  WCHAR path[MAX_PATH] = {};
-  const bool gone = !ops.getFilePath(card, oid, folder, path) || DeleteFileW(path) ||
-                    GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
-  if (!card) ops.deleteFromIndex(oid, folder);
-  return gone;
-}
-
 bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS* props,
                 DWORD existing, WCHAR* path) {
   for (;;) {
@@ -48,7 +41,12 @@ bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS*
     props->dwOid = oid;
     if (oid == 0) return false;  // the counter could not be advanced
     if (!pathOf(oid, path)) return false;
-    if (existing != 0 || !card || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return true;
+    if (existing != 0 || !card) return true;
+    // A taken name draws the next identifier; one that cannot be looked at
+    // ends the write.
+    const platform::PathState state = platform::StateOf(path);
+    if (state == platform::PathState::kMissing) return true;
+    if (state == platform::PathState::kUnknown) return false;
   }
 }
 
@@ -62,26 +60,18 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
 
 bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
                   const tagMSGPROPS& props, const WCHAR* path) {
-  if (card) return true;
-  const unsigned long failures = IndexWriteFailures();
-  if (existing != 0) ops.deleteFromIndex(existing, indexKey);
-  // A rewrite whose old record stays is still listed by it, only not at the
-  // place its new time gives it; a second record would list it twice.
-  if (IndexWriteFailures() != failures) return false;
-  ops.addToIndex(props.dwOid, indexKey, props.ftIndexTime);
-  if (IndexWriteFailures() == failures) return true;
+  WCHAR index[MAX_PATH] = {};
+  if (card || !ops.indexFile(indexKey, index)) return true;
+  const IndexRecord record = {indexKey, props.dwOid, props.ftIndexTime};
+  if (existing != 0) {
+    IndexReplace(index, ops.indexLock, record);  // the rewrite stands either way
+    return true;
+  }
+  if (IndexInsert(index, ops.indexLock, record)) return true;
   // A new message that no index lists would stay out of the folder's count
-  // and list: it is taken back and the write fails as a whole. A rewrite's
-  // file already holds the new content, which is kept.
-  if (existing == 0 && path != nullptr) DeleteFileW(path);
+  // and list: it is taken back and the write fails as a whole.
+  if (path != nullptr) DeleteFileW(path);
   return false;
-}
-
-void RestoreSourceRecord(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
-                         DWORD indexKey, FILETIME time) {
-  if (!card && path != nullptr && path[0] != 0 &&
-      GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
-    ops.addToIndex(oid, indexKey, time);
 }
 
 Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
@@ -92,17 +82,28 @@ Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
 
 Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
                           DWORD indexKey) {
-  if (DeleteFileW(path)) {
-    // The message is gone; a record that could not be removed names a
-    // missing file, which the next quick read of it drops.
-    if (!card) ops.deleteFromIndex(oid, indexKey);
-    return Removal::kDeleted;
-  }
+  bool deleted = false;
   // A phone file that is already gone only leaves its index record to clear.
-  if (card || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return Removal::kFailed;
-  const unsigned long failures = IndexWriteFailures();
-  ops.deleteFromIndex(oid, indexKey);
-  return IndexWriteFailures() == failures ? Removal::kWasGone : Removal::kFailed;
+  auto removeFile = [&] {
+    deleted = DeleteFileW(path) != 0;
+    return deleted || (!card && platform::IsMissing(path));
+  };
+  WCHAR index[MAX_PATH] = {};
+  const bool gone = !card && ops.indexFile(indexKey, index)
+                        ? IndexRemove(index, ops.indexLock, oid, indexKey, removeFile)
+                        : removeFile();
+  return deleted ? Removal::kDeleted : gone ? Removal::kWasGone : Removal::kFailed;
+}
+
+bool EvictFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid, DWORD indexKey) {
+  // A card file already gone counts as evicted too.
+  return RemoveMessageFile(ops, card, path, oid, indexKey) != Removal::kFailed ||
+         (card && platform::IsMissing(path));
+}
+
+bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
+  WCHAR path[MAX_PATH] = {};
+  return !ops.getFilePath(card, oid, folder, path) || EvictFile(ops, card, path, oid, folder);
 }
 
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
@@ -115,16 +116,25 @@ bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inb
   return emptied;
 }
 
-bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
-                 const std::function<void()>& onRead) {
-  const unsigned long failures = IndexWriteFailures();
-  for (long i = 0; i < list.GetSize(); ++i) {
-    ScopedMsgProps record;
-    ops.quickRead(false, folder, list[i].dwOid, record.get());
-    ops.addToIndex(list[i].dwOid, folder, record->ftIndexTime);
-    if (record->bRead != 0 && onRead) onRead();
+bool RebuildIndex(const StoreOps& ops, std::initializer_list<DWORD> folders,
+                  const std::function<void(DWORD count)>& onListed,
+                  const std::function<void()>& onRead) {
+  WCHAR index[MAX_PATH] = {};
+  if (folders.size() == 0 || !ops.indexFile(*folders.begin(), index)) return true;
+  const ReadWatch watch;
+  std::vector<IndexRecord> records;
+  for (DWORD folder : folders) {
+    CMsgList list;
+    const DWORD count = ops.getMessageList(false, folder, list);
+    if (onListed) onListed(count);
+    for (long i = 0; i < list.GetSize(); ++i) {
+      ScopedMsgProps record;
+      ops.quickRead(false, folder, list[i].dwOid, record.get());
+      PlaceRecord(records, {folder, list[i].dwOid, record->ftIndexTime});
+      if (record->bRead != 0 && onRead) onRead();
+    }
   }
-  return IndexWriteFailures() == failures;
+  return !watch.Missed() && IndexSet(index, ops.indexLock, records);
 }
 
 bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
@@ -132,12 +142,13 @@ bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> fol
   bool all = true;
   for (DWORD folder : folders) {
     WCHAR index[MAX_PATH] = {};
-    if (!indexPath(folder, index) || GetFileAttributesW(index) != INVALID_FILE_ATTRIBUTES)
-      continue;  // an existing index is trusted as it is
-    const unsigned long unread = ListingFailures();
-    CMsgList list;
-    ops.getMessageList(false, folder, list);
-    all = IndexListed(ops, list, folder, nullptr) && ListingFailures() == unread && all;
+    if (!indexPath(folder, index)) continue;
+    // An existing index is trusted as it is.
+    const platform::PathState state = platform::StateOf(index);
+    if (state == platform::PathState::kMissing)
+      all = RebuildIndex(ops, {folder}) && all;
+    else
+      all = state != platform::PathState::kUnknown && all;
   }
   return all;
 }

@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/dir_scan.h"
+#include "common/index_file.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
@@ -16,9 +18,24 @@ struct StoreOps {
   int (*getFilePath)(bool card, DWORD oid, DWORD folder, WCHAR* path);
   DWORD (*getMessageList)(bool card, DWORD folder, CMsgList& list);
   int (*quickRead)(bool card, DWORD folder, DWORD oid, tagMSGPROPS* props);
-  void (*addToIndex)(DWORD oid, DWORD folder, FILETIME time);
-  void (*deleteFromIndex)(DWORD oid, DWORD folder);
+  // The phone index file that lists the messages of key (a folder, or an
+  // account for the e-mail INBOX); false when key keeps no index.
+  bool (*indexFile)(DWORD key, WCHAR* path);
+  IndexLock indexLock;
   DWORD (*nextId)();
+};
+
+// Tells whether an index or a folder that is there could not be read since
+// it was made: a folder count taken meanwhile is then not known, and a limit
+// that stands on it must not take the folder for one with room.
+class ReadWatch {
+ public:
+  ReadWatch() : at_(Now()) {}
+  bool Missed() const { return Now() != at_; }
+
+ private:
+  static unsigned long Now() { return IndexReadFailures() + ListingFailures(); }
+  unsigned long at_;
 };
 
 // The oldest message of a folder found without its index: the folder is
@@ -31,47 +48,35 @@ DWORD OldestByScan(const StoreOps& ops, bool card, DWORD folder, DWORD* count, b
 // The oldest of an index list (newest first): its last entry, 0 when empty.
 DWORD OldestOfIndexList(const CMsgList& list, DWORD* count);
 
-// Deletes the file of oid; in phone memory its index record goes too. False
-// when the file is still there (a record left naming a file that has gone
-// is dropped by the next quick read of it).
-bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
-
 // Picks the identifier (existing, or drawn from the counter) into dwOid and
 // builds the file path with pathOf (false when the folder is refused). A new
 // message on the card draws identifiers until its name is free. False when
-// no path can be built or the counter cannot be advanced.
+// no path can be built, the counter cannot be advanced or a name cannot be
+// told free.
 using PathOf = std::function<bool(DWORD oid, WCHAR* path)>;
 bool ChooseName(DWORD (*nextId)(), const PathOf& pathOf, bool card, tagMSGPROPS* props,
                 DWORD existing, WCHAR* path);
 // The same with the store's file path of the message's own folder.
 bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existing, WCHAR* path);
 
-// After a write in phone memory: a rewrite's old record goes, the message's
-// record is added under indexKey at the place its time gives it. The card
-// has no index. False when the index could not be brought in step. A new
-// message's file (path, when given) is then taken back, so that success
-// means file and record are both there and a failed write leaves nothing;
-// its identifier is not handed out again. A rewrite's file already holds the
-// new content and is kept, nothing being lost: listed by its old record when
-// that could not be removed, or by no record until the store's refresh
-// indexes its folder again.
+// After a write in phone memory: the message's record goes into the index of
+// indexKey at the place its time gives it; a rewrite's old record is
+// replaced in the same write of the index. The card has no index. A new
+// message whose record could not be written is taken back (its file at
+// path, when given) and false returned, so that success means file and
+// record are both there and a failed write leaves nothing; its identifier
+// is not handed out again. A rewrite's file already holds the new content,
+// which stands: when the index cannot be written its old record still lists
+// the message (at the place of the message's old time).
 bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
                   const tagMSGPROPS& props, const WCHAR* path = nullptr);
 
-// After a move whose source file would not go: a phone source that is still
-// there at path gets back the index record (oid, indexKey, time) that the
-// move took from it.
-void RestoreSourceRecord(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
-                         DWORD indexKey, FILETIME time);
-
-// Quick-reads each listed phone message of folder and adds it to its index
-// (time 0 when it cannot be read); onRead is called for each message whose
-// bRead is set.
-// Deletes a message's file. In phone memory its index record goes too, also
-// when the file had already gone.
+// Deletes a message's file. In phone memory its index record goes first,
+// also when the file had already gone, and comes back when the file stays,
+// so that the index lists the message while it is there.
 enum class Removal {
   kNoPath,   // the storage refuses the folder
-  kFailed,   // the file is still there
+  kFailed,   // the file is still there (or its record could not be removed)
   kDeleted,  // the file was deleted
   kWasGone,  // in phone memory: there was no file to delete
 };
@@ -81,6 +86,14 @@ Removal RemoveMessage(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
 Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid,
                           DWORD indexKey);
 
+// Evicts the oldest message of a full folder (RemoveMessageFile); a file
+// already gone counts as evicted. False when its file stays (the folder has
+// no room then).
+bool EvictFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid, DWORD indexKey);
+// The same by folder and identifier; a folder that has no file path evicts
+// nothing and has room.
+bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
+
 // Deletes every file matching pattern in dir, going on past failures; the
 // index stays behind. False when a file could not be deleted or the folder
 // could not be read. An emptied INBOX is told to the phone shell: 0xC44 with
@@ -89,14 +102,20 @@ Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWO
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark);
 
-// False when a record could not be written.
-bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
-                 const std::function<void()>& onRead);
+// Makes the phone index of folders (a folder and those indexed with it)
+// again from their files, in one write of the index: each message listed is
+// quick-read (time 0 when it cannot be read) and placed as adding it would
+// place it. onListed (when given) gets each folder's number of files before
+// its messages are read; onRead is called for each message whose bRead is
+// set. False, with the index as it was, when a folder could not be listed
+// whole or the index not written.
+bool RebuildIndex(const StoreOps& ops, std::initializer_list<DWORD> folders,
+                  const std::function<void(DWORD count)>& onListed = nullptr,
+                  const std::function<void()>& onRead = nullptr);
 
-// The refresh of the stores that trust an existing index: for each folder
-// whose phone index file (indexPath) is missing, lists the phone folder and
-// indexes every message it holds (IndexListed). False when an index could
-// not be written.
+// The refresh of the stores that trust an existing index: each folder whose
+// phone index file (indexPath) is missing gets it made (RebuildIndex).
+// False when an index could not be made or not be looked at.
 bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path));
 

@@ -17,7 +17,8 @@ ReadResult OpenSized(const WCHAR* path, DWORD minSize, ScopedFile* file, DWORD* 
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file->valid()) return ReadResult::kOpenFailed;
   *size = GetFileSize(file->get(), nullptr);
-  if (*size == INVALID_FILE_SIZE || *size <= minSize) return ReadResult::kTooSmall;
+  if (*size == INVALID_FILE_SIZE) return ReadResult::kReadFailed;
+  if (*size <= minSize) return ReadResult::kTooSmall;
   return ReadResult::kOk;
 }
 

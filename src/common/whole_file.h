@@ -12,8 +12,8 @@ namespace msgstore {
 enum class ReadResult {
   kOk,
   kOpenFailed,  // the file could not be opened (missing, a directory, ...)
-  kTooSmall,    // size query failed, or the size is minSize or less
-  kReadFailed,  // allocation or ReadFile failed
+  kTooSmall,    // the size is minSize or less
+  kReadFailed,  // the size query, allocation or ReadFile failed
 };
 
 // Opens path (read access, shared read, open existing), checks that the size

@@ -48,9 +48,12 @@ bool PlainInboxAccount(DWORD* accountId);
 // The next message identifier from "EmailDB.ini".
 DWORD GetNextEmailMsgId();
 
-constexpr StoreOps kStoreOps = {EmailMsgStore_GetFilePath,       EmailMsgStore_GetMessageList,
-                                EmailMsgStore_QuickReadFromFile, EmailMsgStore_AddMsgToIni,
-                                EmailMsgStore_DeleteMsgFromIni,  GetNextEmailMsgId};
+constexpr StoreOps kStoreOps = {EmailMsgStore_GetFilePath,
+                                EmailMsgStore_GetMessageList,
+                                EmailMsgStore_QuickReadFromFile,
+                                IndexPath,
+                                kIndexLock,
+                                GetNextEmailMsgId};
 
 // Both records of a message, released on the way out.
 using Message = MessagePair<tagEMAILMSGPROPS, EmailMsgStore_FreeMsgProps>;

@@ -133,9 +133,12 @@ int EmailMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
   msgstore::RemoveStaleTempFiles(msgstore::email::kPhoneRoot);
   msgstore::RemoveStaleTempFiles(msgstore::email::kCardRoot);
-  msgstore::RebuildMissingIndexes(msgstore::email::kStoreOps,
-                                  {EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SENT,
-                                   EMAIL_FOLDER_SPAM, EMAIL_FOLDER_UNSENT},
-                                  msgstore::email::IndexPath);
-  return 1;
+  // 0 tells that an index could not be made whole.
+  return msgstore::RebuildMissingIndexes(
+             msgstore::email::kStoreOps,
+             {EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SENT, EMAIL_FOLDER_SPAM,
+              EMAIL_FOLDER_UNSENT},
+             msgstore::email::IndexPath)
+             ? 1
+             : 0;
 }

@@ -52,21 +52,6 @@ int Rewrite(bool storage, const Place& place, DWORD messageId, Change change) {
       EmailMsgStore_WriteMessage(storage, m.msg(), m.store(), messageId, nullptr));
 }
 
-// Takes back a move whose source could not be deleted: the copy goes (file
-// and index record) and a source that is still there gets its index record
-// back, so that the failed move leaves one message, where it was.
-void UndoCopy(bool storage, const Place& from, DWORD messageId, const WCHAR* oldPath, bool copyCard,
-              Message& copy) {
-  const Place to = copy->dwFolder == EMAIL_FOLDER_INBOX ? Place::Inbox(copy.store()->dwAccountId)
-                                                        : Place::Folder(copy->dwFolder);
-  WCHAR path[MAX_PATH] = {};
-  if (to.FilePath(copyCard, copy->dwOid, path) &&
-      msgstore::RemoveMessageFile(msgstore::email::kStoreOps, copyCard, path, copy->dwOid,
-                                  to.indexKey()) != msgstore::Removal::kFailed)
-    msgstore::RestoreSourceRecord(msgstore::email::kStoreOps, storage, oldPath, messageId,
-                                  from.indexKey(), copy->ftIndexTime);
-}
-
 int Move(bool storage, const Place& from, DWORD messageId, DWORD toFolder) {
   Message m;
   if (!from.Read(storage, messageId, m)) return 0;
@@ -75,10 +60,18 @@ int Move(bool storage, const Place& from, DWORD messageId, DWORD toFolder) {
   int choice = STORAGE_AUTO;
   // The source is touched only once its copy stands complete.
   if (EmailMsgStore_WriteMessage(storage, m.msg(), m.store(), 0, &choice) == 0) return 0;
-  if (!storage) EmailMsgStore_DeleteMsgFromIni(messageId, from.indexKey());
+  using msgstore::email::kStoreOps;
   WCHAR path[MAX_PATH] = {};
-  if (from.FilePath(storage, messageId, path) && DeleteFileW(path)) return 1;
-  UndoCopy(storage, from, messageId, path, choice == STORAGE_AUTO ? storage : choice != 0, m);
+  if (from.FilePath(storage, messageId, path) &&
+      msgstore::RemoveMessageFile(kStoreOps, storage, path, messageId, from.indexKey()) ==
+          msgstore::Removal::kDeleted)
+    return 1;
+  // The source stays (with its index record): the copy is taken back.
+  const Place to = toFolder == EMAIL_FOLDER_INBOX ? Place::Inbox(m.store()->dwAccountId)
+                                                  : Place::Folder(toFolder);
+  const bool copyCard = choice == STORAGE_AUTO ? storage : choice != 0;
+  if (to.FilePath(copyCard, m->dwOid, path))
+    msgstore::RemoveMessageFile(kStoreOps, copyCard, path, m->dwOid, to.indexKey());
   return 0;
 }
 

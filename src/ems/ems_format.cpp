@@ -20,6 +20,7 @@
 #include "common/whole_file.h"
 #include "ems/ems_internal.h"
 #include "msgstore/platform.h"
+#include "platform/path_state.h"
 
 namespace {
 
@@ -75,7 +76,8 @@ int EMSMsgStore_QuickReadFromFile(bool bMemoryCard, DWORD folder, DWORD oid, tag
   if (!EMSMsgStore_GetFilePath(bMemoryCard, oid, folder, path)) return 0;
   std::vector<uint8_t> file;
   msgstore::ReadResult read = msgstore::ReadWholeFile(path, kMinCurrentFile, &file);
-  if (read == msgstore::ReadResult::kOpenFailed && !bMemoryCard) {
+  if (read == msgstore::ReadResult::kOpenFailed && !bMemoryCard &&
+      msgstore::platform::IsMissing(path)) {
     // The index still lists a file that has gone: drop its record.
     EMSMsgStore_DeleteMsgFromIni(oid, folder);
   }

@@ -10,14 +10,14 @@
 #include "common/named_lock.h"
 #include "ems/ems_internal.h"
 
+bool msgstore::ems::IndexFileOf(DWORD folder, WCHAR* path) {
+  if (folder == EMS_FOLDER_NONE) return false;
+  return IndexPath(IndexFolderOf(folder), path);
+}
+
 namespace {
 
-// The index file that holds messages of folder; false for NONE and for
-// folders without a phone directory.
-bool IndexFileOf(DWORD folder, WCHAR* path) {
-  if (folder == EMS_FOLDER_NONE) return false;
-  return msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), path);
-}
+using msgstore::ems::IndexFileOf;
 
 // Every index operation takes the index mutex, even when there turns out to
 // be no index to touch.

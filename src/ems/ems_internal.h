@@ -43,13 +43,20 @@ DWORD IndexFolderOf(DWORD folder);
 // false when folder has no phone directory.
 bool IndexPath(DWORD folder, WCHAR* path);
 
+// The index file that holds messages of folder; false for NONE and for
+// folders without a phone directory.
+bool IndexFileOf(DWORD folder, WCHAR* path);
+
 // The next message identifier from "EmsDB.ini".
 DWORD GetNextEmsOid();
 
 // The EMS operations that the shared write and rebuild steps call.
-constexpr StoreOps kStoreOps = {EMSMsgStore_GetFilePath,       EMSMsgStore_GetMessageList,
-                                EMSMsgStore_QuickReadFromFile, EMSMsgStore_AddMsgToIni,
-                                EMSMsgStore_DeleteMsgFromIni,  GetNextEmsOid};
+constexpr StoreOps kStoreOps = {EMSMsgStore_GetFilePath,
+                                EMSMsgStore_GetMessageList,
+                                EMSMsgStore_QuickReadFromFile,
+                                IndexFileOf,
+                                kIndexLock,
+                                GetNextEmsOid};
 
 }  // namespace ems
 }  // namespace msgstore

@@ -24,27 +24,6 @@ bool IsPhoneOnly(DWORD folder) {
          folder == EMS_FOLDER_NONE;
 }
 
-// False when an index record could not be written or the folder could not
-// be listed whole.
-bool IndexPhoneFolder(DWORD folder) {
-  const unsigned long unread = msgstore::ListingFailures();
-  CMsgList list;
-  EMSMsgStore_GetMessageList(false, folder, list);
-  return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder, nullptr) &&
-         msgstore::ListingFailures() == unread;
-}
-
-// INBOX and SIM_INBOX also set the phone's received and read counters.
-bool IndexInboxFolder(DWORD folder) {
-  const unsigned long unread = msgstore::ListingFailures();
-  CMsgList list;
-  const DWORD count = EMSMsgStore_GetMessageList(false, folder, list);
-  GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count));
-  return msgstore::IndexListed(msgstore::ems::kStoreOps, list, folder,
-                               [] { GetPlatform().xSetEmsReadMsgCount(1); }) &&
-         msgstore::ListingFailures() == unread;
-}
-
 // The card has no index: only its counters are set up again.
 void RecountCardInbox() {
   CMsgList list;
@@ -56,22 +35,6 @@ void RecountCardInbox() {
     if (record->bRead != 0) GetPlatform().xSetEms_SDReadMsgCount(1);
   }
 }
-
-// False when an index stays that could not be deleted.
-bool DeleteIndex(DWORD folder) {
-  WCHAR path[MAX_PATH];
-  return !msgstore::ems::IndexPath(folder, path) || DeleteFileW(path) ||
-         GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
-}
-
-bool IndexExists(DWORD folder) {
-  WCHAR path[MAX_PATH];
-  return msgstore::ems::IndexPath(folder, path) &&
-         GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// An index that exists is trusted as it is; a missing one is built.
-bool IndexFolderIfMissing(DWORD folder) { return IndexExists(folder) || IndexPhoneFolder(folder); }
 
 }  // namespace
 
@@ -170,21 +133,23 @@ int EmsMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
   msgstore::RemoveStaleTempFiles(msgstore::ems::kPhoneRoot);
   msgstore::RemoveStaleTempFiles(msgstore::ems::kCardRoot);
-  // Every step is taken, each in its turn; 0 tells that an index could not
-  // be made whole.
-  bool whole = DeleteIndex(EMS_FOLDER_INBOX);
-  whole = IndexInboxFolder(EMS_FOLDER_INBOX) && whole;
-  whole = IndexInboxFolder(EMS_FOLDER_SIM_INBOX) && whole;
+  // Every step is taken, each in its turn; an index is made whole in one
+  // write or kept as it was. 0 tells that an index could not be made whole.
+  // INBOX and SIM_INBOX also set the phone's received and read counters.
+  using msgstore::RebuildIndex;
+  using msgstore::RebuildMissingIndexes;
+  using msgstore::ems::IndexPath;
+  using msgstore::ems::kStoreOps;
+  bool whole = RebuildIndex(
+      kStoreOps, {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX},
+      [](DWORD count) { GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count)); },
+      [] { GetPlatform().xSetEmsReadMsgCount(1); });
   if ((GetPlatform().xGetSDCardState() & 1) != 0) RecountCardInbox();
-  whole = IndexFolderIfMissing(EMS_FOLDER_DRAFT) && whole;
-  whole = IndexFolderIfMissing(EMS_FOLDER_REPORT) && whole;
-  whole = DeleteIndex(EMS_FOLDER_SENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_SENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_SIM_SENT) && whole;
-  whole = IndexFolderIfMissing(EMS_FOLDER_SPAM) && whole;
-  whole = DeleteIndex(EMS_FOLDER_UNSENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_UNSENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_SIM_UNSENT) && whole;
+  whole =
+      RebuildMissingIndexes(kStoreOps, {EMS_FOLDER_DRAFT, EMS_FOLDER_REPORT}, IndexPath) && whole;
+  whole = RebuildIndex(kStoreOps, {EMS_FOLDER_SENT, EMS_FOLDER_SIM_SENT}) && whole;
+  whole = RebuildMissingIndexes(kStoreOps, {EMS_FOLDER_SPAM}, IndexPath) && whole;
+  whole = RebuildIndex(kStoreOps, {EMS_FOLDER_UNSENT, EMS_FOLDER_SIM_UNSENT}) && whole;
   return whole ? 1 : 0;
 }
 

@@ -77,13 +77,21 @@ int MoveMessage(bool card, DWORD folder, DWORD oid, DWORD newFolder, int* choice
   if (pNewOid != nullptr) *pNewOid = newOid;
   if (newOid == 0) return 0;
   const bool read = record->bRead != 0;
-  if (newFolder == EMS_FOLDER_INBOX && folder != EMS_FOLDER_SIM_INBOX) CountInbox(card, 1, read);
-  if (!card) EMSMsgStore_DeleteMsgFromIni(oid, folder);
+  const bool entered = newFolder == EMS_FOLDER_INBOX && folder != EMS_FOLDER_SIM_INBOX;
+  if (entered) CountInbox(card, 1, read);
+  // The source goes (its index record first) only now that its copy stands
+  // complete; when it stays, the copy is taken back and its count with it.
+  using msgstore::ems::kStoreOps;
   WCHAR path[MAX_PATH] = {};
-  if (!EMSMsgStore_GetFilePath(card, oid, folder, path) || !DeleteFileW(path)) {
-    // The old message is still there, so it keeps its index record too.
-    msgstore::RestoreSourceRecord(msgstore::ems::kStoreOps, card, path, oid, folder,
-                                  record->ftIndexTime);
+  if (!EMSMsgStore_GetFilePath(card, oid, folder, path) ||
+      msgstore::RemoveMessageFile(kStoreOps, card, path, oid, folder) !=
+          msgstore::Removal::kDeleted) {
+    const bool copyCard = *choice == STORAGE_AUTO ? target : *choice == 1;
+    if (msgstore::RemoveMessage(kStoreOps, copyCard, newFolder, newOid) !=
+        msgstore::Removal::kFailed) {
+      if (pNewOid != nullptr) *pNewOid = 0;
+      if (entered) CountInbox(card, -1, read);
+    }
     return 0;
   }
   if (folder == EMS_FOLDER_INBOX && newFolder != EMS_FOLDER_SIM_INBOX) CountInbox(card, -1, read);

@@ -15,11 +15,14 @@ bool IsFull(DWORD count) { return count >= EMS_MAX_FOLDER_MESSAGES; }
 
 // Keeps folder under the limit before a new message goes in: evicts, or
 // moves the message to the other storage when the caller allows it (card is
-// then switched and *pStorage set). False when the message is refused, or
-// when the oldest message could not be evicted (the folder stays full).
+// then switched and *pStorage set). False when the message is refused, when
+// a folder could not be counted (its index or directory could not be read)
+// or when the oldest message could not be evicted (the folder stays full).
 bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
+  const ReadWatch watch;
   DWORD count = 0;
   const DWORD oldest = EMSMsgStore_GetLastRecord(card, folder, &count);
+  if (watch.Missed()) return false;
   if (!IsFull(count)) return true;
   if (pStorage != nullptr && *pStorage == STORAGE_AUTO) {
     if (!card && (GetPlatform().xGetSDCardState() & (2 | 4)) != 0) {
@@ -27,6 +30,7 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
     }
     DWORD otherCount = 0;
     const DWORD otherOldest = EMSMsgStore_GetLastRecord(!card, folder, &otherCount);
+    if (watch.Missed()) return false;
     if (!IsFull(otherCount)) {
       card = !card;
       *pStorage = card ? 1 : 0;

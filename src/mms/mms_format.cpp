@@ -16,6 +16,7 @@
 #include "common/replace_file.h"
 #include "common/whole_file.h"
 #include "mms/mms_internal.h"
+#include "platform/path_state.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ int MMSMsgStore_QuickReadFromFile(bool storage, DWORD folder, DWORD messageId, t
   if (!MMSMsgStore_GetFilePath(storage, messageId, folder, path)) return 0;
   std::vector<uint8_t> file;
   const ReadResult read = msgstore::ReadWholeFile(path, 0, &file);
-  if (read == ReadResult::kOpenFailed && !storage) {
+  if (read == ReadResult::kOpenFailed && !storage && msgstore::platform::IsMissing(path)) {
     // The index still lists a file that has gone: drop its record.
     MMSMsgStore_DeleteMsgFromIni(messageId, folder);
   }

@@ -5,15 +5,12 @@
 // mutex is taken without yielding.
 #include "mms/mms_internal.h"
 
-namespace {
-
-// The index file of folder; false for folders that keep none.
-bool IndexFileOf(DWORD folder, WCHAR* path) {
+bool msgstore::mms::IndexFileOf(DWORD folder, WCHAR* path) {
   if (folder == MMS_FOLDER_AUTODOWNLOAD || folder == MMS_FOLDER_NONE) return false;
-  return msgstore::mms::IndexPath(folder, path);
+  return IndexPath(folder, path);
 }
 
-}  // namespace
+using msgstore::mms::IndexFileOf;
 
 void MMSMsgStore_AddMsgToIni(DWORD messageId, DWORD folder, FILETIME time) {
   WCHAR path[MAX_PATH];

@@ -32,13 +32,19 @@ const FolderTree& Tree();
 // phone folder path.
 bool IndexPath(DWORD folder, WCHAR* path);
 
+// The index file of folder; false for folders that keep none.
+bool IndexFileOf(DWORD folder, WCHAR* path);
+
 // The next message identifier from "MMSDB.ini".
 DWORD GetNextMmsOid();
 
 // The MMS operations that the shared write and rebuild steps call.
-constexpr StoreOps kStoreOps = {MMSMsgStore_GetFilePath,       MMSMsgStore_GetMessageList,
-                                MMSMsgStore_QuickReadFromFile, MMSMsgStore_AddMsgToIni,
-                                MMSMsgStore_DeleteMsgFromIni,  GetNextMmsOid};
+constexpr StoreOps kStoreOps = {MMSMsgStore_GetFilePath,
+                                MMSMsgStore_GetMessageList,
+                                MMSMsgStore_QuickReadFromFile,
+                                IndexFileOf,
+                                kIndexLock,
+                                GetNextMmsOid};
 
 // Both records of a message, released on the way out.
 using Message = MessagePair<tagMMSMSGPROPS, MMSMsgStore_FreeMsgProps>;

@@ -68,9 +68,11 @@ int MMSMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
   msgstore::RemoveStaleTempFiles(msgstore::mms::kPhoneRoot);
   msgstore::RemoveStaleTempFiles(msgstore::mms::kCardRoot);
-  msgstore::RebuildMissingIndexes(msgstore::mms::kStoreOps,
-                                  {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_REPORT,
-                                   MMS_FOLDER_SENT, MMS_FOLDER_SPAM, MMS_FOLDER_UNSENT},
-                                  msgstore::mms::IndexPath);
-  return 1;
+  // 0 tells that an index could not be made whole.
+  return msgstore::RebuildMissingIndexes(msgstore::mms::kStoreOps,
+                                         {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_REPORT,
+                                          MMS_FOLDER_SENT, MMS_FOLDER_SPAM, MMS_FOLDER_UNSENT},
+                                         msgstore::mms::IndexPath)
+             ? 1
+             : 0;
 }

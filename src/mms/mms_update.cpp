@@ -32,17 +32,6 @@ DWORD Rewrite(bool storage, DWORD folder, DWORD messageId, Change change) {
   return MMSMsgStore_WriteMessage(storage, message.msg(), message.store(), messageId, nullptr);
 }
 
-// Takes back a move whose source could not be deleted: the copy goes (file
-// and index record) and a source that is still there gets its index record
-// back, so that the failed move leaves one message, where it was.
-void UndoCopy(bool storage, DWORD fromFolder, DWORD oldId, const WCHAR* oldPath, bool copyCard,
-              const tagMSGPROPS& copy) {
-  if (msgstore::RemoveMessage(msgstore::mms::kStoreOps, copyCard, copy.dwFolder, copy.dwOid) !=
-      msgstore::Removal::kFailed)
-    msgstore::RestoreSourceRecord(msgstore::mms::kStoreOps, storage, oldPath, oldId, fromFolder,
-                                  copy.ftIndexTime);
-}
-
 int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD* choice) {
   Message message;
   if (messageId == nullptr || !ReadWhole(storage, fromFolder, *messageId, message)) return 0;
@@ -50,12 +39,14 @@ int Move(bool storage, DWORD fromFolder, DWORD* messageId, DWORD toFolder, DWORD
   message->dwOid = 0;
   // The source is touched only once its copy stands complete.
   if (MMSMsgStore_WriteMessage(storage, message.msg(), message.store(), 0, choice) == 0) return 0;
-  const DWORD oldId = *messageId;
-  if (!storage) MMSMsgStore_DeleteMsgFromIni(oldId, fromFolder);
+  using msgstore::mms::kStoreOps;
   WCHAR path[MAX_PATH] = {};
-  if (!MMSMsgStore_GetFilePath(storage, oldId, fromFolder, path) || !DeleteFileW(path)) {
+  if (!MMSMsgStore_GetFilePath(storage, *messageId, fromFolder, path) ||
+      msgstore::RemoveMessageFile(kStoreOps, storage, path, *messageId, fromFolder) !=
+          msgstore::Removal::kDeleted) {
+    // The source stays (with its index record): the copy is taken back.
     const bool copyCard = *choice == static_cast<DWORD>(STORAGE_AUTO) ? storage : *choice != 0;
-    UndoCopy(storage, fromFolder, oldId, path, copyCard, *message.msg());
+    msgstore::RemoveMessage(kStoreOps, copyCard, toFolder, message->dwOid);
     return 0;
   }
   *messageId = message->dwOid;

@@ -4,8 +4,8 @@
 // The MMS store's own rules: with STORAGE_AUTO a full phone folder goes to
 // the card unless the card state has flag 2 (flag 4 is not looked at); a
 // full folder is never refused, it evicts; messages without a folder (NONE)
-// and rewrites are not counted; a rewrite that finds both storages full
-// loses its own card file to the eviction before it is written again.
+// and rewrites are not counted; a rewrite that finds both storages full has
+// its own card file for victim, which the write replaces.
 #include "common/storage_choice.h"
 #include "mms/mms_internal.h"
 #include "msgstore/platform.h"

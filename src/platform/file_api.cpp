@@ -9,6 +9,7 @@
 #include "msgstore/platform.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
+#include "platform/path_state.h"
 #include "platform/sys_calls.h"
 
 namespace msgstore {
@@ -86,6 +87,16 @@ bool CopyAll(int from, int to) {
 }
 
 }  // namespace
+
+PathState StateOf(const WCHAR* path) {
+  if (path == nullptr) return PathState::kMissing;
+  struct stat info;
+  if (OnHostPath(FromWide(path), PathUse::kExisting,
+                 [&](const std::string& host) { return Sys().stat(host.c_str(), &info); }) == 0)
+    return S_ISDIR(info.st_mode) ? PathState::kDirectory : PathState::kFile;
+  return errno == ENOENT || errno == ENOTDIR ? PathState::kMissing : PathState::kUnknown;
+}
+
 }  // namespace platform
 }  // namespace msgstore
 
@@ -297,12 +308,14 @@ BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD 
 }
 
 DWORD GetFileAttributesW(const WCHAR* fileName) {
-  if (fileName == nullptr) return INVALID_FILE_ATTRIBUTES;
-  struct stat info;
-  if (OnHostPath(FromWide(fileName), PathUse::kExisting,
-                 [&](const std::string& host) { return Sys().stat(host.c_str(), &info); }) != 0)
-    return INVALID_FILE_ATTRIBUTES;
-  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  switch (msgstore::platform::StateOf(fileName)) {
+    case msgstore::platform::PathState::kFile:
+      return FILE_ATTRIBUTE_NORMAL;
+    case msgstore::platform::PathState::kDirectory:
+      return FILE_ATTRIBUTE_DIRECTORY;
+    default:
+      return INVALID_FILE_ATTRIBUTES;
+  }
 }
 
 BOOL CreateDirectoryW(const WCHAR* pathName, LPSECURITY_ATTRIBUTES /*securityAttributes*/) {
