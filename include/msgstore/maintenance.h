@@ -1,10 +1,13 @@
-// Keeping a device sound: checking every store, index, counter, the account
-// database and leftover temporary files into a list of problems, repairing
-// what can be repaired, and restoring messages and accounts under their own
-// identifiers (what an import of a backup needs).
+// Keeping a device sound: checking every store (each phone index against the
+// folders it lists, the identifier counter against the files), the account
+// database and leftover temporary files; repairing what can be repaired; and
+// restoring messages and accounts under their own identifiers, which is what
+// an import of a backup needs.
 #ifndef MSGSTORE_MAINTENANCE_H_
 #define MSGSTORE_MAINTENANCE_H_
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,49 +17,107 @@
 
 namespace msgstore {
 
-struct Problem {
-  enum Kind {
-    kIndexMissing,      // a folder's index file is missing
-    kIndexDiffers,      // an index lists other messages than its folder holds, or in other order
-    kIndexDamaged,      // an index file that cannot be read
-    kCounterBehind,     // the identifier counter is below an identifier in use
-    kCounterDamaged,    // the counter file is missing or not 4 bytes while messages exist
-    kUnreadableMessage, // a message file that cannot be opened or read
-    kOddFile,           // a file of a folder not named as the store names messages
-    kTempFile,          // a temporary file left by a writer that died
-    kAccountDatabase,   // the account database cannot be read, or its counter is behind
-  };
-  Kind kind;
-  std::optional<StoreKind> store;  // none for the account database and temporary files
-  std::optional<Location> at;      // the folder (and message) it concerns, when one
-  std::string path;                // the device path it concerns
-  std::string what;                // one line: what is wrong
-  bool repairable;                 // Repair mends it
+// What is wrong with one index, in the words a user reads.
+struct IndexProblem {
+  std::string kind;  // "record_without_file", "file_without_record", "out_of_order",
+                     // "duplicate_record", "foreign_record", "damaged_file",
+                     // "odd_file_name", "damaged_index", "index_not_a_file"
+  DWORD folder;
+  DWORD id;          // 0 when the problem names no message
+  std::string text;  // "message 5 (inbox) has a record but no file"
+  bool lasting() const;  // a rebuild of the index does not settle it
+};
+
+// One phone index against the messages of the folders it lists.
+struct IndexReport {
+  DWORD folder;                 // the folder of the index file
+  DWORD account = 0;            // an account's index of a per-account folder
+  std::vector<DWORD> members;   // the folders whose messages it lists
+  bool hasFile = true;          // false: files of a per-account folder that name no account
+  bool rebuiltAlways = false;   // the store's refresh rewrites it even when present
+  std::string name;             // "sent", "inbox 805306371", "inbox (no account)"
+  size_t files = 0, records = 0;
+  std::vector<IndexProblem> problems;
+};
+
+// The identifier counter: the last identifier the store handed out.
+struct CounterReport {
+  bool present = false;
+  bool sound = false;  // a file of exactly 4 bytes
+  DWORD value = 0;
+  DWORD highest = 0;   // the highest identifier in use on both storages
+  bool ok() const { return highest == 0 || (sound && value >= highest); }
+  // "ok: last identifier 7, highest identifier in use 7", "behind: ...", "missing, ..."
+  std::string State() const;
+};
+
+struct StoreReport {
+  const StoreDescription* store;
+  std::vector<IndexReport> indexes;
+  CounterReport counter;
+  size_t differing() const;  // indexes with problems
+  bool ok() const { return differing() == 0 && counter.ok(); }
+};
+
+// The account database and the registry counter of account identifiers.
+struct AccountReport {
+  bool present = false;    // the database file exists
+  bool readable = true;    // it holds whole records
+  size_t accounts = 0;
+  DWORD counter = 0;       // the last account identifier handed out
+  DWORD highest = 0;       // the highest identifier of an account
+  std::string problem;     // one line when something is wrong; empty when sound
+  bool ok() const { return problem.empty(); }
 };
 
 struct CheckOptions {
   std::vector<StoreKind> stores = {StoreKind::kSms, StoreKind::kMms, StoreKind::kEmail};
   bool accounts = true;  // the account database and its counter
   bool temps = true;     // leftover temporary files anywhere under the root
+  // Called as message files are read: how many so far, of how many.
+  std::function<void(size_t done, size_t total)> progress;
 };
 
-// Every problem of the device, in the order: stores (each folder's index,
-// then the counter), the account database, temporary files.
-MSGSTORE_API std::vector<Problem> Check(Device& device, const CheckOptions& options = {});
+struct DeviceReport {
+  std::vector<StoreReport> stores;
+  AccountReport accounts;
+  std::vector<std::u16string> temps;  // device paths, sorted
+  bool ok() const;
+};
+
+MSGSTORE_API DeviceReport Check(Device& device, const CheckOptions& options = {});
 
 struct RepairReport {
-  std::vector<Problem> repaired;
-  std::vector<Problem> left;  // what could not be mended, with why in what
+  // Per store checked: the names of the indexes rebuilt, whether the counter
+  // was set (and to what).
+  struct Store {
+    const StoreDescription* store;
+    std::vector<std::string> rebuilt;
+    bool counterSet = false;
+    DWORD counterValue = 0;
+  };
+  std::vector<Store> stores;
+  bool accountCounterSet = false;
+  std::vector<std::u16string> tempsRemoved;
+  DeviceReport after;  // the device checked again
 };
-// Mends the problems that can be: rebuilds indexes from their folders,
-// raises counters to the highest identifier in use, removes temporary files.
-// Never leaves more problems than it found.
+// Rebuilds the indexes that differ from their folders, raises counters to the
+// highest identifier in use, removes temporary files, and checks again. Never
+// leaves more problems than it found.
 MSGSTORE_API RepairReport Repair(Device& device, const CheckOptions& options = {});
 
-// Puts messages and accounts back as they were: each message under its own
-// identifier, storage and folder, each account under its own identifier.
-// Index files are written once per folder and counters raised once, in
-// Finish; a restore cut short leaves a device that Repair mends.
+// The store's refresh of its index files; with all, also the indexes it
+// keeps when they exist (they are deleted first and built anew).
+MSGSTORE_API Result RefreshIndexes(Device& device, StoreKind store, bool all);
+
+// Puts messages and accounts back as they were, each under its own
+// identifier, storage and folder: what an import of a backup does. Messages
+// and accounts are gathered first; Commit checks that everything can be
+// written before it writes anything, writes the messages of each index from
+// its last place to its first (so that the index lists them in the order
+// given), and raises the counters to the highest identifier restored. A
+// restore cut short leaves a device that Repair mends and a second restore
+// completes.
 class MSGSTORE_API Restorer {
  public:
   explicit Restorer(Device& device);
@@ -64,20 +125,40 @@ class MSGSTORE_API Restorer {
   Restorer(const Restorer&) = delete;
   Restorer& operator=(const Restorer&) = delete;
 
-  // Whether a message of that identifier is stored (anywhere in the store) or
-  // an account of that identifier exists: what would be replaced.
-  bool Occupied(StoreKind store, DWORD id) const;
-  bool AccountExists(DWORD id) const;
+  // indexPosition: the message's place in its phone index (0 first), when it
+  // had one. source names where the message comes from ("line 12") in
+  // errors and in the report.
+  void Add(StoreKind store, const Location& at, const Record& record,
+           std::optional<size_t> indexPosition = std::nullopt, const std::string& source = "");
+  // position: the account's place in the account database.
+  void AddAccount(const Account& account, size_t position);
+  // The account database as it was: whether it existed and how many bytes it
+  // held (an empty database and a saved one of no records differ), and the
+  // account counter. Accounts are restored only once this is given.
+  void SetAccountDatabase(bool existed, DWORD bytes, DWORD counter);
+  // The lowest value each store's counter is raised to.
+  void SetCounter(StoreKind store, DWORD value);
+  // Makes the store's tree of that storage even when no message goes there.
+  void MakeTree(StoreKind store, bool card);
 
-  // Writes the message at `at` (record.id and folder are taken from it),
-  // replacing what is there.
-  Result Put(StoreKind store, const Location& at, const Record& record);
-  Result PutAccount(const Account& account);
-  Result SetIncomingServer(DWORD id);
-  // Rebuilds the indexes of every folder a message was put in, in index
-  // order, and raises each counter (and the account counter) to the highest
-  // identifier restored.
-  Result Finish();
+  struct Report {
+    size_t written[3] = {0, 0, 0};  // by StoreKind
+    size_t accounts = 0;
+    size_t replacedMessages = 0, replacedAccounts = 0;
+    // Messages the stores write nowhere (the e-mail store's none folder).
+    struct Skipped {
+      StoreKind store;
+      Location at;
+      std::string source;
+    };
+    std::vector<Skipped> skipped;
+  };
+  // Writes everything. With replace false, a stored message of an
+  // identifier added (in its store, on either storage) or a stored account
+  // of an identifier added refuses the whole restore, before anything is
+  // written. progress is called after each message.
+  Result Commit(bool replace, Report* report,
+                const std::function<void(size_t done, size_t total)>& progress = {});
 
  private:
   struct State;

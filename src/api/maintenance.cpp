@@ -1,0 +1,344 @@
+// Checking and repairing a device: each phone index against the message
+// files of the folders it lists, each identifier counter against the
+// identifiers in use, the account database against what the account store
+// reads of it, and temporary files left by writers that died.
+#include "msgstore/maintenance.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "api/folder_files.h"
+#include "common/id_counter.h"
+#include "common/index_file.h"
+#include "common/msg_str.h"
+#include "msgstore/platform.h"
+
+namespace msgstore {
+namespace {
+
+using api::FolderEntry;
+
+std::string FolderName(const StoreDescription& s, DWORD folder) {
+  const FolderDescription* f = s.Folder(folder);
+  return f != nullptr ? f->name : std::to_string(folder);
+}
+
+std::string Msg(const StoreDescription& s, DWORD folder, DWORD id) {
+  return "message " + std::to_string(id) + " (" + FolderName(s, folder) + ")";
+}
+
+uint64_t Ticks(FILETIME t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
+
+// "2026-12-06T05:50:59.1234567Z" of 100 ns ticks since 1601.
+std::string FormatTicks(uint64_t ticks) {
+  const uint64_t seconds = ticks / 10000000;
+  const unsigned fraction = static_cast<unsigned>(ticks % 10000000);
+  // Days since 1970-01-01, then the civil date (Howard Hinnant's algorithm).
+  int64_t z = static_cast<int64_t>(seconds / 86400) - 134774 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  const long long y = static_cast<long long>(yoe) + era * 400 + (m <= 2);
+  const unsigned sod = static_cast<unsigned>(seconds % 86400);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02u:%02u:%02u", y, m, d, sod / 3600,
+                sod / 60 % 60, sod % 60);
+  std::string out = buf;
+  if (fraction != 0) {
+    std::snprintf(buf, sizeof buf, ".%07u", fraction);
+    std::string frac = buf;
+    while (frac.back() == '0') frac.pop_back();
+    out += frac;
+  }
+  return out + "Z";
+}
+
+// The index file in phone memory, as a device path.
+std::u16string IndexPath(const StoreDescription& s, const IndexReport& index) {
+  const std::string prefix = index.account != 0 ? std::to_string(index.account) + "_" : "";
+  return api::FolderDir(s, false, index.folder) + u"\\" + Utf8ToUtf16(prefix) + s.indexName;
+}
+
+bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data) {
+  HANDLE find = FindFirstFileW(path.c_str(), data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return true;
+}
+
+// The indexes of a store: each indexed folder's own, and for a per-account
+// folder one per account on the device, beside the files that name none.
+std::vector<IndexReport> Indexes(const StoreDescription& s) {
+  std::vector<IndexReport> indexes;
+  for (const FolderDescription& f : s) {
+    if (f.indexFolder != f.number) continue;
+    IndexReport index;
+    index.folder = f.number;
+    for (const FolderDescription& m : s)
+      if (m.indexFolder == f.number) index.members.push_back(m.number);
+    index.rebuiltAlways = f.rebuiltAlways;
+    if (!f.perAccount) {
+      index.name = f.name;
+      indexes.push_back(index);
+      continue;
+    }
+    for (const FolderEntry& e : api::FolderEntries(s, false, f.number))
+      if (e.account == 0) {
+        IndexReport none = index;
+        none.hasFile = false;
+        none.name = std::string(f.name) + " (no account)";
+        indexes.push_back(none);
+        break;
+      }
+    for (DWORD account : api::AccountsOnDevice(s, f.number)) {
+      IndexReport one = index;
+      one.account = account;
+      one.name = std::string(f.name) + " " + std::to_string(account);
+      indexes.push_back(one);
+    }
+  }
+  return indexes;
+}
+
+// Compares one index with the files of its folders. Messages are read
+// without the stores' quick read, so the check itself never mends an index.
+void CheckIndex(Device& device, const StoreDescription& s, IndexReport* report,
+                const std::function<void()>& step) {
+  const std::string file = (report->account != 0 ? std::to_string(report->account) + "_" : "") +
+                           Utf16ToUtf8(s.indexName);
+  std::vector<IndexRecord> records;
+  if (report->hasFile) {
+    WIN32_FIND_DATAW data = {};
+    const std::u16string path = IndexPath(s, *report);
+    if (FindPath(path, &data)) {
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        report->problems.push_back(
+            {"index_not_a_file", report->folder, 0, "the index file " + file + " is a directory"});
+      else if (data.nFileSizeLow % kIndexRecordSize != 0)
+        report->problems.push_back({"damaged_index", report->folder, 0,
+                                    "the index file " + file + " is damaged (" +
+                                        std::to_string(data.nFileSizeLow) +
+                                        " bytes, not a multiple of 16)"});
+      ReadIndex(path.c_str(), &records);
+    }
+  }
+  // Files named by another account belong to that account's index; a file
+  // named by no account, to the folder's own.
+  std::set<std::pair<DWORD, DWORD>> files;
+  for (DWORD folder : report->members)
+    for (const FolderEntry& e : api::FolderEntries(s, false, folder)) {
+      if (e.account != report->account) continue;
+      if (e.id != 0)
+        files.insert({folder, e.id});
+      else
+        report->problems.push_back({"odd_file_name", folder, 0,
+                                    "file " + e.name + " (not named by a message identifier) in " +
+                                        FolderName(s, folder)});
+    }
+  report->files = files.size();
+  report->records = records.size();
+
+  Store& store = device.store(s.kind);
+  std::map<std::pair<DWORD, DWORD>, uint64_t> times;
+  for (const auto& f : files) {
+    const Location at{false, f.first, f.second, report->account};
+    const ReadResult read = store.Read(at, false);
+    if (read)
+      times[f] = Ticks(read.record.indexTime);
+    else
+      report->problems.push_back({"damaged_file", f.first, f.second,
+                                  Msg(s, f.first, f.second) + " " +
+                                      (api::Openable(s, at) ? "cannot be read (damaged file)"
+                                                            : "cannot be opened")});
+    step();
+  }
+
+  std::set<std::pair<DWORD, DWORD>> seen;
+  bool havePrevious = false;
+  uint64_t previousTime = 0;
+  std::pair<DWORD, DWORD> previous;
+  for (const IndexRecord& r : records) {
+    // An account's records carry only part of the account where the folder
+    // goes; elsewhere the folder is the record's low byte, as the stores list it.
+    const std::pair<DWORD, DWORD> key{report->account != 0 ? report->folder : r.folder & 0xFF,
+                                      r.oid};
+    const auto& m = report->members;
+    if (std::find(m.begin(), m.end(), key.first) == m.end()) {
+      report->problems.push_back({"foreign_record", key.first, key.second,
+                                  "record of message " + std::to_string(key.second) +
+                                      " names folder " + std::to_string(key.first) +
+                                      ", which this index does not list"});
+      continue;
+    }
+    if (!seen.insert(key).second) {
+      report->problems.push_back({"duplicate_record", key.first, key.second,
+                                  Msg(s, key.first, key.second) + " is listed twice"});
+      continue;
+    }
+    if (files.count(key) == 0) {
+      report->problems.push_back({"record_without_file", key.first, key.second,
+                                  Msg(s, key.first, key.second) + " has a record but no file"});
+      continue;
+    }
+    const auto time = times.find(key);
+    if (time == times.end()) continue;
+    if (havePrevious && time->second > previousTime)
+      report->problems.push_back(
+          {"out_of_order", key.first, key.second,
+           Msg(s, key.first, key.second) + " (" + FormatTicks(time->second) +
+               ") is listed after the older " + Msg(s, previous.first, previous.second) + " (" +
+               FormatTicks(previousTime) + ")"});
+    havePrevious = true;
+    previousTime = time->second;
+    previous = key;
+  }
+  for (const auto& f : files)
+    if (seen.count(f) == 0)
+      report->problems.push_back({"file_without_record", f.first, f.second,
+                                  Msg(s, f.first, f.second) + " has a file but no record"});
+}
+
+CounterReport CheckCounter(Device& device, const StoreDescription& s) {
+  CounterReport counter;
+  counter.present = GetFileAttributesW(s.counterFile) != INVALID_FILE_ATTRIBUTES;
+  for (const Location& at : device.store(s.kind).List())
+    counter.highest = std::max(counter.highest, at.id);
+  counter.sound = api::ReadCounterFile(s, &counter.value);
+  return counter;
+}
+
+AccountReport CheckAccounts(Device& device) {
+  AccountReport report;
+  const AccountStoreDescription& a = AccountStore();
+  WIN32_FIND_DATAW data = {};
+  report.present = FindPath(a.database, &data);
+  const std::vector<Account> accounts = device.accounts().List();
+  report.accounts = accounts.size();
+  report.readable = !report.present || data.nFileSizeLow == 0 ||
+                    data.nFileSizeLow == api::DatabaseBytes(accounts);
+  for (const Account& account : accounts) report.highest = std::max(report.highest, account.id);
+  report.counter = api::AccountCounter();
+  if (report.present && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    report.problem = "the account database is a directory";
+  else if (!report.readable)
+    report.problem = "the account database is damaged (" + std::to_string(data.nFileSizeLow) +
+                     " bytes, of which the account store reads " +
+                     std::to_string(api::DatabaseBytes(accounts)) + ")";
+  else if (report.highest > report.counter && report.highest >= a.firstId)
+    report.problem = "the account identifier counter (" + std::to_string(report.counter) +
+                     ") is behind the highest account identifier " +
+                     std::to_string(report.highest);
+  return report;
+}
+
+// The store's refresh, with the indexes in clear deleted first so that it
+// builds them anew.
+Result Refresh(Device& device, const StoreDescription& s, const std::vector<IndexReport>& clear) {
+  for (const IndexReport& index : clear)
+    if (index.hasFile) DeleteFileW(IndexPath(s, index).c_str());
+  return device.store(s.kind).Refresh();
+}
+
+}  // namespace
+
+bool IndexProblem::lasting() const {
+  return kind == "damaged_file" || kind == "index_not_a_file" || kind == "odd_file_name";
+}
+
+std::string CounterReport::State() const {
+  std::string state = !present ? "missing"
+                      : !sound ? "damaged (not 4 bytes)"
+                               : "last identifier " + std::to_string(value);
+  state +=
+      highest == 0 ? ", no messages" : ", highest identifier in use " + std::to_string(highest);
+  return ok() ? "ok: " + state : sound ? "behind: " + state : state;
+}
+
+size_t StoreReport::differing() const {
+  return static_cast<size_t>(std::count_if(indexes.begin(), indexes.end(),
+                                            [](const IndexReport& r) { return !r.problems.empty(); }));
+}
+
+bool DeviceReport::ok() const {
+  for (const StoreReport& s : stores)
+    if (!s.ok()) return false;
+  return accounts.ok() && temps.empty();
+}
+
+DeviceReport Check(Device& device, const CheckOptions& options) {
+  DeviceReport report;
+  std::vector<std::vector<IndexReport>> indexes;
+  size_t total = 0, done = 0;
+  for (StoreKind kind : options.stores) {
+    const StoreDescription& s = Describe(kind);
+    indexes.push_back(Indexes(s));
+    for (const IndexReport& index : indexes.back())
+      for (DWORD folder : index.members)
+        for (const FolderEntry& e : api::FolderEntries(s, false, folder))
+          total += e.id != 0 && e.account == index.account ? 1 : 0;
+  }
+  auto step = [&] {
+    if (options.progress) options.progress(++done, total);
+  };
+  for (size_t i = 0; i < options.stores.size(); ++i) {
+    const StoreDescription& s = Describe(options.stores[i]);
+    StoreReport store{&s, std::move(indexes[i]), {}};
+    for (IndexReport& index : store.indexes) CheckIndex(device, s, &index, step);
+    store.counter = CheckCounter(device, s);
+    report.stores.push_back(std::move(store));
+  }
+  if (options.accounts) report.accounts = CheckAccounts(device);
+  if (options.temps) {
+    report.temps = FindStaleTempFiles(u"\\");
+    std::sort(report.temps.begin(), report.temps.end());
+  }
+  return report;
+}
+
+RepairReport Repair(Device& device, const CheckOptions& options) {
+  RepairReport repair;
+  CheckOptions quiet = options;
+  const DeviceReport before = Check(device, quiet);
+  for (const StoreReport& store : before.stores) {
+    const StoreDescription& s = *store.store;
+    RepairReport::Store done{&s, {}, false, 0};
+    std::vector<IndexReport> clear;
+    for (const IndexReport& index : store.indexes)
+      if (!index.problems.empty()) {
+        clear.push_back(index);
+        if (index.hasFile) done.rebuilt.push_back(index.name);
+      }
+    if (!clear.empty()) Refresh(device, s, clear);
+    if (!store.counter.ok() && api::RaiseCounter(s, store.counter.highest)) {
+      done.counterSet = true;
+      api::ReadCounterFile(s, &done.counterValue);
+    }
+    repair.stores.push_back(done);
+  }
+  if (options.accounts && !before.accounts.ok() && before.accounts.readable &&
+      before.accounts.highest > before.accounts.counter)
+    repair.accountCounterSet = api::RaiseAccountCounter(before.accounts.highest);
+  for (const std::u16string& t : before.temps)
+    if (DeleteFileW(t.c_str())) repair.tempsRemoved.push_back(t);
+  repair.after = Check(device, quiet);
+  return repair;
+}
+
+Result RefreshIndexes(Device& device, StoreKind kind, bool all) {
+  const StoreDescription& s = Describe(kind);
+  std::vector<IndexReport> clear;
+  if (all)
+    for (const IndexReport& index : Indexes(s))
+      if (!index.rebuiltAlways) clear.push_back(index);
+  return Refresh(device, s, clear);
+}
+
+}  // namespace msgstore
