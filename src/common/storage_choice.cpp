@@ -27,6 +27,7 @@ bool StorageChoice::Settle(const WriteRequest& request) {
   while (!HasRoomFor(card_, request.size)) {
     if (limitReached_) {
       Report(STORAGE_NO_SPACE);
+      ThisThreadWriteNote().refusal = WriteNote::kNoSpace;
       return false;
     }
     limitReached_ = true;
@@ -47,9 +48,12 @@ bool StorageChoice::CheckLimit() {
     if (card_ || (GetPlatform().xGetSDCardState() & policy_.cardBusyMask) == 0)
       return TryOtherStorage();
   } else if (request_.refuseWhenFull) {
+    ThisThreadWriteNote().refusal = WriteNote::kFolderFull;
     return false;
   }
-  return policy_.evict(card_, msg_, store_, oldest_);
+  if (policy_.evict(card_, msg_, store_, oldest_)) return true;
+  ThisThreadWriteNote().evictionFailed = true;
+  return false;
 }
 
 // Moves to the other storage when its folder has room; when both are full the
@@ -65,6 +69,7 @@ bool StorageChoice::TryOtherStorage() {
   }
   if (request_.refuseWhenBothFull) {
     Report(STORAGE_BOTH_FULL);
+    ThisThreadWriteNote().refusal = WriteNote::kBothFull;
     return false;
   }
   DWORD victim = oldest_;

@@ -42,6 +42,7 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
   }
   if (folder == EMS_FOLDER_INBOX) {
     if (pStorage != nullptr) *pStorage = STORAGE_INBOX_FULL;
+    ThisThreadWriteNote().refusal = WriteNote::kFolderFull;
     return false;
   }
   return Evict(kStoreOps, card, folder, oldest);
