@@ -36,7 +36,9 @@ struct FolderDescription {
   bool rebuiltAlways;  // the store's refresh rewrites its index even when present
   bool sim;            // the phone's copies of SIM messages
   bool limited;        // holds at most the store's folderLimit per storage
-  bool switches;       // when full, a STORAGE_AUTO write may use the other storage
+  // When it counts as full, a STORAGE_AUTO write may use the other storage
+  // (a folder that is not limited may count as full on the card's selector).
+  bool switches;
   // Files "<account>_<id>", every account's side by side; the index of each
   // account is "<account>_<index name>" in the phone directory.
   bool perAccount;
@@ -52,6 +54,10 @@ struct FolderOrder {
   const DWORD* begin() const { return numbers; }
   const DWORD* end() const { return numbers + count; }
 };
+template <size_t N>
+constexpr FolderOrder OrderOf(const DWORD (&numbers)[N]) {
+  return {numbers, N};
+}
 
 struct StoreDescription {
   StoreKind kind;
@@ -75,6 +81,8 @@ struct StoreDescription {
   size_t folderCount;
   FolderOrder shown;     // every folder, in the order the tool shows them
   FolderOrder searched;  // where a message is looked for by identifier, in order
+  // The folders whose phone index files the store's refresh builds, in order.
+  FolderOrder refreshed;
 
   const FolderDescription* begin() const { return folders; }
   const FolderDescription* end() const { return folders + folderCount; }

@@ -159,7 +159,7 @@ bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
   return IndexWriteFailures() == failures;
 }
 
-bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, const FolderOrder& folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path)) {
   bool all = true;
   for (DWORD folder : folders) {

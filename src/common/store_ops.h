@@ -5,9 +5,9 @@
 #define MSGSTORE_COMMON_STORE_OPS_H_
 
 #include <functional>
-#include <initializer_list>
 #include <string>
 
+#include "msgstore/stores.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
@@ -120,7 +120,7 @@ bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
 // whose phone index file (indexPath) is missing, lists the phone folder and
 // indexes every message it holds (IndexListed). False when an index could
 // not be written.
-bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, const FolderOrder& folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path));
 
 // A message read for a change or a count: the shared record and the store's

@@ -5,6 +5,8 @@
 #ifndef MSGSTORE_EMAIL_EMAIL_DESCRIPTION_H_
 #define MSGSTORE_EMAIL_EMAIL_DESCRIPTION_H_
 
+#include <iterator>
+
 #include "msgstore/email.h"
 #include "msgstore/stores.h"
 
@@ -31,8 +33,7 @@ inline constexpr FolderDescription kFolders[] = {
      false, true, false, false},
     {EMAIL_FOLDER_SPAM, "spam", u"SPAM", OnCard::kOwn, true, EMAIL_FOLDER_SPAM, false, false, true,
      true, false},
-    {EMAIL_FOLDER_NONE, "none", u"NONE", OnCard::kPhone, true, 0, false, false, false, false,
-     false},
+    {EMAIL_FOLDER_NONE, "none", u"NONE", OnCard::kPhone, true, 0, false, false, false, true, false},
 };
 
 inline constexpr DWORD kShown[] = {EMAIL_FOLDER_INBOX,  EMAIL_FOLDER_DRAFT,  EMAIL_FOLDER_SENT,
@@ -40,6 +41,8 @@ inline constexpr DWORD kShown[] = {EMAIL_FOLDER_INBOX,  EMAIL_FOLDER_DRAFT,  EMA
                                    EMAIL_FOLDER_NONE};
 inline constexpr DWORD kSearched[] = {EMAIL_FOLDER_INBOX,  EMAIL_FOLDER_DRAFT,  EMAIL_FOLDER_SENT,
                                       EMAIL_FOLDER_UNSENT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SPAM};
+inline constexpr DWORD kRefreshed[] = {EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SENT,
+                                       EMAIL_FOLDER_SPAM, EMAIL_FOLDER_UNSENT};
 
 inline constexpr StoreDescription kStore = {
     StoreKind::kEmail,
@@ -62,9 +65,10 @@ inline constexpr StoreDescription kStore = {
     // identifier; 7 to 11 are no folder.
     12,
     kFolders,
-    sizeof kFolders / sizeof kFolders[0],
-    {kShown, sizeof kShown / sizeof kShown[0]},
-    {kSearched, sizeof kSearched / sizeof kSearched[0]},
+    std::size(kFolders),
+    OrderOf(kShown),
+    OrderOf(kSearched),
+    OrderOf(kRefreshed),
 };
 
 inline constexpr AccountStoreDescription kAccountStore = {

@@ -50,7 +50,7 @@ bool EvictAndNotify(bool card, const tagMSGPROPS& msg, const void* email, DWORD 
 }
 
 const msgstore::StoragePolicy kPolicy = {&kStoreOps, EmailMsgStore_GetLastRecord, EvictAndNotify,
-                                         2 | 4};
+                                         &msgstore::email::kStore};
 
 }  // namespace
 

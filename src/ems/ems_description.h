@@ -4,6 +4,8 @@
 #ifndef MSGSTORE_EMS_EMS_DESCRIPTION_H_
 #define MSGSTORE_EMS_EMS_DESCRIPTION_H_
 
+#include <iterator>
+
 #include "msgstore/ems.h"
 #include "msgstore/stores.h"
 
@@ -30,13 +32,13 @@ inline constexpr FolderDescription kFolders[] = {
      true, true, false},
     {EMS_FOLDER_SPAM, "spam", u"SPAM", OnCard::kOwn, true, EMS_FOLDER_SPAM, false, false, true,
      true, false},
-    {EMS_FOLDER_NONE, "none", u"NONE", OnCard::kPhone, true, 0, false, false, false, false, false},
+    {EMS_FOLDER_NONE, "none", u"NONE", OnCard::kPhone, true, 0, false, false, false, true, false},
     {EMS_FOLDER_SIM_INBOX, "sim-inbox", u"SIM_INBOX", OnCard::kPhoneFile, true, EMS_FOLDER_INBOX,
-     false, true, false, false, false},
+     false, true, false, true, false},
     {EMS_FOLDER_SIM_SENT, "sim-sent", u"SIM_SENT", OnCard::kPhoneFile, true, EMS_FOLDER_SENT, false,
-     true, false, false, false},
+     true, false, true, false},
     {EMS_FOLDER_SIM_UNSENT, "sim-unsent", u"SIM_UNSENT", OnCard::kPhoneFile, true,
-     EMS_FOLDER_UNSENT, false, true, false, false, false},
+     EMS_FOLDER_UNSENT, false, true, false, true, false},
 };
 
 inline constexpr DWORD kShown[] = {EMS_FOLDER_INBOX,     EMS_FOLDER_DRAFT,    EMS_FOLDER_SENT,
@@ -47,6 +49,8 @@ inline constexpr DWORD kSearched[] = {
     EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
     EMS_FOLDER_DRAFT, EMS_FOLDER_SENT,      EMS_FOLDER_UNSENT,   EMS_FOLDER_REPORT,
     EMS_FOLDER_SPAM,  EMS_FOLDER_NONE};
+inline constexpr DWORD kRefreshed[] = {EMS_FOLDER_INBOX, EMS_FOLDER_DRAFT, EMS_FOLDER_REPORT,
+                                       EMS_FOLDER_SENT,  EMS_FOLDER_SPAM,  EMS_FOLDER_UNSENT};
 
 inline constexpr StoreDescription kStore = {
     StoreKind::kSms,
@@ -69,9 +73,10 @@ inline constexpr StoreDescription kStore = {
     2 | 4,
     0,
     kFolders,
-    sizeof kFolders / sizeof kFolders[0],
-    {kShown, sizeof kShown / sizeof kShown[0]},
-    {kSearched, sizeof kSearched / sizeof kSearched[0]},
+    std::size(kFolders),
+    OrderOf(kShown),
+    OrderOf(kSearched),
+    OrderOf(kRefreshed),
 };
 
 }  // namespace ems

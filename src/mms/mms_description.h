@@ -4,6 +4,8 @@
 #ifndef MSGSTORE_MMS_MMS_DESCRIPTION_H_
 #define MSGSTORE_MMS_MMS_DESCRIPTION_H_
 
+#include <iterator>
+
 #include "msgstore/mms.h"
 #include "msgstore/stores.h"
 
@@ -31,8 +33,8 @@ inline constexpr FolderDescription kFolders[] = {
     {MMS_FOLDER_SPAM, "spam", u"SPAM", OnCard::kOwn, true, MMS_FOLDER_SPAM, false, false, true,
      true, false},
     {MMS_FOLDER_AUTODOWNLOAD, "autodownload", u"AUTODOWNLOAD", OnCard::kPhone, true, 0, false,
-     false, false, false, false},
-    {MMS_FOLDER_NONE, "none", u"NONE", OnCard::kPhone, false, 0, false, false, false, false, false},
+     false, false, true, false},
+    {MMS_FOLDER_NONE, "none", u"NONE", OnCard::kPhone, false, 0, false, false, false, true, false},
 };
 
 inline constexpr DWORD kShown[] = {MMS_FOLDER_INBOX,        MMS_FOLDER_DRAFT,  MMS_FOLDER_SENT,
@@ -41,6 +43,8 @@ inline constexpr DWORD kShown[] = {MMS_FOLDER_INBOX,        MMS_FOLDER_DRAFT,  M
 inline constexpr DWORD kSearched[] = {MMS_FOLDER_INBOX, MMS_FOLDER_AUTODOWNLOAD, MMS_FOLDER_DRAFT,
                                       MMS_FOLDER_SENT,  MMS_FOLDER_UNSENT,       MMS_FOLDER_SPAM,
                                       MMS_FOLDER_REPORT};
+inline constexpr DWORD kRefreshed[] = {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_REPORT,
+                                       MMS_FOLDER_SENT,  MMS_FOLDER_SPAM,  MMS_FOLDER_UNSENT};
 
 inline constexpr StoreDescription kStore = {
     StoreKind::kMms,
@@ -61,9 +65,10 @@ inline constexpr StoreDescription kStore = {
     2,  // flag 4 is not looked at
     0,
     kFolders,
-    sizeof kFolders / sizeof kFolders[0],
-    {kShown, sizeof kShown / sizeof kShown[0]},
-    {kSearched, sizeof kSearched / sizeof kSearched[0]},
+    std::size(kFolders),
+    OrderOf(kShown),
+    OrderOf(kSearched),
+    OrderOf(kRefreshed),
 };
 
 }  // namespace mms
