@@ -2,6 +2,8 @@
 // write reports at the folder limit and when refused, moves, deletions and
 // changes, accounts, the device root, and an eviction reported while another
 // process writes to the same folder.
+#include <algorithm>
+#include <fstream>
 #include <set>
 
 #include "msgstore/device.h"
@@ -180,9 +182,19 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
   ASSERT_TRUE(dev->accounts().SetIncomingServer(a.account.id));
   Record mail = At(1, 1);
   mail.email.accountId = a.account.id;
+  std::vector<DWORD> inbox;
   for (bool card : {false, true})
-    for (int i = 0; i < 100; ++i)
-      ASSERT_TRUE(dev->email().Add(mail, card ? Storage::kCard : Storage::kPhone));
+    for (DWORD i = 0; i < 100; ++i) {
+      mail.indexTime.dwLowDateTime = i;
+      inbox.push_back(dev->email().Add(mail, card ? Storage::kCard : Storage::kPhone).stored->id);
+    }
+  // A card that cannot take messages now keeps the message in phone memory,
+  // which evicts.
+  platform_.cardState = 1 | 4;
+  w = dev->email().Add(mail, Storage::kAuto);
+  ASSERT_TRUE(w) << w.error;
+  EXPECT_EQ(w.evicted, (Location{false, 1, inbox[0], a.account.id}));
+  platform_.cardState = 1;
   w = dev->email().Add(mail, Storage::kAuto);
   EXPECT_EQ(w.refusal, Refusal::kBothFull) << w.error;
   // A volume without room refuses a message.
@@ -246,6 +258,8 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   w = mms.Move(*mms.Add(At(2, 9000)).stored, 3);
   ASSERT_TRUE(w) << w.error;
   EXPECT_TRUE(w.otherStorage && w.stored->card && !w.evicted);
+  const std::vector<Location> all = mms.List().messages;
+  EXPECT_EQ(std::count(all.begin(), all.end(), *w.stored), 1);
   const std::vector<DWORD> reports = Fill(mms, 5, false, 1);
   w = mms.Move(*mms.Add(At(2, 9000)).stored, 5);
   ASSERT_TRUE(w) << w.error;
@@ -255,9 +269,12 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   EXPECT_EQ(mms.SetStatus(*w.stored, 101).status, Status::kOk);
   const Record moved = mms.Read(*w.stored).record;
   EXPECT_TRUE(moved.read == 1 && moved.status == 101);
+  std::ofstream(Dir(msgstore::MmsStore(), false, 5) + "/7777.mms") << "damaged";
   msgstore::CountResult c = mms.Count(false, 5);
-  EXPECT_EQ(c.messages, 100u);
+  EXPECT_EQ(c.messages, 101u);
   EXPECT_EQ(c.unread, 99u);
+  EXPECT_EQ(c.unreadable, 1u);
+  EXPECT_EQ(mms.Read({false, 5, 7777, 0}).status, Status::kFailed);
   ASSERT_TRUE(mms.Delete(*w.stored));
   EXPECT_EQ(mms.Delete(*w.stored).status, Status::kNotFound);
   EXPECT_TRUE(mms.Empty(false, 5));
