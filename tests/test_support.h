@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +20,15 @@
 #include <vector>
 
 #include "msgstore/platform.h"
+#include "msgstore/stores.h"
 
 namespace msgstore_test {
+
+inline std::string Ascii(const WCHAR* text) {
+  std::string out;
+  for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
+  return out;
+}
 
 // Records every call to the handset services as text ("xSetEmsRecvMsgCount(-1)")
 // and answers the getters from settable fields.
@@ -123,6 +131,33 @@ class DeviceTest : public ::testing::Test {
   }
   // Host path of a device-relative path written with '/' ("DiskOnChip/User").
   std::string Host(const std::string& rel) const { return root_ + "/" + rel; }
+  // Host path of an ASCII device path ("\DiskOnChip\User"), each name found
+  // whatever its case, as the handset's file system finds it.
+  std::string Host(const std::u16string& devicePath) const {
+    std::string host = root_, name;
+    auto step = [&] {
+      std::error_code missing;
+      if (!std::filesystem::exists(host + "/" + name))
+        for (const auto& e : std::filesystem::directory_iterator(host, missing))
+          if (::strcasecmp(name.c_str(), e.path().filename().c_str()) == 0)
+            name = e.path().filename();
+      if (!name.empty()) host += "/" + name;
+      name.clear();
+    };
+    for (char16_t c : devicePath) c == u'\\' ? step() : void(name += static_cast<char>(c));
+    step();
+    return host;
+  }
+  // Host path of a store folder's directory on that storage, whether or not
+  // the store keeps the folder there.
+  std::string Dir(const msgstore::StoreDescription& s, bool card, DWORD folder) const {
+    const msgstore::FolderDescription* f = s.Folder(folder);
+    return Host(std::u16string(card ? s.cardRoot : s.phoneRoot) + u"\\" + (f ? f->dir : u""));
+  }
+  // "5.sms": a message file name of the store.
+  static std::string FileName(const msgstore::StoreDescription& s, DWORD oid) {
+    return std::to_string(static_cast<int>(oid)) + Ascii(s.extension);
+  }
   void RemoveCard() { std::filesystem::remove_all(root_ + "/SD Card"); }
 
   std::string root_;

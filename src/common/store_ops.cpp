@@ -8,6 +8,34 @@
 
 namespace msgstore {
 
+namespace {
+thread_local WriteNote writeNote;
+}  // namespace
+
+WriteNote& ThisThreadWriteNote() { return writeNote; }
+
+void ClearWriteNote() { writeNote = WriteNote(); }
+
+namespace {
+
+bool NoteWritten(bool card, const tagMSGPROPS& props) {
+  writeNote.written = true;
+  writeNote.writtenCard = card;
+  writeNote.writtenFolder = props.dwFolder;
+  writeNote.writtenOid = props.dwOid;
+  return true;
+}
+
+}  // namespace
+
+void NoteEviction(bool card, DWORD folder, DWORD oid, DWORD account) {
+  writeNote.evicted = true;
+  writeNote.evictedCard = card;
+  writeNote.evictedFolder = folder;
+  writeNote.evictedOid = oid;
+  writeNote.evictedAccount = account;
+}
+
 DWORD OldestByScan(const StoreOps& ops, bool card, DWORD folder, DWORD* count, bool idFromFile) {
   CMsgList list;
   const DWORD listed = ops.getMessageList(card, folder, list);
@@ -35,9 +63,13 @@ DWORD OldestOfIndexList(const CMsgList& list, DWORD* count) {
 
 bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   WCHAR path[MAX_PATH] = {};
-  const bool gone = !ops.getFilePath(card, oid, folder, path) || DeleteFileW(path) ||
-                    GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+  const bool named = ops.getFilePath(card, oid, folder, path) != 0;
+  const bool deleted = named && DeleteFileW(path);
+  // Only a file this step deleted was evicted by it.
+  if (deleted) NoteEviction(card, folder, oid, 0);
+  const bool gone = !named || deleted || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
   if (!card) ops.deleteFromIndex(oid, folder);
+  if (!gone) writeNote.evictionFailed = true;
   return gone;
 }
 
@@ -62,14 +94,14 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
 
 bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
                   const tagMSGPROPS& props, const WCHAR* path) {
-  if (card) return true;
+  if (card) return NoteWritten(card, props);
   const unsigned long failures = IndexWriteFailures();
   if (existing != 0) ops.deleteFromIndex(existing, indexKey);
   // A rewrite whose old record stays is still listed by it, only not at the
   // place its new time gives it; a second record would list it twice.
   if (IndexWriteFailures() != failures) return false;
   ops.addToIndex(props.dwOid, indexKey, props.ftIndexTime);
-  if (IndexWriteFailures() == failures) return true;
+  if (IndexWriteFailures() == failures) return NoteWritten(card, props);
   // A new message that no index lists would stay out of the folder's count
   // and list: it is taken back and the write fails as a whole. A rewrite's
   // file already holds the new content, which is kept.
@@ -127,7 +159,7 @@ bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
   return IndexWriteFailures() == failures;
 }
 
-bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, const FolderOrder& folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path)) {
   bool all = true;
   for (DWORD folder : folders) {

@@ -5,9 +5,9 @@
 #define MSGSTORE_COMMON_STORE_OPS_H_
 
 #include <functional>
-#include <initializer_list>
 #include <string>
 
+#include "msgstore/stores.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
@@ -20,6 +20,29 @@ struct StoreOps {
   void (*deleteFromIndex)(DWORD oid, DWORD folder);
   DWORD (*nextId)();
 };
+
+// What the write path of this thread did last, for callers that report it:
+// each step notes its part where it happens (the eviction as it deletes the
+// file, the message once it stands written and indexed), so that another
+// process writing at the same time cannot blur what this one did. Cleared
+// by the caller before a write; a write makes at most one eviction.
+struct WriteNote {
+  enum Refusal { kNone, kFolderFull, kNoSpace, kBothFull };
+  bool written = false;  // a message stands written: writtenCard, writtenFolder, writtenOid
+  bool writtenCard = false;
+  DWORD writtenFolder = 0;
+  DWORD writtenOid = 0;
+  bool evicted = false;  // a message file was deleted to make room
+  bool evictedCard = false;
+  DWORD evictedFolder = 0;
+  DWORD evictedOid = 0;
+  DWORD evictedAccount = 0;     // the account an INBOX file was named by
+  bool evictionFailed = false;  // the oldest message would not go: the write was given up
+  Refusal refusal = kNone;
+};
+WriteNote& ThisThreadWriteNote();
+void ClearWriteNote();
+void NoteEviction(bool card, DWORD folder, DWORD oid, DWORD account);
 
 // The oldest message of a folder found without its index: the folder is
 // listed and each message quick-read; the earliest ftIndexTime wins, the
@@ -97,7 +120,7 @@ bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,
 // whose phone index file (indexPath) is missing, lists the phone folder and
 // indexes every message it holds (IndexListed). False when an index could
 // not be written.
-bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, const FolderOrder& folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path));
 
 // A message read for a change or a count: the shared record and the store's

@@ -1,7 +1,7 @@
 // The e-mail account store inside the library: the record of the account
-// array, the array itself with the hooks by which library start-up makes it
-// at load and drops it at unload, and the names of the database and the
-// registry counter.
+// array, and the array itself with the hooks by which library start-up makes
+// it at load and drops it at unload. Where the database and the registry
+// counter are: email::kAccountStore.
 #ifndef MSGSTORE_EMAIL_EMAIL_ACCOUNTS_H_
 #define MSGSTORE_EMAIL_EMAIL_ACCOUNTS_H_
 
@@ -25,14 +25,6 @@ using EmailAccountArray = CArray<EmailAccountRecord, const EmailAccountRecord&>;
 namespace email {
 
 constexpr size_t kAccountTextUnits = 255;
-
-constexpr const WCHAR* kAccountDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
-// The parent key of the e-mail client's account keys, which also holds the
-// last account identifier handed out.
-constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
-constexpr const WCHAR* kAccountIdValue = u"AccoutnId";
-// Held while the counter is read, advanced and written, and for nothing else.
-constexpr const WCHAR* kAccountIdMutex = u"MUTEX_EMAIL_NEXTACCOUNTID";
 
 // The process's account array. Made empty on first use when start-up has
 // not made it yet.

@@ -38,16 +38,19 @@ bool FilePath(bool card, const tagMSGPROPS& msg, DWORD account, DWORD oid, WCHAR
 bool EvictAndNotify(bool card, const tagMSGPROPS& msg, const void* email, DWORD oldest) {
   const DWORD account = AccountOf(email);
   WCHAR path[MAX_PATH] = {};
-  if (FilePath(card, msg, account, oldest, path) && !DeleteFileW(path) &&
-      GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
-    return false;
+  if (FilePath(card, msg, account, oldest, path)) {
+    if (DeleteFileW(path))
+      msgstore::NoteEviction(card, msg.dwFolder, oldest, IsInbox(msg) ? account : 0);
+    else if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+      return false;
+  }
   if (!card) EmailMsgStore_DeleteMsgFromIni(oldest, IndexKey(msg, account));
   msgstore::NotifyMessageApp(msg.dwFolder, oldest, card ? 1 : 0, 3);
   return true;
 }
 
 const msgstore::StoragePolicy kPolicy = {&kStoreOps, EmailMsgStore_GetLastRecord, EvictAndNotify,
-                                         2 | 4};
+                                         &msgstore::email::kStore};
 
 }  // namespace
 

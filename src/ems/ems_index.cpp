@@ -12,16 +12,18 @@
 
 namespace {
 
-// The index file that holds messages of folder; false for NONE and for
-// folders without a phone directory.
+// The index file that holds messages of folder; false for folders that keep
+// none (NONE) and for folders without a phone directory.
 bool IndexFileOf(DWORD folder, WCHAR* path) {
-  if (folder == EMS_FOLDER_NONE) return false;
-  return msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), path);
+  const msgstore::FolderDescription* f = msgstore::ems::kStore.Folder(folder);
+  return f != nullptr && f->indexed() && msgstore::ems::IndexPath(f->indexFolder, path);
 }
 
 // Every index operation takes the index mutex, even when there turns out to
 // be no index to touch.
-void PassThroughLock() { msgstore::NamedLock held(msgstore::ems::kIndexMutex, true); }
+void PassThroughLock() {
+  msgstore::NamedLock held(msgstore::ems::kIndexLock.mutexName, msgstore::ems::kIndexLock.yield);
+}
 
 }  // namespace
 

@@ -14,15 +14,12 @@ namespace {
 
 using msgstore::GetPlatform;
 using msgstore::ScopedMsgProps;
-using msgstore::ems::kMessagePattern;
+using msgstore::ems::kStore;
+
+const WCHAR* const kMessagePattern = kStore.messagePattern;
 
 constexpr const WCHAR* kPictogramSource = u"\\DiskOnChipROM\\cvPictogram.dll";
 constexpr const WCHAR* kPictogramCopy = u"\\DiskOnChip\\Corvane.conf";
-
-bool IsPhoneOnly(DWORD folder) {
-  return msgstore::ems::IsSimFolder(folder) || folder == EMS_FOLDER_REPORT ||
-         folder == EMS_FOLDER_NONE;
-}
 
 // False when an index record could not be written or the folder could not
 // be listed whole.
@@ -100,13 +97,10 @@ int EMSMsgStore_ReadFolderMessage(bool bMemoryCard, DWORD folder, int position, 
 }
 
 int EMSMsgStore_ReadMessage(bool bMemoryCard, DWORD oid, bool bWithContent, tagMSGPROPS* props) {
-  static const DWORD kSearchOrder[] = {
-      EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
-      EMS_FOLDER_DRAFT, EMS_FOLDER_SENT,      EMS_FOLDER_UNSENT,   EMS_FOLDER_REPORT,
-      EMS_FOLDER_SPAM,  EMS_FOLDER_NONE};
   if (props == nullptr) return 0;
-  for (DWORD folder : kSearchOrder) {
-    if (bMemoryCard && IsPhoneOnly(folder)) continue;
+  for (DWORD folder : kStore.searched) {
+    // The card is searched in its own directories only.
+    if (bMemoryCard && !kStore.Folder(folder)->onCard()) continue;
     WCHAR path[MAX_PATH] = {};
     if (!EMSMsgStore_GetFilePath(bMemoryCard, oid, folder, path)) continue;
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
@@ -138,7 +132,7 @@ unsigned int GetEMSSimMsgCount() {
 
 DWORD GetEMSInboxUnreadMsgsCount() {
   // The first run's set-up reads the card counters and then sets them.
-  msgstore::NamedLock counters(msgstore::ems::kCountersMutex, false);
+  msgstore::NamedLock counters(kStore.countersMutex, false);
   msgstore::Platform& platform = GetPlatform();
   // Card counters that were never set up are set up on this run.
   const DWORD received = platform.xGetEms_SDRecvMsgCount();
@@ -168,23 +162,27 @@ DWORD GetEMSInboxUnreadMsgsCount() {
 
 int EmsMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
-  msgstore::RemoveStaleTempFiles(msgstore::ems::kPhoneRoot);
-  msgstore::RemoveStaleTempFiles(msgstore::ems::kCardRoot);
+  msgstore::RemoveStaleTempFiles(kStore.phoneRoot);
+  msgstore::RemoveStaleTempFiles(kStore.cardRoot);
   // Every step is taken, each in its turn; 0 tells that an index could not
-  // be made whole.
-  bool whole = DeleteIndex(EMS_FOLDER_INBOX);
-  whole = IndexInboxFolder(EMS_FOLDER_INBOX) && whole;
-  whole = IndexInboxFolder(EMS_FOLDER_SIM_INBOX) && whole;
-  if ((GetPlatform().xGetSDCardState() & 1) != 0) RecountCardInbox();
-  whole = IndexFolderIfMissing(EMS_FOLDER_DRAFT) && whole;
-  whole = IndexFolderIfMissing(EMS_FOLDER_REPORT) && whole;
-  whole = DeleteIndex(EMS_FOLDER_SENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_SENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_SIM_SENT) && whole;
-  whole = IndexFolderIfMissing(EMS_FOLDER_SPAM) && whole;
-  whole = DeleteIndex(EMS_FOLDER_UNSENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_UNSENT) && whole;
-  whole = IndexPhoneFolder(EMS_FOLDER_SIM_UNSENT) && whole;
+  // be made whole. An index rebuilt always is made again from its own folder
+  // and the folders indexed with it; any other is trusted when it exists.
+  bool whole = true;
+  for (DWORD folder : kStore.refreshed) {
+    if (!kStore.Folder(folder)->rebuiltAlways) {
+      whole = IndexFolderIfMissing(folder) && whole;
+      continue;
+    }
+    whole = DeleteIndex(folder) && whole;
+    for (const msgstore::FolderDescription& member : kStore) {
+      if (member.indexFolder != folder) continue;
+      whole = (folder == EMS_FOLDER_INBOX ? IndexInboxFolder(member.number)
+                                          : IndexPhoneFolder(member.number)) &&
+              whole;
+    }
+    if (folder == EMS_FOLDER_INBOX && (GetPlatform().xGetSDCardState() & 1) != 0)
+      RecountCardInbox();
+  }
   return whole ? 1 : 0;
 }
 

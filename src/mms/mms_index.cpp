@@ -9,8 +9,8 @@ namespace {
 
 // The index file of folder; false for folders that keep none.
 bool IndexFileOf(DWORD folder, WCHAR* path) {
-  if (folder == MMS_FOLDER_AUTODOWNLOAD || folder == MMS_FOLDER_NONE) return false;
-  return msgstore::mms::IndexPath(folder, path);
+  const msgstore::FolderDescription* f = msgstore::mms::kStore.Folder(folder);
+  return f != nullptr && f->indexed() && msgstore::mms::IndexPath(f->indexFolder, path);
 }
 
 }  // namespace
