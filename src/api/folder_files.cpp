@@ -6,6 +6,7 @@
 #include "common/msg_str.h"
 #include "email/email_accounts.h"
 #include "msgstore/msgstore.h"
+#include "msgstore/text.h"
 
 namespace msgstore {
 namespace api {
@@ -18,7 +19,9 @@ DWORD IdOfName(const std::string& stem) {
   if (stem.size() <= digits || stem.size() > digits + 10 || stem[digits] == '0') return 0;
   for (size_t i = digits; i < stem.size(); ++i)
     if (stem[i] < '0' || stem[i] > '9') return 0;
-  const long long value = std::stoll(stem);
+  long long value = 0;
+  for (size_t i = digits; i < stem.size(); ++i) value = value * 10 + (stem[i] - '0');
+  if (digits != 0) value = -value;
   if (value < INT32_MIN || value > INT32_MAX) return 0;
   return static_cast<DWORD>(static_cast<int32_t>(value));
 }
@@ -148,7 +151,7 @@ DWORD AccountCounter() {
 
 bool RaiseAccountCounter(DWORD value) {
   const AccountStoreDescription& a = AccountStore();
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, email::kAccountIdMutex);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, a.counterMutex);
   if (mutex != nullptr) WaitForSingleObject(mutex, INFINITE);
   bool ok = AccountCounter() >= value;
   if (!ok) {

@@ -16,6 +16,7 @@
 #include "common/index_file.h"
 #include "common/msg_str.h"
 #include "msgstore/platform.h"
+#include "msgstore/text.h"
 
 namespace msgstore {
 namespace {
@@ -29,36 +30,6 @@ std::string FolderName(const StoreDescription& s, DWORD folder) {
 
 std::string Msg(const StoreDescription& s, DWORD folder, DWORD id) {
   return "message " + std::to_string(id) + " (" + FolderName(s, folder) + ")";
-}
-
-uint64_t Ticks(FILETIME t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
-// "2026-12-06T05:50:59.1234567Z" of 100 ns ticks since 1601.
-std::string FormatTicks(uint64_t ticks) {
-  const uint64_t seconds = ticks / 10000000;
-  const unsigned fraction = static_cast<unsigned>(ticks % 10000000);
-  // Days since 1970-01-01, then the civil date (Howard Hinnant's algorithm).
-  int64_t z = static_cast<int64_t>(seconds / 86400) - 134774 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  const long long y = static_cast<long long>(yoe) + era * 400 + (m <= 2);
-  const unsigned sod = static_cast<unsigned>(seconds % 86400);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02u:%02u:%02u", y, m, d, sod / 3600,
-                sod / 60 % 60, sod % 60);
-  std::string out = buf;
-  if (fraction != 0) {
-    std::snprintf(buf, sizeof buf, ".%07u", fraction);
-    std::string frac = buf;
-    while (frac.back() == '0') frac.pop_back();
-    out += frac;
-  }
-  return out + "Z";
 }
 
 // The index file in phone memory, as a device path.
@@ -193,9 +164,9 @@ void CheckIndex(Device& device, const StoreDescription& s, IndexReport* report,
     if (havePrevious && time->second > previousTime)
       report->problems.push_back(
           {"out_of_order", key.first, key.second,
-           Msg(s, key.first, key.second) + " (" + FormatTicks(time->second) +
+           Msg(s, key.first, key.second) + " (" + FormatTime(FromTicks(time->second)) +
                ") is listed after the older " + Msg(s, previous.first, previous.second) + " (" +
-               FormatTicks(previousTime) + ")"});
+               FormatTime(FromTicks(previousTime)) + ")"});
     havePrevious = true;
     previousTime = time->second;
     previous = key;
@@ -209,7 +180,7 @@ void CheckIndex(Device& device, const StoreDescription& s, IndexReport* report,
 CounterReport CheckCounter(Device& device, const StoreDescription& s) {
   CounterReport counter;
   counter.present = GetFileAttributesW(s.counterFile) != INVALID_FILE_ATTRIBUTES;
-  for (const Location& at : device.store(s.kind).List())
+  for (const Location& at : device.store(s.kind).List().messages)
     counter.highest = std::max(counter.highest, at.id);
   counter.sound = api::ReadCounterFile(s, &counter.value);
   return counter;
@@ -220,7 +191,7 @@ AccountReport CheckAccounts(Device& device) {
   const AccountStoreDescription& a = AccountStore();
   WIN32_FIND_DATAW data = {};
   report.present = FindPath(a.database, &data);
-  const std::vector<Account> accounts = device.accounts().List();
+  const std::vector<Account> accounts = device.accounts().List().accounts;
   report.accounts = accounts.size();
   report.readable = !report.present || data.nFileSizeLow == 0 ||
                     data.nFileSizeLow == api::DatabaseBytes(accounts);

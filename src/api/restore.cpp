@@ -52,14 +52,6 @@ Result Refuse(Status status, const std::string& error) {
   return r;
 }
 
-// The index a message's record goes to: (index folder, account); none on the
-// card or without a place.
-std::pair<DWORD, DWORD> IndexOf(const Restorer::State::Item& item) {
-  if (item.at.card || !item.indexPosition) return {0, 0};
-  const FolderDescription* f = Describe(item.store).Folder(item.at.folder);
-  return {f != nullptr ? f->indexFolder : 0, item.at.account};
-}
-
 // The accounts in the order of their writes: each folder, in the order the
 // database first names it, from its last record to its first, since the
 // store puts a record in front of its folder's others and saves in that
@@ -131,7 +123,7 @@ Result Restorer::Commit(bool replace, Report* report,
     for (const State::Item& i : st.items)
       if (i.store == s->kind && api::NamesFiles(*s, i.at.folder)) ids.insert(i.at.id);
     if (ids.empty()) continue;
-    for (const Location& at : device_.store(s->kind).List())
+    for (const Location& at : device_.store(s->kind).List().messages)
       if (ids.count(at.id) != 0) conflicts[{s->kind, at.id}].push_back(at), ++storedConflicts;
   }
   std::set<DWORD> accountConflicts;
@@ -141,7 +133,7 @@ Result Restorer::Commit(bool replace, Report* report,
   const bool databasePresent = find != INVALID_HANDLE_VALUE;
   if (databasePresent) {
     FindClose(find);
-    const std::vector<Account> stored = device_.accounts().List();
+    const std::vector<Account> stored = device_.accounts().List().accounts;
     // Saving the store's array would lose the records its lookups miss.
     if (database.nFileSizeLow != 0 && database.nFileSizeLow != api::DatabaseBytes(stored))
       return Refuse(Status::kFailed, "the account database " + api::FileName(AccountStore().database) +
@@ -188,7 +180,14 @@ Result Restorer::Commit(bool replace, Report* report,
   // messages outside an index in the order they were added.
   std::vector<const State::Item*> order;
   for (const State::Item& i : st.items) order.push_back(&i);
-  std::stable_sort(order.begin(), order.end(), [](const State::Item* a, const State::Item* b) {
+  // The index a message's record goes to: (index folder, account); none on
+  // the card or without a place.
+  auto IndexOf = [](const State::Item& item) {
+    if (item.at.card || !item.indexPosition) return std::make_pair(DWORD{0}, DWORD{0});
+    const FolderDescription* f = Describe(item.store).Folder(item.at.folder);
+    return std::make_pair(f != nullptr ? f->indexFolder : 0, item.at.account);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](const State::Item* a, const State::Item* b) {
     const auto ka = std::make_pair(static_cast<int>(a->store), IndexOf(*a));
     const auto kb = std::make_pair(static_cast<int>(b->store), IndexOf(*b));
     if (ka != kb) return ka < kb;
@@ -218,7 +217,7 @@ Result Restorer::Commit(bool replace, Report* report,
       const WriteResult w = store.Rewrite(i->at, record);
       // The storage is the one asked for; a write that chose the other one
       // (for want of free space) has not put the message back.
-      if (!w || w.otherStorage || w.stored.id != i->at.id || !api::Openable(s, i->at))
+      if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::Openable(s, i->at))
         return Refuse(Status::kFailed,
                       "the store could not write " + std::string(s.name) + " message " +
                           std::to_string(i->at.id) +
