@@ -1,5 +1,5 @@
 // Library start-up and shutdown with a recording platform.
-#include "platform/library_main.h"
+#include "library_main.h"
 #include "msgstore/msgstore.h"
 #include "test_support.h"
 

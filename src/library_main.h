@@ -1,7 +1,7 @@
 // Library start-up and shutdown: what loading the library into a process
 // and unloading it do.
-#ifndef MSGSTORE_PLATFORM_LIBRARY_MAIN_H_
-#define MSGSTORE_PLATFORM_LIBRARY_MAIN_H_
+#ifndef MSGSTORE_LIBRARY_MAIN_H_
+#define MSGSTORE_LIBRARY_MAIN_H_
 
 #include "msgstore/types.h"
 
@@ -24,4 +24,4 @@ HMODULE LanguageModule();
 
 }  // namespace msgstore
 
-#endif  // MSGSTORE_PLATFORM_LIBRARY_MAIN_H_
+#endif  // MSGSTORE_LIBRARY_MAIN_H_

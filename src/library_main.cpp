@@ -2,7 +2,7 @@
 // it the detach work, through one object of the library whose construction
 // and destruction bracket everything else the library makes at load. Nothing
 // under the device root is made or opened for writing at load.
-#include "platform/library_main.h"
+#include "library_main.h"
 
 #include <string>
 
