@@ -3,6 +3,7 @@
 // account of the registry.
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "api/handset.h"
 #include "common/field_codec.h"
@@ -15,6 +16,12 @@ namespace {
 constexpr size_t kMaxText = 255;
 // The store reads at most 32 bytes of the registry name: 15 characters.
 constexpr size_t kMaxName = 15;
+
+// The account store keeps one array per process: threads take turns on it.
+std::recursive_mutex& ArrayLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
 
 template <class R>
 R Fail(Status status, Refusal refusal, const std::string& error) {
@@ -55,6 +62,7 @@ struct Loaded {
 
 // Loads the account database into the store's array; a missing one holds no
 // accounts.
+// The caller holds ArrayLock.
 Loaded Load() {
   const WCHAR* database = AccountStore().database;
   Loaded out;
@@ -146,6 +154,7 @@ bool SetRegistryValue(const std::u16string& key, const WCHAR* value, DWORD type,
 namespace api {
 
 bool AccountExists(DWORD id) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   const Loaded loaded = Load();
   return loaded.result && Lookup(loaded.accounts, id) != nullptr;
 }
@@ -153,6 +162,7 @@ bool AccountExists(DWORD id) {
 }  // namespace api
 
 AccountListResult Accounts::List() const {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   Loaded loaded = Load();
   AccountListResult r;
   if (!loaded.result)
@@ -163,6 +173,7 @@ AccountListResult Accounts::List() const {
 }
 
 AccountResult Accounts::Get(DWORD id) const {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   const Loaded loaded = Load();
   if (!loaded.result)
     return Fail<AccountResult>(loaded.result.status, loaded.result.refusal, loaded.result.error);
@@ -176,6 +187,7 @@ AccountResult Accounts::Get(DWORD id) const {
 }
 
 AccountResult Accounts::Add(const Account& account) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   if (account.text.size() > kMaxText || account.text.find(u'\0') != std::u16string::npos)
     return Fail<AccountResult>(Status::kRefused, Refusal::kInvalid,
                                "an account's text is at most " + std::to_string(kMaxText) +
@@ -214,6 +226,7 @@ AccountResult Accounts::Add(const Account& account) {
 }
 
 Result Accounts::Remove(DWORD id) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   Loaded loaded = LoadForChange();
   if (!loaded.result) return loaded.result;
   if (Lookup(loaded.accounts, id) == nullptr)
@@ -230,6 +243,7 @@ DWORD Accounts::IncomingServer() const {
 }
 
 Result Accounts::SetIncomingServer(DWORD id, const std::string& nameText) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   std::string name = nameText;
   if (name.empty()) {
     static const char kHex[] = "0123456789ABCDEF";
