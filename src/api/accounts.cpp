@@ -13,10 +13,6 @@
 namespace msgstore {
 namespace {
 
-constexpr size_t kMaxText = 255;
-// The store reads at most 32 bytes of the registry name: 15 characters.
-constexpr size_t kMaxName = 15;
-
 // The account store keeps one array per process: threads take turns on it.
 std::recursive_mutex& ArrayLock() {
   static std::recursive_mutex lock;
@@ -40,7 +36,7 @@ Account ToAccount(const EmailAccountRecord& record) {
   a.data1 = record.wData1;
   a.data2 = record.wData2;
   size_t length = 0;
-  while (length < email::kAccountTextUnits && record.szText[length] != 0) ++length;
+  while (length < AccountStore().textUnits && record.szText[length] != 0) ++length;
   a.text.assign(record.szText, length);
   return a;
 }
@@ -188,9 +184,10 @@ AccountResult Accounts::Get(DWORD id) const {
 
 AccountResult Accounts::Add(const Account& account) {
   std::lock_guard<std::recursive_mutex> held(ArrayLock());
-  if (account.text.size() > kMaxText || account.text.find(u'\0') != std::u16string::npos)
+  const size_t maxText = AccountStore().textUnits;
+  if (account.text.size() > maxText || account.text.find(u'\0') != std::u16string::npos)
     return Fail<AccountResult>(Status::kRefused, Refusal::kInvalid,
-                               "an account's text is at most " + std::to_string(kMaxText) +
+                               "an account's text is at most " + std::to_string(maxText) +
                                    " UTF-16 code units, without NUL: account not added");
   Loaded loaded = LoadForChange();
   if (!loaded.result)
@@ -250,13 +247,16 @@ Result Accounts::SetIncomingServer(DWORD id, const std::string& nameText) {
     name = "Account";
     for (int shift = 28; shift >= 0; shift -= 4) name.push_back(kHex[(id >> shift) & 0xF]);
   }
-  bool ok = name.size() <= kMaxName;
+  // The store reads so many bytes of the name, its terminator among them.
+  const size_t maxName = AccountStore().nameBytes / sizeof(WCHAR) - 1;
+  bool ok = name.size() <= maxName;
   for (char c : name)
     ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                 c == '_' || c == '-');
   if (!ok)
     return Fail<Result>(Status::kRefused, Refusal::kInvalid,
-                        "account name '" + name + "' must be 1 to 15 letters, digits, '_' or '-'");
+                        "account name '" + name + "' must be 1 to " + std::to_string(maxName) +
+                            " letters, digits, '_' or '-'");
   const AccountResult found = Get(id);
   if (!found) return Fail<Result>(found.status, found.refusal, found.error);
   const AccountStoreDescription& d = AccountStore();
