@@ -327,7 +327,7 @@ TEST_F(Api, AccountsInTheDatabasesOrder) {
   EXPECT_EQ(accounts.SetIncomingServer(a).status, Status::kNotFound);
 }
 
-TEST_F(Api, OpeningWithoutCreateMakesNothing) {
+TEST_F(Api, OpeningWithoutCreateMakesNothingAndTheCardComesAndGoes) {
   msgstore::Result r;
   const std::string missing = root_ + "/missing";
   EXPECT_EQ(msgstore::Device::Open(missing, false, &r), nullptr);
@@ -339,6 +339,22 @@ TEST_F(Api, OpeningWithoutCreateMakesNothing) {
   EXPECT_FALSE(made->sms().TreeMade(false));
   ASSERT_TRUE(made->Init());
   EXPECT_TRUE(made->sms().TreeMade(false) && made->email().TreeMade(true));
+  // The card as the device root holds it: removed aside and inserted again.
+  msgstore::SetPlatform(nullptr);
+  const Location onCard = *made->sms().Add(At(2, 1), Storage::kCard).stored;
+  EXPECT_TRUE(made->RemoveCard());
+  EXPECT_EQ(made->RemoveCard().refusal, Refusal::kNoCard);
+  EXPECT_EQ(made->sms().Read(onCard).refusal, Refusal::kNoCard);
+  EXPECT_TRUE(made->InsertCard());
+  EXPECT_EQ(made->InsertCard().refusal, Refusal::kInvalid);
+  EXPECT_TRUE(made->sms().Read(onCard));
+  // A record rewritten keeps its place.
+  Record again = At(2, 1);
+  again.subject = u"again";
+  const msgstore::WriteResult w = made->sms().Rewrite(onCard, again);
+  EXPECT_EQ(w.stored, onCard);
+  EXPECT_EQ(made->sms().Read(onCard).record.subject, u"again");
+  EXPECT_EQ(made->sms().Rewrite({true, 2, onCard.id + 1, 0}, again).status, Status::kNotFound);
 }
 
 // Two processes write to one full folder at once. Each reports the eviction

@@ -106,6 +106,8 @@ struct AccountStoreDescription {
   const WCHAR* incomingKey;    // key naming the incoming-server account
   const WCHAR* incomingValue;  // its value name
   DWORD firstId;               // the first identifier the counter hands out
+  size_t textUnits;            // code units of an account's text that are kept
+  DWORD nameBytes;             // bytes of the incoming-server account's name that are read
 };
 
 MSGSTORE_API const StoreDescription& SmsStore();

@@ -3,6 +3,7 @@
 // account of the registry.
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "api/handset.h"
 #include "common/field_codec.h"
@@ -12,9 +13,11 @@
 namespace msgstore {
 namespace {
 
-constexpr size_t kMaxText = 255;
-// The store reads at most 32 bytes of the registry name: 15 characters.
-constexpr size_t kMaxName = 15;
+// The account store keeps one array per process: threads take turns on it.
+std::recursive_mutex& ArrayLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
 
 template <class R>
 R Fail(Status status, Refusal refusal, const std::string& error) {
@@ -33,7 +36,7 @@ Account ToAccount(const EmailAccountRecord& record) {
   a.data1 = record.wData1;
   a.data2 = record.wData2;
   size_t length = 0;
-  while (length < email::kAccountTextUnits && record.szText[length] != 0) ++length;
+  while (length < AccountStore().textUnits && record.szText[length] != 0) ++length;
   a.text.assign(record.szText, length);
   return a;
 }
@@ -55,6 +58,7 @@ struct Loaded {
 
 // Loads the account database into the store's array; a missing one holds no
 // accounts.
+// The caller holds ArrayLock.
 Loaded Load() {
   const WCHAR* database = AccountStore().database;
   Loaded out;
@@ -146,6 +150,7 @@ bool SetRegistryValue(const std::u16string& key, const WCHAR* value, DWORD type,
 namespace api {
 
 bool AccountExists(DWORD id) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   const Loaded loaded = Load();
   return loaded.result && Lookup(loaded.accounts, id) != nullptr;
 }
@@ -153,6 +158,7 @@ bool AccountExists(DWORD id) {
 }  // namespace api
 
 AccountListResult Accounts::List() const {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   Loaded loaded = Load();
   AccountListResult r;
   if (!loaded.result)
@@ -163,6 +169,7 @@ AccountListResult Accounts::List() const {
 }
 
 AccountResult Accounts::Get(DWORD id) const {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   const Loaded loaded = Load();
   if (!loaded.result)
     return Fail<AccountResult>(loaded.result.status, loaded.result.refusal, loaded.result.error);
@@ -176,9 +183,11 @@ AccountResult Accounts::Get(DWORD id) const {
 }
 
 AccountResult Accounts::Add(const Account& account) {
-  if (account.text.size() > kMaxText || account.text.find(u'\0') != std::u16string::npos)
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
+  const size_t maxText = AccountStore().textUnits;
+  if (account.text.size() > maxText || account.text.find(u'\0') != std::u16string::npos)
     return Fail<AccountResult>(Status::kRefused, Refusal::kInvalid,
-                               "an account's text is at most " + std::to_string(kMaxText) +
+                               "an account's text is at most " + std::to_string(maxText) +
                                    " UTF-16 code units, without NUL: account not added");
   Loaded loaded = LoadForChange();
   if (!loaded.result)
@@ -214,6 +223,7 @@ AccountResult Accounts::Add(const Account& account) {
 }
 
 Result Accounts::Remove(DWORD id) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   Loaded loaded = LoadForChange();
   if (!loaded.result) return loaded.result;
   if (Lookup(loaded.accounts, id) == nullptr)
@@ -230,19 +240,23 @@ DWORD Accounts::IncomingServer() const {
 }
 
 Result Accounts::SetIncomingServer(DWORD id, const std::string& nameText) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
   std::string name = nameText;
   if (name.empty()) {
     static const char kHex[] = "0123456789ABCDEF";
     name = "Account";
     for (int shift = 28; shift >= 0; shift -= 4) name.push_back(kHex[(id >> shift) & 0xF]);
   }
-  bool ok = name.size() <= kMaxName;
+  // The store reads so many bytes of the name, its terminator among them.
+  const size_t maxName = AccountStore().nameBytes / sizeof(WCHAR) - 1;
+  bool ok = name.size() <= maxName;
   for (char c : name)
     ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                 c == '_' || c == '-');
   if (!ok)
     return Fail<Result>(Status::kRefused, Refusal::kInvalid,
-                        "account name '" + name + "' must be 1 to 15 letters, digits, '_' or '-'");
+                        "account name '" + name + "' must be 1 to " + std::to_string(maxName) +
+                            " letters, digits, '_' or '-'");
   const AccountResult found = Get(id);
   if (!found) return Fail<Result>(found.status, found.refusal, found.error);
   const AccountStoreDescription& d = AccountStore();

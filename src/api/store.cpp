@@ -313,7 +313,7 @@ void Unwritten(const StoreDescription& s, bool card, DWORD folder, int32_t stora
                                  " is full and its oldest message could not be deleted: " + what);
       } else if (storage == 1 && !card && !CardIn()) {
         *r = Refused<WriteResult>(Refusal::kNoCard,
-                                  where + " is full and no memory card is " + "inserted: " + what);
+                                  where + " is full and no memory card is inserted: " + what);
       } else {
         *r = Failed<WriteResult>("the store could not write to " + where + ": " + what);
       }

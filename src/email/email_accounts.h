@@ -5,26 +5,31 @@
 #ifndef MSGSTORE_EMAIL_EMAIL_ACCOUNTS_H_
 #define MSGSTORE_EMAIL_EMAIL_ACCOUNTS_H_
 
+#include "email/email_description.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
 
-// One element of the account array. The text is held inline: at most 255
-// code units and a terminator.
+namespace email {
+
+constexpr size_t kAccountTextUnits = kAccountStore.textUnits;
+
+}  // namespace email
+
+// One element of the account array. The text is held inline: at most
+// kAccountTextUnits code units and a terminator.
 struct EmailAccountRecord {
   DWORD dwData;
   DWORD dwFolder;
   WORD wData1;
   WORD wData2;
   DWORD dwAccountId;
-  WCHAR szText[256];
+  WCHAR szText[email::kAccountTextUnits + 1];
 };
 
 using EmailAccountArray = CArray<EmailAccountRecord, const EmailAccountRecord&>;
 
 namespace email {
-
-constexpr size_t kAccountTextUnits = 255;
 
 // The process's account array. Made empty on first use when start-up has
 // not made it yet.

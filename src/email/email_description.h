@@ -80,6 +80,8 @@ inline constexpr AccountStoreDescription kAccountStore = {
     u"\\Software\\Corvane\\Email\\Preferences",
     u"IncomingServerAccount",
     0x30000003,
+    255,
+    32,  // 15 characters and the terminator
 };
 
 }  // namespace email

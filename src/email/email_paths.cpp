@@ -99,7 +99,8 @@ bool GetAccountUniqueID(const WCHAR* name, DWORD* accountId) {
 
 bool PlainInboxAccount(DWORD* accountId) {
   WCHAR name[33] = {};
-  return GetIncomingServerAccount(name, 32) && GetAccountUniqueID(name, accountId);
+  return GetIncomingServerAccount(name, kAccountStore.nameBytes) &&
+         GetAccountUniqueID(name, accountId);
 }
 
 DWORD GetNextEmailMsgId() { return NextId(kCounter); }

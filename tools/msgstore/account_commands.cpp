@@ -21,16 +21,11 @@
 namespace tool {
 namespace {
 
-constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
-constexpr const char* kDatabaseName = "EmailAccMsgStore.db";
-constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
-constexpr const WCHAR* kPreferencesKey = u"\\Software\\Corvane\\Email\\Preferences";
-constexpr DWORD kFirstCounterId = 0x30000003;
+const msgstore::AccountStoreDescription& kStore = msgstore::AccountStore();
 constexpr DWORD kFoldersProbed = 1024;
 constexpr DWORD kIdsProbed = 65536;
-constexpr size_t kMaxText = 255;
-// The store reads at most 32 bytes of the account name: 15 characters.
-constexpr size_t kMaxName = 15;
+// The longest name of the incoming-server account that the store reads whole.
+const size_t kMaxName = kStore.nameBytes / 2 - 1;
 
 // A record read from the store, whose text the caller frees.
 struct Props {
@@ -77,13 +72,14 @@ DWORD RegistryNumber(const std::u16string& key, const WCHAR* value) {
 // store reads it; false when the preferences key is missing.
 bool IncomingServerName(std::u16string* name) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPreferencesKey, 0, 0, &key) != ERROR_SUCCESS) return false;
-  WCHAR buffer[kMaxName + 2] = {};
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStore.incomingKey, 0, 0, &key) != ERROR_SUCCESS)
+    return false;
+  std::vector<WCHAR> buffer(kMaxName + 2);
   DWORD type = 0, size = 2 * (kMaxName + 1);
-  RegQueryValueExW(key, u"IncomingServerAccount", nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                   &size);
+  RegQueryValueExW(key, kStore.incomingValue, nullptr, &type,
+                   reinterpret_cast<BYTE*>(buffer.data()), &size);
   RegCloseKey(key);
-  *name = buffer;
+  *name = buffer.data();
   return true;
 }
 
@@ -95,9 +91,8 @@ struct Database {
   DWORD Expected() const { return DatabaseBytes(accounts); }
   bool Sound() const { return !present || size == 0 || size == Expected(); }
   std::string Damage() const {
-    return "the account database " + std::string(kDatabaseName) + " is damaged (" +
-           std::to_string(size) + " bytes, of which the account store reads " +
-           std::to_string(Expected()) + ")";
+    return "the account database " + DatabaseName() + " is damaged (" + std::to_string(size) +
+           " bytes, of which the account store reads " + std::to_string(Expected()) + ")";
   }
 };
 
@@ -111,8 +106,8 @@ std::vector<Account> Reach(HANDLE store) {
   for (DWORD f = 0; f < kFoldersProbed; ++f)
     if (EmailMsgStore_GetAccountMessageCount(store, f) != 0) folders.insert(f);
   std::vector<DWORD> ids = AccountsOnDevice();
-  DWORD last = RegistryNumber(kAccountsKey, u"AccoutnId");
-  for (DWORD id = last; id >= kFirstCounterId && last - id < kIdsProbed; --id) ids.push_back(id);
+  DWORD last = RegistryNumber(kStore.registryKey, kStore.counterValue);
+  for (DWORD id = last; id >= kStore.firstId && last - id < kIdsProbed; --id) ids.push_back(id);
   ids.push_back(IncomingServerAccount());
   Account a;
   for (DWORD id : ids)
@@ -135,13 +130,12 @@ std::vector<Account> Reach(HANDLE store) {
 Database Load() {
   Database db;
   WIN32_FIND_DATAW data = {};
-  db.present = FindPath(kAccountDatabase, &data);
+  db.present = FindPath(kStore.database, &data);
   if (db.present && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    throw Failure("the account database " + std::string(kDatabaseName) +
-                  " cannot be opened (not a file)");
+    throw Failure("the account database " + DatabaseName() + " cannot be opened (not a file)");
   db.size = data.nFileSizeLow;
   if (EmailAccMsgStore_Open(&db.store) == 0 && db.present)
-    throw Failure("the account database " + std::string(kDatabaseName) + " cannot be read");
+    throw Failure("the account database " + DatabaseName() + " cannot be read");
   if (db.present) db.accounts = Reach(db.store);
   return db;
 }
@@ -149,7 +143,7 @@ Database Load() {
 // Loads the database for a change: it must be whole, and phone memory's
 // messaging directory must hold it.
 Database LoadForChange() {
-  DWORD attributes = GetFileAttributesW(kMessaging);
+  DWORD attributes = GetFileAttributesW(DatabaseDir().c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   Database db = Load();
@@ -159,7 +153,7 @@ Database LoadForChange() {
 
 void Save(const Database& db) {
   if (EmailAccMsgStore_Create() == 0 || EmailMsgStore_Close(db.store) == 0)
-    throw Failure("could not save the account database " + std::string(kDatabaseName));
+    throw Failure("could not save the account database " + DatabaseName());
 }
 
 DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max) {
@@ -290,10 +284,10 @@ struct AddArgs {
 
 int AddAccount(const Context& ctx, const AddArgs& args) {
   std::u16string text = Utf8ToUtf16(args.text);
-  if (text.size() > kMaxText)
+  if (text.size() > kStore.textUnits)
     throw UsageError("--text is " + std::to_string(text.size()) +
                      " UTF-16 code units long; an account keeps at most " +
-                     std::to_string(kMaxText));
+                     std::to_string(kStore.textUnits));
   tagEMAILACCOUNTPROPS props = {};
   props.dwFolder = ParseNumber("--folder", args.folder, 0xFFFFFFFFu);
   props.dwData = args.data.empty() ? 0 : ParseNumber("--data", args.data, 0xFFFFFFFFu);
@@ -305,13 +299,13 @@ int AddAccount(const Context& ctx, const AddArgs& args) {
   Database db = LoadForChange();
   // The store hands out the counter's next identifier even when an account
   // has it already.
-  DWORD last = RegistryNumber(kAccountsKey, u"AccoutnId");
-  DWORD next = (last == 0 ? kFirstCounterId - 1 : last) + 1;
+  DWORD last = RegistryNumber(kStore.registryKey, kStore.counterValue);
+  DWORD next = (last == 0 ? kStore.firstId - 1 : last) + 1;
   Account taken;
   if (ReadById(db.store, next, &taken))
-    throw Failure("the registry's account counter AccoutnId (" + std::to_string(last) +
-                  ") is behind the accounts: the next identifier, " + std::to_string(next) +
-                  ", is taken: nothing changed");
+    throw Failure("the registry's account counter " + Utf16ToUtf8(kStore.counterValue) + " (" +
+                  std::to_string(last) + ") is behind the accounts: the next identifier, " +
+                  std::to_string(next) + ", is taken: nothing changed");
   DWORD id = EmailMsgStore_WriteAccountData(db.store, &props, 0);
   if (id == 0) throw Failure("the registry gave no account identifier: nothing changed");
   Save(db);
@@ -380,9 +374,9 @@ void SetRegistry(const std::u16string& name, DWORD id) {
   };
   BYTE number[4] = {static_cast<BYTE>(id), static_cast<BYTE>(id >> 8), static_cast<BYTE>(id >> 16),
                     static_cast<BYTE>(id >> 24)};
-  set(std::u16string(kAccountsKey) + u"\\" + name, u"AccountUniqueID", REG_DWORD, number, 4);
-  set(kPreferencesKey, u"IncomingServerAccount", REG_SZ,
-      reinterpret_cast<const BYTE*>(name.c_str()), static_cast<DWORD>(2 * (name.size() + 1)));
+  set(std::u16string(kStore.registryKey) + u"\\" + name, kStore.idValue, REG_DWORD, number, 4);
+  set(kStore.incomingKey, kStore.incomingValue, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+      static_cast<DWORD>(2 * (name.size() + 1)));
 }
 
 int UseAccount(const Context& ctx, const std::string& idText, const std::string& nameText) {
@@ -397,7 +391,8 @@ int UseAccount(const Context& ctx, const std::string& idText, const std::string&
   for (char c : name)
     ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-');
   if (!ok)
-    throw UsageError("account name '" + name + "' must be 1 to 15 letters, digits, '_' or '-'");
+    throw UsageError("account name '" + name + "' must be 1 to " + std::to_string(kMaxName) +
+                     " letters, digits, '_' or '-'");
   Database db = Load();
   Account a;
   Find(db, id, &a);
@@ -436,7 +431,17 @@ bool AccountExists(DWORD id) {
 DWORD IncomingServerAccount() {
   std::u16string name;
   if (!IncomingServerName(&name)) return 0;
-  return RegistryNumber(std::u16string(kAccountsKey) + u"\\" + name, u"AccountUniqueID");
+  return RegistryNumber(std::u16string(kStore.registryKey) + u"\\" + name, kStore.idValue);
+}
+
+std::string DatabaseName() {
+  const std::string path = Utf16ToUtf8(kStore.database);
+  return path.substr(path.rfind('\\') + 1);
+}
+
+std::u16string DatabaseDir() {
+  const std::u16string path = kStore.database;
+  return path.substr(0, path.rfind(u'\\'));
 }
 
 std::vector<DWORD> AccountsOnDevice() {
@@ -449,11 +454,12 @@ std::vector<DWORD> AccountsOnDevice() {
   }
   WIN32_FIND_DATAW data = {};
   std::u16string inbox = FolderPath(s, false, s.Inbox());
-  Handle<FindClose> find(FindFirstFileW((inbox + u"\\*_EmailIni").c_str(), &data));
+  Handle<FindClose> find(FindFirstFileW((inbox + u"\\*_" + s.d.indexName).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
     std::string name = WideToUtf8(data.cFileName);
     uint64_t id = 0;
-    if (ParseUnsigned(name.substr(0, name.find('_')), 0xFFFFFFFFu, &id) && id >= kFirstAccountId)
+    if (ParseUnsigned(name.substr(0, name.find('_')), 0xFFFFFFFFu, &id) &&
+        id >= s.d.firstAccountFolder)
       ids.insert(static_cast<DWORD>(id));
   }
   return std::vector<DWORD>(ids.begin(), ids.end());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "msgstore/msgstore.h"
+#include "msgstore/stores.h"
 
 namespace tool {
 
@@ -20,8 +21,10 @@ struct Account {
   std::u16string text;
 };
 
-// The account store's database, in phone memory.
-constexpr const WCHAR* kAccountDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
+// The account store's database ("EmailAccMsgStore.db") and the directory of
+// phone memory that holds it.
+std::string DatabaseName();
+std::u16string DatabaseDir();
 
 // The bytes the account store saves for these accounts: a count, then per
 // record four numbers and the text with its terminator.

@@ -20,8 +20,8 @@ int Init(const Context& ctx) {
     if (storage ? !card : !phone) continue;
     for (const Store* s : Stores()) {
       s->ops.createDir(storage);
-      for (const Folder& f : s->folders)
-        if (FolderOnStorage(*s, storage, f.id)) RequireTree(*s, storage, f.id);
+      for (const FolderDescription* f : s->Folders())
+        if (FolderOnStorage(*s, storage, f->number)) RequireTree(*s, storage, f->number);
     }
   }
   if (ctx.json) {
@@ -41,10 +41,13 @@ int Init(const Context& ctx) {
 // card
 
 void PrintCardState(const Context& ctx) {
+  // The bits that keep one store's messages or another's off the card.
+  int unusable = 0;
+  for (const Store* s : Stores()) unusable |= s->d.cardUnusable;
   int state = msgstore::GetPlatform().xGetSDCardState();
-  int flags = msgstore::DefaultPlatform::GetCardFlags() & 6;
+  int flags = msgstore::DefaultPlatform::GetCardFlags() & unusable;
   bool inserted = (state & 1) != 0;
-  bool takes = inserted && (state & 6) == 0;
+  bool takes = inserted && (state & unusable) == 0;
   if (ctx.json) {
     PrintJson(
         {{"inserted", inserted}, {"state", state}, {"flags", flags}, {"can_take_messages", takes}});

@@ -46,8 +46,8 @@ int FilePath(const Location& at, WCHAR* path) {
     return EmailMsgStore_GetFilePath(at.card, at.oid, at.folder, path);
   // The name the listing found.
   if (EmailMsgStore_GetFolderPath(at.card, at.folder, path) == 0) return 0;
-  std::u16string file =
-      std::u16string(path) + u"\\" + Utf8ToUtf16(std::to_string(at.oid)) + u".email";
+  std::u16string file = std::u16string(path) + u"\\" + Utf8ToUtf16(std::to_string(at.oid)) +
+                        msgstore::EmailStore().extension;
   if (file.size() >= MAX_PATH) return 0;
   file.copy(path, file.size());
   path[file.size()] = 0;
@@ -66,7 +66,7 @@ bool FullOnBoth(DWORD folder) {
     DWORD count = 0;
     if (card && !CardInserted()) return true;
     EmailMsgStore_GetLastRecord(card, folder, &count);
-    if (count < kMaxFolderMessages) return false;
+    if (count < msgstore::EmailStore().folderLimit) return false;
   }
   return true;
 }
@@ -92,7 +92,7 @@ void RequireChangeable(const Location& at) {
 void RequireAccount(DWORD account) {
   if (account == 0)
     throw UsageError("an inbox message needs --account ID (see 'msgstore account ls')");
-  if (account < kFirstAccountId || !AccountExists(account))
+  if (account < msgstore::EmailStore().firstAccountFolder || !AccountExists(account))
     throw Failure("no account " + std::to_string(account) + " (see 'msgstore account ls')");
 }
 
@@ -111,7 +111,8 @@ DWORD Write(bool card, Message* m, int* storage) {
   // other one.
   DWORD count = 0;
   EmailMsgStore_GetLastRecord(card, EMAIL_FOLDER_INBOX, &count);
-  if (value == STORAGE_BOTH_FULL || (inbox && value == *storage && count >= kMaxFolderMessages))
+  if (value == STORAGE_BOTH_FULL ||
+      (inbox && value == *storage && count >= msgstore::EmailStore().folderLimit))
     *storage = kRefusedFull;
   return 0;
 }
@@ -127,7 +128,7 @@ bool Move(const Location& at, DWORD to, int* storage, DWORD* newOid) {
   RequireNamed(to, what + " not moved");
   if (InInbox(at) && to != EMAIL_FOLDER_SPAM)
     throw Failure("the e-mail store moves inbox messages to spam only: " + what + " not moved");
-  if (to == EMAIL_FOLDER_INBOX && account < kFirstAccountId)
+  if (to == EMAIL_FOLDER_INBOX && account < msgstore::EmailStore().firstAccountFolder)
     throw Failure(what + " belongs to no account (account " + std::to_string(account) +
                   "): it cannot go to the inbox");
   const DWORD before = CounterValue(Email());
@@ -174,20 +175,6 @@ bool Remove(const Location& at) {
                       : EmailMsgStore_DeleteMessage(at.card, at.folder, at.oid)) != 0;
 }
 
-std::vector<Index> AccountIndexes(const Store& s) {
-  std::vector<Index> indexes;
-  // Inbox files that name no account belong to no index; the check reports
-  // them beside the accounts'.
-  for (const FolderEntry& entry : FolderEntries(s, false, EMAIL_FOLDER_INBOX))
-    if (entry.account == 0) {
-      indexes.push_back({EMAIL_FOLDER_INBOX, {EMAIL_FOLDER_INBOX}, false});
-      break;
-    }
-  for (DWORD account : AccountsOnDevice())
-    indexes.push_back({EMAIL_FOLDER_INBOX, {EMAIL_FOLDER_INBOX}, false, account});
-  return indexes;
-}
-
 // The store's refresh, and the accounts' indexes that it leaves out, built
 // from the account's files in phone memory the way it builds the others:
 // only where missing, each message at the place its index time gives it.
@@ -196,8 +183,8 @@ void Refresh() {
   WCHAR inbox[MAX_PATH] = {};
   EmailMsgStore_GetFolderPath(false, EMAIL_FOLDER_INBOX, inbox);
   for (DWORD account : AccountsOnDevice()) {
-    std::u16string index =
-        std::u16string(inbox) + u"\\" + Utf8ToUtf16(std::to_string(account)) + u"_EmailIni";
+    std::u16string index = std::u16string(inbox) + u"\\" + Utf8ToUtf16(std::to_string(account)) +
+                           u"_" + msgstore::EmailStore().indexName;
     if (GetFileAttributesW(index.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     CMsgList list;
     EmailMsgStore_GetMessageListInbox(false, account, list);
@@ -230,7 +217,7 @@ CountSummary Summary(const Store& /*s*/, bool cardTree) {
     if (std::find(ids.begin(), ids.end(), a.id) == ids.end()) ids.push_back(a.id);
   std::sort(ids.begin(), ids.end());
   for (DWORD id : ids) {
-    if (id < kFirstAccountId) continue;
+    if (id < msgstore::EmailStore().firstAccountFolder) continue;
     DWORD phone = 0, card = 0;
     EmailMsgStore_GetFolderMessageCountInbox(false, id, &phone);
     if (cardTree) EmailMsgStore_GetFolderMessageCountInbox(true, id, &card);
@@ -258,35 +245,9 @@ CountSummary Summary(const Store& /*s*/, bool cardTree) {
 }  // namespace
 
 const Store& Email() {
-  const unsigned both = kPhone | kCard | kLimited | kSwitches;
   static const Store kStore = {
-      "email",
-      "e-mail store",
-      false,
-      ".email",
-      "EmailIni",
-      "EmailDB.ini",
-      u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\EmailDB.ini",
-      u"MUTEX_EMAIL_NEXTOID",
-      6,
+      msgstore::EmailStore(),
       Refusal::kNoSpace,
-      {{EMAIL_FOLDER_INBOX, "inbox", both | kByAccount},
-       {EMAIL_FOLDER_DRAFT, "draft", both},
-       {EMAIL_FOLDER_SENT, "sent", both},
-       {EMAIL_FOLDER_UNSENT, "unsent", both},
-       // A full report folder evicts; it never sends a message to the other storage.
-       {EMAIL_FOLDER_REPORT, "report", kPhone | kCard | kLimited},
-       {EMAIL_FOLDER_SPAM, "spam", both},
-       {EMAIL_FOLDER_NONE, "none", kPhone}},
-      {{EMAIL_FOLDER_DRAFT, {EMAIL_FOLDER_DRAFT}, false},
-       {EMAIL_FOLDER_SENT, {EMAIL_FOLDER_SENT}, false},
-       {EMAIL_FOLDER_UNSENT, {EMAIL_FOLDER_UNSENT}, false},
-       {EMAIL_FOLDER_REPORT, {EMAIL_FOLDER_REPORT}, false},
-       {EMAIL_FOLDER_SPAM, {EMAIL_FOLDER_SPAM}, false}},
-      {EMAIL_FOLDER_INBOX, EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_SENT, EMAIL_FOLDER_UNSENT,
-       EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SPAM, EMAIL_FOLDER_NONE},
-      {EMAIL_FOLDER_INBOX, EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_SENT, EMAIL_FOLDER_UNSENT,
-       EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SPAM},
       {{"quick_value", "wQuickValue", ExtraField::kWord, offsetof(tagEMAILMSGPROPS, wQuickValue)},
        {"email_data1", "dwEmailData1", ExtraField::kDword,
         offsetof(tagEMAILMSGPROPS, dwEmailData1)},
@@ -326,7 +287,6 @@ const Store& Email() {
           Refresh,
       },
       Summary,
-      AccountIndexes,
   };
   return kStore;
 }

@@ -46,10 +46,7 @@ constexpr const char* kFormat = "msgstore-export";
 constexpr int kVersion = 1;
 constexpr const char* kAccountsPart = "accounts";
 
-constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
-constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
-constexpr const WCHAR* kAccountCounter = u"AccoutnId";
-constexpr const WCHAR* kAccountCounterMutex = u"MUTEX_EMAIL_NEXTACCOUNTID";
+const msgstore::AccountStoreDescription& kAccountStore = msgstore::AccountStore();
 // An account keeps at most this many UTF-16 code units of text.
 constexpr size_t kMaxAccountText = 255;
 
@@ -73,10 +70,10 @@ Selection Select(const std::vector<std::string>& words) {
     }
     const Store* s = nullptr;
     for (const Store* candidate : Stores())
-      if (word == candidate->name) s = candidate;
+      if (word == candidate->d.name) s = candidate;
     if (s == nullptr) {
       std::string names;
-      for (const Store* candidate : Stores()) names += std::string(candidate->name) + ", ";
+      for (const Store* candidate : Stores()) names += std::string(candidate->d.name) + ", ";
       throw UsageError("unknown store '" + word + "' (stores: " + names + kAccountsPart + ")");
     }
     if (std::find(sel.stores.begin(), sel.stores.end(), s) == sel.stores.end())
@@ -87,7 +84,7 @@ Selection Select(const std::vector<std::string>& words) {
 
 const Store* StoreNamed(const std::string& name) {
   for (const Store* s : Stores())
-    if (name == s->name) return s;
+    if (name == s->d.name) return s;
   return nullptr;
 }
 
@@ -156,14 +153,14 @@ OrderedJson IndexPosition(const Store& s, const Location& at,
 
 OrderedJson CounterJson(const Store& s) {
   IdCounter counter = ReadIdCounter(s);
-  OrderedJson j = {{"type", "counter"}, {"store", s.name}, {"file", s.counterFile}};
+  OrderedJson j = {{"type", "counter"}, {"store", s.d.name}, {"file", s.CounterFile()}};
   j["value"] = counter.sound ? OrderedJson(counter.value) : OrderedJson(nullptr);
   return j;
 }
 
 OrderedJson MessageLine(const Store& s, const Location& at, Message& m,
                         const std::map<IndexKey, std::vector<tagOidArray>>& indexes) {
-  OrderedJson j = {{"type", "message"}, {"store", s.name}};
+  OrderedJson j = {{"type", "message"}, {"store", s.d.name}};
   j.update(MessageJson(s, at, m, true));
   if (m->bRead != 0 && m->bRead != 1) j["read_value"] = m->bRead;
   for (const auto& field : TextFields()) KeepUnits(field.first, m.get()->*field.second, &j);
@@ -176,9 +173,10 @@ OrderedJson MessageLine(const Store& s, const Location& at, Message& m,
 // The registry counter of account identifiers; false when it has none.
 bool ReadAccountCounter(DWORD* value) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAccountsKey, 0, 0, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAccountStore.registryKey, 0, 0, &key) != ERROR_SUCCESS)
+    return false;
   DWORD type = 0, size = sizeof(DWORD);
-  bool found = RegQueryValueExW(key, kAccountCounter, nullptr, &type,
+  bool found = RegQueryValueExW(key, kAccountStore.counterValue, nullptr, &type,
                                 reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
                size == sizeof(DWORD);
   RegCloseKey(key);
@@ -203,8 +201,8 @@ std::vector<Account> DatabaseOrder(std::vector<Account> accounts) {
 // store's lookups do not reach, which are then missing from the export.
 bool ExportAccounts() {
   WIN32_FIND_DATAW data = {};
-  bool present =
-      FindPath(kAccountDatabase, &data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  bool present = FindPath(kAccountStore.database, &data) &&
+                 (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   std::vector<Account> accounts = present ? DatabaseOrder(LoadAccounts()) : std::vector<Account>();
   DWORD counter = 0;
   OrderedJson j = {{"type", "accounts"}, {"database", present}};
@@ -232,7 +230,7 @@ bool ExportAccounts() {
 int Export(const Selection& sel) {
   OrderedJson header = {{"format", kFormat}, {"version", kVersion}};
   OrderedJson names = OrderedJson::array();
-  for (const Store* s : sel.stores) names.push_back(s->name);
+  for (const Store* s : sel.stores) names.push_back(s->d.name);
   header["stores"] = names;
   header["accounts"] = sel.accounts;
   header["card_inserted"] = CardInserted();
@@ -240,7 +238,7 @@ int Export(const Selection& sel) {
   for (bool card : {false, true}) {
     OrderedJson made = OrderedJson::array();
     for (const Store* s : sel.stores)
-      if ((!card || CardInserted()) && TreeMade(*s, card)) made.push_back(s->name);
+      if ((!card || CardInserted()) && TreeMade(*s, card)) made.push_back(s->d.name);
     trees[StorageKey(card)] = made;
   }
   header["trees"] = trees;
@@ -510,7 +508,7 @@ Restore ReadMessage(const Store& store, const Json& j, size_t line) {
     throw LineError(e.what());
   }
   if (!FolderOnStorage(*s, r.at.card, r.at.folder))
-    throw LineError("the " + std::string(StorageName(r.at.card)) + " has no " + s->name + " " +
+    throw LineError("the " + std::string(StorageName(r.at.card)) + " has no " + s->d.name + " " +
                     s->FolderName(r.at.folder) + " folder");
   r.at.oid = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
   if (r.at.oid == 0) throw LineError("\"id\" 0 is no message identifier");
@@ -546,7 +544,7 @@ Restore ReadMessage(const Store& store, const Json& j, size_t line) {
   r.indexPosition = OptionalUnsigned(j, "index_position", UINT32_MAX);
   if (s->ByAccount(r.at.folder)) {
     r.at.account = AccountOf(*s, *r.message);
-    if (r.at.account < kFirstAccountId)
+    if (r.at.account < s->d.firstAccountFolder)
       throw LineError("an " + s->FolderName(r.at.folder) +
                       " message needs its account (\"account\" is " + std::to_string(r.at.account) +
                       ")");
@@ -583,7 +581,7 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
   const Header& h = backup->header;
   auto listed = [&](const Store* s) {
     if (std::find(h.stores.begin(), h.stores.end(), s) == h.stores.end())
-      throw LineError(std::string("the first line does not list the store ") + s->name);
+      throw LineError(std::string("the first line does not list the store ") + s->d.name);
   };
   if (type == "message") {
     const Store* s = StoreNamed(String(j, "store"));
@@ -595,7 +593,7 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
     if (s == nullptr) throw LineError("\"store\" names no store: " + String(j, "store"));
     listed(s);
     if (backup->counters.count(s) != 0)
-      throw LineError("the counter of " + std::string(s->name) + " is also on line " +
+      throw LineError("the counter of " + std::string(s->d.name) + " is also on line " +
                       std::to_string(backup->counters[s].line));
     backup->counters[s] = {line, OptionalDword(j, "value")};
   } else if (type == "accounts" || type == "account") {
@@ -668,7 +666,7 @@ Backup ReadBackup(const std::string& path) {
   for (const Restore& r : backup.messages) {
     auto [it, fresh] = seen.insert({{r.store, r.at.oid}, r.line});
     if (!fresh)
-      errors.push_back(name + " line " + std::to_string(r.line) + ": " + r.store->name +
+      errors.push_back(name + " line " + std::to_string(r.line) + ": " + r.store->d.name +
                        " message " + std::to_string(r.at.oid) + " is also on line " +
                        std::to_string(it->second));
   }
@@ -770,13 +768,13 @@ void RaiseCounter(const Store& s, DWORD value) {
   if (CounterValue(s) >= value) return;
   IdCounter target{true, true, 0, value};
   if (!RepairIdCounter(s, target))
-    throw Failure("could not set the identifier counter " + std::string(s.counterFile));
+    throw Failure("could not set the identifier counter " + std::string(s.CounterFile()));
 }
 
 // The registry counter of account identifiers at or above value, under the
 // account store's mutex for it.
 void RaiseAccountCounter(DWORD value) {
-  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, kAccountCounterMutex));
+  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, kAccountStore.counterMutex));
   if (mutex.valid()) WaitForSingleObject(mutex.get(), INFINITE);
   DWORD current = 0;
   bool ok = true;
@@ -786,9 +784,10 @@ void RaiseAccountCounter(DWORD value) {
     DWORD disposition = 0;
     const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
                            static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-    ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccountsKey, 0, noClass, REG_OPTION_NON_VOLATILE,
-                         KEY_ALL_ACCESS, nullptr, &key, &disposition) == ERROR_SUCCESS &&
-         RegSetValueExW(key, kAccountCounter, 0, REG_DWORD, bytes, 4) == ERROR_SUCCESS;
+    ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccountStore.registryKey, 0, noClass,
+                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                         &disposition) == ERROR_SUCCESS &&
+         RegSetValueExW(key, kAccountStore.counterValue, 0, REG_DWORD, bytes, 4) == ERROR_SUCCESS;
     if (key != nullptr) {
       RegFlushKey(key);
       RegCloseKey(key);
@@ -822,9 +821,10 @@ std::vector<const AccountLine*> AccountOrder(const std::vector<AccountLine>& lin
 // same identifiers when they are to be replaced, and saves the database.
 void ImportAccounts(const Backup& backup, const std::set<DWORD>& replace, size_t* replaced) {
   HANDLE store = nullptr;
-  bool present = GetFileAttributesW(kAccountDatabase) != INVALID_FILE_ATTRIBUTES;
+  bool present = GetFileAttributesW(kAccountStore.database) != INVALID_FILE_ATTRIBUTES;
   if (EmailAccMsgStore_Open(&store) == 0 && present)
-    throw Failure("the account database EmailAccMsgStore.db cannot be read: no account imported");
+    throw Failure("the account database " + DatabaseName() +
+                  " cannot be read: no account imported");
   for (DWORD id : replace)
     while (EmailMsgStore_DeleteAccount(store, id) != 0) ++*replaced;
   for (const AccountLine* a : AccountOrder(backup.accounts)) {
@@ -845,7 +845,7 @@ void ImportAccounts(const Backup& backup, const std::set<DWORD>& replace, size_t
   bool save = !backup.accounts.empty() || *replaced != 0 ||
               (!present && db.database && db.databaseSize.value_or(0) != 0);
   if ((create && EmailAccMsgStore_Create() == 0) || (save && EmailMsgStore_Close(store) == 0))
-    throw Failure("could not save the account database EmailAccMsgStore.db");
+    throw Failure("could not save the account database " + DatabaseName());
 }
 
 struct ImportArgs {
@@ -865,7 +865,8 @@ int Import(const Context& ctx, const ImportArgs& args) {
                   (onCard == 1 ? " message" : " messages") +
                   " of the memory card, but no memory card is inserted ('msgstore card insert'): "
                   "nothing imported");
-  if (onCard != 0) RequireCardTakes(true);
+  for (const Restore& r : backup.messages)
+    if (r.at.card) RequireCardTakes(*r.store, true);
   bool withAccounts = h.accounts && backup.database.has_value();
   if (h.accounts && !backup.database && !backup.accounts.empty())
     throw Failure(
@@ -877,11 +878,11 @@ int Import(const Context& ctx, const ImportArgs& args) {
   std::vector<Account> storedAccounts;
   std::set<DWORD> accountConflicts;
   WIN32_FIND_DATAW database = {};
-  if (withAccounts && FindPath(kAccountDatabase, &database)) {
+  if (withAccounts && FindPath(kAccountStore.database, &database)) {
     storedAccounts = LoadAccounts();
     // Saving the store's array would lose the records its lookups miss.
     if (database.nFileSizeLow != 0 && database.nFileSizeLow != DatabaseBytes(storedAccounts))
-      throw Failure("the account database EmailAccMsgStore.db is damaged (" +
+      throw Failure("the account database " + DatabaseName() + " is damaged (" +
                     std::to_string(database.nFileSizeLow) +
                     " bytes, of which the account store reads " +
                     std::to_string(DatabaseBytes(storedAccounts)) + "): nothing imported");
@@ -895,7 +896,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
     if (!conflicts.empty()) {
       const Store& s = *Stores()[conflicts.begin()->first.first];
       const Location& at = conflicts.begin()->second.front();
-      first = std::string(s.name) + " message " + std::to_string(at.oid) + " (" +
+      first = std::string(s.d.name) + " message " + std::to_string(at.oid) + " (" +
               s.Where(at.card, at.folder) + ")";
     } else {
       first = "account " + std::to_string(*accountConflicts.begin());
@@ -909,7 +910,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
   // database lives in phone memory's messaging directory: without it, the
   // phone trees are made as "msgstore init" makes them.
   const bool withDatabase = withAccounts && (backup.database->database || !backup.accounts.empty());
-  const bool noMessaging = GetFileAttributesW(kMessaging) == INVALID_FILE_ATTRIBUTES;
+  const bool noMessaging = GetFileAttributesW(DatabaseDir().c_str()) == INVALID_FILE_ATTRIBUTES;
   for (const Store* s : Stores())
     for (bool card : {false, true}) {
       bool made = (card ? h.cardTree : h.phoneTree).count(s) != 0 && (!card || CardInserted());
@@ -926,7 +927,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
     const Store& s = *r->store;
     if (!Writable(*r)) {
       ++skipped;
-      Warn("line " + std::to_string(r->line) + ": " + s.name + " message " +
+      Warn("line " + std::to_string(r->line) + ": " + s.d.name + " message " +
            std::to_string(r->at.oid) + " of the " + s.FolderName(r->at.folder) +
            " folder cannot be restored: the store writes no message there");
       progress.Step(++done);
@@ -937,12 +938,12 @@ int Import(const Context& ctx, const ImportArgs& args) {
          stored == conflicts.end() ? std::vector<Location>() : stored->second) {
       ++replaced;
       if (!SameLocation(at, r->at) && !s.ops.remove(at))
-        throw Failure("could not delete " + std::string(s.name) + " message " +
+        throw Failure("could not delete " + std::string(s.d.name) + " message " +
                       std::to_string(at.oid) + " in " + s.Where(at.card, at.folder) +
                       " to replace it");
     }
     if (!Rewrite(*r))
-      throw Failure("the store could not write " + std::string(s.name) + " message " +
+      throw Failure("the store could not write " + std::string(s.d.name) + " message " +
                     std::to_string(r->at.oid) + " (line " + std::to_string(r->line) + ") to the " +
                     s.Where(r->at.card, r->at.folder) + ": " + std::to_string(done) + " of " +
                     std::to_string(order.size()) + " messages imported");
@@ -970,7 +971,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
   if (ctx.json) {
     OrderedJson j = {{"file", args.file}};
     OrderedJson counts = OrderedJson::object();
-    for (const Store* s : h.stores) counts[s->name] = written[s];
+    for (const Store* s : h.stores) counts[s->d.name] = written[s];
     j["messages"] = counts;
     j["accounts"] = withAccounts ? backup.accounts.size() : 0;
     j["replaced_messages"] = replaced;
@@ -980,7 +981,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
   } else {
     std::string per;
     for (const Store* s : h.stores)
-      per += (per.empty() ? "" : ", ") + std::string(s->name) + " " + std::to_string(written[s]);
+      per += (per.empty() ? "" : ", ") + std::string(s->d.name) + " " + std::to_string(written[s]);
     std::cout << "imported " << total << (total == 1 ? " message" : " messages")
               << (per.empty() ? "" : " (" + per + ")");
     if (withAccounts)
@@ -1003,7 +1004,7 @@ int Import(const Context& ctx, const ImportArgs& args) {
 
 void AddBackupCommands(CLI::App& app, Context& ctx, Commands& commands) {
   std::string names;
-  for (const Store* s : Stores()) names += std::string(s->name) + ", ";
+  for (const Store* s : Stores()) names += std::string(s->d.name) + ", ";
   names += kAccountsPart;
 
   auto parts = std::make_shared<std::vector<std::string>>();

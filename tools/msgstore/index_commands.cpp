@@ -39,7 +39,7 @@ std::string Msg(const Store& s, DWORD folder, DWORD oid) {
 // The index file in phone memory.
 std::u16string IndexPath(const Store& s, const Index& index) {
   return FolderPath(s, false, index.folder) + u"\\" +
-         Utf8ToUtf16((index.account != 0 ? std::to_string(index.account) + "_" : "") + s.indexFile);
+         Utf8ToUtf16(index.account != 0 ? std::to_string(index.account) + "_" : "") + s.d.indexName;
 }
 
 // "sent", "inbox 805306371"
@@ -54,7 +54,7 @@ std::string IndexName(const Store& s, const Index& index) {
 IndexReport CheckIndex(const Store& s, const Index& index, Progress* progress, size_t* done) {
   IndexReport report;
   report.index = index;
-  const std::string name = s.indexFile;
+  const std::string name = WideToUtf8(s.d.indexName);
   const std::string file = index.account != 0 ? std::to_string(index.account) + "_" + name : name;
   WIN32_FIND_DATAW data = {};
   if (HasIndexFile(s, index) && FindPath(IndexPath(s, index), &data)) {
@@ -247,9 +247,9 @@ nlohmann::ordered_json ReportsJson(const Store& s, const std::vector<IndexReport
 std::string Lasting(const Store& s, const std::string& kind) {
   if (kind == "damaged_file")
     return "message files that cannot be read stay until removed ('msgstore rm " +
-           std::string(s.name) + " ID')";
+           std::string(s.d.name) + " ID')";
   if (kind == "index_not_a_file")
-    return "an index file " + std::string(s.indexFile) +
+    return "an index file " + WideToUtf8(s.d.indexName) +
            " that is a directory cannot be rewritten (remove it by hand)";
   if (kind == "odd_file_name")
     return "files not named by a message identifier stay until renamed or removed";
@@ -266,7 +266,7 @@ std::string Join(const Strings& parts, const std::string& separator) {
 int CheckCommand(const Context& ctx, const Store& s, bool fix) {
   std::vector<IndexReport> reports = CheckAll(s);
   IdCounter counter = ReadIdCounter(s);
-  const std::string counterFile = s.counterFile;
+  const std::string counterFile = s.CounterFile();
   std::vector<std::string> rebuilt;
   if (fix && Differing(reports) != 0) {
     std::vector<Index> clear;

@@ -34,9 +34,9 @@ struct ListArgs {
 DWORD ParseAccount(const std::string& text) {
   if (text.empty()) return 0;
   uint64_t id = 0;
-  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id < kFirstAccountId)
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id < FirstAccountId())
     throw UsageError("--account '" + text + "' is not an account identifier (" +
-                     std::to_string(kFirstAccountId) + " to 4294967295)");
+                     std::to_string(FirstAccountId()) + " to 4294967295)");
   return static_cast<DWORD>(id);
 }
 
@@ -362,9 +362,8 @@ void SetExtras(const Store& s, const AddArgs& args, Message* m) {
 // fails; say so first.
 void CheckAutoTarget(const Store& s, bool card, DWORD folder, DWORD count,
                      const std::string& what) {
-  bool cardBusy = (msgstore::GetPlatform().xGetSDCardState() & s.cardBusy) != 0;
-  if (count < kMaxFolderMessages || (s.Flags(folder) & kSwitches) == 0 || (!card && cardBusy))
-    return;
+  bool cardBusy = (msgstore::GetPlatform().xGetSDCardState() & s.d.cardUnusable) != 0;
+  if (count < s.d.folderLimit || !s.Switches(folder) || (!card && cardBusy)) return;
   std::string full =
       "the " + s.Where(card, folder) + " is full (" + std::to_string(count) + " messages) and ";
   if (!card && !CardInserted()) throw Failure(full + "no memory card is inserted: " + what);
@@ -393,7 +392,7 @@ int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
   bool card = ctx.card;
   if (card) RequireCard();
   RequireFolder(s, card, folder);
-  RequireCardTakes(card);
+  RequireCardTakes(s, card);
   RequireTree(s, card, folder);
   RequireIdCounter(s);
 
@@ -411,7 +410,7 @@ int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
   // How full the folder is before the write tells what the store did.
   DWORD count = 0;
   DWORD oldest = s.ops.oldest(card, folder, &count);
-  bool full = count >= kMaxFolderMessages && (s.Flags(folder) & kLimited) != 0;
+  bool full = count >= s.d.folderLimit && s.Folder(folder)->limited;
   DWORD otherCount = 0;
   DWORD otherOldest = 0;
   if (args.autoStorage && full) {
@@ -445,7 +444,7 @@ int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
   } else if (used != card) {
     note = "the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
            " messages): the store put the message on the " + StorageName(used);
-    if (otherCount >= kMaxFolderMessages) {
+    if (otherCount >= s.d.folderLimit) {
       evicted = otherOldest;
       note += ", which was full too, and removed its oldest message " + std::to_string(evicted);
     }
@@ -531,9 +530,9 @@ int MoveMessage(const Context& ctx, const Store& s, const MoveArgs& args) {
     Message before(s);
     ReadWhole(s, at, false, &before);
   }
-  bool targetCard = (s.Flags(target) & kSim) != 0 ? false : at.card;
+  bool targetCard = s.Folder(target)->sim ? false : at.card;
   RequireFolder(s, targetCard, target);
-  RequireCardTakes(targetCard);
+  RequireCardTakes(s, targetCard);
   RequireTree(s, targetCard, target);
   RequireIdCounter(s);
   DWORD count = 0;
@@ -659,15 +658,15 @@ int Count(const Context& ctx, const Store& s) {
   CountSummary summary = s.countSummary(s, card);
   nlohmann::ordered_json folders = nlohmann::ordered_json::object();
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
-  for (const Folder& f : s.folders) {
-    if ((f.flags & kPathsOnly) != 0) continue;
-    bool onCard = card && (f.flags & kCard) != 0;
-    DWORD phone = s.ops.count(false, f.id);
-    DWORD onCardCount = onCard ? s.ops.count(true, f.id) : 0;
-    folders[f.name] = {{"phone", phone}};
-    if (onCard) folders[f.name]["card"] = onCardCount;
-    folders[f.name]["total"] = phone + onCardCount;
-    table.AddRow({f.name, std::to_string(phone), onCard ? std::to_string(onCardCount) : "-",
+  for (const FolderDescription* f : s.Folders()) {
+    if (!f->hasFolderPath) continue;
+    bool onCard = card && f->onCard();
+    DWORD phone = s.ops.count(false, f->number);
+    DWORD onCardCount = onCard ? s.ops.count(true, f->number) : 0;
+    folders[f->name] = {{"phone", phone}};
+    if (onCard) folders[f->name]["card"] = onCardCount;
+    folders[f->name]["total"] = phone + onCardCount;
+    table.AddRow({f->name, std::to_string(phone), onCard ? std::to_string(onCardCount) : "-",
                   std::to_string(phone + onCardCount)});
   }
   if (ctx.json) {
@@ -702,7 +701,7 @@ CLI::App* Parent(CLI::App& app, const std::string& name, const std::string& what
 }
 
 CLI::App* StoreCommand(CLI::App* parent, const Store& s) {
-  return parent->add_subcommand(s.name, parent->get_description() + " (" + s.title + ")");
+  return parent->add_subcommand(s.d.name, parent->get_description() + " (" + s.d.title + ")");
 }
 
 void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& commands) {
@@ -785,7 +784,7 @@ void AddStoreArgument(CLI::App* cmd, std::string* store) {
   std::string names;
   for (const Store* s : Stores())
     names +=
-        (names.empty() ? "" : ", ") + std::string(s->name) + (s->isDefault ? " (default)" : "");
+        (names.empty() ? "" : ", ") + std::string(s->d.name) + (s->IsDefault() ? " (default)" : "");
   cmd->add_option("STORE", *store, "The store: " + names)->type_name("");
 }
 

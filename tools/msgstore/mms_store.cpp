@@ -66,37 +66,9 @@ CountSummary Summary(const Store& s, bool cardTree) {
 }  // namespace
 
 const Store& Mms() {
-  const unsigned both = kPhone | kCard | kLimited | kSwitches;
   static const Store kStore = {
-      "mms",
-      "MMS store",
-      false,
-      ".mms",
-      "MmsIni",
-      "MMSDB.ini",
-      u"\\DiskOnChip\\User\\MESSAGING\\MMS\\MMSDB.ini",
-      u"MUTEX_MMS_NEXTOID",
-      2,
+      msgstore::MmsStore(),
       Refusal::kNoSpace,
-      {{MMS_FOLDER_INBOX, "inbox", both},
-       {MMS_FOLDER_DRAFT, "draft", both},
-       {MMS_FOLDER_SENT, "sent", both},
-       {MMS_FOLDER_UNSENT, "unsent", both},
-       // A full report folder evicts; it never sends a message to the card.
-       {MMS_FOLDER_REPORT, "report", kPhone | kLimited},
-       {MMS_FOLDER_SPAM, "spam", both},
-       // No index: it never counts as full.
-       {MMS_FOLDER_AUTODOWNLOAD, "autodownload", kPhone},
-       {MMS_FOLDER_NONE, "none", kPhone | kPathsOnly}},
-      {{MMS_FOLDER_INBOX, {MMS_FOLDER_INBOX}, false},
-       {MMS_FOLDER_DRAFT, {MMS_FOLDER_DRAFT}, false},
-       {MMS_FOLDER_SENT, {MMS_FOLDER_SENT}, false},
-       {MMS_FOLDER_UNSENT, {MMS_FOLDER_UNSENT}, false},
-       {MMS_FOLDER_REPORT, {MMS_FOLDER_REPORT}, false},
-       {MMS_FOLDER_SPAM, {MMS_FOLDER_SPAM}, false}},
-      {MMS_FOLDER_INBOX, MMS_FOLDER_AUTODOWNLOAD, MMS_FOLDER_DRAFT, MMS_FOLDER_SENT,
-       MMS_FOLDER_UNSENT, MMS_FOLDER_SPAM, MMS_FOLDER_REPORT, MMS_FOLDER_NONE},
-      {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_SENT, MMS_FOLDER_UNSENT, MMS_FOLDER_SPAM},
       {{"mms_text", "pszMmsText", ExtraField::kText, offsetof(tagMMSMSGPROPS, pszMmsText)},
        {"mms_value1", "dwMmsValue1", ExtraField::kDword, offsetof(tagMMSMSGPROPS, dwMmsValue1)},
        {"mms_value2", "dwMmsValue2", ExtraField::kDword, offsetof(tagMMSMSGPROPS, dwMmsValue2)},
@@ -136,7 +108,6 @@ const Store& Mms() {
           [] { MMSMsgStore_RefreshIniFiles(); },
       },
       Summary,
-      nullptr,
   };
   return kStore;
 }

@@ -43,40 +43,9 @@ CountSummary Summary(const Store& s, bool cardTree) {
 }  // namespace
 
 const Store& Sms() {
-  const unsigned both = kPhone | kCard | kLimited | kSwitches;
-  const unsigned sim = kPhone | kSim;
   static const Store kStore = {
-      "sms",
-      "SMS/EMS store",
-      true,
-      ".sms",
-      "EmsIni",
-      "EmsDB.ini",
-      u"\\DiskOnChip\\User\\MESSAGING\\EMS\\EmsDB.ini",
-      u"MUTEX_NEXTOID",
-      6,
+      msgstore::SmsStore(),
       Refusal::kFullInbox,
-      {{EMS_FOLDER_INBOX, "inbox", both},
-       {EMS_FOLDER_DRAFT, "draft", both},
-       {EMS_FOLDER_SENT, "sent", both},
-       {EMS_FOLDER_UNSENT, "unsent", both},
-       {EMS_FOLDER_REPORT, "report", kPhone | kLimited | kSwitches},
-       {EMS_FOLDER_SPAM, "spam", both},
-       {EMS_FOLDER_SIM_INBOX, "sim-inbox", sim},
-       {EMS_FOLDER_SIM_SENT, "sim-sent", sim},
-       {EMS_FOLDER_SIM_UNSENT, "sim-unsent", sim},
-       // No index: in phone memory it never counts as full.
-       {EMS_FOLDER_NONE, "none", kPhone}},
-      {{EMS_FOLDER_INBOX, {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX}, true},
-       {EMS_FOLDER_DRAFT, {EMS_FOLDER_DRAFT}, false},
-       {EMS_FOLDER_SENT, {EMS_FOLDER_SENT, EMS_FOLDER_SIM_SENT}, true},
-       {EMS_FOLDER_UNSENT, {EMS_FOLDER_UNSENT, EMS_FOLDER_SIM_UNSENT}, true},
-       {EMS_FOLDER_REPORT, {EMS_FOLDER_REPORT}, false},
-       {EMS_FOLDER_SPAM, {EMS_FOLDER_SPAM}, false}},
-      {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
-       EMS_FOLDER_DRAFT, EMS_FOLDER_SENT, EMS_FOLDER_UNSENT, EMS_FOLDER_REPORT, EMS_FOLDER_SPAM,
-       EMS_FOLDER_NONE},
-      {EMS_FOLDER_INBOX, EMS_FOLDER_DRAFT, EMS_FOLDER_SENT, EMS_FOLDER_UNSENT, EMS_FOLDER_SPAM},
       {},
       {
           [](Message* m) { EMSMsgStore_FreeMsgProps(m->get()); },
@@ -111,7 +80,6 @@ const Store& Sms() {
           [] { EmsMsgStore_RefreshIniFiles(); },
       },
       Summary,
-      nullptr,
   };
   return kStore;
 }

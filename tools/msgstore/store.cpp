@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "accounts.h"
 #include "output.h"
 #include "text.h"
 
@@ -57,34 +58,74 @@ void OpenDevice(Context* ctx) {
   msgstore::SetDeviceRoot(root);
 }
 
-unsigned Store::Flags(DWORD folder) const {
-  for (const Folder& f : folders)
-    if (f.id == folder) return f.flags;
-  return 0;
+Store::Store(const msgstore::StoreDescription& description, Refusal refusal,
+             std::vector<ExtraField> extras, StoreOps ops,
+             CountSummary (*countSummary)(const Store& s, bool cardTree))
+    : d(description),
+      refusal(refusal),
+      extras(std::move(extras)),
+      ops(ops),
+      countSummary(countSummary) {
+  // Each folder that has an index file of its own, with the folders indexed
+  // with it; a per-account folder's indexes are the accounts'.
+  for (const FolderDescription& f : d) {
+    if (f.indexFolder != f.number || f.perAccount) continue;
+    Index index{f.number, {}, f.rebuiltAlways};
+    for (const FolderDescription& member : d)
+      if (member.indexFolder == f.number) index.members.push_back(member.number);
+    indexes.push_back(index);
+  }
+}
+
+bool Store::IsDefault() const { return Stores().front() == this; }
+
+std::vector<const FolderDescription*> Store::Folders() const {
+  std::vector<const FolderDescription*> all;
+  for (DWORD number : d.shown) all.push_back(d.Folder(number));
+  return all;
+}
+
+bool Store::Switches(DWORD folder) const {
+  const FolderDescription* f = Folder(folder);
+  return f != nullptr && f->limited && f->switches;
+}
+
+std::vector<DWORD> Store::Searched(bool card) const {
+  std::vector<DWORD> folders;
+  for (DWORD number : d.searched)
+    if (!card || d.Folder(number)->onCard()) folders.push_back(number);
+  if (!card)
+    for (const FolderDescription* f : Folders())
+      if (!f->hasFolderPath) folders.push_back(f->number);
+  return folders;
+}
+
+std::string Store::CounterFile() const {
+  const std::string path = WideToUtf8(d.counterFile);
+  return path.substr(path.rfind('\\') + 1);
 }
 
 std::string Store::FolderName(DWORD folder) const {
-  for (const Folder& f : folders)
-    if (f.id == folder) return f.name;
-  return std::to_string(folder);
+  const FolderDescription* f = Folder(folder);
+  return f != nullptr ? f->name : std::to_string(folder);
 }
 
 std::string Store::FolderNames() const {
   std::string names;
-  for (const Folder& f : folders) names += (names.empty() ? "" : ", ") + std::string(f.name);
+  for (const FolderDescription* f : Folders())
+    names += (names.empty() ? "" : ", ") + std::string(f->name);
   return names;
 }
 
 DWORD Store::ParseFolder(const std::string& text) const {
-  std::string key;
-  for (char c : text) key.push_back(c == '_' ? '-' : static_cast<char>(std::tolower(c)));
   uint64_t number = 0;
-  bool numeric = ParseUnsigned(key, 0xFFFFFFFFu, &number);
-  for (const Folder& f : folders)
-    if (key == f.name || (numeric && number == f.id)) return f.id;
+  const FolderDescription* named = d.FolderNamed(text);
+  if (named != nullptr) return named->number;
+  if (ParseUnsigned(text, 0xFFFFFFFFu, &number) && Folder(static_cast<DWORD>(number)) != nullptr)
+    return static_cast<DWORD>(number);
   // The numbers, three or more in a row as a range: "1-8, 12, 13".
   std::vector<DWORD> ids;
-  for (const Folder& f : folders) ids.push_back(f.id);
+  for (const FolderDescription& f : d) ids.push_back(f.number);
   std::sort(ids.begin(), ids.end());
   std::string numbers;
   for (size_t i = 0; i < ids.size(); ++i) {
@@ -102,7 +143,7 @@ std::string Store::Where(bool card, DWORD folder) const {
 }
 
 std::string Store::CommandLine(const std::string& command, const std::string& rest) const {
-  return "msgstore " + command + (isDefault ? "" : " " + std::string(name)) +
+  return "msgstore " + command + (IsDefault() ? "" : " " + std::string(d.name)) +
          (rest.empty() ? "" : " " + rest);
 }
 
@@ -113,15 +154,19 @@ const Index* Store::IndexOf(DWORD folder) const {
   return nullptr;
 }
 
-bool Store::HasAccounts() const {
-  return std::any_of(folders.begin(), folders.end(),
-                     [](const Folder& f) { return (f.flags & kByAccount) != 0; });
-}
-
 std::vector<Index> Indexes(const Store& s) {
   std::vector<Index> all = s.indexes;
-  if (s.accountIndexes != nullptr)
-    for (Index& index : s.accountIndexes(s)) all.push_back(std::move(index));
+  for (const FolderDescription& f : s.d) {
+    if (!f.perAccount) continue;
+    // Files that name no account belong to no index; the check reports them
+    // beside the accounts'.
+    for (const FolderEntry& entry : FolderEntries(s, false, f.number))
+      if (entry.account == 0) {
+        all.push_back({f.number, {f.number}, false});
+        break;
+      }
+    for (DWORD account : AccountsOnDevice()) all.push_back({f.number, {f.number}, false, account});
+  }
   return all;
 }
 
@@ -130,11 +175,17 @@ const std::vector<const Store*>& Stores() {
   return kStores;
 }
 
+DWORD FirstAccountId() {
+  for (const Store* s : Stores())
+    if (s->HasAccounts()) return s->d.firstAccountFolder;
+  return 0;
+}
+
 const Store& ParseStore(const std::string& name) {
   std::string names;
   for (const Store* s : Stores()) {
-    if (name.empty() ? s->isDefault : name == s->name) return *s;
-    names += (names.empty() ? "" : ", ") + std::string(s->name);
+    if (name.empty() ? s->IsDefault() : name == s->d.name) return *s;
+    names += (names.empty() ? "" : ", ") + std::string(s->d.name);
   }
   throw UsageError("unknown store '" + name + "' (stores: " + names + ")");
 }
@@ -178,7 +229,8 @@ void RequireCard() {
 bool FolderOnStorage(const Store& s, bool card, DWORD folder) {
   // A store may resolve a phone folder asked for with the card selector to
   // the phone's directory; the tool keeps such folders to phone memory.
-  return (s.Flags(folder) & (card ? kCard : kPhone)) != 0;
+  const FolderDescription* f = s.Folder(folder);
+  return f != nullptr && (!card || f->onCard());
 }
 
 void RequireFolder(const Store& s, bool card, DWORD folder) {
@@ -188,7 +240,7 @@ void RequireFolder(const Store& s, bool card, DWORD folder) {
 
 std::u16string FolderPath(const Store& s, bool card, DWORD folder) {
   WCHAR path[MAX_PATH] = {};
-  if ((s.Flags(folder) & kPathsOnly) == 0) {
+  if (!s.PathsOnly(folder)) {
     s.ops.folderPath(card, folder, path);
     return path;
   }
@@ -216,7 +268,7 @@ bool TreeMade(const Store& s, bool card) {
 }
 
 void RequireListable(const Store& s, DWORD folder, const std::string& what) {
-  if ((s.Flags(folder) & kPathsOnly) != 0)
+  if (s.PathsOnly(folder))
     throw Failure("folder " + s.FolderName(folder) + " cannot be " + what +
                   ": the store keeps its messages by file name only (show, mark, mv and rm find "
                   "them by identifier)");
@@ -231,13 +283,13 @@ std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder) 
   std::vector<FolderEntry> entries;
   std::u16string path = FolderPath(s, card, folder);
   if (path.empty()) return entries;
-  const size_t extension = std::strlen(s.extension);
+  const std::string extension = WideToUtf8(s.d.extension);
   const bool byAccount = s.ByAccount(folder);
   WIN32_FIND_DATAW data = {};
-  Handle<FindClose> find(FindFirstFileW((path + u"\\*" + Utf8ToUtf16(s.extension)).c_str(), &data));
+  Handle<FindClose> find(FindFirstFileW((path + u"\\" + s.d.messagePattern).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
     std::string name = WideToUtf8(data.cFileName);
-    std::string stem = name.substr(0, name.size() - std::min(extension, name.size()));
+    std::string stem = name.substr(0, name.size() - std::min(extension.size(), name.size()));
     DWORD account = 0;
     DWORD oid = 0;
     size_t bar = stem.find('_');
@@ -245,7 +297,7 @@ std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder) 
       oid = OidOfName(stem);
     } else if (bar != std::string::npos) {
       account = OidOfName(stem.substr(0, bar));
-      oid = account < kFirstAccountId ? 0 : OidOfName(stem.substr(bar + 1));
+      oid = account < s.d.firstAccountFolder ? 0 : OidOfName(stem.substr(bar + 1));
       if (oid == 0) account = 0;
     }
     entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, oid, account});
@@ -273,7 +325,7 @@ namespace {
 
 // The counter file's value; false when it is missing or not 4 bytes.
 bool ReadCounterFile(const Store& s, DWORD* value) {
-  Handle<CloseHandle> file(CreateFileW(s.counterPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+  Handle<CloseHandle> file(CreateFileW(s.d.counterFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BYTE bytes[4] = {};
   DWORD got = 0;
@@ -287,7 +339,7 @@ bool ReadCounterFile(const Store& s, DWORD* value) {
 }  // namespace
 
 IdCounter ReadIdCounter(const Store& s) {
-  IdCounter counter{GetFileAttributesW(s.counterPath) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
+  IdCounter counter{GetFileAttributesW(s.d.counterFile) != INVALID_FILE_ATTRIBUTES, false, 0, 0};
   for (const Location& at : AllMessages(s)) counter.highest = std::max(counter.highest, at.oid);
   counter.sound = ReadCounterFile(s, &counter.value);
   return counter;
@@ -301,12 +353,12 @@ DWORD CounterValue(const Store& s) {
 bool RepairIdCounter(const Store& s, const IdCounter& counter) {
   // Under the store's own counter mutex, so that no message written meanwhile
   // draws an identifier from the old value; the file is replaced whole.
-  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, s.counterMutex));
+  Handle<CloseHandle> mutex(CreateMutexW(nullptr, FALSE, s.d.counterMutex));
   if (mutex.valid()) WaitForSingleObject(mutex.get(), INFINITE);
   DWORD v = std::max(counter.highest, CounterValue(s));
   const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
                          static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-  const bool placed = msgstore::ReplaceFileContents(s.counterPath, bytes, 4);
+  const bool placed = msgstore::ReplaceFileContents(s.d.counterFile, bytes, 4);
   if (mutex.valid()) ReleaseMutex(mutex.get());
   return placed;
 }
@@ -322,22 +374,22 @@ std::vector<std::u16string> StaleTempFiles() {
 void RequireIdCounter(const Store& s) {
   IdCounter counter = ReadIdCounter(s);
   if (!counter.Ok())
-    throw Failure("the identifier counter " + std::string(s.counterFile) +
+    throw Failure("the identifier counter " + s.CounterFile() +
                   " is damaged or behind the stored messages (highest identifier in use " +
                   std::to_string(counter.highest) + "); '" + s.CommandLine("check", "--fix") +
                   "' repairs it");
 }
 
-void RequireCardTakes(bool card) {
+void RequireCardTakes(const Store& s, bool card) {
   int state = msgstore::GetPlatform().xGetSDCardState();
-  if (card && (state & 6) != 0)
+  if (card && (state & s.d.cardUnusable) != 0)
     throw Failure("the memory card cannot take messages now (card state " + std::to_string(state) +
                   ")");
 }
 
 std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder) {
   std::vector<DWORD> ids;
-  if ((s.Flags(folder) & (kPathsOnly | kByAccount)) != 0) {
+  if (s.PathsOnly(folder) || s.ByAccount(folder)) {
     // The store cannot list it, or lists one account at a time; its files
     // are found by name.
     for (const FolderEntry& entry : FolderEntries(s, card, folder))
@@ -368,9 +420,9 @@ std::vector<Location> AllMessages(const Store& s) {
   std::vector<Location> all;
   for (bool card : {false, true}) {
     if (card && !CardInserted()) continue;
-    for (const Folder& f : s.folders)
-      if (FolderOnStorage(s, card, f.id))
-        for (const Location& at : FolderMessages(s, card, f.id)) all.push_back(at);
+    for (const FolderDescription* f : s.Folders())
+      if (FolderOnStorage(s, card, f->number))
+        for (const Location& at : FolderMessages(s, card, f->number)) all.push_back(at);
   }
   return all;
 }
@@ -378,7 +430,7 @@ std::vector<Location> AllMessages(const Store& s) {
 namespace {
 
 bool FindIn(const Store& s, bool card, DWORD oid, Location* at) {
-  for (DWORD folder : card ? s.cardSearch : s.phoneSearch)
+  for (DWORD folder : s.Searched(card))
     for (const Location& found : FolderMessages(s, card, folder))
       if (found.oid == oid) {
         *at = found;

@@ -1,7 +1,7 @@
-// The stores as the tool sees them: one description per store (its folders,
-// indexes, counter and operations), and what every command needs of a store
-// through it: folder names, storages, finding a message, and a message record
-// that releases itself.
+// The stores as the tool sees them: the library's description of each store
+// (its folders, indexes, counter and limits) with the store's operations, and
+// what every command needs of a store through it: folder names, storages,
+// finding a message, and a message record that releases itself.
 #ifndef MSGSTORE_TOOL_STORE_H_
 #define MSGSTORE_TOOL_STORE_H_
 
@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "msgstore/msgstore.h"
+#include "msgstore/stores.h"
 
 namespace tool {
 
@@ -51,32 +52,13 @@ struct Location {
   bool card;
   DWORD folder;
   DWORD oid;
-  DWORD account = 0;  // in a folder of kByAccount: the account its file is named by
+  DWORD account = 0;  // in a per-account folder: the account its file is named by
 };
 
-// What a folder is in its store.
-enum FolderFlags : unsigned {
-  kPhone = 1,       // a folder of phone memory
-  kCard = 2,        // a folder of the memory card
-  kSim = 4,         // copies of SIM messages: phone memory whatever the storage asked for
-  kLimited = 8,     // holds at most kMaxFolderMessages a storage; a full one evicts
-  kSwitches = 16,   // when full, --auto lets the store use the other storage
-  kPathsOnly = 32,  // the store names its files but cannot list, count or empty it
-  kByAccount = 64,  // files "<account>_<id>": every account's messages side by side
-};
-constexpr DWORD kMaxFolderMessages = 100;
-// Account identifiers start here; below, the stores read the number as a
-// folder.
-constexpr DWORD kFirstAccountId = 12;
-
-struct Folder {
-  DWORD id;
-  const char* name;  // "inbox", as the tool's commands name it
-  unsigned flags;
-};
+using msgstore::FolderDescription;
 
 // A phone index file and the folders whose messages it lists. An account's
-// index lists that account's messages of a kByAccount folder, in the file
+// index lists that account's messages of a per-account folder, in the file
 // "<account>_<index file>".
 struct Index {
   DWORD folder;
@@ -135,7 +117,7 @@ struct StoreOps {
   bool (*setReadReport)(const Location& at, int status);  // null: the store keeps none
   bool (*remove)(const Location& at);
   bool (*empty)(bool card, DWORD folder);
-  bool (*emptyAccount)(bool card, DWORD folder, DWORD account);  // null without kByAccount
+  bool (*emptyAccount)(bool card, DWORD folder, DWORD account);  // null without accounts
   DWORD (*count)(bool card, DWORD folder);
   void (*list)(bool card, DWORD folder, CMsgList& out);
   void (*indexList)(DWORD folder, CMsgList& out);
@@ -143,28 +125,31 @@ struct StoreOps {
 };
 
 struct Store {
-  const char* name;          // "sms": the word of the commands
-  const char* title;         // "SMS/EMS store"
-  bool isDefault;            // what count, check, refresh and export take without a store
-  const char* extension;     // ".sms"
-  const char* indexFile;     // "EmsIni"
-  const char* counterFile;   // "EmsDB.ini"
-  const WCHAR* counterPath;  // device path of the identifier counter
-  const WCHAR* counterMutex;
-  int cardBusy;  // card state bits that keep --auto from choosing the card
+  Store(const msgstore::StoreDescription& description, Refusal refusal,
+        std::vector<ExtraField> extras, StoreOps ops,
+        CountSummary (*countSummary)(const Store& s, bool cardTree));
+
+  const msgstore::StoreDescription& d;  // d.name: the word of the commands
   Refusal refusal;
-  std::vector<Folder> folders;  // in the order the tool shows them; the inbox first
-  std::vector<Index> indexes;
-  std::vector<DWORD> phoneSearch, cardSearch;  // where a message is looked for by identifier
+  std::vector<Index> indexes;  // of the folders, from the description
   std::vector<ExtraField> extras;
   StoreOps ops;
   CountSummary (*countSummary)(const Store& s, bool cardTree);
-  // The account indexes on the device, for a store with a kByAccount folder.
-  std::vector<Index> (*accountIndexes)(const Store& s);
 
-  DWORD Inbox() const { return folders.front().id; }
-  // 0 for an identifier that names no folder.
-  unsigned Flags(DWORD folder) const;
+  // What count, check, refresh and export take without a store: the first.
+  bool IsDefault() const;
+  // The folders in the order the tool shows them; the inbox first.
+  std::vector<const FolderDescription*> Folders() const;
+  DWORD Inbox() const { return *d.shown.begin(); }
+  // Null for an identifier that names no folder.
+  const FolderDescription* Folder(DWORD folder) const { return d.Folder(folder); }
+  // Whether a full folder lets --auto use the other storage.
+  bool Switches(DWORD folder) const;
+  // Where a message is looked for by identifier: where the store looks, and
+  // in phone memory then the folders reached by file name only.
+  std::vector<DWORD> Searched(bool card) const;
+  // The identifier counter's file name, "EmsDB.ini".
+  std::string CounterFile() const;
   // "inbox", or the number for an identifier that names no folder.
   std::string FolderName(DWORD folder) const;
   // "inbox, draft, ..., none"
@@ -178,11 +163,19 @@ struct Store {
   // The index that lists the folder's messages, or null.
   const Index* IndexOf(DWORD folder) const;
   // Whether a folder's messages are named by account.
-  bool ByAccount(DWORD folder) const { return (Flags(folder) & kByAccount) != 0; }
-  bool HasAccounts() const;
+  bool ByAccount(DWORD folder) const {
+    const FolderDescription* f = Folder(folder);
+    return f != nullptr && f->perAccount;
+  }
+  // Whether the store names its files but cannot list, count or empty it.
+  bool PathsOnly(DWORD folder) const {
+    const FolderDescription* f = Folder(folder);
+    return f != nullptr && !f->hasFolderPath;
+  }
+  bool HasAccounts() const { return d.HasAccounts(); }
 };
 
-// Whether the index has a file: not the files of a kByAccount folder that
+// Whether the index has a file: not the files of a per-account folder that
 // name no account.
 inline bool HasIndexFile(const Store& s, const Index& index) {
   return index.account != 0 || !s.ByAccount(index.folder);
@@ -191,6 +184,10 @@ inline bool HasIndexFile(const Store& s, const Index& index) {
 // Every index of the store: its folders' and, for a store with accounts, the
 // accounts' indexes on the device.
 std::vector<Index> Indexes(const Store& s);
+
+// Account identifiers start here; below, the stores with accounts read the
+// number as a folder.
+DWORD FirstAccountId();
 
 // Every store, in the order of the commands' help.
 const std::vector<const Store*>& Stores();
@@ -263,7 +260,7 @@ struct FolderEntry {
   DWORD attributes;
   DWORD size;
   DWORD oid;      // 0 when the name is not the one the store gives a message
-  DWORD account;  // in a kByAccount folder, the account of "<account>_<id>"
+  DWORD account;  // in a per-account folder, the account of "<account>_<id>"
 };
 std::vector<FolderEntry> FolderEntries(const Store& s, bool card, DWORD folder);
 // "file abc.sms (not named by a message identifier)"
@@ -288,8 +285,8 @@ bool RepairIdCounter(const Store& s, const IdCounter& counter);
 std::vector<std::u16string> StaleTempFiles();
 // Failure when a new identifier would replace a stored message.
 void RequireIdCounter(const Store& s);
-// Failure when the card state forbids storing a message on the card.
-void RequireCardTakes(bool card);
+// Failure when the card state keeps the store's messages off the card.
+void RequireCardTakes(const Store& s, bool card);
 
 // The identifiers of a folder's message files, ascending.
 std::vector<DWORD> ListFolder(const Store& s, bool card, DWORD folder);
