@@ -208,6 +208,10 @@ class MSGSTORE_API Store {
   // The message at `at` replaced by record under the same identifier; the
   // folder, identifier and account are at's.
   WriteResult Rewrite(const Location& at, const Record& record);
+  // The message written at `at` under at's identifier, whether or not one
+  // is there (what a restore does); the store keeps its own rules (a full
+  // folder evicts).
+  WriteResult Put(const Location& at, const Record& record);
   // Moves the message to another folder, under a new identifier: to the same
   // storage (phone memory for the SIM folders), or the other one when the
   // store finds the folder full there.

@@ -23,19 +23,19 @@ struct IndexProblem {
                      // "duplicate_record", "foreign_record", "damaged_file",
                      // "odd_file_name", "damaged_index", "index_not_a_file"
   DWORD folder;
-  DWORD id;          // 0 when the problem names no message
-  std::string text;  // "message 5 (inbox) has a record but no file"
-  bool lasting() const;  // a rebuild of the index does not settle it
+  DWORD id;                           // 0 when the problem names no message
+  std::string text;                   // "message 5 (inbox) has a record but no file"
+  MSGSTORE_API bool lasting() const;  // a rebuild of the index does not settle it
 };
 
 // One phone index against the messages of the folders it lists.
 struct IndexReport {
-  DWORD folder;                 // the folder of the index file
-  DWORD account = 0;            // an account's index of a per-account folder
-  std::vector<DWORD> members;   // the folders whose messages it lists
-  bool hasFile = true;          // false: files of a per-account folder that name no account
-  bool rebuiltAlways = false;   // the store's refresh rewrites it even when present
-  std::string name;             // "sent", "inbox 805306371", "inbox (no account)"
+  DWORD folder;                // the folder of the index file
+  DWORD account = 0;           // an account's index of a per-account folder
+  std::vector<DWORD> members;  // the folders whose messages it lists
+  bool hasFile = true;         // false: files of a per-account folder that name no account
+  bool rebuiltAlways = false;  // the store's refresh rewrites it even when present
+  std::string name;            // "sent", "inbox 805306371", "inbox (no account)"
   size_t files = 0, records = 0;
   std::vector<IndexProblem> problems;
 };
@@ -45,28 +45,28 @@ struct CounterReport {
   bool present = false;
   bool sound = false;  // a file of exactly 4 bytes
   DWORD value = 0;
-  DWORD highest = 0;   // the highest identifier in use on both storages
+  DWORD highest = 0;  // the highest identifier in use on both storages
   bool ok() const { return highest == 0 || (sound && value >= highest); }
   // "ok: last identifier 7, highest identifier in use 7", "behind: ...", "missing, ..."
-  std::string State() const;
+  MSGSTORE_API std::string State() const;
 };
 
 struct StoreReport {
   const StoreDescription* store;
   std::vector<IndexReport> indexes;
   CounterReport counter;
-  size_t differing() const;  // indexes with problems
+  MSGSTORE_API size_t differing() const;  // indexes with problems
   bool ok() const { return differing() == 0 && counter.ok(); }
 };
 
 // The account database and the registry counter of account identifiers.
 struct AccountReport {
-  bool present = false;    // the database file exists
-  bool readable = true;    // it holds whole records
+  bool present = false;  // the database file exists
+  bool readable = true;  // it holds whole records
   size_t accounts = 0;
-  DWORD counter = 0;       // the last account identifier handed out
-  DWORD highest = 0;       // the highest identifier of an account
-  std::string problem;     // one line when something is wrong; empty when sound
+  DWORD counter = 0;    // the last account identifier handed out
+  DWORD highest = 0;    // the highest identifier of an account
+  std::string problem;  // one line when something is wrong; empty when sound
   bool ok() const { return problem.empty(); }
 };
 
@@ -82,7 +82,7 @@ struct DeviceReport {
   std::vector<StoreReport> stores;
   AccountReport accounts;
   std::vector<std::u16string> temps;  // device paths, sorted
-  bool ok() const;
+  MSGSTORE_API bool ok() const;
 };
 
 MSGSTORE_API DeviceReport Check(Device& device, const CheckOptions& options = {});

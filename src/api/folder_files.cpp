@@ -120,8 +120,8 @@ bool NamesFiles(const StoreDescription& s, DWORD folder) {
 }
 
 bool Openable(const StoreDescription& s, const Location& at) {
-  const std::string name = (at.account != 0 ? std::to_string(at.account) + "_" : "") +
-                           std::to_string(at.id);
+  const std::string name =
+      (at.account != 0 ? std::to_string(at.account) + "_" : "") + std::to_string(at.id);
   const std::u16string path =
       FolderDir(s, at.card, at.folder) + u"\\" + Utf8ToUtf16(name) + s.extension;
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -176,8 +176,8 @@ bool ReadCounterFile(const StoreDescription& s, DWORD* value) {
   if (file == INVALID_HANDLE_VALUE) return false;
   BYTE bytes[4] = {};
   DWORD got = 0;
-  const bool ok = GetFileSize(file, nullptr) == 4 && ReadFile(file, bytes, 4, &got, nullptr) != 0 &&
-                  got == 4;
+  const bool ok =
+      GetFileSize(file, nullptr) == 4 && ReadFile(file, bytes, 4, &got, nullptr) != 0 && got == 4;
   CloseHandle(file);
   if (ok) *value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
   return ok;

@@ -125,10 +125,10 @@ void CheckIndex(Device& device, const StoreDescription& s, IndexReport* report,
     if (read)
       times[f] = Ticks(read.record.indexTime);
     else
-      report->problems.push_back({"damaged_file", f.first, f.second,
-                                  Msg(s, f.first, f.second) + " " +
-                                      (api::Openable(s, at) ? "cannot be read (damaged file)"
-                                                            : "cannot be opened")});
+      report->problems.push_back(
+          {"damaged_file", f.first, f.second,
+           Msg(s, f.first, f.second) + " " +
+               (api::Openable(s, at) ? "cannot be read (damaged file)" : "cannot be opened")});
     step();
   }
 
@@ -205,8 +205,7 @@ AccountReport CheckAccounts(Device& device) {
                      std::to_string(api::DatabaseBytes(accounts)) + ")";
   else if (report.highest > report.counter && report.highest >= a.firstId)
     report.problem = "the account identifier counter (" + std::to_string(report.counter) +
-                     ") is behind the highest account identifier " +
-                     std::to_string(report.highest);
+                     ") is behind the highest account identifier " + std::to_string(report.highest);
   return report;
 }
 
@@ -216,6 +215,28 @@ Result Refresh(Device& device, const StoreDescription& s, const std::vector<Inde
   for (const IndexReport& index : clear)
     if (index.hasFile) DeleteFileW(IndexPath(s, index).c_str());
   return device.store(s.kind).Refresh();
+}
+
+// The store's refresh lists every file its pattern matches, also those whose
+// names give no identifier of their own ("abc.sms" is read as message 0,
+// "007.sms" beside "7.sms" as a second 7). Their records name no message:
+// they are dropped, so that a repair leaves no more problems than it found.
+void DropStrayRecords(Device& device, const StoreDescription& s, const IndexReport& index) {
+  IndexReport again = index;
+  again.problems.clear();
+  CheckIndex(device, s, &again, [] {});
+  const std::u16string path = IndexPath(s, index);
+  std::vector<IndexRecord> records;
+  if (!ReadIndex(path.c_str(), &records)) return;
+  const IndexLock lock = {s.indexMutex, s.yields};
+  for (const IndexProblem& p : again.problems) {
+    if (p.kind != "record_without_file" && p.kind != "duplicate_record") continue;
+    for (const IndexRecord& r : records)
+      if (r.oid == p.id && (index.account != 0 || (r.folder & 0xFF) == p.folder)) {
+        IndexRemove(path.c_str(), lock, r.oid, r.folder);
+        break;
+      }
+  }
 }
 
 }  // namespace
@@ -234,8 +255,8 @@ std::string CounterReport::State() const {
 }
 
 size_t StoreReport::differing() const {
-  return static_cast<size_t>(std::count_if(indexes.begin(), indexes.end(),
-                                            [](const IndexReport& r) { return !r.problems.empty(); }));
+  return static_cast<size_t>(std::count_if(
+      indexes.begin(), indexes.end(), [](const IndexReport& r) { return !r.problems.empty(); }));
 }
 
 bool DeviceReport::ok() const {
@@ -287,7 +308,11 @@ RepairReport Repair(Device& device, const CheckOptions& options) {
         clear.push_back(index);
         if (index.hasFile) done.rebuilt.push_back(index.name);
       }
-    if (!clear.empty()) Refresh(device, s, clear);
+    if (!clear.empty()) {
+      Refresh(device, s, clear);
+      for (const IndexReport& index : clear)
+        if (index.hasFile) DropStrayRecords(device, s, index);
+    }
     if (!store.counter.ok() && api::RaiseCounter(s, store.counter.highest)) {
       done.counterSet = true;
       api::ReadCounterFile(s, &done.counterValue);
@@ -297,9 +322,13 @@ RepairReport Repair(Device& device, const CheckOptions& options) {
   if (options.accounts && !before.accounts.ok() && before.accounts.readable &&
       before.accounts.highest > before.accounts.counter)
     repair.accountCounterSet = api::RaiseAccountCounter(before.accounts.highest);
-  for (const std::u16string& t : before.temps)
-    if (DeleteFileW(t.c_str())) repair.tempsRemoved.push_back(t);
+  for (const std::u16string& t : before.temps) DeleteFileW(t.c_str());
   repair.after = Check(device, quiet);
+  // The stores' refresh removes leftovers of their own too.
+  for (const std::u16string& t : before.temps)
+    if (std::find(repair.after.temps.begin(), repair.after.temps.end(), t) ==
+        repair.after.temps.end())
+      repair.tempsRemoved.push_back(t);
   return repair;
 }
 

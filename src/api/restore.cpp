@@ -128,20 +128,19 @@ Result Restorer::Commit(bool replace, Report* report,
   }
   std::set<DWORD> accountConflicts;
   WIN32_FIND_DATAW database = {};
-  HANDLE find = st.withAccounts ? FindFirstFileW(AccountStore().database, &database)
-                                : INVALID_HANDLE_VALUE;
+  HANDLE find =
+      st.withAccounts ? FindFirstFileW(AccountStore().database, &database) : INVALID_HANDLE_VALUE;
   const bool databasePresent = find != INVALID_HANDLE_VALUE;
   if (databasePresent) {
     FindClose(find);
     const std::vector<Account> stored = device_.accounts().List().accounts;
     // Saving the store's array would lose the records its lookups miss.
     if (database.nFileSizeLow != 0 && database.nFileSizeLow != api::DatabaseBytes(stored))
-      return Refuse(Status::kFailed, "the account database " + api::FileName(AccountStore().database) +
-                                         " is damaged (" +
-                                         std::to_string(database.nFileSizeLow) +
-                                         " bytes, of which the account store reads " +
-                                         std::to_string(api::DatabaseBytes(stored)) +
-                                         "): nothing imported");
+      return Refuse(Status::kFailed,
+                    "the account database " + api::FileName(AccountStore().database) +
+                        " is damaged (" + std::to_string(database.nFileSizeLow) +
+                        " bytes, of which the account store reads " +
+                        std::to_string(api::DatabaseBytes(stored)) + "): nothing imported");
     for (const auto& a : st.accounts)
       for (const Account& s : stored)
         if (s.id == a.first.id) accountConflicts.insert(s.id);
@@ -171,7 +170,8 @@ Result Restorer::Commit(bool replace, Report* report,
   for (const StoreDescription* s : Stores())
     for (bool card : {false, true}) {
       bool made = st.trees.count({s->kind, card}) != 0 && (!card || CardInserted());
-      for (const State::Item& i : st.items) made = made || (i.store == s->kind && i.at.card == card);
+      for (const State::Item& i : st.items)
+        made = made || (i.store == s->kind && i.at.card == card);
       if (made || (!card && withDatabase && noMessaging)) api::MakeTree(s->kind, card);
     }
 
@@ -206,25 +206,25 @@ Result Restorer::Commit(bool replace, Report* report,
         for (const Location& at : stored->second) {
           ++report->replacedMessages;
           if (at != i->at && !store.Delete(at))
-            return Refuse(Status::kFailed, "could not delete " + std::string(s.name) +
-                                               " message " + std::to_string(at.id) + " in " +
-                                               Where(s, at) + " to replace it");
+            return Refuse(Status::kFailed, "could not delete " + std::string(s.name) + " message " +
+                                               std::to_string(at.id) + " in " + Where(s, at) +
+                                               " to replace it");
         }
       Record record = i->record;
       record.id = i->at.id;
       record.folder = i->at.folder;
       if (s.HasAccounts() && i->at.account != 0) record.email.accountId = i->at.account;
-      const WriteResult w = store.Rewrite(i->at, record);
+      const WriteResult w = store.Put(i->at, record);
       // The storage is the one asked for; a write that chose the other one
       // (for want of free space) has not put the message back.
       if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::Openable(s, i->at))
-        return Refuse(Status::kFailed,
-                      "the store could not write " + std::string(s.name) + " message " +
-                          std::to_string(i->at.id) +
-                          (i->source.empty() ? "" : " (" + i->source + ")") + " to the " +
-                          Where(s, i->at) + ": " +
-                          std::to_string(done) + " of " + std::to_string(order.size()) +
-                          " messages imported" + (w.error.empty() ? "" : " (" + w.error + ")"));
+        return Refuse(Status::kFailed, "the store could not write " + std::string(s.name) +
+                                           " message " + std::to_string(i->at.id) +
+                                           (i->source.empty() ? "" : " (" + i->source + ")") +
+                                           " to the " + Where(s, i->at) + ": " +
+                                           std::to_string(done) + " of " +
+                                           std::to_string(order.size()) + " messages imported" +
+                                           (w.error.empty() ? "" : " (" + w.error + ")"));
       ++report->written[static_cast<int>(i->store)];
       highest[i->store] = std::max(highest[i->store], i->at.id);
     }
@@ -240,7 +240,8 @@ Result Restorer::Commit(bool replace, Report* report,
 
   HANDLE accounts = nullptr;
   if (EmailAccMsgStore_Open(&accounts) == 0 && databasePresent)
-    return Refuse(Status::kFailed, "the account database " + api::FileName(AccountStore().database) +
+    return Refuse(Status::kFailed, "the account database " +
+                                       api::FileName(AccountStore().database) +
                                        " cannot be read: no account imported");
   for (DWORD id : accountConflicts)
     while (EmailMsgStore_DeleteAccount(accounts, id) != 0) ++report->replacedAccounts;
@@ -266,10 +267,10 @@ Result Restorer::Commit(bool replace, Report* report,
   const bool save = !st.accounts.empty() || report->replacedAccounts != 0 ||
                     (!databasePresent && st.databaseExisted && st.databaseBytes != 0);
   if ((create && EmailAccMsgStore_Create() == 0) || (save && EmailMsgStore_Close(accounts) == 0))
-    return Refuse(Status::kFailed, "could not save the account database " + api::FileName(AccountStore().database));
-  if (highestAccount != 0 && !api::RaiseAccountCounter(highestAccount))
     return Refuse(Status::kFailed,
-                  "could not set the account identifier counter in the registry");
+                  "could not save the account database " + api::FileName(AccountStore().database));
+  if (highestAccount != 0 && !api::RaiseAccountCounter(highestAccount))
+    return Refuse(Status::kFailed, "could not set the account identifier counter in the registry");
   return Result();
 }
 

@@ -225,9 +225,8 @@ Result CheckCardTakes(const StoreDescription& s, bool card) {
   return {};
 }
 
-// A location the store can reach: its folder, storage and account, and the
-// message's file.
-Result CheckLocation(const StoreDescription& s, const Location& at) {
+// A location the store can reach: its folder, storage and account.
+Result CheckPlace(const StoreDescription& s, const Location& at) {
   const FolderDescription* f = s.Folder(at.folder);
   if (f == nullptr)
     return NotFound<Result>("the " + std::string(s.title) + " has no folder " +
@@ -241,8 +240,14 @@ Result CheckLocation(const StoreDescription& s, const Location& at) {
     return Refused<Result>(Refusal::kInvalid,
                            "folder " + std::string(f->name) + " is not divided by account");
   if (at.id == 0) return NotFound<Result>("0 is no message identifier");
-  if (!Exists(s, at)) return NotFound<Result>("no " + What(s, at));
   return {};
+}
+
+// The same, and the message's file is there.
+Result CheckLocation(const StoreDescription& s, const Location& at) {
+  Result r = CheckPlace(s, at);
+  if (r && !Exists(s, at)) return NotFound<Result>("no " + What(s, at));
+  return r;
 }
 
 // A change reaches a message through the file the store names.
@@ -463,17 +468,23 @@ WriteResult Store::Add(const Record& record, Storage storage) {
 }
 
 WriteResult Store::Rewrite(const Location& at, const Record& record) {
+  const Result there = CheckLocation(description(), at);
+  if (!there) return Carry<WriteResult>(there);
+  return Put(at, record);
+}
+
+WriteResult Store::Put(const Location& at, const Record& record) {
   const StoreDescription& s = description();
   const Handset& h = HandsetOf(s.kind);
-  Result checked = CheckLocation(s, at);
-  if (checked) checked = CheckNamed(s, at, "message not rewritten");
+  Result checked = CheckPlace(s, at);
+  if (checked) checked = CheckNamed(s, at, "message not written");
   if (checked) checked = CheckRecord(record);
   if (!checked) return Carry<WriteResult>(checked);
   Message m(h);
   try {
     api::ToProps(s.kind, record, m.props(), m.own());
   } catch (const std::bad_alloc&) {
-    return Failed<WriteResult>("out of memory: message not rewritten");
+    return Failed<WriteResult>("out of memory: message not written");
   }
   m.props()->dwFolder = at.folder;
   m.props()->dwOid = at.id;
@@ -483,7 +494,7 @@ WriteResult Store::Rewrite(const Location& at, const Record& record) {
   const DWORD id = h.write(at.card, m.props(), m.own(), at.id, &value);
   WriteResult r;
   if (id == 0 || !ThisThreadWriteNote().written) {
-    Unwritten(s, at.card, at.folder, value, What(s, at) + " not rewritten", &r);
+    Unwritten(s, at.card, at.folder, value, What(s, at) + " not written", &r);
     return r;
   }
   r.stored = at;
