@@ -72,6 +72,7 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   std::filesystem::remove(Sms("INBOX/" + std::to_string(b) + ".sms"));
   std::ofstream(Sms("INBOX/abc.sms")) << "x";
   std::filesystem::copy_file(Sms("INBOX/9.sms"), Sms("INBOX/009.sms"));
+  std::filesystem::copy_file(Sms("INBOX/9.sms"), Host("SD Card/User/MESSAGING/EMS/INBOX/12.sms"));
   std::ofstream(Sms("EmsDB.ini"), std::ios::binary).write("\x02\0\0\0", 4);
   std::ofstream(Sms("SENT/EmsIni.999999999.2.tmp")) << "x";
 
@@ -85,7 +86,7 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   EXPECT_EQ("message " + std::to_string(b) + " (inbox) has a record but no file",
             sms.indexes[0].problems[2].text);
   EXPECT_EQ(1u, sms.differing());
-  EXPECT_EQ("behind: last identifier 2, highest identifier in use 9", sms.counter.State());
+  EXPECT_EQ("behind: last identifier 2, highest identifier in use 12", sms.counter.State());
   EXPECT_TRUE(report.stores[1].ok() && report.stores[2].ok());
   ASSERT_EQ(1u, report.temps.size());
   EXPECT_EQ(u"\\DiskOnChip\\User\\MESSAGING\\EMS\\SENT\\EmsIni.999999999.2.tmp", report.temps[0]);
@@ -93,7 +94,7 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   const msgstore::RepairReport repair = msgstore::Repair(*dev);
   EXPECT_EQ(std::vector<std::string>{"inbox"}, repair.stores[0].rebuilt);
   EXPECT_TRUE(repair.stores[0].counterSet);
-  EXPECT_EQ(9u, repair.stores[0].counterValue);
+  EXPECT_EQ(12u, repair.stores[0].counterValue);
   EXPECT_EQ(report.temps, repair.tempsRemoved);
   // Only the stray files stay, without records: a rebuild cannot name them.
   EXPECT_EQ((std::vector<std::string>{"inbox:odd_file_name", "inbox:odd_file_name"}),
@@ -102,7 +103,7 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   EXPECT_TRUE(repair.after.stores[0].counter.ok());
   EXPECT_TRUE(repair.after.temps.empty());
   // The next message takes the identifier after the highest in use.
-  EXPECT_EQ(10u, Add(StoreKind::kSms, EMS_FOLDER_INBOX, 50));
+  EXPECT_EQ(13u, Add(StoreKind::kSms, EMS_FOLDER_INBOX, 50));
 }
 
 TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
@@ -129,14 +130,14 @@ TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
   ASSERT_TRUE(added) << added.error;
   EXPECT_TRUE(msgstore::Check(*dev).accounts.ok());
   HKEY key = nullptr;
-  const DWORD zero = 0;
+  const DWORD low = 5;
   ASSERT_EQ(ERROR_SUCCESS,
             RegOpenKeyExW(HKEY_LOCAL_MACHINE, msgstore::AccountStore().registryKey, 0, 0, &key));
   RegSetValueExW(key, msgstore::AccountStore().counterValue, 0, REG_DWORD,
-                 reinterpret_cast<const BYTE*>(&zero), 4);
+                 reinterpret_cast<const BYTE*>(&low), 4);
   RegCloseKey(key);
   report = msgstore::Check(*dev);
-  EXPECT_EQ("the account identifier counter (0) is behind the highest account identifier " +
+  EXPECT_EQ("the account identifier counter (5) is behind the highest account identifier " +
                 std::to_string(added.account.id),
             report.accounts.problem);
   EXPECT_TRUE(msgstore::Repair(*dev).after.ok());
