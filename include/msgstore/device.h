@@ -24,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "msgstore/email.h"  // the folder numbers of each store
+#include "msgstore/ems.h"
+#include "msgstore/mms.h"
 #include "msgstore/stores.h"
 #include "msgstore/types.h"
 
