@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "api/handset.h"
 #include "common/msg_str.h"
 #include "email/email_accounts.h"
 #include "msgstore/msgstore.h"
@@ -11,22 +12,6 @@
 namespace msgstore {
 namespace api {
 namespace {
-
-// The identifier a file name's number gives, as the stores read it: a
-// decimal int32 without leading zeros; 0 for anything else.
-DWORD IdOfName(const std::string& stem) {
-  const size_t digits = !stem.empty() && stem[0] == '-' ? 1 : 0;
-  if (stem.size() <= digits || stem.size() > digits + 10 || stem[digits] == '0') return 0;
-  for (size_t i = digits; i < stem.size(); ++i)
-    if (stem[i] < '0' || stem[i] > '9') return 0;
-  long long value = 0;
-  for (size_t i = digits; i < stem.size(); ++i) value = value * 10 + (stem[i] - '0');
-  if (digits != 0) value = -value;
-  if (value < INT32_MIN || value > INT32_MAX) return 0;
-  return static_cast<DWORD>(static_cast<int32_t>(value));
-}
-
-bool CardInserted() { return (GetPlatform().xGetSDCardState() & 1) != 0; }
 
 // Every name matching pattern, with what the platform finds of it.
 template <class Visit>
@@ -41,11 +26,58 @@ void Find(const std::u16string& pattern, Visit visit) {
 
 }  // namespace
 
+const char* StorageName(bool card) { return card ? "memory card" : "phone memory"; }
+
+bool CardIn() { return (GetPlatform().xGetSDCardState() & 1) != 0; }
+
+std::string FolderName(const StoreDescription& s, DWORD folder) {
+  const FolderDescription* f = s.Folder(folder);
+  return f != nullptr ? f->name : std::to_string(folder);
+}
+
+// "phone inbox", "card spam"
+std::string Where(const StoreDescription& s, bool card, DWORD folder) {
+  return std::string(card ? "card " : "phone ") + FolderName(s, folder);
+}
+
+// "message 5 in phone inbox"
+std::string What(const StoreDescription& s, const Location& at) {
+  return "message " + std::to_string(at.id) + " in " + Where(s, at.card, at.folder);
+}
+
+bool OnStorage(const FolderDescription& f, bool card) { return !card || f.onCard(); }
+
+bool IsDirectory(const std::u16string& path) {
+  const DWORD attributes =
+      path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The directory of the folder's message files; empty when the storage has
+// none. A folder reached by file path only has the directory of its files.
 std::u16string FolderDir(const StoreDescription& s, bool card, DWORD folder) {
   const FolderDescription* f = s.Folder(folder);
-  if (f == nullptr || (card && f->card == OnCard::kNone)) return u"";
-  return std::u16string(card && f->card == OnCard::kOwn ? s.cardRoot : s.phoneRoot) + u"\\" +
-         f->dir;
+  if (f == nullptr || !OnStorage(*f, card)) return u"";
+  const Handset& h = HandsetOf(s.kind);
+  WCHAR path[MAX_PATH] = {};
+  if (f->hasFolderPath) return h.folderPath(card, folder, path) != 0 ? path : u"";
+  if (h.filePath({card, folder, 1, 0}, path) == 0) return u"";
+  const std::u16string file = path;
+  return file.substr(0, file.rfind(u'\\'));
+}
+
+// Whether the store names a file for messages of the folder: not the
+// e-mail store's none folder, whose messages are read by their place.
+bool NamesFiles(const StoreDescription& s, bool card, DWORD folder, DWORD account) {
+  WCHAR path[MAX_PATH] = {};
+  return HandsetOf(s.kind).filePath({card, folder, 1, account}, path) != 0;
+}
+
+// The identifier a name gives ("5", "-5" for 4294967291) as the store writes
+// it; 0 for any other name.
+DWORD IdOfName(const std::u16string& stem) {
+  const DWORD id = LeadingNumber(stem.c_str());
+  return id != 0 && DecimalU16(id) == stem ? id : 0;
 }
 
 std::vector<FolderEntry> FolderEntries(const StoreDescription& s, bool card, DWORD folder) {
@@ -55,15 +87,16 @@ std::vector<FolderEntry> FolderEntries(const StoreDescription& s, bool card, DWO
   if (dir.empty() || f == nullptr) return entries;
   const size_t extension = std::u16string(s.extension).size();
   Find(dir + u"\\*" + s.extension, [&](const WIN32_FIND_DATAW& data) {
-    const std::string name = Utf16ToUtf8(data.cFileName);
-    const std::string stem = name.substr(0, name.size() - std::min(extension, name.size()));
+    const std::u16string wide = data.cFileName;
+    const std::string name = Utf16ToUtf8(wide);
+    const std::u16string stem = wide.substr(0, wide.size() - std::min(extension, wide.size()));
     DWORD id = 0, account = 0;
-    const size_t bar = stem.find('_');
+    const size_t bar = stem.find(u'_');
     if (!f->perAccount) {
       id = IdOfName(stem);
-    } else if (bar != std::string::npos) {
+    } else if (bar != std::u16string::npos) {
       account = IdOfName(stem.substr(0, bar));
-      id = account < AccountStore().firstId ? 0 : IdOfName(stem.substr(bar + 1));
+      id = account < s.firstAccountFolder ? 0 : IdOfName(stem.substr(bar + 1));
       if (id == 0) account = 0;
     }
     entries.push_back({name, data.dwFileAttributes, data.nFileSizeLow, id, account});
@@ -77,14 +110,14 @@ std::vector<FolderEntry> FolderEntries(const StoreDescription& s, bool card, DWO
 std::vector<DWORD> AccountsOnDevice(const StoreDescription& s, DWORD folder) {
   std::set<DWORD> ids;
   for (bool card : {false, true}) {
-    if (card && !CardInserted()) continue;
+    if (card && !CardIn()) continue;
     for (const FolderEntry& e : FolderEntries(s, card, folder))
       if (e.account != 0) ids.insert(e.account);
   }
   Find(FolderDir(s, false, folder) + u"\\*_" + s.indexName, [&](const WIN32_FIND_DATAW& data) {
-    const std::string name = Utf16ToUtf8(data.cFileName);
-    const DWORD id = IdOfName(name.substr(0, name.find('_')));
-    if (id >= AccountStore().firstId) ids.insert(id);
+    const std::u16string name = data.cFileName;
+    const DWORD id = IdOfName(name.substr(0, name.find(u'_')));
+    if (id >= s.firstAccountFolder) ids.insert(id);
   });
   return std::vector<DWORD>(ids.begin(), ids.end());
 }
@@ -101,22 +134,6 @@ void MakeTree(StoreKind store, bool card) {
       EmailMsgStore_CreateDir(card);
       break;
   }
-}
-
-bool NamesFiles(const StoreDescription& s, DWORD folder) {
-  const FolderDescription* f = s.Folder(folder);
-  if (f == nullptr) return false;
-  if (f->perAccount) return true;
-  WCHAR path[MAX_PATH] = {};
-  switch (s.kind) {
-    case StoreKind::kSms:
-      return EMSMsgStore_GetFilePath(false, 1, folder, path) != 0;
-    case StoreKind::kMms:
-      return MMSMsgStore_GetFilePath(false, 1, folder, path) != 0;
-    case StoreKind::kEmail:
-      return EmailMsgStore_GetFilePath(false, 1, folder, path) != 0;
-  }
-  return false;
 }
 
 bool Openable(const StoreDescription& s, const Location& at) {

@@ -12,9 +12,25 @@
 namespace msgstore {
 namespace api {
 
-// The directory that holds the folder's message files on that storage, a
-// device path; "" when the storage has none for it.
+const char* StorageName(bool card);  // "phone memory", "memory card"
+bool CardIn();                       // the memory card is inserted
+// "inbox", or the number of a folder the store does not have.
+std::string FolderName(const StoreDescription& s, DWORD folder);
+// "phone inbox", "card spam"
+std::string Where(const StoreDescription& s, bool card, DWORD folder);
+// "message 5 in phone inbox"
+std::string What(const StoreDescription& s, const Location& at);
+bool OnStorage(const FolderDescription& f, bool card);
+bool IsDirectory(const std::u16string& path);
+// The directory of the folder's message files; empty when the storage has
+// none. A folder reached by file path only has the directory of its files.
 std::u16string FolderDir(const StoreDescription& s, bool card, DWORD folder);
+// Whether the store names a file for messages of the folder: not the
+// e-mail store's none folder, whose messages are read by their place.
+bool NamesFiles(const StoreDescription& s, bool card, DWORD folder, DWORD account);
+// The identifier a name gives ("5", "-5" for 4294967291) as the store writes
+// it; 0 for any other name.
+DWORD IdOfName(const std::u16string& stem);
 
 // A message file of a folder directory ("5.sms", "805306371_5.email").
 struct FolderEntry {
@@ -33,9 +49,6 @@ std::vector<DWORD> AccountsOnDevice(const StoreDescription& s, DWORD folder);
 
 // Makes the store's tree on that storage, as its CreateDir operation does.
 void MakeTree(StoreKind store, bool card);
-// Whether the store names a file for a message of the folder (and so can
-// write one there).
-bool NamesFiles(const StoreDescription& s, DWORD folder);
 
 // Whether the message's file can be opened for reading.
 bool Openable(const StoreDescription& s, const Location& at);

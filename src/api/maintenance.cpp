@@ -23,10 +23,7 @@ namespace {
 
 using api::FolderEntry;
 
-std::string FolderName(const StoreDescription& s, DWORD folder) {
-  const FolderDescription* f = s.Folder(folder);
-  return f != nullptr ? f->name : std::to_string(folder);
-}
+using api::FolderName;
 
 std::string Msg(const StoreDescription& s, DWORD folder, DWORD id) {
   return "message " + std::to_string(id) + " (" + FolderName(s, folder) + ")";

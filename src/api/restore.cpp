@@ -36,12 +36,10 @@ namespace {
 
 constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
 
-bool CardInserted() { return (GetPlatform().xGetSDCardState() & 1) != 0; }
+bool CardInserted() { return api::CardIn(); }
 
 std::string Where(const StoreDescription& s, const Location& at) {
-  const FolderDescription* f = s.Folder(at.folder);
-  return std::string(at.card ? "card " : "phone ") +
-         (f != nullptr ? f->name : std::to_string(at.folder));
+  return api::Where(s, at.card, at.folder);
 }
 
 Result Refuse(Status status, const std::string& error) {
@@ -121,7 +119,8 @@ Result Restorer::Commit(bool replace, Report* report,
   for (const StoreDescription* s : Stores()) {
     std::set<DWORD> ids;
     for (const State::Item& i : st.items)
-      if (i.store == s->kind && api::NamesFiles(*s, i.at.folder)) ids.insert(i.at.id);
+      if (i.store == s->kind && api::NamesFiles(*s, i.at.card, i.at.folder, i.at.account))
+        ids.insert(i.at.id);
     if (ids.empty()) continue;
     for (const Location& at : device_.store(s->kind).List().messages)
       if (ids.count(at.id) != 0) conflicts[{s->kind, at.id}].push_back(at), ++storedConflicts;
@@ -198,7 +197,7 @@ Result Restorer::Commit(bool replace, Report* report,
   for (const State::Item* i : order) {
     const StoreDescription& s = Describe(i->store);
     Store& store = device_.store(i->store);
-    if (!api::NamesFiles(s, i->at.folder)) {
+    if (!api::NamesFiles(s, i->at.card, i->at.folder, i->at.account)) {
       report->skipped.push_back({i->store, i->at, i->source});
     } else {
       const auto stored = conflicts.find({i->store, i->at.id});

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/folder_files.h"
 #include "api/handset.h"
 #include "common/dir_scan.h"
 #include "common/id_counter.h"
@@ -16,9 +17,19 @@
 namespace msgstore {
 namespace {
 
+using api::CardIn;
+using api::FolderDir;
+using api::FolderName;
 using api::Handset;
 using api::HandsetOf;
+using api::IdOfName;
+using api::IsDirectory;
 using api::Message;
+using api::NamesFiles;
+using api::OnStorage;
+using api::StorageName;
+using api::What;
+using api::Where;
 
 template <class R>
 R Fail(Status status, Refusal refusal, const std::string& error) {
@@ -48,60 +59,6 @@ R Failed(const std::string& error) {
 template <class R>
 R Carry(const Result& from) {
   return Fail<R>(from.status, from.refusal, from.error);
-}
-
-const char* StorageName(bool card) { return card ? "memory card" : "phone memory"; }
-
-bool CardIn() { return (GetPlatform().xGetSDCardState() & 1) != 0; }
-
-std::string FolderName(const StoreDescription& s, DWORD folder) {
-  const FolderDescription* f = s.Folder(folder);
-  return f != nullptr ? f->name : std::to_string(folder);
-}
-
-// "phone inbox", "card spam"
-std::string Where(const StoreDescription& s, bool card, DWORD folder) {
-  return std::string(card ? "card " : "phone ") + FolderName(s, folder);
-}
-
-// "message 5 in phone inbox"
-std::string What(const StoreDescription& s, const Location& at) {
-  return "message " + std::to_string(at.id) + " in " + Where(s, at.card, at.folder);
-}
-
-bool OnStorage(const FolderDescription& f, bool card) { return !card || f.onCard(); }
-
-bool IsDirectory(const std::u16string& path) {
-  const DWORD attributes =
-      path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The directory of the folder's message files; empty when the storage has
-// none. A folder reached by file path only has the directory of its files.
-std::u16string FolderDir(const StoreDescription& s, bool card, DWORD folder) {
-  const FolderDescription* f = s.Folder(folder);
-  if (f == nullptr || !OnStorage(*f, card)) return u"";
-  const Handset& h = HandsetOf(s.kind);
-  WCHAR path[MAX_PATH] = {};
-  if (f->hasFolderPath) return h.folderPath(card, folder, path) != 0 ? path : u"";
-  if (h.filePath({card, folder, 1, 0}, path) == 0) return u"";
-  const std::u16string file = path;
-  return file.substr(0, file.rfind(u'\\'));
-}
-
-// Whether the store names a file for messages of the folder: not the
-// e-mail store's none folder, whose messages are read by their place.
-bool NamesFiles(const StoreDescription& s, bool card, DWORD folder, DWORD account) {
-  WCHAR path[MAX_PATH] = {};
-  return HandsetOf(s.kind).filePath({card, folder, 1, account}, path) != 0;
-}
-
-// The identifier a name gives ("5", "-5" for 4294967291) as the store writes
-// it; 0 for any other name.
-DWORD IdOfName(const std::u16string& stem) {
-  const DWORD id = LeadingNumber(stem.c_str());
-  return id != 0 && DecimalU16(id) == stem ? id : 0;
 }
 
 bool HasExtension(const std::u16string& name, const std::u16string& extension) {
