@@ -7,16 +7,22 @@
 #include <string>
 
 #include "email/email_accounts.h"
+#include "msgstore/device.h"
 #include "msgstore/platform.h"
+#include "msgstore/text.h"
 
 namespace msgstore {
 namespace {
 
 HMODULE g_languageModule = nullptr;
 
+std::u16string ModuleOf(const std::u16string& language) {
+  return u"apRes" + language + u"0123.dll";
+}
+
 void Attach() {
   email::ConstructAccountArray();
-  const std::u16string name = u"apRes" + GetPlatform().xGetSystemLanguage() + u"0123.dll";
+  const std::u16string name = ModuleOf(GetPlatform().xGetSystemLanguage());
   // A handset without the module for its language works all the same.
   g_languageModule = GetPlatform().LoadLibraryW(name.c_str());
 }
@@ -35,6 +41,10 @@ struct Lifetime {
 } g_lifetime;
 
 }  // namespace
+
+std::string LanguageModuleName(const std::u16string& language) {
+  return Utf16ToUtf8(ModuleOf(language));
+}
 
 BOOL LibraryMain(HANDLE /*instance*/, DWORD reason, void* /*reserved*/) {
   if (reason == kProcessAttach) Attach();

@@ -87,6 +87,7 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
             sms.indexes[0].problems[2].text);
   EXPECT_EQ(1u, sms.differing());
   EXPECT_EQ("behind: last identifier 2, highest identifier in use 12", sms.counter.State());
+  EXPECT_EQ(msgstore::CheckCounter(*dev, StoreKind::kSms).State(), sms.counter.State());
   EXPECT_TRUE(report.stores[1].ok() && report.stores[2].ok());
   ASSERT_EQ(1u, report.temps.size());
   EXPECT_EQ(u"\\DiskOnChip\\User\\MESSAGING\\EMS\\SENT\\EmsIni.999999999.2.tmp", report.temps[0]);
@@ -129,6 +130,7 @@ TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
   const msgstore::AccountResult added = dev->accounts().Add(account);
   ASSERT_TRUE(added) << added.error;
   EXPECT_TRUE(msgstore::Check(*dev).accounts.ok());
+  EXPECT_EQ(msgstore::Check(*dev).accounts.bytes, 4u + 16 + 2 * 5);
   HKEY key = nullptr;
   const DWORD low = 5;
   ASSERT_EQ(ERROR_SUCCESS,
@@ -142,6 +144,25 @@ TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
             report.accounts.problem);
   EXPECT_TRUE(msgstore::Repair(*dev).after.ok());
   EXPECT_EQ(added.account.id + 1, dev->accounts().Add(account).account.id);
+
+  // An account's inbox index, which the store's own refresh leaves alone, is
+  // built again by a repair, and where missing by a refresh.
+  Record mail = At(EMAIL_FOLDER_INBOX, 10);
+  mail.email.accountId = added.account.id;
+  const DWORD first = dev->email().Add(mail).stored->id;
+  mail.indexTime.dwLowDateTime = 20;
+  const DWORD second = dev->email().Add(mail).stored->id;
+  const std::string inboxIndex = Host("DiskOnChip/User/MESSAGING/Email/INBOX/" +
+                                      std::to_string(added.account.id) + "_EmailIni");
+  std::ofstream(inboxIndex, std::ios::binary) << "short";
+  const std::vector<std::string> kinds = Kinds(msgstore::Check(*dev).stores[2]);
+  ASSERT_FALSE(kinds.empty());
+  EXPECT_EQ("inbox " + std::to_string(added.account.id) + ":damaged_index", kinds[0]);
+  EXPECT_TRUE(msgstore::Repair(*dev).after.ok());
+  EXPECT_EQ((std::vector<DWORD>{second, first}), IndexIds(inboxIndex));
+  std::filesystem::remove(inboxIndex);
+  ASSERT_TRUE(msgstore::RefreshIndexes(*dev, StoreKind::kEmail, false));
+  EXPECT_EQ((std::vector<DWORD>{second, first}), IndexIds(inboxIndex));
 }
 
 TEST_F(Maintenance, RestorePutsMessagesIndexOrderCountersAndAccountsBack) {

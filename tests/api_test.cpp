@@ -8,6 +8,7 @@
 
 #include "msgstore/device.h"
 #include "msgstore/msgstore.h"
+#include "msgstore/notices.h"
 #include "test_support.h"
 
 namespace {
@@ -62,6 +63,15 @@ class Api : public msgstore_test::DeviceTest {
       ids.push_back(w.stored ? w.stored->id : 0);
     }
     return ids;
+  }
+  // The last notice posted went to NoticeWindows()[window] and says so.
+  void ExpectNotice(size_t window, const std::string& what, const std::string& detail) {
+    ASSERT_FALSE(platform_.posted.empty());
+    const msgstore_test::FakePlatform::Posted& p = platform_.posted.back();
+    EXPECT_EQ(p.className, msgstore::NoticeWindows().at(window));
+    const msgstore::NoticeMeaning m =
+        msgstore::ExplainNotice({p.className, p.msg, p.wParam, p.lParam});
+    EXPECT_EQ(m.what + ": " + m.detail, what + ": " + detail);
   }
   std::unique_ptr<msgstore::Device> dev;
 };
@@ -162,6 +172,7 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
   w = sms.Add(At(2, 5002), Storage::kAuto);
   ASSERT_TRUE(w) << w.error;
   EXPECT_TRUE(w.otherStorage && w.stored->card && !w.evicted);
+  EXPECT_EQ(w.switchedFor, Refusal::kFolderFull);
   // A full inbox refuses without the choice and stores nothing.
   Fill(sms, 1, false);
   w = sms.Add(At(1, 5000));
@@ -194,10 +205,20 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
   w = dev->email().Add(mail, Storage::kAuto);
   ASSERT_TRUE(w) << w.error;
   EXPECT_EQ(w.evicted, (Location{false, 1, inbox[0], a.account.id}));
+  ExpectNotice(1, "e-mail inbox event",
+               "phone memory, message " + std::to_string(inbox[0]) + " removed to make room");
   platform_.cardState = 1;
   w = dev->email().Add(mail, Storage::kAuto);
   EXPECT_EQ(w.refusal, Refusal::kBothFull) << w.error;
-  // A volume without room refuses a message.
+  // A phone volume without room sends a message the store may place to the
+  // card; with neither volume's room it is refused.
+  platform_.volumeFreeBytes[u"\\DiskOnChip"] = 0;
+  Record sized = At(3, 1);
+  sized.content.assign(10, 1);
+  w = dev->mms().Add(sized, Storage::kAuto);
+  ASSERT_TRUE(w) << w.error;
+  EXPECT_TRUE(w.otherStorage && w.stored->card && !w.evicted);
+  EXPECT_EQ(w.switchedFor, Refusal::kNoSpace);
   platform_.freeBytes = 0;
   Record big = At(2, 1);
   big.content.assign(10, 1);
@@ -209,6 +230,54 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
   platform_.cardState = 0;
   w = sms.Add(At(1, 7000), Storage::kAuto);
   EXPECT_EQ(w.refusal, Refusal::kNoCard) << w.error;
+}
+
+// What a listing, an index and an emptying show of a folder that holds more
+// than messages: stray names, a damaged file, a directory under a message's
+// name.
+TEST_F(Api, ListingsIndexesAndEmptyingsOfAFolderWithStrayFiles) {
+  msgstore::Store& sms = dev->sms();
+  std::vector<DWORD> ids;
+  for (DWORD time : {30, 10, 20}) ids.push_back(sms.Add(At(EMS_FOLDER_DRAFT, time)).stored->id);
+  const std::string draft = Dir(msgstore::SmsStore(), false, EMS_FOLDER_DRAFT);
+  for (const char* name : {"abc.sms", "007.sms", "50.sms"})
+    std::ofstream(draft + "/" + name) << "x";
+  std::filesystem::create_directory(draft + "/60.sms");
+  const msgstore::ListResult listed = sms.List(false, EMS_FOLDER_DRAFT);
+  ASSERT_TRUE(listed) << listed.error;
+  EXPECT_EQ(listed.messages.size(), 5u);
+  ASSERT_EQ(listed.strays.size(), 2u);
+  EXPECT_EQ(listed.strays[0].name + " " + listed.strays[1].name, "007.sms abc.sms");
+  EXPECT_EQ(listed.strays[1].at, (Location{false, EMS_FOLDER_DRAFT, 0, 0}));
+  msgstore::ReadResult r = sms.Read({false, EMS_FOLDER_DRAFT, 50, 0});
+  EXPECT_TRUE(r.damaged);
+  EXPECT_EQ(r.error, "message 50 in phone draft cannot be read (damaged file)");
+  r = sms.Read({false, EMS_FOLDER_DRAFT, 60, 0});
+  EXPECT_FALSE(r.damaged);
+  EXPECT_EQ(r.error, "message 60 in phone draft cannot be opened");
+
+  // The index lists the newest first, and a SIM folder's copies with the inbox.
+  std::vector<Location> records = sms.IndexRecords(EMS_FOLDER_DRAFT).records;
+  EXPECT_EQ(records, (std::vector<Location>{
+                         {false, 2, ids[0], 0}, {false, 2, ids[2], 0}, {false, 2, ids[1], 0}}));
+  const DWORD sim = sms.Add(At(EMS_FOLDER_SIM_INBOX, 1)).stored->id;
+  EXPECT_EQ(sms.IndexRecords(EMS_FOLDER_INBOX).records,
+            (std::vector<Location>{{false, EMS_FOLDER_SIM_INBOX, sim, 0}}));
+  EXPECT_EQ(sms.IndexRecords(EMS_FOLDER_SIM_INBOX).error,
+            "folder sim-inbox has no index of its own (its messages are in the index of inbox)");
+
+  msgstore::EmptyResult emptied = sms.EmptyFolder(false, EMS_FOLDER_DRAFT);
+  EXPECT_EQ(emptied.error,
+            "the phone draft cannot be emptied: 60.sms is not a file (nothing deleted)");
+  EXPECT_EQ(sms.Count(false, EMS_FOLDER_DRAFT).messages, 5u);
+  std::filesystem::remove(draft + "/60.sms");
+  emptied = sms.EmptyFolder(false, EMS_FOLDER_DRAFT);
+  ASSERT_TRUE(emptied) << emptied.error;
+  EXPECT_EQ(emptied.deleted, 6u);
+  // Its index keeps the records until a refresh.
+  EXPECT_EQ(sms.IndexRecords(EMS_FOLDER_DRAFT).records.size(), 3u);
+  ASSERT_TRUE(sms.Empty(false, EMS_FOLDER_INBOX));
+  ExpectNotice(0, "inbox emptied", "EMS");
 }
 
 TEST_F(Api, RefusedAndNotFoundSayWhy) {
@@ -297,6 +366,7 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   EXPECT_TRUE(email.SetReadReport(*w.stored, -4));
   EXPECT_EQ(email.Read(*w.stored).record.email.readReportStatus, -4);
   EXPECT_EQ(email.List(false, EMAIL_FOLDER_INBOX).messages, std::vector<Location>{*w.stored});
+  EXPECT_EQ(email.IndexRecords(EMAIL_FOLDER_INBOX).records, std::vector<Location>{*w.stored});
   EXPECT_TRUE(email.Empty(false, EMAIL_FOLDER_INBOX, account + 1));
   EXPECT_EQ(email.Count(false, EMAIL_FOLDER_INBOX).messages, 1u);
   EXPECT_TRUE(email.Empty(false, EMAIL_FOLDER_INBOX, account));
@@ -315,6 +385,9 @@ TEST_F(Api, AccountsInTheDatabasesOrder) {
   // A record goes in front of its folder's first, and a load turns each
   // folder's saved order round.
   EXPECT_EQ(order, (std::vector<DWORD>{a, c, b}));
+  order.clear();
+  for (const msgstore::Account& x : accounts.Saved().accounts) order.push_back(x.id);
+  EXPECT_EQ(order, (std::vector<DWORD>{c, a, b}));
   EXPECT_EQ(accounts.Get(a).account, (msgstore::Account{a, 5, 1, 2, 3, u"first"}));
   EXPECT_EQ(accounts.Add({0, 1, 0, 0, 0, std::u16string(256, u'x')}).refusal, Refusal::kInvalid);
   EXPECT_TRUE(accounts.Remove(a));
@@ -323,6 +396,7 @@ TEST_F(Api, AccountsInTheDatabasesOrder) {
   EXPECT_EQ(accounts.IncomingServer(), 0u);
   EXPECT_TRUE(accounts.SetIncomingServer(b, "Work"));
   EXPECT_EQ(accounts.IncomingServer(), b);
+  EXPECT_EQ(accounts.IncomingServerName(), "Work");
   EXPECT_EQ(accounts.SetIncomingServer(c, "no spaces").refusal, Refusal::kInvalid);
   EXPECT_EQ(accounts.SetIncomingServer(a).status, Status::kNotFound);
 }
@@ -336,7 +410,8 @@ TEST_F(Api, OpeningWithoutCreateMakesNothingAndTheCardComesAndGoes) {
   std::unique_ptr<msgstore::Device> made = msgstore::Device::Open(missing, true, &r);
   ASSERT_NE(made, nullptr);
   std::filesystem::create_directory(missing + "/SD Card");
-  EXPECT_FALSE(made->sms().TreeMade(false));
+  ASSERT_TRUE(made->MakeTree(true));
+  EXPECT_TRUE(made->mms().TreeMade(true) && !made->sms().TreeMade(false));
   ASSERT_TRUE(made->Init());
   EXPECT_TRUE(made->sms().TreeMade(false) && made->email().TreeMade(true));
   // The card as the device root holds it: removed aside and inserted again.

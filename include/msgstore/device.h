@@ -145,14 +145,34 @@ struct WriteResult : Result {
   std::optional<Location> stored;   // where the message now is, its identifier
   bool otherStorage = false;        // the store used the other storage than asked
   std::optional<Location> evicted;  // the message the store deleted to make room
+  // Why the store used the other storage: kFolderFull or kNoSpace.
+  Refusal switchedFor = Refusal::kNone;
 };
 
 struct ReadResult : Result {
   Record record;
+  bool damaged = false;  // the file opens but holds no whole message
+};
+
+// A file of a folder that the store's file pattern matches but whose name
+// gives no message identifier ("abc.sms", "007.sms").
+struct StrayFile {
+  Location at;  // its storage, folder and account; id 0
+  std::string name;
 };
 
 struct ListResult : Result {
   std::vector<Location> messages;  // ascending by storage (phone first), folder, identifier
+  std::vector<StrayFile> strays;   // by storage, folder and name
+};
+
+// The records of a phone index file, in its order (the newest first).
+struct IndexResult : Result {
+  std::vector<Location> records;  // each record's folder and identifier, and the index's account
+};
+
+struct EmptyResult : Result {
+  size_t deleted = 0;  // message files deleted
 };
 
 struct CountResult : Result {
@@ -225,8 +245,16 @@ class MSGSTORE_API Store {
   Result SetReadReport(const Location& at, int32_t status);  // e-mail only
   // Deletes every message of the folder (of one account in a per-account
   // folder, 0: all); its index keeps its records until the store's refresh
-  // or a lookup drops them.
+  // or a lookup drops them. A folder that holds a directory under a message
+  // file's name is refused, nothing deleted.
   Result Empty(bool card, DWORD folder, DWORD account = 0);
+  // The same, saying how many message files this call deleted.
+  EmptyResult EmptyFolder(bool card, DWORD folder, DWORD account = 0);
+  // The records of the folder's own phone index file, as the file holds
+  // them (records whose messages are gone stay until a refresh); in a
+  // per-account folder the account's index, or with account 0 every
+  // account's on the device, ascending by account.
+  IndexResult IndexRecords(DWORD folder, DWORD account = 0) const;
   // The store's own index refresh.
   Result Refresh();
 
@@ -248,8 +276,13 @@ class MSGSTORE_API Accounts {
   // the result's account.
   AccountResult Add(const Account& account);
   Result Remove(DWORD id);
+  // The same accounts in the order the database file keeps them (each
+  // folder's turned round): the positions Restorer::AddAccount takes.
+  AccountListResult Saved() const;
   // The account the stores' plain inbox operations mean; 0 when none.
   DWORD IncomingServer() const;
+  // The registry name of the incoming-server account; empty when none is named.
+  std::string IncomingServerName() const;
   // Names the account the incoming-server account as the e-mail application
   // does: registry name (1 to 15 letters, digits, '_' or '-'; default
   // "Account" and the identifier in 8 hex digits) and identifier.
@@ -259,6 +292,10 @@ class MSGSTORE_API Accounts {
   friend class Device;
   Accounts() = default;
 };
+
+// The language resource module the library loads at start-up for a system
+// language: "apResENG0123.dll" for "ENG".
+MSGSTORE_API std::string LanguageModuleName(const std::u16string& language);
 
 class MSGSTORE_API Device {
  public:
@@ -282,6 +319,8 @@ class MSGSTORE_API Device {
 
   // Makes the message trees of phone memory and, when inserted, the card.
   Result Init();
+  // Makes the message trees of one storage.
+  Result MakeTree(bool card);
   bool CardInserted() const;
   Result InsertCard();  // the card removed last, or an empty one
   Result RemoveCard();  // kept aside until it is inserted again

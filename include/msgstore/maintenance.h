@@ -63,6 +63,7 @@ struct StoreReport {
 struct AccountReport {
   bool present = false;  // the database file exists
   bool readable = true;  // it holds whole records
+  DWORD bytes = 0;       // the file's size
   size_t accounts = 0;
   DWORD counter = 0;    // the last account identifier handed out
   DWORD highest = 0;    // the highest identifier of an account
@@ -86,6 +87,8 @@ struct DeviceReport {
 };
 
 MSGSTORE_API DeviceReport Check(Device& device, const CheckOptions& options = {});
+// One store's identifier counter against the identifiers in use, alone.
+MSGSTORE_API CounterReport CheckCounter(Device& device, StoreKind store);
 
 struct RepairReport {
   // Per store checked: the names of the indexes rebuilt, whether the counter

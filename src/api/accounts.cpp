@@ -1,6 +1,7 @@
 // The e-mail account store through the API: its records as the store has
 // loaded them, in its order, changes saved whole, and the incoming-server
 // account of the registry.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include "common/field_codec.h"
 #include "email/email_accounts.h"
 #include "email/email_internal.h"
+#include "msgstore/text.h"
 
 namespace msgstore {
 namespace {
@@ -232,6 +234,25 @@ Result Accounts::Remove(DWORD id) {
     return Fail<Result>(Status::kFailed, Refusal::kNone,
                         "could not remove account " + std::to_string(id));
   return Save(loaded.store);
+}
+
+AccountListResult Accounts::Saved() const {
+  AccountListResult r = List();
+  // The store loads each folder's records in reverse and saves them in its
+  // array's order: the file holds each run of a folder's records turned round.
+  std::vector<Account>& a = r.accounts;
+  for (size_t begin = 0, end = 0; begin < a.size(); begin = end) {
+    while (end < a.size() && a[end].folder == a[begin].folder) ++end;
+    std::reverse(a.begin() + static_cast<long>(begin), a.begin() + static_cast<long>(end));
+  }
+  return r;
+}
+
+std::string Accounts::IncomingServerName() const {
+  const DWORD bytes = AccountStore().nameBytes;
+  std::vector<WCHAR> name(bytes / sizeof(WCHAR) + 1, 0);  // the store's terminator kept
+  if (!email::GetIncomingServerAccount(name.data(), bytes)) return "";
+  return Utf16ToUtf8(name.data());
 }
 
 DWORD Accounts::IncomingServer() const {

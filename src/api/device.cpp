@@ -94,19 +94,24 @@ Store& Device::store(StoreKind kind) {
 }
 
 Result Device::Init() {
-  for (bool card : {false, true}) {
-    if (card && !CardInserted()) continue;
-    for (const StoreDescription* s : Stores()) {
-      const api::Handset& h = api::HandsetOf(s->kind);
-      h.createDir(card);
-      for (const FolderDescription& f : *s) {
-        if (card && !f.onCard()) continue;
-        WCHAR path[MAX_PATH] = {};
-        if (f.hasFolderPath && (h.folderPath(card, f.number, path) == 0 || !IsDirectory(path)))
-          return Fail<Result>(Status::kFailed, Refusal::kNone,
-                              std::string("could not make the ") + f.name + " folder of the " +
-                                  s->title + " in " + (card ? "the memory card" : "phone memory"));
-      }
+  Result r = MakeTree(false);
+  if (r && CardInserted()) r = MakeTree(true);
+  return r;
+}
+
+Result Device::MakeTree(bool card) {
+  if (card && !CardInserted())
+    return Fail<Result>(Status::kRefused, Refusal::kNoCard, "no memory card is inserted");
+  for (const StoreDescription* s : Stores()) {
+    const api::Handset& h = api::HandsetOf(s->kind);
+    h.createDir(card);
+    for (const FolderDescription& f : *s) {
+      if (card && !f.onCard()) continue;
+      WCHAR path[MAX_PATH] = {};
+      if (f.hasFolderPath && (h.folderPath(card, f.number, path) == 0 || !IsDirectory(path)))
+        return Fail<Result>(Status::kFailed, Refusal::kNone,
+                            std::string("could not make the ") + f.name + " folder of the " +
+                                s->title + " in " + (card ? "the memory card" : "phone memory"));
     }
   }
   return {};

@@ -107,6 +107,11 @@ std::vector<FolderEntry> FolderEntries(const StoreDescription& s, bool card, DWO
   return entries;
 }
 
+std::u16string IndexPath(const StoreDescription& s, DWORD folder, DWORD account) {
+  const std::u16string prefix = account != 0 ? DecimalU16(account) + u"_" : u"";
+  return FolderDir(s, false, folder) + u"\\" + prefix + s.indexName;
+}
+
 std::vector<DWORD> AccountsOnDevice(const StoreDescription& s, DWORD folder) {
   std::set<DWORD> ids;
   for (bool card : {false, true}) {

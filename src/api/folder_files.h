@@ -43,6 +43,10 @@ struct FolderEntry {
 // The folder's message files, ascending by identifier, then name.
 std::vector<FolderEntry> FolderEntries(const StoreDescription& s, bool card, DWORD folder);
 
+// The phone index file of a folder that has one of its own (of that
+// account's in a per-account folder), as a device path.
+std::u16string IndexPath(const StoreDescription& s, DWORD folder, DWORD account);
+
 // The accounts that name message files of the per-account folder (phone and,
 // when inserted, card) or its index files, ascending.
 std::vector<DWORD> AccountsOnDevice(const StoreDescription& s, DWORD folder);

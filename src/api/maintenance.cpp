@@ -31,8 +31,7 @@ std::string Msg(const StoreDescription& s, DWORD folder, DWORD id) {
 
 // The index file in phone memory, as a device path.
 std::u16string IndexPath(const StoreDescription& s, const IndexReport& index) {
-  const std::string prefix = index.account != 0 ? std::to_string(index.account) + "_" : "";
-  return api::FolderDir(s, false, index.folder) + u"\\" + Utf8ToUtf16(prefix) + s.indexName;
+  return api::IndexPath(s, index.folder, index.account);
 }
 
 bool FindPath(const std::u16string& path, WIN32_FIND_DATAW* data) {
@@ -174,7 +173,7 @@ void CheckIndex(Device& device, const StoreDescription& s, IndexReport* report,
                                   Msg(s, f.first, f.second) + " has a file but no record"});
 }
 
-CounterReport CheckCounter(Device& device, const StoreDescription& s) {
+CounterReport CounterOf(Device& device, const StoreDescription& s) {
   CounterReport counter;
   counter.present = GetFileAttributesW(s.counterFile) != INVALID_FILE_ATTRIBUTES;
   for (const Location& at : device.store(s.kind).List().messages)
@@ -190,6 +189,7 @@ AccountReport CheckAccounts(Device& device) {
   report.present = FindPath(a.database, &data);
   const std::vector<Account> accounts = device.accounts().List().accounts;
   report.accounts = accounts.size();
+  report.bytes = report.present ? data.nFileSizeLow : 0;
   report.readable = !report.present || data.nFileSizeLow == 0 ||
                     data.nFileSizeLow == api::DatabaseBytes(accounts);
   for (const Account& account : accounts) report.highest = std::max(report.highest, account.id);
@@ -207,11 +207,27 @@ AccountReport CheckAccounts(Device& device) {
 }
 
 // The store's refresh, with the indexes in clear deleted first so that it
-// builds them anew.
+// builds them anew. The stores' refresh leaves the accounts' indexes of a
+// per-account folder alone: a missing one is built here as the store builds
+// the others, from the account's files in phone memory, each record at the
+// place its index time gives it.
 Result Refresh(Device& device, const StoreDescription& s, const std::vector<IndexReport>& clear) {
   for (const IndexReport& index : clear)
     if (index.hasFile) DeleteFileW(IndexPath(s, index).c_str());
-  return device.store(s.kind).Refresh();
+  const Result refreshed = device.store(s.kind).Refresh();
+  Store& store = device.store(s.kind);
+  const IndexLock lock = {s.indexMutex, s.yields};
+  for (const IndexReport& index : Indexes(s)) {
+    const std::u16string path = IndexPath(s, index);
+    if (index.account == 0 || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    for (const Location& at : store.List(false, index.folder).messages) {
+      if (at.account != index.account) continue;
+      const ReadResult read = store.Read(at, false);
+      IndexInsert(path.c_str(), lock,
+                  {index.account, at.id, read ? read.record.indexTime : FILETIME{0, 0}});
+    }
+  }
+  return refreshed;
 }
 
 // The store's refresh lists every file its pattern matches, also those whose
@@ -237,6 +253,10 @@ void DropStrayRecords(Device& device, const StoreDescription& s, const IndexRepo
 }
 
 }  // namespace
+
+CounterReport CheckCounter(Device& device, StoreKind store) {
+  return CounterOf(device, Describe(store));
+}
 
 bool IndexProblem::lasting() const {
   return kind == "damaged_file" || kind == "index_not_a_file" || kind == "odd_file_name";
@@ -281,7 +301,7 @@ DeviceReport Check(Device& device, const CheckOptions& options) {
     const StoreDescription& s = Describe(options.stores[i]);
     StoreReport store{&s, std::move(indexes[i]), {}};
     for (IndexReport& index : store.indexes) CheckIndex(device, s, &index, step);
-    store.counter = CheckCounter(device, s);
+    store.counter = CounterOf(device, s);
     report.stores.push_back(std::move(store));
   }
   if (options.accounts) report.accounts = CheckAccounts(device);

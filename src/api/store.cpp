@@ -11,8 +11,10 @@
 #include "api/handset.h"
 #include "common/dir_scan.h"
 #include "common/id_counter.h"
+#include "common/index_file.h"
 #include "common/msg_str.h"
 #include "common/store_ops.h"
+#include "msgstore/text.h"
 
 namespace msgstore {
 namespace {
@@ -79,10 +81,10 @@ struct Entry {
 };
 
 // The message files of a folder matching pattern (the store's by default),
-// those whose names the store gives. False when the folder could not be read
-// whole.
+// those whose names the store gives; the names of the others into strays.
+// False when the folder could not be read whole.
 bool Scan(const StoreDescription& s, bool card, DWORD folder, std::vector<Entry>* out,
-          const std::u16string& pattern = u"") {
+          const std::u16string& pattern = u"", std::vector<std::u16string>* strays = nullptr) {
   const std::u16string dir = FolderDir(s, card, folder);
   if (dir.empty()) return true;
   const FolderDescription* f = s.Folder(folder);
@@ -104,7 +106,10 @@ bool Scan(const StoreDescription& s, bool card, DWORD folder, std::vector<Entry>
           where.account = IdOfName(stem.substr(0, bar));
           where.id = where.account >= s.firstAccountFolder ? IdOfName(stem.substr(bar + 1)) : 0;
         }
-        if (where.id != 0) out->push_back({name, where, at});
+        if (where.id != 0)
+          out->push_back({name, where, at});
+        else if (strays != nullptr)
+          strays->push_back(name);
         return true;
       },
       &unread);
@@ -167,7 +172,10 @@ Result CheckStorage(bool card, const FolderDescription& f) {
 }
 
 Result CheckTree(const StoreDescription& s, bool card, DWORD folder) {
-  if (IsDirectory(FolderDir(s, card, folder))) return {};
+  const std::u16string dir = FolderDir(s, card, folder);
+  if (IsDirectory(dir)) return {};
+  if (!dir.empty() && GetFileAttributesW(dir.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return Failed<Result>("the " + Where(s, card, folder) + " folder is damaged (not a directory)");
   return NotFound<Result>(std::string("the message tree of the ") + StorageName(card) +
                           " has not been made, or its " + FolderName(s, folder) +
                           " folder is missing (initializing the device makes it)");
@@ -246,6 +254,13 @@ std::optional<Location> Evicted(const WriteNote& note) {
   return Location{note.evictedCard, note.evictedFolder, note.evictedOid, note.evictedAccount};
 }
 
+// Why the write noted went to the other storage.
+Refusal SwitchedFor(const WriteNote& note) {
+  return note.switchedFor == WriteNote::kFolderFull ? Refusal::kFolderFull
+         : note.switchedFor == WriteNote::kNoSpace  ? Refusal::kNoSpace
+                                                    : Refusal::kNone;
+}
+
 // What a write that stored nothing tells: the refusal the store noted, or the
 // storage it chose and could not use.
 void Unwritten(const StoreDescription& s, bool card, DWORD folder, int32_t storage,
@@ -312,13 +327,21 @@ ListResult Store::List(std::optional<bool> card, std::optional<DWORD> folder) co
         if (folder && card) return Carry<ListResult>(CheckStorage(onCard, f));
         continue;
       }
+      if (folder) {
+        const Result tree = CheckTree(s, onCard, number);
+        if (!tree) return Carry<ListResult>(tree);
+      }
       std::vector<Entry> entries;
-      if (!Scan(s, onCard, number, &entries))
+      std::vector<std::u16string> strays;
+      if (!Scan(s, onCard, number, &entries, u"", &strays))
         return Failed<ListResult>("the " + Where(s, onCard, number) + " folder cannot be read");
       std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         return a.at.id != b.at.id ? a.at.id < b.at.id : a.at.account < b.at.account;
       });
       for (const Entry& e : entries) out.messages.push_back(e.at);
+      std::sort(strays.begin(), strays.end());
+      for (const std::u16string& name : strays)
+        out.strays.push_back({{onCard, number, 0, 0}, Utf16ToUtf8(name)});
     }
   }
   return out;
@@ -344,8 +367,15 @@ ReadResult Store::Read(const Location& at, bool withContent) const {
   Result checked = CheckLocation(s, at);
   if (!checked) return Carry<ReadResult>(checked);
   Message m(HandsetOf(s.kind));
-  if (!ReadMessage(s, at, withContent, &m))
-    return Failed<ReadResult>(What(s, at) + " cannot be read (damaged file)");
+  if (!ReadMessage(s, at, withContent, &m)) {
+    // A file that opens and yet cannot be read is damaged; one that does not
+    // open (a directory of its name, no permission) is not known to be.
+    const bool damaged = api::Openable(s, at);
+    ReadResult r = Failed<ReadResult>(
+        What(s, at) + (damaged ? " cannot be read (damaged file)" : " cannot be opened"));
+    r.damaged = damaged;
+    return r;
+  }
   ReadResult r;
   r.record = api::FromProps(s.kind, *m, *m.own());
   return r;
@@ -420,6 +450,7 @@ WriteResult Store::Add(const Record& record, Storage storage) {
   }
   r.stored = Location{note.writtenCard, record.folder, id, account};
   r.otherStorage = note.writtenCard != card;
+  if (r.otherStorage) r.switchedFor = SwitchedFor(note);
   r.evicted = Evicted(note);
   return r;
 }
@@ -497,6 +528,7 @@ WriteResult Store::Move(const Location& at, DWORD folder) {
   if (moved && copy) {
     r.stored = copy;
     r.otherStorage = copy->card != card;
+    if (r.otherStorage) r.switchedFor = SwitchedFor(note);
     r.evicted = Evicted(note);
     return r;
   }
@@ -563,11 +595,15 @@ Result Store::SetReadReport(const Location& at, int32_t status) {
 }
 
 Result Store::Empty(bool card, DWORD folder, DWORD account) {
+  return EmptyFolder(card, folder, account);
+}
+
+EmptyResult Store::EmptyFolder(bool card, DWORD folder, DWORD account) {
   const StoreDescription& s = description();
   const FolderDescription* f = s.Folder(folder);
   if (f == nullptr)
-    return NotFound<Result>("the " + std::string(s.title) + " has no folder " +
-                            std::to_string(folder));
+    return NotFound<EmptyResult>("the " + std::string(s.title) + " has no folder " +
+                                 std::to_string(folder));
   Result checked = CheckStorage(card, *f);
   if (checked && !f->hasFolderPath)
     checked =
@@ -578,15 +614,60 @@ Result Store::Empty(bool card, DWORD folder, DWORD account) {
     checked = Refused<Result>(Refusal::kInvalid,
                               "folder " + std::string(f->name) + " is not divided by account");
   if (checked) checked = CheckTree(s, card, folder);
-  if (!checked) return checked;
-  if (HandsetOf(s.kind).empty(card, folder, account)) return {};
+  // The store deletes what it can and goes on; a directory it cannot delete
+  // would leave the folder half emptied.
+  for (const api::FolderEntry& e : api::FolderEntries(s, card, folder))
+    if (checked && (account == 0 || e.account == account) &&
+        (e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      checked = Failed<Result>("the " + Where(s, card, folder) + " cannot be emptied: " + e.name +
+                               " is not a file (nothing deleted)");
+  if (!checked) return Carry<EmptyResult>(checked);
+  const unsigned long before = DeletedByThisThread();
+  const bool emptied = HandsetOf(s.kind).empty(card, folder, account);
+  EmptyResult r;
+  r.deleted = DeletedByThisThread() - before;
+  if (emptied) return r;
   std::vector<Entry> left;
   Scan(s, card, folder, &left);
   size_t files = 0;
   for (const Entry& e : left) files += account == 0 || e.at.account == account ? 1 : 0;
-  return Failed<Result>("could not empty the " + Where(s, card, folder) + ": " +
-                        std::to_string(files) + (files == 1 ? " message file" : " message files") +
-                        " could not be deleted");
+  const size_t deleted = r.deleted;
+  r = Failed<EmptyResult>(
+      "could not empty the " + Where(s, card, folder) + ": " + std::to_string(files) +
+      (files == 1 ? " message file" : " message files") + " could not be deleted");
+  r.deleted = deleted;
+  return r;
+}
+
+IndexResult Store::IndexRecords(DWORD folder, DWORD account) const {
+  const StoreDescription& s = description();
+  const FolderDescription* f = s.Folder(folder);
+  if (f == nullptr)
+    return NotFound<IndexResult>("the " + std::string(s.title) + " has no folder " +
+                                 std::to_string(folder));
+  if (f->indexFolder != folder)
+    return Refused<IndexResult>(Refusal::kInvalid,
+                                "folder " + std::string(f->name) + " has no index of its own" +
+                                    (f->indexed() ? " (its messages are in the index of " +
+                                                        FolderName(s, f->indexFolder) + ")"
+                                                  : std::string()));
+  if (account != 0 && !f->perAccount)
+    return Refused<IndexResult>(Refusal::kInvalid,
+                                "folder " + std::string(f->name) + " is not divided by account");
+  const Result tree = CheckTree(s, false, folder);
+  if (!tree) return Carry<IndexResult>(tree);
+  std::vector<DWORD> accounts = {account};
+  if (f->perAccount && account == 0) accounts = api::AccountsOnDevice(s, folder);
+  IndexResult r;
+  for (DWORD one : accounts) {
+    std::vector<IndexRecord> records;
+    ReadIndex(api::IndexPath(s, folder, one).c_str(), &records);
+    // An account's records carry only part of the account where the folder
+    // goes; elsewhere the folder is the record's low byte, as the stores list it.
+    for (const IndexRecord& record : records)
+      r.records.push_back({false, one != 0 ? folder : record.folder & 0xFF, record.oid, one});
+  }
+  return r;
 }
 
 Result Store::Refresh() {

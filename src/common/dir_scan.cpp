@@ -17,7 +17,10 @@ size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
 
 namespace {
 thread_local unsigned long unreadListings = 0;
+thread_local unsigned long deletions = 0;
 }  // namespace
+
+unsigned long DeletedByThisThread() { return deletions; }
 
 unsigned long ListingFailures() { return unreadListings; }
 
@@ -70,7 +73,9 @@ bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
   bool all = !unread;
   for (const std::u16string& name : names) {
     const std::u16string path = JoinPath(dir, name);
-    if (!DeleteFileW(path.c_str()) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (DeleteFileW(path.c_str()))
+      ++deletions;
+    else if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
       all = false;
   }
   return all;

@@ -27,7 +27,7 @@ bool StorageChoice::Settle(const WriteRequest& request) {
       return false;
     }
     limitReached_ = true;
-    if (!TryOtherStorage()) return false;
+    if (!TryOtherStorage(WriteNote::kNoSpace)) return false;
   }
   return true;
 }
@@ -51,7 +51,7 @@ bool StorageChoice::CheckLimit() {
     // A full phone folder sends the message to the card unless the card
     // cannot take it now.
     if (card_ || (GetPlatform().xGetSDCardState() & policy_.store->cardUnusable) == 0)
-      return TryOtherStorage();
+      return TryOtherStorage(WriteNote::kFolderFull);
   } else if (request_.refuseWhenFull) {
     ThisThreadWriteNote().refusal = WriteNote::kFolderFull;
     return false;
@@ -63,13 +63,14 @@ bool StorageChoice::CheckLimit() {
 
 // Moves to the other storage when its folder has room; when both are full the
 // message goes to the card, which loses its oldest (no index, no notice).
-bool StorageChoice::TryOtherStorage() {
+bool StorageChoice::TryOtherStorage(WriteNote::Refusal why) {
   const bool other = !card_;
   DWORD otherCount = 0;
   const DWORD otherOldest = policy_.lastRecord(other, request_.countFolder, &otherCount);
   if (!IsFull(otherCount)) {
     card_ = other;
     Report(other ? 1 : 0);
+    ThisThreadWriteNote().switchedFor = why;
     return true;
   }
   if (request_.refuseWhenBothFull) {
@@ -81,6 +82,7 @@ bool StorageChoice::TryOtherStorage() {
   if (!card_) {
     card_ = true;
     Report(1);
+    ThisThreadWriteNote().switchedFor = why;
     victim = otherOldest;
   }
   return victim == 0 || Evict(*policy_.ops, true, msg_.dwFolder, victim);

@@ -54,7 +54,7 @@ class StorageChoice {
   bool IsFull(DWORD count) const;
   bool Switches() const;
   bool CheckLimit();
-  bool TryOtherStorage();
+  bool TryOtherStorage(WriteNote::Refusal why);
   void Report(int32_t value) {
     if (inOut_ != nullptr) *inOut_ = value;
   }

@@ -139,10 +139,9 @@ Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWO
 
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark) {
-  constexpr UINT kInboxEmptiedNotice = 0xC44;
   const bool emptied = DeleteMatching(dir, pattern);
   if (!inbox) return emptied;
-  HWND shell = GetPlatform().FindWindowW(u"WCE_APSHELL", nullptr);
+  HWND shell = GetPlatform().FindWindowW(kShellWindow, nullptr);
   if (shell != nullptr) GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, storeMark);
   return emptied;
 }

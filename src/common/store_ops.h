@@ -39,6 +39,7 @@ struct WriteNote {
   DWORD evictedAccount = 0;     // the account an INBOX file was named by
   bool evictionFailed = false;  // the oldest message would not go: the write was given up
   Refusal refusal = kNone;
+  Refusal switchedFor = kNone;  // why the message went to the other storage
 };
 WriteNote& ThisThreadWriteNote();
 void ClearWriteNote();
@@ -111,6 +112,10 @@ Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWO
 // when there is one.
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark);
+constexpr const WCHAR* kShellWindow = u"WCE_APSHELL";
+constexpr UINT kInboxEmptiedNotice = 0xC44;
+constexpr LPARAM kEmsNoticeMark = 0;  // the storeMark of each store that sends the notice
+constexpr LPARAM kMmsNoticeMark = 1;
 
 // False when a record could not be written.
 bool IndexListed(const StoreOps& ops, const CMsgList& list, DWORD folder,

@@ -45,7 +45,7 @@ bool EvictAndNotify(bool card, const tagMSGPROPS& msg, const void* email, DWORD 
       return false;
   }
   if (!card) EmailMsgStore_DeleteMsgFromIni(oldest, IndexKey(msg, account));
-  msgstore::NotifyMessageApp(msg.dwFolder, oldest, card ? 1 : 0, 3);
+  msgstore::NotifyMessageApp(msg.dwFolder, oldest, card ? 1 : 0, msgstore::kEvictionEvent);
   return true;
 }
 

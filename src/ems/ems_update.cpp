@@ -168,7 +168,7 @@ int EMSMsgStore_EmptyFolder(bool bMemoryCard, DWORD folder) {
   if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
   // The index stays behind; its records now name missing files. The shell
   // learns of an emptied EMS INBOX with lParam 0.
-  const bool emptied =
-      msgstore::EmptyDir(dir, msgstore::ems::kStore.messagePattern, folder == EMS_FOLDER_INBOX, 0);
+  const bool emptied = msgstore::EmptyDir(dir, msgstore::ems::kStore.messagePattern,
+                                          folder == EMS_FOLDER_INBOX, msgstore::kEmsNoticeMark);
   return emptied ? 1 : 0;
 }

@@ -30,6 +30,7 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
     if (!IsFull(otherCount)) {
       card = !card;
       *pStorage = card ? 1 : 0;
+      ThisThreadWriteNote().switchedFor = WriteNote::kFolderFull;
       return true;
     }
     // Both full: the message goes to the card, which loses its oldest.
@@ -37,6 +38,7 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
     if (!card) {
       card = true;
       *pStorage = 1;
+      ThisThreadWriteNote().switchedFor = WriteNote::kFolderFull;
     }
     return Evict(kStoreOps, true, folder, cardOldest);
   }
