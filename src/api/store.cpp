@@ -156,10 +156,9 @@ bool Occupied(const StoreDescription& s, DWORD id) {
 Result CheckCounter(const StoreDescription& s) {
   const DWORD next = ReadIdCounter(s.counterFile) + 1;
   if (!Occupied(s, next)) return {};
-  return Failed<Result>(
-      "the identifier counter is behind the stored messages: the next "
-      "identifier, " +
-      std::to_string(next) + ", is taken (a repair of the device raises it)");
+  return Failed<Result>("the identifier counter " + api::FileName(s.counterFile) +
+                        " is damaged or behind the stored messages: the next identifier, " +
+                        std::to_string(next) + ", is taken (a repair of the device raises it)");
 }
 
 Result CheckStorage(bool card, const FolderDescription& f) {

@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace tool {
 
@@ -25,20 +26,11 @@ std::string HexDump(const BYTE* data, size_t size) {
   return out;
 }
 
-std::string HexBytes(const BYTE* data, size_t size) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(size * 2);
-  for (size_t k = 0; k < size; ++k) {
-    out.push_back(kHex[data[k] >> 4]);
-    out.push_back(kHex[data[k] & 0xF]);
-  }
-  return out;
-}
+namespace {
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}  // namespace
 
 std::string Base64Encode(const BYTE* data, size_t size) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((size + 2) / 3 * 4);
   for (size_t k = 0; k < size; k += 3) {
@@ -51,6 +43,33 @@ std::string Base64Encode(const BYTE* data, size_t size) {
     out.push_back(k + 2 < size ? kAlphabet[v & 0x3F] : '=');
   }
   return out;
+}
+
+bool Base64Decode(const std::string& text, std::vector<BYTE>* out) {
+  if (text.size() % 4 != 0) return false;
+  out->clear();
+  out->reserve(text.size() / 4 * 3);
+  for (size_t i = 0; i < text.size(); i += 4) {
+    uint32_t v = 0;
+    int pad = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      const char c = text[i + k];
+      const char* found = c == '\0' ? nullptr : std::strchr(kAlphabet, c);
+      const bool last = i + 4 == text.size();
+      if (c == '=' && last && k >= 2 && (k == 3 || text[i + 3] == '=')) {
+        ++pad;
+      } else if (found == nullptr || pad != 0) {
+        return false;
+      }
+      v = v << 6 | static_cast<uint32_t>(c == '=' ? 0 : found - kAlphabet);
+    }
+    // The bits under the padding must be zero, as an encoder leaves them.
+    if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) return false;
+    out->push_back(static_cast<BYTE>(v >> 16));
+    if (pad < 2) out->push_back(static_cast<BYTE>(v >> 8));
+    if (pad < 1) out->push_back(static_cast<BYTE>(v));
+  }
+  return true;
 }
 
 std::string CellText(const std::string& utf8, size_t maxChars) {

@@ -1,5 +1,5 @@
 // Text, time and byte helpers of the msgstore tool: UTF-8 <-> UTF-16,
-// FILETIME <-> ISO 8601, hex and base64.
+// FILETIME <-> ISO 8601 (the library's), hex dumps, base64 and numbers.
 #ifndef MSGSTORE_TOOL_TEXT_H_
 #define MSGSTORE_TOOL_TEXT_H_
 
@@ -24,8 +24,10 @@ using msgstore::WideToUtf8;
 
 // Hex dump in lines of 16 bytes: offset, bytes, printable ASCII.
 std::string HexDump(const BYTE* data, size_t size);
-std::string HexBytes(const BYTE* data, size_t size);
+// Base64 of the standard alphabet, padded; decoding is strict: padded to a
+// multiple of 4, the bits under the padding zero. False for anything else.
 std::string Base64Encode(const BYTE* data, size_t size);
+bool Base64Decode(const std::string& text, std::vector<BYTE>* out);
 
 // One line for a table cell: control characters become spaces and the text
 // is cut to maxChars code points with a trailing "...".
