@@ -215,6 +215,14 @@ TEST_F(Maintenance, RestorePutsMessagesIndexOrderCountersAndAccountsBack) {
   EXPECT_EQ(1u, report.replacedMessages);
   EXPECT_FALSE(std::filesystem::exists(Host("SD Card/User/MESSAGING/EMS/SENT/40.sms")));
   EXPECT_EQ(u"back", dev->sms().Read({false, EMS_FOLDER_SENT, 40, 0}).record.subject);
+
+  // The card state bits that keep messages off the card are each store's.
+  platform_.cardState = 1 | 4;
+  Restorer busy(*dev), mms(*dev);
+  busy.Add(StoreKind::kSms, {true, EMS_FOLDER_SENT, 91, 0}, At(3, 10));
+  EXPECT_EQ(Status::kRefused, busy.Commit(false, &report).status);
+  mms.Add(StoreKind::kMms, {true, MMS_FOLDER_DRAFT, 91, 0}, At(2, 10));
+  EXPECT_TRUE(mms.Commit(false, &report));
 }
 
 }  // namespace

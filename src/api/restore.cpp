@@ -34,8 +34,6 @@ struct Restorer::State {
 
 namespace {
 
-constexpr const WCHAR* kMessaging = u"\\DiskOnChip\\User\\MESSAGING";
-
 bool CardInserted() { return api::CardIn(); }
 
 std::string Where(const StoreDescription& s, const Location& at) {
@@ -107,10 +105,13 @@ Result Restorer::Commit(bool replace, Report* report,
                       (onCard == 1 ? " message" : " messages") +
                       " of the memory card, but no memory card is inserted ('msgstore card "
                       "insert'): nothing imported");
+  // The card state bits that keep a store's messages off the card are the
+  // store's own.
   const int cardState = GetPlatform().xGetSDCardState();
-  if (onCard != 0 && (cardState & SmsStore().cardUnusable) != 0)
-    return Refuse(Status::kRefused, "the memory card cannot take messages now (card state " +
-                                        std::to_string(cardState) + ")");
+  for (const State::Item& i : st.items)
+    if (i.at.card && (cardState & Describe(i.store).cardUnusable) != 0)
+      return Refuse(Status::kRefused, "the memory card cannot take messages now (card state " +
+                                          std::to_string(cardState) + ")");
 
   // The stored messages the restored ones replace: of their store under
   // their identifier, on either storage.
@@ -165,7 +166,9 @@ Result Restorer::Commit(bool replace, Report* report,
   // lives in phone memory's messaging directory: without it, the phone trees
   // are made as a new device's are.
   const bool withDatabase = st.withAccounts && (st.databaseExisted || !st.accounts.empty());
-  const bool noMessaging = GetFileAttributesW(kMessaging) == INVALID_FILE_ATTRIBUTES;
+  std::u16string messaging = AccountStore().database;
+  messaging = messaging.substr(0, messaging.rfind(u'\\'));
+  const bool noMessaging = GetFileAttributesW(messaging.c_str()) == INVALID_FILE_ATTRIBUTES;
   for (const StoreDescription* s : Stores())
     for (bool card : {false, true}) {
       bool made = st.trees.count({s->kind, card}) != 0 && (!card || CardInserted());
