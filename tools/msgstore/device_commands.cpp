@@ -83,26 +83,31 @@ int CardEject(Context& ctx) {
   return 0;
 }
 
+// "2, 4": the card flags, each a bit of Unusable().
+std::vector<std::string> FlagBits() {
+  std::vector<std::string> bits;
+  for (int bit = 1; bit <= Unusable(); bit <<= 1)
+    if ((Unusable() & bit) != 0) bits.push_back(std::to_string(bit));
+  return bits;
+}
+
+// "2 and 4" with last " and "; "0, 2, 4 or 6" with every value.
+std::string Words(const std::vector<std::string>& words, const std::string& last) {
+  std::string out;
+  for (size_t i = 0; i < words.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
+  return out;
+}
+
 int CardState(Context& ctx, const std::string& flags) {
   if (!flags.empty()) {
-    const int unusable = Unusable();
     uint64_t value = 0;
-    if (!ParseUnsigned(flags, 0xFFFFFFFFu, &value) || (value & ~uint64_t(unusable)) != 0) {
-      // "0, 2, 4 or 6", and "2 and 4" the bits of them.
-      std::vector<std::string> values, bits;
-      for (int v = 0; v <= unusable; ++v) {
-        if ((v & ~unusable) != 0) continue;
-        values.push_back(std::to_string(v));
-        if (v != 0 && (v & (v - 1)) == 0) bits.push_back(std::to_string(v));
-      }
-      auto join = [](const std::vector<std::string>& words, const std::string& last) {
-        std::string out;
-        for (size_t i = 0; i < words.size(); ++i)
-          out += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
-        return out;
-      };
-      throw UsageError("card flags '" + flags + "' must be " + join(values, " or ") + " (" +
-                       join(bits, " and ") + ": the card cannot take a message now)");
+    if (!ParseUnsigned(flags, 0xFFFFFFFFu, &value) || (value & ~uint64_t(Unusable())) != 0) {
+      std::vector<std::string> values;
+      for (int v = 0; v <= Unusable(); ++v)
+        if ((v & ~Unusable()) == 0) values.push_back(std::to_string(v));
+      throw UsageError("card flags '" + flags + "' must be " + Words(values, " or ") + " (" +
+                       Words(FlagBits(), " and ") + ": the card cannot take a message now)");
     }
     DefaultPlatform::SetCardFlags(static_cast<int>(value));
   }
@@ -200,7 +205,8 @@ void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands) {
   auto flags = std::make_shared<std::string>();
   cmd = card->add_subcommand("state", "Show the card state; with FLAGS set the card flags");
   cmd->add_option("FLAGS", *flags,
-                  "0, or 2 and/or 4 added: the card is present but cannot take a message now");
+                  "0, or " + Words(FlagBits(), " and/or ") +
+                      " added: the card is present but cannot take a message now");
   commands.On(cmd, [&ctx, flags] { return CardState(ctx, *flags); });
 
   auto counter = std::make_shared<CounterArgs>();
