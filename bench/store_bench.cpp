@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "msgstore/msgstore.h"
+#include "msgstore/stores.h"
 
 namespace {
 
-constexpr int kFolderSize = 100;
+// A full folder: the stores' folder limit.
+const int kFolderSize = static_cast<int>(msgstore::SmsStore().folderLimit);
 const std::vector<uint8_t> kContent(160, 'x');  // one SMS worth of content
 
 // What the benchmarks call of a store; the SMS and MMS stores run the same
@@ -93,8 +95,8 @@ const Store kEmail = {
 };
 
 // DRAFT and SENT, in every store.
-constexpr DWORD kDraft = 2;
-constexpr DWORD kSent = 3;
+const DWORD kDraft = msgstore::SmsStore().FolderNamed("draft")->number;
+const DWORD kSent = msgstore::SmsStore().FolderNamed("sent")->number;
 
 // A device root of its own for the whole program.
 struct Device {

@@ -23,12 +23,12 @@ inline void SetRegistryValue(const std::u16string& key, const WCHAR* name, DWORD
   RegCloseKey(handle);
 }
 inline void SetIncomingServerName(const std::u16string& name) {
-  SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences", u"IncomingServerAccount", REG_SZ,
-                   name.c_str(), static_cast<DWORD>((name.size() + 1) * 2));
+  SetRegistryValue(msgstore::AccountStore().incomingKey, msgstore::AccountStore().incomingValue,
+                   REG_SZ, name.c_str(), static_cast<DWORD>((name.size() + 1) * 2));
 }
 inline void SetAccountUniqueId(const std::u16string& name, DWORD id) {
-  SetRegistryValue(u"\\Software\\Corvane\\Email\\Accounts\\" + name, u"AccountUniqueID", REG_DWORD,
-                   &id, 4);
+  SetRegistryValue(msgstore::AccountStore().registryKey + (u"\\" + name),
+                   msgstore::AccountStore().idValue, REG_DWORD, &id, 4);
 }
 
 class EmailTest : public DeviceTest {
@@ -112,16 +112,12 @@ class EmailTest : public DeviceTest {
   }
 
   std::string Dir(bool card, DWORD folder) const {
-    static const char* const kNames[] = {"",       "INBOX", "DRAFT", "SENT", "UNSENT",
-                                         "REPORT", "SPAM",  "",      "NONE"};
-    return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/Email/" +
-                kNames[folder]);
+    return DeviceTest::Dir(msgstore::EmailStore(), card, folder);
   }
   std::string File(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) const {
-    const std::string id = std::to_string(static_cast<int>(oid));
+    const std::string name = FileName(msgstore::EmailStore(), oid);
     return Dir(card, folder) + "/" +
-           (folder == kInbox ? std::to_string(static_cast<int>(account)) + "_" + id : id) +
-           ".email";
+           (folder == kInbox ? std::to_string(static_cast<int>(account)) + "_" + name : name);
   }
   bool Exists(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) const {
     return std::filesystem::exists(File(card, folder, oid, account));
@@ -130,12 +126,14 @@ class EmailTest : public DeviceTest {
   size_t Files(bool card, DWORD folder) const {
     size_t n = 0;
     for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
-      n += e.path().extension() == ".email";
+      n += e.path().extension() == Ascii(msgstore::EmailStore().extension);
     return n;
   }
   std::string IndexFile(DWORD key) const {
-    return key < 7 ? Dir(false, key) + "/EmailIni"
-                   : Dir(false, kInbox) + "/" + std::to_string(key) + "_EmailIni";
+    const std::string name = Ascii(msgstore::EmailStore().indexName);
+    return key < msgstore::EmailStore().firstAccountFolder
+               ? Dir(false, key) + "/" + name
+               : Dir(false, kInbox) + "/" + std::to_string(key) + "_" + name;
   }
   Records Index(DWORD key) const {
     const Bytes b = Load(IndexFile(key));
@@ -151,7 +149,7 @@ class EmailTest : public DeviceTest {
                          [&](auto& r) { return std::get<1>(r) == oid; });
   }
 
-  Bytes Counter() const { return Load(Host("DiskOnChip/User/MESSAGING/Email/EmailDB.ini")); }
+  Bytes Counter() const { return Load(Host(msgstore::EmailStore().counterFile)); }
 };
 
 }  // namespace msgstore_test

@@ -91,7 +91,7 @@ class EmsTest : public DeviceTest {
     for (DWORD k = 0; k < count; ++k)
       records.push_back({folder, first + (count + 49 - k) % count, {100 + count - 1 - k, 0}});
     WCHAR index[MAX_PATH] = {};
-    if (!card && msgstore::ems::IndexPath(msgstore::ems::IndexFolderOf(folder), index))
+    if (!card && msgstore::ems::IndexPath(IndexOf(folder), index))
       msgstore::WriteIndex(index, records);
   }
   DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0) {
@@ -101,19 +101,20 @@ class EmsTest : public DeviceTest {
     return oid;
   }
   std::string Dir(bool card, DWORD folder) const {
-    static const char* const kNames[] = {"",       "INBOX", "DRAFT",     "SENT",      "UNSENT",
-                                         "REPORT", "SPAM",  "SIM_INBOX", "NONE",      "",
-                                         "",       "",      "SIM_SENT",  "SIM_UNSENT"};
-    return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/EMS/" +
-                kNames[folder]);
+    return DeviceTest::Dir(msgstore::SmsStore(), card, folder);
   }
   std::string File(bool card, DWORD folder, DWORD oid) const {
-    return Dir(card, folder) + "/" + std::to_string(static_cast<int>(oid)) + ".sms";
+    return Dir(card, folder) + "/" + FileName(msgstore::SmsStore(), oid);
   }
   bool Exists(bool card, DWORD folder, DWORD oid) const {
     return std::filesystem::exists(File(card, folder, oid));
   }
   DWORD Count(bool card, DWORD folder) { return EMSMsgStore_GetFolderMessageCount(card, folder); }
+  // The folder whose index takes folder's messages.
+  static DWORD IndexOf(DWORD folder) {
+    const msgstore::FolderDescription* f = msgstore::SmsStore().Folder(folder);
+    return f != nullptr && f->indexed() ? f->indexFolder : folder;
+  }
   // The quick list of folder's own index.
   Entries Index(DWORD folder) {
     CMsgList list;
@@ -124,7 +125,7 @@ class EmsTest : public DeviceTest {
   }
   // Whether the index that takes folder's messages has (oid, folder).
   bool Indexed(DWORD folder, DWORD oid) {
-    const Entries index = Index(msgstore::ems::IndexFolderOf(folder));
+    const Entries index = Index(IndexOf(folder));
     return std::find(index.begin(), index.end(), std::make_pair(oid, folder)) != index.end();
   }
 };

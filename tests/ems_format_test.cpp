@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <future>
 
+#include "fault_injector.h"
 #include "mms_fixtures.h"
 #include "msgstore/ems.h"
 

@@ -15,6 +15,7 @@
 
 #include "email/email_accounts.h"
 #include "ems_fixtures.h"
+#include "fault_injector.h"
 #include "msgstore/email.h"
 #include "msgstore/mms.h"
 #include "platform/handset_state.h"

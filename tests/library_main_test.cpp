@@ -1,6 +1,8 @@
 // Library start-up and shutdown with a recording platform.
-#include "platform/library_main.h"
+#include "library_main.h"
+#include "msgstore/device.h"
 #include "msgstore/msgstore.h"
+#include "msgstore/text.h"
 #include "test_support.h"
 
 namespace {
@@ -39,6 +41,7 @@ TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsaved
   EXPECT_EQ(msgstore::LanguageModule(), nullptr);
   EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(store, 4), 0u) << id;
   EXPECT_EQ(modules.modules, (std::vector<std::u16string>{u"apResDEU0123.dll", u"free"}));
+  EXPECT_EQ(msgstore::Utf8ToUtf16(msgstore::LanguageModuleName(u"DEU")), modules.modules[0]);
   // Start-up asks for the language only: no counter, card or notice.
   EXPECT_TRUE(modules.calls.empty() && modules.posted.empty());
 }

@@ -169,14 +169,10 @@ class MmsTest : public DeviceTest {
   }
 
   std::string Dir(bool card, DWORD folder) const {
-    static const char* const kNames[] = {"",       "INBOX",  "DRAFT", "SENT",
-                                         "UNSENT", "REPORT", "SPAM",  "",
-                                         "NONE",   "",       "",      "AUTODOWNLOAD"};
-    return Host(std::string(card ? "SD Card" : "DiskOnChip") + "/User/MESSAGING/MMS/" +
-                kNames[folder]);
+    return DeviceTest::Dir(msgstore::MmsStore(), card, folder);
   }
   std::string File(bool card, DWORD folder, DWORD oid) const {
-    return Dir(card, folder) + "/" + std::to_string(static_cast<int>(oid)) + ".mms";
+    return Dir(card, folder) + "/" + FileName(msgstore::MmsStore(), oid);
   }
   bool Exists(bool card, DWORD folder, DWORD oid) const {
     return std::filesystem::exists(File(card, folder, oid));
@@ -187,11 +183,14 @@ class MmsTest : public DeviceTest {
     std::vector<DWORD> oids;
     std::error_code missing;
     for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder), missing))
-      if (e.path().extension() == ".mms") oids.push_back(std::stoul(e.path().stem().string()));
+      if (e.path().extension() == Ascii(msgstore::MmsStore().extension))
+        oids.push_back(std::stoul(e.path().stem().string()));
     return oids;
   }
   size_t Count(bool card, DWORD folder) const { return Files(card, folder).size(); }
-  std::string IndexFile(DWORD folder) const { return Dir(false, folder) + "/MmsIni"; }
+  std::string IndexFile(DWORD folder) const {
+    return Dir(false, folder) + "/" + Ascii(msgstore::MmsStore().indexName);
+  }
   std::vector<IndexRecord> Index(DWORD folder) const {
     const Bytes b = Load(IndexFile(folder));
     std::vector<IndexRecord> out(b.size() / 16);
@@ -199,7 +198,7 @@ class MmsTest : public DeviceTest {
       out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
     return out;
   }
-  Bytes Counter() const { return Load(Host("DiskOnChip/User/MESSAGING/MMS/MMSDB.ini")); }
+  Bytes Counter() const { return Load(Host(msgstore::MmsStore().counterFile)); }
 };
 
 }  // namespace msgstore_test

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,9 +20,15 @@
 #include <vector>
 
 #include "msgstore/platform.h"
-#include "platform/sys_calls.h"
+#include "msgstore/stores.h"
 
 namespace msgstore_test {
+
+inline std::string Ascii(const WCHAR* text) {
+  std::string out;
+  for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
+  return out;
+}
 
 // Records every call to the handset services as text ("xSetEmsRecvMsgCount(-1)")
 // and answers the getters from settable fields.
@@ -120,6 +127,33 @@ class DeviceTest : public ::testing::Test {
   }
   // Host path of a device-relative path written with '/' ("DiskOnChip/User").
   std::string Host(const std::string& rel) const { return root_ + "/" + rel; }
+  // Host path of an ASCII device path ("\DiskOnChip\User"), each name found
+  // whatever its case, as the handset's file system finds it.
+  std::string Host(const std::u16string& devicePath) const {
+    std::string host = root_, name;
+    auto step = [&] {
+      std::error_code missing;
+      if (!std::filesystem::exists(host + "/" + name))
+        for (const auto& e : std::filesystem::directory_iterator(host, missing))
+          if (::strcasecmp(name.c_str(), e.path().filename().c_str()) == 0)
+            name = e.path().filename();
+      if (!name.empty()) host += "/" + name;
+      name.clear();
+    };
+    for (char16_t c : devicePath) c == u'\\' ? step() : void(name += static_cast<char>(c));
+    step();
+    return host;
+  }
+  // Host path of a store folder's directory on that storage, whether or not
+  // the store keeps the folder there.
+  std::string Dir(const msgstore::StoreDescription& s, bool card, DWORD folder) const {
+    const msgstore::FolderDescription* f = s.Folder(folder);
+    return Host(std::u16string(card ? s.cardRoot : s.phoneRoot) + u"\\" + (f ? f->dir : u""));
+  }
+  // "5.sms": a message file name of the store.
+  static std::string FileName(const msgstore::StoreDescription& s, DWORD oid) {
+    return std::to_string(static_cast<int>(oid)) + Ascii(s.extension);
+  }
   void RemoveCard() { std::filesystem::remove_all(root_ + "/SD Card"); }
 
   std::string root_;
@@ -187,72 +221,6 @@ inline bool Report(int fd, std::initializer_list<DWORD> words) {  // one write: 
   const std::vector<DWORD> data(words);
   return ::write(fd, data.data(), data.size() * 4) == static_cast<ssize_t>(data.size() * 4);
 }
-
-// Puts itself in the platform's system-call table for its lifetime: makes the
-// k-th file-system call after Arm fail with a chosen errno (the call is not
-// made; a failing close still closes). Locks are never failed, as a lock
-// waits rather than fails, and fsync returns at once: what is tested is the
-// order of the steps, not the disk.
-class FaultInjector {
- public:
-  FaultInjector() {
-    using msgstore::platform::Sys;
-    Saved() = Sys();
-    auto& t = Sys();
-#define MSGSTORE_HOOK(slot)                                            \
-  t.slot = [](auto... a) {                                             \
-    if (Fault()) return static_cast<decltype(Saved().slot(a...))>(-1); \
-    return Saved().slot(a...);                                         \
-  }
-    MSGSTORE_HOOK(open);
-    MSGSTORE_HOOK(read);
-    MSGSTORE_HOOK(write);
-    MSGSTORE_HOOK(rename);
-    MSGSTORE_HOOK(link);
-    MSGSTORE_HOOK(unlink);
-    MSGSTORE_HOOK(mkdir);
-    MSGSTORE_HOOK(rmdir);
-    MSGSTORE_HOOK(lseek);
-    MSGSTORE_HOOK(fstat);
-    MSGSTORE_HOOK(stat);
-    MSGSTORE_HOOK(lstat);
-    MSGSTORE_HOOK(fstatat);
-    MSGSTORE_HOOK(getdents);
-    MSGSTORE_HOOK(statvfs);
-#undef MSGSTORE_HOOK
-    t.fsync = [](int) { return Fault() ? -1 : 0; };
-    t.close = [](int fd) {
-      const int result = Saved().close(fd);
-      return Fault() ? -1 : result;
-    };
-  }
-  ~FaultInjector() { msgstore::platform::Sys() = Saved(); }
-  // From now on, the k-th call (from 1) fails with error.
-  void Arm(long k, int error) { S() = {0, k, error, false}; }
-  void Disarm() { S().failAt = 0; }
-  bool hit() const { return S().hit; }  // the fault was reached
-
- private:
-  struct State {
-    long calls, failAt;
-    int error;
-    bool hit;
-  };
-  static State& S() {
-    static State state{0, 0, 0, false};
-    return state;
-  }
-  static msgstore::platform::SysCalls& Saved() {
-    static msgstore::platform::SysCalls saved;
-    return saved;
-  }
-  static bool Fault() {
-    if (++S().calls != S().failAt) return false;
-    S().hit = true;
-    errno = S().error;
-    return true;
-  }
-};
 
 }  // namespace msgstore_test
 

@@ -264,6 +264,11 @@ class MSGSTORE_API DefaultPlatform : public Platform {
   // Simulated handset state, for tools and tests.
   // Counter names: "EmsRecv", "EmsRead", "Ems_SDRecv", "Ems_SDRead",
   // "SentInSim", "UnsentInSim".
+  struct CounterName {
+    const char* name;
+    const char* meaning;  // "received messages, phone inbox"
+  };
+  static const std::vector<CounterName>& Counters();  // in the order above
   static DWORD GetCounter(const std::string& name);
   static void SetCounter(const std::string& name, DWORD value);
   // Card flags 2 and 4 ("cannot take a message now"); bit 1 is ignored.

@@ -18,7 +18,10 @@ size_t ScanDir(const std::u16string& dir, const std::u16string& pattern,
 
 namespace {
 thread_local unsigned long unreadListings = 0;
+thread_local unsigned long deletions = 0;
 }  // namespace
+
+unsigned long DeletedByThisThread() { return deletions; }
 
 unsigned long ListingFailures() { return unreadListings; }
 
@@ -71,7 +74,10 @@ bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern) {
   bool all = !unread;
   for (const std::u16string& name : names) {
     const std::u16string path = JoinPath(dir, name);
-    if (!DeleteFileW(path.c_str()) && !platform::IsMissing(path.c_str())) all = false;
+    if (DeleteFileW(path.c_str()))
+      ++deletions;
+    else if (!platform::IsMissing(path.c_str()))
+      all = false;
   }
   return all;
 }

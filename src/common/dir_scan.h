@@ -35,6 +35,9 @@ bool NameAtPosition(const std::u16string& dir, const std::u16string& pattern, in
 // Deletes every matching file, going on past failures. False when a file
 // could not be deleted and is still there.
 bool DeleteMatching(const std::u16string& dir, const std::u16string& pattern);
+// How many files DeleteMatching has deleted on this thread: a caller that
+// reports what an emptying did compares the count before and after.
+unsigned long DeletedByThisThread();
 
 }  // namespace msgstore
 

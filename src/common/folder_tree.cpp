@@ -14,49 +14,43 @@ void EnsureDir(const std::u16string& path) {
 
 }  // namespace
 
-const FolderDef* FolderTree::Find(DWORD folder) const {
-  for (size_t i = 0; i < folderCount; ++i)
-    if (folders[i].id == folder) return &folders[i];
-  return nullptr;
-}
-
 std::u16string FolderTree::FolderDir(bool card, DWORD folder) const {
-  const FolderDef* f = Find(folder);
+  const FolderDescription* f = store.Folder(folder);
   if (f == nullptr || !f->hasFolderPath) return std::u16string();
   if (card && (f->card == OnCard::kNone || f->card == OnCard::kPhoneFile)) return std::u16string();
   const bool onCard = card && f->card == OnCard::kOwn;
-  return JoinPath(onCard ? cardRoot : phoneRoot, f->dir);
+  return JoinPath(onCard ? store.cardRoot : store.phoneRoot, f->dir);
 }
 
 std::u16string FolderTree::FileDir(bool card, DWORD folder) const {
-  const FolderDef* f = Find(folder);
+  const FolderDescription* f = store.Folder(folder);
   if (f == nullptr || (card && f->card == OnCard::kNone)) return std::u16string();
   const bool onCard = card && f->card == OnCard::kOwn;
-  return JoinPath(onCard ? cardRoot : phoneRoot, f->dir);
+  return JoinPath(onCard ? store.cardRoot : store.phoneRoot, f->dir);
 }
 
 std::u16string FolderTree::FilePath(bool card, DWORD oid, DWORD folder) const {
   std::u16string dir = FileDir(card, folder);
   if (dir.empty()) return dir;
-  return JoinPath(dir, DecimalU16(oid) + extension);
+  return JoinPath(dir, DecimalU16(oid) + store.extension);
 }
 
-bool FolderTree::IndexPath(DWORD folder, const WCHAR* name, WCHAR* out) const {
+bool FolderTree::IndexPath(DWORD folder, WCHAR* out) const {
   std::u16string dir = FolderDir(false, folder);
   if (dir.empty() || out == nullptr) return false;
-  CopyPath(out, JoinPath(dir, name));
+  CopyPath(out, JoinPath(dir, store.indexName));
   return true;
 }
 
 void FolderTree::Create(bool card) const {
   const std::u16string volume = card ? u"\\SD Card" : u"\\DiskOnChip";
-  const std::u16string root = card ? cardRoot : phoneRoot;
+  const std::u16string root = card ? store.cardRoot : store.phoneRoot;
   EnsureDir(volume + u"\\User");
   EnsureDir(volume + u"\\User\\MESSAGING");
   EnsureDir(root);
-  for (size_t i = 0; i < folderCount; ++i) {
-    if (card && folders[i].card != OnCard::kOwn) continue;
-    EnsureDir(JoinPath(root, folders[i].dir));
+  for (const FolderDescription& f : store) {
+    if (card && !f.onCard()) continue;
+    EnsureDir(JoinPath(root, f.dir));
   }
 }
 

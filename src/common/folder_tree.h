@@ -1,47 +1,27 @@
 // A store's directory tree: which folder lives on which storage, and the
-// directory and file names that stand for it. Each store describes its tree
-// with one table; paths, the tree's creation and listings come from here.
+// directory and file names that stand for it, as the store's description
+// gives them; paths, the tree's creation and listings come from here.
 #ifndef MSGSTORE_COMMON_FOLDER_TREE_H_
 #define MSGSTORE_COMMON_FOLDER_TREE_H_
 
 #include <string>
 
-#include "msgstore/types.h"
+#include "msgstore/stores.h"
 
 namespace msgstore {
 
-// What the memory-card selector makes of a folder.
-enum class OnCard {
-  kOwn,        // a directory of its own on the card
-  kNone,       // phone memory only: both paths refused on the card
-  kPhoneFile,  // file paths name the phone file; the folder path is refused
-  kPhone,      // the phone directory, for both paths
-};
-
-struct FolderDef {
-  DWORD id;
-  const WCHAR* dir;
-  OnCard card;
-  bool hasFolderPath;  // false: messages are reached by file path only
-};
-
 struct FolderTree {
-  const WCHAR* phoneRoot;    // "\DiskOnChip\User\MESSAGING\EMS"
-  const WCHAR* cardRoot;     // "\SD Card\User\MESSAGING\EMS"
-  const FolderDef* folders;  // in the order in which the tree is made
-  size_t folderCount;
-  const WCHAR* extension;  // ".sms"
+  const StoreDescription& store;
 
-  const FolderDef* Find(DWORD folder) const;
   // The folder's directory on the storage; "" when the storage refuses it.
   std::u16string FolderDir(bool card, DWORD folder) const;
   // The directory that holds the folder's message files; "" when refused.
   std::u16string FileDir(bool card, DWORD folder) const;
   // "%s\%d<extension>" in FileDir; "" when refused.
   std::u16string FilePath(bool card, DWORD oid, DWORD folder) const;
-  // "%s\<name>" in the phone folder directory: where the folder's index
-  // file lies. False when the folder has no phone folder path.
-  bool IndexPath(DWORD folder, const WCHAR* name, WCHAR* out) const;
+  // "%s\<index name>" in the phone folder directory: where the folder's
+  // index file lies. False when the folder has no phone folder path.
+  bool IndexPath(DWORD folder, WCHAR* out) const;
   // The volume, "\User", "\User\MESSAGING", the store root and then each
   // folder directory of the storage, each made where it is missing.
   void Create(bool card) const;

@@ -10,10 +10,11 @@
 namespace msgstore {
 namespace {
 
-constexpr const WCHAR* kMessageAppClass = u"WCE_CVMESSAGEEXEC";
+bool IsBlank(WCHAR c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
-// Message number of each e-mail folder that has one; 0 for the others.
-UINT FolderMessage(DWORD folder) {
+}  // namespace
+
+UINT FolderEventMessage(DWORD folder) {
   switch (folder) {
     case 1:
       return 0x19A0;  // INBOX
@@ -29,10 +30,6 @@ UINT FolderMessage(DWORD folder) {
       return 0;  // UNSENT and everything else: no event
   }
 }
-
-bool IsBlank(WCHAR c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-
-}  // namespace
 
 size_t WStrLen(const WCHAR* s) {
   if (s == nullptr) return 0;
@@ -100,8 +97,8 @@ DWORD LeadingNumber(const WCHAR* name) {
 
 int NotifyMessageApp(DWORD folder, DWORD messageId, DWORD storage, DWORD eventCode) {
   Platform& platform = GetPlatform();
-  HWND window = platform.FindWindowW(kMessageAppClass, nullptr);
-  UINT msg = FolderMessage(folder);
+  HWND window = platform.FindWindowW(kMessageAppWindow, nullptr);
+  UINT msg = FolderEventMessage(folder);
   if (msg == 0) return 0;
   if (window == nullptr) return 0;
   DWORD lParam = (storage & 0xFFFFu) | ((eventCode & 0xFFu) << 16) | (3u << 24);

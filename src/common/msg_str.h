@@ -29,7 +29,15 @@ std::u16string JoinPath(const std::u16string& dir, const std::u16string& name);
 // result wraps to 32 bits.
 DWORD LeadingNumber(const WCHAR* name);
 
-// Posts the e-mail folder event to "WCE_CVMESSAGEEXEC". Returns what
+// The messaging application's window, which receives the e-mail folder
+// events: message FolderEventMessage(folder), wParam the message identifier,
+// lParam the storage (low 16 bits), the event (next 8) and 3 (top 8).
+constexpr const WCHAR* kMessageAppWindow = u"WCE_CVMESSAGEEXEC";
+// The message number of an e-mail folder's events; 0 for a folder without.
+UINT FolderEventMessage(DWORD folder);
+constexpr DWORD kEvictionEvent = 3;  // the message of wParam was deleted to make room
+
+// Posts the e-mail folder event to kMessageAppWindow. Returns what
 // PostMessageW returned, 0 when nothing was posted.
 int NotifyMessageApp(DWORD folder, DWORD messageId, DWORD storage, DWORD eventCode);
 

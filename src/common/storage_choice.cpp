@@ -6,10 +6,6 @@
 namespace msgstore {
 namespace {
 
-constexpr DWORD kReportFolder = 5;
-
-bool IsFull(DWORD count) { return count >= 100; }
-
 bool HasRoomFor(bool card, DWORD bytes) {
   uint64_t available = 0, total = 0, free = 0;
   const BOOL known = GetPlatform().GetDiskFreeSpaceExW(card ? u"\\SD Card" : u"\\DiskOnChip",
@@ -27,12 +23,22 @@ bool StorageChoice::Settle(const WriteRequest& request) {
   while (!HasRoomFor(card_, request.size)) {
     if (limitReached_) {
       Report(STORAGE_NO_SPACE);
+      ThisThreadWriteNote().refusal = WriteNote::kNoSpace;
       return false;
     }
     limitReached_ = true;
-    if (!TryOtherStorage()) return false;
+    if (!TryOtherStorage(WriteNote::kNoSpace)) return false;
   }
   return true;
+}
+
+bool StorageChoice::IsFull(DWORD count) const { return count >= policy_.store->folderLimit; }
+
+// Whether the message's folder may send it to the other storage when full;
+// a number that names no folder may.
+bool StorageChoice::Switches() const {
+  const FolderDescription* folder = policy_.store->Folder(msg_.dwFolder);
+  return folder == nullptr || folder->switches;
 }
 
 bool StorageChoice::CheckLimit() {
@@ -43,20 +49,23 @@ bool StorageChoice::CheckLimit() {
   if (!IsFull(count)) return true;
   limitReached_ = true;
   const bool automatic = inOut_ != nullptr && *inOut_ == STORAGE_AUTO;
-  if (automatic && msg_.dwFolder != kReportFolder) {
+  if (automatic && Switches()) {
     // A full phone folder sends the message to the card unless the card
     // cannot take it now.
-    if (card_ || (GetPlatform().xGetSDCardState() & policy_.cardBusyMask) == 0)
-      return TryOtherStorage();
+    if (card_ || (GetPlatform().xGetSDCardState() & policy_.store->cardUnusable) == 0)
+      return TryOtherStorage(WriteNote::kFolderFull);
   } else if (request_.refuseWhenFull) {
+    ThisThreadWriteNote().refusal = WriteNote::kFolderFull;
     return false;
   }
-  return policy_.evict(card_, msg_, store_, oldest_);
+  if (policy_.evict(card_, msg_, store_, oldest_)) return true;
+  ThisThreadWriteNote().evictionFailed = true;
+  return false;
 }
 
 // Moves to the other storage when its folder has room; when both are full the
 // message goes to the card, which loses its oldest (no index, no notice).
-bool StorageChoice::TryOtherStorage() {
+bool StorageChoice::TryOtherStorage(WriteNote::Refusal why) {
   const bool other = !card_;
   const ReadWatch watch;
   DWORD otherCount = 0;
@@ -65,16 +74,19 @@ bool StorageChoice::TryOtherStorage() {
   if (!IsFull(otherCount)) {
     card_ = other;
     Report(other ? 1 : 0);
+    ThisThreadWriteNote().switchedFor = why;
     return true;
   }
   if (request_.refuseWhenBothFull) {
     Report(STORAGE_BOTH_FULL);
+    ThisThreadWriteNote().refusal = WriteNote::kBothFull;
     return false;
   }
   DWORD victim = oldest_;
   if (!card_) {
     card_ = true;
     Report(1);
+    ThisThreadWriteNote().switchedFor = why;
     victim = otherOldest;
   }
   // A rewrite's own card file, its victim when both storages are full, is

@@ -8,6 +8,7 @@
 #define MSGSTORE_COMMON_STORAGE_CHOICE_H_
 
 #include "common/store_ops.h"
+#include "msgstore/stores.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
@@ -21,9 +22,10 @@ struct StoragePolicy {
   // index record, and any notice the store sends). False when its file stays:
   // the folder has no room then, and the write is refused.
   bool (*evict)(bool card, const tagMSGPROPS& msg, const void* store, DWORD oldest);
-  // Card state bits that keep a message of a full phone folder in phone
-  // memory.
-  int cardBusyMask;
+  // The folder limit, which folders may send a message to the other
+  // storage, and the card state bits that keep a message of a full phone
+  // folder in phone memory.
+  const StoreDescription* store;
 };
 
 struct WriteRequest {
@@ -49,8 +51,10 @@ class StorageChoice {
   bool card() const { return card_; }
 
  private:
+  bool IsFull(DWORD count) const;
+  bool Switches() const;
   bool CheckLimit();
-  bool TryOtherStorage();
+  bool TryOtherStorage(WriteNote::Refusal why);
   void Report(int32_t value) {
     if (inOut_ != nullptr) *inOut_ = value;
   }

@@ -9,6 +9,34 @@
 
 namespace msgstore {
 
+namespace {
+thread_local WriteNote writeNote;
+}  // namespace
+
+WriteNote& ThisThreadWriteNote() { return writeNote; }
+
+void ClearWriteNote() { writeNote = WriteNote(); }
+
+namespace {
+
+bool NoteWritten(bool card, const tagMSGPROPS& props) {
+  writeNote.written = true;
+  writeNote.writtenCard = card;
+  writeNote.writtenFolder = props.dwFolder;
+  writeNote.writtenOid = props.dwOid;
+  return true;
+}
+
+}  // namespace
+
+void NoteEviction(bool card, DWORD folder, DWORD oid, DWORD account) {
+  writeNote.evicted = true;
+  writeNote.evictedCard = card;
+  writeNote.evictedFolder = folder;
+  writeNote.evictedOid = oid;
+  writeNote.evictedAccount = account;
+}
+
 DWORD OldestByScan(const StoreOps& ops, bool card, DWORD folder, DWORD* count, bool idFromFile) {
   CMsgList list;
   const DWORD listed = ops.getMessageList(card, folder, list);
@@ -61,13 +89,13 @@ bool ChooseName(const StoreOps& ops, bool card, tagMSGPROPS* props, DWORD existi
 bool IndexWritten(const StoreOps& ops, bool card, DWORD existing, DWORD indexKey,
                   const tagMSGPROPS& props, const WCHAR* path) {
   WCHAR index[MAX_PATH] = {};
-  if (card || !ops.indexFile(indexKey, index)) return true;
+  if (card || !ops.indexFile(indexKey, index)) return NoteWritten(card, props);
   const IndexRecord record = {indexKey, props.dwOid, props.ftIndexTime};
   if (existing != 0) {
     IndexReplace(index, ops.indexLock, record);  // the rewrite stands either way
-    return true;
+    return NoteWritten(card, props);
   }
-  if (IndexInsert(index, ops.indexLock, record)) return true;
+  if (IndexInsert(index, ops.indexLock, record)) return NoteWritten(card, props);
   // A new message that no index lists would stay out of the folder's count
   // and list: it is taken back and the write fails as a whole.
   if (path != nullptr) DeleteFileW(path);
@@ -95,28 +123,33 @@ Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWO
   return deleted ? Removal::kDeleted : gone ? Removal::kWasGone : Removal::kFailed;
 }
 
-bool EvictFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid, DWORD indexKey) {
+bool EvictFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid, DWORD indexKey,
+               DWORD folder, DWORD account) {
+  const Removal removal = RemoveMessageFile(ops, card, path, oid, indexKey);
+  // Only a file this step deleted was evicted by it.
+  if (removal == Removal::kDeleted) NoteEviction(card, folder, oid, account);
   // A card file already gone counts as evicted too.
-  return RemoveMessageFile(ops, card, path, oid, indexKey) != Removal::kFailed ||
-         (card && platform::IsMissing(path));
+  const bool gone = removal != Removal::kFailed || (card && platform::IsMissing(path));
+  if (!gone) writeNote.evictionFailed = true;
+  return gone;
 }
 
 bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid) {
   WCHAR path[MAX_PATH] = {};
-  return !ops.getFilePath(card, oid, folder, path) || EvictFile(ops, card, path, oid, folder);
+  return !ops.getFilePath(card, oid, folder, path) ||
+         EvictFile(ops, card, path, oid, folder, folder, 0);
 }
 
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark) {
-  constexpr UINT kInboxEmptiedNotice = 0xC44;
   const bool emptied = DeleteMatching(dir, pattern);
   if (!inbox) return emptied;
-  HWND shell = GetPlatform().FindWindowW(u"WCE_APSHELL", nullptr);
+  HWND shell = GetPlatform().FindWindowW(kShellWindow, nullptr);
   if (shell != nullptr) GetPlatform().PostMessageW(shell, kInboxEmptiedNotice, 0, storeMark);
   return emptied;
 }
 
-bool RebuildIndex(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildIndex(const StoreOps& ops, const std::vector<DWORD>& folders,
                   const std::function<void(DWORD count)>& onListed,
                   const std::function<void()>& onRead) {
   WCHAR index[MAX_PATH] = {};
@@ -137,7 +170,7 @@ bool RebuildIndex(const StoreOps& ops, std::initializer_list<DWORD> folders,
   return !watch.Missed() && IndexSet(index, ops.indexLock, records);
 }
 
-bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, const FolderOrder& folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path)) {
   bool all = true;
   for (DWORD folder : folders) {

@@ -5,11 +5,12 @@
 #define MSGSTORE_COMMON_STORE_OPS_H_
 
 #include <functional>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "common/dir_scan.h"
 #include "common/index_file.h"
+#include "msgstore/stores.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
@@ -37,6 +38,30 @@ class ReadWatch {
   static unsigned long Now() { return IndexReadFailures() + ListingFailures(); }
   unsigned long at_;
 };
+
+// What the write path of this thread did last, for callers that report it:
+// each step notes its part where it happens (the eviction as it deletes the
+// file, the message once it stands written and indexed), so that another
+// process writing at the same time cannot blur what this one did. Cleared
+// by the caller before a write; a write makes at most one eviction.
+struct WriteNote {
+  enum Refusal { kNone, kFolderFull, kNoSpace, kBothFull };
+  bool written = false;  // a message stands written: writtenCard, writtenFolder, writtenOid
+  bool writtenCard = false;
+  DWORD writtenFolder = 0;
+  DWORD writtenOid = 0;
+  bool evicted = false;  // a message file was deleted to make room
+  bool evictedCard = false;
+  DWORD evictedFolder = 0;
+  DWORD evictedOid = 0;
+  DWORD evictedAccount = 0;     // the account an INBOX file was named by
+  bool evictionFailed = false;  // the oldest message would not go: the write was given up
+  Refusal refusal = kNone;
+  Refusal switchedFor = kNone;  // why the message went to the other storage
+};
+WriteNote& ThisThreadWriteNote();
+void ClearWriteNote();
+void NoteEviction(bool card, DWORD folder, DWORD oid, DWORD account);
 
 // The oldest message of a folder found without its index: the folder is
 // listed and each message quick-read; the earliest ftIndexTime wins, the
@@ -89,7 +114,8 @@ Removal RemoveMessageFile(const StoreOps& ops, bool card, const WCHAR* path, DWO
 // Evicts the oldest message of a full folder (RemoveMessageFile); a file
 // already gone counts as evicted. False when its file stays (the folder has
 // no room then).
-bool EvictFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid, DWORD indexKey);
+bool EvictFile(const StoreOps& ops, bool card, const WCHAR* path, DWORD oid, DWORD indexKey,
+               DWORD folder, DWORD account);
 // The same by folder and identifier; a folder that has no file path evicts
 // nothing and has room.
 bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
@@ -101,6 +127,10 @@ bool Evict(const StoreOps& ops, bool card, DWORD folder, DWORD oid);
 // when there is one.
 bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inbox,
               LPARAM storeMark);
+constexpr const WCHAR* kShellWindow = u"WCE_APSHELL";
+constexpr UINT kInboxEmptiedNotice = 0xC44;
+constexpr LPARAM kEmsNoticeMark = 0;  // the storeMark of each store that sends the notice
+constexpr LPARAM kMmsNoticeMark = 1;
 
 // Makes the phone index of folders (a folder and those indexed with it)
 // again from their files, in one write of the index: each message listed is
@@ -109,14 +139,14 @@ bool EmptyDir(const std::u16string& dir, const std::u16string& pattern, bool inb
 // its messages are read; onRead is called for each message whose bRead is
 // set. False, with the index as it was, when a folder could not be listed
 // whole or the index not written.
-bool RebuildIndex(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildIndex(const StoreOps& ops, const std::vector<DWORD>& folders,
                   const std::function<void(DWORD count)>& onListed = nullptr,
                   const std::function<void()>& onRead = nullptr);
 
 // The refresh of the stores that trust an existing index: each folder whose
 // phone index file (indexPath) is missing gets it made (RebuildIndex).
 // False when an index could not be made or not be looked at.
-bool RebuildMissingIndexes(const StoreOps& ops, std::initializer_list<DWORD> folders,
+bool RebuildMissingIndexes(const StoreOps& ops, const FolderOrder& folders,
                            bool (*indexPath)(DWORD folder, WCHAR* path));
 
 // A message read for a change or a count: the shared record and the store's

@@ -24,6 +24,7 @@
 #include "common/replace_file.h"
 #include "common/scoped.h"
 #include "common/whole_file.h"
+#include "email/email_description.h"
 #include "msgstore/email.h"
 #include "msgstore/platform.h"
 
@@ -35,8 +36,8 @@ static_assert(sizeof(EmailAccountRecord) == 16 + 2 * (kAccountTextUnits + 1),
               "the account record is its five numbers and the inline text");
 
 // A stored 0 (no identifier handed out yet) counts as this value, so the
-// first identifier is 0x30000003.
-constexpr DWORD kNoAccountIdYet = 0x30000002;
+// first identifier is the account store's first.
+constexpr DWORD kNoAccountIdYet = kAccountStore.firstId - 1;
 
 std::optional<EmailAccountArray>& Slot() {
   static std::optional<EmailAccountArray> slot;
@@ -176,28 +177,30 @@ std::vector<uint8_t> Save(const EmailAccountArray& accounts) {
 // neither opened nor created, or when the new value cannot be written back:
 // an identifier that the counter does not keep would be handed out again.
 DWORD AllocateAccountId() {
-  NamedLock held(kAccountIdMutex, false);
+  NamedLock held(kAccountStore.counterMutex, false);
   HKEY key = nullptr;
   uint8_t stored[4] = {0, 0, 0, 0};
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAccountsKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) ==
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAccountStore.registryKey, 0,
+                    KEY_QUERY_VALUE | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
     // Any type will do; a value that is missing or will not fit counts as 0.
     DWORD type = 0, size = sizeof stored;
-    if (RegQueryValueExW(key, kAccountIdValue, nullptr, &type, stored, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, kAccountStore.counterValue, nullptr, &type, stored, &size) !=
+        ERROR_SUCCESS)
       std::memset(stored, 0, sizeof stored);
   } else {
     WCHAR noClass[] = u"";
     DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccountsKey, 0, noClass, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccountStore.registryKey, 0, noClass,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        &disposition) != ERROR_SUCCESS)
       return 0;
   }
   const DWORD last = DecodeU32(stored);
   const DWORD next = (last == 0 ? kNoAccountIdYet : last) + 1;
   uint8_t bytes[4];
   EncodeU32(bytes, next);
-  const bool saved =
-      RegSetValueExW(key, kAccountIdValue, 0, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS;
+  const bool saved = RegSetValueExW(key, kAccountStore.counterValue, 0, REG_DWORD, bytes,
+                                    sizeof bytes) == ERROR_SUCCESS;
   RegFlushKey(key);
   RegCloseKey(key);
   return saved ? next : 0;
@@ -226,7 +229,7 @@ void UnloadAccounts() {
 using msgstore::EmailAccountArray;
 using msgstore::EmailAccountRecord;
 using msgstore::email::AccountArray;
-using msgstore::email::kAccountDatabase;
+const WCHAR* const kAccountDatabase = msgstore::email::kAccountStore.database;
 
 int EmailAccMsgStore_Create() {
   if (GetFileAttributesW(kAccountDatabase) != INVALID_FILE_ATTRIBUTES) return 1;

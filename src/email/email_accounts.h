@@ -1,38 +1,35 @@
 // The e-mail account store inside the library: the record of the account
-// array, the array itself with the hooks by which library start-up makes it
-// at load and drops it at unload, and the names of the database and the
-// registry counter.
+// array, and the array itself with the hooks by which library start-up makes
+// it at load and drops it at unload. Where the database and the registry
+// counter are: email::kAccountStore.
 #ifndef MSGSTORE_EMAIL_EMAIL_ACCOUNTS_H_
 #define MSGSTORE_EMAIL_EMAIL_ACCOUNTS_H_
 
+#include "email/email_description.h"
 #include "msgstore/types.h"
 
 namespace msgstore {
 
-// One element of the account array. The text is held inline: at most 255
-// code units and a terminator.
+namespace email {
+
+constexpr size_t kAccountTextUnits = kAccountStore.textUnits;
+
+}  // namespace email
+
+// One element of the account array. The text is held inline: at most
+// kAccountTextUnits code units and a terminator.
 struct EmailAccountRecord {
   DWORD dwData;
   DWORD dwFolder;
   WORD wData1;
   WORD wData2;
   DWORD dwAccountId;
-  WCHAR szText[256];
+  WCHAR szText[email::kAccountTextUnits + 1];
 };
 
 using EmailAccountArray = CArray<EmailAccountRecord, const EmailAccountRecord&>;
 
 namespace email {
-
-constexpr size_t kAccountTextUnits = 255;
-
-constexpr const WCHAR* kAccountDatabase = u"\\DiskOnChip\\User\\MESSAGING\\EmailAccMsgStore.db";
-// The parent key of the e-mail client's account keys, which also holds the
-// last account identifier handed out.
-constexpr const WCHAR* kAccountsKey = u"\\Software\\Corvane\\Email\\Accounts";
-constexpr const WCHAR* kAccountIdValue = u"AccoutnId";
-// Held while the counter is read, advanced and written, and for nothing else.
-constexpr const WCHAR* kAccountIdMutex = u"MUTEX_EMAIL_NEXTACCOUNTID";
 
 // The process's account array. Made empty on first use when start-up has
 // not made it yet.

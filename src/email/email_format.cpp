@@ -98,13 +98,13 @@ void EmailMsgStore_FreeMsgProps(tagMSGPROPS* msg, tagEMAILMSGPROPS* email) {
 
 int EmailMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* msg, tagEMAILMSGPROPS* email) {
   if (msg == nullptr) return 0;
-  msgstore::NamedLock lock(msgstore::email::kFileMutex, false);
+  msgstore::NamedLock lock(msgstore::email::kStore.fileMutex, msgstore::email::kStore.yields);
   return msgstore::WriteLayoutFile(path, kCurrentLayout, *msg, &OrEmpty(email));
 }
 
 int EmailMsgStore_ReadFromFile(WCHAR* path, tagMSGPROPS* msg, tagEMAILMSGPROPS* email,
                                bool withContent) {
-  msgstore::NamedLock lock(msgstore::email::kFileMutex, false);
+  msgstore::NamedLock lock(msgstore::email::kStore.fileMutex, msgstore::email::kStore.yields);
   return ReadFile(path, kCurrentLayout, kCurrentHeaderLengthAt, withContent, msg, email);
 }
 

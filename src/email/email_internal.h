@@ -4,31 +4,25 @@
 
 #include <string>
 
-#include "common/folder_tree.h"
 #include "common/id_counter.h"
 #include "common/index_file.h"
 #include "common/store_ops.h"
+#include "email/email_description.h"
 #include "msgstore/email.h"
 
 namespace msgstore {
 namespace email {
 
-// Named mutexes of the e-mail store; it takes them without yielding.
-constexpr const WCHAR* kFileMutex = u"MUTEX_EMAIL_READWRITETILE";
-constexpr IndexLock kIndexLock = {u"MUTEX_EMAIL_ACCESSINI", false};
-
-constexpr const WCHAR* kPhoneRoot = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL";
-constexpr const WCHAR* kCardRoot = u"\\SD Card\\User\\MESSAGING\\EMAIL";
-constexpr const WCHAR* kCounterFile = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\EmailDB.ini";
+// The e-mail store takes its mutexes without yielding.
+constexpr IndexLock kIndexLock = {kStore.indexMutex, kStore.yields};
 // The counter is advanced under a mutex of its own, never while another
 // mutex is held.
-constexpr IdCounter kCounter = {kCounterFile, u"MUTEX_EMAIL_NEXTOID"};
-constexpr const WCHAR* kMessagePattern = u"*.email";
+constexpr IdCounter kCounter = {kStore.counterFile, kStore.counterMutex};
 
-// Folder values of 12 and more name the INBOX of the account with that
-// identifier; 7 to 11 are no folder.
-constexpr DWORD kFirstAccountFolder = 12;
-inline bool IsAccountFolder(DWORD folder) { return folder >= kFirstAccountFolder; }
+// Folder values from kStore.firstAccountFolder on name the INBOX of the
+// account with that identifier; those between the folders and them are no
+// folder.
+inline bool IsAccountFolder(DWORD folder) { return folder >= kStore.firstAccountFolder; }
 
 // The INBOX directory of a storage.
 std::u16string InboxDir(bool card);

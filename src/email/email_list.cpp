@@ -18,7 +18,9 @@ namespace {
 
 using msgstore::email::AccountPattern;
 using msgstore::email::InboxDir;
-using msgstore::email::kMessagePattern;
+using msgstore::email::kStore;
+
+const WCHAR* const kMessagePattern = kStore.messagePattern;
 
 // What full listings put in byFolder, whatever the folder.
 constexpr BYTE kListingMark = 3;
@@ -131,14 +133,11 @@ DWORD GetEmailInboxUnreadMsgsCount() {
 
 int EmailMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
-  msgstore::RemoveStaleTempFiles(msgstore::email::kPhoneRoot);
-  msgstore::RemoveStaleTempFiles(msgstore::email::kCardRoot);
+  msgstore::RemoveStaleTempFiles(kStore.phoneRoot);
+  msgstore::RemoveStaleTempFiles(kStore.cardRoot);
   // 0 tells that an index could not be made whole.
-  return msgstore::RebuildMissingIndexes(
-             msgstore::email::kStoreOps,
-             {EMAIL_FOLDER_DRAFT, EMAIL_FOLDER_REPORT, EMAIL_FOLDER_SENT, EMAIL_FOLDER_SPAM,
-              EMAIL_FOLDER_UNSENT},
-             msgstore::email::IndexPath)
+  return msgstore::RebuildMissingIndexes(msgstore::email::kStoreOps, kStore.refreshed,
+                                         msgstore::email::IndexPath)
              ? 1
              : 0;
 }

@@ -1,40 +1,24 @@
-// E-mail folder tree, paths and the account of the plain INBOX. The e-mail
-// store's own rules:
-// - REPORT and SPAM live on the card too; NONE is the phone directory for
-//   both selectors and has no message file path;
-// - all accounts share one INBOX directory per storage, its files named
-//   "<account>_<message>.email" and reached only through the Inbox path;
-//   GetFilePath serves DRAFT to SPAM alone;
+// E-mail folder tree, paths and the account of the plain INBOX, as the
+// store's description places its folders. The e-mail store's own rules:
+// - NONE has no message file path;
+// - the INBOX files of the accounts are named "<account>_<message>.email" and
+//   reached only through the Inbox path; GetFilePath serves DRAFT to SPAM
+//   alone;
 // - the tree is made only when its "Email" directory is missing, and in
 //   phone memory "\DiskOnChip\User" is taken to exist.
 #include <string>
 
+#include "common/folder_tree.h"
 #include "common/msg_str.h"
-#include "email/email_accounts.h"
 #include "email/email_internal.h"
 #include "msgstore/platform.h"
 
 namespace {
 
-using msgstore::FolderDef;
-using msgstore::OnCard;
+using msgstore::email::kAccountStore;
+using msgstore::email::kStore;
 
-// In the order in which the trees are made (NONE in phone memory only).
-constexpr FolderDef kFolders[] = {
-    {EMAIL_FOLDER_INBOX, u"INBOX", OnCard::kOwn, true},
-    {EMAIL_FOLDER_DRAFT, u"DRAFT", OnCard::kOwn, true},
-    {EMAIL_FOLDER_SENT, u"SENT", OnCard::kOwn, true},
-    {EMAIL_FOLDER_UNSENT, u"UNSENT", OnCard::kOwn, true},
-    {EMAIL_FOLDER_REPORT, u"REPORT", OnCard::kOwn, true},
-    {EMAIL_FOLDER_SPAM, u"SPAM", OnCard::kOwn, true},
-    {EMAIL_FOLDER_NONE, u"NONE", OnCard::kPhone, true},
-};
-
-constexpr msgstore::FolderTree kTree = {msgstore::email::kPhoneRoot, msgstore::email::kCardRoot,
-                                        kFolders, sizeof kFolders / sizeof kFolders[0], u".email"};
-
-constexpr const WCHAR* kIndexName = u"EmailIni";
-constexpr const WCHAR* kPreferencesKey = u"\\Software\\Corvane\\Email\\Preferences";
+constexpr msgstore::FolderTree kTree = {kStore};
 
 }  // namespace
 
@@ -45,8 +29,8 @@ int EmailMsgStore_CreateDir(bool storage) {
   if (storage) CreateDirectoryW(u"\\SD Card\\User", nullptr);
   CreateDirectoryW((volume + u"\\User\\MESSAGING").c_str(), nullptr);
   CreateDirectoryW(root.c_str(), nullptr);
-  for (const FolderDef& f : kFolders) {
-    if (storage && f.card != OnCard::kOwn) continue;
+  for (const msgstore::FolderDescription& f : kStore) {
+    if (storage && !f.onCard()) continue;
     CreateDirectoryW(msgstore::JoinPath(root, f.dir).c_str(), nullptr);
   }
   return 1;
@@ -63,9 +47,10 @@ int EmailMsgStore_GetFilePath(bool storage, DWORD messageId, DWORD folder, WCHAR
 
 int EmailMsgStore_GetFilePathInbox(bool storage, DWORD messageId, DWORD accountId, WCHAR* path) {
   if (path == nullptr) return 0;
-  msgstore::CopyPath(path, msgstore::JoinPath(msgstore::email::InboxDir(storage),
-                                              msgstore::DecimalU16(accountId) + u"_" +
-                                                  msgstore::DecimalU16(messageId) + u".email"));
+  msgstore::CopyPath(path,
+                     msgstore::JoinPath(msgstore::email::InboxDir(storage),
+                                        msgstore::DecimalU16(accountId) + u"_" +
+                                            msgstore::DecimalU16(messageId) + kStore.extension));
   return 1;
 }
 
@@ -74,24 +59,27 @@ namespace email {
 
 std::u16string InboxDir(bool card) { return kTree.FolderDir(card, EMAIL_FOLDER_INBOX); }
 
-std::u16string AccountPattern(DWORD accountId) { return DecimalU16(accountId) + u"_*.email"; }
+std::u16string AccountPattern(DWORD accountId) {
+  return DecimalU16(accountId) + u"_" + kStore.messagePattern;
+}
 
 bool IndexPath(DWORD folder, WCHAR* path) {
   if (IsAccountFolder(folder)) {
-    CopyPath(path, JoinPath(InboxDir(false), DecimalU16(folder) + u"_" + kIndexName));
+    CopyPath(path, JoinPath(InboxDir(false), DecimalU16(folder) + u"_" + kStore.indexName));
     return true;
   }
-  if (folder > EMAIL_FOLDER_SPAM) return false;  // 7 to 11: no index
-  return kTree.IndexPath(folder, kIndexName, path);
+  const FolderDescription* f = kStore.Folder(folder);
+  return f != nullptr && f->indexed() && kTree.IndexPath(f->indexFolder, path);
 }
 
 bool GetIncomingServerAccount(WCHAR* name, DWORD byteCount) {
   if (name == nullptr) return false;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPreferencesKey, 0, 0, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAccountStore.incomingKey, 0, 0, &key) != ERROR_SUCCESS)
+    return false;
   // A missing value leaves the name as the caller zero-filled it.
   DWORD type = 0;
-  RegQueryValueExW(key, u"IncomingServerAccount", nullptr, &type, reinterpret_cast<BYTE*>(name),
+  RegQueryValueExW(key, kAccountStore.incomingValue, nullptr, &type, reinterpret_cast<BYTE*>(name),
                    &byteCount);
   RegCloseKey(key);
   return true;
@@ -99,11 +87,11 @@ bool GetIncomingServerAccount(WCHAR* name, DWORD byteCount) {
 
 bool GetAccountUniqueID(const WCHAR* name, DWORD* accountId) {
   WCHAR path[MAX_PATH] = {};
-  CopyPath(path, JoinPath(kAccountsKey, name != nullptr ? name : u""));
+  CopyPath(path, JoinPath(kAccountStore.registryKey, name != nullptr ? name : u""));
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, 0, &key) != ERROR_SUCCESS) return false;
   DWORD type = 0, size = sizeof(DWORD);
-  const bool read = RegQueryValueExW(key, u"AccountUniqueID", nullptr, &type,
+  const bool read = RegQueryValueExW(key, kAccountStore.idValue, nullptr, &type,
                                      reinterpret_cast<BYTE*>(accountId), &size) == ERROR_SUCCESS;
   RegCloseKey(key);
   return read;
@@ -111,7 +99,8 @@ bool GetAccountUniqueID(const WCHAR* name, DWORD* accountId) {
 
 bool PlainInboxAccount(DWORD* accountId) {
   WCHAR name[33] = {};
-  return GetIncomingServerAccount(name, 32) && GetAccountUniqueID(name, accountId);
+  return GetIncomingServerAccount(name, kAccountStore.nameBytes) &&
+         GetAccountUniqueID(name, accountId);
 }
 
 DWORD GetNextEmailMsgId() { return NextId(kCounter); }

@@ -138,7 +138,7 @@ int EmailMsgStore_EmptyFolder(bool storage, DWORD folder) {
   WCHAR dir[MAX_PATH] = {};
   if (!EmailMsgStore_GetFolderPath(storage, folder, dir)) return 0;
   // The index stays behind; no notice is sent.
-  return msgstore::DeleteMatching(dir, msgstore::email::kMessagePattern) ? 1 : 0;
+  return msgstore::DeleteMatching(dir, msgstore::email::kStore.messagePattern) ? 1 : 0;
 }
 
 int EmailMsgStore_EmptyFolderInbox(bool storage, DWORD accountId) {

@@ -39,14 +39,15 @@ bool EvictAndNotify(bool card, const tagMSGPROPS& msg, const void* email, DWORD 
   const DWORD account = AccountOf(email);
   WCHAR path[MAX_PATH] = {};
   if (FilePath(card, msg, account, oldest, path) &&
-      !msgstore::EvictFile(kStoreOps, card, path, oldest, IndexKey(msg, account)))
+      !msgstore::EvictFile(kStoreOps, card, path, oldest, IndexKey(msg, account), msg.dwFolder,
+                           IsInbox(msg) ? account : 0))
     return false;
-  msgstore::NotifyMessageApp(msg.dwFolder, oldest, card ? 1 : 0, 3);
+  msgstore::NotifyMessageApp(msg.dwFolder, oldest, card ? 1 : 0, msgstore::kEvictionEvent);
   return true;
 }
 
 const msgstore::StoragePolicy kPolicy = {&kStoreOps, EmailMsgStore_GetLastRecord, EvictAndNotify,
-                                         2 | 4};
+                                         &msgstore::email::kStore};
 
 }  // namespace
 

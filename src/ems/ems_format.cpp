@@ -60,13 +60,13 @@ void EMSMsgStore_FreeMsgProps(tagMSGPROPS* props) {
 
 int EMSMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* props) {
   if (props == nullptr) return 0;
-  msgstore::NamedLock lock(msgstore::ems::kFileMutex, true);
+  msgstore::NamedLock lock(msgstore::ems::kStore.fileMutex, msgstore::ems::kStore.yields);
   return msgstore::WriteLayoutFile(path, kCurrentLayout, *props, nullptr);
 }
 
 int EMSMsgStore_ReadFromFile(WCHAR* path, tagMSGPROPS* props, bool bWithContent) {
   if (props == nullptr) return 0;
-  msgstore::NamedLock lock(msgstore::ems::kFileMutex, true);
+  msgstore::NamedLock lock(msgstore::ems::kStore.fileMutex, msgstore::ems::kStore.yields);
   return ReadFile(path, kMinCurrentFile, kCurrentLayout, msgstore::BodyExtent(bWithContent), props);
 }
 

@@ -11,8 +11,8 @@
 #include "ems/ems_internal.h"
 
 bool msgstore::ems::IndexFileOf(DWORD folder, WCHAR* path) {
-  if (folder == EMS_FOLDER_NONE) return false;
-  return IndexPath(IndexFolderOf(folder), path);
+  const FolderDescription* f = kStore.Folder(folder);
+  return f != nullptr && f->indexed() && IndexPath(f->indexFolder, path);
 }
 
 namespace {
@@ -21,7 +21,9 @@ using msgstore::ems::IndexFileOf;
 
 // Every index operation takes the index mutex, even when there turns out to
 // be no index to touch.
-void PassThroughLock() { msgstore::NamedLock held(msgstore::ems::kIndexMutex, true); }
+void PassThroughLock() {
+  msgstore::NamedLock held(msgstore::ems::kIndexLock.mutexName, msgstore::ems::kIndexLock.yield);
+}
 
 }  // namespace
 

@@ -14,15 +14,12 @@ namespace {
 
 using msgstore::GetPlatform;
 using msgstore::ScopedMsgProps;
-using msgstore::ems::kMessagePattern;
+using msgstore::ems::kStore;
+
+const WCHAR* const kMessagePattern = kStore.messagePattern;
 
 constexpr const WCHAR* kPictogramSource = u"\\DiskOnChipROM\\cvPictogram.dll";
 constexpr const WCHAR* kPictogramCopy = u"\\DiskOnChip\\Corvane.conf";
-
-bool IsPhoneOnly(DWORD folder) {
-  return msgstore::ems::IsSimFolder(folder) || folder == EMS_FOLDER_REPORT ||
-         folder == EMS_FOLDER_NONE;
-}
 
 // The card has no index: only its counters are set up again.
 void RecountCardInbox() {
@@ -63,13 +60,10 @@ int EMSMsgStore_ReadFolderMessage(bool bMemoryCard, DWORD folder, int position, 
 }
 
 int EMSMsgStore_ReadMessage(bool bMemoryCard, DWORD oid, bool bWithContent, tagMSGPROPS* props) {
-  static const DWORD kSearchOrder[] = {
-      EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMS_FOLDER_SIM_SENT, EMS_FOLDER_SIM_UNSENT,
-      EMS_FOLDER_DRAFT, EMS_FOLDER_SENT,      EMS_FOLDER_UNSENT,   EMS_FOLDER_REPORT,
-      EMS_FOLDER_SPAM,  EMS_FOLDER_NONE};
   if (props == nullptr) return 0;
-  for (DWORD folder : kSearchOrder) {
-    if (bMemoryCard && IsPhoneOnly(folder)) continue;
+  for (DWORD folder : kStore.searched) {
+    // The card is searched in its own directories only.
+    if (bMemoryCard && !kStore.Folder(folder)->onCard()) continue;
     WCHAR path[MAX_PATH] = {};
     if (!EMSMsgStore_GetFilePath(bMemoryCard, oid, folder, path)) continue;
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
@@ -101,7 +95,7 @@ unsigned int GetEMSSimMsgCount() {
 
 DWORD GetEMSInboxUnreadMsgsCount() {
   // The first run's set-up reads the card counters and then sets them.
-  msgstore::NamedLock counters(msgstore::ems::kCountersMutex, false);
+  msgstore::NamedLock counters(kStore.countersMutex, false);
   msgstore::Platform& platform = GetPlatform();
   // Card counters that were never set up are set up on this run.
   const DWORD received = platform.xGetEms_SDRecvMsgCount();
@@ -131,25 +125,35 @@ DWORD GetEMSInboxUnreadMsgsCount() {
 
 int EmsMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
-  msgstore::RemoveStaleTempFiles(msgstore::ems::kPhoneRoot);
-  msgstore::RemoveStaleTempFiles(msgstore::ems::kCardRoot);
+  msgstore::RemoveStaleTempFiles(kStore.phoneRoot);
+  msgstore::RemoveStaleTempFiles(kStore.cardRoot);
   // Every step is taken, each in its turn; an index is made whole in one
-  // write or kept as it was. 0 tells that an index could not be made whole.
-  // INBOX and SIM_INBOX also set the phone's received and read counters.
-  using msgstore::RebuildIndex;
-  using msgstore::RebuildMissingIndexes;
-  using msgstore::ems::IndexPath;
+  // write or kept as it was, and 0 tells that an index could not be made
+  // whole. An index rebuilt always is made again from its own folder and the
+  // folders indexed with it; any other is trusted when it exists. INBOX and
+  // SIM_INBOX also set the phone's received and read counters.
   using msgstore::ems::kStoreOps;
-  bool whole = RebuildIndex(
-      kStoreOps, {EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX},
-      [](DWORD count) { GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count)); },
-      [] { GetPlatform().xSetEmsReadMsgCount(1); });
-  if ((GetPlatform().xGetSDCardState() & 1) != 0) RecountCardInbox();
-  whole =
-      RebuildMissingIndexes(kStoreOps, {EMS_FOLDER_DRAFT, EMS_FOLDER_REPORT}, IndexPath) && whole;
-  whole = RebuildIndex(kStoreOps, {EMS_FOLDER_SENT, EMS_FOLDER_SIM_SENT}) && whole;
-  whole = RebuildMissingIndexes(kStoreOps, {EMS_FOLDER_SPAM}, IndexPath) && whole;
-  whole = RebuildIndex(kStoreOps, {EMS_FOLDER_UNSENT, EMS_FOLDER_SIM_UNSENT}) && whole;
+  bool whole = true;
+  for (DWORD folder : kStore.refreshed) {
+    if (!kStore.Folder(folder)->rebuiltAlways) {
+      whole = msgstore::RebuildMissingIndexes(kStoreOps, {&folder, 1}, msgstore::ems::IndexPath) &&
+              whole;
+      continue;
+    }
+    std::vector<DWORD> members;
+    for (const msgstore::FolderDescription& member : kStore)
+      if (member.indexFolder == folder) members.push_back(member.number);
+    if (folder != EMS_FOLDER_INBOX) {
+      whole = msgstore::RebuildIndex(kStoreOps, members) && whole;
+      continue;
+    }
+    whole = msgstore::RebuildIndex(
+                kStoreOps, members,
+                [](DWORD count) { GetPlatform().xSetEmsRecvMsgCount(static_cast<int>(count)); },
+                [] { GetPlatform().xSetEmsReadMsgCount(1); }) &&
+            whole;
+    if ((GetPlatform().xGetSDCardState() & 1) != 0) RecountCardInbox();
+  }
   return whole ? 1 : 0;
 }
 

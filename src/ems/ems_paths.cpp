@@ -1,35 +1,10 @@
-// EMS folder tree and paths. The EMS store's own rules:
-// - REPORT lives in phone memory only;
-// - the SIM copies (7, 12, 13) have no card directory, but a file path asked
-//   for with the card selector names the phone file;
-// - NONE is the phone directory whatever the selector.
-#include <string>
-
+// EMS folder tree and paths, as the store's description places its folders.
 #include "common/folder_tree.h"
-#include "common/msg_str.h"
 #include "ems/ems_internal.h"
 
 namespace {
 
-using msgstore::FolderDef;
-using msgstore::OnCard;
-
-// In the order in which the phone tree is made.
-constexpr FolderDef kFolders[] = {
-    {EMS_FOLDER_INBOX, u"INBOX", OnCard::kOwn, true},
-    {EMS_FOLDER_DRAFT, u"DRAFT", OnCard::kOwn, true},
-    {EMS_FOLDER_SENT, u"SENT", OnCard::kOwn, true},
-    {EMS_FOLDER_UNSENT, u"UNSENT", OnCard::kOwn, true},
-    {EMS_FOLDER_REPORT, u"REPORT", OnCard::kNone, true},
-    {EMS_FOLDER_SPAM, u"SPAM", OnCard::kOwn, true},
-    {EMS_FOLDER_NONE, u"NONE", OnCard::kPhone, true},
-    {EMS_FOLDER_SIM_INBOX, u"SIM_INBOX", OnCard::kPhoneFile, true},
-    {EMS_FOLDER_SIM_SENT, u"SIM_SENT", OnCard::kPhoneFile, true},
-    {EMS_FOLDER_SIM_UNSENT, u"SIM_UNSENT", OnCard::kPhoneFile, true},
-};
-
-constexpr msgstore::FolderTree kTree = {msgstore::ems::kPhoneRoot, msgstore::ems::kCardRoot,
-                                        kFolders, sizeof kFolders / sizeof kFolders[0], u".sms"};
+constexpr msgstore::FolderTree kTree = {msgstore::ems::kStore};
 
 }  // namespace
 
@@ -49,20 +24,7 @@ int EMSMsgStore_GetFilePath(bool bMemoryCard, DWORD oid, DWORD folder, WCHAR* pa
 namespace msgstore {
 namespace ems {
 
-DWORD IndexFolderOf(DWORD folder) {
-  switch (folder) {
-    case EMS_FOLDER_SIM_INBOX:
-      return EMS_FOLDER_INBOX;
-    case EMS_FOLDER_SIM_SENT:
-      return EMS_FOLDER_SENT;
-    case EMS_FOLDER_SIM_UNSENT:
-      return EMS_FOLDER_UNSENT;
-    default:
-      return folder;
-  }
-}
-
-bool IndexPath(DWORD folder, WCHAR* path) { return kTree.IndexPath(folder, kIndexName, path); }
+bool IndexPath(DWORD folder, WCHAR* path) { return kTree.IndexPath(folder, path); }
 
 }  // namespace ems
 }  // namespace msgstore

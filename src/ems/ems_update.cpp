@@ -103,7 +103,7 @@ int MoveMessage(bool card, DWORD folder, DWORD oid, DWORD newFolder, int* choice
 // deletions all count.
 void LowerSimCount(DWORD folder) {
   if (folder != EMS_FOLDER_SIM_SENT && folder != EMS_FOLDER_SIM_UNSENT) return;
-  msgstore::NamedLock held(msgstore::ems::kCountersMutex, false);
+  msgstore::NamedLock held(msgstore::ems::kStore.countersMutex, false);
   msgstore::Platform& platform = GetPlatform();
   if (folder == EMS_FOLDER_SIM_SENT) {
     const DWORD count = platform.xGetSentSmsCountInSim();
@@ -176,6 +176,7 @@ int EMSMsgStore_EmptyFolder(bool bMemoryCard, DWORD folder) {
   if (!EMSMsgStore_GetFolderPath(bMemoryCard, folder, dir)) return 0;
   // The index stays behind; its records now name missing files. The shell
   // learns of an emptied EMS INBOX with lParam 0.
-  return msgstore::EmptyDir(dir, msgstore::ems::kMessagePattern, folder == EMS_FOLDER_INBOX, 0) ? 1
-                                                                                                : 0;
+  const bool emptied = msgstore::EmptyDir(dir, msgstore::ems::kStore.messagePattern,
+                                          folder == EMS_FOLDER_INBOX, msgstore::kEmsNoticeMark);
+  return emptied ? 1 : 0;
 }

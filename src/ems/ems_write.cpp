@@ -11,7 +11,7 @@ namespace msgstore {
 namespace ems {
 namespace {
 
-bool IsFull(DWORD count) { return count >= EMS_MAX_FOLDER_MESSAGES; }
+bool IsFull(DWORD count) { return count >= kStore.folderLimit; }
 
 // Keeps folder under the limit before a new message goes in: evicts, or
 // moves the message to the other storage when the caller allows it (card is
@@ -25,7 +25,7 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
   if (watch.Missed()) return false;
   if (!IsFull(count)) return true;
   if (pStorage != nullptr && *pStorage == STORAGE_AUTO) {
-    if (!card && (GetPlatform().xGetSDCardState() & (2 | 4)) != 0) {
+    if (!card && (GetPlatform().xGetSDCardState() & kStore.cardUnusable) != 0) {
       return Evict(kStoreOps, card, folder, oldest);  // the card cannot take it now
     }
     DWORD otherCount = 0;
@@ -34,6 +34,7 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
     if (!IsFull(otherCount)) {
       card = !card;
       *pStorage = card ? 1 : 0;
+      ThisThreadWriteNote().switchedFor = WriteNote::kFolderFull;
       return true;
     }
     // Both full: the message goes to the card, which loses its oldest.
@@ -41,11 +42,13 @@ bool MakeRoom(bool& card, DWORD folder, int* pStorage) {
     if (!card) {
       card = true;
       *pStorage = 1;
+      ThisThreadWriteNote().switchedFor = WriteNote::kFolderFull;
     }
     return Evict(kStoreOps, true, folder, cardOldest);
   }
   if (folder == EMS_FOLDER_INBOX) {
     if (pStorage != nullptr) *pStorage = STORAGE_INBOX_FULL;
+    ThisThreadWriteNote().refusal = WriteNote::kFolderFull;
     return false;
   }
   return Evict(kStoreOps, card, folder, oldest);

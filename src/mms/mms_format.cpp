@@ -101,13 +101,13 @@ void MMSMsgStore_FreeMsgProps(tagMSGPROPS* props, tagMMSMSGPROPS* mms) {
 
 int MMSMsgStore_WriteToFile(WCHAR* path, tagMSGPROPS* props, tagMMSMSGPROPS* mms) {
   if (props == nullptr) return 0;
-  msgstore::NamedLock lock(msgstore::mms::kFileMutex, false);
+  msgstore::NamedLock lock(msgstore::mms::kStore.fileMutex, msgstore::mms::kStore.yields);
   return msgstore::WriteLayoutFile(path, kCurrentLayout, *props, &OrEmpty(mms));
 }
 
 int MMSMsgStore_ReadFromFile(WCHAR* path, tagMSGPROPS* props, tagMMSMSGPROPS* mms, bool withBody) {
   if (props == nullptr) return 0;
-  msgstore::NamedLock lock(msgstore::mms::kFileMutex, false);
+  msgstore::NamedLock lock(msgstore::mms::kStore.fileMutex, msgstore::mms::kStore.yields);
   ScratchOr target(mms);
   return ReadFile(path, kCurrentLayout, kCurrentHeaderLengthAt, withBody, props, target.get());
 }

@@ -6,8 +6,8 @@
 #include "mms/mms_internal.h"
 
 bool msgstore::mms::IndexFileOf(DWORD folder, WCHAR* path) {
-  if (folder == MMS_FOLDER_AUTODOWNLOAD || folder == MMS_FOLDER_NONE) return false;
-  return IndexPath(folder, path);
+  const FolderDescription* f = kStore.Folder(folder);
+  return f != nullptr && f->indexed() && IndexPath(f->indexFolder, path);
 }
 
 using msgstore::mms::IndexFileOf;

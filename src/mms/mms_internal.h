@@ -2,31 +2,20 @@
 #ifndef MSGSTORE_MMS_MMS_INTERNAL_H_
 #define MSGSTORE_MMS_MMS_INTERNAL_H_
 
-#include "common/folder_tree.h"
 #include "common/id_counter.h"
 #include "common/index_file.h"
 #include "common/store_ops.h"
+#include "mms/mms_description.h"
 #include "msgstore/mms.h"
 
 namespace msgstore {
 namespace mms {
 
-// Named mutexes of the MMS store; it takes them without yielding.
-constexpr const WCHAR* kFileMutex = u"MUTEX_MMS_READWRITETILE";
-constexpr const WCHAR* kIndexMutex = u"MUTEX_MMS_ACCESSINI";
-constexpr IndexLock kIndexLock = {kIndexMutex, false};
-
-constexpr const WCHAR* kPhoneRoot = u"\\DiskOnChip\\User\\MESSAGING\\MMS";
-constexpr const WCHAR* kCardRoot = u"\\SD Card\\User\\MESSAGING\\MMS";
-constexpr const WCHAR* kCounterFile = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\MMSDB.ini";
+// The MMS store takes its mutexes without yielding.
+constexpr IndexLock kIndexLock = {kStore.indexMutex, kStore.yields};
 // The counter is advanced under a mutex of its own, never while another
 // mutex is held.
-constexpr IdCounter kCounter = {kCounterFile, u"MUTEX_MMS_NEXTOID"};
-constexpr const WCHAR* kIndexName = u"MmsIni";
-constexpr const WCHAR* kMessagePattern = u"*.mms";
-
-// The MMS folder tree.
-const FolderTree& Tree();
+constexpr IdCounter kCounter = {kStore.counterFile, kStore.counterMutex};
 
 // The phone index path "%s\MmsIni" of folder; false when folder has no
 // phone folder path.

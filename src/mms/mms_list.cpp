@@ -14,7 +14,9 @@
 
 namespace {
 
-using msgstore::mms::kMessagePattern;
+using msgstore::mms::kStore;
+
+const WCHAR* const kMessagePattern = kStore.messagePattern;
 
 // What full listings put in byFolder, whatever the folder.
 constexpr BYTE kListingMark = 2;
@@ -52,10 +54,7 @@ int MMSMsgStore_ReadFolderMessage(bool storage, DWORD folder, int position, DWOR
 
 int MMSMsgStore_ReadMessage(bool storage, DWORD messageId, bool withBody, tagMSGPROPS* props,
                             tagMMSMSGPROPS* mms) {
-  static const DWORD kSearchOrder[] = {MMS_FOLDER_INBOX, MMS_FOLDER_AUTODOWNLOAD, MMS_FOLDER_DRAFT,
-                                       MMS_FOLDER_SENT,  MMS_FOLDER_UNSENT,       MMS_FOLDER_SPAM,
-                                       MMS_FOLDER_REPORT};
-  for (DWORD folder : kSearchOrder) {
+  for (DWORD folder : kStore.searched) {
     WCHAR path[MAX_PATH] = {};
     if (!MMSMsgStore_GetFilePath(storage, messageId, folder, path)) return 0;
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
@@ -66,12 +65,10 @@ int MMSMsgStore_ReadMessage(bool storage, DWORD messageId, bool withBody, tagMSG
 
 int MMSMsgStore_RefreshIniFiles() {
   // Files that writers which died left half made go first.
-  msgstore::RemoveStaleTempFiles(msgstore::mms::kPhoneRoot);
-  msgstore::RemoveStaleTempFiles(msgstore::mms::kCardRoot);
+  msgstore::RemoveStaleTempFiles(kStore.phoneRoot);
+  msgstore::RemoveStaleTempFiles(kStore.cardRoot);
   // 0 tells that an index could not be made whole.
-  return msgstore::RebuildMissingIndexes(msgstore::mms::kStoreOps,
-                                         {MMS_FOLDER_INBOX, MMS_FOLDER_DRAFT, MMS_FOLDER_REPORT,
-                                          MMS_FOLDER_SENT, MMS_FOLDER_SPAM, MMS_FOLDER_UNSENT},
+  return msgstore::RebuildMissingIndexes(msgstore::mms::kStoreOps, kStore.refreshed,
                                          msgstore::mms::IndexPath)
              ? 1
              : 0;

@@ -84,6 +84,7 @@ int MMSMsgStore_EmptyFolder(bool storage, DWORD folder) {
   if (!MMSMsgStore_GetFolderPath(storage, folder, dir)) return 0;
   // The index stays behind; its records now name missing files. An emptied
   // INBOX is told to the shell even when some of its files would not go.
-  return msgstore::EmptyDir(dir, msgstore::mms::kMessagePattern, folder == MMS_FOLDER_INBOX, 1) ? 1
-                                                                                                : 0;
+  const bool emptied = msgstore::EmptyDir(dir, msgstore::mms::kStore.messagePattern,
+                                          folder == MMS_FOLDER_INBOX, msgstore::kMmsNoticeMark);
+  return emptied ? 1 : 0;
 }

@@ -19,7 +19,7 @@ const msgstore::StoragePolicy kPolicy = {
     [](bool card, const tagMSGPROPS& msg, const void*, DWORD oldest) {
       return msgstore::Evict(kStoreOps, card, msg.dwFolder, oldest);
     },
-    2};
+    &msgstore::mms::kStore};
 
 }  // namespace
 

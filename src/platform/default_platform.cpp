@@ -18,12 +18,9 @@ namespace {
 using platform::RemoveHostTree;
 using platform::Sys;
 
-const char* const kCounterNames[] = {"EmsRecv",    "EmsRead",   "Ems_SDRecv",
-                                     "Ems_SDRead", "SentInSim", "UnsentInSim"};
-
 bool IsCounter(const std::string& name) {
-  for (const char* known : kCounterNames)
-    if (name == known) return true;
+  for (const DefaultPlatform::CounterName& known : DefaultPlatform::Counters())
+    if (name == known.name) return true;
   return false;
 }
 
@@ -73,6 +70,18 @@ std::string VolumeName(const WCHAR* volumeRoot) {
 std::string CapKey(const std::string& volume) { return "freecap." + volume; }
 
 }  // namespace
+
+const std::vector<DefaultPlatform::CounterName>& DefaultPlatform::Counters() {
+  static const std::vector<CounterName> kCounters = {
+      {"EmsRecv", "received messages, phone inbox"},
+      {"EmsRead", "read messages, phone inbox"},
+      {"Ems_SDRecv", "received messages, card inbox"},
+      {"Ems_SDRead", "read messages, card inbox"},
+      {"SentInSim", "sent messages on the SIM card"},
+      {"UnsentInSim", "unsent messages on the SIM card"},
+  };
+  return kCounters;
+}
 
 int DefaultPlatform::xGetSDCardState() {
   int state = IsDirectory(CardPath()) ? 1 : 0;

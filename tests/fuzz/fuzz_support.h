@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <string>
 
+#include "email/email_description.h"
 #include "msgstore/platform.h"
 
 // A broken promise of a reader: libFuzzer records the abort as a crash.
@@ -75,10 +77,16 @@ inline uint32_t LoadU32(const uint8_t* p) {
 inline std::string HandsetStateFile() { return Root() + "/.platform/handset/state"; }
 // The registry value the e-mail account store counts its accounts with, and
 // the file the registry keeps it in.
-constexpr const WCHAR* kAccountsKey = u"Software\\Corvane\\Email\\Accounts";
-constexpr const WCHAR* kAccountIdValue = u"AccoutnId";
+constexpr const WCHAR* kAccountsKey = msgstore::email::kAccountStore.registryKey;
+constexpr const WCHAR* kAccountIdValue = msgstore::email::kAccountStore.counterValue;
 inline std::string AccountIdValueFile() {
-  return Root() + "/.platform/registry/HKLM/k.software/k.corvane/k.email/k.accounts/v.accoutnid";
+  std::string file = Root() + "/.platform/registry/HKLM/";
+  for (const WCHAR* c = kAccountsKey; *c != 0; ++c)
+    file += *c == u'\\' ? std::string(c == kAccountsKey ? "k." : "/k.")
+                          : std::string(1, static_cast<char>(std::tolower(*c)));
+  file += "/v.";
+  for (const WCHAR* c = kAccountIdValue; *c != 0; ++c) file += static_cast<char>(std::tolower(*c));
+  return file;
 }
 
 }  // namespace msgstore_fuzz

@@ -32,6 +32,8 @@ struct Extra {  // the store's own part of a record
 };
 
 enum Kind { kEms, kMms, kEmail, kNone };
+// The first account: its inbox index is the one fuzzed.
+constexpr DWORD kAccount = msgstore::email::kAccountStore.firstId;
 struct Store {
   Kind kind;
   DWORD msgFolder, indexFolder, addFolder;
@@ -54,7 +56,7 @@ const Store kStores[] = {
      MMSMsgStore_GetFilePath, msgstore::mms::IndexPath, MMSMsgStore_QuickReadFromFile,
      MMSMsgStore_AddMsgToIni, MMSMsgStore_DeleteMsgFromIni, MMSMsgStore_GetQuickMsgList,
      {88, 82, 46}},
-    {kEmail, EMAIL_FOLDER_DRAFT, 805306371, 805306371, EmailMsgStore_CreateDir,
+    {kEmail, EMAIL_FOLDER_DRAFT, kAccount, kAccount, EmailMsgStore_CreateDir,
      EmailMsgStore_GetFilePath, msgstore::email::IndexPath, EmailMsgStore_QuickReadFromFile,
      EmailMsgStore_AddMsgToIni, EmailMsgStore_DeleteMsgFromIni, EmailMsgStore_GetQuickMsgList,
      {90, 84, 36}}};
@@ -232,11 +234,11 @@ void CheckIndex(const uint8_t* data, size_t size) {
 // The EMS counter file holds the last identifier in its first 4 bytes (a
 // shorter file the rest zero): the next is one more, and all the file holds.
 void CheckCounter(const uint8_t* data, size_t size) {
-  const std::string host = msgstore::HostPath(msgstore::ems::kCounterFile);
+  const std::string host = msgstore::HostPath(msgstore::ems::kStore.counterFile);
   PutHostFile(host, data, size);
   uint8_t stored[4] = {};
   std::memcpy(stored, data, std::min<size_t>(size, 4));
-  FUZZ_CHECK(msgstore::ReadIdCounter(msgstore::ems::kCounterFile) == LoadU32(stored));
+  FUZZ_CHECK(msgstore::ReadIdCounter(msgstore::ems::kStore.counterFile) == LoadU32(stored));
   const DWORD next = msgstore::ems::GetNextEmsOid();
   std::string now;
   FUZZ_CHECK(next == LoadU32(stored) + 1 && GetHostFile(host, &now) && now.size() == 4 &&
@@ -310,7 +312,7 @@ std::vector<Account> LoadAccounts() {
 // The load keeps only whole records, never more than claimed, every one of
 // them readable; what is saved loads again to the same accounts.
 void CheckAccounts(const uint8_t* data, size_t size) {
-  PutHostFile(msgstore::HostPath(msgstore::email::kAccountDatabase), data, size);
+  PutHostFile(msgstore::HostPath(msgstore::email::kAccountStore.database), data, size);
   const std::vector<Account> loaded = LoadAccounts();
   FUZZ_CHECK(size < 4 ? loaded.empty()
                       : loaded.size() <= std::min<size_t>((size - 4) / 18, LoadU32(data)));

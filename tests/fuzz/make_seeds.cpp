@@ -21,6 +21,8 @@
 namespace {
 
 using msgstore::DefaultPlatform;
+// The first account identifier the account store hands out.
+constexpr DWORD kAccount = msgstore::email::kAccountStore.firstId;
 
 bool g_check = false;
 std::string g_dir;
@@ -56,7 +58,7 @@ void MessageSeeds() {
                   server[] = u"pop.example.net";
   static BYTE content[] = {0x05, 0x00, 0x03, 0x2A, 0x02, 0x01, 0xFF};
   const tagMMSMSGPROPS mms = {0x101, mmsText, 0x102, 0x103, 0x104, 0x105, 0x106, 0x107};
-  const tagEMAILMSGPROPS email = {0x201, 0x202, from, server, -1, 805306371, 0x203};
+  const tagEMAILMSGPROPS email = {0x201, 0x202, from, server, -1, kAccount, 0x203};
   struct {
     const char* name;
     tagMSGPROPS msg;
@@ -105,7 +107,7 @@ void IndexSeeds() {
   for (const Index& x : {Index{"mms_index", MMSMsgStore_AddMsgToIni, msgstore::mms::IndexPath,
                                MMS_FOLDER_INBOX, MMS_FOLDER_INBOX},
                          Index{"email_index", EmailMsgStore_AddMsgToIni, msgstore::email::IndexPath,
-                               805306371, 805306371},
+                               kAccount, kAccount},
                          Index{"ems_index", EMSMsgStore_AddMsgToIni, msgstore::ems::IndexPath,
                                EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX}}) {
     WCHAR path[MAX_PATH];
@@ -120,7 +122,7 @@ void IndexSeeds() {
 }
 
 void PlatformSeeds() {
-  const std::string counter = Host(msgstore::ems::kCounterFile);
+  const std::string counter = Host(msgstore::ems::kStore.counterFile);
   msgstore::ems::GetNextEmsOid();
   Seed({"ems_counter"}, "first", counter);
   msgstore::SetIdCounter(msgstore::ems::kCounter, 0x12345);
@@ -161,7 +163,7 @@ void PlatformSeeds() {
 
 void AccountSeeds() {
   std::filesystem::create_directories(Host(u"\\DiskOnChip\\User\\MESSAGING"));
-  const std::string host = Host(msgstore::email::kAccountDatabase);
+  const std::string host = Host(msgstore::email::kAccountStore.database);
   msgstore::email::UnloadAccounts();
   EmailMsgStore_Close(nullptr);
   Seed({"email_accounts"}, "empty", host);

@@ -6,24 +6,21 @@
 #include <vector>
 
 #include "commands.h"
+#include "msgstore/platform.h"
 #include "output.h"
 #include "text.h"
 
 namespace tool {
 namespace {
 
-int Init(const Context& ctx) {
-  bool card = CardInserted();
-  if (ctx.card) RequireCard();
-  bool phone = !ctx.card;
-  for (bool storage : {false, true}) {
-    if (storage ? !card : !phone) continue;
-    for (const Store* s : Stores()) {
-      s->ops.createDir(storage);
-      for (const Folder& f : s->folders)
-        if (FolderOnStorage(*s, storage, f.id)) RequireTree(*s, storage, f.id);
-    }
-  }
+using msgstore::DefaultPlatform;
+
+int Init(Context& ctx) {
+  const bool card = ctx.device->CardInserted();
+  if (ctx.card) RequireCard(ctx);
+  const bool phone = !ctx.card;
+  if (phone) Require(ctx.device->MakeTree(false));
+  if (card) Require(ctx.device->MakeTree(true));
   if (ctx.json) {
     PrintJson({{"root", ctx.root}, {"phone", phone}, {"card", card}});
     return 0;
@@ -40,11 +37,18 @@ int Init(const Context& ctx) {
 // ---------------------------------------------------------------------------
 // card
 
-void PrintCardState(const Context& ctx) {
-  int state = msgstore::GetPlatform().xGetSDCardState();
-  int flags = msgstore::DefaultPlatform::GetCardFlags() & 6;
-  bool inserted = (state & 1) != 0;
-  bool takes = inserted && (state & 6) == 0;
+// The card state bits that keep one store's messages or another's off the card.
+int Unusable() {
+  int bits = 0;
+  for (const StoreDescription* s : Stores()) bits |= s->cardUnusable;
+  return bits;
+}
+
+void PrintCardState(Context& ctx) {
+  const int state = msgstore::GetPlatform().xGetSDCardState();
+  const int flags = DefaultPlatform::GetCardFlags() & Unusable();
+  const bool inserted = ctx.device->CardInserted();
+  const bool takes = inserted && (state & Unusable()) == 0;
   if (ctx.json) {
     PrintJson(
         {{"inserted", inserted}, {"state", state}, {"flags", flags}, {"can_take_messages", takes}});
@@ -60,10 +64,8 @@ void PrintCardState(const Context& ctx) {
   table.Print(std::cout);
 }
 
-int CardInsert(const Context& ctx) {
-  if (CardInserted()) throw Failure("the memory card is already inserted");
-  if (!msgstore::DefaultPlatform::InsertCard() || !CardInserted())
-    throw Failure("could not insert the memory card");
+int CardInsert(Context& ctx) {
+  Require(ctx.device->InsertCard());
   if (ctx.json)
     PrintCardState(ctx);
   else
@@ -71,10 +73,9 @@ int CardInsert(const Context& ctx) {
   return 0;
 }
 
-int CardEject(const Context& ctx) {
-  RequireCard();
-  if (!msgstore::DefaultPlatform::EjectCard() || CardInserted())
-    throw Failure("could not eject the memory card");
+int CardEject(Context& ctx) {
+  RequireCard(ctx);
+  Require(ctx.device->RemoveCard());
   if (ctx.json)
     PrintCardState(ctx);
   else
@@ -82,13 +83,33 @@ int CardEject(const Context& ctx) {
   return 0;
 }
 
-int CardState(const Context& ctx, const std::string& flags) {
+// "2, 4": the card flags, each a bit of Unusable().
+std::vector<std::string> FlagBits() {
+  std::vector<std::string> bits;
+  for (int bit = 1; bit <= Unusable(); bit <<= 1)
+    if ((Unusable() & bit) != 0) bits.push_back(std::to_string(bit));
+  return bits;
+}
+
+// "2 and 4" with last " and "; "0, 2, 4 or 6" with every value.
+std::string Words(const std::vector<std::string>& words, const std::string& last) {
+  std::string out;
+  for (size_t i = 0; i < words.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
+  return out;
+}
+
+int CardState(Context& ctx, const std::string& flags) {
   if (!flags.empty()) {
     uint64_t value = 0;
-    if (!ParseUnsigned(flags, 0xFFFFFFFFu, &value) || (value & ~uint64_t{6}) != 0)
-      throw UsageError("card flags '" + flags +
-                       "' must be 0, 2, 4 or 6 (2 and 4: the card cannot take a message now)");
-    msgstore::DefaultPlatform::SetCardFlags(static_cast<int>(value));
+    if (!ParseUnsigned(flags, 0xFFFFFFFFu, &value) || (value & ~uint64_t(Unusable())) != 0) {
+      std::vector<std::string> values;
+      for (int v = 0; v <= Unusable(); ++v)
+        if ((v & ~Unusable()) == 0) values.push_back(std::to_string(v));
+      throw UsageError("card flags '" + flags + "' must be " + Words(values, " or ") + " (" +
+                       Words(FlagBits(), " and ") + ": the card cannot take a message now)");
+    }
+    DefaultPlatform::SetCardFlags(static_cast<int>(value));
   }
   PrintCardState(ctx);
   return 0;
@@ -96,23 +117,6 @@ int CardState(const Context& ctx, const std::string& flags) {
 
 // ---------------------------------------------------------------------------
 // counters
-
-struct Counter {
-  const char* name;
-  const char* meaning;
-};
-
-const std::vector<Counter>& Counters() {
-  static const std::vector<Counter> kCounters = {
-      {"EmsRecv", "received messages, phone inbox"},
-      {"EmsRead", "read messages, phone inbox"},
-      {"Ems_SDRecv", "received messages, card inbox"},
-      {"Ems_SDRead", "read messages, card inbox"},
-      {"SentInSim", "sent messages on the SIM card"},
-      {"UnsentInSim", "unsent messages on the SIM card"},
-  };
-  return kCounters;
-}
 
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -128,25 +132,27 @@ struct CounterArgs {
   std::string value;
 };
 
-int CountersCommand(const Context& ctx, const CounterArgs& args) {
+int CountersCommand(Context& ctx, const CounterArgs& args) {
+  const std::vector<DefaultPlatform::CounterName>& counters = DefaultPlatform::Counters();
   if (!args.name.empty()) {
     if (args.value.empty()) throw UsageError("give a value to set counter " + args.name + " to");
-    const Counter* found = nullptr;
-    for (const auto& c : Counters())
+    const DefaultPlatform::CounterName* found = nullptr;
+    std::string names;
+    for (const auto& c : counters) {
       if (SameName(c.name, args.name)) found = &c;
+      names += (names.empty() ? "" : ", ") + std::string(c.name);
+    }
     if (found == nullptr)
-      throw Failure("unknown counter '" + args.name +
-                    "' (counters: EmsRecv, EmsRead, Ems_SDRecv, Ems_SDRead, SentInSim, "
-                    "UnsentInSim)");
+      throw Failure("unknown counter '" + args.name + "' (counters: " + names + ")");
     uint64_t value = 0;
     if (!ParseUnsigned(args.value, 0xFFFFFFFFu, &value))
       throw UsageError("counter value '" + args.value + "' is not a number from 0 to 4294967295");
-    msgstore::DefaultPlatform::SetCounter(found->name, static_cast<DWORD>(value));
+    DefaultPlatform::SetCounter(found->name, static_cast<DWORD>(value));
   }
   nlohmann::ordered_json j = nlohmann::ordered_json::object();
   Table table({"COUNTER", "VALUE", "MEANING"}, {false, true, false});
-  for (const auto& c : Counters()) {
-    DWORD value = msgstore::DefaultPlatform::GetCounter(c.name);
+  for (const auto& c : counters) {
+    const DWORD value = DefaultPlatform::GetCounter(c.name);
     j[c.name] = value;
     table.AddRow({c.name, std::to_string(value), c.meaning});
   }
@@ -160,7 +166,7 @@ int CountersCommand(const Context& ctx, const CounterArgs& args) {
 // ---------------------------------------------------------------------------
 // lang
 
-int Lang(const Context& ctx, const std::string& name) {
+int Lang(Context& ctx, const std::string& name) {
   if (!name.empty()) {
     bool ok = name.size() <= 16;
     for (char c : name)
@@ -168,15 +174,15 @@ int Lang(const Context& ctx, const std::string& name) {
     if (!ok)
       throw UsageError("language '" + name +
                        "' must be 1 to 16 letters, digits, '_' or '-' (like ENG)");
-    msgstore::DefaultPlatform::SetSystemLanguage(Utf8ToUtf16(name));
+    DefaultPlatform::SetSystemLanguage(Utf8ToUtf16(name));
   }
-  std::string language = Utf16ToUtf8(msgstore::GetPlatform().xGetSystemLanguage());
-  std::string module = "apRes" + language + "0123.dll";
+  const std::u16string language = msgstore::GetPlatform().xGetSystemLanguage();
+  const std::string module = msgstore::LanguageModuleName(language);
   if (ctx.json) {
-    PrintJson({{"language", language}, {"resource_module", module}});
+    PrintJson({{"language", Utf16ToUtf8(language)}, {"resource_module", module}});
   } else {
     Table table({"", ""});
-    table.AddRow({"language", language});
+    table.AddRow({"language", Utf16ToUtf8(language)});
     table.AddRow({"resource module", module});
     table.Print(std::cout);
   }
@@ -199,7 +205,8 @@ void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands) {
   auto flags = std::make_shared<std::string>();
   cmd = card->add_subcommand("state", "Show the card state; with FLAGS set the card flags");
   cmd->add_option("FLAGS", *flags,
-                  "0, or 2 and/or 4 added: the card is present but cannot take a message now");
+                  "0, or " + Words(FlagBits(), " and/or ") +
+                      " added: the card is present but cannot take a message now");
   commands.On(cmd, [&ctx, flags] { return CardState(ctx, *flags); });
 
   auto counter = std::make_shared<CounterArgs>();

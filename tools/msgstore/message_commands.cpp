@@ -1,25 +1,27 @@
 // The message commands of every store: ls, show, add, mark, mv, rm, empty
-// and count. Everything goes through the store's operations, named
-// by the store's description.
+// and count, each over the store's API.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "output.h"
+#include "records.h"
 #include "text.h"
 
 namespace tool {
 namespace {
+
+using msgstore::Refusal;
+using msgstore::WriteResult;
 
 // ---------------------------------------------------------------------------
 // ls
@@ -30,14 +32,29 @@ struct ListArgs {
   std::string account;
 };
 
-// The --account of a store with accounts: 0 when not given.
-DWORD ParseAccount(const std::string& text) {
+// The --account of a per-account folder: 0 when not given.
+DWORD ParseAccount(const StoreDescription& s, const std::string& text) {
   if (text.empty()) return 0;
   uint64_t id = 0;
-  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id < kFirstAccountId)
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id < s.firstAccountFolder)
     throw UsageError("--account '" + text + "' is not an account identifier (" +
-                     std::to_string(kFirstAccountId) + " to 4294967295)");
+                     std::to_string(s.firstAccountFolder) + " to 4294967295)");
   return static_cast<DWORD>(id);
+}
+
+// Failure unless the folder is one whose messages are named by account.
+void RequireAccountFolder(const StoreDescription& s, DWORD folder, DWORD account) {
+  if (account != 0 && !s.Folder(folder)->perAccount)
+    throw Failure("--account applies to the " + FolderName(s, AccountFolder(s)->number) +
+                  " only: folder " + FolderName(s, folder) + " is not divided by account");
+}
+
+// Failure when the store cannot list the folder (what for: "listed").
+void RequireListable(const StoreDescription& s, DWORD folder, const std::string& what) {
+  if (!s.Folder(folder)->hasFolderPath)
+    throw Failure("folder " + FolderName(s, folder) + " cannot be " + what +
+                  ": the store keeps its messages by file name only (show, mark, mv and rm find "
+                  "them by identifier)");
 }
 
 struct ListRow {
@@ -51,111 +68,63 @@ struct ListRow {
   std::string fileName;  // set for a file the store does not name
 };
 
-ListRow ReadRow(const Store& s, const Location& at) {
+ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at) {
   ListRow row;
   row.at = at;
-  Message record(s);
-  if (!ReadRecord(s, at, &record)) {
-    row.damaged = Openable(s, at);
-    Warn("message " + std::to_string(at.oid) + " in " + s.Where(at.card, at.folder) +
-         (row.damaged ? " cannot be read (damaged file)" : " cannot be opened"));
+  msgstore::ReadResult read = ctx.store(s).Read(at, false);
+  if (read.status == msgstore::Status::kNotFound) {
+    row.hasFile = false;
+    return row;
+  }
+  if (!read) {
+    row.damaged = read.damaged;
+    Warn(read.error);
     return row;
   }
   row.readable = true;
-  row.ticks = Ticks(record->ftIndexTime);
-  row.fields = MessageJson(s, at, record, false);
-  row.summary = Summary(*record);
+  row.ticks = Ticks(read.record.indexTime);
+  row.fields = RecordJson(s, at, read.record, false);
+  row.summary = Summary(read.record);
   if (row.summary.empty()) {
     // The record was read without content; the text shows only with it.
-    Message full(s);
-    if (s.ops.read(at, true, &full)) row.summary = Summary(*full);
+    msgstore::ReadResult full = ctx.store(s).Read(at, true);
+    if (full) row.summary = Summary(full.record);
   }
   return row;
 }
 
-// The records of one index, in index order.
-void AddIndexRows(const Store& s, const Index& index, std::vector<ListRow>* rows) {
-  CMsgList records;
-  s.ops.indexList(index.account != 0 ? index.account : index.folder, records);
-  std::map<DWORD, std::vector<DWORD>> files;
-  for (DWORD member : index.members)
-    for (const Location& at : FolderMessages(s, false, member))
-      if (at.account == index.account) files[member].push_back(at.oid);
-  for (long i = 0; i < records.GetSize(); ++i) {
-    // An account's records carry only part of the account where the folder goes.
-    Location at{false, index.account != 0 ? index.folder : records[i].byFolder, records[i].dwOid,
-                index.account};
-    const std::vector<DWORD>& ids = files[at.folder];
-    if (std::find(ids.begin(), ids.end(), at.oid) != ids.end()) {
-      rows->push_back(ReadRow(s, at));
-    } else {
-      ListRow row;
-      row.at = at;
-      row.hasFile = false;
-      rows->push_back(row);
-    }
-  }
-}
-
-// The records of the folder's phone indexes, in index order: an account
-// folder's account by account.
-std::vector<ListRow> IndexRows(const Store& s, DWORD folder, DWORD account) {
-  std::vector<ListRow> rows;
-  if (s.ByAccount(folder)) {
-    for (const Index& index : Indexes(s))
-      if (index.folder == folder && index.account != 0 &&
-          (account == 0 || index.account == account))
-        AddIndexRows(s, index, &rows);
-    return rows;
-  }
-  const Index* index = s.IndexOf(folder);
-  if (index == nullptr || index->folder != folder)
-    throw Failure("folder " + s.FolderName(folder) + " has no index of its own" +
-                  (index == nullptr ? std::string()
-                                    : " (its messages are in the index of " +
-                                          s.FolderName(index->folder) + ")"));
-  AddIndexRows(s, *index, &rows);
-  return rows;
-}
-
-// Failure unless the folder is one whose messages are named by account.
-void RequireAccountFolder(const Store& s, DWORD folder, DWORD account) {
-  if (account != 0 && !s.ByAccount(folder))
-    throw Failure("--account applies to the " + s.FolderName(s.Inbox()) + " only: folder " +
-                  s.FolderName(folder) + " is not divided by account");
-}
-
-int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
-  DWORD account = ParseAccount(args.account);
-  DWORD folder = s.ParseFolder(args.folder);
+int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) {
+  const DWORD account = ParseAccount(s, args.account);
+  const DWORD folder = ParseFolder(s, args.folder);
   RequireAccountFolder(s, folder, account);
-  const bool byAccount = s.ByAccount(folder);
-  if (ctx.card) RequireCard();
-  RequireFolder(s, ctx.card, folder);
-  RequireListable(s, folder, "listed");
-  RequireIntactFolder(s, ctx.card, folder);
+  const bool byAccount = s.Folder(folder)->perAccount;
+  if (ctx.card) RequireCard(ctx);
+  msgstore::Store& store = ctx.store(s);
   std::vector<ListRow> rows;
   if (!args.index) {
-    for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder)) {
-      if (account != 0 && entry.account != account) continue;
-      if (entry.oid != 0) {
-        rows.push_back(ReadRow(s, {ctx.card, folder, entry.oid, entry.account}));
-        continue;
-      }
+    RequireListable(s, folder, "listed");
+    const msgstore::ListResult listed = store.List(ctx.card, folder);
+    Require(listed);
+    for (const msgstore::StrayFile& stray : listed.strays) {
+      Warn("the " + Where(s, ctx.card, folder) + " holds file " + stray.name +
+           " (not named by a message identifier)");
       ListRow row;
-      row.at = {ctx.card, folder, 0};
-      row.fileName = entry.name;
-      Warn("the " + s.Where(ctx.card, folder) + " holds " + OddName(entry.name));
+      row.at = stray.at;
+      row.fileName = stray.name;
       rows.push_back(row);
     }
+    for (const Location& at : listed.messages)
+      if (account == 0 || at.account == account) rows.push_back(ReadRow(ctx, s, at));
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
       if (a.readable != b.readable) return a.readable;
       if (a.ticks != b.ticks) return a.ticks > b.ticks;
-      return a.at.oid > b.at.oid;
+      return a.at.id > b.at.id;
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    rows = IndexRows(s, folder, account);
+    const msgstore::IndexResult index = store.IndexRecords(folder, account);
+    Require(index);
+    for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at));
   }
 
   if (ctx.json) {
@@ -167,8 +136,8 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
         j["summary"] = row.summary;
       } else {
         j["storage"] = StorageKey(row.at.card);
-        j["folder"] = s.FolderName(row.at.folder);
-        j["id"] = row.at.oid;
+        j["folder"] = FolderName(s, row.at.folder);
+        j["id"] = row.at.id;
         if (byAccount) j["account"] = row.at.account;
       }
       if (!row.fileName.empty()) j["file_name"] = row.fileName;
@@ -180,7 +149,7 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
     return 0;
   }
   if (rows.empty()) {
-    std::cout << "no messages in " << s.Where(ctx.card, folder) << (args.index ? " index" : "")
+    std::cout << "no messages in " << Where(s, ctx.card, folder) << (args.index ? " index" : "")
               << '\n';
     return 0;
   }
@@ -197,9 +166,9 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
   Table table(headers, numeric);
   for (const ListRow& row : rows) {
     std::vector<std::string> cells;
-    cells.push_back(row.at.oid == 0 ? "-" : std::to_string(row.at.oid));
+    cells.push_back(row.at.id == 0 ? "-" : std::to_string(row.at.id));
     if (byAccount) cells.push_back(row.at.account == 0 ? "-" : std::to_string(row.at.account));
-    if (args.index) cells.push_back(s.FolderName(row.at.folder));
+    if (args.index) cells.push_back(FolderName(s, row.at.folder));
     if (row.readable) {
       cells.push_back(FormatTime(FromTicks(row.ticks), false));
       cells.push_back(row.fields["read"].get<bool>() ? "yes" : "no");
@@ -208,10 +177,10 @@ int ListMessages(const Context& ctx, const Store& s, const ListArgs& args) {
       cells.push_back(CellText(row.summary, 48));
     } else {
       cells.insert(cells.end(), {"-", "-", "-", "-"});
-      cells.push_back(!row.fileName.empty() ? OddName(row.fileName)
-                      : row.hasFile
-                          ? (row.damaged ? "(damaged: cannot be read)" : "(cannot be opened)")
-                          : "(index record without a file)");
+      cells.push_back(
+          !row.fileName.empty() ? "file " + row.fileName + " (not named by a message identifier)"
+          : row.hasFile         ? (row.damaged ? "(damaged: cannot be read)" : "(cannot be opened)")
+                                : "(index record without a file)");
     }
     table.AddRow(cells);
   }
@@ -227,60 +196,61 @@ struct ShowArgs {
   bool raw = false;
 };
 
-std::string Cell(const WCHAR* text) { return CellText(WideToUtf8(text), 4096); }
-
-int ShowMessage(const Context& ctx, const Store& s, const ShowArgs& args) {
-  DWORD oid = ParseMessageId(args.id);
-  Location at = Locate(s, ctx.card, oid);
-  Message m(s);
-  ReadWhole(s, at, true, &m);
+int ShowMessage(Context& ctx, const StoreDescription& s, const ShowArgs& args) {
+  const Location at = Locate(ctx, s, ParseMessageId(args.id));
+  const Record m = ReadWhole(ctx, s, at, true);
   if (args.raw) {
-    if (m->cbData != 0 && m->pData != nullptr) std::fwrite(m->pData, 1, m->cbData, stdout);
+    if (!m.content.empty()) std::fwrite(m.content.data(), 1, m.content.size(), stdout);
     std::fflush(stdout);
     return 0;
   }
   if (ctx.json) {
-    PrintJson(MessageJson(s, at, m, true));
+    PrintJson(RecordJson(s, at, m, true));
     return 0;
   }
   Table table({"", ""});
-  table.AddRow({"id", std::to_string(oid)});
+  table.AddRow({"id", std::to_string(at.id)});
   table.AddRow({"storage", StorageName(at.card)});
-  table.AddRow({"folder", s.FolderName(at.folder)});
-  table.AddRow({"read", m->bRead ? "yes" : "no"});
-  table.AddRow({"status", std::to_string(m->wStatus)});
-  table.AddRow({"index time", FormatTime(m->ftIndexTime)});
-  table.AddRow({"time", FormatTime(m->ftTime)});
-  table.AddRow({"to", Cell(m->pszTo)});
-  table.AddRow({"subject", Cell(m->pszSubject)});
-  table.AddRow({"message id", Cell(m->pszMsgID)});
-  table.AddRow({"text1", Cell(m->pszText1)});
-  table.AddRow({"text2", Cell(m->pszText2)});
-  table.AddRow({"text3", Cell(m->pszText3)});
-  table.AddRow({"text4", Cell(m->pszText4)});
-  table.AddRow({"user1", std::to_string(m->dwUser1)});
-  table.AddRow({"user2", std::to_string(m->dwUser2)});
-  table.AddRow({"user3", std::to_string(m->dwUser3)});
-  table.AddRow({"wuser1", std::to_string(m->wUser1)});
-  table.AddRow({"wuser2", std::to_string(m->wUser2)});
-  for (const auto& row : ExtraRows(s, m)) table.AddRow({row.first, row.second});
-  table.AddRow(
-      {"record", "id " + std::to_string(m->dwOid) + ", folder " + std::to_string(m->dwFolder)});
+  table.AddRow({"folder", FolderName(s, at.folder)});
+  for (const auto& row : FieldRows(s, m)) table.AddRow({row.first, row.second});
+  table.AddRow({"record", "id " + std::to_string(m.id) + ", folder " + std::to_string(m.folder)});
   std::string text;
-  bool isText = ContentAsText(m->pData, m->cbData, &text);
-  table.AddRow({"content", m->cbData == 0 ? std::string("none")
-                                          : std::to_string(m->cbData) + " bytes, " +
-                                                (isText ? "UTF-16 text:" : "binary:")});
+  const bool isText = ContentAsText(m.content.data(), m.content.size(), &text);
+  table.AddRow({"content", m.content.empty() ? std::string("none")
+                                             : std::to_string(m.content.size()) + " bytes, " +
+                                                   (isText ? "UTF-16 text:" : "binary:")});
   table.Print(std::cout);
   if (isText)
     std::cout << text << '\n';
-  else if (m->cbData != 0 && m->pData != nullptr)
-    std::cout << HexDump(m->pData, m->cbData);
+  else if (!m.content.empty())
+    std::cout << HexDump(m.content.data(), m.content.size());
   return 0;
 }
 
 // ---------------------------------------------------------------------------
-// add
+// add and mv: what a write did, in the tool's words
+
+// "the phone inbox is full (100 messages)"
+std::string Full(const StoreDescription& s, bool card, DWORD folder) {
+  return "the " + Where(s, card, folder) + " is full (" + std::to_string(s.folderLimit) +
+         " messages)";
+}
+
+// The note of a write that went elsewhere than asked or made room.
+std::string WriteNote(const StoreDescription& s, bool card, DWORD folder, const WriteResult& w) {
+  if (w.otherStorage && w.switchedFor == Refusal::kNoSpace)
+    return "there is not enough free space on the " + std::string(StorageName(card)) +
+           ": the store put the message on the " + StorageName(!card);
+  if (w.otherStorage)
+    return Full(s, card, folder) + ": the store put the message on the " + StorageName(!card) +
+           (w.evicted ? ", which was full too, and removed its oldest message " +
+                            std::to_string(w.evicted->id)
+                      : "");
+  if (w.evicted)
+    return "the " + Where(s, card, folder) + " was full (" + std::to_string(s.folderLimit) +
+           " messages): the store removed its oldest message " + std::to_string(w.evicted->id);
+  return "";
+}
 
 struct AddArgs {
   std::string folder;
@@ -293,7 +263,7 @@ struct AddArgs {
   std::string msgId;
   bool read = false;
   bool autoStorage = false;
-  std::map<std::string, std::string> extras;  // by ExtraField::key
+  std::map<std::string, std::string> own;  // the store's own fields, by key
 };
 
 std::vector<BYTE> ReadBodyFile(const std::string& path) {
@@ -307,76 +277,8 @@ std::vector<BYTE> ReadBodyFile(const std::string& path) {
   return bytes;
 }
 
-// A signed 32-bit value of an option.
-int32_t ParseInt32(const std::string& option, const std::string& text) {
-  bool negative = !text.empty() && text[0] == '-';
-  uint64_t magnitude = 0;
-  if (!ParseUnsigned(text.substr(negative ? 1 : 0), negative ? 0x80000000u : 0x7FFFFFFFu,
-                     &magnitude))
-    throw UsageError(option + " '" + text + "' is not a number from -2147483648 to 2147483647");
-  return static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude)
-                                       : static_cast<int64_t>(magnitude));
-}
-
-// "--mms-wvalue1"
-std::string OptionOf(const ExtraField& f) {
-  std::string option = std::string("--") + f.key;
-  std::replace(option.begin(), option.end(), '_', '-');
-  return option;
-}
-
-// Checks the store's own fields given to add and puts them into m.
-void SetExtras(const Store& s, const AddArgs& args, Message* m) {
-  for (const ExtraField& f : s.extras) {
-    const std::string& value = args.extras.at(f.key);
-    if (value.empty()) continue;
-    BYTE* at = m->part() + f.offset;
-    if (f.kind == ExtraField::kText) {
-      WCHAR* text = OwnedText(Utf8ToUtf16(value));
-      std::memcpy(at, &text, sizeof text);
-      continue;
-    }
-    if (f.kind == ExtraField::kInt) {
-      int32_t i = ParseInt32(OptionOf(f), value);
-      std::memcpy(at, &i, sizeof i);
-      continue;
-    }
-    uint64_t max = f.kind == ExtraField::kWord ? 0xFFFF : 0xFFFFFFFFu;
-    uint64_t number = 0;
-    if (!ParseUnsigned(value, max, &number))
-      throw UsageError(OptionOf(f) + " '" + value + "' is not a number from 0 to " +
-                       std::to_string(max));
-    if (f.kind == ExtraField::kWord) {
-      WORD w = static_cast<WORD>(number);
-      std::memcpy(at, &w, sizeof w);
-    } else {
-      DWORD d = static_cast<DWORD>(number);
-      std::memcpy(at, &d, sizeof d);
-    }
-  }
-}
-
-// The store, asked to choose, puts a message for a full folder on the other
-// storage (the phone's only when the card can take it), even when that
-// storage is absent, lacks the folder or its tree is not made, and then
-// fails; say so first.
-void CheckAutoTarget(const Store& s, bool card, DWORD folder, DWORD count,
-                     const std::string& what) {
-  bool cardBusy = (msgstore::GetPlatform().xGetSDCardState() & s.cardBusy) != 0;
-  if (count < kMaxFolderMessages || (s.Flags(folder) & kSwitches) == 0 || (!card && cardBusy))
-    return;
-  std::string full =
-      "the " + s.Where(card, folder) + " is full (" + std::to_string(count) + " messages) and ";
-  if (!card && !CardInserted()) throw Failure(full + "no memory card is inserted: " + what);
-  if (!FolderOnStorage(s, !card, folder))
-    throw Failure(full + "the " + StorageName(!card) + " has no " + s.FolderName(folder) +
-                  " folder: " + what);
-  RequireTree(s, !card, folder);
-}
-
-int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
-  Message m(s);
-  tagMSGPROPS& props = *m.get();
+int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
+  Record m;
   FILETIME time = Now();
   if (!args.time.empty() && !ParseTime(args.time, &time))
     throw UsageError("--time '" + args.time +
@@ -384,86 +286,51 @@ int AddMessage(const Context& ctx, const Store& s, const AddArgs& args) {
   uint64_t status = 0;
   if (!args.status.empty() && !ParseUnsigned(args.status, 0xFFFF, &status))
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
-  SetExtras(s, args, &m);
+  for (const RecordField* f : FieldsOf(s))
+    if (OwnField(*f) && !args.own.at(f->key).empty()) SetFromOption(*f, args.own.at(f->key), &m);
   if (!args.body.empty() && !args.text.empty())
     throw UsageError("--text and --body both give the content: give one of them");
-  std::vector<BYTE> content =
-      args.body.empty() ? Utf16LeBytes(Utf8ToUtf16(args.text)) : ReadBodyFile(args.body);
-  DWORD folder = s.ParseFolder(args.folder);
-  bool card = ctx.card;
-  if (card) RequireCard();
-  RequireFolder(s, card, folder);
-  RequireCardTakes(card);
-  RequireTree(s, card, folder);
-  RequireIdCounter(s);
+  m.content = args.body.empty() ? Utf16LeBytes(Utf8ToUtf16(args.text)) : ReadBodyFile(args.body);
+  const DWORD folder = ParseFolder(s, args.folder);
+  if (s.Folder(folder)->perAccount && m.email.accountId == 0)
+    throw UsageError("an " + FolderName(s, folder) +
+                     " message needs --account ID (see 'msgstore account ls')");
+  const bool card = ctx.card;
+  if (card) RequireCard(ctx);
 
-  props.bRead = args.read ? 1 : 0;
-  props.dwFolder = folder;
-  props.wStatus = static_cast<WORD>(status);
-  props.ftIndexTime = time;
-  props.ftTime = time;
-  props.pszTo = OwnedText(Utf8ToUtf16(args.to));
-  props.pszSubject = OwnedText(Utf8ToUtf16(args.subject));
-  props.pszMsgID = OwnedText(Utf8ToUtf16(args.msgId));
-  props.cbData = static_cast<DWORD>(content.size());
-  props.pData = OwnedBytes(content);
-
-  // How full the folder is before the write tells what the store did.
-  DWORD count = 0;
-  DWORD oldest = s.ops.oldest(card, folder, &count);
-  bool full = count >= kMaxFolderMessages && (s.Flags(folder) & kLimited) != 0;
-  DWORD otherCount = 0;
-  DWORD otherOldest = 0;
-  if (args.autoStorage && full) {
-    CheckAutoTarget(s, card, folder, count, "message not stored");
-    if (CardInserted()) otherOldest = s.ops.oldest(!card, folder, &otherCount);
-  }
-
-  int storage = args.autoStorage ? STORAGE_AUTO : (card ? 1 : 0);
-  DWORD oid = s.ops.write(card, &m, &storage);
-  if (oid == 0) {
-    if (storage == kRefusedFull && args.autoStorage)
-      throw Failure("the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
-                    " messages) and so is the " + s.Where(!card, folder) + ": message refused");
-    if ((storage == 2 && s.refusal == Refusal::kFullInbox) || storage == kRefusedFull)
-      throw Failure("the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
-                    " messages): message refused (--auto lets the store put it on the other "
-                    "storage)");
-    if (storage == 2)
-      throw Failure("there is not enough free space for the message (" +
-                    std::to_string(content.size()) + " bytes) on the " + StorageName(card) +
-                    " nor on the " + StorageName(!card) + ": message refused");
-    throw Failure("the store could not write the message to the " + s.Where(card, folder));
-  }
-  // The store reports 0 or 1 only when it chose the storage itself.
-  bool used = storage == 0 || storage == 1 ? storage == 1 : card;
-  std::string note;
-  DWORD evicted = 0;
-  if (used != card && !full) {
-    note = "there is not enough free space on the " + std::string(StorageName(card)) +
-           ": the store put the message on the " + StorageName(used);
-  } else if (used != card) {
-    note = "the " + s.Where(card, folder) + " is full (" + std::to_string(count) +
-           " messages): the store put the message on the " + StorageName(used);
-    if (otherCount >= kMaxFolderMessages) {
-      evicted = otherOldest;
-      note += ", which was full too, and removed its oldest message " + std::to_string(evicted);
-    }
-  } else if (full) {
-    evicted = oldest;
-    note = "the " + s.Where(card, folder) + " was full (" + std::to_string(count) +
-           " messages): the store removed its oldest message " + std::to_string(oldest);
-  }
+  m.read = args.read ? 1 : 0;
+  m.folder = folder;
+  m.status = static_cast<WORD>(status);
+  m.indexTime = m.time = time;
+  m.to = Utf8ToUtf16(args.to);
+  m.subject = Utf8ToUtf16(args.subject);
+  m.msgId = Utf8ToUtf16(args.msgId);
+  const WriteResult w = ctx.store(s).Add(
+      m, args.autoStorage ? (card ? msgstore::Storage::kAutoFromCard : msgstore::Storage::kAuto)
+                          : (card ? msgstore::Storage::kCard : msgstore::Storage::kPhone));
+  if (w.refusal == Refusal::kBothFull)
+    throw Failure(Full(s, card, folder) + " and so is the " + Where(s, !card, folder) +
+                  ": message refused");
+  if (w.refusal == Refusal::kFolderFull)
+    throw Failure(Full(s, card, folder) +
+                  ": message refused (--auto lets the store put it on the other storage)");
+  if (w.refusal == Refusal::kNoSpace)
+    throw Failure("there is not enough free space for the message (" +
+                  std::to_string(m.content.size()) + " bytes) on the " + StorageName(card) +
+                  " nor on the " + StorageName(!card) + ": message refused");
+  Require(w, m.email.accountId);
+  const Location& at = *w.stored;
+  const std::string note = WriteNote(s, card, folder, w);
   if (ctx.json) {
-    nlohmann::ordered_json j = {{"id", oid},
-                                {"storage", StorageKey(used)},
-                                {"folder", s.FolderName(folder)},
-                                {"chosen_by_store", used != card}};
-    j["evicted"] = evicted == 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(evicted);
+    nlohmann::ordered_json j = {{"id", at.id},
+                                {"storage", StorageKey(at.card)},
+                                {"folder", FolderName(s, folder)},
+                                {"chosen_by_store", w.otherStorage}};
+    j["evicted"] = w.evicted ? nlohmann::ordered_json(w.evicted->id) : nullptr;
     j["note"] = note;
     PrintJson(j);
   } else {
-    std::cout << "message " << oid << " stored in " << s.Where(used, folder) << '\n';
+    std::cout << "message " << at.id << " stored in " << Where(s, at.card, folder) << '\n';
     if (!note.empty()) std::cout << "note: " << note << '\n';
   }
   return 0;
@@ -480,39 +347,36 @@ struct MarkArgs {
   std::string readReport;
 };
 
-int MarkMessage(const Context& ctx, const Store& s, const MarkArgs& args) {
-  DWORD oid = ParseMessageId(args.id);
+// Whether the store keeps a read-report status that mark can set.
+bool KeepsReadReport(const StoreDescription& s) {
+  const RecordField* f = msgstore::RecordFieldNamed("read_report");
+  return f != nullptr && f->KeptBy(s.kind);
+}
+
+int MarkMessage(Context& ctx, const StoreDescription& s, const MarkArgs& args) {
+  const DWORD id = ParseMessageId(args.id);
   uint64_t status = 0;
-  bool setStatus = !args.status.empty();
+  const bool setStatus = !args.status.empty();
   if (setStatus && !ParseUnsigned(args.status, 0xFFFF, &status))
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
-  bool setReport = !args.readReport.empty();
-  int32_t report = setReport ? ParseInt32("--read-report", args.readReport) : 0;
+  const bool setReport = !args.readReport.empty();
+  const int32_t report = setReport ? ParseInt32("--read-report", args.readReport) : 0;
   if (!args.read && !args.unread && !setStatus && !setReport)
-    throw UsageError(
-        std::string("nothing to change: give --read, --unread") +
-        (s.ops.setReadReport != nullptr ? ", --status N or --read-report N" : " or --status N"));
-  Location at = Locate(s, ctx.card, oid);
-  {
-    Message before(s);
-    ReadWhole(s, at, false, &before);
-  }
-  std::string where = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
-  if ((args.read || args.unread) && !s.ops.setRead(at, args.read))
-    throw Failure("could not change the read flag of " + where);
-  if (setStatus && !s.ops.setStatus(at, static_cast<WORD>(status)))
-    throw Failure("could not change the status of " + where);
-  if (setReport && !s.ops.setReadReport(at, report))
-    throw Failure("could not change the read-report status of " + where);
-  Message after(s);
-  ReadWhole(s, at, false, &after);
-  nlohmann::ordered_json fields = MessageJson(s, at, after, false);
+    throw UsageError(std::string("nothing to change: give --read, --unread") +
+                     (KeepsReadReport(s) ? ", --status N or --read-report N" : " or --status N"));
+  const Location at = Locate(ctx, s, id);
+  ReadWhole(ctx, s, at, false);
+  msgstore::Store& store = ctx.store(s);
+  if (args.read || args.unread) Require(store.SetRead(at, args.read));
+  if (setStatus) Require(store.SetStatus(at, static_cast<WORD>(status)));
+  if (setReport) Require(store.SetReadReport(at, report));
+  const nlohmann::ordered_json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
   if (ctx.json) {
     PrintJson(fields);
   } else {
-    std::cout << where << ": " << (after->bRead ? "read" : "unread") << ", status "
-              << after->wStatus;
-    if (s.ops.setReadReport != nullptr) std::cout << ", read report " << fields["read_report"];
+    std::cout << What(s, at) << ": " << (fields["read"].get<bool>() ? "read" : "unread")
+              << ", status " << fields["status"];
+    if (KeepsReadReport(s)) std::cout << ", read report " << fields["read_report"];
     std::cout << '\n';
   }
   return 0;
@@ -523,74 +387,52 @@ struct MoveArgs {
   std::string folder;
 };
 
-int MoveMessage(const Context& ctx, const Store& s, const MoveArgs& args) {
-  DWORD oid = ParseMessageId(args.id);
-  DWORD target = s.ParseFolder(args.folder);
-  Location at = Locate(s, ctx.card, oid);
-  {
-    Message before(s);
-    ReadWhole(s, at, false, &before);
-  }
-  bool targetCard = (s.Flags(target) & kSim) != 0 ? false : at.card;
-  RequireFolder(s, targetCard, target);
-  RequireCardTakes(targetCard);
-  RequireTree(s, targetCard, target);
-  RequireIdCounter(s);
-  DWORD count = 0;
-  s.ops.oldest(targetCard, target, &count);
-  CheckAutoTarget(s, targetCard, target, count, "message not moved");
-
-  int storage = STORAGE_AUTO;
-  DWORD newOid = 0;
-  bool moved = s.ops.move(at, target, &storage, &newOid);
-  std::string what = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
-  if (newOid == 0) {
-    if ((storage == 2 && s.refusal == Refusal::kFullInbox) || storage == kRefusedFull)
-      throw Failure("the " + s.Where(targetCard, target) + " is full" +
-                    (storage == kRefusedFull ? " on both storages" : "") + ": " + what +
-                    " not moved");
-    if (storage == 2) throw Failure("there is not enough free space for " + what + ": not moved");
-    throw Failure("could not move " + what + " to " + s.FolderName(target));
-  }
-  bool used = storage == 0 || storage == 1 ? storage == 1 : targetCard;
-  if (!moved)
-    throw Failure(what + " was copied to " + s.Where(used, target) + " as message " +
-                  std::to_string(newOid) + ", but its old file could not be deleted");
+int MoveMessage(Context& ctx, const StoreDescription& s, const MoveArgs& args) {
+  const DWORD id = ParseMessageId(args.id);
+  const DWORD target = ParseFolder(s, args.folder);
+  const Location at = Locate(ctx, s, id);
+  ReadWhole(ctx, s, at, false);
+  const bool targetCard = s.Folder(target)->sim ? false : at.card;
+  const WriteResult w = ctx.store(s).Move(at, target);
+  const std::string what = What(s, at);
+  if (w.refusal == Refusal::kFolderFull || w.refusal == Refusal::kBothFull)
+    throw Failure("the " + Where(s, targetCard, target) + " is full" +
+                  (w.refusal == Refusal::kBothFull ? " on both storages" : "") + ": " + what +
+                  " not moved");
+  if (w.refusal == Refusal::kNoSpace)
+    throw Failure("there is not enough free space for " + what + ": not moved");
+  Require(w);
+  const Location& to = *w.stored;
   std::string note;
-  if (used != targetCard)
-    note = "the " + s.Where(targetCard, target) + " is full: the store put the message on the " +
-           StorageName(used);
+  if (w.otherStorage)
+    note = "the " + Where(s, targetCard, target) + " is full: the store put the message on the " +
+           StorageName(to.card);
   if (ctx.json) {
-    PrintJson({{"id", oid},
+    PrintJson({{"id", id},
                {"from_storage", StorageKey(at.card)},
-               {"from_folder", s.FolderName(at.folder)},
-               {"new_id", newOid},
-               {"storage", StorageKey(used)},
-               {"folder", s.FolderName(target)},
+               {"from_folder", FolderName(s, at.folder)},
+               {"new_id", to.id},
+               {"storage", StorageKey(to.card)},
+               {"folder", FolderName(s, target)},
                {"note", note}});
   } else {
-    std::cout << what << " moved to " << s.Where(used, target) << " as message " << newOid << '\n';
+    std::cout << what << " moved to " << Where(s, to.card, target) << " as message " << to.id
+              << '\n';
     if (!note.empty()) std::cout << "note: " << note << '\n';
   }
   return 0;
 }
 
-struct IdArgs {
-  std::string id;
-};
-
-int RemoveMessage(const Context& ctx, const Store& s, const IdArgs& args) {
-  DWORD oid = ParseMessageId(args.id);
-  Location at = Locate(s, ctx.card, oid);
-  std::string what = "message " + std::to_string(oid) + " in " + s.Where(at.card, at.folder);
-  if (!s.ops.remove(at)) throw Failure("could not delete " + what);
+int RemoveMessage(Context& ctx, const StoreDescription& s, const std::string& idText) {
+  const Location at = Locate(ctx, s, ParseMessageId(idText));
+  Require(ctx.store(s).Delete(at));
   if (ctx.json)
-    PrintJson({{"id", oid},
+    PrintJson({{"id", at.id},
                {"storage", StorageKey(at.card)},
-               {"folder", s.FolderName(at.folder)},
+               {"folder", FolderName(s, at.folder)},
                {"deleted", true}});
   else
-    std::cout << "deleted " << what << '\n';
+    std::cout << "deleted " << What(s, at) << '\n';
   return 0;
 }
 
@@ -599,52 +441,32 @@ struct FolderArgs {
   std::string account;
 };
 
-int EmptyFolder(const Context& ctx, const Store& s, const FolderArgs& args) {
-  DWORD account = ParseAccount(args.account);
-  DWORD folder = s.ParseFolder(args.folder);
+int EmptyFolder(Context& ctx, const StoreDescription& s, const FolderArgs& args) {
+  const DWORD account = ParseAccount(s, args.account);
+  const DWORD folder = ParseFolder(s, args.folder);
   RequireAccountFolder(s, folder, account);
-  if (ctx.card) RequireCard();
-  RequireFolder(s, ctx.card, folder);
+  if (ctx.card) RequireCard(ctx);
   RequireListable(s, folder, "emptied");
-  RequireIntactFolder(s, ctx.card, folder);
-  std::string where = "the " + s.Where(ctx.card, folder) +
-                      (account != 0 ? " of account " + std::to_string(account) : "");
-  // What the store's emptying deletes: every message file, or the account's.
-  auto files = [&] {
-    DWORD n = 0;
-    for (const FolderEntry& entry : FolderEntries(s, ctx.card, folder)) {
-      if (account != 0 && entry.account != account) continue;
-      if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        throw Failure(where + " cannot be emptied: " + entry.name +
-                      " is not a file (nothing deleted)");
-      ++n;
-    }
-    return n;
-  };
-  DWORD found = files();
-  DWORD before = account != 0 ? found : s.ops.count(ctx.card, folder);
-  bool emptied =
-      account != 0 ? s.ops.emptyAccount(ctx.card, folder, account) : s.ops.empty(ctx.card, folder);
-  if (!emptied) throw Failure("could not empty " + where);
-  DWORD left = account != 0 ? files() : s.ops.count(ctx.card, folder);
-  if (left != 0)
-    throw Failure(where + " still holds " + std::to_string(left) +
-                  (left == 1 ? " message file" : " message files") + " that could not be deleted");
-  const Index* index = ctx.card ? nullptr : s.IndexOf(folder);
-  bool indexed = !ctx.card && (index != nullptr || s.ByAccount(folder));
+  const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
+  Require(emptied);
+  const size_t deleted = emptied.deleted;
   if (ctx.json) {
     nlohmann::ordered_json j = {{"storage", StorageKey(ctx.card)},
-                                {"folder", s.FolderName(folder)}};
+                                {"folder", FolderName(s, folder)}};
     if (account != 0) j["account"] = account;
-    j["deleted"] = before;
+    j["deleted"] = deleted;
     PrintJson(j);
-  } else {
-    std::cout << "emptied " << where << ": " << before << (before == 1 ? " message" : " messages")
-              << " deleted\n";
-    if (indexed && before != 0)
-      std::cout << "note: the index keeps its records until '"
-                << s.CommandLine("refresh", index != nullptr && index->rebuiltAlways ? "" : "--all")
-                << "' (or until the messages are looked up)\n";
+    return 0;
+  }
+  std::cout << "emptied the " << Where(s, ctx.card, folder)
+            << (account != 0 ? " of account " + std::to_string(account) : "") << ": " << deleted
+            << (deleted == 1 ? " message" : " messages") << " deleted\n";
+  const FolderDescription* f = s.Folder(folder);
+  if (!ctx.card && f->indexed() && deleted != 0) {
+    const bool always = s.Folder(f->indexFolder)->rebuiltAlways;
+    std::cout << "note: the index keeps its records until '"
+              << CommandLine(s, "refresh", always ? "" : "--all")
+              << "' (or until the messages are looked up)\n";
   }
   return 0;
 }
@@ -652,33 +474,85 @@ int EmptyFolder(const Context& ctx, const Store& s, const FolderArgs& args) {
 // ---------------------------------------------------------------------------
 // count
 
-int Count(const Context& ctx, const Store& s) {
-  RequireTree(s, false, s.Inbox());
-  bool card = CardInserted() && TreeMade(s, true);
-  // First, for a store whose count changes what it counts.
-  CountSummary summary = s.countSummary(s, card);
-  nlohmann::ordered_json folders = nlohmann::ordered_json::object();
+// The messages and unread messages of a folder on one storage (of one
+// account in a per-account folder).
+msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card, DWORD folder,
+                              DWORD account = 0) {
+  msgstore::CountResult c = ctx.store(s).Count(card, folder, account);
+  Require(c);
+  return c;
+}
+
+int Count(Context& ctx, const StoreDescription& s) {
+  if (!ctx.store(s).TreeMade(false))
+    throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
+  const bool card = ctx.store(s).TreeMade(true);
+  nlohmann::ordered_json j = {{"card_inserted", ctx.device->CardInserted()}};
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
-  for (const Folder& f : s.folders) {
-    if ((f.flags & kPathsOnly) != 0) continue;
-    bool onCard = card && (f.flags & kCard) != 0;
-    DWORD phone = s.ops.count(false, f.id);
-    DWORD onCardCount = onCard ? s.ops.count(true, f.id) : 0;
-    folders[f.name] = {{"phone", phone}};
-    if (onCard) folders[f.name]["card"] = onCardCount;
-    folders[f.name]["total"] = phone + onCardCount;
-    table.AddRow({f.name, std::to_string(phone), onCard ? std::to_string(onCardCount) : "-",
-                  std::to_string(phone + onCardCount)});
+  // A row of the table and its JSON: phone, the card when counted, total.
+  auto row = [&](const std::string& name, size_t phone, size_t onCard, bool counted) {
+    table.AddRow({name, std::to_string(phone), counted ? std::to_string(onCard) : "-",
+                  std::to_string(phone + onCard)});
+    nlohmann::ordered_json cell = {{"phone", phone}};
+    if (counted) cell["card"] = onCard;
+    cell["total"] = phone + onCard;
+    return cell;
+  };
+  size_t sim = 0;
+  bool hasSim = false;
+  for (DWORD number : s.shown) {
+    const FolderDescription& f = *s.Folder(number);
+    if (!f.hasFolderPath) continue;
+    const bool onCard = card && f.onCard();
+    const size_t phone = CountOf(ctx, s, false, number).messages;
+    j["folders"][f.name] =
+        row(f.name, phone, onCard ? CountOf(ctx, s, true, number).messages : 0, onCard);
+    if (f.sim) sim += phone, hasSim = true;
   }
+  if (hasSim) {
+    row("sim folders", sim, 0, false);
+    j["sim_total"] = sim;
+  }
+  // Every account the device or the account database knows, inbox by inbox.
+  const FolderDescription* byAccount = AccountFolder(s);
+  DWORD incoming = 0;
+  if (byAccount != nullptr) {
+    std::set<DWORD> ids;
+    for (const Location& at : ctx.store(s).List(std::nullopt, byAccount->number).messages)
+      ids.insert(at.account);
+    for (const msgstore::Account& a : ctx.accounts().List().accounts) ids.insert(a.id);
+    j["accounts"] = nlohmann::ordered_json::object();
+    for (DWORD id : ids) {
+      if (id < s.firstAccountFolder) continue;
+      const msgstore::CountResult phone = CountOf(ctx, s, false, byAccount->number, id);
+      msgstore::CountResult onCard;
+      if (card) onCard = CountOf(ctx, s, true, byAccount->number, id);
+      nlohmann::ordered_json& a = j["accounts"][std::to_string(id)];
+      a[byAccount->name] = row(std::string(byAccount->name) + " " + std::to_string(id),
+                               phone.messages, onCard.messages, card);
+      a["unread"] = row("unread " + std::to_string(id), phone.unread, onCard.unread, card);
+    }
+    incoming = ctx.accounts().IncomingServer();
+    j["incoming_server_account"] =
+        incoming == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(incoming);
+  }
+  // The unread messages of the inbox, as the handset shows them: in a
+  // per-account inbox, the incoming-server account's.
+  const DWORD inbox = s.shown.numbers[0];
+  const DWORD unreadOf = s.Folder(inbox)->perAccount ? incoming : 0;
+  const bool none = s.Folder(inbox)->perAccount && incoming == 0;
+  const size_t phone = none ? 0 : CountOf(ctx, s, false, inbox, unreadOf).unread;
+  const size_t onCard = none || !card ? 0 : CountOf(ctx, s, true, inbox, unreadOf).unread;
+  row("unread in inbox", phone, onCard, card);
+  j["unread_inbox"] = phone + onCard;
   if (ctx.json) {
-    nlohmann::ordered_json j = {{"card_inserted", CardInserted()}, {"folders", folders}};
-    j.update(summary.json);
     PrintJson(j);
     return 0;
   }
-  for (const auto& row : summary.rows) table.AddRow(row);
   table.Print(std::cout);
-  if (!summary.note.empty()) std::cout << "note: " << summary.note << '\n';
+  if (none)
+    std::cout << "note: no incoming-server account is named: the store counts no unread inbox "
+                 "message and never finds the inbox full ('msgstore account use ID' names one)\n";
   return 0;
 }
 
@@ -701,19 +575,21 @@ CLI::App* Parent(CLI::App& app, const std::string& name, const std::string& what
   return parent;
 }
 
-CLI::App* StoreCommand(CLI::App* parent, const Store& s) {
+CLI::App* StoreCommand(CLI::App* parent, const StoreDescription& s) {
   return parent->add_subcommand(s.name, parent->get_description() + " (" + s.title + ")");
 }
 
-void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& commands) {
-  const std::string folderHelp = s.FolderNames() + ", or a number";
+void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
+                      Commands& commands) {
+  const std::string folderHelp = FolderNames(s) + ", or a number";
+  const bool accounts = AccountFolder(s) != nullptr;
 
   auto ls = std::make_shared<ListArgs>();
   CLI::App* cmd = StoreCommand(p.ls, s);
   cmd->add_option("FOLDER", ls->folder, folderHelp)->required();
   cmd->add_flag("--index", ls->index,
                 "List the phone index records instead of the directory, in index order");
-  if (s.HasAccounts())
+  if (accounts)
     cmd->add_option("--account", ls->account, "Only the inbox messages of this account");
   commands.On(cmd, [&ctx, &s, ls] { return ListMessages(ctx, s, *ls); });
 
@@ -734,15 +610,8 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   cmd->add_option("--time", add->time, "Message time, ISO 8601 (default: now)");
   cmd->add_option("--status", add->status, "Status value, 0 to 65535 (default 0)");
   cmd->add_option("--msgid", add->msgId, "Text message ID");
-  for (const ExtraField& f : s.extras) {
-    cmd->add_option(
-        OptionOf(f), add->extras[f.key],
-        (f.help != nullptr ? std::string(f.help) + " (" + f.field + ")" : std::string(f.field)) +
-            (f.kind == ExtraField::kText   ? ""
-             : f.kind == ExtraField::kWord ? ", 0 to 65535 (default 0)"
-             : f.kind == ExtraField::kInt  ? ", -2147483648 to 2147483647 (default 0)"
-                                           : ", 0 to 4294967295 (default 0)"));
-  }
+  for (const RecordField* f : FieldsOf(s))
+    if (OwnField(*f)) cmd->add_option(OptionOf(*f), add->own[f->key], OptionHelp(*f));
   cmd->add_flag("--read", add->read, "Store the message as read");
   cmd->add_flag("--auto", add->autoStorage,
                 "Let the store put the message on the other storage when the folder is full");
@@ -755,7 +624,7 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   CLI::Option* unread = cmd->add_flag("--unread", mark->unread, "Mark as unread");
   read->excludes(unread);
   cmd->add_option("--status", mark->status, "Set the status value, 0 to 65535");
-  if (s.ops.setReadReport != nullptr)
+  if (KeepsReadReport(s))
     cmd->add_option("--read-report", mark->readReport,
                     "Set the read-report status, -2147483648 to 2147483647");
   commands.On(cmd, [&ctx, &s, mark] { return MarkMessage(ctx, s, *mark); });
@@ -766,15 +635,15 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
   cmd->add_option("FOLDER", mv->folder, folderHelp)->required();
   commands.On(cmd, [&ctx, &s, mv] { return MoveMessage(ctx, s, *mv); });
 
-  auto rm = std::make_shared<IdArgs>();
+  auto rm = std::make_shared<std::string>();
   cmd = StoreCommand(p.rm, s);
-  cmd->add_option("ID", rm->id, "Message identifier")->required();
+  cmd->add_option("ID", *rm, "Message identifier")->required();
   commands.On(cmd, [&ctx, &s, rm] { return RemoveMessage(ctx, s, *rm); });
 
   auto empty = std::make_shared<FolderArgs>();
   cmd = StoreCommand(p.empty, s);
   cmd->add_option("FOLDER", empty->folder, folderHelp)->required();
-  if (s.HasAccounts())
+  if (accounts)
     cmd->add_option("--account", empty->account, "Only the inbox messages of this account");
   commands.On(cmd, [&ctx, &s, empty] { return EmptyFolder(ctx, s, *empty); });
 }
@@ -783,9 +652,9 @@ void AddStoreCommands(const Parents& p, const Store& s, Context& ctx, Commands& 
 
 void AddStoreArgument(CLI::App* cmd, std::string* store) {
   std::string names;
-  for (const Store* s : Stores())
+  for (const StoreDescription* s : Stores())
     names +=
-        (names.empty() ? "" : ", ") + std::string(s->name) + (s->isDefault ? " (default)" : "");
+        (names.empty() ? "" : ", ") + std::string(s->name) + (IsDefault(*s) ? " (default)" : "");
   cmd->add_option("STORE", *store, "The store: " + names)->type_name("");
 }
 
@@ -798,14 +667,11 @@ void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
   p.mv = Parent(app, "mv", "Move a message to another folder (it gets a new identifier)");
   p.rm = Parent(app, "rm", "Delete a message");
   p.empty = Parent(app, "empty", "Delete every message of a folder");
-  for (const Store* s : Stores()) AddStoreCommands(p, *s, ctx, commands);
+  for (const StoreDescription* s : Stores()) AddStoreCommands(p, *s, ctx, commands);
 
   auto store = std::make_shared<std::string>();
   CLI::App* cmd = app.add_subcommand(
-      "count",
-      "Messages per folder on both storages, inbox, SIM and unread counts (mms: the store's "
-      "unread count settles the download folder first, moving its messages to the inbox or "
-      "deleting those without text1)");
+      "count", "Messages per folder on both storages, the SIM copies and the unread messages");
   AddStoreArgument(cmd, store.get());
   commands.On(cmd, [&ctx, store] { return Count(ctx, ParseStore(*store)); });
 }

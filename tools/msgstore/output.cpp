@@ -64,8 +64,11 @@ void Warn(const std::string& message) {
 Progress::Progress(std::string label, size_t total)
     : label_(std::move(label)), total_(total), active_(isatty(STDERR_FILENO) == 1) {}
 
-Progress::~Progress() {
+Progress::~Progress() { Done(); }
+
+void Progress::Done() {
   if (shown_) std::fputs("\r\033[K", stderr);
+  shown_ = false;
 }
 
 void Progress::Step(size_t done) {

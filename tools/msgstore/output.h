@@ -59,6 +59,9 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   void Step(size_t done);
+  void Step(size_t done, size_t total) { total_ = total, Step(done); }
+  // Clears the line before what follows is printed.
+  void Done();
 
  private:
   std::string label_;

@@ -1,5 +1,5 @@
 // Text, time and byte helpers of the msgstore tool: UTF-8 <-> UTF-16,
-// FILETIME <-> ISO 8601, hex and base64.
+// FILETIME <-> ISO 8601 (the library's), hex dumps, base64 and numbers.
 #ifndef MSGSTORE_TOOL_TEXT_H_
 #define MSGSTORE_TOOL_TEXT_H_
 
@@ -7,39 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "msgstore/types.h"
+#include "msgstore/text.h"
 
 namespace tool {
 
-// Invalid input becomes U+FFFD; never throws.
-std::u16string Utf8ToUtf16(const std::string& utf8);
-std::string Utf16ToUtf8(const std::u16string& utf16);
-// A zero-terminated string of the store; null reads as "".
-std::string WideToUtf8(const WCHAR* text);
-
-// FILETIME as one 64-bit count of 100-ns ticks since 1601-01-01 UTC.
-uint64_t Ticks(FILETIME ft);
-FILETIME FromTicks(uint64_t ticks);
-FILETIME Now();
-// "2026-12-05T15:04:05Z"; with fraction, a fraction of a second is shown
-// when there is one ("2026-12-05T15:04:05.25Z").
-std::string FormatTime(FILETIME ft, bool fraction = true);
-// Accepts "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS[.fraction]]" (or a space for
-// the T) with an optional "Z" or "+HH:MM"/"-HH:MM"; no zone means UTC.
-// Years 1601 to 9999. False when the text is not such a time.
-bool ParseTime(const std::string& text, FILETIME* out);
-
-// The content as text when it is UTF-16LE text: an even, non-zero length,
-// valid surrogate pairs, and no control characters but tab, line feed and
-// carriage return (one trailing zero code unit is allowed and dropped).
-bool ContentAsText(const BYTE* data, size_t size, std::string* text);
-// The UTF-16LE bytes of text, without a terminator.
-std::vector<BYTE> Utf16LeBytes(const std::u16string& text);
+using msgstore::ContentAsText;
+using msgstore::FormatTime;
+using msgstore::FromTicks;
+using msgstore::Now;
+using msgstore::ParseTime;
+using msgstore::Ticks;
+using msgstore::Utf16LeBytes;
+using msgstore::Utf16ToUtf8;
+using msgstore::Utf8ToUtf16;
+using msgstore::WideToUtf8;
 
 // Hex dump in lines of 16 bytes: offset, bytes, printable ASCII.
 std::string HexDump(const BYTE* data, size_t size);
-std::string HexBytes(const BYTE* data, size_t size);
+// Base64 of the standard alphabet, padded; decoding is strict: padded to a
+// multiple of 4, the bits under the padding zero. False for anything else.
 std::string Base64Encode(const BYTE* data, size_t size);
+bool Base64Decode(const std::string& text, std::vector<BYTE>* out);
 
 // One line for a table cell: control characters become spaces and the text
 // is cut to maxChars code points with a trailing "...".

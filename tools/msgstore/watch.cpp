@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "msgstore/notices.h"
 #include "output.h"
 #include "text.h"
 
@@ -61,51 +64,10 @@ std::string Hex(unsigned long value, int digits) {
   return buf;
 }
 
-const char* EmailFolder(UINT msg) {
-  switch (msg) {
-    case 0x19A0:
-      return "inbox";
-    case 0x19A1:
-      return "draft";
-    case 0x19A2:
-      return "sent";
-    case 0x19A4:
-      return "report";
-    case 0x19A5:
-      return "spam";
-    default:
-      return nullptr;
-  }
-}
-
-struct Meaning {
-  std::string what;    // "inbox emptied"
-  std::string detail;  // "EMS"
-};
-
-Meaning Explain(const msgstore::WindowMessage& m) {
-  if (m.msg == 0x0C44) {
-    const char* store = m.lParam == 0 ? "EMS" : m.lParam == 1 ? "MMS" : "unknown store";
-    return {"inbox emptied", store};
-  }
-  if (const char* folder = EmailFolder(m.msg)) {
-    unsigned long l = static_cast<unsigned long>(m.lParam) & 0xFFFFFFFFul;
-    unsigned storage = l & 0xFFFF;
-    unsigned event = (l >> 16) & 0xFF;
-    std::string detail = storage == 0   ? "phone memory"
-                         : storage == 1 ? "memory card"
-                                        : "storage " + std::to_string(storage);
-    detail += event == 3 ? ", message " + std::to_string(m.wParam) + " removed to make room"
-                         : ", event " + std::to_string(event);
-    return {std::string("e-mail ") + folder + " event", detail};
-  }
-  return {"unknown message", ""};
-}
-
 void Print(const Context& ctx, const msgstore::WindowMessage& m) {
   std::string time = FormatTime(Now(), false);
   std::string window = Utf16ToUtf8(m.className);
-  Meaning meaning = Explain(m);
+  const msgstore::NoticeMeaning meaning = msgstore::ExplainNotice(m);
   if (ctx.json) {
     PrintJsonLine({{"time", time},
                    {"window", window},
@@ -125,26 +87,30 @@ void Print(const Context& ctx, const msgstore::WindowMessage& m) {
 }
 
 int Watch(const Context& ctx) {
-  const std::u16string classes[2] = {u"WCE_APSHELL", u"WCE_CVMESSAGEEXEC"};
-  msgstore::WindowEndpoint shell(classes[0]);
-  if (!shell.valid())
-    throw Failure("cannot register the window WCE_APSHELL: another process has it");
-  msgstore::WindowEndpoint app(classes[1]);
-  if (!app.valid())
-    throw Failure("cannot register the window WCE_CVMESSAGEEXEC: another process has it");
+  // The windows of the phone shell and the messaging application, which the
+  // stores post their notices to.
+  const std::vector<std::u16string>& classes = msgstore::NoticeWindows();
+  std::vector<std::unique_ptr<msgstore::WindowEndpoint>> endpoints;
+  std::string names;
+  for (const std::u16string& c : classes) {
+    endpoints.push_back(std::make_unique<msgstore::WindowEndpoint>(c));
+    if (!endpoints.back()->valid())
+      throw Failure("cannot register the window " + Utf16ToUtf8(c) + ": another process has it");
+    names += (names.empty() ? "" : " and ") + Utf16ToUtf8(c);
+  }
   StopSignals stop;
-  std::cerr << "watching WCE_APSHELL and WCE_CVMESSAGEEXEC on " << ctx.root << " (Ctrl-C stops)"
-            << std::endl;
-  msgstore::WindowEndpoint* endpoints[2] = {&shell, &app};
+  std::cerr << "watching " << names << " on " << ctx.root << " (Ctrl-C stops)" << std::endl;
+  std::vector<pollfd> fds = {{stop.fd(), POLLIN, 0}};
+  for (const auto& e : endpoints) fds.push_back({e->fd(), POLLIN, 0});
   for (;;) {
-    pollfd fds[3] = {{stop.fd(), POLLIN, 0}, {shell.fd(), POLLIN, 0}, {app.fd(), POLLIN, 0}};
-    int n = poll(fds, 3, -1);
+    for (pollfd& fd : fds) fd.revents = 0;
+    int n = poll(fds.data(), fds.size(), -1);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw Failure("waiting for notices failed");
     }
     if (fds[0].revents != 0) break;
-    for (int k = 0; k < 2; ++k) {
+    for (size_t k = 0; k < endpoints.size(); ++k) {
       if (fds[k + 1].revents == 0) continue;
       msgstore::WindowMessage message;
       while (endpoints[k]->Receive(&message, 0)) {
@@ -160,10 +126,11 @@ int Watch(const Context& ctx) {
 }  // namespace
 
 void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands) {
+  std::string names;
+  for (const std::u16string& c : msgstore::NoticeWindows())
+    names += (names.empty() ? "" : " and ") + Utf16ToUtf8(c);
   CLI::App* cmd = app.add_subcommand(
-      "watch",
-      "Register as the windows WCE_APSHELL and WCE_CVMESSAGEEXEC and print each notice, until "
-      "interrupted");
+      "watch", "Register as the windows " + names + " and print each notice, until interrupted");
   commands.On(cmd, [&ctx] { return Watch(ctx); });
 }
 

@@ -1,0 +1,174 @@
+// Keeping a device sound: checking every store (each phone index against the
+// folders it lists, the identifier counter against the files), the account
+// database and leftover temporary files; repairing what can be repaired; and
+// restoring messages and accounts under their own identifiers, which is what
+// an import of a backup needs.
+#ifndef MSGSTORE_MAINTENANCE_H_
+#define MSGSTORE_MAINTENANCE_H_
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "msgstore/device.h"
+
+namespace msgstore {
+
+// What is wrong with one index, in the words a user reads.
+struct IndexProblem {
+  std::string kind;  // "record_without_file", "file_without_record", "out_of_order",
+                     // "duplicate_record", "foreign_record", "damaged_file",
+                     // "odd_file_name", "damaged_index", "index_not_a_file"
+  DWORD folder;
+  DWORD id;                           // 0 when the problem names no message
+  std::string text;                   // "message 5 (inbox) has a record but no file"
+  MSGSTORE_API bool lasting() const;  // a rebuild of the index does not settle it
+};
+
+// One phone index against the messages of the folders it lists.
+struct IndexReport {
+  DWORD folder;                // the folder of the index file
+  DWORD account = 0;           // an account's index of a per-account folder
+  std::vector<DWORD> members;  // the folders whose messages it lists
+  bool hasFile = true;         // false: files of a per-account folder that name no account
+  bool rebuiltAlways = false;  // the store's refresh rewrites it even when present
+  std::string name;            // "sent", "inbox 805306371", "inbox (no account)"
+  size_t files = 0, records = 0;
+  std::vector<IndexProblem> problems;
+};
+
+// The identifier counter: the last identifier the store handed out.
+struct CounterReport {
+  bool present = false;
+  bool sound = false;  // a file of exactly 4 bytes
+  DWORD value = 0;
+  DWORD highest = 0;  // the highest identifier in use on both storages
+  bool ok() const { return highest == 0 || (sound && value >= highest); }
+  // "ok: last identifier 7, highest identifier in use 7", "behind: ...", "missing, ..."
+  MSGSTORE_API std::string State() const;
+};
+
+struct StoreReport {
+  const StoreDescription* store;
+  std::vector<IndexReport> indexes;
+  CounterReport counter;
+  MSGSTORE_API size_t differing() const;  // indexes with problems
+  bool ok() const { return differing() == 0 && counter.ok(); }
+};
+
+// The account database and the registry counter of account identifiers.
+struct AccountReport {
+  bool present = false;  // the database file exists
+  bool readable = true;  // it holds whole records
+  DWORD bytes = 0;       // the file's size
+  size_t accounts = 0;
+  DWORD counter = 0;    // the last account identifier handed out
+  DWORD highest = 0;    // the highest identifier of an account
+  std::string problem;  // one line when something is wrong; empty when sound
+  bool ok() const { return problem.empty(); }
+};
+
+struct CheckOptions {
+  std::vector<StoreKind> stores = {StoreKind::kSms, StoreKind::kMms, StoreKind::kEmail};
+  bool accounts = true;  // the account database and its counter
+  bool temps = true;     // leftover temporary files anywhere under the root
+  // Called as message files are read: how many so far, of how many.
+  std::function<void(size_t done, size_t total)> progress;
+};
+
+struct DeviceReport {
+  std::vector<StoreReport> stores;
+  AccountReport accounts;
+  std::vector<std::u16string> temps;  // device paths, sorted
+  MSGSTORE_API bool ok() const;
+};
+
+MSGSTORE_API DeviceReport Check(Device& device, const CheckOptions& options = {});
+// One store's identifier counter against the identifiers in use, alone.
+MSGSTORE_API CounterReport CheckCounter(Device& device, StoreKind store);
+
+struct RepairReport {
+  // Per store checked: the names of the indexes rebuilt, whether the counter
+  // was set (and to what).
+  struct Store {
+    const StoreDescription* store;
+    std::vector<std::string> rebuilt;
+    bool counterSet = false;
+    DWORD counterValue = 0;
+  };
+  std::vector<Store> stores;
+  bool accountCounterSet = false;
+  std::vector<std::u16string> tempsRemoved;
+  DeviceReport after;  // the device checked again
+};
+// Rebuilds the indexes that differ from their folders, raises counters to the
+// highest identifier in use, removes temporary files, and checks again. Never
+// leaves more problems than it found.
+MSGSTORE_API RepairReport Repair(Device& device, const CheckOptions& options = {});
+
+// The store's refresh of its index files; with all, also the indexes it
+// keeps when they exist (they are deleted first and built anew).
+MSGSTORE_API Result RefreshIndexes(Device& device, StoreKind store, bool all);
+
+// Puts messages and accounts back as they were, each under its own
+// identifier, storage and folder: what an import of a backup does. Messages
+// and accounts are gathered first; Commit checks that everything can be
+// written before it writes anything, writes the messages of each index from
+// its last place to its first (so that the index lists them in the order
+// given), and raises the counters to the highest identifier restored. A
+// restore cut short leaves a device that Repair mends and a second restore
+// completes.
+class MSGSTORE_API Restorer {
+ public:
+  explicit Restorer(Device& device);
+  ~Restorer();
+  Restorer(const Restorer&) = delete;
+  Restorer& operator=(const Restorer&) = delete;
+
+  // indexPosition: the message's place in its phone index (0 first), when it
+  // had one. source names where the message comes from ("line 12") in
+  // errors and in the report.
+  void Add(StoreKind store, const Location& at, const Record& record,
+           std::optional<size_t> indexPosition = std::nullopt, const std::string& source = "");
+  // position: the account's place in the account database.
+  void AddAccount(const Account& account, size_t position);
+  // The account database as it was: whether it existed and how many bytes it
+  // held (an empty database and a saved one of no records differ), and the
+  // account counter. Accounts are restored only once this is given.
+  void SetAccountDatabase(bool existed, DWORD bytes, DWORD counter);
+  // The lowest value each store's counter is raised to.
+  void SetCounter(StoreKind store, DWORD value);
+  // Makes the store's tree of that storage even when no message goes there.
+  void MakeTree(StoreKind store, bool card);
+
+  struct Report {
+    size_t written[3] = {0, 0, 0};  // by StoreKind
+    size_t accounts = 0;
+    size_t replacedMessages = 0, replacedAccounts = 0;
+    // Messages the stores write nowhere (the e-mail store's none folder).
+    struct Skipped {
+      StoreKind store;
+      Location at;
+      std::string source;
+    };
+    std::vector<Skipped> skipped;
+  };
+  // Writes everything. With replace false, a stored message of an
+  // identifier added (in its store, on either storage) or a stored account
+  // of an identifier added refuses the whole restore, before anything is
+  // written. progress is called after each message.
+  Result Commit(bool replace, Report* report,
+                const std::function<void(size_t done, size_t total)>& progress = {});
+
+ private:
+  struct State;
+  Device& device_;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace msgstore
+
+#endif  // MSGSTORE_MAINTENANCE_H_

@@ -1,0 +1,138 @@
+// A device root: opening it (made only when asked), its message trees and the
+// simulated memory card.
+#include "msgstore/device.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "api/handset.h"
+
+namespace msgstore {
+namespace {
+
+template <class R>
+R Fail(Status status, Refusal refusal, const std::string& error) {
+  R r;
+  r.status = status;
+  r.refusal = refusal;
+  r.error = error;
+  return r;
+}
+
+bool IsDirectory(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+std::string Device::DefaultRoot() {
+  const char* env = std::getenv("MSGSTORE_ROOT");
+  if (env != nullptr && *env != '\0') return env;
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && *data != '\0') return std::string(data) + "/msgstore/device";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return std::string(home) + "/.local/share/msgstore/device";
+  return "";
+}
+
+std::unique_ptr<Device> Device::Open(const std::string& rootText, bool create, Result* result) {
+  Result ignored;
+  Result& r = result != nullptr ? *result : ignored;
+  r = Result();
+  const std::string root = rootText.empty() ? DefaultRoot() : rootText;
+  if (root.empty()) {
+    r = Fail<Result>(Status::kNotFound, Refusal::kNone,
+                     "no device root: give one or set MSGSTORE_ROOT");
+    return nullptr;
+  }
+  // Nothing of the platform runs before the root is known to be there: its
+  // first use makes the root's phone volume.
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(root, ec);
+  if (!exists && !create) {
+    r = Fail<Result>(Status::kNotFound, Refusal::kNone,
+                     "no device root at " + root + " (initializing a device makes one)");
+    return nullptr;
+  }
+  if (!exists && !std::filesystem::create_directories(root, ec) && ec) {
+    r = Fail<Result>(Status::kFailed, Refusal::kNone,
+                     "cannot create the device root " + root + ": " + ec.message());
+    return nullptr;
+  }
+  if (!std::filesystem::is_directory(root, ec)) {
+    r = Fail<Result>(Status::kRefused, Refusal::kInvalid,
+                     "cannot use " + root + " as the device root: not a directory");
+    return nullptr;
+  }
+  SetDeviceRoot(root);
+  return std::unique_ptr<Device>(new Device(root));
+}
+
+std::unique_ptr<Device> Device::Open(const std::string& root, bool create) {
+  Result r;
+  std::unique_ptr<Device> device = Open(root, create, &r);
+  if (device == nullptr) throw std::runtime_error(r.error);
+  return device;
+}
+
+Device::Device(std::string root)
+    : root_(std::move(root)), sms_(&SmsStore()), mms_(&MmsStore()), email_(&EmailStore()) {}
+
+Store& Device::store(StoreKind kind) {
+  switch (kind) {
+    case StoreKind::kSms:
+      return sms_;
+    case StoreKind::kMms:
+      return mms_;
+    case StoreKind::kEmail:
+      break;
+  }
+  return email_;
+}
+
+Result Device::Init() {
+  Result r = MakeTree(false);
+  if (r && CardInserted()) r = MakeTree(true);
+  return r;
+}
+
+Result Device::MakeTree(bool card) {
+  if (card && !CardInserted())
+    return Fail<Result>(Status::kRefused, Refusal::kNoCard, "no memory card is inserted");
+  for (const StoreDescription* s : Stores()) {
+    const api::Handset& h = api::HandsetOf(s->kind);
+    h.createDir(card);
+    for (const FolderDescription& f : *s) {
+      if (card && !f.onCard()) continue;
+      WCHAR path[MAX_PATH] = {};
+      if (f.hasFolderPath && (h.folderPath(card, f.number, path) == 0 || !IsDirectory(path)))
+        return Fail<Result>(Status::kFailed, Refusal::kNone,
+                            std::string("could not make the ") + f.name + " folder of the " +
+                                s->title + " in " + (card ? "the memory card" : "phone memory"));
+    }
+  }
+  return {};
+}
+
+bool Device::CardInserted() const { return (GetPlatform().xGetSDCardState() & 1) != 0; }
+
+Result Device::InsertCard() {
+  if (CardInserted())
+    return Fail<Result>(Status::kRefused, Refusal::kInvalid, "the memory card is already inserted");
+  if (!DefaultPlatform::InsertCard() || !CardInserted())
+    return Fail<Result>(Status::kFailed, Refusal::kNone, "could not insert the memory card");
+  return {};
+}
+
+Result Device::RemoveCard() {
+  if (!CardInserted())
+    return Fail<Result>(Status::kRefused, Refusal::kNoCard, "no memory card is inserted");
+  if (!DefaultPlatform::EjectCard() || CardInserted())
+    return Fail<Result>(Status::kFailed, Refusal::kNone, "could not remove the memory card");
+  return {};
+}
+
+}  // namespace msgstore

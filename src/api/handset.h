@@ -1,0 +1,79 @@
+// The handset's operations of each store behind one signature, for the C++
+// API: which operation reads, writes, moves or deletes a message of a folder
+// (the e-mail store reaches its inbox through the Inbox twins, by account),
+// and the records they fill, released by the store's own FreeMsgProps.
+#ifndef MSGSTORE_API_HANDSET_H_
+#define MSGSTORE_API_HANDSET_H_
+
+#include <string>
+
+#include "msgstore/device.h"
+#include "msgstore/msgstore.h"
+
+namespace msgstore {
+namespace api {
+
+// The store's own record beside tagMSGPROPS.
+union OwnRecord {
+  tagMMSMSGPROPS mms;
+  tagEMAILMSGPROPS email;
+};
+
+struct Handset {
+  void (*release)(tagMSGPROPS* props, OwnRecord* own);
+  int (*createDir)(bool card);
+  int (*folderPath)(bool card, DWORD folder, WCHAR* path);
+  // The file the store names for a message; 0 when it names none there.
+  int (*filePath)(const Location& at, WCHAR* path);
+  // Reads the message's file (by its path, or by position in the folder's
+  // enumeration when position >= 0).
+  bool (*read)(const Location& at, int position, bool withContent, tagMSGPROPS* props,
+               OwnRecord* own);
+  DWORD (*write)(bool card, tagMSGPROPS* props, OwnRecord* own, DWORD existing, int32_t* storage);
+  // Why the store would not move the message (the record read before) to
+  // the folder; empty when it would.
+  std::string (*moveRefused)(const StoreDescription& s, const Location& at, DWORD to,
+                             const tagMSGPROPS& props, const OwnRecord& own);
+  // True when moved whole; *storage gets the store's own report, when it
+  // gives one.
+  bool (*move)(const Location& at, DWORD to, int32_t* storage);
+  bool (*setRead)(const Location& at, bool read);
+  bool (*setStatus)(const Location& at, WORD status);
+  bool (*setReadReport)(const Location& at, int32_t status);  // null: the store keeps none
+  bool (*remove)(const Location& at);
+  bool (*empty)(bool card, DWORD folder, DWORD account);
+  int (*refresh)();
+};
+
+const Handset& HandsetOf(StoreKind kind);
+
+// A message record of a store, released by the store when it goes.
+class Message {
+ public:
+  explicit Message(const Handset& h) : handset_(h), props_{}, own_{} {}
+  ~Message() { handset_.release(&props_, &own_); }
+  Message(const Message&) = delete;
+  Message& operator=(const Message&) = delete;
+  tagMSGPROPS* props() { return &props_; }
+  OwnRecord* own() { return &own_; }
+  const tagMSGPROPS& operator*() const { return props_; }
+  const tagMSGPROPS* operator->() const { return &props_; }
+
+ private:
+  const Handset& handset_;
+  tagMSGPROPS props_;
+  OwnRecord own_;
+};
+
+// Record to the store's records (the strings and content calloc'ed, for the
+// store to release) and back.
+void ToProps(StoreKind kind, const Record& record, tagMSGPROPS* props, OwnRecord* own);
+Record FromProps(StoreKind kind, const tagMSGPROPS& props, const OwnRecord& own);
+
+// Whether the account database holds an account of that identifier.
+bool AccountExists(DWORD id);
+
+}  // namespace api
+}  // namespace msgstore
+
+#endif  // MSGSTORE_API_HANDSET_H_

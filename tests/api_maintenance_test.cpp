@@ -1,0 +1,228 @@
+// Checking, repairing and restoring a device through the C++ API, as a
+// caller sees it: what a check names, what a repair leaves, and a restore
+// that puts messages, index order, counters and accounts back.
+#include <fstream>
+
+#include "msgstore/device.h"
+#include "msgstore/maintenance.h"
+#include "msgstore/msgstore.h"
+#include "msgstore/text.h"
+#include "test_support.h"
+
+namespace {
+
+using msgstore::IndexProblem;
+using msgstore::Location;
+using msgstore::Record;
+using msgstore::Restorer;
+using msgstore::Status;
+using msgstore::StoreKind;
+
+class Maintenance : public msgstore_test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    dev = msgstore::Device::Open(root_);
+    ASSERT_TRUE(dev->Init());
+  }
+  static Record At(DWORD folder, DWORD time, const std::u16string& subject = u"") {
+    Record r;
+    r.folder = folder, r.subject = subject, r.indexTime = r.time = {time, 0x01D00000u};
+    return r;
+  }
+  DWORD Add(StoreKind kind, DWORD folder, DWORD time) {
+    const msgstore::WriteResult w = dev->store(kind).Add(At(folder, time));
+    EXPECT_TRUE(w) << w.error;
+    return w.stored ? w.stored->id : 0;
+  }
+  std::string Sms(const std::string& rel) const {
+    return Host("DiskOnChip/User/MESSAGING/EMS/" + rel);
+  }
+  // The identifiers of an index file's records, in its order.
+  std::vector<DWORD> IndexIds(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<DWORD> ids;
+    for (size_t at = 0; at + 16 <= bytes.size(); at += 16) {
+      DWORD id = 0;
+      std::memcpy(&id, &bytes[at + 4], 4);
+      ids.push_back(id);
+    }
+    return ids;
+  }
+  static std::vector<std::string> Kinds(const msgstore::StoreReport& s) {
+    std::vector<std::string> kinds;
+    for (const auto& index : s.indexes)
+      for (const IndexProblem& p : index.problems) kinds.push_back(index.name + ":" + p.kind);
+    return kinds;
+  }
+  std::unique_ptr<msgstore::Device> dev;
+};
+
+TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
+  const DWORD a = Add(StoreKind::kSms, EMS_FOLDER_INBOX, 10);
+  const DWORD b = Add(StoreKind::kSms, EMS_FOLDER_INBOX, 20);
+  Add(StoreKind::kSms, EMS_FOLDER_SENT, 30);
+  Add(StoreKind::kMms, MMS_FOLDER_INBOX, 40);
+  EXPECT_TRUE(msgstore::Check(*dev).ok());
+
+  // A file without its record, a record without its file, a stray file, the
+  // counter behind, a temporary file of a writer that died.
+  std::filesystem::copy_file(Sms("INBOX/" + std::to_string(a) + ".sms"), Sms("INBOX/9.sms"));
+  std::filesystem::remove(Sms("INBOX/" + std::to_string(b) + ".sms"));
+  std::ofstream(Sms("INBOX/abc.sms")) << "x";
+  std::filesystem::copy_file(Sms("INBOX/9.sms"), Sms("INBOX/009.sms"));
+  std::filesystem::copy_file(Sms("INBOX/9.sms"), Host("SD Card/User/MESSAGING/EMS/INBOX/12.sms"));
+  std::ofstream(Sms("EmsDB.ini"), std::ios::binary).write("\x02\0\0\0", 4);
+  std::ofstream(Sms("SENT/EmsIni.999999999.2.tmp")) << "x";
+
+  msgstore::DeviceReport report = msgstore::Check(*dev);
+  EXPECT_FALSE(report.ok());
+  const msgstore::StoreReport& sms = report.stores[0];
+  EXPECT_EQ("sms", std::string(sms.store->name));
+  EXPECT_EQ((std::vector<std::string>{"inbox:odd_file_name", "inbox:odd_file_name",
+                                      "inbox:record_without_file", "inbox:file_without_record"}),
+            Kinds(sms));
+  EXPECT_EQ("message " + std::to_string(b) + " (inbox) has a record but no file",
+            sms.indexes[0].problems[2].text);
+  EXPECT_EQ(1u, sms.differing());
+  EXPECT_EQ("behind: last identifier 2, highest identifier in use 12", sms.counter.State());
+  EXPECT_EQ(msgstore::CheckCounter(*dev, StoreKind::kSms).State(), sms.counter.State());
+  EXPECT_TRUE(report.stores[1].ok() && report.stores[2].ok());
+  ASSERT_EQ(1u, report.temps.size());
+  EXPECT_EQ(u"\\DiskOnChip\\User\\MESSAGING\\EMS\\SENT\\EmsIni.999999999.2.tmp", report.temps[0]);
+
+  const msgstore::RepairReport repair = msgstore::Repair(*dev);
+  EXPECT_EQ(std::vector<std::string>{"inbox"}, repair.stores[0].rebuilt);
+  EXPECT_TRUE(repair.stores[0].counterSet);
+  EXPECT_EQ(12u, repair.stores[0].counterValue);
+  EXPECT_EQ(report.temps, repair.tempsRemoved);
+  // Only the stray files stay, without records: a rebuild cannot name them.
+  EXPECT_EQ((std::vector<std::string>{"inbox:odd_file_name", "inbox:odd_file_name"}),
+            Kinds(repair.after.stores[0]));
+  EXPECT_TRUE(repair.after.stores[0].indexes[0].problems[0].lasting());
+  EXPECT_TRUE(repair.after.stores[0].counter.ok());
+  EXPECT_TRUE(repair.after.temps.empty());
+  // The next message takes the identifier after the highest in use.
+  EXPECT_EQ(13u, Add(StoreKind::kSms, EMS_FOLDER_INBOX, 50));
+}
+
+TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
+  const DWORD older = Add(StoreKind::kSms, EMS_FOLDER_INBOX, 10);
+  const DWORD newer = Add(StoreKind::kSms, EMS_FOLDER_INBOX, 20);
+  // The index lists the newest first; swap its two records.
+  std::fstream index(Sms("INBOX/EmsIni"), std::ios::in | std::ios::out | std::ios::binary);
+  char records[32];
+  index.read(records, 32);
+  index.seekp(0);
+  index.write(records + 16, 16).write(records, 16);
+  index.close();
+  msgstore::DeviceReport report = msgstore::Check(*dev);
+  ASSERT_EQ(std::vector<std::string>{"inbox:out_of_order"}, Kinds(report.stores[0]));
+  EXPECT_EQ("message " + std::to_string(newer) + " (inbox) (" +
+                msgstore::FormatTime({20, 0x01D00000u}) + ") is listed after the older message " +
+                std::to_string(older) + " (inbox) (" + msgstore::FormatTime({10, 0x01D00000u}) +
+                ")",
+            report.stores[0].indexes[0].problems[0].text);
+
+  msgstore::Account account;
+  account.folder = 1, account.text = u"mail";
+  const msgstore::AccountResult added = dev->accounts().Add(account);
+  ASSERT_TRUE(added) << added.error;
+  EXPECT_TRUE(msgstore::Check(*dev).accounts.ok());
+  EXPECT_EQ(msgstore::Check(*dev).accounts.bytes, 4u + 16 + 2 * 5);
+  HKEY key = nullptr;
+  const DWORD low = 5;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, msgstore::AccountStore().registryKey, 0, 0, &key));
+  RegSetValueExW(key, msgstore::AccountStore().counterValue, 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&low), 4);
+  RegCloseKey(key);
+  report = msgstore::Check(*dev);
+  EXPECT_EQ("the account identifier counter (5) is behind the highest account identifier " +
+                std::to_string(added.account.id),
+            report.accounts.problem);
+  EXPECT_TRUE(msgstore::Repair(*dev).after.ok());
+  EXPECT_EQ(added.account.id + 1, dev->accounts().Add(account).account.id);
+
+  // An account's inbox index, which the store's own refresh leaves alone, is
+  // built again by a repair, and where missing by a refresh.
+  Record mail = At(EMAIL_FOLDER_INBOX, 10);
+  mail.email.accountId = added.account.id;
+  const DWORD first = dev->email().Add(mail).stored->id;
+  mail.indexTime.dwLowDateTime = 20;
+  const DWORD second = dev->email().Add(mail).stored->id;
+  const std::string inboxIndex = Host("DiskOnChip/User/MESSAGING/Email/INBOX/" +
+                                      std::to_string(added.account.id) + "_EmailIni");
+  std::ofstream(inboxIndex, std::ios::binary) << "short";
+  const std::vector<std::string> kinds = Kinds(msgstore::Check(*dev).stores[2]);
+  ASSERT_FALSE(kinds.empty());
+  EXPECT_EQ("inbox " + std::to_string(added.account.id) + ":damaged_index", kinds[0]);
+  EXPECT_TRUE(msgstore::Repair(*dev).after.ok());
+  EXPECT_EQ((std::vector<DWORD>{second, first}), IndexIds(inboxIndex));
+  std::filesystem::remove(inboxIndex);
+  ASSERT_TRUE(msgstore::RefreshIndexes(*dev, StoreKind::kEmail, false));
+  EXPECT_EQ((std::vector<DWORD>{second, first}), IndexIds(inboxIndex));
+}
+
+TEST_F(Maintenance, RestorePutsMessagesIndexOrderCountersAndAccountsBack) {
+  // Three inbox messages whose index lists them 7, 5, 6, one on the card,
+  // one of the account's inbox; all added out of that order.
+  Restorer restore(*dev);
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 6, 0}, At(1, 30, u"six"), 2);
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 7, 0}, At(1, 30, u"seven"), 0);
+  restore.Add(StoreKind::kSms, {true, EMS_FOLDER_SENT, 40, 0}, At(3, 10, u"card"));
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 5, 0}, At(1, 30, u"five"), 1);
+  restore.Add(StoreKind::kEmail, {false, EMAIL_FOLDER_NONE, 3, 0}, At(8, 1), std::nullopt,
+              "line 9");
+  msgstore::Account account;
+  account.id = 0x30000010, account.folder = 2, account.text = u"work";
+  restore.AddAccount(account, 0);
+  restore.SetAccountDatabase(true, 0, 0x30000012);
+  restore.SetCounter(StoreKind::kMms, 77);
+  Restorer::Report report;
+  const msgstore::Result done = restore.Commit(false, &report);
+  ASSERT_TRUE(done) << done.error;
+  EXPECT_EQ(4u, report.written[0]);
+  ASSERT_EQ(1u, report.skipped.size());
+  EXPECT_EQ("line 9", report.skipped[0].source);
+  EXPECT_EQ((std::vector<DWORD>{7, 5, 6}), IndexIds(Sms("INBOX/EmsIni")));
+  EXPECT_TRUE(std::filesystem::exists(Host("SD Card/User/MESSAGING/EMS/SENT/40.sms")));
+  const msgstore::ReadResult five = dev->sms().Read({false, EMS_FOLDER_INBOX, 5, 0});
+  ASSERT_TRUE(five);
+  EXPECT_EQ(u"five", five.record.subject);
+  EXPECT_TRUE(msgstore::Check(*dev).ok());
+  EXPECT_EQ(41u, Add(StoreKind::kSms, EMS_FOLDER_DRAFT, 1));
+  EXPECT_EQ(78u, Add(StoreKind::kMms, MMS_FOLDER_DRAFT, 1));
+  const msgstore::AccountListResult accounts = dev->accounts().List();
+  ASSERT_EQ(1u, accounts.accounts.size());
+  EXPECT_EQ(account, accounts.accounts[0]);
+  EXPECT_EQ(0x30000013u, dev->accounts().Add(account).account.id);
+
+  // A second restore of an identifier stored anywhere in its store refuses
+  // everything unless it may replace; replacing moves it where it was.
+  Restorer again(*dev);
+  again.Add(StoreKind::kSms, {false, EMS_FOLDER_SENT, 40, 0}, At(3, 10, u"back"));
+  again.Add(StoreKind::kSms, {false, EMS_FOLDER_DRAFT, 90, 0}, At(2, 10));
+  const msgstore::Result refused = again.Commit(false, &report);
+  EXPECT_EQ(Status::kRefused, refused.status);
+  EXPECT_EQ(
+      "the device already holds sms message 40 (card sent), which the import would replace: "
+      "nothing imported (--replace replaces them)",
+      refused.error);
+  EXPECT_FALSE(std::filesystem::exists(Sms("DRAFT/90.sms")));
+  ASSERT_TRUE(again.Commit(true, &report));
+  EXPECT_EQ(1u, report.replacedMessages);
+  EXPECT_FALSE(std::filesystem::exists(Host("SD Card/User/MESSAGING/EMS/SENT/40.sms")));
+  EXPECT_EQ(u"back", dev->sms().Read({false, EMS_FOLDER_SENT, 40, 0}).record.subject);
+
+  // The card state bits that keep messages off the card are each store's.
+  platform_.cardState = 1 | 4;
+  Restorer busy(*dev), mms(*dev);
+  busy.Add(StoreKind::kSms, {true, EMS_FOLDER_SENT, 91, 0}, At(3, 10));
+  EXPECT_EQ(Status::kRefused, busy.Commit(false, &report).status);
+  mms.Add(StoreKind::kMms, {true, MMS_FOLDER_DRAFT, 91, 0}, At(2, 10));
+  EXPECT_TRUE(mms.Commit(false, &report));
+}
+
+}  // namespace

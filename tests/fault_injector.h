@@ -1,0 +1,80 @@
+// A test's hand in the platform's table of system calls: counting the
+// file-system calls and failing a chosen one.
+#ifndef MSGSTORE_TESTS_FAULT_INJECTOR_H_
+#define MSGSTORE_TESTS_FAULT_INJECTOR_H_
+
+#include <cerrno>
+
+#include "platform/sys_calls.h"
+
+namespace msgstore_test {
+
+// Puts itself in the platform's system-call table for its lifetime: makes the
+// k-th file-system call after Arm fail with a chosen errno (the call is not
+// made; a failing close still closes). Locks are never failed, as a lock
+// waits rather than fails, and fsync returns at once: what is tested is the
+// order of the steps, not the disk.
+class FaultInjector {
+ public:
+  FaultInjector() {
+    using msgstore::platform::Sys;
+    Saved() = Sys();
+    auto& t = Sys();
+#define MSGSTORE_HOOK(slot)                                            \
+  t.slot = [](auto... a) {                                             \
+    if (Fault()) return static_cast<decltype(Saved().slot(a...))>(-1); \
+    return Saved().slot(a...);                                         \
+  }
+    MSGSTORE_HOOK(open);
+    MSGSTORE_HOOK(read);
+    MSGSTORE_HOOK(write);
+    MSGSTORE_HOOK(rename);
+    MSGSTORE_HOOK(link);
+    MSGSTORE_HOOK(unlink);
+    MSGSTORE_HOOK(mkdir);
+    MSGSTORE_HOOK(rmdir);
+    MSGSTORE_HOOK(lseek);
+    MSGSTORE_HOOK(fstat);
+    MSGSTORE_HOOK(stat);
+    MSGSTORE_HOOK(lstat);
+    MSGSTORE_HOOK(fstatat);
+    MSGSTORE_HOOK(getdents);
+    MSGSTORE_HOOK(statvfs);
+#undef MSGSTORE_HOOK
+    t.fsync = [](int) { return Fault() ? -1 : 0; };
+    t.close = [](int fd) {
+      const int result = Saved().close(fd);
+      return Fault() ? -1 : result;
+    };
+  }
+  ~FaultInjector() { msgstore::platform::Sys() = Saved(); }
+  // From now on, the k-th call (from 1) fails with error.
+  void Arm(long k, int error) { S() = {0, k, error, false}; }
+  void Disarm() { S().failAt = 0; }
+  bool hit() const { return S().hit; }  // the fault was reached
+
+ private:
+  struct State {
+    long calls, failAt;
+    int error;
+    bool hit;
+  };
+  static State& S() {
+    static State state{0, 0, 0, false};
+    return state;
+  }
+  static msgstore::platform::SysCalls& Saved() {
+    static msgstore::platform::SysCalls saved;
+    return saved;
+  }
+  static bool Fault() {
+    if (++S().calls != S().failAt) return false;
+    S().hit = true;
+    errno = S().error;
+    return true;
+  }
+};
+
+}  // namespace msgstore_test
+
+#endif  // MSGSTORE_TESTS_FAULT_INJECTOR_H_

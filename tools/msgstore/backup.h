@@ -1,0 +1,68 @@
+// The export format: a device's stores as one JSON object a line. The first
+// line names the format, its version, the stores and whether the accounts
+// are there, and the message trees each storage had; then for each store its
+// identifier counter and every message of both storages (every field of its
+// record, the content in base64, and its place in its phone index); then the
+// account database (whether it existed, its size, the registry counter) and
+// every account in the order the database keeps them.
+#ifndef MSGSTORE_TOOL_BACKUP_H_
+#define MSGSTORE_TOOL_BACKUP_H_
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "store.h"
+
+namespace tool {
+
+constexpr const char* kFormat = "msgstore-export";
+constexpr int kVersion = 1;
+constexpr const char* kAccountsPart = "accounts";  // the word of export and the header
+
+// An export as read from its file, every line checked.
+struct Backup {
+  struct Header {
+    std::vector<const StoreDescription*> stores;
+    bool accounts = false;
+    std::set<std::pair<const StoreDescription*, bool>> trees;  // (store, card) made
+  } header;
+  struct Counter {
+    size_t line;
+    std::optional<DWORD> value;
+  };
+  std::map<const StoreDescription*, Counter> counters;
+  struct Message {
+    size_t line;
+    const StoreDescription* store;
+    Location at;
+    Record record;
+    std::optional<size_t> indexPosition;
+  };
+  std::vector<Message> messages;
+  struct Database {
+    size_t line;
+    bool existed;
+    std::optional<DWORD> size, counter;
+  };
+  std::optional<Database> database;
+  struct Account {
+    size_t line;
+    size_t position;
+    msgstore::Account account;
+  };
+  std::vector<Account> accounts;
+};
+
+// Reads an export ("-": standard input) and checks each line and the lines
+// together; Failure naming every damaged line (the first ones on standard
+// error, the last in the failure).
+Backup ReadBackup(const std::string& path);
+
+}  // namespace tool
+
+#endif  // MSGSTORE_TOOL_BACKUP_H_

@@ -1,0 +1,256 @@
+// export and import (see backup.h for the format). An import reads and
+// checks the whole file first (backup_read.cpp), then hands everything to
+// the library's restore, which writes nothing when a message would replace a
+// stored one (unless --replace), puts each message back under its
+// identifier, storage and place in its index, the accounts in their
+// database's order, and raises the counters to what was exported.
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backup.h"
+#include "commands.h"
+#include "msgstore/maintenance.h"
+#include "output.h"
+#include "records.h"
+#include "text.h"
+
+namespace tool {
+namespace {
+
+using OrderedJson = nlohmann::ordered_json;
+
+// What a command line's STORE words select.
+struct Selection {
+  std::vector<const StoreDescription*> stores;
+  bool accounts = false;
+};
+
+Selection Select(const std::vector<std::string>& words) {
+  Selection sel;
+  if (words.empty()) return {Stores(), true};
+  for (const std::string& word : words) {
+    if (word == kAccountsPart) {
+      sel.accounts = true;
+      continue;
+    }
+    const StoreDescription* s = msgstore::StoreNamed(word);
+    if (s == nullptr)
+      throw UsageError("unknown store '" + word + "' (stores: " + StoreNames() + ", " +
+                       kAccountsPart + ")");
+    if (std::find(sel.stores.begin(), sel.stores.end(), s) == sel.stores.end())
+      sel.stores.push_back(s);
+  }
+  return sel;
+}
+
+// ---------------------------------------------------------------------------
+// export
+
+// The records of the store's phone indexes, by (index folder, account).
+using Indexes = std::map<std::pair<DWORD, DWORD>, std::vector<Location>>;
+
+Indexes ReadIndexes(Context& ctx, const StoreDescription& s) {
+  Indexes all;
+  for (const FolderDescription& f : s) {
+    if (f.indexFolder != f.number) continue;
+    for (const Location& r : ctx.store(s).IndexRecords(f.number).records)
+      all[{f.number, r.account}].push_back(r);
+  }
+  return all;
+}
+
+OrderedJson IndexPosition(const StoreDescription& s, const Location& at, const Indexes& indexes) {
+  if (at.card) return nullptr;
+  auto it = indexes.find({s.Folder(at.folder)->indexFolder, at.account});
+  if (it == indexes.end()) return nullptr;
+  for (size_t i = 0; i < it->second.size(); ++i)
+    if (it->second[i].id == at.id && it->second[i].folder == at.folder) return i;
+  return nullptr;
+}
+
+// Writes the account lines; false when the database holds records that the
+// store's lookups do not reach, which are then missing from the export.
+bool ExportAccounts(Context& ctx) {
+  msgstore::CheckOptions database;
+  database.stores.clear();
+  database.temps = false;
+  const msgstore::AccountReport report = msgstore::Check(*ctx.device, database).accounts;
+  const msgstore::AccountListResult saved = ctx.accounts().Saved();
+  const bool present = report.present && saved;
+  OrderedJson j = {{"type", "accounts"}, {"database", present}};
+  j["database_size"] = present ? OrderedJson(report.bytes) : OrderedJson(nullptr);
+  j["counter"] = report.counter != 0 ? OrderedJson(report.counter) : OrderedJson(nullptr);
+  PrintJsonLine(j);
+  const std::vector<msgstore::Account> none;
+  const std::vector<msgstore::Account>& accounts = present ? saved.accounts : none;
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    const msgstore::Account& a = accounts[i];
+    OrderedJson line = {{"type", "account"}, {"position", i},
+                        {"id", a.id},        {"folder", a.folder},
+                        {"data", a.data},    {"wdata1", a.data1},
+                        {"wdata2", a.data2}, {"text", Utf16ToUtf8(a.text)}};
+    if (Utf8ToUtf16(Utf16ToUtf8(a.text)) != a.text) {
+      const std::vector<BYTE> bytes = Utf16LeBytes(a.text);
+      line["text_utf16_base64"] = Base64Encode(bytes.data(), bytes.size());
+    }
+    PrintJsonLine(line);
+  }
+  if (!report.readable) Warn(report.problem + ": accounts it cannot reach are left out");
+  return report.readable;
+}
+
+int Export(Context& ctx, const Selection& sel) {
+  OrderedJson header = {{"format", kFormat}, {"version", kVersion}};
+  OrderedJson names = OrderedJson::array();
+  for (const StoreDescription* s : sel.stores) names.push_back(s->name);
+  header["stores"] = names;
+  header["accounts"] = sel.accounts;
+  header["card_inserted"] = ctx.device->CardInserted();
+  OrderedJson trees = OrderedJson::object();
+  for (bool card : {false, true}) {
+    OrderedJson made = OrderedJson::array();
+    for (const StoreDescription* s : sel.stores)
+      if (ctx.store(*s).TreeMade(card)) made.push_back(s->name);
+    trees[StorageKey(card)] = made;
+  }
+  header["trees"] = trees;
+  PrintJsonLine(header);
+
+  std::vector<std::vector<Location>> messages;
+  size_t total = 0;
+  for (const StoreDescription* s : sel.stores) {
+    messages.push_back(ctx.store(*s).List().messages);
+    total += messages.back().size();
+  }
+  Progress progress("export", total);
+  size_t damaged = 0, done = 0;
+  for (size_t i = 0; i < sel.stores.size(); ++i) {
+    const StoreDescription& s = *sel.stores[i];
+    const msgstore::CounterReport counter = msgstore::CheckCounter(*ctx.device, s.kind);
+    PrintJsonLine({{"type", "counter"},
+                   {"store", s.name},
+                   {"file", CounterFile(s)},
+                   {"value", counter.sound ? OrderedJson(counter.value) : OrderedJson(nullptr)}});
+    // Before any message is read, so that nothing the reads do can move a
+    // record.
+    const Indexes indexes = ReadIndexes(ctx, s);
+    for (const Location& at : messages[i]) {
+      const msgstore::ReadResult read = ctx.store(s).Read(at, true);
+      if (!read) {
+        ++damaged;
+        Warn(read.error + ": left out");
+      } else {
+        OrderedJson j = {{"type", "message"}, {"store", s.name}};
+        j.update(RecordJson(s, at, read.record, true));
+        AddExactJson(s, read.record, &j);
+        j["index_position"] = IndexPosition(s, at, indexes);
+        PrintJsonLine(j);
+      }
+      progress.Step(++done);
+    }
+  }
+  const bool accountsWhole = !sel.accounts || ExportAccounts(ctx);
+  if (damaged != 0)
+    throw Failure(std::to_string(damaged) + " of " + std::to_string(total) +
+                  " messages could not be read and are missing from the export");
+  if (!accountsWhole) throw Failure("the export is missing accounts of a damaged account database");
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// import
+
+int Import(Context& ctx, const std::string& file, bool replace) {
+  const Backup backup = ReadBackup(file);
+  const Backup::Header& h = backup.header;
+  msgstore::Restorer restore(*ctx.device);
+  for (const Backup::Message& m : backup.messages)
+    restore.Add(m.store->kind, m.at, m.record, m.indexPosition, "line " + std::to_string(m.line));
+  for (const auto& [store, counter] : backup.counters)
+    if (counter.value) restore.SetCounter(store->kind, *counter.value);
+  for (const auto& [store, card] : h.trees) restore.MakeTree(store->kind, card);
+  const bool withAccounts = h.accounts && backup.database.has_value();
+  if (withAccounts) {
+    for (const Backup::Account& a : backup.accounts) restore.AddAccount(a.account, a.position);
+    const Backup::Database& d = *backup.database;
+    restore.SetAccountDatabase(d.existed, d.size.value_or(0), d.counter.value_or(0));
+  }
+  Progress progress("import", backup.messages.size());
+  msgstore::Restorer::Report report;
+  Require(restore.Commit(replace, &report, [&](size_t done, size_t) { progress.Step(done); }));
+  progress.Done();
+  for (const msgstore::Restorer::Report::Skipped& skipped : report.skipped) {
+    const StoreDescription& s = msgstore::Describe(skipped.store);
+    Warn(skipped.source + ": " + s.name + " message " + std::to_string(skipped.at.id) + " of the " +
+         FolderName(s, skipped.at.folder) +
+         " folder cannot be restored: the store writes no message there");
+  }
+
+  auto written = [&](const StoreDescription* s) {
+    return report.written[static_cast<int>(s->kind)];
+  };
+  size_t total = 0;
+  for (const StoreDescription* s : h.stores) total += written(s);
+  const size_t replaced = report.replacedMessages, accountsReplaced = report.replacedAccounts;
+  if (ctx.json) {
+    OrderedJson j = {{"file", file}};
+    OrderedJson counts = OrderedJson::object();
+    for (const StoreDescription* s : h.stores) counts[s->name] = written(s);
+    j["messages"] = counts;
+    j["accounts"] = report.accounts;
+    j["replaced_messages"] = replaced;
+    j["replaced_accounts"] = accountsReplaced;
+    j["skipped"] = report.skipped.size();
+    PrintJson(j);
+  } else {
+    std::string per;
+    for (const StoreDescription* s : h.stores)
+      per += (per.empty() ? "" : ", ") + std::string(s->name) + " " + std::to_string(written(s));
+    std::cout << "imported " << total << (total == 1 ? " message" : " messages")
+              << (per.empty() ? "" : " (" + per + ")");
+    if (withAccounts)
+      std::cout << " and " << report.accounts << (report.accounts == 1 ? " account" : " accounts");
+    std::cout << '\n';
+    if (replaced + accountsReplaced != 0)
+      std::cout << "replaced " << replaced
+                << (replaced == 1 ? " stored message" : " stored messages") << " and "
+                << accountsReplaced
+                << (accountsReplaced == 1 ? " stored account" : " stored accounts") << '\n';
+  }
+  if (!report.skipped.empty())
+    throw Failure(std::to_string(report.skipped.size()) + " of " +
+                  std::to_string(backup.messages.size()) + " messages could not be restored");
+  return 0;
+}
+
+}  // namespace
+
+void AddBackupCommands(CLI::App& app, Context& ctx, Commands& commands) {
+  const std::string names = StoreNames() + ", " + kAccountsPart;
+  auto parts = std::make_shared<std::vector<std::string>>();
+  CLI::App* cmd = app.add_subcommand(
+      "export",
+      "Every message of the stores on both storages and every e-mail account, one JSON object a "
+      "line after a line naming the format; content in base64");
+  cmd->add_option("STORE", *parts, "Only these parts: " + names + " (default: all)")->type_name("");
+  commands.On(cmd, [&ctx, parts] { return Export(ctx, Select(*parts)); });
+
+  auto file = std::make_shared<std::string>();
+  auto replace = std::make_shared<bool>(false);
+  cmd = app.add_subcommand(
+      "import",
+      "Restore an export onto the device: the messages under their identifiers, the indexes in "
+      "their order, the accounts and the counters; the whole file is checked first");
+  cmd->add_option("FILE", *file, "The export ('-' for standard input)")->required();
+  cmd->add_flag("--replace", *replace,
+                "Replace stored messages and accounts that have an imported one's identifier "
+                "(without it, the import then changes nothing)");
+  commands.On(cmd, [&ctx, file, replace] { return Import(ctx, *file, *replace); });
+}
+
+}  // namespace tool

@@ -1,0 +1,208 @@
+// Reading an export and checking it whole before anything is written: each
+// line on its own, then the lines together.
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "backup.h"
+#include "output.h"
+#include "records.h"
+
+namespace tool {
+namespace {
+
+using Json = nlohmann::json;
+
+std::optional<DWORD> OptionalDword(const Json& j, const std::string& key) {
+  if (Field(j, key).is_null()) return std::nullopt;
+  return static_cast<DWORD>(Unsigned(j, key, 0xFFFFFFFFu));
+}
+
+// A store named by a value of the line; LineError otherwise.
+const StoreDescription& StoreOf(const Json& name, const std::string& what) {
+  const StoreDescription* s =
+      name.is_string() ? msgstore::StoreNamed(name.get<std::string>()) : nullptr;
+  if (s == nullptr) throw LineError(what + " names no store " + name.dump());
+  return *s;
+}
+
+Backup::Header ReadHeader(const Json& j) {
+  if (!j.is_object() || !j.contains("format") || j["format"] != kFormat)
+    throw LineError(
+        std::string("this is not a msgstore export (its first line has no \"format\": \"") +
+        kFormat + "\")");
+  const uint64_t version = Unsigned(j, "version", UINT32_MAX);
+  if (version != static_cast<uint64_t>(kVersion))
+    throw LineError("the export has format version " + std::to_string(version) +
+                    "; this msgstore reads version " + std::to_string(kVersion));
+  Backup::Header h;
+  const Json& stores = Field(j, "stores");
+  if (!stores.is_array()) throw LineError("\"stores\" is not a list of store names");
+  for (const Json& name : stores) h.stores.push_back(&StoreOf(name, "\"stores\""));
+  h.accounts = Boolean(j, "accounts");
+  const Json& trees = Field(j, "trees");
+  for (bool card : {false, true}) {
+    const Json& made =
+        trees.is_object() && trees.contains(StorageKey(card)) ? trees[StorageKey(card)] : Json();
+    if (!made.is_array())
+      throw LineError(std::string("\"trees\" has no list \"") + StorageKey(card) + "\"");
+    for (const Json& name : made) h.trees.insert({&StoreOf(name, "\"trees\""), card});
+  }
+  return h;
+}
+
+Backup::Message ReadMessage(const StoreDescription& s, const Json& j, size_t line) {
+  Backup::Message m{line, &s, {}, {}, std::nullopt};
+  const std::string& storage = String(j, "storage");
+  if (storage != StorageKey(false) && storage != StorageKey(true))
+    throw LineError("\"storage\" is neither \"phone\" nor \"card\"");
+  m.at.card = storage == StorageKey(true);
+  const Json& folder = Field(j, "folder");
+  if (!folder.is_string() && !folder.is_number_unsigned())
+    throw LineError("\"folder\" is not a folder name or number");
+  try {
+    m.at.folder = ParseFolder(s, folder.is_string() ? folder.get<std::string>() : folder.dump());
+  } catch (const Failure& e) {
+    throw LineError(e.what());
+  }
+  const FolderDescription& f = *s.Folder(m.at.folder);
+  if (m.at.card && !f.onCard())
+    throw LineError("the " + std::string(StorageName(true)) + " has no " + s.name + " " + f.name +
+                    " folder");
+  m.at.id = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
+  if (m.at.id == 0) throw LineError("\"id\" 0 is no message identifier");
+  ReadRecordJson(s, j, &m.record);
+  if (!Field(j, "index_position").is_null())
+    m.indexPosition = Unsigned(j, "index_position", UINT32_MAX);
+  if (f.perAccount) {
+    m.at.account = m.record.email.accountId;
+    if (m.at.account < s.firstAccountFolder)
+      throw LineError("an " + std::string(f.name) + " message needs its account (\"account\" is " +
+                      std::to_string(m.at.account) + ")");
+  }
+  return m;
+}
+
+Backup::Account ReadAccount(const Json& j, size_t line) {
+  Backup::Account a{line, Unsigned(j, "position", UINT32_MAX), {}};
+  a.account.id = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
+  a.account.folder = static_cast<DWORD>(Unsigned(j, "folder", 0xFFFFFFFFu));
+  a.account.data = static_cast<DWORD>(Unsigned(j, "data", 0xFFFFFFFFu));
+  a.account.data1 = static_cast<WORD>(Unsigned(j, "wdata1", 0xFFFF));
+  a.account.data2 = static_cast<WORD>(Unsigned(j, "wdata2", 0xFFFF));
+  a.account.text = Units(j, "text");
+  const size_t kept = msgstore::AccountStore().textUnits;
+  if (a.account.text.size() > kept)
+    throw LineError("\"text\" is " + std::to_string(a.account.text.size()) +
+                    " UTF-16 code units long; an account keeps at most " + std::to_string(kept));
+  if (a.account.id == 0) throw LineError("\"id\" 0 is no account identifier");
+  return a;
+}
+
+// One line after the first.
+void ReadLine(const Json& j, size_t line, Backup* backup) {
+  if (!j.is_object()) throw LineError("it is not a JSON object");
+  const std::string& type = String(j, "type");
+  const Backup::Header& h = backup->header;
+  auto listed = [&]() -> const StoreDescription& {
+    const StoreDescription* s = msgstore::StoreNamed(String(j, "store"));
+    if (s == nullptr) throw LineError("\"store\" names no store: " + String(j, "store"));
+    if (std::find(h.stores.begin(), h.stores.end(), s) == h.stores.end())
+      throw LineError(std::string("the first line does not list the store ") + s->name);
+    return *s;
+  };
+  if (type == "message") {
+    const StoreDescription& s = listed();
+    backup->messages.push_back(ReadMessage(s, j, line));
+  } else if (type == "counter") {
+    const StoreDescription& s = listed();
+    if (backup->counters.count(&s) != 0)
+      throw LineError("the counter of " + std::string(s.name) + " is also on line " +
+                      std::to_string(backup->counters[&s].line));
+    backup->counters[&s] = {line, OptionalDword(j, "value")};
+  } else if (type == "accounts" || type == "account") {
+    if (!h.accounts) throw LineError("the first line says the export holds no accounts");
+    if (type == "account") {
+      backup->accounts.push_back(ReadAccount(j, line));
+      return;
+    }
+    if (backup->database)
+      throw LineError("the account database is also on line " +
+                      std::to_string(backup->database->line));
+    Backup::Database d{line, Boolean(j, "database"), OptionalDword(j, "database_size"),
+                       OptionalDword(j, "counter")};
+    backup->database = d;
+  } else {
+    throw LineError("\"type\" \"" + type +
+                    "\" is none of \"message\", \"counter\", \"accounts\", \"account\"");
+  }
+}
+
+}  // namespace
+
+Backup ReadBackup(const std::string& path) {
+  std::string text;
+  if (path == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("cannot open '" + path + "'");
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw Failure("cannot read '" + path + "'");
+  }
+  const std::string name = path == "-" ? "standard input" : path;
+  Backup backup;
+  std::vector<std::string> errors;
+  size_t line = 0;
+  bool headerRead = false;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string content = text.substr(start, end - start);
+    start = end + 1;
+    ++line;
+    if (!content.empty() && content.back() == '\r') content.pop_back();
+    if (content.find_first_not_of(" \t") == std::string::npos && headerRead) continue;
+    try {
+      Json j;
+      try {
+        j = Json::parse(content);
+      } catch (const Json::exception&) {
+        throw LineError("it is not JSON");
+      }
+      if (!headerRead) {
+        backup.header = ReadHeader(j);
+        headerRead = true;
+      } else {
+        ReadLine(j, line, &backup);
+      }
+    } catch (const LineError& e) {
+      errors.push_back(name + " line " + std::to_string(line) + ": " + e.what());
+      if (!headerRead) break;  // without the header, nothing else can be read
+    }
+  }
+  if (line == 0) errors.push_back(name + " is empty: it is not a msgstore export");
+
+  // Lines that are each sound but cannot stand together.
+  std::map<std::pair<const StoreDescription*, DWORD>, size_t> seen;
+  for (const Backup::Message& m : backup.messages) {
+    auto [it, fresh] = seen.insert({{m.store, m.at.id}, m.line});
+    if (!fresh)
+      errors.push_back(name + " line " + std::to_string(m.line) + ": " + m.store->name +
+                       " message " + std::to_string(m.at.id) + " is also on line " +
+                       std::to_string(it->second));
+  }
+  if (backup.header.accounts && !backup.database && !backup.accounts.empty())
+    errors.push_back("the export holds accounts but no line of the account database");
+  if (errors.empty()) return backup;
+  const size_t shown = std::min<size_t>(errors.size(), 20);
+  for (size_t i = 0; i + 1 < shown; ++i) std::cerr << "msgstore: " << errors[i] << '\n';
+  std::string last = errors[shown - 1];
+  if (errors.size() > shown) last += " (and " + std::to_string(errors.size() - shown) + " more)";
+  throw Failure(
+      last + (errors.size() == 1 ? "" : " (" + std::to_string(errors.size()) + " damaged lines)") +
+      ": nothing imported");
+}
+
+}  // namespace tool

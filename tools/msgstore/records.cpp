@@ -1,0 +1,293 @@
+#include "records.h"
+
+#include <algorithm>
+
+#include "output.h"
+#include "text.h"
+
+namespace tool {
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+template <class T>
+const T& Get(const RecordField& f, const Record& r) {
+  return *static_cast<const T*>(f.atConst(r));
+}
+template <class T>
+T& Set(const RecordField& f, Record& r) {
+  return *static_cast<T*>(f.at(r));
+}
+
+// The fields that say where the record itself places the message; show
+// gives them one row of their own.
+bool PlaceField(const RecordField& f) {
+  return f.type == RecordField::kDword &&
+         (std::string(f.key) == "record_id" || std::string(f.key) == "record_folder");
+}
+
+std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
+std::string RawKey(const std::string& key) { return key + "_utf16_base64"; }
+
+int32_t Signed32(const Json& j, const std::string& key) {
+  const Json& v = Field(j, key);
+  if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
+    throw LineError(Quoted(key) + " is not a number from " + std::to_string(INT32_MIN) + " to " +
+                    std::to_string(INT32_MAX));
+  return static_cast<int32_t>(v.get<int64_t>());
+}
+
+std::vector<BYTE> Bytes(const Json& j, const std::string& key) {
+  std::vector<BYTE> bytes;
+  if (!Base64Decode(String(j, key), &bytes)) throw LineError(Quoted(key) + " is not base64");
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<const RecordField*> FieldsOf(const StoreDescription& s) {
+  std::vector<const RecordField*> fields;
+  for (const RecordField& f : msgstore::RecordFields())
+    if (f.KeptBy(s.kind)) fields.push_back(&f);
+  return fields;
+}
+
+bool OwnField(const RecordField& f) {
+  return std::any_of(Stores().begin(), Stores().end(),
+                     [&](const StoreDescription* s) { return !f.KeptBy(s->kind); });
+}
+
+OrderedJson RecordJson(const StoreDescription& s, const Location& at, const Record& r,
+                       bool withContent) {
+  OrderedJson j;
+  j["storage"] = StorageKey(at.card);
+  j["folder"] = FolderName(s, at.folder);
+  j["id"] = at.id;
+  for (const RecordField* f : FieldsOf(s)) {
+    const std::string key = f->key;
+    switch (f->type) {
+      case RecordField::kBool:
+        j[key] = Get<BOOL>(*f, r) != 0;
+        break;
+      case RecordField::kWord:
+        j[key] = Get<WORD>(*f, r);
+        break;
+      case RecordField::kDword:
+        j[key] = Get<DWORD>(*f, r);
+        break;
+      case RecordField::kInt32:
+        j[key] = Get<int32_t>(*f, r);
+        break;
+      case RecordField::kText:
+        j[key] = Utf16ToUtf8(Get<std::u16string>(*f, r));
+        break;
+      case RecordField::kTime:
+        j[key] = FormatTime(Get<FILETIME>(*f, r));
+        j[key + "_ticks"] = Ticks(Get<FILETIME>(*f, r));
+        break;
+      case RecordField::kBytes: {
+        if (!withContent) break;
+        const std::vector<uint8_t>& bytes = Get<std::vector<uint8_t>>(*f, r);
+        j[key + "_size"] = bytes.size();
+        j[key + "_base64"] = Base64Encode(bytes.data(), bytes.size());
+        std::string text;
+        if (ContentAsText(bytes.data(), bytes.size(), &text)) j[key + "_text"] = text;
+        break;
+      }
+    }
+  }
+  return j;
+}
+
+void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
+  for (const RecordField* f : FieldsOf(s)) {
+    const std::string key = f->key;
+    if (f->type == RecordField::kBool && Get<BOOL>(*f, r) != 0 && Get<BOOL>(*f, r) != 1)
+      (*j)[key + "_value"] = Get<BOOL>(*f, r);
+    if (f->type != RecordField::kText) continue;
+    const std::u16string& units = Get<std::u16string>(*f, r);
+    if (Utf8ToUtf16(Utf16ToUtf8(units)) == units) continue;
+    const std::vector<BYTE> bytes = Utf16LeBytes(units);
+    (*j)[RawKey(key)] = Base64Encode(bytes.data(), bytes.size());
+  }
+}
+
+const Json& Field(const Json& j, const std::string& key) {
+  auto it = j.find(key);
+  if (it == j.end()) throw LineError("it has no " + Quoted(key));
+  return *it;
+}
+
+uint64_t Unsigned(const Json& j, const std::string& key, uint64_t max) {
+  const Json& v = Field(j, key);
+  if (!v.is_number_unsigned() || v.get<uint64_t>() > max)
+    throw LineError(Quoted(key) + " is not a number from 0 to " + std::to_string(max));
+  return v.get<uint64_t>();
+}
+
+bool Boolean(const Json& j, const std::string& key) {
+  const Json& v = Field(j, key);
+  if (!v.is_boolean()) throw LineError(Quoted(key) + " is not true or false");
+  return v.get<bool>();
+}
+
+const std::string& String(const Json& j, const std::string& key) {
+  const Json& v = Field(j, key);
+  if (!v.is_string()) throw LineError(Quoted(key) + " is not a string");
+  return v.get_ref<const std::string&>();
+}
+
+std::u16string Units(const Json& j, const std::string& key) {
+  std::u16string units;
+  if (j.contains(RawKey(key))) {
+    String(j, key);
+    std::vector<BYTE> bytes = Bytes(j, RawKey(key));
+    if (bytes.size() % 2 != 0) throw LineError(Quoted(RawKey(key)) + " is not UTF-16 (odd length)");
+    for (size_t i = 0; i < bytes.size(); i += 2)
+      units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+  } else {
+    units = Utf8ToUtf16(String(j, key));
+  }
+  if (units.find(u'\0') != std::u16string::npos)
+    throw LineError(Quoted(key) + " holds a NUL character, which ends a stored string");
+  return units;
+}
+
+void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
+  for (const RecordField* f : FieldsOf(s)) {
+    const std::string key = f->key;
+    switch (f->type) {
+      case RecordField::kBool:
+        Set<BOOL>(*f, *r) = Boolean(j, key) ? 1 : 0;
+        if (j.contains(key + "_value")) {
+          Set<BOOL>(*f, *r) = Signed32(j, key + "_value");
+          if ((Get<BOOL>(*f, *r) != 0) != Boolean(j, key))
+            throw LineError(Quoted(key + "_value") + " and " + Quoted(key) + " disagree");
+        }
+        break;
+      case RecordField::kWord:
+        Set<WORD>(*f, *r) = static_cast<WORD>(Unsigned(j, key, 0xFFFF));
+        break;
+      case RecordField::kDword:
+        Set<DWORD>(*f, *r) = static_cast<DWORD>(Unsigned(j, key, 0xFFFFFFFFu));
+        break;
+      case RecordField::kInt32:
+        Set<int32_t>(*f, *r) = Signed32(j, key);
+        break;
+      case RecordField::kText:
+        Set<std::u16string>(*f, *r) = Units(j, key);
+        break;
+      case RecordField::kTime:
+        Set<FILETIME>(*f, *r) = FromTicks(Unsigned(j, key + "_ticks", UINT64_MAX));
+        break;
+      case RecordField::kBytes: {
+        const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);
+        std::vector<BYTE> bytes = Bytes(j, key + "_base64");
+        if (bytes.size() != size)
+          throw LineError(Quoted(key + "_base64") + " holds " + std::to_string(bytes.size()) +
+                          " bytes, " + Quoted(key + "_size") + " says " + std::to_string(size));
+        Set<std::vector<uint8_t>>(*f, *r) = std::move(bytes);
+        break;
+      }
+    }
+  }
+}
+
+std::string Summary(const Record& r) {
+  if (!r.subject.empty()) return Utf16ToUtf8(r.subject);
+  std::string text;
+  if (ContentAsText(r.content.data(), r.content.size(), &text)) return text;
+  if (!r.content.empty()) return "(" + std::to_string(r.content.size()) + " bytes of data)";
+  return "";
+}
+
+std::vector<std::pair<std::string, std::string>> FieldRows(const StoreDescription& s,
+                                                           const Record& r) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const RecordField* f : FieldsOf(s)) {
+    if (PlaceField(*f) || f->type == RecordField::kBytes) continue;
+    std::string label = std::string(f->key) == "msg_id" ? "message id" : f->key;
+    std::replace(label.begin(), label.end(), '_', ' ');
+    std::string value;
+    switch (f->type) {
+      case RecordField::kBool:
+        value = Get<BOOL>(*f, r) != 0 ? "yes" : "no";
+        break;
+      case RecordField::kWord:
+        value = std::to_string(Get<WORD>(*f, r));
+        break;
+      case RecordField::kDword:
+        value = std::to_string(Get<DWORD>(*f, r));
+        break;
+      case RecordField::kInt32:
+        value = std::to_string(Get<int32_t>(*f, r));
+        break;
+      case RecordField::kText:
+        value = CellText(Utf16ToUtf8(Get<std::u16string>(*f, r)), 4096);
+        break;
+      case RecordField::kTime:
+        value = FormatTime(Get<FILETIME>(*f, r));
+        break;
+      case RecordField::kBytes:
+        break;
+    }
+    rows.emplace_back(label, value);
+  }
+  return rows;
+}
+
+std::string OptionOf(const RecordField& f) {
+  std::string option = std::string("--") + f.key;
+  std::replace(option.begin(), option.end(), '_', '-');
+  return option;
+}
+
+std::string OptionHelp(const RecordField& f) {
+  const std::string key = f.key;
+  if (key == "account")
+    return "The account of an inbox message (see 'msgstore account ls'); in spam, the inbox it "
+           "goes back to";
+  switch (f.type) {
+    case RecordField::kWord:
+      return key + ", 0 to 65535 (default 0)";
+    case RecordField::kDword:
+      return key + ", 0 to 4294967295 (default 0)";
+    case RecordField::kInt32:
+      return key + ", -2147483648 to 2147483647 (default 0)";
+    default:
+      return key;
+  }
+}
+
+int32_t ParseInt32(const std::string& option, const std::string& text) {
+  bool negative = !text.empty() && text[0] == '-';
+  uint64_t magnitude = 0;
+  if (!ParseUnsigned(text.substr(negative ? 1 : 0), negative ? 0x80000000u : 0x7FFFFFFFu,
+                     &magnitude))
+    throw UsageError(option + " '" + text + "' is not a number from -2147483648 to 2147483647");
+  return static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude)
+                                       : static_cast<int64_t>(magnitude));
+}
+
+void SetFromOption(const RecordField& f, const std::string& text, Record* r) {
+  if (f.type == RecordField::kText) {
+    Set<std::u16string>(f, *r) = Utf8ToUtf16(text);
+    return;
+  }
+  if (f.type == RecordField::kInt32) {
+    Set<int32_t>(f, *r) = ParseInt32(OptionOf(f), text);
+    return;
+  }
+  const uint64_t max = f.type == RecordField::kWord ? 0xFFFF : 0xFFFFFFFFu;
+  uint64_t number = 0;
+  if (!ParseUnsigned(text, max, &number))
+    throw UsageError(OptionOf(f) + " '" + text + "' is not a number from 0 to " +
+                     std::to_string(max));
+  if (f.type == RecordField::kWord)
+    Set<WORD>(f, *r) = static_cast<WORD>(number);
+  else
+    Set<DWORD>(f, *r) = static_cast<DWORD>(number);
+}
+
+}  // namespace tool

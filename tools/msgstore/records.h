@@ -1,0 +1,67 @@
+// A message record through the library's one table of its fields: as JSON
+// (ls, show, export, and back for import), as the rows of show, and as the
+// options of add. A field's key is its JSON key; a time adds "<key>_ticks",
+// the content "<key>_size", "<key>_base64" and "<key>_text".
+#ifndef MSGSTORE_TOOL_RECORDS_H_
+#define MSGSTORE_TOOL_RECORDS_H_
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "store.h"
+
+namespace tool {
+
+using msgstore::RecordField;
+
+// The fields a store keeps, in the order the tool shows them.
+std::vector<const RecordField*> FieldsOf(const StoreDescription& s);
+// Whether the field is the store's own (every store keeps the others).
+bool OwnField(const RecordField& f);
+
+// Where the message is, then every field of its store; its content (in
+// base64, and as text when it is UTF-16 text) when withContent.
+nlohmann::ordered_json RecordJson(const StoreDescription& s, const Location& at, const Record& r,
+                                  bool withContent);
+// What an export adds so that an import gives the record back exactly: a
+// read flag other than 0 and 1 ("read_value"), and a text that UTF-8 cannot
+// carry as its UTF-16LE bytes ("subject_utf16_base64").
+void AddExactJson(const StoreDescription& s, const Record& r, nlohmann::ordered_json* j);
+
+// A line of an export that cannot be read: what is wrong with it.
+class LineError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// The values of a line, each checked; LineError when missing or wrong.
+const nlohmann::json& Field(const nlohmann::json& j, const std::string& key);
+uint64_t Unsigned(const nlohmann::json& j, const std::string& key, uint64_t max);
+bool Boolean(const nlohmann::json& j, const std::string& key);
+const std::string& String(const nlohmann::json& j, const std::string& key);
+// A text, from "<key>_utf16_base64" when the line has it.
+std::u16string Units(const nlohmann::json& j, const std::string& key);
+// Every field of the store from a line written by RecordJson and AddExactJson.
+void ReadRecordJson(const StoreDescription& s, const nlohmann::json& j, Record* r);
+
+// Subject, else the start of the text content.
+std::string Summary(const Record& r);
+// show's rows of the store's fields but the record's own place and the
+// content: "index time", "2026-12-05T15:04:05Z".
+std::vector<std::pair<std::string, std::string>> FieldRows(const StoreDescription& s,
+                                                           const Record& r);
+// "--mms-wvalue1", and what it takes.
+std::string OptionOf(const RecordField& f);
+std::string OptionHelp(const RecordField& f);
+// Sets the field from an option's text; UsageError when it is not such a value.
+void SetFromOption(const RecordField& f, const std::string& text, Record* r);
+// A signed 32-bit value of an option; UsageError otherwise.
+int32_t ParseInt32(const std::string& option, const std::string& text);
+
+}  // namespace tool
+
+#endif  // MSGSTORE_TOOL_RECORDS_H_
