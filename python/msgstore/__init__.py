@@ -195,6 +195,45 @@ class Message:
     __slots__ = ("store", "card", "folder_number", "id", "_account", "_fields", "evicted",
                  "other_storage")
 
+    # The record's fields, for editors and type checkers; they are read from
+    # the record by __getattr__ (a test holds them to the library's table).
+    record_id: int
+    record_folder: int
+    read: bool
+    status: int
+    index_time: Optional[_dt.datetime]
+    index_time_ticks: int
+    time: Optional[_dt.datetime]
+    time_ticks: int
+    to: Optional[str]
+    subject: Optional[str]
+    msg_id: Optional[str]
+    text1: Optional[str]
+    text2: Optional[str]
+    text3: Optional[str]
+    text4: Optional[str]
+    user1: int
+    user2: int
+    user3: int
+    wuser1: int
+    wuser2: int
+    mms_text: Optional[str]
+    mms_value1: int
+    mms_value2: int
+    mms_wvalue1: int
+    mms_wvalue2: int
+    mms_wvalue3: int
+    mms_wquick1: int
+    mms_wquick2: int
+    quick_value: int
+    email_data1: int
+    email_text1: Optional[str]
+    email_text2: Optional[str]
+    read_report: int
+    account: int
+    email_data2: int
+    content: bytes
+
     def __init__(self, store: str, at: Tuple[bool, int, int, int], fields: Dict[str, Any],
                  evicted: Optional[Place] = None, other_storage: bool = False) -> None:
         self.store = store

@@ -52,6 +52,17 @@ def test_every_field_comes_back_as_python_values(dev, store):
             getattr(got, key)
 
 
+def test_the_typed_fields_are_the_librarys():
+    kinds = {"bool": "bool", "word": "int", "dword": "int", "int32": "int", "bytes": "bytes",
+             "text": "Optional[str]", "time": "Optional[_dt.datetime]"}
+    declared = dict(msgstore.Message.__annotations__)
+    for key, kind, _ in msgstore._FIELDS:
+        assert declared.pop(key) == kinds[kind], key
+        if kind == "time":
+            assert declared.pop(key + "_ticks") == "int"
+    assert declared == {}
+
+
 def test_texts_absent_and_odd_come_back_exactly(dev):
     m = dev.sms.add("draft", text="Grüße 👋", subject="\ud800 lone", to=None)
     got = dev.sms.get(m.id)
