@@ -138,6 +138,16 @@ def test_errors_are_exceptions_with_the_tools_words(dev):
     assert issubclass(msgstore.FolderFull, msgstore.Error)
     assert issubclass(msgstore.NotFound, LookupError)
     assert issubclass(msgstore.Invalid, ValueError)
+    with pytest.raises(msgstore.Invalid, match="time in ticks"):
+        dev.sms.add("inbox", time=2**64)
+    with pytest.raises(msgstore.Invalid, match="before 1601"):
+        dev.sms.add("inbox", time=dt.datetime(1600, 12, 31, tzinfo=UTC))
+    with pytest.raises(msgstore.Invalid, match="'yesterday' is not a time"):
+        dev.sms.add("inbox", time="yesterday")
+    with pytest.raises(msgstore.Invalid, match="content is not bytes"):
+        dev.sms.add("inbox", body="text")
+    with pytest.raises(TypeError):
+        dev.sms.get("1")
     with pytest.raises(msgstore.NotFound, match="no device root at"):
         msgstore.Device(dev.root + "/missing", create=False)
     with pytest.raises(msgstore.Invalid, match="not a directory"):
@@ -156,6 +166,10 @@ def test_mark_move_delete_empty_and_list(dev):
     assert (got.read, got.status) == (True, 7)
     assert [m.id for m in sms.list("inbox", unread=True)] == [b.id]
     assert [m.id for m in sms.list(1, unread=False)] == [a.id]
+    rewritten = sms.put(got.place, subject="again", user3=3)
+    assert (rewritten.id, rewritten.subject, rewritten.user3, rewritten.status) == (
+        a.id, "again", 3, 7)
+    assert sms.get(a.id) == rewritten
     moved = sms.move(b.id, "spam")
     assert moved.folder == "spam" and moved.id != b.id and moved.text == "b"
     assert b.id not in sms and moved.id in sms
