@@ -19,10 +19,7 @@ and is safe against other threads and processes using the same root.
 
 from __future__ import annotations
 
-import base64
 import datetime as _dt
-import io
-import json
 import os
 from typing import IO, Any, Dict, Iterator, List, NamedTuple, Optional, Tuple, Union
 
