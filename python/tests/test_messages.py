@@ -197,3 +197,32 @@ def test_two_devices_in_one_process_keep_to_their_roots(tmp_path):
     assert [m.subject for m in one.sms] == ["one"]
     assert [m.subject for m in two.sms] == ["two", "two again"]
     assert (tmp_path / "one" / "DiskOnChip").is_dir()
+
+
+def test_threads_on_two_devices_write_each_to_its_own(tmp_path):
+    """The calls release the interpreter's lock, and a call on one device
+    waits while the other device's calls run."""
+    import threading
+    devices = [msgstore.Device(tmp_path / name) for name in ("a", "b")]
+    for d in devices:
+        d.init()
+    errors = []
+
+    def write(d, subject):
+        try:
+            for _ in range(40):
+                d.sms.add("draft", subject=subject)
+        except Exception as e:  # reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=write, args=(d, name))
+               for d, name in zip(devices * 2, ["a", "b", "a", "b"])]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
+    for d, name in zip(devices, "ab"):
+        messages = list(d.sms.list("draft"))
+        assert [m.subject for m in messages] == [name] * 80
+        assert sorted(m.id for m in messages) == list(range(1, 81))
