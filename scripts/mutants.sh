@@ -66,7 +66,7 @@ configure() { # dir, extra cmake options...
   local dir=$1; shift
   if [ -f "$dir/CMakeCache.txt" ]; then
     # A build made before an option was given takes it now.
-    [ $# -gt 0 ] && cmake -B "$dir" "$@" >/dev/null
+    [ $# -gt 0 ] && cmake -S "$src" -B "$dir" "$@" >/dev/null
     return 0
   fi
   cmake -S "$src" -B "$dir" -DMSGSTORE_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
