@@ -55,15 +55,26 @@ jobs=$(nproc)
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
+# The normal build has the Python package too, so that its pytest suite
+# (a ctest test there) catches faults of python/, when Debian's python3 has
+# pybind11 and pytest.
+python=()
+/usr/bin/python3 -c 'import pybind11, pytest' 2>/dev/null &&
+  python=(-DMSGSTORE_BUILD_PYTHON=ON -DPython_EXECUTABLE=/usr/bin/python3)
+
 configure() { # dir, extra cmake options...
   local dir=$1; shift
-  [ -f "$dir/CMakeCache.txt" ] && return 0
+  if [ -f "$dir/CMakeCache.txt" ]; then
+    # A build made before an option was given takes it now.
+    [ $# -gt 0 ] && cmake -S "$src" -B "$dir" "$@" >/dev/null
+    return 0
+  fi
   cmake -S "$src" -B "$dir" -DMSGSTORE_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
 }
 build() { cmake --build "$1" -j "$jobs" >"$scratch/build.log" 2>&1; }
 run_tests() { (cd "$1" && timeout 600 ctest -j "$jobs" --timeout 60 --stop-on-failure >"$scratch/test.log" 2>&1); }
 
-configure "$scratch/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure "$scratch/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${python[@]}"
 [ $asan -eq 1 ] && configure "$scratch/build-asan" -DCMAKE_BUILD_TYPE=Debug -DMSGSTORE_SANITIZE=ON
 dirs=("$scratch/build")
 [ $asan -eq 1 ] && dirs+=("$scratch/build-asan")

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: a normal build, a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz harnesses over
-# their seed corpus, and a program that uses an installed copy through
-# find_package(msgstore).
+# Builds everything and runs every test: a normal build with the Python
+# package and its pytest suite, a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the fuzz harnesses over their seed corpus, and a
+# program that uses an installed copy through find_package(msgstore).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The Python package is built for Debian's python3, where pybind11 and pytest
+# are installed; its pytest suite runs after the C++ suites, its output shown.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSGSTORE_BUILD_PYTHON=ON \
+  -DPython_EXECUTABLE=/usr/bin/python3 >/dev/null
 cmake --build build -j "$jobs"
-(cd build && ctest --output-on-failure -j "$jobs")
+(cd build && ctest --output-on-failure -j "$jobs" -LE python)
+(cd build && ctest --output-on-failure -L python -V)
+PYTHONPATH=build/python /usr/bin/python3 -c "import msgstore"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMSGSTORE_SANITIZE=ON -DMSGSTORE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"

@@ -13,3 +13,12 @@ code=$(count src include tools bench)
 tests=$(count tests)
 awk -v c="$code" -v t="$tests" \
   'BEGIN { printf "code %d, tests %d: tests are %.1f%% of the code\n", c, t, 100 * t / c }'
+# The Python package: its module and Python files against its pytest suite.
+count_py() {
+  find "$@" -type f \( -name '*.cpp' -o -name '*.py' \) -print0 | xargs -0 cat |
+    grep -v -E '^\s*$' | grep -c -v -E '^\s*(//|/\*|\*|#)'
+}
+binding=$(count_py python/msgstore_module.cpp python/msgstore python/backend)
+pytests=$(count_py python/tests)
+awk -v c="$binding" -v t="$pytests" \
+  'BEGIN { printf "python binding %d, its tests %d: %.1f%%\n", c, t, 100 * t / c }'

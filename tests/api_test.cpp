@@ -402,6 +402,57 @@ TEST_F(Api, AccountsInTheDatabasesOrder) {
   EXPECT_EQ(accounts.SetIncomingServer(a).status, Status::kNotFound);
 }
 
+// What a backup reads besides the messages: each counter as its file holds
+// it, each phone message's place in its index, and the account database in
+// the file's order with its size and the registry counter.
+TEST_F(Api, ABackupReadsCountersIndexPlacesAndTheAccountDatabase) {
+  msgstore::Store& sms = dev->sms();
+  EXPECT_EQ(sms.Counter(), std::nullopt);
+  const DWORD older = sms.Add(At(EMS_FOLDER_INBOX, 10)).stored->id;
+  const DWORD newer = sms.Add(At(EMS_FOLDER_INBOX, 20)).stored->id;
+  const DWORD sent = sms.Add(At(EMS_FOLDER_SENT, 5)).stored->id;
+  EXPECT_EQ(sms.Counter(), sent);
+  std::vector<std::pair<Location, size_t>> places;
+  for (const msgstore::IndexPlace& p : sms.IndexPlaces()) places.push_back({p.at, p.position});
+  std::sort(places.begin(), places.end(), [](const auto& a, const auto& b) {
+    return std::make_pair(a.first.folder, a.first.id) < std::make_pair(b.first.folder, b.first.id);
+  });
+  const std::vector<std::pair<Location, size_t>> want = {{{false, EMS_FOLDER_INBOX, older, 0}, 1},
+                                                         {{false, EMS_FOLDER_INBOX, newer, 0}, 0},
+                                                         {{false, EMS_FOLDER_SENT, sent, 0}, 0}};
+  EXPECT_EQ(places, want);
+  std::ofstream(Host(msgstore::SmsStore().counterFile), std::ios::trunc) << "12345";
+  EXPECT_EQ(sms.Counter(), std::nullopt);
+
+  msgstore::Accounts& accounts = dev->accounts();
+  msgstore::AccountDatabase none = accounts.Database();
+  EXPECT_TRUE(none && !none.present && !none.counter && none.accounts.empty());
+  const DWORD a = accounts.Add({0, 5, 0, 0, 0, u"a"}).account.id;
+  const DWORD b = accounts.Add({0, 5, 0, 0, 0, u"bb"}).account.id;
+  const DWORD c = accounts.Add({0, 6, 0, 0, 0, u""}).account.id;
+  const DWORD mail = dev->email()
+                         .Add([&] {
+                           Record r = At(EMAIL_FOLDER_INBOX, 30);
+                           r.email.accountId = b;
+                           return r;
+                         }())
+                         .stored->id;
+  msgstore::AccountDatabase db = accounts.Database();
+  ASSERT_TRUE(db) << db.error;
+  EXPECT_TRUE(db.present && db.whole);
+  EXPECT_EQ(db.counter, c);
+  // A count, then per account 16 bytes and its text with a terminator.
+  EXPECT_EQ(db.bytes, 4u + 3 * 16 + 2 * 2 + 2 * 3 + 2 * 1);
+  std::vector<DWORD> order;
+  for (const msgstore::Account& x : db.accounts) order.push_back(x.id);
+  EXPECT_EQ(order, (std::vector<DWORD>{a, b, c}));
+  const std::vector<msgstore::IndexPlace> inbox = dev->email().IndexPlaces();
+  ASSERT_EQ(inbox.size(), 1u);
+  EXPECT_EQ(inbox[0].at, (Location{false, EMAIL_FOLDER_INBOX, mail, b}));
+  std::ofstream(Host(msgstore::AccountStore().database), std::ios::app) << "xx";
+  EXPECT_FALSE(accounts.Database().whole);
+}
+
 TEST_F(Api, OpeningWithoutCreateMakesNothingAndTheCardComesAndGoes) {
   msgstore::Result r;
   const std::string missing = root_ + "/missing";

@@ -202,6 +202,22 @@ struct AccountListResult : Result {
   std::vector<Account> accounts;
 };
 
+// The account database as its file holds it, and the registry counter of
+// account identifiers: what a backup of the account store keeps.
+struct AccountDatabase : Result {
+  bool present = false;           // the database file exists
+  DWORD bytes = 0;                // its size
+  std::optional<DWORD> counter;   // the last account identifier handed out; none when unset
+  std::vector<Account> accounts;  // in the order the file keeps them
+  bool whole = true;  // the store reads every byte of the file (false: accounts it cannot reach)
+};
+
+// A phone message's place in the phone index that lists it, 0 first.
+struct IndexPlace {
+  Location at;
+  size_t position = 0;
+};
+
 class Device;
 
 // One store of a device.
@@ -224,6 +240,13 @@ class MSGSTORE_API Store {
   CountResult Count(bool card, DWORD folder, DWORD account = 0) const;
   // Whether the storage's message tree has been made (Device::Init).
   bool TreeMade(bool card) const;
+  // The identifier counter as its file holds it: the last identifier handed
+  // out; none when the file is missing or damaged (not 4 bytes).
+  std::optional<DWORD> Counter() const;
+  // The records of every phone index file as they stand (no rebuild), each
+  // as the message it names and its place: per index, the first record of a
+  // message; records of messages that are not there are given all the same.
+  std::vector<IndexPlace> IndexPlaces() const;
 
   // A new message into record.folder (and, in a per-account folder, the
   // inbox of record.email.accountId), with record's times as they are.
@@ -269,8 +292,11 @@ class MSGSTORE_API Store {
 // at the same time can lose one change, as with the handset's operations.
 class MSGSTORE_API Accounts {
  public:
-  // Every account of the account database, in its order.
+  // Every account of the account database, in the order the store keeps
+  // them in memory (each folder's accounts in the reverse of the file's).
   AccountListResult List() const;
+  // The database file, its accounts in the file's order, and the counter.
+  AccountDatabase Database() const;
   AccountResult Get(DWORD id) const;
   // A new account under the account counter's next identifier, returned in
   // the result's account.

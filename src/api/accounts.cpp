@@ -170,6 +170,39 @@ AccountListResult Accounts::List() const {
   return r;
 }
 
+AccountDatabase Accounts::Database() const {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
+  AccountDatabase r;
+  const AccountStoreDescription& d = AccountStore();
+  DWORD counter = 0;
+  if (RegistryNumber(d.registryKey, d.counterValue, &counter)) r.counter = counter;
+  WIN32_FIND_DATAW data = {};
+  const HANDLE find = FindFirstFileW(d.database, &data);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  r.present =
+      find != INVALID_HANDLE_VALUE && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (!r.present) return r;
+  r.bytes = data.nFileSizeLow;
+  Loaded loaded = Load();
+  if (!loaded.result) {
+    static_cast<Result&>(r) = loaded.result;
+    return r;
+  }
+  r.whole = loaded.sound;
+  // The store loads each folder's records in reverse and saves its array in
+  // order: the file holds each folder's run of the array reversed.
+  std::vector<Account>& accounts = loaded.accounts;
+  for (size_t begin = 0; begin < accounts.size();) {
+    size_t end = begin;
+    while (end < accounts.size() && accounts[end].folder == accounts[begin].folder) ++end;
+    std::reverse(accounts.begin() + static_cast<long>(begin),
+                 accounts.begin() + static_cast<long>(end));
+    begin = end;
+  }
+  r.accounts = std::move(accounts);
+  return r;
+}
+
 AccountResult Accounts::Get(DWORD id) const {
   std::lock_guard<std::recursive_mutex> held(ArrayLock());
   const Loaded loaded = Load();

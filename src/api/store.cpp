@@ -308,6 +308,51 @@ bool Store::TreeMade(bool card) const {
          IsDirectory(FolderDir(description(), card, description().folders[0].number));
 }
 
+std::optional<DWORD> Store::Counter() const {
+  DWORD value = 0;
+  if (!api::ReadCounterFile(description(), &value)) return std::nullopt;
+  return value;
+}
+
+std::vector<IndexPlace> Store::IndexPlaces() const {
+  const StoreDescription& s = description();
+  std::vector<IndexPlace> places;
+  // One index file: its records, each message at its first record.
+  auto read = [&](DWORD folder, DWORD account) {
+    const std::u16string prefix = account != 0 ? DecimalU16(account) + u"_" : u"";
+    const std::u16string path = FolderDir(s, false, folder) + u"\\" + prefix + s.indexName;
+    std::vector<IndexRecord> records;
+    if (!ReadIndex(path.c_str(), &records)) return;
+    std::vector<Location> seen;
+    for (size_t i = 0; i < records.size(); ++i) {
+      // A record names its folder by the low byte of the folder's number (of
+      // the account's, in an account's index).
+      const BYTE mark = static_cast<BYTE>(records[i].folder);
+      Location at{false, 0, records[i].oid, 0};
+      if (account != 0) {
+        if (mark != static_cast<BYTE>(account)) continue;
+        at.folder = folder, at.account = account;
+      } else {
+        for (const FolderDescription& m : s)
+          if (m.indexFolder == folder && static_cast<BYTE>(m.number) == mark) at.folder = m.number;
+        if (at.folder == 0) continue;
+      }
+      if (std::find(seen.begin(), seen.end(), at) != seen.end()) continue;
+      seen.push_back(at);
+      places.push_back({at, i});
+    }
+  };
+  for (const FolderDescription& f : s) {
+    if (f.indexFolder != f.number) continue;
+    if (!f.perAccount) {
+      read(f.number, 0);
+      continue;
+    }
+    for (DWORD account : api::AccountsOnDevice(s, f.number)) read(f.number, account);
+  }
+  return places;
+}
+
 ListResult Store::List(std::optional<bool> card, std::optional<DWORD> folder) const {
   const StoreDescription& s = description();
   if (card.value_or(false) && !CardIn())
