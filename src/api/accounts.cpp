@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "api/folder_files.h"
 #include "api/handset.h"
 #include "common/field_codec.h"
 #include "email/email_accounts.h"
@@ -15,19 +16,12 @@
 namespace msgstore {
 namespace {
 
+using api::Fail;
+
 // The account store keeps one array per process: threads take turns on it.
 std::recursive_mutex& ArrayLock() {
   static std::recursive_mutex lock;
   return lock;
-}
-
-template <class R>
-R Fail(Status status, Refusal refusal, const std::string& error) {
-  R r;
-  r.status = status;
-  r.refusal = refusal;
-  r.error = error;
-  return r;
 }
 
 Account ToAccount(const EmailAccountRecord& record) {

@@ -2,29 +2,20 @@
 // simulated memory card.
 #include "msgstore/device.h"
 
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <stdexcept>
-#include <system_error>
 
+#include "api/folder_files.h"
 #include "api/handset.h"
+#include "platform/host_files.h"
 
 namespace msgstore {
 namespace {
 
-template <class R>
-R Fail(Status status, Refusal refusal, const std::string& error) {
-  R r;
-  r.status = status;
-  r.refusal = refusal;
-  r.error = error;
-  return r;
-}
-
-bool IsDirectory(const std::u16string& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+using api::Fail;
+using api::IsDirectory;
 
 }  // namespace
 
@@ -50,19 +41,20 @@ std::unique_ptr<Device> Device::Open(const std::string& rootText, bool create, R
   }
   // Nothing of the platform runs before the root is known to be there: its
   // first use makes the root's phone volume.
-  std::error_code ec;
-  const bool exists = std::filesystem::exists(root, ec);
+  using platform::HostKind;
+  const HostKind kind = platform::HostPathKind(root);
+  const bool exists = kind != HostKind::kMissing;
   if (!exists && !create) {
     r = Fail<Result>(Status::kNotFound, Refusal::kNone,
                      "no device root at " + root + " (initializing a device makes one)");
     return nullptr;
   }
-  if (!exists && !std::filesystem::create_directories(root, ec) && ec) {
+  if (!exists && !platform::MakeHostDirs(root)) {
     r = Fail<Result>(Status::kFailed, Refusal::kNone,
-                     "cannot create the device root " + root + ": " + ec.message());
+                     "cannot create the device root " + root + ": " + std::strerror(errno));
     return nullptr;
   }
-  if (!std::filesystem::is_directory(root, ec)) {
+  if (exists && kind != HostKind::kDirectory) {
     r = Fail<Result>(Status::kRefused, Refusal::kInvalid,
                      "cannot use " + root + " as the device root: not a directory");
     return nullptr;

@@ -12,6 +12,16 @@
 namespace msgstore {
 namespace api {
 
+// A result of type R that failed with status, refusal and error.
+template <class R>
+R Fail(Status status, Refusal refusal, const std::string& error) {
+  R r;
+  r.status = status;
+  r.refusal = refusal;
+  r.error = error;
+  return r;
+}
+
 const char* StorageName(bool card);  // "phone memory", "memory card"
 bool CardIn();                       // the memory card is inserted
 // "inbox", or the number of a folder the store does not have.

@@ -19,6 +19,8 @@
 namespace msgstore {
 namespace {
 
+using api::Fail;
+
 using api::CardIn;
 using api::FolderDir;
 using api::FolderName;
@@ -32,15 +34,6 @@ using api::OnStorage;
 using api::StorageName;
 using api::What;
 using api::Where;
-
-template <class R>
-R Fail(Status status, Refusal refusal, const std::string& error) {
-  R r;
-  r.status = status;
-  r.refusal = refusal;
-  r.error = error;
-  return r;
-}
 
 template <class R>
 R Refused(Refusal refusal, const std::string& error) {

@@ -27,6 +27,12 @@ bool ReadHostFile(const std::string& host, std::string* bytes) {
   }
 }
 
+HostKind HostPathKind(const std::string& host) {
+  struct stat info;
+  if (Sys().stat(host.c_str(), &info) != 0) return HostKind::kMissing;
+  return S_ISDIR(info.st_mode) ? HostKind::kDirectory : HostKind::kOther;
+}
+
 bool MakeHostDirs(const std::string& dir) {
   struct stat info;
   if (dir.empty() || Sys().stat(dir.c_str(), &info) == 0)

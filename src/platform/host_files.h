@@ -22,6 +22,9 @@ std::string TempHostPathFor(const std::string& host);
 bool ReplaceHostFile(const std::string& host, const std::string& bytes);
 // The whole content of a host file; false when it cannot be read.
 bool ReadHostFile(const std::string& host, std::string* bytes);
+// What is at a host path: nothing, a directory, something else.
+enum class HostKind { kMissing, kDirectory, kOther };
+HostKind HostPathKind(const std::string& host);
 // Makes the directory and its missing parents; true when it is there.
 bool MakeHostDirs(const std::string& dir);
 // Removes a file or a directory tree; true when nothing is left of it.
