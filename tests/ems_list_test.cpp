@@ -1,13 +1,10 @@
-// EMS paths, which index file each folder's records go to,
-// listings and the rebuild of the phone index files.
-#include <map>
-
+// EMS paths, listings and the rebuild of the phone index files (which index
+// file each folder's records go to: stores_test.cpp).
 #include "ems_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using msgstore_test::Words;
 using Result = std::pair<int, std::u16string>;
 
 // A refusal must leave the buffer as it was, a path must be zero-filled.
@@ -47,24 +44,6 @@ TEST(EmsPaths, FolderAndFilePathsOnBothStorages) {
   }
   for (DWORD folder : {0u, 9u, 14u, 0xFFFFFFFFu})
     for (int how = 0; how < 4; ++how) EXPECT_EQ(Path(how & 1, folder, 1, how & 2), Result(0, u""));
-}
-
-using EmsStore = msgstore_test::DeviceTest;
-
-TEST_F(EmsStore, SimCopiesGoToTheirCounterpartsIndexNoneToNone) {
-  ASSERT_EQ(EMSMsgStore_CreateDir(false), 1);
-  for (DWORD folder : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 12u, 13u, 0u, 9u, 14u})
-    EMSMsgStore_AddMsgToIni(100 + folder, folder, {folder, 0});
-  std::map<std::string, std::vector<char>> indexes;  // every index file, by its directory
-  for (const auto& e : fs::recursive_directory_iterator(root_))
-    if (e.path().filename() == "EmsIni")
-      indexes[e.path().parent_path().filename().string()] = msgstore_test::Bytes(e.path());
-  // Their removal is pinned by the deletion tests.
-  const std::map<std::string, std::vector<char>> expected = {
-      {"INBOX", Words({7, 107, 7, 0, 1, 101, 1, 0})},    {"DRAFT", Words({2, 102, 2, 0})},
-      {"SENT", Words({12, 112, 12, 0, 3, 103, 3, 0})},   {"REPORT", Words({5, 105, 5, 0})},
-      {"UNSENT", Words({13, 113, 13, 0, 4, 104, 4, 0})}, {"SPAM", Words({6, 106, 6, 0})}};
-  EXPECT_EQ(indexes, expected);
 }
 
 using EmsListTest = msgstore_test::EmsTest;

@@ -24,15 +24,14 @@ std::u16string Path(bool card, DWORD folder, DWORD oid, bool file) {
 
 using MmsTree = msgstore_test::MmsTest;
 
-// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory,
-// and CreateDir makes none of the three on the card.
+// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory
+// (every folder on both selectors: stores_test.cpp), and CreateDir makes none
+// of the three on the card.
 TEST_F(MmsTree, PathsOnBothStoragesAndTheFoldersThatCreateDirMakes) {
   const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\";
   EXPECT_EQ(Path(true, MMS_FOLDER_SENT, 2147483648u, true),
             u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\-2147483648.mms");
   EXPECT_EQ(Path(true, MMS_FOLDER_NONE, 7, true), P + u"NONE\\7.mms");
-  EXPECT_EQ(Path(true, MMS_FOLDER_AUTODOWNLOAD, 7, false), P + u"AUTODOWNLOAD");
-  EXPECT_EQ(Path(true, MMS_FOLDER_REPORT, 1, true) + Path(false, MMS_FOLDER_NONE, 1, false), u"--");
   for (DWORD folder : {0u, 7u, 10u, 0x10Bu}) EXPECT_EQ(Path(false, folder, 1, true), u"-");
   for (DWORD folder : {kInbox, kDraft, kSent, kSpam, kReport, kNone, kAutoDownload})
     EXPECT_EQ(

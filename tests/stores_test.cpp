@@ -1,10 +1,12 @@
 // The store descriptions against what the stores do: each folder of each
 // description, walked from its table, where the store's path operations put
-// it on both storages.
+// it on both storages; the index file each folder value is indexed in; the
+// registry values that name the plain INBOX's account.
 #include <map>
 
+#include "email/email_internal.h"
+#include "email_fixtures.h"
 #include "msgstore/msgstore.h"
-#include "test_support.h"
 
 namespace {
 
@@ -14,16 +16,20 @@ struct PathOps {
   int (*createDir)(bool card);
   int (*folderPath)(bool card, DWORD folder, WCHAR* path);
   int (*filePath)(bool card, DWORD oid, DWORD folder, WCHAR* path);
+  void (*addToIndex)(DWORD oid, DWORD folder, FILETIME time);
 };
 
 PathOps Ops(msgstore::StoreKind kind) {
   switch (kind) {
     case msgstore::StoreKind::kSms:
-      return {EMSMsgStore_CreateDir, EMSMsgStore_GetFolderPath, EMSMsgStore_GetFilePath};
+      return {EMSMsgStore_CreateDir, EMSMsgStore_GetFolderPath, EMSMsgStore_GetFilePath,
+              EMSMsgStore_AddMsgToIni};
     case msgstore::StoreKind::kMms:
-      return {MMSMsgStore_CreateDir, MMSMsgStore_GetFolderPath, MMSMsgStore_GetFilePath};
+      return {MMSMsgStore_CreateDir, MMSMsgStore_GetFolderPath, MMSMsgStore_GetFilePath,
+              MMSMsgStore_AddMsgToIni};
     default:
-      return {EmailMsgStore_CreateDir, EmailMsgStore_GetFolderPath, EmailMsgStore_GetFilePath};
+      return {EmailMsgStore_CreateDir, EmailMsgStore_GetFolderPath, EmailMsgStore_GetFilePath,
+              EmailMsgStore_AddMsgToIni};
   }
 }
 
@@ -73,6 +79,58 @@ TEST_F(StoreDescriptions, EachFolderWhereThePathOperationsPutIt) {
     }
     EXPECT_EQ(got, expected.at(s->name));
   }
+}
+
+// Message 100 + n added to the index under each folder value n: each index
+// file made, with its records in order, k standing for (k, 100 + k, time k).
+// SIM copies go to their counterpart's index; e-mail values from 12 on name
+// an account's inbox index.
+TEST_F(StoreDescriptions, EachFolderValueIndexedWhereTheStoreKeepsIt) {
+  const std::map<std::string, std::string> expected = {
+      {"sms",
+       "DRAFT/EmsIni:2 INBOX/EmsIni:7,1 REPORT/EmsIni:5 SENT/EmsIni:12,3 SPAM/EmsIni:6 "
+       "UNSENT/EmsIni:13,4 "},
+      {"mms",
+       "DRAFT/MmsIni:2 INBOX/MmsIni:1 REPORT/MmsIni:5 SENT/MmsIni:3 SPAM/MmsIni:6 "
+       "UNSENT/MmsIni:4 "},
+      {"email",
+       "DRAFT/EmailIni:2 INBOX/12_EmailIni:12 INBOX/13_EmailIni:13 INBOX/14_EmailIni:14 "
+       "INBOX/EmailIni:1 REPORT/EmailIni:5 SENT/EmailIni:3 SPAM/EmailIni:6 "
+       "UNSENT/EmailIni:4 "}};
+  for (const StoreDescription* s : msgstore::Stores()) {
+    Wipe();
+    std::filesystem::create_directories(root_ + "/DiskOnChip/User");
+    const PathOps ops = Ops(s->kind);
+    ops.createDir(false);
+    for (DWORD n = 0; n <= 14; ++n) ops.addToIndex(100 + n, n, {n, 0});
+    std::map<std::string, std::string> files;
+    const std::string root = Host(s->phoneRoot);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+      if (!e.is_regular_file()) continue;
+      const msgstore_test::Bytes b = msgstore_test::Load(e.path());
+      std::string& records = files[std::filesystem::relative(e.path(), root).string()];
+      for (size_t at = 0; at + 16 <= b.size(); at += 16) {
+        const DWORD k = msgstore_test::LoadU32(b, at);
+        const bool plain = msgstore_test::LoadU32(b, at + 4) == 100 + k &&
+                           msgstore_test::LoadU32(b, at + 8) == k && b.size() % 16 == 0;
+        records += (at == 0 ? "" : ",") + (plain ? std::to_string(k) : "?");
+      }
+    }
+    std::string got;
+    for (const auto& [path, records] : files) got += path + ":" + records + " ";
+    EXPECT_EQ(got, expected.at(s->name));
+  }
+}
+
+// As the e-mail application names the account of the plain INBOX.
+TEST_F(StoreDescriptions, ThePlainInboxAccountIsTheOneTheRegistryNames) {
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences",
+                                  u"IncomingServerAccount", REG_SZ, u"acct", 10);
+  const DWORD id = 805306371;
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Accounts\\acct", u"AccountUniqueID",
+                                  REG_DWORD, &id, 4);
+  DWORD found = 0;
+  EXPECT_TRUE(msgstore::email::PlainInboxAccount(&found) && found == id);
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ inline std::string AccountIdValueFile() {
   std::string file = Root() + "/.platform/registry/HKLM/";
   for (const WCHAR* c = kAccountsKey; *c != 0; ++c)
     file += *c == u'\\' ? std::string(c == kAccountsKey ? "k." : "/k.")
-                          : std::string(1, static_cast<char>(std::tolower(*c)));
+                        : std::string(1, static_cast<char>(std::tolower(*c)));
   file += "/v.";
   for (const WCHAR* c = kAccountIdValue; *c != 0; ++c) file += static_cast<char>(std::tolower(*c));
   return file;
