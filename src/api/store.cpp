@@ -145,10 +145,13 @@ bool Occupied(const StoreDescription& s, DWORD id) {
 }
 
 // Checks that a write which draws a new identifier cannot land on a stored
-// message: the counter's next identifier must be free.
+// message: the counter's next identifier must be free. A counter that moved
+// meanwhile was advanced by another writer, whose message that identifier
+// is: only one that still stands where it was is behind the files.
 Result CheckCounter(const StoreDescription& s) {
-  const DWORD next = ReadIdCounter(s.counterFile) + 1;
-  if (!Occupied(s, next)) return {};
+  const DWORD last = ReadIdCounter(s.counterFile);
+  const DWORD next = last + 1;
+  if (!Occupied(s, next) || ReadIdCounter(s.counterFile) != last) return {};
   return Failed<Result>("the identifier counter " + api::FileName(s.counterFile) +
                         " is damaged or behind the stored messages: the next identifier, " +
                         std::to_string(next) + ", is taken (a repair of the device raises it)");
