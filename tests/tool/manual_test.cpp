@@ -79,7 +79,9 @@ class ManualTest : public ToolTest {
     for (std::string w; in >> w; ++count) words += " '" + w + "'";
     if (line.empty() || line.back() == ' ') words += " ''", ++count;
     const std::string script = root_ + "/complete.sh";
-    std::ofstream(script) << "source '" << (kSources / "msgstore.bash").string()
+    // The completion reads the help of the msgstore it finds on the PATH.
+    std::ofstream(script) << "PATH='" << fs::path(MSGSTORE_TOOL_PATH).parent_path().string()
+                          << "':$PATH\nsource '" << (kSources / "msgstore.bash").string()
                           << "'\nCOMP_WORDS=(" << words << ")\nCOMP_CWORD=" << count
                           << "\n_msgstore\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
     std::string text;

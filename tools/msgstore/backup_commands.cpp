@@ -246,7 +246,9 @@ void AddBackupCommands(CLI::App& app, Context& ctx, Commands& commands) {
       "import",
       "Restore an export onto the device: the messages under their identifiers, the indexes in "
       "their order, the accounts and the counters; the whole file is checked first");
-  cmd->add_option("FILE", *file, "The export ('-' for standard input)")->required();
+  cmd->add_option("FILE", *file, "The export ('-' for standard input)")
+      ->required()
+      ->type_name("FILE");
   cmd->add_flag("--replace", *replace,
                 "Replace stored messages and accounts that have an imported one's identifier "
                 "(without it, the import then changes nothing)");

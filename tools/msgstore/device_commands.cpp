@@ -212,7 +212,10 @@ void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands) {
   auto counter = std::make_shared<CounterArgs>();
   cmd = app.add_subcommand("counters",
                            "Show the SMS counters of the handset; with NAME VALUE set one");
-  cmd->add_option("NAME", counter->name, "Counter to set");
+  std::string names;
+  for (const auto& c : DefaultPlatform::Counters())
+    names += (names.empty() ? "" : ", ") + std::string(c.name);
+  cmd->add_option("NAME", counter->name, "Counter to set: " + names);
   cmd->add_option("VALUE", counter->value, "Its new value");
   commands.On(cmd, [&ctx, counter] { return CountersCommand(ctx, *counter); });
 

@@ -1,43 +1,51 @@
 # bash completion for msgstore(1): commands, stores, folder names and
-# options. Installed as share/bash-completion/completions/msgstore.
+# options, read from the tool's own help (which lists what the library's
+# store descriptions hold), so that it knows no store itself. Installed as
+# share/bash-completion/completions/msgstore.
 
-_msgstore_folders() {
-    case $1 in
-        sms) echo "inbox draft sent unsent report spam sim-inbox sim-sent sim-unsent none" ;;
-        mms) echo "inbox draft sent unsent report spam autodownload none" ;;
-        email) echo "inbox draft sent unsent report spam none" ;;
-    esac
+# The lines of a section ("Options:", "Positionals:", "Subcommands:") of the
+# help of the command words given.
+_msgstore_section() {
+    local title=$1
+    shift
+    "$_msgstore_tool" "$@" --help 2>/dev/null |
+        awk -v title="$title" '$0 == title { on = 1; next } on && !/^  / { exit } on'
 }
 
-# The options of a command, given as its words ("add email", "account use").
+# The long options of the command words given, and the global ones; with
+# "values", only those that take a value (a word in capitals follows them).
 _msgstore_options() {
-    local common="--root --card --json --help"
-    case "$1 $2" in
-        "ls "*)
-            echo "$common --index"
-            [[ $2 == email ]] && echo "--account" ;;
-        "show "*) echo "$common --raw" ;;
-        "add "*)
-            echo "$common --to --subject --text --body --time --status --msgid --read --auto"
-            case $2 in
-                mms) echo "--mms-text --mms-value1 --mms-value2 --mms-wvalue1 --mms-wvalue2" \
-                          "--mms-wvalue3 --mms-wquick1 --mms-wquick2" ;;
-                email) echo "--quick-value --email-data1 --email-text1 --email-text2" \
-                            "--read-report --account --email-data2" ;;
-            esac ;;
-        "mark "*)
-            echo "$common --read --unread --status"
-            [[ $2 == email ]] && echo "--read-report" ;;
-        "empty "*)
-            echo "$common"
-            [[ $2 == email ]] && echo "--account" ;;
-        "refresh "*) echo "$common --all" ;;
-        "check "*) echo "$common --fix" ;;
-        "import "*) echo "$common --replace" ;;
-        "account add") echo "$common --folder --text --data --wdata1 --wdata2" ;;
-        "account use") echo "$common --name" ;;
-        *) echo "$common" ;;
-    esac
+    local which=$1
+    shift
+    { _msgstore_section "Options:" "$@"; _msgstore_section "Options:"; } |
+        awk -v which="$which" '{
+            n = split($1, names, ",")
+            for (i = 1; i <= n; i++)
+                if (names[i] ~ /^--/ && (which != "values" || $2 ~ /^[A-Z]+$/)) print names[i]
+        }' | sort -u
+}
+
+# The choices of positional argument k (from 1) of the command words given
+# (the last one takes every argument after it when its help says "..."): the
+# names its help lists ("inbox, draft, ..., or a number", "The store: sms
+# (default), mms, email"), or "-f" for a file.
+_msgstore_positional() {
+    local k=$1
+    shift
+    _msgstore_section "Positionals:" "$@" | awk -v k="$k" '{ line[NR] = $0 } END {
+        if (k > NR && line[NR] ~ /^ +[^ ]+ \.\.\./) k = NR
+        if (!(k in line)) exit
+        $0 = line[k]
+        if ($2 == "FILE") { print "-f"; exit }
+        text = $0
+        sub(/^ +[^ ]+ +[A-Z]+( +[A-Z]+)* +/, "", text)
+        if (text !~ /: / && text !~ /, or a number$/) exit
+        sub(/^[^:]*: /, "", text)
+        sub(/(, or a number| \(default: all\))$/, "", text)
+        gsub(/ \(default\)/, "", text)
+        n = split(text, names, /, /)
+        for (i = 1; i <= n; i++) if (names[i] !~ / /) print names[i]
+    }'
 }
 
 # Names of directories (-d) or files (-f), quoted as file names when shown.
@@ -46,72 +54,53 @@ _msgstore_files() {
     mapfile -t COMPREPLY < <(compgen "$1" -- "$cur")
 }
 
+# Whether option $1 takes a value in the command words given or in one of
+# their subcommands (an option may stand before the store it belongs to).
+_msgstore_takes_value() {
+    local option=$1 sub
+    shift
+    _msgstore_options values "$@" | grep -qxF -- "$option" && return 0
+    for sub in $(_msgstore_section "Subcommands:" "$@" | awk '{ print $1 }'); do
+        _msgstore_options values "$@" "$sub" | grep -qxF -- "$option" && return 0
+    done
+    return 1
+}
+
 _msgstore() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="init card counters lang ls show add mark mv rm empty count refresh check"
-    commands+=" account export import watch"
-    local stores="sms mms email"
+    local _msgstore_tool=${COMP_WORDS[0]}
 
-    # Options that take a value.
-    case $prev in
-        --root)
-            _msgstore_files -d
-            return ;;
-        --body)
-            _msgstore_files -f
-            return ;;
-        --to | --subject | --text | --time | --status | --msgid | --mms-* | --quick-value | \
-            --email-* | --read-report | --account | --folder | --data | --wdata1 | --wdata2 | \
-            --name)
-            return ;;
-    esac
-
-    # The words that are not options: the command, its subcommand, its
-    # arguments.
-    local words=() i
+    # The command words (each one a subcommand of those before) and the
+    # arguments after them; the values of options are neither.
+    local path=() args=() i
     for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in
-            --root | --body | --to | --subject | --text | --time | --status | --msgid | \
-                --mms-text | --mms-value[12] | --mms-wvalue[123] | --mms-wquick[12] | \
-                --quick-value | --email-data[12] | --email-text[12] | --read-report | \
-                --account | --folder | --data | --wdata[12] | --name)
-                ((i++)) ;;
-            -*) ;;
-            *) words+=("${COMP_WORDS[i]}") ;;
-        esac
+        local w=${COMP_WORDS[i]}
+        if [[ $w == -* ]]; then
+            _msgstore_takes_value "$w" "${path[@]}" && ((i++))
+        elif ((${#args[@]} == 0)) &&
+            _msgstore_section "Subcommands:" "${path[@]}" | awk '{ print $1 }' | grep -qxF -- "$w"; then
+            path+=("$w")
+        else
+            args+=("$w")
+        fi
     done
 
-    if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "$(_msgstore_options "${words[0]}" "${words[1]}")" -- "$cur")
-        return
-    fi
-
-    local n=${#words[@]} choices=""
-    case ${words[0]} in
-        "") choices=$commands ;;
-        ls | add | empty)
-            if ((n == 1)); then choices=$stores; elif ((n == 2)); then
-                choices=$(_msgstore_folders "${words[1]}")
-            fi ;;
-        show | mark | rm)
-            ((n == 1)) && choices=$stores ;;
-        mv)
-            if ((n == 1)); then choices=$stores; elif ((n == 3)); then
-                choices=$(_msgstore_folders "${words[1]}")
-            fi ;;
-        count | refresh | check)
-            ((n == 1)) && choices=$stores ;;
-        export) choices="$stores accounts" ;;
-        import)
-            if ((n == 1)); then
-                _msgstore_files -f
-                return
-            fi ;;
-        card) ((n == 1)) && choices="insert eject state" ;;
-        counters)
-            ((n == 1)) && choices="EmsRecv EmsRead Ems_SDRecv Ems_SDRead SentInSim UnsentInSim" ;;
-        account) ((n == 1)) && choices="ls show add rm empty use" ;;
+    case $prev in
+        --root) _msgstore_files -d && return ;;
+        --body) _msgstore_files -f && return ;;
+        -*) _msgstore_takes_value "$prev" "${path[@]}" && return ;;
     esac
+
+    local choices
+    if [[ $cur == -* ]]; then
+        choices=$(_msgstore_options all "${path[@]}")
+    else
+        choices=$(_msgstore_section "Subcommands:" "${path[@]}" | awk '{ print $1 }')
+        if [[ -z $choices || ${#args[@]} -gt 0 ]]; then
+            choices=$(_msgstore_positional $((${#args[@]} + 1)) "${path[@]}")
+            [[ $choices == -f ]] && _msgstore_files -f && return
+        fi
+    fi
     mapfile -t COMPREPLY < <(compgen -W "$choices" -- "$cur")
 }
 
