@@ -335,6 +335,10 @@ class MSGSTORE_API Device {
   static std::unique_ptr<Device> Open(const std::string& root, bool create, Result* result);
   // Opens it or throws std::runtime_error with the result's error.
   static std::unique_ptr<Device> Open(const std::string& root = "", bool create = false);
+  // Opens a device that has been made, for uses that must leave a wrong
+  // root as it is: a missing root, or one whose phone memory holds no
+  // store's message tree, is kNotFound, and nothing is made under it.
+  static std::unique_ptr<Device> OpenExisting(const std::string& root, Result* result);
 
   const std::string& root() const { return root_; }
   Store& sms() { return sms_; }

@@ -113,6 +113,25 @@ MSGSTORE_API RepairReport Repair(Device& device, const CheckOptions& options = {
 // keeps when they exist (they are deleted first and built anew).
 MSGSTORE_API Result RefreshIndexes(Device& device, StoreKind store, bool all);
 
+// Drops from the phone indexes the records of a folder (of one account in a
+// per-account folder, 0: every account) whose message files are gone, as
+// the store's lookups do: what an emptied folder's index needs to agree
+// with it again.
+MSGSTORE_API Result DropRecordsWithoutFiles(Device& device, StoreKind store, DWORD folder,
+                                            DWORD account = 0);
+
+// What settling the MMS automatic download folder did: the store's unread
+// count of the inboxes settles it first, moving the downloaded messages that
+// have a text1 to the inbox with a settled status and deleting the others,
+// and settling inbox messages left in the download status the same way.
+struct SettleReport : Result {
+  std::vector<Location> movedFrom, movedTo;  // where the moved messages were, where they are
+  std::vector<Location> deleted;             // where the deleted ones were
+  std::vector<Location> statusSet;           // inbox messages given the settled status
+  size_t unread = 0;                         // the unread count that did it
+};
+MSGSTORE_API SettleReport SettleDownloads(Device& device);
+
 // Puts messages and accounts back as they were, each under its own
 // identifier, storage and folder: what an import of a backup does. Messages
 // and accounts are gathered first; Commit checks that everything can be
@@ -143,6 +162,13 @@ class MSGSTORE_API Restorer {
   void SetCounter(StoreKind store, DWORD value);
   // Makes the store's tree of that storage even when no message goes there.
   void MakeTree(StoreKind store, bool card);
+  // Names the incoming-server account as it was (name: its registry name,
+  // empty for the default), after the accounts are restored; the account
+  // need not be among them.
+  void SetIncomingServer(DWORD id, const std::string& name);
+  // Sets one of the handset's SMS counters (DefaultPlatform::Counters())
+  // once every message is written, since writing a message moves them.
+  void SetHandsetCounter(const std::string& name, DWORD value);
 
   struct Report {
     size_t written[3] = {0, 0, 0};  // by StoreKind

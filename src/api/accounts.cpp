@@ -287,26 +287,28 @@ DWORD Accounts::IncomingServer() const {
   return email::PlainInboxAccount(&id) ? id : 0;
 }
 
-Result Accounts::SetIncomingServer(DWORD id, const std::string& nameText) {
-  std::lock_guard<std::recursive_mutex> held(ArrayLock());
-  std::string name = nameText;
-  if (name.empty()) {
+namespace api {
+
+Result IncomingServerName(DWORD id, std::string* name) {
+  if (name->empty()) {
     static const char kHex[] = "0123456789ABCDEF";
-    name = "Account";
-    for (int shift = 28; shift >= 0; shift -= 4) name.push_back(kHex[(id >> shift) & 0xF]);
+    *name = "Account";
+    for (int shift = 28; shift >= 0; shift -= 4) name->push_back(kHex[(id >> shift) & 0xF]);
   }
   // The store reads so many bytes of the name, its terminator among them.
   const size_t maxName = AccountStore().nameBytes / sizeof(WCHAR) - 1;
-  bool ok = name.size() <= maxName;
-  for (char c : name)
+  bool ok = name->size() <= maxName;
+  for (char c : *name)
     ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                 c == '_' || c == '-');
   if (!ok)
     return Fail<Result>(Status::kRefused, Refusal::kInvalid,
-                        "account name '" + name + "' must be 1 to " + std::to_string(maxName) +
+                        "account name '" + *name + "' must be 1 to " + std::to_string(maxName) +
                             " letters, digits, '_' or '-'");
-  const AccountResult found = Get(id);
-  if (!found) return Fail<Result>(found.status, found.refusal, found.error);
+  return {};
+}
+
+Result WriteIncomingServer(DWORD id, const std::string& name) {
   const AccountStoreDescription& d = AccountStore();
   const std::u16string wide(name.begin(), name.end());
   uint8_t number[4];
@@ -318,11 +320,24 @@ Result Accounts::SetIncomingServer(DWORD id, const std::string& nameText) {
                         static_cast<DWORD>(2 * (wide.size() + 1))))
     return Fail<Result>(Status::kFailed, Refusal::kNone,
                         "could not write the registry values of the incoming-server account");
-  if (IncomingServer() != id)
+  DWORD found = 0;
+  if (!email::PlainInboxAccount(&found) || found != id)
     return Fail<Result>(Status::kFailed, Refusal::kNone,
                         "the store does not find account " + std::to_string(id) +
                             " through the registry values just written");
   return {};
+}
+
+}  // namespace api
+
+Result Accounts::SetIncomingServer(DWORD id, const std::string& nameText) {
+  std::lock_guard<std::recursive_mutex> held(ArrayLock());
+  std::string name = nameText;
+  const Result named = api::IncomingServerName(id, &name);
+  if (!named) return named;
+  const AccountResult found = Get(id);
+  if (!found) return Fail<Result>(found.status, found.refusal, found.error);
+  return api::WriteIncomingServer(id, name);
 }
 
 }  // namespace msgstore

@@ -10,6 +10,7 @@
 #include "api/folder_files.h"
 #include "api/handset.h"
 #include "platform/host_files.h"
+#include "platform/host_path.h"
 
 namespace msgstore {
 namespace {
@@ -61,6 +62,22 @@ std::unique_ptr<Device> Device::Open(const std::string& rootText, bool create, R
   }
   SetDeviceRoot(root);
   return std::unique_ptr<Device>(new Device(root));
+}
+
+std::unique_ptr<Device> Device::OpenExisting(const std::string& rootText, Result* result) {
+  Result ignored;
+  Result& r = result != nullptr ? *result : ignored;
+  std::unique_ptr<Device> device = Open(rootText, false, &r);
+  if (device == nullptr) return nullptr;
+  // Looked for on the host before any use of the platform, which makes the
+  // phone volume on its first use.
+  for (const StoreDescription* s : Stores())
+    if (platform::HostPathKind(platform::ResolveUnder(
+            device->root(), platform::SplitDevicePath(s->phoneRoot))) == platform::HostKind::kDirectory)
+      return device;
+  r = Fail<Result>(Status::kNotFound, Refusal::kNone,
+                   "no message tree at " + device->root() + " (initializing a device makes one)");
+  return nullptr;
 }
 
 std::unique_ptr<Device> Device::Open(const std::string& root, bool create) {

@@ -80,6 +80,12 @@ DWORD DatabaseBytes(const std::vector<Account>& accounts);
 DWORD AccountCounter();
 // Sets it to at least value, under the account store's mutex for it.
 bool RaiseAccountCounter(DWORD value);
+// The registry name of the incoming-server account id: name, or the
+// default one when empty; kInvalid when the store cannot keep it.
+Result IncomingServerName(DWORD id, std::string* name);
+// Names account id the incoming-server account under that registry name,
+// whether or not the account database holds it.
+Result WriteIncomingServer(DWORD id, const std::string& name);
 
 }  // namespace api
 }  // namespace msgstore

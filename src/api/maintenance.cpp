@@ -358,4 +358,29 @@ Result RefreshIndexes(Device& device, StoreKind kind, bool all) {
   return Refresh(device, s, clear);
 }
 
+Result DropRecordsWithoutFiles(Device& device, StoreKind kind, DWORD folder, DWORD account) {
+  const StoreDescription& s = Describe(kind);
+  for (IndexReport& index : Indexes(s)) {
+    if (!index.hasFile || (account != 0 && index.account != account) ||
+        std::find(index.members.begin(), index.members.end(), folder) == index.members.end())
+      continue;
+    CheckIndex(device, s, &index, [] {});
+    const std::u16string path = IndexPath(s, index);
+    std::vector<IndexRecord> records;
+    if (!ReadIndex(path.c_str(), &records)) continue;
+    const IndexLock lock = {s.indexMutex, s.yields};
+    for (const IndexProblem& p : index.problems) {
+      if (p.kind != "record_without_file" || p.folder != folder) continue;
+      for (const IndexRecord& r : records)
+        if (r.oid == p.id && (index.account != 0 || (r.folder & 0xFF) == p.folder)) {
+          if (!IndexRemove(path.c_str(), lock, r.oid, r.folder))
+            return api::Fail<Result>(Status::kFailed, Refusal::kNone,
+                                     "could not rewrite the index " + index.name);
+          break;
+        }
+    }
+  }
+  return {};
+}
+
 }  // namespace msgstore

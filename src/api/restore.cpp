@@ -30,6 +30,8 @@ struct Restorer::State {
   DWORD accountCounter = 0;
   std::map<StoreKind, DWORD> counters;
   std::set<std::pair<StoreKind, bool>> trees;
+  std::optional<std::pair<DWORD, std::string>> incomingServer;
+  std::vector<std::pair<std::string, DWORD>> handsetCounters;
 };
 
 namespace {
@@ -93,6 +95,33 @@ void Restorer::SetCounter(StoreKind store, DWORD value) {
 
 void Restorer::MakeTree(StoreKind store, bool card) { state_->trees.insert({store, card}); }
 
+void Restorer::SetIncomingServer(DWORD id, const std::string& name) {
+  state_->incomingServer = {id, name};
+}
+
+void Restorer::SetHandsetCounter(const std::string& name, DWORD value) {
+  state_->handsetCounters.push_back({name, value});
+}
+
+namespace {
+
+// What a restore does after the messages and accounts: the handset's
+// counters, then the incoming-server account. Checked before anything is
+// written.
+Result CheckAfterwards(std::optional<std::pair<DWORD, std::string>>* incoming,
+                       const std::vector<std::pair<std::string, DWORD>>& counters) {
+  for (const auto& [name, value] : counters) {
+    bool known = false;
+    for (const DefaultPlatform::CounterName& c : DefaultPlatform::Counters())
+      known = known || name == c.name;
+    if (!known) return Refuse(Status::kRefused, "the handset has no counter " + name);
+  }
+  if (*incoming) return api::IncomingServerName((*incoming)->first, &(*incoming)->second);
+  return {};
+}
+
+}  // namespace
+
 Result Restorer::Commit(bool replace, Report* report,
                         const std::function<void(size_t done, size_t total)>& progress) {
   State& st = *state_;
@@ -107,6 +136,8 @@ Result Restorer::Commit(bool replace, Report* report,
                       "insert'): nothing imported");
   // The card state bits that keep a store's messages off the card are the
   // store's own.
+  const Result afterwards = CheckAfterwards(&st.incomingServer, st.handsetCounters);
+  if (!afterwards) return afterwards;
   const int cardState = GetPlatform().xGetSDCardState();
   for (const State::Item& i : st.items)
     if (i.at.card && (cardState & Describe(i.store).cardUnusable) != 0)
@@ -238,6 +269,7 @@ Result Restorer::Commit(bool replace, Report* report,
       return Refuse(Status::kFailed,
                     "could not set the identifier counter " + api::FileName(s->counterFile));
   }
+  for (const auto& [name, value] : st.handsetCounters) DefaultPlatform::SetCounter(name, value);
   if (!st.withAccounts) return Result();
 
   HANDLE accounts = nullptr;
@@ -273,6 +305,8 @@ Result Restorer::Commit(bool replace, Report* report,
                   "could not save the account database " + api::FileName(AccountStore().database));
   if (highestAccount != 0 && !api::RaiseAccountCounter(highestAccount))
     return Refuse(Status::kFailed, "could not set the account identifier counter in the registry");
+  if (st.incomingServer)
+    return api::WriteIncomingServer(st.incomingServer->first, st.incomingServer->second);
   return Result();
 }
 

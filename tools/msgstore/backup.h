@@ -4,7 +4,10 @@
 // identifier counter and every message of both storages (every field of its
 // record, the content in base64, and its place in its phone index); then the
 // account database (whether it existed, its size, the registry counter) and
-// every account in the order the database keeps them.
+// every account in the order the database keeps them, with the incoming-
+// server account; the handset's SMS counters beside the store that keeps
+// them; last a closing line that counts the lines before it, the messages of
+// each store and the accounts, so that an export cut short is told apart.
 #ifndef MSGSTORE_TOOL_BACKUP_H_
 #define MSGSTORE_TOOL_BACKUP_H_
 
@@ -16,13 +19,21 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "store.h"
 
 namespace tool {
 
 constexpr const char* kFormat = "msgstore-export";
-constexpr int kVersion = 1;
+constexpr int kVersion = 2;
 constexpr const char* kAccountsPart = "accounts";  // the word of export and the header
+constexpr const char* kClosingType = "end";        // the "type" of the closing line
+constexpr const char* kHandsetCountersType = "handset_counters";
+
+// Whether the store keeps the handset's SMS counters in step, so that an
+// export of it carries them.
+inline bool KeepsHandsetCounters(const StoreDescription& s) { return s.countersMutex != nullptr; }
 
 // An export as read from its file, every line checked.
 struct Backup {
@@ -48,6 +59,8 @@ struct Backup {
     size_t line;
     bool existed;
     std::optional<DWORD> size, counter;
+    std::optional<DWORD> incomingServer;
+    std::string incomingServerName;
   };
   std::optional<Database> database;
   struct Account {
@@ -56,6 +69,9 @@ struct Backup {
     msgstore::Account account;
   };
   std::vector<Account> accounts;
+  std::map<std::string, DWORD> handsetCounters;  // by name
+  std::optional<size_t> closing;  // the line of the closing line
+  nlohmann::json closingLine;
 };
 
 // Reads an export ("-": standard input) and checks each line and the lines

@@ -15,6 +15,7 @@
 #include "backup.h"
 #include "commands.h"
 #include "msgstore/maintenance.h"
+#include "msgstore/platform.h"
 #include "output.h"
 #include "records.h"
 #include "text.h"
@@ -51,6 +52,14 @@ Selection Select(const std::vector<std::string>& words) {
 // ---------------------------------------------------------------------------
 // export
 
+// The handset's SMS counters, with the store that keeps them in step.
+OrderedJson HandsetCounters(const StoreDescription& s) {
+  OrderedJson values = OrderedJson::object();
+  for (const msgstore::DefaultPlatform::CounterName& c : msgstore::DefaultPlatform::Counters())
+    values[c.name] = msgstore::DefaultPlatform::GetCounter(c.name);
+  return {{"type", kHandsetCountersType}, {"store", s.name}, {"values", values}};
+}
+
 // The records of the store's phone indexes, by (index folder, account).
 using Indexes = std::map<std::pair<DWORD, DWORD>, std::vector<Location>>;
 
@@ -73,9 +82,21 @@ OrderedJson IndexPosition(const StoreDescription& s, const Location& at, const I
   return nullptr;
 }
 
+// The lines of an export as they are written, and what the closing line
+// counts of them.
+struct Written {
+  size_t lines = 0;
+  std::map<std::string, size_t> messages;  // by store name
+  size_t accounts = 0;
+  void Line(const OrderedJson& j) {
+    PrintJsonLine(j);
+    ++lines;
+  }
+};
+
 // Writes the account lines; false when the database holds records that the
 // store's lookups do not reach, which are then missing from the export.
-bool ExportAccounts(Context& ctx) {
+bool ExportAccounts(Context& ctx, Written* out) {
   msgstore::CheckOptions database;
   database.stores.clear();
   database.temps = false;
@@ -85,7 +106,11 @@ bool ExportAccounts(Context& ctx) {
   OrderedJson j = {{"type", "accounts"}, {"database", present}};
   j["database_size"] = present ? OrderedJson(report.bytes) : OrderedJson(nullptr);
   j["counter"] = report.counter != 0 ? OrderedJson(report.counter) : OrderedJson(nullptr);
-  PrintJsonLine(j);
+  const DWORD incoming = ctx.accounts().IncomingServer();
+  j["incoming_server"] = incoming != 0 ? OrderedJson(incoming) : OrderedJson(nullptr);
+  j["incoming_server_name"] =
+      incoming != 0 ? OrderedJson(ctx.accounts().IncomingServerName()) : OrderedJson(nullptr);
+  out->Line(j);
   const std::vector<msgstore::Account> none;
   const std::vector<msgstore::Account>& accounts = present ? saved.accounts : none;
   for (size_t i = 0; i < accounts.size(); ++i) {
@@ -98,7 +123,8 @@ bool ExportAccounts(Context& ctx) {
       const std::vector<BYTE> bytes = Utf16LeBytes(a.text);
       line["text_utf16_base64"] = Base64Encode(bytes.data(), bytes.size());
     }
-    PrintJsonLine(line);
+    out->Line(line);
+    ++out->accounts;
   }
   if (!report.readable) Warn(report.problem + ": accounts it cannot reach are left out");
   return report.readable;
@@ -119,7 +145,8 @@ int Export(Context& ctx, const Selection& sel) {
     trees[StorageKey(card)] = made;
   }
   header["trees"] = trees;
-  PrintJsonLine(header);
+  Written out;
+  out.Line(header);
 
   std::vector<std::vector<Location>> messages;
   size_t total = 0;
@@ -132,10 +159,12 @@ int Export(Context& ctx, const Selection& sel) {
   for (size_t i = 0; i < sel.stores.size(); ++i) {
     const StoreDescription& s = *sel.stores[i];
     const msgstore::CounterReport counter = msgstore::CheckCounter(*ctx.device, s.kind);
-    PrintJsonLine({{"type", "counter"},
-                   {"store", s.name},
-                   {"file", CounterFile(s)},
-                   {"value", counter.sound ? OrderedJson(counter.value) : OrderedJson(nullptr)}});
+    out.Line({{"type", "counter"},
+              {"store", s.name},
+              {"file", CounterFile(s)},
+              {"value", counter.sound ? OrderedJson(counter.value) : OrderedJson(nullptr)}});
+    if (KeepsHandsetCounters(s)) out.Line(HandsetCounters(s));
+    out.messages[s.name] = 0;
     // Before any message is read, so that nothing the reads do can move a
     // record.
     const Indexes indexes = ReadIndexes(ctx, s);
@@ -149,12 +178,23 @@ int Export(Context& ctx, const Selection& sel) {
         j.update(RecordJson(s, at, read.record, true));
         AddExactJson(s, read.record, &j);
         j["index_position"] = IndexPosition(s, at, indexes);
-        PrintJsonLine(j);
+        out.Line(j);
+        ++out.messages[s.name];
       }
       progress.Step(++done);
     }
   }
-  const bool accountsWhole = !sel.accounts || ExportAccounts(ctx);
+  const bool accountsWhole = !sel.accounts || ExportAccounts(ctx, &out);
+  // An export that left something out has no closing line: an import
+  // refuses it as incomplete.
+  if (damaged == 0 && accountsWhole) {
+    OrderedJson counts = OrderedJson::object();
+    for (const StoreDescription* s : sel.stores) counts[s->name] = out.messages[s->name];
+    PrintJsonLine({{"type", kClosingType},
+                   {"lines", out.lines},
+                   {"messages", counts},
+                   {"accounts", sel.accounts ? OrderedJson(out.accounts) : OrderedJson(nullptr)}});
+  }
   if (damaged != 0)
     throw Failure(std::to_string(damaged) + " of " + std::to_string(total) +
                   " messages could not be read and are missing from the export");
@@ -167,6 +207,7 @@ int Export(Context& ctx, const Selection& sel) {
 
 int Import(Context& ctx, const std::string& file, bool replace) {
   const Backup backup = ReadBackup(file);
+  OpenDevice(&ctx, true);
   const Backup::Header& h = backup.header;
   msgstore::Restorer restore(*ctx.device);
   for (const Backup::Message& m : backup.messages)
@@ -174,11 +215,13 @@ int Import(Context& ctx, const std::string& file, bool replace) {
   for (const auto& [store, counter] : backup.counters)
     if (counter.value) restore.SetCounter(store->kind, *counter.value);
   for (const auto& [store, card] : h.trees) restore.MakeTree(store->kind, card);
+  for (const auto& [name, value] : backup.handsetCounters) restore.SetHandsetCounter(name, value);
   const bool withAccounts = h.accounts && backup.database.has_value();
   if (withAccounts) {
     for (const Backup::Account& a : backup.accounts) restore.AddAccount(a.account, a.position);
     const Backup::Database& d = *backup.database;
     restore.SetAccountDatabase(d.existed, d.size.value_or(0), d.counter.value_or(0));
+    if (d.incomingServer) restore.SetIncomingServer(*d.incomingServer, d.incomingServerName);
   }
   Progress progress("import", backup.messages.size());
   msgstore::Restorer::Report report;
@@ -253,6 +296,7 @@ void AddBackupCommands(CLI::App& app, Context& ctx, Commands& commands) {
                 "Replace stored messages and accounts that have an imported one's identifier "
                 "(without it, the import then changes nothing)");
   commands.On(cmd, [&ctx, file, replace] { return Import(ctx, *file, *replace); });
+  commands.MakesRoot(cmd);
 }
 
 }  // namespace tool

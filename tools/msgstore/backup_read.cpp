@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "backup.h"
+#include "msgstore/platform.h"
 #include "output.h"
 #include "records.h"
 
@@ -130,12 +131,77 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
     if (backup->database)
       throw LineError("the account database is also on line " +
                       std::to_string(backup->database->line));
-    Backup::Database d{line, Boolean(j, "database"), OptionalDword(j, "database_size"),
-                       OptionalDword(j, "counter")};
+    Backup::Database d{line,
+                       Boolean(j, "database"),
+                       OptionalDword(j, "database_size"),
+                       OptionalDword(j, "counter"),
+                       OptionalDword(j, "incoming_server"),
+                       {}};
+    if (d.incomingServer) d.incomingServerName = String(j, "incoming_server_name");
     backup->database = d;
+  } else if (type == kHandsetCountersType) {
+    const StoreDescription& s = listed();
+    if (!KeepsHandsetCounters(s))
+      throw LineError(std::string("the ") + s.name + " store keeps no handset counters");
+    if (!backup->handsetCounters.empty())
+      throw LineError("the handset counters are also on another line");
+    const Json& values = Field(j, "values");
+    if (!values.is_object()) throw LineError("\"values\" is not an object of counters");
+    for (const auto& [name, value] : values.items()) {
+      bool known = false;
+      std::string names;
+      for (const auto& c : msgstore::DefaultPlatform::Counters()) {
+        known = known || name == c.name;
+        names += (names.empty() ? "" : ", ") + std::string(c.name);
+      }
+      if (!known)
+        throw LineError("\"values\" names no counter of the handset: " + name + " (counters: " +
+                        names + ")");
+      backup->handsetCounters[name] = static_cast<DWORD>(Unsigned(values, name, 0xFFFFFFFFu));
+    }
+  } else if (type == kClosingType) {
+    backup->closing = line;
+    backup->closingLine = j;
   } else {
-    throw LineError("\"type\" \"" + type +
-                    "\" is none of \"message\", \"counter\", \"accounts\", \"account\"");
+    throw LineError("\"type\" \"" + type + "\" is none of \"message\", \"counter\", \"" +
+                    kHandsetCountersType + "\", \"accounts\", \"account\", \"" + kClosingType +
+                    "\"");
+  }
+}
+
+// The closing line against what the lines before it hold: empty when they
+// agree, else why the export is incomplete.
+std::string Incomplete(const Backup& backup, size_t lines, size_t last) {
+  const std::string end = std::string("{\"type\":\"") + kClosingType + "\",...}";
+  if (!backup.closing)
+    return "the export is incomplete: it ends at line " + std::to_string(last) +
+           " without its closing line " + end + " (cut short, or left out messages)";
+  if (*backup.closing != last)
+    return "line " + std::to_string(*backup.closing) + " is the closing line, but line " +
+           std::to_string(last) + " comes after it";
+  const Json& j = backup.closingLine;
+  std::map<std::string, size_t> messages;
+  for (const StoreDescription* s : backup.header.stores) messages[s->name] = 0;
+  for (const Backup::Message& m : backup.messages) ++messages[m.store->name];
+  try {
+    std::string differ;
+    auto compare = [&](const std::string& what, uint64_t said, size_t found) {
+      if (said != found)
+        differ += (differ.empty() ? "" : ", ") + what + " " + std::to_string(said) + " (" +
+                  std::to_string(found) + " found)";
+    };
+    compare("lines", Unsigned(j, "lines", UINT64_MAX), lines - 1);  // before the closing line
+    const Json& counts = Field(j, "messages");
+    if (!counts.is_object() || counts.size() != messages.size())
+      throw LineError("\"messages\" does not count the messages of each store the first line "
+                      "lists");
+    for (const auto& [name, found] : messages) compare(name, Unsigned(counts, name, UINT64_MAX), found);
+    if (backup.header.accounts) compare("accounts", Unsigned(j, "accounts", UINT64_MAX), backup.accounts.size());
+    if (differ.empty()) return "";
+    return "the export is incomplete: its closing line on line " + std::to_string(*backup.closing) +
+           " counts " + differ;
+  } catch (const LineError& e) {
+    return "line " + std::to_string(*backup.closing) + ": " + e.what();
   }
 }
 
@@ -154,7 +220,8 @@ Backup ReadBackup(const std::string& path) {
   const std::string name = path == "-" ? "standard input" : path;
   Backup backup;
   std::vector<std::string> errors;
-  size_t line = 0;
+  size_t line = 0, lastLine = 0;
+  size_t lines = 0;  // blank ones left out
   bool headerRead = false;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
@@ -164,6 +231,8 @@ Backup ReadBackup(const std::string& path) {
     ++line;
     if (!content.empty() && content.back() == '\r') content.pop_back();
     if (content.find_first_not_of(" \t") == std::string::npos && headerRead) continue;
+    lastLine = line;
+    ++lines;
     try {
       Json j;
       try {
@@ -183,6 +252,12 @@ Backup ReadBackup(const std::string& path) {
     }
   }
   if (line == 0) errors.push_back(name + " is empty: it is not a msgstore export");
+  // Checked last, so that the refusal names it when the file was cut short;
+  // the counts only of lines that could all be read.
+  if (headerRead && (errors.empty() || !backup.closing)) {
+    const std::string incomplete = Incomplete(backup, lines, lastLine);
+    if (!incomplete.empty()) errors.push_back(name + ": " + incomplete);
+  }
 
   // Lines that are each sound but cannot stand together.
   std::map<std::pair<const StoreDescription*, DWORD>, size_t> seen;

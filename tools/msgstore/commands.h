@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -21,6 +22,15 @@ using Action = std::function<int()>;
 class Commands {
  public:
   void On(CLI::App* command, Action action) { actions_[command] = std::move(action); }
+  // Marks a command that makes the device root when it is missing, and so
+  // opens the device itself (OpenDevice); every other one is run on a device
+  // whose message tree has been made.
+  void MakesRoot(CLI::App* command) { makers_.insert(command); }
+  bool MakesRoot(CLI::App& app) const {
+    CLI::App* current = &app;
+    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
+    return makers_.count(current) != 0;
+  }
   // The action of the innermost selected subcommand, or null.
   const Action* Selected(CLI::App& app) const {
     CLI::App* current = &app;
@@ -31,6 +41,7 @@ class Commands {
 
  private:
   std::map<CLI::App*, Action> actions_;
+  std::set<CLI::App*> makers_;
 };
 
 // init, card, counters, lang

@@ -16,6 +16,7 @@ namespace {
 using msgstore::DefaultPlatform;
 
 int Init(Context& ctx) {
+  OpenDevice(&ctx, true);
   const bool card = ctx.device->CardInserted();
   if (ctx.card) RequireCard(ctx);
   const bool phone = !ctx.card;
@@ -65,6 +66,7 @@ void PrintCardState(Context& ctx) {
 }
 
 int CardInsert(Context& ctx) {
+  OpenDevice(&ctx, true);
   Require(ctx.device->InsertCard());
   if (ctx.json)
     PrintCardState(ctx);
@@ -195,11 +197,13 @@ void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands) {
   CLI::App* cmd = app.add_subcommand(
       "init", "Make the message trees of phone memory and, when inserted, of the memory card");
   commands.On(cmd, [&ctx] { return Init(ctx); });
+  commands.MakesRoot(cmd);
 
   CLI::App* card = app.add_subcommand("card", "Insert, eject or inspect the simulated memory card");
   card->require_subcommand(1);
   cmd = card->add_subcommand("insert", "Insert the card (the one ejected last, or an empty one)");
   commands.On(cmd, [&ctx] { return CardInsert(ctx); });
+  commands.MakesRoot(cmd);
   cmd = card->add_subcommand("eject", "Eject the card, keeping its contents aside");
   commands.On(cmd, [&ctx] { return CardEject(ctx); });
   auto flags = std::make_shared<std::string>();

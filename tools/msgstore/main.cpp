@@ -1,4 +1,8 @@
 // msgstore: see and change a handset message store from the command line.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -119,11 +123,18 @@ int main(int argc, char** argv) {
   if (app.count("--root") != 0 && ctx.root.empty())
     return Fail("--root needs a directory, not an empty name (see 'msgstore --help')", 2);
 
+  // With standard output closed, the first file the command opens would
+  // take its place and receive the output.
+  if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
+    return Fail("standard output is closed: nothing done", 1);
   const tool::Action* action = commands.Selected(app);
   if (action == nullptr) return Fail("no command given (see 'msgstore --help')", 2);
+  int status = 0;
   try {
-    tool::OpenDevice(&ctx);
-    return (*action)();
+    // A command that makes the root opens the device itself, once it knows
+    // that it will change it.
+    if (!commands.MakesRoot(app)) tool::OpenDevice(&ctx, false);
+    status = (*action)();
   } catch (const tool::UsageError& e) {
     return Fail(e.what(), 2);
   } catch (const tool::Failure& e) {
@@ -131,4 +142,10 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     return Fail(std::string("unexpected error: ") + e.what(), 1);
   }
+  // What went to standard output, every command's, reached it whole (a full
+  // disk, a closed pipe or file): otherwise the output is not to be trusted.
+  std::cout.flush();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout.good())
+    return Fail("could not write to standard output: what it holds is incomplete", 1);
+  return status;
 }

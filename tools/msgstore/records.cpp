@@ -44,6 +44,32 @@ std::vector<BYTE> Bytes(const Json& j, const std::string& key) {
   return bytes;
 }
 
+// A time from its ticks, which must give the same time as its ISO text: a
+// line whose time was edited without its ticks, or whose ticks a JSON tool
+// rounded, would restore another time than it shows.
+FILETIME TimeOf(const Json& j, const std::string& key) {
+  const std::string ticksKey = key + "_ticks";
+  const std::string& iso = String(j, key);
+  FILETIME parsed = {0, 0};
+  const bool isIso = ParseTime(iso, &parsed);
+  const std::string given = isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
+  // Ticks above 2^53 do not survive a tool that reads numbers as doubles.
+  const std::string rounded = " a JSON tool that reads numbers as doubles keeps whole numbers "
+                              "exact only up to 2^53 and rounded them";
+  const Json& value = Field(j, ticksKey);
+  if (value.is_number_float())
+    throw LineError(Quoted(ticksKey) + " " + value.dump() + " is not a whole number:" + rounded +
+                    given);
+  const uint64_t ticks = Unsigned(j, ticksKey, UINT64_MAX);
+  if (isIso ? Ticks(parsed) == ticks : iso == FormatTime(FromTicks(ticks))) return FromTicks(ticks);
+  const bool lookRounded = isIso && ticks > (uint64_t{1} << 53) &&
+                           static_cast<double>(Ticks(parsed)) == static_cast<double>(ticks);
+  throw LineError(Quoted(key) + " " + iso + " and " + Quoted(ticksKey) + " " +
+                  std::to_string(ticks) + " are not the same time" +
+                  (lookRounded ? ":" + rounded + given
+                               : given + "; an edited time needs its ticks edited too"));
+}
+
 }  // namespace
 
 std::vector<const RecordField*> FieldsOf(const StoreDescription& s) {
@@ -179,7 +205,7 @@ void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
         Set<std::u16string>(*f, *r) = Units(j, key);
         break;
       case RecordField::kTime:
-        Set<FILETIME>(*f, *r) = FromTicks(Unsigned(j, key + "_ticks", UINT64_MAX));
+        Set<FILETIME>(*f, *r) = TimeOf(j, key);
         break;
       case RecordField::kBytes: {
         const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);

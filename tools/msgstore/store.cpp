@@ -7,11 +7,16 @@
 
 namespace tool {
 
-void OpenDevice(Context* ctx) {
+void OpenDevice(Context* ctx, bool create) {
   if (ctx->root.empty()) ctx->root = msgstore::Device::DefaultRoot();
   if (ctx->root.empty()) throw UsageError("no device root: give --root DIR or set MSGSTORE_ROOT");
   msgstore::Result opened;
-  ctx->device = msgstore::Device::Open(ctx->root, true, &opened);
+  ctx->device = create ? msgstore::Device::Open(ctx->root, true, &opened)
+                       : msgstore::Device::OpenExisting(ctx->root, &opened);
+  // Like a repository that is not there: the next step is to make it.
+  if (opened.status == msgstore::Status::kNotFound)
+    throw Failure(opened.error.substr(0, opened.error.find(" (")) +
+                  " (run 'msgstore init' to make a device there, or give --root)");
   Require(opened);
 }
 

@@ -29,8 +29,10 @@ struct Context {
   msgstore::Accounts& accounts() { return device->accounts(); }
 };
 
-// The device root: --root, else the library's default. Made when missing.
-void OpenDevice(Context* ctx);
+// The device root: --root, else the library's default. Made when missing
+// with create; otherwise a missing root, or one without a message tree, is a
+// Failure and nothing is made.
+void OpenDevice(Context* ctx, bool create);
 
 // Failure with the result's own words when it failed; one that found no
 // account of that identifier names the command that lists them.
