@@ -42,7 +42,7 @@ TEST_F(StoreCommands, InitAddListShowMarkMoveAndRemove) {
 
 TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
   fs::create_directory(root_ + "/DiskOnChip");  // the phone's volume: every command makes it
-  Refuses("count", 1, "the message tree of the phone memory has not been made");
+  Refuses("count", 1, "no message tree at " + root_ + " (run 'msgstore init'");
   Oks({"init", "add sms inbox --text fine", "card insert", "card state 4"});
   fs::remove(At("EMS/REPORT"));
   std::ofstream(At("EMS/REPORT")) << "";
@@ -70,7 +70,7 @@ TEST_F(StoreCommands, AFullInboxCountEmptyAndTheHandset) {
          {"add sms inbox --auto", 0,
           "message 101 stored in card inbox\nnote: the phone inbox is full (100 messages): the "
           "store put the message on the memory card\n"}});
-  EXPECT_EQ(Json("count")["folders"]["inbox"].dump(), R"({"card":1,"phone":100,"total":101})");
+  EXPECT_EQ(Json("count sms")["folders"]["inbox"].dump(), R"({"card":1,"phone":100,"total":101})");
   EXPECT_PRED2(Starts, Ok("empty sms inbox"), "emptied the phone inbox: 100 messages deleted\n");
   EXPECT_EQ(Json("counters emsrecv 5")["EmsRecv"], 5);
   EXPECT_PRED2(Has, Ok("lang CHS"), "apResCHS0123.dll");
@@ -81,7 +81,7 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
   // In each store a counter behind the highest identifier, alone: add refuses, check fails.
   for (const auto& [store, path] : std::vector<std::pair<std::string, std::string>>{
            {"sms", "EMS/EmsDB.ini"}, {"mms", "MMS/MMSDB.ini"}, {"email", "Email/EmailDB.ini"}}) {
-    const std::string name = store == "sms" ? "" : " " + store, file = fs::path(path).filename();
+    const std::string name = " " + store, file = fs::path(path).filename();
     Oks({"add " + store + " draft --text a", "add " + store + " draft --text b"});
     std::ofstream(At(path), std::ios::binary) << std::string("\1\0\0\0", 4);
     const std::string counter = "the identifier counter " + file;
@@ -93,12 +93,12 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
   }
   fs::remove(At("EMS/DRAFT/1.sms"));
   std::ofstream(At("EMS/EmsDB.ini"), std::ios::binary) << std::string("\1\0\0\0", 4);
-  std::string out = Run("check", 1,
+  std::string out = Run("check sms", 1,
                         "msgstore: 1 index differs from the folders and the identifier counter "
-                        "EmsDB.ini is damaged or behind the stored messages (msgstore check "
+                        "EmsDB.ini is damaged or behind the stored messages (msgstore check sms "
                         "--fix repairs them)\n");
   EXPECT_PRED2(Has, out, "\ndraft: message 1 (draft) has a record but no file\n");
-  EXPECT_PRED2(Starts, Ok("check --fix"),
+  EXPECT_PRED2(Starts, Ok("check sms --fix"),
                "rebuilt the index files of draft\nset the identifier counter EmsDB.ini to 2\n");
 
   pid_t dead = ::fork();
@@ -110,8 +110,8 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
   std::ofstream(At("EMS/" + live)) << "busy";
   EXPECT_PRED2(
       Has,
-      Run("check", 1,
-          "msgstore: 1 file left by writers that died (msgstore check --fix removes them)\n"),
+      Run("check sms", 1,
+          "msgstore: 1 file left by writers that died (msgstore check sms --fix removes them)\n"),
       "\ntemp                     1 file left by writers that died\n"
       "temp: \\DiskOnChip\\User\\MESSAGING\\EMS\\DRAFT\\" +
           stale + "\n");

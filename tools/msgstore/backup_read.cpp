@@ -252,12 +252,6 @@ Backup ReadBackup(const std::string& path) {
     }
   }
   if (line == 0) errors.push_back(name + " is empty: it is not a msgstore export");
-  // Checked last, so that the refusal names it when the file was cut short;
-  // the counts only of lines that could all be read.
-  if (headerRead && (errors.empty() || !backup.closing)) {
-    const std::string incomplete = Incomplete(backup, lines, lastLine);
-    if (!incomplete.empty()) errors.push_back(name + ": " + incomplete);
-  }
 
   // Lines that are each sound but cannot stand together.
   std::map<std::pair<const StoreDescription*, DWORD>, size_t> seen;
@@ -270,6 +264,12 @@ Backup ReadBackup(const std::string& path) {
   }
   if (backup.header.accounts && !backup.database && !backup.accounts.empty())
     errors.push_back("the export holds accounts but no line of the account database");
+  // Checked last, so that the refusal names it when the file was cut short;
+  // the counts only of lines that could all be read.
+  if (headerRead && (errors.empty() || !backup.closing)) {
+    const std::string incomplete = Incomplete(backup, lines, lastLine);
+    if (!incomplete.empty()) errors.push_back(name + ": " + incomplete);
+  }
   if (errors.empty()) return backup;
   const size_t shown = std::min<size_t>(errors.size(), 20);
   for (size_t i = 0; i + 1 < shown; ++i) std::cerr << "msgstore: " << errors[i] << '\n';

@@ -46,11 +46,12 @@ class Commands {
 
 // init, card, counters, lang
 void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands);
-// ls, show, add, mark, mv, rm, empty for every store; count
+// ls, show, add, mark, mv, rm, empty for every store; count, settle
 void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands);
 // refresh, check
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands);
-// The optional STORE argument of count, refresh and check.
+// The optional STORE argument of count, refresh and check (every store
+// when not given).
 void AddStoreArgument(CLI::App* cmd, std::string* store);
 // watch
 void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "backup.h"
 #include "commands.h"
 #include "msgstore/maintenance.h"
 #include "output.h"
@@ -33,7 +34,7 @@ std::string Join(const Strings& parts, const std::string& separator) {
   return out;
 }
 
-int RefreshCommand(Context& ctx, const StoreDescription& s, bool all) {
+int RefreshCommand(Context& ctx, const StoreDescription& s, bool all, bool named) {
   std::vector<std::string> always, kept;
   for (const FolderDescription& f : s)
     if (f.indexFolder == f.number && !f.perAccount)
@@ -43,9 +44,9 @@ int RefreshCommand(Context& ctx, const StoreDescription& s, bool all) {
   const msgstore::Result refreshed = msgstore::RefreshIndexes(*ctx.device, s.kind, all);
   if (tty) std::fputs("\r\033[K", stderr);
   Require(refreshed);
-  if (ctx.json)
-    PrintJson({{"refreshed", true}, {"all", all}});
-  else if (all)
+  if (ctx.json) return 0;
+  if (named) std::cout << s.name << ": ";
+  if (all)
     std::cout << "rebuilt every phone index file\n";
   else if (!always.empty())
     std::cout << "rebuilt the phone index files of " << JoinAnd(always) << " (" << JoinAnd(kept)
@@ -56,6 +57,20 @@ int RefreshCommand(Context& ctx, const StoreDescription& s, bool all) {
   return 0;
 }
 
+// One store, or with no name every store.
+int Refresh(Context& ctx, const std::string& storeName, bool all) {
+  const bool whole = storeName.empty();
+  const std::vector<const StoreDescription*> stores =
+      whole ? Stores() : std::vector<const StoreDescription*>{&ParseStore(storeName)};
+  nlohmann::ordered_json refreshed = nlohmann::ordered_json::array();
+  for (const StoreDescription* s : stores) {
+    RefreshCommand(ctx, *s, all, whole);
+    refreshed.push_back(s->name);
+  }
+  if (ctx.json) PrintJson({{"refreshed", refreshed}, {"all", all}});
+  return 0;
+}
+
 // Temporary files of writers that died: "ok", or how many there are.
 std::string TempState(const std::vector<std::u16string>& temps) {
   return temps.empty() ? "ok"
@@ -63,20 +78,34 @@ std::string TempState(const std::vector<std::u16string>& temps) {
                              " left by writers that died";
 }
 
-void PrintReport(const msgstore::StoreReport& store, const std::vector<std::u16string>& temps) {
-  Table table({"INDEX", "FILES", "RECORDS", "STATE"}, {false, true, true, false});
+// The rows of one store's indexes and counter; with the store's name in a
+// first column when the whole device is checked.
+void AddReportRows(Table* table, const msgstore::StoreReport& store, bool named) {
+  auto row = [&](std::vector<std::string> cells) {
+    if (named) cells.insert(cells.begin(), store.store->name);
+    table->AddRow(std::move(cells));
+  };
   for (const msgstore::IndexReport& r : store.indexes)
-    table.AddRow({r.name, std::to_string(r.files), std::to_string(r.records),
-                  r.problems.empty() ? "ok"
-                                     : std::to_string(r.problems.size()) +
-                                           (r.problems.size() == 1 ? " problem" : " problems")});
-  table.AddRow({"counter", "", "", store.counter.State()});
-  if (!temps.empty()) table.AddRow({"temp", "", "", TempState(temps)});
-  table.Print(std::cout);
+    row({r.name, std::to_string(r.files), std::to_string(r.records),
+         r.problems.empty() ? "ok"
+                            : std::to_string(r.problems.size()) +
+                                  (r.problems.size() == 1 ? " problem" : " problems")});
+  row({"counter", "", "", store.counter.State()});
+}
+
+void PrintProblems(const msgstore::StoreReport& store, bool named) {
+  const std::string prefix = named ? std::string(store.store->name) + " " : "";
   for (const msgstore::IndexReport& r : store.indexes)
     for (const msgstore::IndexProblem& p : r.problems)
-      std::cout << r.name << ": " << p.text << '\n';
-  for (const std::u16string& t : temps) std::cout << "temp: " << Utf16ToUtf8(t) << '\n';
+      std::cout << prefix << r.name << ": " << p.text << '\n';
+}
+
+// "ok: 2 accounts, counter 805306372", or the problem.
+std::string AccountState(const msgstore::AccountReport& a) {
+  if (!a.ok()) return a.problem;
+  if (!a.present) return "ok: no account database";
+  return "ok: " + std::to_string(a.accounts) + (a.accounts == 1 ? " account" : " accounts") +
+         ", counter " + std::to_string(a.counter);
 }
 
 nlohmann::ordered_json ReportJson(const msgstore::StoreReport& store) {
@@ -108,10 +137,16 @@ std::string Lasting(const StoreDescription& s, const std::string& kind) {
   return "files not named by a message identifier stay until renamed or removed";
 }
 
-int CheckCommand(Context& ctx, const StoreDescription& s, bool fix) {
+// One store, or with no name every store, the account database and the
+// temporary files of the whole device.
+int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
+  const bool whole = storeName.empty();
+  const std::vector<const StoreDescription*> stores =
+      whole ? Stores() : std::vector<const StoreDescription*>{&ParseStore(storeName)};
   msgstore::CheckOptions options;
-  options.stores = {s.kind};
-  options.accounts = false;
+  options.stores.clear();
+  for (const StoreDescription* s : stores) options.stores.push_back(s->kind);
+  options.accounts = whole;
   Progress progress("check", 0);
   options.progress = [&](size_t done, size_t total) { progress.Step(done, total); };
   msgstore::DeviceReport report;
@@ -123,62 +158,107 @@ int CheckCommand(Context& ctx, const StoreDescription& s, bool fix) {
     report = msgstore::Check(*ctx.device, options);
   }
   progress.Done();
-  const msgstore::StoreReport& store = report.stores.front();
-  const msgstore::CounterReport& counter = store.counter;
   const std::vector<std::u16string>& temps = report.temps;
   std::vector<std::string> removed;
   for (const std::u16string& t : repair.tempsRemoved) removed.push_back(Utf16ToUtf8(t));
-  std::vector<std::string> rebuilt;
-  if (fix) rebuilt = repair.stores.front().rebuilt;
-  const bool counterSet = fix && repair.stores.front().counterSet;
-  const size_t differing = store.differing();
-  const std::string counterFile = CounterFile(s);
+  const msgstore::AccountReport& accounts = report.accounts;
+  size_t differing = 0;
+  std::vector<const msgstore::StoreReport*> badCounters;
+  for (const msgstore::StoreReport& store : report.stores) {
+    differing += store.differing();
+    if (!store.counter.ok()) badCounters.push_back(&store);
+  }
   if (ctx.json) {
-    nlohmann::ordered_json tempList = nlohmann::ordered_json::array();
-    for (const std::u16string& t : temps) tempList.push_back(Utf16ToUtf8(t));
-    nlohmann::ordered_json j = {{"ok", report.ok()},
-                                {"indexes", ReportJson(store)},
-                                {"counter", {{"ok", counter.ok()}, {"state", counter.State()}}},
-                                {"temporary_files", tempList}};
-    if (fix) j["rebuilt"] = rebuilt;
-    if (fix) j["counter_set"] = counterSet;
+    nlohmann::ordered_json tempNames = nlohmann::ordered_json::array();
+    for (const std::u16string& t : temps) tempNames.push_back(Utf16ToUtf8(t));
+    auto storeJson = [&](size_t i) {
+      const msgstore::StoreReport& store = report.stores[i];
+      nlohmann::ordered_json j = {
+          {"indexes", ReportJson(store)},
+          {"counter", {{"ok", store.counter.ok()}, {"state", store.counter.State()}}}};
+      if (fix) j["rebuilt"] = repair.stores[i].rebuilt;
+      if (fix) j["counter_set"] = repair.stores[i].counterSet;
+      return j;
+    };
+    nlohmann::ordered_json j = {{"ok", report.ok()}};
+    if (whole) {
+      nlohmann::ordered_json all = nlohmann::ordered_json::object();
+      for (size_t i = 0; i < stores.size(); ++i) all[stores[i]->name] = storeJson(i);
+      j["stores"] = all;
+      j["accounts"] = {{"ok", accounts.ok()}, {"state", AccountState(accounts)}};
+      if (fix) j["accounts"]["counter_set"] = repair.accountCounterSet;
+    } else {
+      j.update(storeJson(0));
+    }
+    j["temporary_files"] = tempNames;
     if (fix) j["temporary_files_removed"] = removed;
     PrintJson(j);
   } else {
-    if (!rebuilt.empty()) std::cout << "rebuilt the index files of " << Join(rebuilt, ", ") << "\n";
-    if (counterSet)
-      std::cout << "set the identifier counter " << counterFile << " to "
-                << repair.stores.front().counterValue << "\n";
+    for (size_t i = 0; fix && i < stores.size(); ++i) {
+      const msgstore::RepairReport::Store& done = repair.stores[i];
+      const std::string of = whole ? std::string(" of ") + stores[i]->name : "";
+      if (!done.rebuilt.empty())
+        std::cout << "rebuilt the index files" << of << " of " << Join(done.rebuilt, ", ") << "\n";
+      if (done.counterSet)
+        std::cout << "set the identifier counter " << CounterFile(*stores[i]) << " to "
+                  << done.counterValue << "\n";
+    }
+    if (repair.accountCounterSet)
+      std::cout << "set the account identifier counter to " << accounts.counter << "\n";
     if (!removed.empty())
       std::cout << "removed " << removed.size()
                 << (removed.size() == 1 ? " temporary file" : " temporary files")
                 << " left by writers that died\n";
-    PrintReport(store, temps);
+    std::vector<std::string> headers = {"INDEX", "FILES", "RECORDS", "STATE"};
+    std::vector<bool> numeric = {false, true, true, false};
+    if (whole) headers.insert(headers.begin(), "STORE"), numeric.insert(numeric.begin(), false);
+    Table table(headers, numeric);
+    for (const msgstore::StoreReport& store : report.stores) AddReportRows(&table, store, whole);
+    if (whole) table.AddRow({kAccountsPart, "database", "", "", AccountState(accounts)});
+    if (!temps.empty()) {
+      std::vector<std::string> cells = {"temp", "", "", TempState(temps)};
+      if (whole) cells.insert(cells.begin(), "");
+      table.AddRow(cells);
+    }
+    table.Print(std::cout);
+    for (const msgstore::StoreReport& store : report.stores) PrintProblems(store, whole);
+    for (const std::u16string& t : temps) std::cout << "temp: " << Utf16ToUtf8(t) << '\n';
   }
   if (report.ok()) return 0;
-  std::string line;
+  std::vector<std::string> parts;
   if (differing != 0)
-    line = std::to_string(differing) + (differing == 1 ? " index differs" : " indexes differ") +
-           " from the folders";
-  if (!temps.empty()) line += (line.empty() ? "" : " and ") + TempState(temps);
-  if (!counter.ok())
-    line += std::string(line.empty() ? "" : " and ") + "the identifier counter " + counterFile +
-            " is damaged or behind the stored messages";
+    parts.push_back(std::to_string(differing) +
+                    (differing == 1 ? " index differs" : " indexes differ") + " from the folders");
+  if (!temps.empty()) parts.push_back(TempState(temps));
+  for (const msgstore::StoreReport* store : badCounters)
+    parts.push_back("the identifier counter " + CounterFile(*store->store) +
+                    " is damaged or behind the stored messages");
+  if (!accounts.ok()) parts.push_back(accounts.problem);
+  std::string line = Join(parts, " and ");
   if (fix) {
     std::set<std::string> why;
-    for (const msgstore::IndexReport& r : store.indexes)
-      for (const msgstore::IndexProblem& p : r.problems)
-        if (p.lasting()) why.insert(Lasting(s, p.kind));
-    if (!counter.ok()) why.insert("the counter file " + counterFile + " cannot be written");
+    for (const msgstore::StoreReport& store : report.stores)
+      for (const msgstore::IndexReport& r : store.indexes)
+        for (const msgstore::IndexProblem& p : r.problems)
+          if (p.lasting()) why.insert(Lasting(*store.store, p.kind));
+    for (const msgstore::StoreReport* store : badCounters)
+      why.insert("the counter file " + CounterFile(*store->store) + " cannot be written");
     if (!temps.empty()) why.insert("temporary files that cannot be removed stay");
+    if (!accounts.ok())
+      why.insert(accounts.readable ? "the registry's account counter cannot be written"
+                                   : "the account store cannot read the rest of its database, "
+                                     "which stays as it is");
     line += " after the repair" + (why.empty() ? "" : ": " + Join(why, "; "));
   } else {
-    const int kinds = (differing != 0) + !counter.ok() + !temps.empty();
-    line += " (" + CommandLine(s, "check", "--fix") +
-            (kinds > 1        ? " repairs them)"
-             : differing != 0 ? " rebuilds them)"
-             : !counter.ok()  ? " repairs it)"
-                              : " removes them)");
+    const size_t kinds = (differing != 0) + badCounters.size() + !temps.empty() + !accounts.ok();
+    const std::string command =
+        whole ? "msgstore check --fix" : CommandLine(*stores.front(), "check", "--fix");
+    line += " (" + command +
+            (kinds > 1                     ? " repairs them)"
+             : differing != 0              ? " rebuilds them)"
+             : !badCounters.empty()        ? " repairs it)"
+             : !accounts.ok()              ? " repairs what it can)"
+                                           : " removes them)");
   }
   std::cout.flush();
   std::cerr << "msgstore: " << line << '\n';
@@ -190,18 +270,22 @@ int CheckCommand(Context& ctx, const StoreDescription& s, bool fix) {
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands) {
   auto store = std::make_shared<std::string>();
   auto all = std::make_shared<bool>(false);
-  CLI::App* cmd = app.add_subcommand("refresh", "Rebuild the phone index files");
+  CLI::App* cmd = app.add_subcommand("refresh", "Rebuild the phone index files (of every store without one)");
   AddStoreArgument(cmd, store.get());
   cmd->add_flag("--all", *all, "Rebuild every index, also those the store keeps when they exist");
-  commands.On(cmd, [&ctx, store, all] { return RefreshCommand(ctx, ParseStore(*store), *all); });
+  commands.On(cmd, [&ctx, store, all] { return Refresh(ctx, *store, *all); });
 
   store = std::make_shared<std::string>();
   auto fix = std::make_shared<bool>(false);
   cmd = app.add_subcommand("check",
-                           "Compare each phone index with its folders; exit 1 when they differ");
+                           "Compare each phone index with its folders, each identifier counter "
+                           "with the identifiers in use and, without a store, the account "
+                           "database with its counter; exit 1 when they differ");
   AddStoreArgument(cmd, store.get());
-  cmd->add_flag("--fix", *fix, "Rebuild the indexes that differ and check again");
-  commands.On(cmd, [&ctx, store, fix] { return CheckCommand(ctx, ParseStore(*store), *fix); });
+  cmd->add_flag("--fix", *fix,
+                "Rebuild the indexes that differ, raise the counters that are behind, remove "
+                "temporary files of writers that died, and check again");
+  commands.On(cmd, [&ctx, store, fix] { return CheckCommand(ctx, *store, *fix); });
 }
 
 }  // namespace tool

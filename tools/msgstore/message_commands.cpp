@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "msgstore/maintenance.h"
 #include "output.h"
 #include "records.h"
 #include "text.h"
@@ -261,6 +262,7 @@ struct AddArgs {
   std::string time;
   std::string status;
   std::string msgId;
+  std::string text1;
   bool read = false;
   bool autoStorage = false;
   std::map<std::string, std::string> own;  // the store's own fields, by key
@@ -305,6 +307,7 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
   m.to = Utf8ToUtf16(args.to);
   m.subject = Utf8ToUtf16(args.subject);
   m.msgId = Utf8ToUtf16(args.msgId);
+  m.text1 = Utf8ToUtf16(args.text1);
   const WriteResult w = ctx.store(s).Add(
       m, args.autoStorage ? (card ? msgstore::Storage::kAutoFromCard : msgstore::Storage::kAuto)
                           : (card ? msgstore::Storage::kCard : msgstore::Storage::kPhone));
@@ -449,6 +452,11 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const FolderArgs& args)
   RequireListable(s, folder, "emptied");
   const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
   Require(emptied);
+  // The store leaves the emptied folder's index records until a lookup
+  // drops them; they are dropped now, so that the index agrees with the
+  // folder as a check sees it.
+  if (!ctx.card && s.Folder(folder)->indexed())
+    Require(msgstore::DropRecordsWithoutFiles(*ctx.device, s.kind, folder, account));
   const size_t deleted = emptied.deleted;
   if (ctx.json) {
     nlohmann::ordered_json j = {{"storage", StorageKey(ctx.card)},
@@ -461,13 +469,6 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const FolderArgs& args)
   std::cout << "emptied the " << Where(s, ctx.card, folder)
             << (account != 0 ? " of account " + std::to_string(account) : "") << ": " << deleted
             << (deleted == 1 ? " message" : " messages") << " deleted\n";
-  const FolderDescription* f = s.Folder(folder);
-  if (!ctx.card && f->indexed() && deleted != 0) {
-    const bool always = s.Folder(f->indexFolder)->rebuiltAlways;
-    std::cout << "note: the index keeps its records until '"
-              << CommandLine(s, "refresh", always ? "" : "--all")
-              << "' (or until the messages are looked up)\n";
-  }
   return 0;
 }
 
@@ -483,7 +484,7 @@ msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card
   return c;
 }
 
-int Count(Context& ctx, const StoreDescription& s) {
+nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const bool card = ctx.store(s).TreeMade(true);
@@ -545,14 +546,71 @@ int Count(Context& ctx, const StoreDescription& s) {
   const size_t onCard = none || !card ? 0 : CountOf(ctx, s, true, inbox, unreadOf).unread;
   row("unread in inbox", phone, onCard, card);
   j["unread_inbox"] = phone + onCard;
-  if (ctx.json) {
-    PrintJson(j);
-    return 0;
-  }
+  if (ctx.json) return j;
+  if (named) std::cout << s.title << ":\n";
   table.Print(std::cout);
   if (none)
     std::cout << "note: no incoming-server account is named: the store counts no unread inbox "
                  "message and never finds the inbox full ('msgstore account use ID' names one)\n";
+  return j;
+}
+
+// One store, or with no name every store (the account database with the
+// store that keeps messages by account), each after the other.
+int CountCommand(Context& ctx, const std::string& storeName) {
+  if (!storeName.empty()) {
+    const nlohmann::ordered_json j = Count(ctx, ParseStore(storeName), false);
+    if (ctx.json) PrintJson(j);
+    return 0;
+  }
+  nlohmann::ordered_json all = nlohmann::ordered_json::object();
+  for (const StoreDescription* s : Stores()) {
+    if (!all.empty() && !ctx.json) std::cout << '\n';
+    all[s->name] = Count(ctx, *s, true);
+  }
+  if (ctx.json) PrintJson(all);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// settle
+
+int Settle(Context& ctx) {
+  const StoreDescription& s = ctx.device->mms().description();
+  if (!ctx.store(s).TreeMade(false))
+    throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
+  const msgstore::SettleReport settled = msgstore::SettleDownloads(*ctx.device);
+  Require(settled);
+  const bool paired = settled.movedFrom.size() == settled.movedTo.size();
+  if (ctx.json) {
+    auto place = [&](const Location& at) {
+      return nlohmann::ordered_json{
+          {"storage", StorageKey(at.card)}, {"folder", FolderName(s, at.folder)}, {"id", at.id}};
+    };
+    auto places = [&](const std::vector<Location>& all) {
+      nlohmann::ordered_json list = nlohmann::ordered_json::array();
+      for (const Location& at : all) list.push_back(place(at));
+      return list;
+    };
+    PrintJson({{"moved_from", places(settled.movedFrom)},
+               {"moved_to", places(settled.movedTo)},
+               {"deleted", places(settled.deleted)},
+               {"status_settled", places(settled.statusSet)},
+               {"unread_inbox", settled.unread}});
+    return 0;
+  }
+  for (size_t i = 0; i < settled.movedFrom.size(); ++i)
+    std::cout << "moved " << What(s, settled.movedFrom[i])
+              << (paired ? ": now " + What(s, settled.movedTo[i]) : "") << '\n';
+  for (size_t i = 0; !paired && i < settled.movedTo.size(); ++i)
+    std::cout << "now " << What(s, settled.movedTo[i]) << '\n';
+  for (const Location& at : settled.deleted) std::cout << "deleted " << What(s, at) << '\n';
+  for (const Location& at : settled.statusSet)
+    std::cout << "settled the status of " << What(s, at) << '\n';
+  if (settled.movedFrom.empty() && settled.movedTo.empty() && settled.deleted.empty() &&
+      settled.statusSet.empty())
+    std::cout << "nothing to settle\n";
+  std::cout << "unread in the inboxes: " << settled.unread << '\n';
   return 0;
 }
 
@@ -610,6 +668,7 @@ void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
   cmd->add_option("--time", add->time, "Message time, ISO 8601 (default: now)");
   cmd->add_option("--status", add->status, "Status value, 0 to 65535 (default 0)");
   cmd->add_option("--msgid", add->msgId, "Text message ID");
+  cmd->add_option("--text1", add->text1, "The record's text1 (a downloaded MMS has one)");
   for (const RecordField* f : FieldsOf(s))
     if (OwnField(*f)) cmd->add_option(OptionOf(*f), add->own[f->key], OptionHelp(*f));
   cmd->add_flag("--read", add->read, "Store the message as read");
@@ -651,11 +710,8 @@ void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
 }  // namespace
 
 void AddStoreArgument(CLI::App* cmd, std::string* store) {
-  std::string names;
-  for (const StoreDescription* s : Stores())
-    names +=
-        (names.empty() ? "" : ", ") + std::string(s->name) + (IsDefault(*s) ? " (default)" : "");
-  cmd->add_option("STORE", *store, "The store: " + names)->type_name("");
+  cmd->add_option("STORE", *store, "The store: " + StoreNames() + " (default: every store)")
+      ->type_name("");
 }
 
 void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
@@ -671,9 +727,18 @@ void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
 
   auto store = std::make_shared<std::string>();
   CLI::App* cmd = app.add_subcommand(
-      "count", "Messages per folder on both storages, the SIM copies and the unread messages");
+      "count",
+      "Messages per folder on both storages, the SIM copies and the unread messages (of every "
+      "store without one); reads only");
   AddStoreArgument(cmd, store.get());
-  commands.On(cmd, [&ctx, store] { return Count(ctx, ParseStore(*store)); });
+  commands.On(cmd, [&ctx, store] { return CountCommand(ctx, *store); });
+
+  cmd = app.add_subcommand(
+      "settle",
+      "Settle the MMS automatic download folder as the store's unread count does (count does "
+      "not): downloaded messages with a text1 move to the inbox, the others are deleted; says "
+      "what moved and what was deleted");
+  commands.On(cmd, [&ctx] { return Settle(ctx); });
 }
 
 }  // namespace tool

@@ -47,7 +47,7 @@ std::string StoreNames() {
 
 std::string CommandLine(const StoreDescription& s, const std::string& command,
                         const std::string& rest) {
-  return "msgstore " + command + (IsDefault(s) ? "" : " " + std::string(s.name)) +
+  return "msgstore " + command + " " + std::string(s.name) +
          (rest.empty() ? "" : " " + rest);
 }
 

@@ -46,7 +46,7 @@ bool IsDefault(const StoreDescription& s);
 const StoreDescription& ParseStore(const std::string& name);
 // "sms, mms, email"
 std::string StoreNames();
-// "msgstore check --fix", with the store's name unless it is the default.
+// "msgstore check sms --fix".
 std::string CommandLine(const StoreDescription& s, const std::string& command,
                         const std::string& rest = "");
 // The identifier counter's file name, as users see it beside the messages.
