@@ -103,6 +103,9 @@ Backup::Account ReadAccount(const Json& j, size_t line) {
 
 // One line after the first.
 void ReadLine(const Json& j, size_t line, Backup* backup) {
+  if (backup->closing)
+    throw LineError("it comes after the closing line on line " + std::to_string(*backup->closing) +
+                    ", which ends the export");
   if (!j.is_object()) throw LineError("it is not a JSON object");
   const std::string& type = String(j, "type");
   const Backup::Header& h = backup->header;
@@ -176,9 +179,6 @@ std::string Incomplete(const Backup& backup, size_t lines, size_t last) {
   if (!backup.closing)
     return "the export is incomplete: it ends at line " + std::to_string(last) +
            " without its closing line " + end + " (cut short, or left out messages)";
-  if (*backup.closing != last)
-    return "line " + std::to_string(*backup.closing) + " is the closing line, but line " +
-           std::to_string(last) + " comes after it";
   const Json& j = backup.closingLine;
   std::map<std::string, size_t> messages;
   for (const StoreDescription* s : backup.header.stores) messages[s->name] = 0;

@@ -1,0 +1,314 @@
+// What a user trusts the tool with: output that could not be written fails the run, a backup
+// cut short or edited out of step is refused whole, commands that only read make nothing, an
+// export carries the whole handset, and check, count and refresh cover the whole device.
+#include <cstdlib>
+
+#include "msgstore/msgstore.h"
+#include "msgstore/stores.h"
+#include "msgstore/text.h"
+#include "tool_runner.h"
+
+namespace tool_test {
+namespace {
+
+namespace fs = std::filesystem;
+using JsonValue = nlohmann::json;
+
+class BackupTrust : public ToolTest {
+ protected:
+  // The command run by a shell with standard output to /dev/full: its status and standard error.
+  std::pair<int, std::string> ToFull(const std::string& cmd) {
+    const std::string err = root_ + "/../" + fs::path(root_).filename().string() + ".err";
+    const int status = std::system((std::string(MSGSTORE_TOOL_PATH) + " --root '" + root_ +
+                                    "' " + cmd + " >/dev/full 2>'" + err + "'")
+                                       .c_str());
+    std::ifstream in(err);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    fs::remove(err);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+  }
+  std::string Save(const std::string& name, const std::string& text) {
+    std::ofstream(root_ + "/" + name, std::ios::binary) << text;
+    return root_ + "/" + name;
+  }
+  std::string Other() const { return root_ + "/other"; }
+  // The files of the message trees.
+  std::map<std::string, std::string> Trees() {
+    std::map<std::string, std::string> trees;
+    for (const auto& [path, bytes] : Device())
+      if (Starts(path, root_ + "/DiskOnChip")) trees[path] = bytes;
+    return trees;
+  }
+};
+
+// Every command that reads (and every one that changes a made device) on a mistyped root, and on
+// a directory that holds no device, says so and makes nothing; init, card insert and import make
+// the root.
+TEST_F(BackupTrust, OnlyInitCardInsertAndImportMakeADevice) {
+  const std::string missing = root_ + "/mistyped";
+  for (const std::string cmd :
+       {"ls sms inbox", "show sms 1", "count", "count mms", "check", "check --fix", "refresh",
+        "export", "account ls", "counters", "watch", "settle", "add sms inbox --text x",
+        "account add --folder 1 --text x", "lang", "card state"}) {
+    EXPECT_EQ(On(missing, [&] { return Tool(cmd); }).err,
+              "msgstore: no device root at " + missing +
+                  " (run 'msgstore init' to make a device there, or give --root)\n")
+        << cmd;
+    Result r = Tool(cmd);  // the scratch root: a directory without a device
+    EXPECT_EQ(r.status, 1) << cmd;
+    EXPECT_EQ(r.err, "msgstore: no message tree at " + root_ +
+                         " (run 'msgstore init' to make a device there, or give --root)\n")
+        << cmd;
+  }
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_TRUE(fs::is_empty(root_));
+  // The importing root is made only once the whole file has been read.
+  Refuses("import " + missing, 1, "cannot open '" + missing + "'\n");
+  EXPECT_TRUE(fs::is_empty(root_));
+  EXPECT_EQ(On(missing, [&] { return Ok("card insert"); }), "memory card inserted\n");
+  EXPECT_PRED2(Starts, On(missing, [&] { return Ok("init"); }), "device root " + missing);
+  EXPECT_EQ(On(missing, [&] { return Ok("ls sms inbox"); }), "no messages in phone inbox\n");
+}
+
+// A write to standard output that fails ends the run with one line and exit 1, whatever the
+// command; the same commands to a file that takes the output end with 0.
+TEST_F(BackupTrust, AFailedWriteToStandardOutputFailsTheRun) {
+  Oks({"init", "add sms inbox --text hello"});
+  for (const std::string cmd : {"export", "show sms 1 --raw", "ls sms inbox", "--json count"})
+    EXPECT_EQ(ToFull(cmd), std::make_pair(1, std::string("msgstore: could not write to standard "
+                                                         "output: what it holds is incomplete\n")))
+        << cmd;
+  EXPECT_EQ(ToFull("show sms 7").first, 1);  // its own failure, not standard output's
+  EXPECT_EQ(Ok("show sms 1 --raw"), std::string("h\0e\0l\0l\0o\0", 10));
+}
+
+// An export ends with a line that counts it; an import refuses a file cut at a line, one whose
+// counts differ and one with lines after the end, writing nothing, not even the root.
+TEST_F(BackupTrust, AnExportCutShortOrMiscountedIsRefusedWhole) {
+  Oks({"init", "add sms inbox --text a", "add sms draft --text b", "add mms sent --text c",
+       "account add --folder 1 --text w"});
+  const std::string exported = Ok("export");
+  std::vector<std::string> lines = Lines(exported);
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines.back(),
+            R"({"type":"end","lines":10,"messages":{"sms":2,"mms":1,"email":0},"accounts":1})");
+  EXPECT_EQ(Lines(Ok("export sms")).back(),
+            R"({"type":"end","lines":5,"messages":{"sms":2},"accounts":null})");
+  auto join = [](const std::vector<std::string>& some) {
+    std::string text;
+    for (const std::string& line : some) text += line + "\n";
+    return text;
+  };
+  const std::string cut = Save("cut.jsonl", join({lines.begin(), lines.begin() + 7}));
+  const std::string counted = Save(
+      "counted.jsonl", join({lines.begin(), lines.begin() + 4}) + join({lines.begin() + 5,
+                                                                          lines.end()}));
+  const std::string after = Save("after.jsonl", exported + lines[4] + "\n");
+  const std::string half = Save("half.jsonl", exported.substr(0, exported.size() - 20));
+  // On a root that is not there: nothing is made of it.
+  auto refused = [&](const std::string& cmd, const std::string& err) {
+    const Result r = On(Other(), [&] { return Tool(cmd); });
+    EXPECT_EQ(std::make_tuple(r.status, r.out, r.err), std::make_tuple(1, "", "msgstore: " + err));
+  };
+  {
+    refused("import " + cut,
+            cut + ": the export is incomplete: it ends at line 7 without its closing line "
+                  "{\"type\":\"end\",...} (cut short, or left out messages): nothing imported\n");
+    refused("import " + counted,
+            counted + ": the export is incomplete: its closing line on line 10 counts lines 10 "
+                      "(9 found), sms 2 (1 found): nothing imported\n");
+    refused("import " + after,
+            after + " line 12: it comes after the closing line on line 11, which ends the "
+                    "export: nothing imported\n");
+    refused("import " + half, half + " line 11: it is not JSON\nmsgstore: " + half +
+                                  ": the export is incomplete: it ends at line 11 without its "
+                                  "closing line {\"type\":\"end\",...} (cut short, or left out "
+                                  "messages) (2 damaged lines): nothing imported\n");
+  }
+  EXPECT_FALSE(fs::exists(Other()));
+  // An export that leaves out a message it cannot read fails and has no end: no import takes it.
+  std::ofstream(At("EMS/DRAFT/2.sms"), std::ios::trunc) << "xx";
+  Result damaged = Tool("export");
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_PRED2(Has, damaged.err,
+               "1 of 3 messages could not be read and are missing from the export\n");
+  EXPECT_PRED2(Has, Lines(damaged.out).back(), R"("type":"account")");
+}
+
+// The incoming-server account under its registry name and the handset's SMS counters travel with
+// the export and come back on import; the export of the copy is the export of the original.
+TEST_F(BackupTrust, TheIncomingServerAccountAndTheHandsetCountersComeBack) {
+  Oks({"init", "account add --folder 1 --text work", "account add --folder 1 --text home",
+       "account use 805306372 --name Home", "add sms inbox --text a --read",
+       "counters EmsRecv 7", "counters SentInSim 3"});
+  const std::string exported = Ok("export");
+  EXPECT_PRED2(Has, exported, R"("incoming_server":805306372,"incoming_server_name":"Home"})");
+  EXPECT_PRED2(Has, exported,
+               R"({"type":"handset_counters","store":"sms","values":{"EmsRecv":7,"EmsRead":0,)"
+               R"("Ems_SDRecv":0,"Ems_SDRead":0,"SentInSim":3,"UnsentInSim":0}})");
+  const std::string file = Save("device.jsonl", exported);
+  On(Other(), [&] {
+    EXPECT_EQ(Ok("import " + file), "imported 1 message (sms 1, mms 0, email 0) and 2 accounts\n");
+    EXPECT_EQ(Ok("export"), exported);
+    EXPECT_EQ(Json("counters")["EmsRecv"], 7);
+    EXPECT_EQ(Json("account show 805306372")["incoming_server"], true);
+    return 0;
+  });
+  // An unknown counter, a name the registry cannot keep: refused before anything is written.
+  std::string bad = exported;
+  bad.replace(bad.find("\"SentInSim\""), 11, "\"SentInSIM\"");
+  Refuses("import --replace " + Save("bad.jsonl", bad), 1,
+          root_ + "/bad.jsonl line 3: \"values\" names no counter of the handset: SentInSIM "
+                  "(counters: EmsRecv, EmsRead, Ems_SDRecv, Ems_SDRead, SentInSim, UnsentInSim)");
+  bad = exported;
+  bad.replace(bad.find("\"Home\""), 6, "\"Ho me\"");
+  Refuses("import --replace " + Save("bad.jsonl", bad), 1,
+          "account name 'Ho me' must be 1 to 15 letters, digits, '_' or '-'\n");
+}
+
+// Ticks that a JSON tool rounded to a double, or an ISO time edited without its ticks, are
+// refused with the line and the time the ISO text gives.
+TEST_F(BackupTrust, ATimeWhoseTicksAndIsoTextDisagreeIsRefused) {
+  Oks({"init", "add sms inbox --text a --time 2026-01-02T03:04:05.1234567Z"});
+  const std::string exported = Ok("export");
+  const std::string exact = "134117966451234567";
+  ASSERT_PRED2(Has, exported, R"("time":"2026-01-02T03:04:05.1234567Z","time_ticks":)" + exact);
+  // What a tool that reads numbers as doubles writes back: the nearest double.
+  std::string rounded = exported;
+  rounded.replace(rounded.find("\"time_ticks\":" + exact), 13 + exact.size(),
+                  "\"time_ticks\":134117966451234560");
+  Refuses("import --replace " + Save("e.jsonl", rounded), 1,
+          root_ + "/e.jsonl line 4: \"time\" 2026-01-02T03:04:05.1234567Z and \"time_ticks\" "
+                  "134117966451234560 are not the same time: a JSON tool that reads numbers as "
+                  "doubles keeps whole numbers exact only up to 2^53 and rounded them (\"time\" "
+                  "gives 134117966451234567): nothing imported\n");
+  std::string asDouble = exported;
+  asDouble.replace(asDouble.find("\"time_ticks\":" + exact), 13 + exact.size(),
+                   "\"time_ticks\":1.3411796645123456e+17");
+  Refuses("import --replace " + Save("e.jsonl", asDouble), 1,
+          root_ + "/e.jsonl line 4: \"time_ticks\" 1.3411796645123456e+17 is not a whole number:");
+  std::string edited = exported;
+  edited.replace(edited.find("\"time\":\"2026-01-02"), 18, "\"time\":\"2026-01-03");
+  Refuses("import --replace " + Save("e.jsonl", edited), 1,
+          root_ + "/e.jsonl line 4: \"time\" 2026-01-03T03:04:05.1234567Z and \"time_ticks\" " +
+              exact + " are not the same time (\"time\" gives 134118830451234567); an edited "
+                      "time needs its ticks edited too: nothing imported\n");
+}
+
+// count only reads: the download folder stays as it is; settle says what it moved and deleted.
+TEST_F(BackupTrust, CountReadsOnlyAndSettleSaysWhatItMovedAndDeleted) {
+  Oks({"init", "add mms autodownload --text a --text1 url", "add mms autodownload --text b",
+       "add mms inbox --text c --status 104 --text1 url", "add mms inbox --text d --status 104"});
+  const auto before = Trees();
+  EXPECT_EQ(Json("count mms")["folders"]["autodownload"]["phone"], 2);
+  EXPECT_EQ(Json("count")["mms"]["unread_inbox"], 2);
+  EXPECT_EQ(Trees(), before);
+  EXPECT_EQ(Ok("settle"),
+            "moved message 1 in phone autodownload: now message 5 in phone inbox\n"
+            "deleted message 2 in phone autodownload\n"
+            "deleted message 4 in phone inbox\n"
+            "settled the status of message 3 in phone inbox\n"
+            "unread in the inboxes: 3\n");  // counted before 4 was deleted
+  EXPECT_EQ(Json("show mms 5")["status"], 101);
+  EXPECT_EQ(Ok("settle"), "nothing to settle\nunread in the inboxes: 2\n");
+}
+
+// Without a store, check, count and refresh cover every store and the account database; check
+// --fix raises an account counter left behind and says what a damaged database keeps.
+TEST_F(BackupTrust, CheckCountAndRefreshCoverTheWholeDevice) {
+  Oks({"init", "add sms draft --text a", "add mms draft --text b", "add email draft --text c",
+       "account add --folder 1 --text w"});
+  EXPECT_EQ(Ok("check"),
+            "STORE     INDEX     FILES  RECORDS  STATE\n"
+            "sms       inbox         0        0  ok\n"
+            "sms       draft         1        1  ok\n"
+            "sms       sent          0        0  ok\n"
+            "sms       unsent        0        0  ok\n"
+            "sms       report        0        0  ok\n"
+            "sms       spam          0        0  ok\n"
+            "sms       counter                   ok: last identifier 1, highest identifier in use 1\n"
+            "mms       inbox         0        0  ok\n"
+            "mms       draft         1        1  ok\n"
+            "mms       sent          0        0  ok\n"
+            "mms       unsent        0        0  ok\n"
+            "mms       report        0        0  ok\n"
+            "mms       spam          0        0  ok\n"
+            "mms       counter                   ok: last identifier 1, highest identifier in use 1\n"
+            "email     draft         1        1  ok\n"
+            "email     sent          0        0  ok\n"
+            "email     unsent        0        0  ok\n"
+            "email     report        0        0  ok\n"
+            "email     spam          0        0  ok\n"
+            "email     counter                   ok: last identifier 1, highest identifier in use "
+            "1\n"
+            "accounts  database                  ok: 1 account, counter 805306371\n");
+  const JsonValue counts = Json("count");
+  EXPECT_EQ(counts["sms"]["folders"]["draft"]["phone"], 1);
+  EXPECT_EQ(counts["email"]["folders"]["draft"]["phone"], 1);
+  EXPECT_EQ(Json("refresh")["refreshed"], (JsonValue{"sms", "mms", "email"}));
+
+  // The registry's account counter set back below the account.
+  msgstore::SetDeviceRoot(root_);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, msgstore::AccountStore().registryKey, 0,
+                                      nullptr, 0, 0, nullptr, &key, nullptr),
+            0);
+  const DWORD behind = 805306370;
+  ASSERT_EQ(RegSetValueExW(key, msgstore::AccountStore().counterValue, 0, REG_DWORD,
+                                     reinterpret_cast<const BYTE*>(&behind), 4),
+            0);
+  RegCloseKey(key);
+  Run("check", 1,
+      "msgstore: the account identifier counter (805306370) is behind the highest account "
+      "identifier 805306371 (msgstore check --fix repairs what it can)\n");
+  EXPECT_EQ(Run("check sms", 0), Run("check sms", 0));  // one store leaves the accounts alone
+  EXPECT_PRED2(Starts, Ok("check --fix"), "set the account identifier counter to 805306371\n");
+  EXPECT_EQ(Ok("account add --folder 1 --text x"), "account 805306372 added to folder 1\n");
+  std::ofstream(At("EmailAccMsgStore.db"), std::ios::app) << "xx";
+  EXPECT_PRED2(Has,
+               Run("check --fix", 1,
+                   "msgstore: the account database is damaged (46 bytes, of which the account "
+                   "store reads 44) after the repair: the account store cannot read the rest of "
+                   "its database, which stays as it is\n"),
+               "\naccounts  database                  the account database is damaged");
+}
+
+// After empty, check passes: the emptied folder's records are gone from the index, also those
+// of a SIM folder listed in the inbox's index and of one account's inbox.
+TEST_F(BackupTrust, CheckPassesAfterEmpty) {
+  Oks({"init", "account add --folder 1 --text w", "add sms inbox --text a",
+       "add sms sim-inbox --text b", "add email inbox --account 805306371 --text c",
+       "add mms inbox --text d", "empty sms inbox", "empty email inbox --account 805306371",
+       "empty mms inbox"});
+  EXPECT_EQ(Tool("check").status, 0);
+  EXPECT_EQ(Ok("ls sms inbox --index"),
+            "ID  FOLDER     TIME                  READ  STATUS  TO  SUBJECT / TEXT\n" +
+                Lines(Ok("ls sms inbox --index"))[1] + "\n");
+  Oks({"empty sms sim-inbox"});
+  EXPECT_EQ(Ok("ls sms inbox --index"), "no messages in phone inbox index\n");
+  EXPECT_EQ(Tool("check").status, 0);
+}
+
+// A stray "007.sms" beside "7.sms": check --fix leaves the problem it found and no more.
+TEST_F(BackupTrust, CheckFixNeverLeavesMoreProblemsThanItFound) {
+  Oks({"init"});
+  for (int i = 0; i < 7; ++i) Ok("add sms inbox --text m");
+  fs::copy_file(At("EMS/INBOX/7.sms"), At("EMS/INBOX/007.sms"));
+  const std::string problem = "1 index differs from the folders";
+  const std::string found = Run("check sms", 1,
+                                "msgstore: " + problem + " (msgstore check sms --fix rebuilds "
+                                                         "them)\n");
+  EXPECT_PRED2(Has, found, "inbox        7        7  1 problem\n");
+  const std::string fixed =
+      Run("check sms --fix", 1,
+          "msgstore: " + problem +
+              " after the repair: files not named by a message identifier stay until renamed "
+              "or removed\n");
+  EXPECT_PRED2(Has, fixed, "inbox        7        7  1 problem\n");
+  EXPECT_EQ(Run("check sms", 1, "msgstore: " + problem + " (msgstore check sms --fix rebuilds them)\n"),
+            found);
+  EXPECT_EQ(Lines(Ok("ls sms inbox --index")).size(), 8u);  // seven records and the header
+}
+
+}  // namespace
+}  // namespace tool_test
