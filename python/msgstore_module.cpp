@@ -347,7 +347,8 @@ py::list StoresToPy() {
     stores.append(py::dict(
         "kind"_a = static_cast<int>(s->kind), "name"_a = s->name, "title"_a = s->title,
         "folder_limit"_a = s->folderLimit, "counter_file"_a = msgstore::WideToUtf8(s->counterFile),
-        "extension"_a = msgstore::WideToUtf8(s->extension), "folders"_a = folders));
+        "extension"_a = msgstore::WideToUtf8(s->extension), "folders"_a = folders,
+        "keeps_handset_counters"_a = s->countersMutex != nullptr));
   }
   return stores;
 }
@@ -567,6 +568,23 @@ class PyDevice {
     return Run([](msgstore::Device& d) { return d.accounts().IncomingServer(); });
   }
 
+  std::string IncomingServerName() {
+    return Run([](msgstore::Device& d) { return d.accounts().IncomingServerName(); });
+  }
+
+  // The handset's SMS counters, (name, value) in the platform's order.
+  py::list HandsetCounters() {
+    const std::vector<std::pair<std::string, DWORD>> values = Run([](msgstore::Device&) {
+      std::vector<std::pair<std::string, DWORD>> all;
+      for (const auto& c : msgstore::DefaultPlatform::Counters())
+        all.emplace_back(c.name, msgstore::DefaultPlatform::GetCounter(c.name));
+      return all;
+    });
+    py::list out;
+    for (const auto& [name, value] : values) out.append(py::make_tuple(name, value));
+    return out;
+  }
+
   void SetIncomingServer(DWORD id, const std::string& name) {
     Check(Run([&](msgstore::Device& d) { return d.accounts().SetIncomingServer(id, name); }));
   }
@@ -603,9 +621,11 @@ class PyDevice {
 
   // items: (store, location, fields, index position or None, source);
   // accounts: (fields, position); database: (existed, bytes, counter) or
-  // None; counters: (store, value); trees: (store, card).
+  // None; counters: (store, value); trees: (store, card); incoming: (id,
+  // name) or None; handset: (counter name, value).
   py::dict Restore(const py::list& items, const py::list& accounts, const py::object& database,
-                   const py::list& counters, const py::list& trees, bool replace) {
+                   const py::list& counters, const py::list& trees, bool replace,
+                   const py::object& incoming, const py::list& handset) {
     struct Item {
       StoreKind store;
       Location at;
@@ -638,6 +658,16 @@ class PyDevice {
       const py::tuple t = py::reinterpret_borrow<py::tuple>(h);
       raised.emplace_back(Kind(t[0].cast<int>()), Dword(t[1], "counter"));
     }
+    std::optional<std::pair<DWORD, std::string>> incomingServer;
+    if (!incoming.is_none()) {
+      const py::tuple t = incoming.cast<py::tuple>();
+      incomingServer = {Dword(t[0], "incoming_server"), t[1].cast<std::string>()};
+    }
+    std::vector<std::pair<std::string, DWORD>> handsetCounters;
+    for (const py::handle h : handset) {
+      const py::tuple t = py::reinterpret_borrow<py::tuple>(h);
+      handsetCounters.emplace_back(t[0].cast<std::string>(), Dword(t[1], "handset counter"));
+    }
     std::vector<std::pair<StoreKind, bool>> made;
     for (const py::handle h : trees) {
       const py::tuple t = py::reinterpret_borrow<py::tuple>(h);
@@ -652,6 +682,8 @@ class PyDevice {
       if (db) restorer.SetAccountDatabase(std::get<0>(*db), std::get<1>(*db), std::get<2>(*db));
       for (const auto& c : raised) restorer.SetCounter(c.first, c.second);
       for (const auto& t : made) restorer.MakeTree(t.first, t.second);
+      if (incomingServer) restorer.SetIncomingServer(incomingServer->first, incomingServer->second);
+      for (const auto& c : handsetCounters) restorer.SetHandsetCounter(c.first, c.second);
       return restorer.Commit(replace, &report);
     });
     Check(r);
@@ -754,9 +786,11 @@ PYBIND11_MODULE(_msgstore, m) {
       .def("remove_account", &PyDevice::RemoveAccount, "id"_a)
       .def("incoming_server", &PyDevice::IncomingServer)
       .def("set_incoming_server", &PyDevice::SetIncomingServer, "id"_a, "name"_a)
+      .def("incoming_server_name", &PyDevice::IncomingServerName)
+      .def("handset_counters", &PyDevice::HandsetCounters)
       .def("account_database", &PyDevice::AccountDatabase)
       .def("check", &PyDevice::CheckDevice)
       .def("repair", &PyDevice::RepairDevice)
       .def("restore", &PyDevice::Restore, "items"_a, "accounts"_a, "database"_a, "counters"_a,
-           "trees"_a, "replace"_a);
+           "trees"_a, "replace"_a, "incoming"_a = py::none(), "handset"_a = py::list());
 }

@@ -54,7 +54,7 @@ _STORES = _m.stores()
 _KIND = {s["name"]: s["kind"] for s in _STORES}
 # What a write needs besides these comes from add()'s own arguments.
 _NOT_ADDED = {"record_id", "record_folder", "content"}
-_EXPORT_FORMAT, _EXPORT_VERSION = "msgstore-export", 1
+_EXPORT_FORMAT, _EXPORT_VERSION = "msgstore-export", 2
 
 
 # ---------------------------------------------------------------------------

@@ -2,9 +2,12 @@
 
 The first line names the format and its version, the parts it holds, whether
 the card was inserted and which message trees were made; then per store its
-identifier counter and every message of both storages (every field, times
-also as exact ticks, the content in base64, the place in its phone index);
-last the account database and each account in the order the file keeps them.
+identifier counter (beside the SMS store the handset's SMS counters) and
+every message of both storages (every field, times also as exact ticks, the
+content in base64, the place in its phone index); then the account database
+with the incoming-server account and each account in the order the file keeps
+them; last a closing line that counts the lines before it, the messages of
+each store and the accounts, so that an export cut short is told apart.
 """
 
 from __future__ import annotations
@@ -21,6 +24,7 @@ from . import (_EXPORT_FORMAT, _EXPORT_VERSION, _FIELDS, _KIND, _STORE_BY_NAME, 
                Invalid, RestoreReport, _folder_name, _storage)
 
 _STORE_NAMES = [s["name"] for s in _m.stores()]
+_KEEPS_HANDSET_COUNTERS = {s["name"] for s in _m.stores() if s["keeps_handset_counters"]}
 _ACCOUNT_TEXT_UNITS = 255
 
 
@@ -101,6 +105,9 @@ def export(device, file, stores: Optional[List[str]], accounts: bool) -> int:
         counter_file = _STORE_BY_NAME[name]["counter_file"].rsplit("\\", 1)[-1]
         lines.append({"type": "counter", "store": name, "file": counter_file,
                       "value": d.counter(kind)})
+        if name in _KEEPS_HANDSET_COUNTERS:
+            lines.append({"type": "handset_counters", "store": name,
+                          "values": dict(d.handset_counters())})
         messages = d.list(kind, None, None)
         # The indexes before any message is read, so that no read moves a record.
         places: Dict[Tuple, int] = {}
@@ -118,9 +125,11 @@ def export(device, file, stores: Optional[List[str]], accounts: bool) -> int:
     whole = True
     if accounts:
         db = d.account_database()
+        incoming = d.incoming_server()
         lines.append({"type": "accounts", "database": db["present"],
                       "database_size": db["bytes"] if db["present"] else None,
-                      "counter": db["counter"]})
+                      "counter": db["counter"], "incoming_server": incoming or None,
+                      "incoming_server_name": d.incoming_server_name() if incoming else None})
         for i, a in enumerate(db["accounts"]):
             line = {"type": "account", "position": i, "id": a["id"], "folder": a["folder"],
                     "data": a["data"], "wdata1": a["data1"], "wdata2": a["data2"],
@@ -130,6 +139,16 @@ def export(device, file, stores: Optional[List[str]], accounts: bool) -> int:
                 line["text_utf16_base64"] = units
             lines.append(line)
         whole = db["whole"]
+    # An export that left something out has no closing line: a restore
+    # refuses it as incomplete.
+    if not unreadable and whole:
+        counts = {n: 0 for n in names}
+        for j in lines:
+            if j.get("type") == "message":
+                counts[j["store"]] += 1
+        lines.append({"type": "end", "lines": len(lines), "messages": counts,
+                      "accounts": sum(1 for j in lines if j.get("type") == "account")
+                      if accounts else None})
     with _opened(file, "w") as out:
         for j in lines:
             out.write(_line(j))
@@ -208,6 +227,30 @@ def _units(j, key: str) -> Optional[str]:
     return text or None
 
 
+def _time(j, key: str) -> int:
+    """The ticks of a time, which must give the time its ISO text gives."""
+    iso = _string(j, key)
+    ticks_key = key + "_ticks"
+    try:
+        given: Optional[int] = _m.parse_time(iso)
+    except Exception:  # not a time of years 1601 to 9999
+        given = None
+    note = f' ("{key}" gives {given})' if given is not None else ""
+    rounded = (" a JSON tool that reads numbers as doubles keeps whole numbers exact only up to "
+               "2^53 and rounded them")
+    value = _field(j, ticks_key)
+    if isinstance(value, float):
+        raise _LineError(f'"{ticks_key}" {json.dumps(value)} is not a whole number:{rounded}{note}')
+    ticks = _unsigned(j, ticks_key, 2**64 - 1)
+    if (given == ticks) if given is not None else iso == _m.format_time(ticks):
+        return ticks
+    if given is not None and ticks > 2**53 and float(given) == float(ticks):
+        raise _LineError(f'"{key}" {iso} and "{ticks_key}" {ticks} are not the same time:'
+                         f"{rounded}{note}")
+    raise _LineError(f'"{key}" {iso} and "{ticks_key}" {ticks} are not the same time{note}; '
+                     "an edited time needs its ticks edited too")
+
+
 def _folder(store: str, value: Any, card: bool) -> int:
     folders = _STORE_BY_NAME[store]["folders"]
     if isinstance(value, str) and not value.isdigit():
@@ -245,7 +288,7 @@ def _message(j, store: str) -> Tuple:
                 if (record[key] != 0) != _boolean(j, key):
                     raise _LineError('"read_value" and "read" disagree')
         elif kind == "time":
-            record[key] = _unsigned(j, key + "_ticks", 2**64 - 1)
+            record[key] = _time(j, key)
         elif kind == "text":
             record[key] = _units(j, key)
         elif kind == "bytes":
@@ -311,6 +354,35 @@ def _header(j) -> Dict[str, Any]:
     return {"stores": stores, "accounts": _boolean(j, "accounts"), "trees": made}
 
 
+def _incomplete(closing, lines: int, header, messages, accounts) -> str:
+    """The closing line against the lines before it: empty when they agree."""
+    number, j = closing
+    found = {s: 0 for s in header["stores"]}
+    for item in messages:
+        found[_STORE_NAMES[item[0]]] += 1
+    try:
+        differ = []
+
+        def compare(what: str, said: int, seen: int) -> None:
+            if said != seen:
+                differ.append(f"{what} {said} ({seen} found)")
+        compare("lines", _unsigned(j, "lines", 2**64 - 1), lines)
+        counts = _field(j, "messages")
+        if not isinstance(counts, dict) or len(counts) != len(found):
+            raise _LineError('"messages" does not count the messages of each store the first '
+                             "line lists")
+        for store in sorted(found):
+            compare(store, _unsigned(counts, store, 2**64 - 1), found[store])
+        if header["accounts"]:
+            compare("accounts", _unsigned(j, "accounts", 2**64 - 1), len(accounts))
+    except _LineError as e:
+        return f"line {number}: {e}"
+    if not differ:
+        return ""
+    return (f"the export is incomplete: its closing line on line {number} counts "
+            + ", ".join(differ))
+
+
 def restore(device, file, replace: bool) -> RestoreReport:
     with _opened(file, "r") as f:
         text = f.read()
@@ -322,6 +394,9 @@ def restore(device, file, replace: bool) -> RestoreReport:
     counters: Dict[str, Tuple[int, Optional[int]]] = {}
     database = None
     accounts: List[Tuple[Dict[str, Any], int]] = []
+    handset: Dict[str, int] = {}
+    closing: Optional[Tuple[int, Dict[str, Any]]] = None
+    counted = last = 0  # lines read but blank ones, the last of them
     rows = text.split("\n")
     if rows and rows[-1] == "":
         rows.pop()
@@ -329,6 +404,7 @@ def restore(device, file, replace: bool) -> RestoreReport:
         row = row[:-1] if row.endswith("\r") else row
         if header is not None and not row.strip(" \t"):
             continue
+        counted, last = counted + 1, number
         try:
             try:
                 j = json.loads(row)
@@ -337,16 +413,35 @@ def restore(device, file, replace: bool) -> RestoreReport:
             if header is None:
                 header = _header(j)
                 continue
+            if closing is not None:
+                raise _LineError(f"it comes after the closing line on line {closing[0]}, which "
+                                 "ends the export")
             if not isinstance(j, dict):
                 raise _LineError("it is not a JSON object")
             kind = _string(j, "type")
-            if kind in ("message", "counter"):
+            if kind == "end":
+                closing = (number, j)
+            elif kind in ("message", "counter", "handset_counters"):
                 store = _string(j, "store")
                 if store not in _KIND:
                     raise _LineError(f'"store" names no store: {store}')
                 if store not in header["stores"]:
                     raise _LineError(f"the first line does not list the store {store}")
-                if kind == "message":
+                if kind == "handset_counters":
+                    if store not in _KEEPS_HANDSET_COUNTERS:
+                        raise _LineError(f"the {store} store keeps no handset counters")
+                    if handset:
+                        raise _LineError("the handset counters are also on another line")
+                    values = _field(j, "values")
+                    if not isinstance(values, dict):
+                        raise _LineError('"values" is not an object of counters')
+                    known = [c for c, _ in device._d.handset_counters()]
+                    for counter in values:
+                        if counter not in known:
+                            raise _LineError('"values" names no counter of the handset: '
+                                             f"{counter} (counters: {', '.join(known)})")
+                        handset[counter] = _unsigned(values, counter, 0xFFFFFFFF)
+                elif kind == "message":
                     item = _message(j, store)
                     key = (item[0], item[1][2])
                     if key in lines_of:
@@ -369,16 +464,28 @@ def restore(device, file, replace: bool) -> RestoreReport:
                 else:
                     database = (number, _boolean(j, "database"),
                                 _optional_unsigned(j, "database_size", 0xFFFFFFFF),
-                                _optional_unsigned(j, "counter", 0xFFFFFFFF))
+                                _optional_unsigned(j, "counter", 0xFFFFFFFF),
+                                _optional_unsigned(j, "incoming_server", 0xFFFFFFFF))
+                    if database[4] is not None:
+                        database += (_string(j, "incoming_server_name"),)
             else:
                 raise _LineError(f'"type" "{kind}" is none of "message", "counter", '
-                                 '"accounts", "account"')
+                                 '"handset_counters", "accounts", "account", "end"')
         except _LineError as e:
             errors.append(f"{name} line {number}: {e}")
             if header is None:
                 break
     if not rows:
         errors.append(f"{name} is empty: it is not a msgstore export")
+    # Last, so that the refusal names it when the file was cut short; the
+    # counts only of lines that could all be read.
+    if header is not None and closing is None:
+        errors.append(f"{name}: the export is incomplete: it ends at line {last} without its "
+                      'closing line {"type":"end",...} (cut short, or left out messages)')
+    elif header is not None and not errors:
+        problem = _incomplete(closing, counted - 1, header, messages, accounts)
+        if problem:
+            errors.append(f"{name}: {problem}")
     if errors:
         more = f" ({len(errors)} damaged lines)" if len(errors) > 1 else ""
         raise Invalid("; ".join(errors[:20]) + more + ": nothing imported")
@@ -391,7 +498,9 @@ def restore(device, file, replace: bool) -> RestoreReport:
         (database[1], database[2] or 0, database[3] or 0) if database and header["accounts"]
         else None,
         [(_KIND[s], v[1]) for s, v in counters.items() if v[1] is not None],
-        header["trees"], replace)
+        header["trees"], replace,
+        (database[4], database[5]) if database and header["accounts"] and database[4] else None,
+        sorted(handset.items()))
     skipped = [f"{source}: {_STORE_NAMES[store]} message {at[2]} of the "
                f"{_folder_name(_STORE_NAMES[store], at[1])} folder cannot be restored: the "
                "store writes no message there" for store, at, source in r["skipped"]]

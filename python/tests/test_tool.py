@@ -73,7 +73,9 @@ def test_python_reads_a_device_written_by_the_tool(root, tool):
 def test_export_is_the_tools_and_restores_as_the_tools_import(tmp_path, card_dev, tool):
     fill(card_dev)
     ours = tmp_path / "python.jsonl"
-    assert card_dev.export(ours) == 16
+    tool("counters", "EmsRecv", "5")
+    tool("counters", "UnsentInSim", "2")
+    assert card_dev.export(ours) == 18
     theirs = tool("export").stdout
     assert ours.read_text(encoding="utf-8") == theirs
     # The same file restored by the package and imported by the tool gives
@@ -91,27 +93,44 @@ def test_export_is_the_tools_and_restores_as_the_tools_import(tmp_path, card_dev
         assert same_tree(copies[0] / part, copies[1] / part), part
     again = msgstore.Device(copies[0])
     assert [a.id for a in again.accounts] == [a.id for a in card_dev.accounts]
-    assert again.accounts.incoming is None  # the registry name is no part of an export
+    # The handset's counters and the incoming-server account came back too: each copy's export,
+    # the package's and the tool's, is the original's.
+    assert again.accounts.incoming.id == card_dev.accounts.incoming.id
+    assert again.export(tmp_path / "again.jsonl") == 18
+    assert (tmp_path / "again.jsonl").read_text(encoding="utf-8") == theirs
+    assert tool("export", on=copies[1]).stdout == theirs
 
 
-def test_restore_refuses_damaged_lines_and_stored_identifiers(tmp_path, dev):
+def test_restore_refuses_damaged_lines_and_stored_identifiers(tmp_path, dev, tool):
     dev.sms.add("inbox", text="x")
     export = tmp_path / "e.jsonl"
     dev.export(export, stores=["sms"], accounts=False)
     lines = export.read_text().splitlines()
-    message = json.loads(lines[2])
+    message = json.loads(lines[3])
     message["content_base64"] = base64.b64encode(b"abc").decode()
     bad = tmp_path / "bad.jsonl"
-    bad.write_text("\n".join([lines[0], lines[1], json.dumps(message), "{"]) + "\n")
+    bad.write_text("\n".join(lines[:3] + [json.dumps(message), "{"]) + "\n")
     fresh = msgstore.Device(tmp_path / "fresh")
     with pytest.raises(msgstore.Invalid) as e:
         fresh.restore(bad)
     assert str(e.value) == (
-        f'{bad} line 3: "content_base64" holds 3 bytes, "content_size" says 2; '
-        f"{bad} line 4: it is not JSON (2 damaged lines): nothing imported")
+        f'{bad} line 4: "content_base64" holds 3 bytes, "content_size" says 2; '
+        f"{bad} line 5: it is not JSON; {bad}: the export is incomplete: it ends at line 5 "
+        'without its closing line {"type":"end",...} (cut short, or left out messages) '
+        "(3 damaged lines): nothing imported")
     assert not os.path.exists(os.path.join(fresh.root, "DiskOnChip", "User"))
     with pytest.raises(msgstore.Invalid, match="not a msgstore export"):
         fresh.restore(_write(tmp_path / "other.jsonl", '{"format":"other"}\n'))
+    # Ticks rounded to a double and a cut file: refused in the tool's words.
+    message = json.loads(lines[3])
+    message["time_ticks"] = int(float(message["time_ticks"]) + 2**12)
+    for name, text in (("rounded", lines[:3] + [json.dumps(message)] + lines[4:]),
+                       ("cut", lines[:4])):
+        damaged = _write(tmp_path / f"{name}.jsonl", "\n".join(text) + "\n")
+        with pytest.raises(msgstore.Invalid) as e:
+            fresh.restore(damaged)
+        told = tool("import", str(damaged), check=False, on=tmp_path / "fresh")
+        assert (told.returncode, told.stderr) == (1, f"msgstore: {e.value}\n")
     with pytest.raises(msgstore.Refused, match="already holds sms message 1"):
         dev.restore(export)
     assert dev.restore(export, replace=True).replaced_messages == 1
