@@ -72,8 +72,9 @@ std::unique_ptr<Device> Device::OpenExisting(const std::string& rootText, Result
   // Looked for on the host before any use of the platform, which makes the
   // phone volume on its first use.
   for (const StoreDescription* s : Stores())
-    if (platform::HostPathKind(platform::ResolveUnder(
-            device->root(), platform::SplitDevicePath(s->phoneRoot))) == platform::HostKind::kDirectory)
+    if (platform::HostPathKind(
+            platform::ResolveUnder(device->root(), platform::SplitDevicePath(s->phoneRoot))) ==
+        platform::HostKind::kDirectory)
       return device;
   r = Fail<Result>(Status::kNotFound, Refusal::kNone,
                    "no message tree at " + device->root() + " (initializing a device makes one)");

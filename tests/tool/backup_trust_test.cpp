@@ -19,8 +19,8 @@ class BackupTrust : public ToolTest {
   // The command run by a shell with standard output to /dev/full: its status and standard error.
   std::pair<int, std::string> ToFull(const std::string& cmd) {
     const std::string err = root_ + "/../" + fs::path(root_).filename().string() + ".err";
-    const int status = std::system((std::string(MSGSTORE_TOOL_PATH) + " --root '" + root_ +
-                                    "' " + cmd + " >/dev/full 2>'" + err + "'")
+    const int status = std::system((std::string(MSGSTORE_TOOL_PATH) + " --root '" + root_ + "' " +
+                                    cmd + " >/dev/full 2>'" + err + "'")
                                        .c_str());
     std::ifstream in(err);
     std::string text(std::istreambuf_iterator<char>(in), {});
@@ -100,9 +100,8 @@ TEST_F(BackupTrust, AnExportCutShortOrMiscountedIsRefusedWhole) {
     return text;
   };
   const std::string cut = Save("cut.jsonl", join({lines.begin(), lines.begin() + 7}));
-  const std::string counted = Save(
-      "counted.jsonl", join({lines.begin(), lines.begin() + 4}) + join({lines.begin() + 5,
-                                                                          lines.end()}));
+  const std::string counted = Save("counted.jsonl", join({lines.begin(), lines.begin() + 4}) +
+                                                        join({lines.begin() + 5, lines.end()}));
   const std::string after = Save("after.jsonl", exported + lines[4] + "\n");
   const std::string half = Save("half.jsonl", exported.substr(0, exported.size() - 20));
   // On a root that is not there: nothing is made of it.
@@ -112,14 +111,17 @@ TEST_F(BackupTrust, AnExportCutShortOrMiscountedIsRefusedWhole) {
   };
   {
     refused("import " + cut,
-            cut + ": the export is incomplete: it ends at line 7 without its closing line "
-                  "{\"type\":\"end\",...} (cut short, or left out messages): nothing imported\n");
+            cut +
+                ": the export is incomplete: it ends at line 7 without its closing line "
+                "{\"type\":\"end\",...} (cut short, or left out messages): nothing imported\n");
     refused("import " + counted,
-            counted + ": the export is incomplete: its closing line on line 10 counts lines 10 "
-                      "(9 found), sms 2 (1 found): nothing imported\n");
+            counted +
+                ": the export is incomplete: its closing line on line 10 counts lines 10 "
+                "(9 found), sms 2 (1 found): nothing imported\n");
     refused("import " + after,
-            after + " line 12: it comes after the closing line on line 11, which ends the "
-                    "export: nothing imported\n");
+            after +
+                " line 12: it comes after the closing line on line 11, which ends the "
+                "export: nothing imported\n");
     refused("import " + half, half + " line 11: it is not JSON\nmsgstore: " + half +
                                   ": the export is incomplete: it ends at line 11 without its "
                                   "closing line {\"type\":\"end\",...} (cut short, or left out "
@@ -139,8 +141,8 @@ TEST_F(BackupTrust, AnExportCutShortOrMiscountedIsRefusedWhole) {
 // the export and come back on import; the export of the copy is the export of the original.
 TEST_F(BackupTrust, TheIncomingServerAccountAndTheHandsetCountersComeBack) {
   Oks({"init", "account add --folder 1 --text work", "account add --folder 1 --text home",
-       "account use 805306372 --name Home", "add sms inbox --text a --read",
-       "counters EmsRecv 7", "counters SentInSim 3"});
+       "account use 805306372 --name Home", "add sms inbox --text a --read", "counters EmsRecv 7",
+       "counters SentInSim 3"});
   const std::string exported = Ok("export");
   EXPECT_PRED2(Has, exported, R"("incoming_server":805306372,"incoming_server_name":"Home"})");
   EXPECT_PRED2(Has, exported,
@@ -158,8 +160,9 @@ TEST_F(BackupTrust, TheIncomingServerAccountAndTheHandsetCountersComeBack) {
   std::string bad = exported;
   bad.replace(bad.find("\"SentInSim\""), 11, "\"SentInSIM\"");
   Refuses("import --replace " + Save("bad.jsonl", bad), 1,
-          root_ + "/bad.jsonl line 3: \"values\" names no counter of the handset: SentInSIM "
-                  "(counters: EmsRecv, EmsRead, Ems_SDRecv, Ems_SDRead, SentInSim, UnsentInSim)");
+          root_ +
+              "/bad.jsonl line 3: \"values\" names no counter of the handset: SentInSIM "
+              "(counters: EmsRecv, EmsRead, Ems_SDRecv, Ems_SDRead, SentInSim, UnsentInSim)");
   bad = exported;
   bad.replace(bad.find("\"Home\""), 6, "\"Ho me\"");
   Refuses("import --replace " + Save("bad.jsonl", bad), 1,
@@ -178,10 +181,11 @@ TEST_F(BackupTrust, ATimeWhoseTicksAndIsoTextDisagreeIsRefused) {
   rounded.replace(rounded.find("\"time_ticks\":" + exact), 13 + exact.size(),
                   "\"time_ticks\":134117966451234560");
   Refuses("import --replace " + Save("e.jsonl", rounded), 1,
-          root_ + "/e.jsonl line 4: \"time\" 2026-01-02T03:04:05.1234567Z and \"time_ticks\" "
-                  "134117966451234560 are not the same time: a JSON tool that reads numbers as "
-                  "doubles keeps whole numbers exact only up to 2^53 and rounded them (\"time\" "
-                  "gives 134117966451234567): nothing imported\n");
+          root_ +
+              "/e.jsonl line 4: \"time\" 2026-01-02T03:04:05.1234567Z and \"time_ticks\" "
+              "134117966451234560 are not the same time: a JSON tool that reads numbers as "
+              "doubles keeps whole numbers exact only up to 2^53 and rounded them (\"time\" "
+              "gives 134117966451234567): nothing imported\n");
   std::string asDouble = exported;
   asDouble.replace(asDouble.find("\"time_ticks\":" + exact), 13 + exact.size(),
                    "\"time_ticks\":1.3411796645123456e+17");
@@ -191,8 +195,9 @@ TEST_F(BackupTrust, ATimeWhoseTicksAndIsoTextDisagreeIsRefused) {
   edited.replace(edited.find("\"time\":\"2026-01-02"), 18, "\"time\":\"2026-01-03");
   Refuses("import --replace " + Save("e.jsonl", edited), 1,
           root_ + "/e.jsonl line 4: \"time\" 2026-01-03T03:04:05.1234567Z and \"time_ticks\" " +
-              exact + " are not the same time (\"time\" gives 134118830451234567); an edited "
-                      "time needs its ticks edited too: nothing imported\n");
+              exact +
+              " are not the same time (\"time\" gives 134118830451234567); an edited "
+              "time needs its ticks edited too: nothing imported\n");
 }
 
 // count only reads: the download folder stays as it is; settle says what it moved and deleted.
@@ -218,30 +223,31 @@ TEST_F(BackupTrust, CountReadsOnlyAndSettleSaysWhatItMovedAndDeleted) {
 TEST_F(BackupTrust, CheckCountAndRefreshCoverTheWholeDevice) {
   Oks({"init", "add sms draft --text a", "add mms draft --text b", "add email draft --text c",
        "account add --folder 1 --text w"});
-  EXPECT_EQ(Ok("check"),
-            "STORE     INDEX     FILES  RECORDS  STATE\n"
-            "sms       inbox         0        0  ok\n"
-            "sms       draft         1        1  ok\n"
-            "sms       sent          0        0  ok\n"
-            "sms       unsent        0        0  ok\n"
-            "sms       report        0        0  ok\n"
-            "sms       spam          0        0  ok\n"
-            "sms       counter                   ok: last identifier 1, highest identifier in use 1\n"
-            "mms       inbox         0        0  ok\n"
-            "mms       draft         1        1  ok\n"
-            "mms       sent          0        0  ok\n"
-            "mms       unsent        0        0  ok\n"
-            "mms       report        0        0  ok\n"
-            "mms       spam          0        0  ok\n"
-            "mms       counter                   ok: last identifier 1, highest identifier in use 1\n"
-            "email     draft         1        1  ok\n"
-            "email     sent          0        0  ok\n"
-            "email     unsent        0        0  ok\n"
-            "email     report        0        0  ok\n"
-            "email     spam          0        0  ok\n"
-            "email     counter                   ok: last identifier 1, highest identifier in use "
-            "1\n"
-            "accounts  database                  ok: 1 account, counter 805306371\n");
+  EXPECT_EQ(
+      Ok("check"),
+      "STORE     INDEX     FILES  RECORDS  STATE\n"
+      "sms       inbox         0        0  ok\n"
+      "sms       draft         1        1  ok\n"
+      "sms       sent          0        0  ok\n"
+      "sms       unsent        0        0  ok\n"
+      "sms       report        0        0  ok\n"
+      "sms       spam          0        0  ok\n"
+      "sms       counter                   ok: last identifier 1, highest identifier in use 1\n"
+      "mms       inbox         0        0  ok\n"
+      "mms       draft         1        1  ok\n"
+      "mms       sent          0        0  ok\n"
+      "mms       unsent        0        0  ok\n"
+      "mms       report        0        0  ok\n"
+      "mms       spam          0        0  ok\n"
+      "mms       counter                   ok: last identifier 1, highest identifier in use 1\n"
+      "email     draft         1        1  ok\n"
+      "email     sent          0        0  ok\n"
+      "email     unsent        0        0  ok\n"
+      "email     report        0        0  ok\n"
+      "email     spam          0        0  ok\n"
+      "email     counter                   ok: last identifier 1, highest identifier in use "
+      "1\n"
+      "accounts  database                  ok: 1 account, counter 805306371\n");
   const JsonValue counts = Json("count");
   EXPECT_EQ(counts["sms"]["folders"]["draft"]["phone"], 1);
   EXPECT_EQ(counts["email"]["folders"]["draft"]["phone"], 1);
@@ -250,12 +256,12 @@ TEST_F(BackupTrust, CheckCountAndRefreshCoverTheWholeDevice) {
   // The registry's account counter set back below the account.
   msgstore::SetDeviceRoot(root_);
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, msgstore::AccountStore().registryKey, 0,
-                                      nullptr, 0, 0, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, msgstore::AccountStore().registryKey, 0, nullptr, 0,
+                            0, nullptr, &key, nullptr),
             0);
   const DWORD behind = 805306370;
   ASSERT_EQ(RegSetValueExW(key, msgstore::AccountStore().counterValue, 0, REG_DWORD,
-                                     reinterpret_cast<const BYTE*>(&behind), 4),
+                           reinterpret_cast<const BYTE*>(&behind), 4),
             0);
   RegCloseKey(key);
   Run("check", 1,
@@ -303,8 +309,9 @@ TEST_F(BackupTrust, CheckFixNeverLeavesMoreProblemsThanItFound) {
   fs::copy_file(At("EMS/INBOX/7.sms"), At("EMS/INBOX/007.sms"));
   const std::string problem = "1 index differs from the folders";
   const std::string found = Run("check sms", 1,
-                                "msgstore: " + problem + " (msgstore check sms --fix rebuilds "
-                                                         "them)\n");
+                                "msgstore: " + problem +
+                                    " (msgstore check sms --fix rebuilds "
+                                    "them)\n");
   EXPECT_PRED2(Has, found, "inbox        7        7  1 problem\n");
   const std::string fixed =
       Run("check sms --fix", 1,
@@ -312,8 +319,9 @@ TEST_F(BackupTrust, CheckFixNeverLeavesMoreProblemsThanItFound) {
               " after the repair: files not named by a message identifier stay until renamed "
               "or removed\n");
   EXPECT_PRED2(Has, fixed, "inbox        7        7  1 problem\n");
-  EXPECT_EQ(Run("check sms", 1, "msgstore: " + problem + " (msgstore check sms --fix rebuilds them)\n"),
-            found);
+  EXPECT_EQ(
+      Run("check sms", 1, "msgstore: " + problem + " (msgstore check sms --fix rebuilds them)\n"),
+      found);
   EXPECT_EQ(Lines(Ok("ls sms inbox --index")).size(), 8u);  // seven records and the header
 }
 

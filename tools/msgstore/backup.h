@@ -70,7 +70,7 @@ struct Backup {
   };
   std::vector<Account> accounts;
   std::map<std::string, DWORD> handsetCounters;  // by name
-  std::optional<size_t> closing;  // the line of the closing line
+  std::optional<size_t> closing;                 // the line of the closing line
   nlohmann::json closingLine;
 };
 

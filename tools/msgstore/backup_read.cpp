@@ -158,8 +158,8 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
         names += (names.empty() ? "" : ", ") + std::string(c.name);
       }
       if (!known)
-        throw LineError("\"values\" names no counter of the handset: " + name + " (counters: " +
-                        names + ")");
+        throw LineError("\"values\" names no counter of the handset: " + name +
+                        " (counters: " + names + ")");
       backup->handsetCounters[name] = static_cast<DWORD>(Unsigned(values, name, 0xFFFFFFFFu));
     }
   } else if (type == kClosingType) {
@@ -193,10 +193,13 @@ std::string Incomplete(const Backup& backup, size_t lines, size_t last) {
     compare("lines", Unsigned(j, "lines", UINT64_MAX), lines - 1);  // before the closing line
     const Json& counts = Field(j, "messages");
     if (!counts.is_object() || counts.size() != messages.size())
-      throw LineError("\"messages\" does not count the messages of each store the first line "
-                      "lists");
-    for (const auto& [name, found] : messages) compare(name, Unsigned(counts, name, UINT64_MAX), found);
-    if (backup.header.accounts) compare("accounts", Unsigned(j, "accounts", UINT64_MAX), backup.accounts.size());
+      throw LineError(
+          "\"messages\" does not count the messages of each store the first line "
+          "lists");
+    for (const auto& [name, found] : messages)
+      compare(name, Unsigned(counts, name, UINT64_MAX), found);
+    if (backup.header.accounts)
+      compare("accounts", Unsigned(j, "accounts", UINT64_MAX), backup.accounts.size());
     if (differ.empty()) return "";
     return "the export is incomplete: its closing line on line " + std::to_string(*backup.closing) +
            " counts " + differ;

@@ -254,11 +254,11 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     const std::string command =
         whole ? "msgstore check --fix" : CommandLine(*stores.front(), "check", "--fix");
     line += " (" + command +
-            (kinds > 1                     ? " repairs them)"
-             : differing != 0              ? " rebuilds them)"
-             : !badCounters.empty()        ? " repairs it)"
-             : !accounts.ok()              ? " repairs what it can)"
-                                           : " removes them)");
+            (kinds > 1              ? " repairs them)"
+             : differing != 0       ? " rebuilds them)"
+             : !badCounters.empty() ? " repairs it)"
+             : !accounts.ok()       ? " repairs what it can)"
+                                    : " removes them)");
   }
   std::cout.flush();
   std::cerr << "msgstore: " << line << '\n';
@@ -270,7 +270,8 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands) {
   auto store = std::make_shared<std::string>();
   auto all = std::make_shared<bool>(false);
-  CLI::App* cmd = app.add_subcommand("refresh", "Rebuild the phone index files (of every store without one)");
+  CLI::App* cmd =
+      app.add_subcommand("refresh", "Rebuild the phone index files (of every store without one)");
   AddStoreArgument(cmd, store.get());
   cmd->add_flag("--all", *all, "Rebuild every index, also those the store keeps when they exist");
   commands.On(cmd, [&ctx, store, all] { return Refresh(ctx, *store, *all); });

@@ -710,8 +710,7 @@ void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
 }  // namespace
 
 void AddStoreArgument(CLI::App* cmd, std::string* store) {
-  cmd->add_option("STORE", *store, "The store: " + StoreNames() + " (default: all)")
-      ->type_name("");
+  cmd->add_option("STORE", *store, "The store: " + StoreNames() + " (default: all)")->type_name("");
 }
 
 void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {

@@ -52,10 +52,12 @@ FILETIME TimeOf(const Json& j, const std::string& key) {
   const std::string& iso = String(j, key);
   FILETIME parsed = {0, 0};
   const bool isIso = ParseTime(iso, &parsed);
-  const std::string given = isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
+  const std::string given =
+      isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
   // Ticks above 2^53 do not survive a tool that reads numbers as doubles.
-  const std::string rounded = " a JSON tool that reads numbers as doubles keeps whole numbers "
-                              "exact only up to 2^53 and rounded them";
+  const std::string rounded =
+      " a JSON tool that reads numbers as doubles keeps whole numbers "
+      "exact only up to 2^53 and rounded them";
   const Json& value = Field(j, ticksKey);
   if (value.is_number_float())
     throw LineError(Quoted(ticksKey) + " " + value.dump() + " is not a whole number:" + rounded +

@@ -47,8 +47,7 @@ std::string StoreNames() {
 
 std::string CommandLine(const StoreDescription& s, const std::string& command,
                         const std::string& rest) {
-  return "msgstore " + command + " " + std::string(s.name) +
-         (rest.empty() ? "" : " " + rest);
+  return "msgstore " + command + " " + std::string(s.name) + (rest.empty() ? "" : " " + rest);
 }
 
 std::string CounterFile(const StoreDescription& s) {
