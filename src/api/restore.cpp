@@ -134,10 +134,10 @@ Result Restorer::Commit(bool replace, Report* report,
                       (onCard == 1 ? " message" : " messages") +
                       " of the memory card, but no memory card is inserted ('msgstore card "
                       "insert'): nothing imported");
-  // The card state bits that keep a store's messages off the card are the
-  // store's own.
   const Result afterwards = CheckAfterwards(&st.incomingServer, st.handsetCounters);
   if (!afterwards) return afterwards;
+  // The card state bits that keep a store's messages off the card are the
+  // store's own.
   const int cardState = GetPlatform().xGetSDCardState();
   for (const State::Item& i : st.items)
     if (i.at.card && (cardState & Describe(i.store).cardUnusable) != 0)
