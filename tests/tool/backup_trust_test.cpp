@@ -16,11 +16,13 @@ using JsonValue = nlohmann::json;
 
 class BackupTrust : public ToolTest {
  protected:
-  // The command run by a shell with standard output to /dev/full: its status and standard error.
-  std::pair<int, std::string> ToFull(const std::string& cmd) {
+  // The command run by a shell with standard output to /dev/full (or as out redirects it): its
+  // status and standard error.
+  std::pair<int, std::string> ToFull(const std::string& cmd,
+                                     const std::string& out = ">/dev/full") {
     const std::string err = root_ + "/../" + fs::path(root_).filename().string() + ".err";
     const int status = std::system((std::string(MSGSTORE_TOOL_PATH) + " --root '" + root_ + "' " +
-                                    cmd + " >/dev/full 2>'" + err + "'")
+                                    cmd + " " + out + " 2>'" + err + "'")
                                        .c_str());
     std::ifstream in(err);
     std::string text(std::istreambuf_iterator<char>(in), {});
@@ -79,6 +81,11 @@ TEST_F(BackupTrust, AFailedWriteToStandardOutputFailsTheRun) {
                                                          "output: what it holds is incomplete\n")))
         << cmd;
   EXPECT_EQ(ToFull("show sms 7").first, 1);  // its own failure, not standard output's
+  // Closed, standard output would be the first file the command opens: nothing is done.
+  const auto before = Device();
+  EXPECT_EQ(ToFull("add sms inbox --text x", ">&-"),
+            std::make_pair(1, std::string("msgstore: standard output is closed: nothing done\n")));
+  EXPECT_EQ(Device(), before);
   EXPECT_EQ(Ok("show sms 1 --raw"), std::string("h\0e\0l\0l\0o\0", 10));
 }
 
