@@ -165,39 +165,22 @@ TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
   EXPECT_EQ((std::vector<DWORD>{second, first}), IndexIds(inboxIndex));
 }
 
-TEST_F(Maintenance, RestorePutsMessagesIndexOrderCountersAndAccountsBack) {
-  // Three inbox messages whose index lists them 7, 5, 6, one on the card,
-  // one of the account's inbox; all added out of that order.
+// The index order, counters and accounts a restore puts back are checked byte
+// for byte by the tool's export and import round trip; here what only the
+// API says: the lines it skipped, and what a replace does.
+TEST_F(Maintenance, RestoreSkipsWhatItCannotPlaceAndReplacesOnlyWhenAsked) {
   Restorer restore(*dev);
-  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 6, 0}, At(1, 30, u"six"), 2);
-  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 7, 0}, At(1, 30, u"seven"), 0);
   restore.Add(StoreKind::kSms, {true, EMS_FOLDER_SENT, 40, 0}, At(3, 10, u"card"));
-  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 5, 0}, At(1, 30, u"five"), 1);
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 5, 0}, At(1, 30, u"five"), 0);
   restore.Add(StoreKind::kEmail, {false, EMAIL_FOLDER_NONE, 3, 0}, At(8, 1), std::nullopt,
               "line 9");
-  msgstore::Account account;
-  account.id = 0x30000010, account.folder = 2, account.text = u"work";
-  restore.AddAccount(account, 0);
-  restore.SetAccountDatabase(true, 0, 0x30000012);
-  restore.SetCounter(StoreKind::kMms, 77);
   Restorer::Report report;
   const msgstore::Result done = restore.Commit(false, &report);
   ASSERT_TRUE(done) << done.error;
-  EXPECT_EQ(4u, report.written[0]);
+  EXPECT_EQ(2u, report.written[0]);
   ASSERT_EQ(1u, report.skipped.size());
   EXPECT_EQ("line 9", report.skipped[0].source);
-  EXPECT_EQ((std::vector<DWORD>{7, 5, 6}), IndexIds(Sms("INBOX/EmsIni")));
-  EXPECT_TRUE(std::filesystem::exists(Host("SD Card/User/MESSAGING/EMS/SENT/40.sms")));
-  const msgstore::ReadResult five = dev->sms().Read({false, EMS_FOLDER_INBOX, 5, 0});
-  ASSERT_TRUE(five);
-  EXPECT_EQ(u"five", five.record.subject);
-  EXPECT_TRUE(msgstore::Check(*dev).ok());
-  EXPECT_EQ(41u, Add(StoreKind::kSms, EMS_FOLDER_DRAFT, 1));
-  EXPECT_EQ(78u, Add(StoreKind::kMms, MMS_FOLDER_DRAFT, 1));
-  const msgstore::AccountListResult accounts = dev->accounts().List();
-  ASSERT_EQ(1u, accounts.accounts.size());
-  EXPECT_EQ(account, accounts.accounts[0]);
-  EXPECT_EQ(0x30000013u, dev->accounts().Add(account).account.id);
+  EXPECT_EQ(u"five", dev->sms().Read({false, EMS_FOLDER_INBOX, 5, 0}).record.subject);
 
   // A second restore of an identifier stored anywhere in its store refuses
   // everything unless it may replace; replacing moves it where it was.
