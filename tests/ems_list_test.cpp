@@ -72,7 +72,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   std::ofstream(File(false, kSent, 13)) << "tiny";
   for (DWORD folder : {kInbox, kSent, kUnsent, kDraft})
     EMSMsgStore_AddMsgToIni(99, folder, {50, 0});
-  const std::vector<char> draft = msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni");
+  const msgstore_test::Bytes draft = msgstore_test::Load(Dir(false, kDraft) + "/EmsIni");
   EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());
   EXPECT_EQ(
       (Calls{"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
@@ -81,7 +81,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   EXPECT_EQ((Entries{{2, 1}, {3, 7}, {1, 1}}), Index(kInbox));
   EXPECT_EQ((Entries{{12, 12}, {11, 3}, {13, 3}}), Index(kSent));
   EXPECT_EQ((Entries{{15, 13}}), Index(kUnsent));
-  EXPECT_EQ(draft, msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni"));
+  EXPECT_EQ(draft, msgstore_test::Load(Dir(false, kDraft) + "/EmsIni"));
 }
 
 // A read by position follows the directory's enumeration, a position out of
@@ -91,7 +91,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
 // the card counters up from the files.
 TEST_F(EmsListTest, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
   fs::create_directories(Host("DiskOnChipROM"));
-  msgstore_test::Store(Host("DiskOnChipROM/cvPictogram.dll"), {'p'});
+  msgstore_test::Store({'p'}, Host("DiskOnChipROM/cvPictogram.dll"));
   for (DWORD oid = 1; oid <= 5; ++oid) Put(true, kInbox, oid, 10, oid % 2);  // 1, 3, 5 read
   const std::pair<DWORD, DWORD> phone[] = {
       {kSpam, 6},      {kInbox, 6},      {kSimInbox, 7},        {kSimSent, 8},
@@ -113,7 +113,7 @@ TEST_F(EmsListTest, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
             std::make_tuple(GetEMSPhoneInboxMsgCount(), GetEMSSDInboxMsgCount(),
                             GetEMSInboxMsgCount(), GetEMSSimMsgCount()));
   EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
-  EXPECT_EQ(std::vector<char>{'p'}, msgstore_test::Bytes(Host("DiskOnChip/Corvane.conf")));
+  EXPECT_EQ(msgstore_test::Bytes{'p'}, msgstore_test::Load(Host("DiskOnChip/Corvane.conf")));
   platform_.sdRead = 3;  // set up, even with the received counter at 0
   EXPECT_EQ(2, EMSMsgStore_SetRead(true, kInbox, 2, 1));
   EXPECT_EQ(1u, GetEMSInboxUnreadMsgsCount());
