@@ -1,5 +1,5 @@
-// EMS paths, listings and the rebuild of the phone index files (which index
-// file each folder's records go to: stores_test.cpp).
+// EMS paths, listings and the rebuild of the phone index files (where each
+// folder lies and which index file its records go to: stores_test.cpp).
 #include "ems_fixtures.h"
 
 namespace {
@@ -19,29 +19,16 @@ Result Path(bool card, DWORD folder, DWORD oid, bool file) {
   return {ok, s};
 }
 
-TEST(EmsPaths, FolderAndFilePathsOnBothStorages) {
+// Where each folder lies on both storages: stores_test.cpp. Here the names of
+// identifiers past 2^31 and the buffer of a path refused.
+TEST(EmsPaths, SignedFileNamesAndRefusals) {
   const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\";
-  const std::u16string C = u"\\SD Card\\User\\MESSAGING\\EMS\\";
-  struct Row {
-    DWORD folder, oid;
-    std::u16string name, phone, card, cardFile;  // "": refused
-  };
-  const Row rows[] = {
-      {1, 0, u"\\0.sms", P + u"INBOX", C + u"INBOX", C + u"INBOX"},
-      {2, 0xFFFFFFFFu, u"\\-1.sms", P + u"DRAFT", C + u"DRAFT", C + u"DRAFT"},
-      {5, 2147483647u, u"\\2147483647.sms", P + u"REPORT", u"", u""},
-      {7, 9, u"\\9.sms", P + u"SIM_INBOX", u"", P + u"SIM_INBOX"},
-      {8, 12, u"\\12.sms", P + u"NONE", P + u"NONE", P + u"NONE"},
-  };
-  auto ok = [](const std::u16string& s) { return Result(!s.empty(), s); };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.folder);
-    EXPECT_EQ(Path(false, r.folder, r.oid, false), ok(r.phone));
-    EXPECT_EQ(Path(false, r.folder, r.oid, true), ok(r.phone + r.name));
-    EXPECT_EQ(Path(true, r.folder, r.oid, false), ok(r.card));
-    EXPECT_EQ(Path(true, r.folder, r.oid, true),
-              ok(r.cardFile.empty() ? u"" : r.cardFile + r.name));
-  }
+  EXPECT_EQ(Path(false, 1, 0, true), Result(1, P + u"INBOX\\0.sms"));
+  EXPECT_EQ(Path(true, 2, 0xFFFFFFFFu, true),
+            Result(1, u"\\SD Card\\User\\MESSAGING\\EMS\\DRAFT\\-1.sms"));
+  EXPECT_EQ(Path(true, 7, 2147483647u, true), Result(1, P + u"SIM_INBOX\\2147483647.sms"));
+  EXPECT_EQ(Path(true, 8, 12, false), Result(1, P + u"NONE"));
+  EXPECT_EQ(Path(true, 5, 1, false), Result(0, u""));
   for (DWORD folder : {0u, 9u, 14u, 0xFFFFFFFFu})
     for (int how = 0; how < 4; ++how) EXPECT_EQ(Path(how & 1, folder, 1, how & 2), Result(0, u""));
 }
