@@ -115,12 +115,6 @@ class EmailTest : public DeviceTest {
     return std::filesystem::exists(File(card, folder, oid, account));
   }
   // ".email" files of a directory whose names start with prefix.
-  size_t Files(bool card, DWORD folder) const {
-    size_t n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
-      n += e.path().extension() == Ascii(msgstore::EmailStore().extension);
-    return n;
-  }
   std::string IndexFile(DWORD key) const {
     const std::string name = Ascii(msgstore::EmailStore().indexName);
     return key < msgstore::EmailStore().firstAccountFolder

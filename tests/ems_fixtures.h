@@ -16,7 +16,7 @@ namespace msgstore_test {
 // A device with both EMS trees.
 class EmsTest : public DeviceTest {
  protected:
-  EmsTest() { store_ = &msgstore::SmsStore(); }
+  EmsTest() { store_ = &msgstore::SmsStore(), createDir_ = EMSMsgStore_CreateDir; }
   using Calls = std::vector<std::string>;
   using Entries = std::vector<std::pair<DWORD, DWORD>>;  // (oid, folder)
   static constexpr DWORD kInbox = EMS_FOLDER_INBOX, kDraft = EMS_FOLDER_DRAFT,
@@ -37,15 +37,6 @@ class EmsTest : public DeviceTest {
     int ok = 0;
   };
 
-  void SetUp() override {
-    DeviceTest::SetUp();
-    Reset();
-  }
-  void Reset() {
-    Wipe();
-    EMSMsgStore_CreateDir(false);
-    EMSMsgStore_CreateDir(true);
-  }
   // A message file under oid, bypassing the write path and the index.
   void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0,
            const WCHAR* subject = u"s") {

@@ -53,7 +53,7 @@ inline Bytes Layout(const tagMSGPROPS& p, bool old, bool body,
 
 class MmsTest : public DeviceTest {
  protected:
-  MmsTest() { store_ = &msgstore::MmsStore(); }
+  MmsTest() { store_ = &msgstore::MmsStore(), createDir_ = MMSMsgStore_CreateDir; }
   static constexpr DWORD kInbox = MMS_FOLDER_INBOX, kDraft = MMS_FOLDER_DRAFT,
                          kSent = MMS_FOLDER_SENT, kUnsent = MMS_FOLDER_UNSENT,
                          kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
@@ -86,17 +86,6 @@ class MmsTest : public DeviceTest {
     tagMMSMSGPROPS mms{};
     BYTE body[kBodySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   };
-
-  void SetUp() override {
-    DeviceTest::SetUp();
-    Reset();
-  }
-  // Starts over on an empty device with both trees.
-  void Reset() {
-    Wipe();
-    MMSMsgStore_CreateDir(false);
-    MMSMsgStore_CreateDir(true);
-  }
 
   // Stores a message file under oid, bypassing the write path and the index.
   void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0, WORD status = 0,

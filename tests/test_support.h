@@ -153,6 +153,7 @@ class DeviceTest : public ::testing::Test {
     root_ = base + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
     Wipe();
     msgstore::SetPlatform(&platform_);
+    if (createDir_ != nullptr) Reset();
   }
   // Where the device roots of the tests go.
   virtual std::string Base() const { return std::filesystem::temp_directory_path().string(); }
@@ -162,6 +163,8 @@ class DeviceTest : public ::testing::Test {
     std::filesystem::create_directories(root_ + "/SD Card");
     msgstore::SetDeviceRoot(root_);
   }
+  // Starts over with the trees of the fixture's store on both storages.
+  void Reset() { Wipe(), createDir_(false), createDir_(true); }
   void TearDown() override {
     msgstore::SetPlatform(nullptr);
     std::error_code ec;
@@ -218,6 +221,7 @@ class DeviceTest : public ::testing::Test {
   std::string root_;
   FakePlatform platform_;
   const msgstore::StoreDescription* store_ = nullptr;
+  int (*createDir_)(bool card) = nullptr;  // makes the store's tree
 };
 
 // Forked children on the handset every process sees, each reporting 32-bit
