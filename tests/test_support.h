@@ -140,8 +140,9 @@ class FakePlatform : public msgstore::Platform {
   }
 };
 
-// Gives each test an empty device root of its own (with the phone volume and
-// an inserted card) and a FakePlatform installed as the platform.
+// Gives each test an empty device root of its own (with the phone volume, an
+// inserted card and, when a store's fixture names its tree maker, the store's
+// trees) and a FakePlatform installed as the platform.
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
