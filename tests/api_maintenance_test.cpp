@@ -39,15 +39,11 @@ class Maintenance : public msgstore_test::DeviceTest {
     return Host("DiskOnChip/User/MESSAGING/EMS/" + rel);
   }
   // The identifiers of an index file's records, in its order.
-  std::vector<DWORD> IndexIds(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  static std::vector<DWORD> IndexIds(const std::string& path) {
+    const msgstore_test::Bytes b = msgstore_test::Load(path);
     std::vector<DWORD> ids;
-    for (size_t at = 0; at + 16 <= bytes.size(); at += 16) {
-      DWORD id = 0;
-      std::memcpy(&id, &bytes[at + 4], 4);
-      ids.push_back(id);
-    }
+    for (size_t at = 0; at + 16 <= b.size(); at += 16)
+      ids.push_back(msgstore_test::LoadU32(b, at + 4));
     return ids;
   }
   static std::vector<std::string> Kinds(const msgstore::StoreReport& s) {
@@ -67,14 +63,14 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   EXPECT_TRUE(msgstore::Check(*dev).ok());
 
   // A file without its record, a record without its file, a stray file, the
-  // counter behind, a temporary file of a writer that died.
+  // counter behind (the temporary files of writers that died: the tool's check
+  // test).
   std::filesystem::copy_file(Sms("INBOX/" + std::to_string(a) + ".sms"), Sms("INBOX/9.sms"));
   std::filesystem::remove(Sms("INBOX/" + std::to_string(b) + ".sms"));
   std::ofstream(Sms("INBOX/abc.sms")) << "x";
   std::filesystem::copy_file(Sms("INBOX/9.sms"), Sms("INBOX/009.sms"));
   std::filesystem::copy_file(Sms("INBOX/9.sms"), Host("SD Card/User/MESSAGING/EMS/INBOX/12.sms"));
   std::ofstream(Sms("EmsDB.ini"), std::ios::binary).write("\x02\0\0\0", 4);
-  std::ofstream(Sms("SENT/EmsIni.999999999.2.tmp")) << "x";
 
   msgstore::DeviceReport report = msgstore::Check(*dev);
   EXPECT_FALSE(report.ok());
@@ -83,26 +79,20 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   EXPECT_EQ((std::vector<std::string>{"inbox:odd_file_name", "inbox:odd_file_name",
                                       "inbox:record_without_file", "inbox:file_without_record"}),
             Kinds(sms));
-  EXPECT_EQ("message " + std::to_string(b) + " (inbox) has a record but no file",
-            sms.indexes[0].problems[2].text);
   EXPECT_EQ(1u, sms.differing());
   EXPECT_EQ("behind: last identifier 2, highest identifier in use 12", sms.counter.State());
   EXPECT_EQ(msgstore::CheckCounter(*dev, StoreKind::kSms).State(), sms.counter.State());
   EXPECT_TRUE(report.stores[1].ok() && report.stores[2].ok());
-  ASSERT_EQ(1u, report.temps.size());
-  EXPECT_EQ(u"\\DiskOnChip\\User\\MESSAGING\\EMS\\SENT\\EmsIni.999999999.2.tmp", report.temps[0]);
 
   const msgstore::RepairReport repair = msgstore::Repair(*dev);
   EXPECT_EQ(std::vector<std::string>{"inbox"}, repair.stores[0].rebuilt);
   EXPECT_TRUE(repair.stores[0].counterSet);
   EXPECT_EQ(12u, repair.stores[0].counterValue);
-  EXPECT_EQ(report.temps, repair.tempsRemoved);
   // Only the stray files stay, without records: a rebuild cannot name them.
   EXPECT_EQ((std::vector<std::string>{"inbox:odd_file_name", "inbox:odd_file_name"}),
             Kinds(repair.after.stores[0]));
   EXPECT_TRUE(repair.after.stores[0].indexes[0].problems[0].lasting());
   EXPECT_TRUE(repair.after.stores[0].counter.ok());
-  EXPECT_TRUE(repair.after.temps.empty());
   // The next message takes the identifier after the highest in use.
   EXPECT_EQ(13u, Add(StoreKind::kSms, EMS_FOLDER_INBOX, 50));
 }
@@ -165,39 +155,25 @@ TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndAnAccountCounterBehind) {
   EXPECT_EQ((std::vector<DWORD>{second, first}), IndexIds(inboxIndex));
 }
 
-TEST_F(Maintenance, RestorePutsMessagesIndexOrderCountersAndAccountsBack) {
-  // Three inbox messages whose index lists them 7, 5, 6, one on the card,
-  // one of the account's inbox; all added out of that order.
+// The index order, the counters set and the accounts a restore puts back are
+// checked byte for byte by the tool's export and import round trip; here what
+// only the API shows: the lines it skipped, a counter raised past the
+// identifiers restored, and what a replace does.
+TEST_F(Maintenance, RestoreSkipsWhatItCannotPlaceAndReplacesOnlyWhenAsked) {
   Restorer restore(*dev);
-  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 6, 0}, At(1, 30, u"six"), 2);
-  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 7, 0}, At(1, 30, u"seven"), 0);
   restore.Add(StoreKind::kSms, {true, EMS_FOLDER_SENT, 40, 0}, At(3, 10, u"card"));
-  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 5, 0}, At(1, 30, u"five"), 1);
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_INBOX, 5, 0}, At(1, 30, u"five"), 0);
   restore.Add(StoreKind::kEmail, {false, EMAIL_FOLDER_NONE, 3, 0}, At(8, 1), std::nullopt,
               "line 9");
-  msgstore::Account account;
-  account.id = 0x30000010, account.folder = 2, account.text = u"work";
-  restore.AddAccount(account, 0);
-  restore.SetAccountDatabase(true, 0, 0x30000012);
-  restore.SetCounter(StoreKind::kMms, 77);
   Restorer::Report report;
   const msgstore::Result done = restore.Commit(false, &report);
   ASSERT_TRUE(done) << done.error;
-  EXPECT_EQ(4u, report.written[0]);
+  EXPECT_EQ(2u, report.written[0]);
   ASSERT_EQ(1u, report.skipped.size());
   EXPECT_EQ("line 9", report.skipped[0].source);
-  EXPECT_EQ((std::vector<DWORD>{7, 5, 6}), IndexIds(Sms("INBOX/EmsIni")));
-  EXPECT_TRUE(std::filesystem::exists(Host("SD Card/User/MESSAGING/EMS/SENT/40.sms")));
-  const msgstore::ReadResult five = dev->sms().Read({false, EMS_FOLDER_INBOX, 5, 0});
-  ASSERT_TRUE(five);
-  EXPECT_EQ(u"five", five.record.subject);
-  EXPECT_TRUE(msgstore::Check(*dev).ok());
+  EXPECT_EQ(u"five", dev->sms().Read({false, EMS_FOLDER_INBOX, 5, 0}).record.subject);
+  // The counter is raised past the identifiers restored, the card's too.
   EXPECT_EQ(41u, Add(StoreKind::kSms, EMS_FOLDER_DRAFT, 1));
-  EXPECT_EQ(78u, Add(StoreKind::kMms, MMS_FOLDER_DRAFT, 1));
-  const msgstore::AccountListResult accounts = dev->accounts().List();
-  ASSERT_EQ(1u, accounts.accounts.size());
-  EXPECT_EQ(account, accounts.accounts[0]);
-  EXPECT_EQ(0x30000013u, dev->accounts().Add(account).account.id);
 
   // A second restore of an identifier stored anywhere in its store refuses
   // everything unless it may replace; replacing moves it where it was.

@@ -102,13 +102,6 @@ void ExpectProps(const tagMSGPROPS& p, const Record& r) {
 }
 
 TEST_F(Api, EveryFieldComesBackAsWrittenAndAsTheStoresOwnReadGivesIt) {
-  std::set<const void*> members;
-  Record probe;
-  for (const RecordField& f : msgstore::RecordFields()) {
-    EXPECT_TRUE(members.insert(f.at(probe)).second) << f.key << " shares a member";
-    EXPECT_EQ(f.at(probe), f.atConst(probe)) << f.key;
-    EXPECT_EQ(msgstore::RecordFieldNamed(f.key), &f);
-  }
   for (StoreKind kind : {StoreKind::kSms, StoreKind::kMms, StoreKind::kEmail})
     for (bool card : {false, true}) {
       msgstore::Store& s = dev->store(kind);
@@ -173,14 +166,9 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
   ASSERT_TRUE(w) << w.error;
   EXPECT_TRUE(w.otherStorage && w.stored->card && !w.evicted);
   EXPECT_EQ(w.switchedFor, Refusal::kFolderFull);
-  // A full inbox refuses without the choice and stores nothing.
+  // When both inboxes are full the card loses its oldest (a full inbox's
+  // refusal without the choice: the tool's tests).
   Fill(sms, 1, false);
-  w = sms.Add(At(1, 5000));
-  EXPECT_EQ(w.status, Status::kRefused);
-  EXPECT_EQ(w.refusal, Refusal::kFolderFull);
-  EXPECT_FALSE(w.stored || w.evicted);
-  EXPECT_EQ(sms.Count(false, 1).messages, 100u);
-  // When both inboxes are full the card loses its oldest.
   const std::vector<DWORD> cardInbox = Fill(sms, 1, true, 100);
   w = sms.Add(At(1, 6000), Storage::kAuto);
   ASSERT_TRUE(w) << w.error;
@@ -315,17 +303,10 @@ TEST_F(Api, RefusedAndNotFoundSayWhy) {
 
 TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   msgstore::Store& mms = dev->mms();
-  const Location at = *mms.Add(At(2, 1)).stored;
-  msgstore::WriteResult w = mms.Move(at, 6);
-  ASSERT_TRUE(w) << w.error;
-  EXPECT_EQ(w.stored->folder, 6u);
-  EXPECT_NE(w.stored->id, at.id);
-  EXPECT_EQ(mms.Read(at).status, Status::kNotFound);
-  EXPECT_EQ(mms.Find(w.stored->id), w.stored);
   // A move into a full folder goes to the card's, or evicts where the store
-  // may not switch.
+  // may not switch (a plain move, a change and a deletion: the tool's tests).
   Fill(mms, 3, false, 1);
-  w = mms.Move(*mms.Add(At(2, 9000)).stored, 3);
+  msgstore::WriteResult w = mms.Move(*mms.Add(At(2, 9000)).stored, 3);
   ASSERT_TRUE(w) << w.error;
   EXPECT_TRUE(w.otherStorage && w.stored->card && !w.evicted);
   const std::vector<Location> all = mms.List().messages;
@@ -335,14 +316,10 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   ASSERT_TRUE(w) << w.error;
   EXPECT_EQ(w.evicted, (Location{false, 5, reports[0], 0}));
   EXPECT_FALSE(w.otherStorage || w.stored->card);
-  EXPECT_EQ(mms.SetRead(*w.stored, true).status, Status::kOk);
-  EXPECT_EQ(mms.SetStatus(*w.stored, 101).status, Status::kOk);
-  const Record moved = mms.Read(*w.stored).record;
-  EXPECT_TRUE(moved.read == 1 && moved.status == 101);
   std::ofstream(Dir(msgstore::MmsStore(), false, 5) + "/7777.mms") << "damaged";
   msgstore::CountResult c = mms.Count(false, 5);
   EXPECT_EQ(c.messages, 101u);
-  EXPECT_EQ(c.unread, 99u);
+  EXPECT_EQ(c.unread, 100u);
   EXPECT_EQ(c.unreadable, 1u);
   EXPECT_EQ(mms.Read({false, 5, 7777, 0}).status, Status::kFailed);
   ASSERT_TRUE(mms.Delete(*w.stored));
@@ -364,8 +341,6 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   w = email.Move(*w.stored, EMAIL_FOLDER_INBOX);
   ASSERT_TRUE(w) << w.error;
   EXPECT_EQ(w.stored->account, account);
-  EXPECT_TRUE(email.SetReadReport(*w.stored, -4));
-  EXPECT_EQ(email.Read(*w.stored).record.email.readReportStatus, -4);
   EXPECT_EQ(email.List(false, EMAIL_FOLDER_INBOX).messages, std::vector<Location>{*w.stored});
   EXPECT_EQ(email.IndexRecords(EMAIL_FOLDER_INBOX).records, std::vector<Location>{*w.stored});
   EXPECT_TRUE(email.Empty(false, EMAIL_FOLDER_INBOX, account + 1));
@@ -374,81 +349,39 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   EXPECT_EQ(email.Count(false, EMAIL_FOLDER_INBOX).messages, 0u);
 }
 
-TEST_F(Api, AccountsInTheDatabasesOrder) {
+// The accounts' order is the account store's (its tests, and the tool's
+// round trip of the database byte for byte); here what the API adds to it.
+TEST_F(Api, AccountsRefuseWhatTheStoreWouldCutAndNameTheIncomingServer) {
   msgstore::Accounts& accounts = dev->accounts();
-  EXPECT_TRUE(accounts.List().accounts.empty());
   const DWORD a = accounts.Add({0, 5, 1, 2, 3, u"first"}).account.id;
   const DWORD b = accounts.Add({0, 6, 0, 0, 0, u"second"}).account.id;
-  const DWORD c = accounts.Add({0, 5, 0, 0, 0, u"third"}).account.id;
-  EXPECT_EQ(a, msgstore::AccountStore().firstId);
-  std::vector<DWORD> order;
-  for (const msgstore::Account& x : accounts.List().accounts) order.push_back(x.id);
-  // A record goes in front of its folder's first, and a load turns each
-  // folder's saved order round.
-  EXPECT_EQ(order, (std::vector<DWORD>{a, c, b}));
-  order.clear();
-  for (const msgstore::Account& x : accounts.Saved().accounts) order.push_back(x.id);
-  EXPECT_EQ(order, (std::vector<DWORD>{c, a, b}));
   EXPECT_EQ(accounts.Get(a).account, (msgstore::Account{a, 5, 1, 2, 3, u"first"}));
   EXPECT_EQ(accounts.Add({0, 1, 0, 0, 0, std::u16string(256, u'x')}).refusal, Refusal::kInvalid);
   EXPECT_TRUE(accounts.Remove(a));
   EXPECT_EQ(accounts.Get(a).status, Status::kNotFound);
-  EXPECT_EQ(accounts.Remove(a).status, Status::kNotFound);
   EXPECT_EQ(accounts.IncomingServer(), 0u);
   EXPECT_TRUE(accounts.SetIncomingServer(b, "Work"));
   EXPECT_EQ(accounts.IncomingServer(), b);
   EXPECT_EQ(accounts.IncomingServerName(), "Work");
-  EXPECT_EQ(accounts.SetIncomingServer(c, "no spaces").refusal, Refusal::kInvalid);
+  EXPECT_EQ(accounts.SetIncomingServer(b, "no spaces").refusal, Refusal::kInvalid);
   EXPECT_EQ(accounts.SetIncomingServer(a).status, Status::kNotFound);
 }
 
-// What a backup reads besides the messages: each counter as its file holds
-// it, each phone message's place in its index, and the account database in
-// the file's order with its size and the registry counter.
-TEST_F(Api, ABackupReadsCountersIndexPlacesAndTheAccountDatabase) {
+// A backup's counters, index places and account database are checked byte
+// for byte by the tool's export and import round trip; here what that cannot
+// show: a counter or a database that is missing or not whole.
+TEST_F(Api, ABackupTellsAMissingOrDamagedCounterAndDatabase) {
   msgstore::Store& sms = dev->sms();
   EXPECT_EQ(sms.Counter(), std::nullopt);
-  const DWORD older = sms.Add(At(EMS_FOLDER_INBOX, 10)).stored->id;
-  const DWORD newer = sms.Add(At(EMS_FOLDER_INBOX, 20)).stored->id;
-  const DWORD sent = sms.Add(At(EMS_FOLDER_SENT, 5)).stored->id;
-  EXPECT_EQ(sms.Counter(), sent);
-  std::vector<std::pair<Location, size_t>> places;
-  for (const msgstore::IndexPlace& p : sms.IndexPlaces()) places.push_back({p.at, p.position});
-  std::sort(places.begin(), places.end(), [](const auto& a, const auto& b) {
-    return std::make_pair(a.first.folder, a.first.id) < std::make_pair(b.first.folder, b.first.id);
-  });
-  const std::vector<std::pair<Location, size_t>> want = {{{false, EMS_FOLDER_INBOX, older, 0}, 1},
-                                                         {{false, EMS_FOLDER_INBOX, newer, 0}, 0},
-                                                         {{false, EMS_FOLDER_SENT, sent, 0}, 0}};
-  EXPECT_EQ(places, want);
+  const DWORD id = sms.Add(At(EMS_FOLDER_INBOX, 10)).stored->id;
+  EXPECT_EQ(sms.Counter(), id);
   std::ofstream(Host(msgstore::SmsStore().counterFile), std::ios::trunc) << "12345";
   EXPECT_EQ(sms.Counter(), std::nullopt);
-
   msgstore::Accounts& accounts = dev->accounts();
-  msgstore::AccountDatabase none = accounts.Database();
+  const msgstore::AccountDatabase none = accounts.Database();
   EXPECT_TRUE(none && !none.present && !none.counter && none.accounts.empty());
-  const DWORD a = accounts.Add({0, 5, 0, 0, 0, u"a"}).account.id;
-  const DWORD b = accounts.Add({0, 5, 0, 0, 0, u"bb"}).account.id;
-  const DWORD c = accounts.Add({0, 6, 0, 0, 0, u""}).account.id;
-  const DWORD mail = dev->email()
-                         .Add([&] {
-                           Record r = At(EMAIL_FOLDER_INBOX, 30);
-                           r.email.accountId = b;
-                           return r;
-                         }())
-                         .stored->id;
-  msgstore::AccountDatabase db = accounts.Database();
-  ASSERT_TRUE(db) << db.error;
-  EXPECT_TRUE(db.present && db.whole);
-  EXPECT_EQ(db.counter, c);
-  // A count, then per account 16 bytes and its text with a terminator.
-  EXPECT_EQ(db.bytes, 4u + 3 * 16 + 2 * 2 + 2 * 3 + 2 * 1);
-  std::vector<DWORD> order;
-  for (const msgstore::Account& x : db.accounts) order.push_back(x.id);
-  EXPECT_EQ(order, (std::vector<DWORD>{a, b, c}));
-  const std::vector<msgstore::IndexPlace> inbox = dev->email().IndexPlaces();
-  ASSERT_EQ(inbox.size(), 1u);
-  EXPECT_EQ(inbox[0].at, (Location{false, EMAIL_FOLDER_INBOX, mail, b}));
+  ASSERT_TRUE(accounts.Add({0, 5, 0, 0, 0, u"a"}));
+  EXPECT_TRUE(accounts.Database().whole);
   std::ofstream(Host(msgstore::AccountStore().database), std::ios::app) << "xx";
   EXPECT_FALSE(accounts.Database().whole);
 }

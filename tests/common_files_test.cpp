@@ -11,8 +11,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace msgstore;  // NOLINT(build/namespaces)
+using msgstore_test::Bytes;
 using msgstore_test::Words;
-using Chars = std::vector<char>;
 using Entry = std::tuple<int, int, DWORD>;  // bMemoryCard, byFolder, dwOid
 
 constexpr const WCHAR* kIndex = u"\\SD Card\\EmsIni";
@@ -21,8 +21,8 @@ constexpr IndexLock kLock = {u"MUTEX_TEST_ACCESSINI", true};
 class CommonIndex : public msgstore_test::DeviceTest {
  protected:
   bool IndexExists() const { return fs::exists(Host("SD Card/EmsIni")); }
-  Chars IndexBytes() const { return msgstore_test::Bytes(Host("SD Card/EmsIni")); }
-  void SetIndex(const Chars& b) const { msgstore_test::Store(Host("SD Card/EmsIni"), b); }
+  Bytes IndexBytes() const { return msgstore_test::Load(Host("SD Card/EmsIni")); }
+  void SetIndex(const Bytes& b) const { msgstore_test::Store(b, Host("SD Card/EmsIni")); }
   void Insert(DWORD folder, DWORD oid, DWORD low, DWORD high) {
     IndexInsert(kIndex, kLock, IndexRecord{folder, oid, FILETIME{low, high}});
   }
@@ -39,8 +39,8 @@ class CommonIndex : public msgstore_test::DeviceTest {
 
 TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBefore) {
   Insert(1, 5, 0x89ABCDEF, 0x01D2A3B4);
-  EXPECT_EQ(IndexBytes(), Chars({1, 0, 0, 0, 5, 0, 0, 0, '\xEF', '\xCD', '\xAB', '\x89', '\xB4',
-                                 '\xA3', '\xD2', 1}));
+  EXPECT_EQ(IndexBytes(),
+            Bytes({1, 0, 0, 0, 5, 0, 0, 0, 0xEF, 0xCD, 0xAB, 0x89, 0xB4, 0xA3, 0xD2, 1}));
   SetIndex(Words({1, 10, 5, 1, 1, 11, 3, 1, 1, 12, 9, 0}));
   Insert(7, 21, 5, 1);  // tie with the newest: the new record stands first
   Insert(1, 22, 0, 1);  // the high half decides first
@@ -50,7 +50,7 @@ TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBefore) {
 }
 
 TEST_F(CommonIndex, RemoveTakesTheFirstMatchOfIdAndFolderAndDropsAPartialRecord) {
-  Chars original = Words({1, 10, 9, 0, 1, 11, 8, 0, 3, 11, 7, 0, 1, 11, 6, 0, 1, 12, 5, 0});
+  Bytes original = Words({1, 10, 9, 0, 1, 11, 8, 0, 3, 11, 7, 0, 1, 11, 6, 0, 1, 12, 5, 0});
   original.insert(original.end(), {9, 9});
   SetIndex(original);
   Remove(99, 1);

@@ -1,4 +1,4 @@
-// Shared by the e-mail tests (with the byte helpers of the MMS ones): a device
+// Shared by the e-mail tests (with the sample record of the MMS ones): a device
 // with both e-mail trees, kAccount the incoming-server account, messages put
 // straight into files, and readers of the files, indexes and counter that do
 // not go through the library.
@@ -33,6 +33,7 @@ inline void SetAccountUniqueId(const std::u16string& name, DWORD id) {
 
 class EmailTest : public DeviceTest {
  protected:
+  EmailTest() { store_ = &msgstore::EmailStore(); }
   using Records = std::vector<std::tuple<DWORD, DWORD, uint64_t>>;  // (folder, oid, time)
   static constexpr DWORD kInbox = EMAIL_FOLDER_INBOX, kDraft = EMAIL_FOLDER_DRAFT,
                          kSent = EMAIL_FOLDER_SENT, kSpam = EMAIL_FOLDER_SPAM,
@@ -55,12 +56,6 @@ class EmailTest : public DeviceTest {
     int ok = 0;
   };
 
-  static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
-    tagMSGPROPS props = {};
-    props.dwFolder = folder, props.bRead = read, props.ftIndexTime = {time, 0};
-    props.pszSubject = const_cast<WCHAR*>(subject);
-    return props;
-  }
   static tagEMAILMSGPROPS Email(DWORD account = kAccount) {
     tagEMAILMSGPROPS email = {};
     email.dwAccountId = account, email.wQuickValue = 0x5150;
@@ -111,9 +106,6 @@ class EmailTest : public DeviceTest {
     return oid;
   }
 
-  std::string Dir(bool card, DWORD folder) const {
-    return DeviceTest::Dir(msgstore::EmailStore(), card, folder);
-  }
   std::string File(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) const {
     const std::string name = FileName(msgstore::EmailStore(), oid);
     return Dir(card, folder) + "/" +
@@ -123,12 +115,6 @@ class EmailTest : public DeviceTest {
     return std::filesystem::exists(File(card, folder, oid, account));
   }
   // ".email" files of a directory whose names start with prefix.
-  size_t Files(bool card, DWORD folder) const {
-    size_t n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(Dir(card, folder)))
-      n += e.path().extension() == Ascii(msgstore::EmailStore().extension);
-    return n;
-  }
   std::string IndexFile(DWORD key) const {
     const std::string name = Ascii(msgstore::EmailStore().indexName);
     return key < msgstore::EmailStore().firstAccountFolder
@@ -148,8 +134,6 @@ class EmailTest : public DeviceTest {
     return std::count_if(index.begin(), index.end(),
                          [&](auto& r) { return std::get<1>(r) == oid; });
   }
-
-  Bytes Counter() const { return Load(Host(msgstore::EmailStore().counterFile)); }
 };
 
 }  // namespace msgstore_test

@@ -3,8 +3,6 @@
 #define MSGSTORE_TESTS_EMS_FIXTURES_H_
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <tuple>
 
@@ -15,26 +13,10 @@
 
 namespace msgstore_test {
 
-// 32-bit little-endian words, as index records and counters are stored.
-inline std::vector<char> Words(const std::vector<DWORD>& words) {
-  std::vector<char> b;
-  for (DWORD v : words)
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
-  return b;
-}
-
-inline std::vector<char> Bytes(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void Store(const std::string& hostPath, const std::vector<char>& bytes) {
-  std::ofstream(hostPath, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
 // A device with both EMS trees.
 class EmsTest : public DeviceTest {
  protected:
+  EmsTest() { store_ = &msgstore::SmsStore(), createDir_ = EMSMsgStore_CreateDir; }
   using Calls = std::vector<std::string>;
   using Entries = std::vector<std::pair<DWORD, DWORD>>;  // (oid, folder)
   static constexpr DWORD kInbox = EMS_FOLDER_INBOX, kDraft = EMS_FOLDER_DRAFT,
@@ -55,24 +37,6 @@ class EmsTest : public DeviceTest {
     int ok = 0;
   };
 
-  static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
-    tagMSGPROPS props = {};
-    props.dwFolder = folder;
-    props.bRead = read;
-    props.ftIndexTime = {time, 0};
-    props.pszSubject = const_cast<WCHAR*>(subject);
-    return props;
-  }
-
-  void SetUp() override {
-    DeviceTest::SetUp();
-    Reset();
-  }
-  void Reset() {
-    Wipe();
-    EMSMsgStore_CreateDir(false);
-    EMSMsgStore_CreateDir(true);
-  }
   // A message file under oid, bypassing the write path and the index.
   void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0,
            const WCHAR* subject = u"s") {
@@ -99,15 +63,6 @@ class EmsTest : public DeviceTest {
     const DWORD oid = EMSMsgStore_WriteMessage(card, &props, 0, nullptr);
     EXPECT_NE(0u, oid);
     return oid;
-  }
-  std::string Dir(bool card, DWORD folder) const {
-    return DeviceTest::Dir(msgstore::SmsStore(), card, folder);
-  }
-  std::string File(bool card, DWORD folder, DWORD oid) const {
-    return Dir(card, folder) + "/" + FileName(msgstore::SmsStore(), oid);
-  }
-  bool Exists(bool card, DWORD folder, DWORD oid) const {
-    return std::filesystem::exists(File(card, folder, oid));
   }
   DWORD Count(bool card, DWORD folder) { return EMSMsgStore_GetFolderMessageCount(card, folder); }
   // The folder whose index takes folder's messages.

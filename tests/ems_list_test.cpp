@@ -1,5 +1,5 @@
-// EMS paths, listings and the rebuild of the phone index files (which index
-// file each folder's records go to: stores_test.cpp).
+// EMS paths, listings and the rebuild of the phone index files (where each
+// folder lies and which index file its records go to: stores_test.cpp).
 #include "ems_fixtures.h"
 
 namespace {
@@ -19,29 +19,16 @@ Result Path(bool card, DWORD folder, DWORD oid, bool file) {
   return {ok, s};
 }
 
-TEST(EmsPaths, FolderAndFilePathsOnBothStorages) {
+// Where each folder lies on both storages: stores_test.cpp. Here the names of
+// identifiers past 2^31 and the buffer of a path refused.
+TEST(EmsPaths, SignedFileNamesAndRefusals) {
   const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\";
-  const std::u16string C = u"\\SD Card\\User\\MESSAGING\\EMS\\";
-  struct Row {
-    DWORD folder, oid;
-    std::u16string name, phone, card, cardFile;  // "": refused
-  };
-  const Row rows[] = {
-      {1, 0, u"\\0.sms", P + u"INBOX", C + u"INBOX", C + u"INBOX"},
-      {2, 0xFFFFFFFFu, u"\\-1.sms", P + u"DRAFT", C + u"DRAFT", C + u"DRAFT"},
-      {5, 2147483647u, u"\\2147483647.sms", P + u"REPORT", u"", u""},
-      {7, 9, u"\\9.sms", P + u"SIM_INBOX", u"", P + u"SIM_INBOX"},
-      {8, 12, u"\\12.sms", P + u"NONE", P + u"NONE", P + u"NONE"},
-  };
-  auto ok = [](const std::u16string& s) { return Result(!s.empty(), s); };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.folder);
-    EXPECT_EQ(Path(false, r.folder, r.oid, false), ok(r.phone));
-    EXPECT_EQ(Path(false, r.folder, r.oid, true), ok(r.phone + r.name));
-    EXPECT_EQ(Path(true, r.folder, r.oid, false), ok(r.card));
-    EXPECT_EQ(Path(true, r.folder, r.oid, true),
-              ok(r.cardFile.empty() ? u"" : r.cardFile + r.name));
-  }
+  EXPECT_EQ(Path(false, 1, 0, true), Result(1, P + u"INBOX\\0.sms"));
+  EXPECT_EQ(Path(true, 2, 0xFFFFFFFFu, true),
+            Result(1, u"\\SD Card\\User\\MESSAGING\\EMS\\DRAFT\\-1.sms"));
+  EXPECT_EQ(Path(true, 7, 2147483647u, true), Result(1, P + u"SIM_INBOX\\2147483647.sms"));
+  EXPECT_EQ(Path(true, 8, 12, false), Result(1, P + u"NONE"));
+  EXPECT_EQ(Path(true, 5, 1, false), Result(0, u""));
   for (DWORD folder : {0u, 9u, 14u, 0xFFFFFFFFu})
     for (int how = 0; how < 4; ++how) EXPECT_EQ(Path(how & 1, folder, 1, how & 2), Result(0, u""));
 }
@@ -72,7 +59,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   std::ofstream(File(false, kSent, 13)) << "tiny";
   for (DWORD folder : {kInbox, kSent, kUnsent, kDraft})
     EMSMsgStore_AddMsgToIni(99, folder, {50, 0});
-  const std::vector<char> draft = msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni");
+  const msgstore_test::Bytes draft = msgstore_test::Load(Dir(false, kDraft) + "/EmsIni");
   EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());
   EXPECT_EQ(
       (Calls{"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
@@ -81,7 +68,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   EXPECT_EQ((Entries{{2, 1}, {3, 7}, {1, 1}}), Index(kInbox));
   EXPECT_EQ((Entries{{12, 12}, {11, 3}, {13, 3}}), Index(kSent));
   EXPECT_EQ((Entries{{15, 13}}), Index(kUnsent));
-  EXPECT_EQ(draft, msgstore_test::Bytes(Dir(false, kDraft) + "/EmsIni"));
+  EXPECT_EQ(draft, msgstore_test::Load(Dir(false, kDraft) + "/EmsIni"));
 }
 
 // A read by position follows the directory's enumeration, a position out of
@@ -91,7 +78,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
 // the card counters up from the files.
 TEST_F(EmsListTest, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
   fs::create_directories(Host("DiskOnChipROM"));
-  msgstore_test::Store(Host("DiskOnChipROM/cvPictogram.dll"), {'p'});
+  msgstore_test::Store({'p'}, Host("DiskOnChipROM/cvPictogram.dll"));
   for (DWORD oid = 1; oid <= 5; ++oid) Put(true, kInbox, oid, 10, oid % 2);  // 1, 3, 5 read
   const std::pair<DWORD, DWORD> phone[] = {
       {kSpam, 6},      {kInbox, 6},      {kSimInbox, 7},        {kSimSent, 8},
@@ -113,7 +100,7 @@ TEST_F(EmsListTest, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
             std::make_tuple(GetEMSPhoneInboxMsgCount(), GetEMSSDInboxMsgCount(),
                             GetEMSInboxMsgCount(), GetEMSSimMsgCount()));
   EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
-  EXPECT_EQ(std::vector<char>{'p'}, msgstore_test::Bytes(Host("DiskOnChip/Corvane.conf")));
+  EXPECT_EQ(msgstore_test::Bytes{'p'}, msgstore_test::Load(Host("DiskOnChip/Corvane.conf")));
   platform_.sdRead = 3;  // set up, even with the received counter at 0
   EXPECT_EQ(2, EMSMsgStore_SetRead(true, kInbox, 2, 1));
   EXPECT_EQ(1u, GetEMSInboxUnreadMsgsCount());

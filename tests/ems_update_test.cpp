@@ -7,11 +7,10 @@ namespace {
 class EmsUpdateTest : public msgstore_test::EmsTest {
  protected:
   std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini"); }
-  std::vector<char> Counter() const { return msgstore_test::Bytes(CounterFile()); }
 };
 
 TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCardOnly) {
-  msgstore_test::Store(CounterFile(), msgstore_test::Words({0xFFFFFFFA}));
+  msgstore_test::Store(msgstore_test::Words({0xFFFFFFFA}), CounterFile());
   tagMSGPROPS props = Message(kDraft, 5);
   EXPECT_EQ(0xFFFFFFFBu, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
   EXPECT_EQ(msgstore_test::Words({0xFFFFFFFB}), Counter());

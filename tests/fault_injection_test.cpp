@@ -25,16 +25,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using Files = std::map<std::string, std::vector<char>>;
-enum Kind { kEms, kMms, kMail };  // of store
-constexpr const char* kStoreDirs[] = {"EMS", "MMS", "Email"};
+using Files = std::map<std::string, Bytes>;
+enum Kind { kEms, kMms, kMail };   // of store
 constexpr DWORD kAcc = 805306371;  // the e-mail account of INBOX messages
 constexpr int kErrors[] = {ENOSPC, EIO, EFBIG, EROFS};
-const std::string kDatabase = "DiskOnChip/User/MESSAGING/EmailAccMsgStore.db";
 
 bool IsMessage(const fs::path& p) {
-  const std::string ext = p.extension().string();
-  return ext == ".sms" || ext == ".mms" || ext == ".email";
+  for (const msgstore::StoreDescription* s : msgstore::Stores())
+    if (p.extension() == Ascii(s->extension)) return true;
+  return false;
 }
 
 // A new message of store s in folder (over an existing one), its subject s.
@@ -103,19 +102,19 @@ class FaultTest : public EmsTest {
       const std::string key = std::to_string(st.st_ino) + "/" + std::to_string(st.st_size) + "/" +
                               std::to_string(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec);
       auto& [seen, bytes] = cache_[path];
-      if (seen != key) seen = key, bytes = Bytes(path);
+      if (seen != key) seen = key, bytes = Load(path);
       files[path] = bytes;
     }
     return files;
   }
-  mutable std::map<std::string, std::pair<std::string, std::vector<char>>> cache_;
+  mutable std::map<std::string, std::pair<std::string, Bytes>> cache_;
   // Brings the files back to what files holds.
   void Restore(const Files& files) const {
     const Files now = Snapshot(true);
     for (const auto& [path, bytes] : now)
       if (!files.count(path)) fs::remove(path);
     for (const auto& [path, bytes] : files)
-      if (!now.count(path) || now.at(path) != bytes) msgstore_test::Store(path, bytes);
+      if (!now.count(path) || now.at(path) != bytes) Store(bytes, path);
   }
   // The phone folders whose index files do not list exactly their message
   // files, each once.
@@ -129,11 +128,9 @@ class FaultTest : public EmsTest {
       const char* ext = name.find("Email") != std::string::npos ? ".email"
                         : name[0] == 'M'                        ? ".mms"
                                                                 : ".sms";
-      for (size_t r = 0; r + 16 <= bytes.size(); r += 16) {
-        int32_t oid = 0;
-        std::memcpy(&oid, &bytes[r + 4], 4);
-        listed[dir].insert(name.substr(0, name.find('_') + 1) + std::to_string(oid) + ext);
-      }
+      for (size_t r = 0; r + 16 <= bytes.size(); r += 16)
+        listed[dir].insert(name.substr(0, name.find('_') + 1) +
+                           std::to_string(int32_t(LoadU32(bytes, r + 4))) + ext);
     }
     std::set<std::string> out;
     for (const auto& [dir, names] : listed)
@@ -265,15 +262,14 @@ class FaultTest : public EmsTest {
     auto two = [this, s, a] { return Two(s, a); };
     auto full = [this, s] { return Full(s); };
     auto isNew = [s, a](DWORD oid) { return Is(s, oid, a); };
-    const std::string root = "DiskOnChip/User/MESSAGING/" + std::string(kStoreDirs[s]) + "/";
-    const char* counter = s == kEms ? "EmsDB.ini" : s == kMms ? "MMSDB.ini" : "EmailDB.ini";
-    const char* index = s == kEms ? "SENT/EmsIni" : s == kMms ? "SENT/MmsIni" : "SENT/EmailIni";
+    const msgstore::StoreDescription& d = *msgstore::Stores()[s];
+    const std::string counter = Host(d.counterFile),
+                      index = Dir(d, false, kSent) + "/" + Ascii(d.indexName);
     return {
         {"new on the phone", kNewId, two, [=] { return New(s, false, a); }, isNew},
         {"new on the card, past a taken name", kNewId,
          [=] {  // the counter set back: the next name is taken on the card
-           return two(), New(s, true, a, 0, 0, u"taken"), Store(Host(root + counter), Words({2})),
-                  0u;
+           return two(), New(s, true, a, 0, 0, u"taken"), Store(Words({2}), counter), 0u;
          },
          [=] { return New(s, true, a); }, isNew},
         {"new into a full folder through STORAGE_AUTO", kNewId, full,
@@ -293,7 +289,7 @@ class FaultTest : public EmsTest {
         {"emptying", kEmpties, [=] { return two(), New(s, false, a); }, o.empty,
          [=](DWORD) { return Held(s, a) == 0 && Held(s, kSent) == 1; }},
         {"index refresh", kRebuilds,
-         [=] { return two(), New(s, false, kSent), fs::remove(Host(root + index)), 0u; }, o.refresh,
+         [=] { return two(), New(s, false, kSent), fs::remove(index), 0u; }, o.refresh,
          [this](DWORD) { return OutOfStep(Snapshot()).empty(); }}};
   }
   DWORD id_ = 0;
@@ -360,7 +356,8 @@ TEST_F(FaultTest, AccountStoreAndHandsetState) {
   tagEMAILACCOUNTPROPS account = {1, 2, 3, 4, 0, const_cast<WCHAR*>(u"acct")};
   auto add = [&account] { return EmailMsgStore_WriteAccountData(nullptr, &account, 0); };
   auto saved = [&add] { return add(), add(), EmailMsgStore_Close(nullptr), add(); };
-  auto size = [this] { return fs::exists(Host(kDatabase)) ? fs::file_size(Host(kDatabase)) : 0; };
+  const std::string db = Host(msgstore::AccountStore().database);
+  auto size = [db] { return fs::exists(db) ? fs::file_size(db) : 0; };
   auto state = [](const char* n) {
     using msgstore::platform::StateMap;
     return DWORD(msgstore::platform::UpdateHandsetState([n](StateMap& s) { s["n"] = n; }));

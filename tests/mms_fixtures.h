@@ -1,59 +1,17 @@
-// Shared by the MMS tests (the byte helpers, the sample record and its file
-// layouts also by the e-mail tests): a device with both MMS trees, messages
-// put straight into files, and readers of the files, indexes and counter that
-// do not go through the library.
+// Shared by the MMS tests (the sample record and its file layouts also by the
+// e-mail and EMS ones): a device with both MMS trees, messages put straight
+// into files, and readers of the files, indexes and counter that do not go
+// through the library.
 #ifndef MSGSTORE_TESTS_MMS_FIXTURES_H_
 #define MSGSTORE_TESTS_MMS_FIXTURES_H_
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
-#include <vector>
 
 #include "msgstore/mms.h"
-#include "msgstore/platform.h"
 #include "test_support.h"
 
 namespace msgstore_test {
-
-using Bytes = std::vector<uint8_t>;
-
-// Little-endian byte builder for expected files, independent of the library.
-struct ByteBuilder {
-  Bytes b;
-  ByteBuilder& U16(uint16_t v) { return Raw({uint8_t(v), uint8_t(v >> 8)}); }
-  ByteBuilder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
-  ByteBuilder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
-  ByteBuilder& Str(const WCHAR* s) {
-    for (; s && *s; ++s) U16(*s);
-    return U16(0);
-  }
-  ByteBuilder& Raw(const Bytes& raw) {
-    b.insert(b.end(), raw.begin(), raw.end());
-    return *this;
-  }
-  // Writes v (by default the length so far) over the 4 bytes at at.
-  ByteBuilder& Patch(size_t at, int64_t v = -1) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t((v < 0 ? b.size() : uint64_t(v)) >> (8 * i));
-    return *this;
-  }
-};
-inline uint32_t LoadU32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
-}
-inline Bytes Load(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-inline void Store(const Bytes& bytes, const std::string& hostPath) {
-  std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
 
 // A tagMSGPROPS with a distinct value in every field; the strings live in it.
 struct SampleProps {
@@ -95,6 +53,7 @@ inline Bytes Layout(const tagMSGPROPS& p, bool old, bool body,
 
 class MmsTest : public DeviceTest {
  protected:
+  MmsTest() { store_ = &msgstore::MmsStore(), createDir_ = MMSMsgStore_CreateDir; }
   static constexpr DWORD kInbox = MMS_FOLDER_INBOX, kDraft = MMS_FOLDER_DRAFT,
                          kSent = MMS_FOLDER_SENT, kUnsent = MMS_FOLDER_UNSENT,
                          kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
@@ -128,17 +87,6 @@ class MmsTest : public DeviceTest {
     BYTE body[kBodySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   };
 
-  void SetUp() override {
-    DeviceTest::SetUp();
-    Reset();
-  }
-  // Starts over on an empty device with both trees.
-  void Reset() {
-    Wipe();
-    MMSMsgStore_CreateDir(false);
-    MMSMsgStore_CreateDir(true);
-  }
-
   // Stores a message file under oid, bypassing the write path and the index.
   void Put(bool card, DWORD folder, DWORD oid, DWORD time, BOOL read = 0, WORD status = 0,
            const WCHAR* text1 = u"text", const WCHAR* subject = u"subject") {
@@ -168,15 +116,6 @@ class MmsTest : public DeviceTest {
     return oid;
   }
 
-  std::string Dir(bool card, DWORD folder) const {
-    return DeviceTest::Dir(msgstore::MmsStore(), card, folder);
-  }
-  std::string File(bool card, DWORD folder, DWORD oid) const {
-    return Dir(card, folder) + "/" + FileName(msgstore::MmsStore(), oid);
-  }
-  bool Exists(bool card, DWORD folder, DWORD oid) const {
-    return std::filesystem::exists(File(card, folder, oid));
-  }
   // The identifiers of the message files of a directory (none when it is
   // missing), in the order in which the directory is enumerated.
   std::vector<DWORD> Files(bool card, DWORD folder) const {
@@ -198,7 +137,6 @@ class MmsTest : public DeviceTest {
       out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
     return out;
   }
-  Bytes Counter() const { return Load(Host(msgstore::MmsStore().counterFile)); }
 };
 
 }  // namespace msgstore_test

@@ -28,10 +28,8 @@ using MmsTree = msgstore_test::MmsTest;
 // (every folder on both selectors: stores_test.cpp), and CreateDir makes none
 // of the three on the card.
 TEST_F(MmsTree, PathsOnBothStoragesAndTheFoldersThatCreateDirMakes) {
-  const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\";
   EXPECT_EQ(Path(true, MMS_FOLDER_SENT, 2147483648u, true),
             u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\-2147483648.mms");
-  EXPECT_EQ(Path(true, MMS_FOLDER_NONE, 7, true), P + u"NONE\\7.mms");
   for (DWORD folder : {0u, 7u, 10u, 0x10Bu}) EXPECT_EQ(Path(false, folder, 1, true), u"-");
   for (DWORD folder : {kInbox, kDraft, kSent, kSpam, kReport, kNone, kAutoDownload})
     EXPECT_EQ(

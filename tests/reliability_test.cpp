@@ -6,14 +6,13 @@
 #include <random>
 #include <thread>
 
-#include "common/field_codec.h"
 #include "ems_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-DWORD GetU32(const char* p) { return msgstore::DecodeU32(reinterpret_cast<const uint8_t*>(p)); }
+using msgstore_test::Bytes;
+using msgstore_test::LoadU32;
 
 class Reliability : public msgstore_test::EmsTest {
  protected:
@@ -43,9 +42,9 @@ class Reliability : public msgstore_test::EmsTest {
     const tagMSGPROPS& p = r.props;
     auto failure = [&] { return ::testing::AssertionFailure() << folder << "/" << oid << ": "; };
     if (!r.ok || p.cbData < 8) return failure() << "does not read whole";
-    const char* head = reinterpret_cast<const char*>(p.pData);
+    const Bytes head(p.pData, p.pData + 8);
     if (writer < 0)
-      writer = static_cast<int>(GetU32(head)), seq = static_cast<int>(GetU32(head + 4));
+      writer = static_cast<int>(LoadU32(head, 0)), seq = static_cast<int>(LoadU32(head, 4));
     if (p.dwOid != oid || p.dwFolder != folder ||
         p.ftIndexTime.dwLowDateTime != Time(writer, seq) ||
         std::vector<BYTE>(p.pData, p.pData + p.cbData) != Content(writer, seq))
@@ -61,7 +60,7 @@ class Reliability : public msgstore_test::EmsTest {
     return oids;
   }
   // The exact index file of messages (oid -> time) of folder, newest first.
-  static std::vector<char> IndexImage(DWORD folder, const std::map<DWORD, DWORD>& times) {
+  static Bytes IndexImage(DWORD folder, const std::map<DWORD, DWORD>& times) {
     std::vector<std::pair<DWORD, DWORD>> order;
     for (const auto& [oid, time] : times) order.push_back({time, oid});
     std::sort(order.rbegin(), order.rend());
@@ -69,9 +68,8 @@ class Reliability : public msgstore_test::EmsTest {
     for (const auto& [time, oid] : order) words.insert(words.end(), {folder, oid, time, 0});
     return msgstore_test::Words(words);
   }
-  std::vector<char> Counter() const { return msgstore_test::Bytes(Dir(false, 0) + "/EmsDB.ini"); }
-  std::vector<char> IndexFile(DWORD folder) const {
-    return msgstore_test::Bytes(Dir(false, folder) + "/EmsIni");
+  Bytes IndexFile(DWORD folder) const {
+    return msgstore_test::Load(Dir(false, folder) + "/EmsIni");
   }
 };
 
@@ -173,15 +171,15 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
       EXPECT_TRUE(ReadsBack(card, kDraft, oid));
       EXPECT_TRUE(stored.insert(oid).second) << oid << " on both storages";
     }
-  const std::vector<char> counter = Counter();
+  const Bytes counter = Counter();
   ASSERT_EQ(counter.size(), 4u);
-  EXPECT_GE(GetU32(counter.data()), *stored.rbegin());
+  EXPECT_GE(LoadU32(counter, 0), *stored.rbegin());
   for (DWORD folder : {kDraft, kSent}) {  // whole records of the folder, newest first
-    const std::vector<char> index = IndexFile(folder);
+    const Bytes index = IndexFile(folder);
     EXPECT_TRUE(!index.empty() && index.size() % 16 == 0) << index.size();
     for (size_t at = 0; at + 16 <= index.size(); at += 16) {
-      EXPECT_EQ(GetU32(&index[at]), folder);
-      EXPECT_TRUE(at == 0 || GetU32(&index[at + 8]) <= GetU32(&index[at - 8])) << at / 16;
+      EXPECT_EQ(LoadU32(index, at), folder);
+      EXPECT_TRUE(at == 0 || LoadU32(index, at + 8) <= LoadU32(index, at - 8)) << at / 16;
     }
   }
   const DWORD next = Store(false, kDraft, 1000, 0);

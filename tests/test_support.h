@@ -1,5 +1,5 @@
-// Shared test scaffolding: a fresh device root per test and a recording
-// stand-in for the handset services.
+// Shared test scaffolding: file bytes built and read apart from the library, a
+// fresh device root per test and a recording stand-in for the handset services.
 #ifndef MSGSTORE_TESTS_TEST_SUPPORT_H_
 #define MSGSTORE_TESTS_TEST_SUPPORT_H_
 
@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +30,46 @@ inline std::string Ascii(const WCHAR* text) {
   std::string out;
   for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
   return out;
+}
+
+using Bytes = std::vector<uint8_t>;
+
+// Little-endian byte builder for expected files, independent of the library.
+struct ByteBuilder {
+  Bytes b;
+  ByteBuilder& U16(uint16_t v) { return Raw({uint8_t(v), uint8_t(v >> 8)}); }
+  ByteBuilder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
+  ByteBuilder& Time(FILETIME t) { return U32(t.dwLowDateTime).U32(t.dwHighDateTime); }
+  ByteBuilder& Str(const WCHAR* s) {
+    for (; s && *s; ++s) U16(*s);
+    return U16(0);
+  }
+  ByteBuilder& Raw(const Bytes& raw) {
+    b.insert(b.end(), raw.begin(), raw.end());
+    return *this;
+  }
+  // Writes v (by default the length so far) over the 4 bytes at at.
+  ByteBuilder& Patch(size_t at, int64_t v = -1) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t((v < 0 ? b.size() : uint64_t(v)) >> (8 * i));
+    return *this;
+  }
+};
+inline uint32_t LoadU32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+inline Bytes Load(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void Store(const Bytes& bytes, const std::string& hostPath) {
+  std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+// 32-bit little-endian words, as index records and counters are stored.
+inline Bytes Words(const std::vector<DWORD>& words) {
+  ByteBuilder b;
+  for (DWORD w : words) b.U32(w);
+  return b.b;
 }
 
 // Records every call to the handset services as text ("xSetEmsRecvMsgCount(-1)")
@@ -98,8 +140,9 @@ class FakePlatform : public msgstore::Platform {
   }
 };
 
-// Gives each test an empty device root of its own (with the phone volume and
-// an inserted card) and a FakePlatform installed as the platform.
+// Gives each test an empty device root of its own (with the phone volume, an
+// inserted card and, when a store's fixture names its tree maker, the store's
+// trees) and a FakePlatform installed as the platform.
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -111,6 +154,7 @@ class DeviceTest : public ::testing::Test {
     root_ = base + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
     Wipe();
     msgstore::SetPlatform(&platform_);
+    if (createDir_ != nullptr) Reset();
   }
   // Where the device roots of the tests go.
   virtual std::string Base() const { return std::filesystem::temp_directory_path().string(); }
@@ -120,6 +164,8 @@ class DeviceTest : public ::testing::Test {
     std::filesystem::create_directories(root_ + "/SD Card");
     msgstore::SetDeviceRoot(root_);
   }
+  // Starts over with the trees of the fixture's store on both storages.
+  void Reset() { Wipe(), createDir_(false), createDir_(true); }
   void TearDown() override {
     msgstore::SetPlatform(nullptr);
     std::error_code ec;
@@ -155,9 +201,28 @@ class DeviceTest : public ::testing::Test {
     return std::to_string(static_cast<int>(oid)) + Ascii(s.extension);
   }
   void RemoveCard() { std::filesystem::remove_all(root_ + "/SD Card"); }
+  // Of the store that a store's fixture sets store_ to: a folder's directory,
+  // a message file, whether it is there, and the counter file's bytes.
+  std::string Dir(bool card, DWORD folder) const { return Dir(*store_, card, folder); }
+  std::string File(bool card, DWORD folder, DWORD oid) const {
+    return Dir(card, folder) + "/" + FileName(*store_, oid);
+  }
+  bool Exists(bool card, DWORD folder, DWORD oid) const {
+    return std::filesystem::exists(File(card, folder, oid));
+  }
+  Bytes Counter() const { return Load(Host(store_->counterFile)); }
+  // The shared record of a message in folder; subject is a literal.
+  static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
+    tagMSGPROPS props = {};
+    props.dwFolder = folder, props.bRead = read, props.ftIndexTime = {time, 0};
+    props.pszSubject = const_cast<WCHAR*>(subject);
+    return props;
+  }
 
   std::string root_;
   FakePlatform platform_;
+  const msgstore::StoreDescription* store_ = nullptr;
+  int (*createDir_)(bool card) = nullptr;  // makes the store's tree
 };
 
 // Forked children on the handset every process sees, each reporting 32-bit
