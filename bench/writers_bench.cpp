@@ -7,8 +7,8 @@
 // writers contend for. items_per_second is the throughput of all writers
 // together; the 4 writers' over the lone writer's is the figure asked for.
 //
-//     writers_bench --benchmark_repetitions=9 \
-//         --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+//     writers_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
+//         --benchmark_report_aggregates_only=true
 //
 // The root lives under $TMPDIR (or /tmp), on disk; --benchmark_filter picks
 // the store.
