@@ -9,6 +9,7 @@
 #include "common/field_codec.h"
 #include "ems_fixtures.h"
 #include "msgstore/maintenance.h"
+#include "platform/sys_calls.h"
 
 namespace {
 
@@ -202,12 +203,12 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   EXPECT_EQ(temporary, std::vector<std::string>{live});
 }
 
-// A restore of 3 folders of 40 messages on each storage: either killed
-// anywhere or failing at a message whose name a directory takes. What it
-// left lists no message in an index before the message's file stands
-// written, and every phone file it wrote is indexed when it failed; after
-// Repair, a second restore that replaces completes it into the same files as
-// a restore never interrupted.
+// A restore of 3 folders of 40 messages on each storage writes each phone
+// index once, after the files of its folder. Killed anywhere, or failing at a
+// message whose name a directory takes: what it left lists no message in an
+// index before the message's file stands written, and every phone file it
+// wrote is indexed when it failed; after Repair, a second restore that
+// replaces completes it into the same files as a restore never interrupted.
 TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunCompletesIt) {
   constexpr DWORD kPerFolder = 40, kTotal = 6 * kPerFolder;
   const DWORD folders[] = {kInbox, kDraft, kSent};
@@ -263,8 +264,32 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
     }
     return out;
   };
+  // Uninterrupted, it writes each phone index once, after the last file of
+  // its folder.
+  static std::vector<std::string> renamed;
+  auto& sys = msgstore::platform::Sys();
+  const auto rename = sys.rename;
+  sys.rename = [](const char* from, const char* to) {
+    renamed.push_back(fs::path(to).parent_path().filename().string() + "/" +
+                      fs::path(to).filename().string());
+    return msgstore::platform::HostSysCalls().rename(from, to);
+  };
   const msgstore::Result whole = restore(root_ + "/whole", false);
+  sys.rename = rename;
   ASSERT_TRUE(whole) << whole.error;
+  std::vector<std::string> indexes;
+  for (size_t i = 0; i < renamed.size(); ++i) {
+    const std::string& name = renamed[i];
+    if (name.size() < 7 || name.compare(name.size() - 7, 7, "/EmsIni") != 0) continue;
+    indexes.push_back(name);
+    const std::string folder = name.substr(0, name.size() - 6);
+    EXPECT_TRUE(std::none_of(renamed.begin() + i, renamed.end(),
+                             [&](const std::string& n) {
+                               return n.compare(0, folder.size(), folder) == 0 && n != name;
+                             }))
+        << name << " before a message of its folder";
+  }
+  EXPECT_EQ(indexes, (std::vector<std::string>{"INBOX/EmsIni", "DRAFT/EmsIni", "SENT/EmsIni"}));
   const auto expected = files(root_ + "/whole");
   ASSERT_EQ(expected.size(), kTotal + 3 + 1);  // messages, phone indexes, counter
 
