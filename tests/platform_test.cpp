@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/mutex_table.h"
 #include "platform/sys_calls.h"
 #include "test_support.h"
 
@@ -147,9 +148,9 @@ TEST_F(PlatformHandset, MutexHeldAcrossForkStaysTheParentsAndAnEndedHolderLeaves
   EXPECT_TRUE(CloseHandle(h));
 }
 
-// Where the shared table cannot be mapped, where it is full and for a name
-// too long for it, a mutex is a lock file of its own, which excludes other
-// processes all the same.
+// Where the shared table cannot be mapped or is another build's, where it is
+// full and for a name too long for it, a mutex is a lock file of its own,
+// which excludes other processes all the same.
 TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
   const std::string dir = root_ + "/.platform/mutex/";
   auto heldElsewhere = [](const WCHAR* name) {  // a fresh handle in a child times out
@@ -177,6 +178,18 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
         << i;
   }
   for (HANDLE h : handles) CloseHandle(h);
+
+  // A table file that its maker did not live to give a header is taken as a
+  // new table; one of another size (another build's) is not used.
+  for (const size_t size : {sizeof(msgstore::platform::MutexTable), size_t{100}}) {
+    const std::string other = root_ + "/table" + std::to_string(size);
+    fs::create_directories(other + "/.platform/mutex");
+    std::ofstream(other + "/.platform/mutex/table") << std::string(size, '\0');
+    msgstore::SetDeviceRoot(other);
+    HANDLE h = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+    EXPECT_EQ(fs::exists(other + "/.platform/mutex/m.MUTEX_ACCESSINI"), size == 100) << size;
+    EXPECT_TRUE(WaitForSingleObject(h, 0) == WAIT_OBJECT_0 && ReleaseMutex(h) && CloseHandle(h));
+  }
 
   // Another root, where no shared mapping can be made.
   auto& sys = msgstore::platform::Sys();

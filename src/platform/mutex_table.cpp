@@ -18,7 +18,9 @@ bool Named(const MutexSlot& slot, const std::string& name) {
 }  // namespace
 
 bool InitMutexTable(MutexTable* table, bool fresh) {
-  if (fresh) {
+  // A table without a header is new, also when the process that made the
+  // file died before writing it.
+  if (fresh || table->magic == 0) {
     table->magic = kMagic;
     table->version = kVersion;
     table->slots = kSlots;

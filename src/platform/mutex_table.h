@@ -32,8 +32,9 @@ struct MutexTable {
 constexpr uint32_t kSlotReady = 1;
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "the state is shared between processes");
 
-// Gives a fresh (zero-filled) table its header, or checks the header of one
-// in use: false when it was laid out by another build.
+// Gives a fresh (zero-filled) table, or one whose header was never written,
+// its header, or checks the header of one in use: false when it was laid out
+// by another build. The caller holds the table file's flock.
 bool InitMutexTable(MutexTable* table, bool fresh);
 // The ready slot named name, or null.
 pthread_mutex_t* FindMutexSlot(MutexTable* table, const std::string& name);
