@@ -191,8 +191,24 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
     EXPECT_TRUE(WaitForSingleObject(h, 0) == WAIT_OBJECT_0 && ReleaseMutex(h) && CloseHandle(h));
   }
 
-  // Another root, where no shared mapping can be made.
   auto& sys = msgstore::platform::Sys();
+  // A table file that cannot be opened at the moment gives no mutex, and the
+  // table the next time.
+  const auto open = sys.open;
+  sys.open = [](const char* path, int flags, mode_t mode) {
+    const std::string p = path;
+    if (p.size() > 6 && p.compare(p.size() - 6, 6, "/table") == 0) return errno = EMFILE, -1;
+    return msgstore::platform::HostSysCalls().open(path, flags, mode);
+  };
+  msgstore::SetDeviceRoot(root_ + "/busy");
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI"), nullptr);
+  sys.open = open;
+  HANDLE busy = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+  EXPECT_TRUE(busy != nullptr && CloseHandle(busy));
+  EXPECT_TRUE(fs::exists(root_ + "/busy/.platform/mutex/table"));
+  EXPECT_FALSE(fs::exists(root_ + "/busy/.platform/mutex/m.MUTEX_ACCESSINI"));
+
+  // Another root, where no shared mapping can be made.
   const auto mmap = sys.mmap;
   sys.mmap = [](void*, size_t, int, int, int, off_t) {
     errno = ENODEV;

@@ -25,7 +25,10 @@
 // before: an flock() on ROOT/.platform/mutex/m.<name>, opened once per
 // process and kept open; the kernel drops the lock of a process that dies,
 // and a child opens its lock files anew. A process decides once per root and
-// name which of the two it uses. Neither tables nor lock files are removed:
+// name which of the two it uses; a table file that cannot be opened or locked
+// at the moment (no descriptor left, say) gives no mutex that time, as a
+// mutex that cannot be created, rather than a lock file that the processes
+// using the table would not see. Neither tables nor lock files are removed:
 // a device root that is deleted and made again under running processes
 // leaves them on the old ones until they end. CreateMutexW with initialOwner
 // takes the mutex only when it is free at that moment.
@@ -83,9 +86,12 @@ struct MappedTable {
 };
 
 // Runs under the table file's flock: the file is made to the table's size
-// and given its header when new; a file of another size or header (another
-// build's layout) is not used.
-std::shared_ptr<MappedTable> MapTable(const std::string& path) {
+// and given its header when new. *never is set when the table cannot be used
+// on this root at all: a file of another size or header (another build's
+// layout), or no shared mapping of it; a file that cannot be opened, locked
+// or sized now may be another time.
+std::shared_ptr<MappedTable> MapTable(const std::string& path, bool* never) {
+  *never = false;
   UniqueFd fd(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!fd.valid()) return nullptr;
   while (Sys().flock(fd.get(), LOCK_EX) != 0)
@@ -99,24 +105,30 @@ std::shared_ptr<MappedTable> MapTable(const std::string& path) {
   if (Sys().fstat(fd.get(), &info) != 0) return nullptr;
   const bool fresh = info.st_size == 0;
   if (fresh && Sys().ftruncate(fd.get(), sizeof(MutexTable)) != 0) return nullptr;
+  *never = true;
   if (!fresh && info.st_size != static_cast<off_t>(sizeof(MutexTable))) return nullptr;
   void* at =
       Sys().mmap(nullptr, sizeof(MutexTable), PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
   if (at == MAP_FAILED || at == nullptr) return nullptr;
   auto mapped = std::make_shared<MappedTable>(static_cast<MutexTable*>(at), path);
   if (!InitMutexTable(mapped->table, fresh)) return nullptr;
+  *never = false;
   return mapped;
 }
 
 // The slot of name, handed out under the table file's flock when no process
-// has named it yet. Null when the table is full or the file cannot be locked.
-pthread_mutex_t* SlotOf(MappedTable& mapped, const std::string& name) {
+// has named it yet. Null with *noRoom when the table is full or the name too
+// long for it, without when the file cannot be opened or locked now.
+pthread_mutex_t* SlotOf(MappedTable& mapped, const std::string& name, bool* noRoom) {
+  *noRoom = false;
   if (pthread_mutex_t* found = FindMutexSlot(mapped.table, name)) return found;
   UniqueFd fd(Sys().open(mapped.path.c_str(), O_RDWR | O_CLOEXEC, 0));
   if (!fd.valid()) return nullptr;
   while (Sys().flock(fd.get(), LOCK_EX) != 0)
     if (errno != EINTR) return nullptr;
-  return AddMutexSlot(mapped.table, name);
+  pthread_mutex_t* added = AddMutexSlot(mapped.table, name);
+  *noRoom = added == nullptr;
+  return added;
 }
 
 class SharedMutexHandle : public MutexHandle {
@@ -346,17 +358,22 @@ void LetUnused(Map& map, size_t most) {
     entry = entry->second && entry->second.use_count() == 1 ? map.erase(entry) : std::next(entry);
 }
 
-// Caller holds g_knownMutex.
-std::shared_ptr<MappedTable> TableOf(const std::string& root) {
+// The root's table into *table, null where it can never be mapped; false
+// when it could not be opened now (tried again at the next mutex). Caller
+// holds g_knownMutex.
+bool TableOf(const std::string& root, std::shared_ptr<MappedTable>* table) {
   Known& known = TheKnown();
   auto it = known.tables.find(root);
-  if (it != known.tables.end()) return it->second;
+  if (it != known.tables.end()) return *table = it->second, true;
   const std::string path = root + "/.platform/mutex/table";
-  std::shared_ptr<MappedTable> table = MapTable(path);
-  if (!table && errno == ENOENT && !PlatformDir("mutex").empty()) table = MapTable(path);
+  bool never = false;
+  *table = MapTable(path, &never);
+  if (!*table && !never && errno == ENOENT && !PlatformDir("mutex").empty())
+    *table = MapTable(path, &never);
+  if (!*table && !never) return false;
   LetUnused(known.tables, 16);
-  known.tables.emplace(root, table);
-  return table;
+  known.tables.emplace(root, *table);
+  return true;
 }
 
 std::shared_ptr<MutexHandle> NewMutex(const std::u16string& name) {
@@ -374,9 +391,15 @@ std::shared_ptr<MutexHandle> NewMutex(const std::u16string& name) {
   const std::string key = root + '\0' + utf8;
   auto it = known.files.find(key);
   if (it == known.files.end()) {
-    if (std::shared_ptr<MappedTable> table = TableOf(root)) {
-      if (pthread_mutex_t* mutex = SlotOf(*table, utf8))
+    // A table or slot that cannot be had now gives no mutex this time rather
+    // than a lock file that other processes, using the table, would not see.
+    std::shared_ptr<MappedTable> table;
+    if (!TableOf(root, &table)) return nullptr;
+    if (table) {
+      bool noRoom = false;
+      if (pthread_mutex_t* mutex = SlotOf(*table, utf8, &noRoom))
         return std::make_shared<SharedMutexHandle>(std::move(table), mutex);
+      if (!noRoom) return nullptr;
     }
     UniqueFd fd = OpenLockFile(root, name);
     if (!fd.valid()) return nullptr;
