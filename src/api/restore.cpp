@@ -258,8 +258,9 @@ Result Restorer::Commit(bool replace, Report* report,
       if (s.HasAccounts() && i->at.account != 0) record.email.accountId = i->at.account;
       const WriteResult w = store.Put(i->at, record);
       // The storage is the one asked for; a write that chose the other one
-      // (for want of free space) has not put the message back.
-      if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::Openable(s, i->at))
+      // (for want of free space) has not put the message back. The file
+      // stands where the device API names it.
+      if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::IsFile(s, i->at))
         return failed(Refuse(Status::kFailed,
                              "the store could not write " + std::string(s.name) + " message " +
                                  std::to_string(i->at.id) +
