@@ -396,7 +396,8 @@ TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
   msgstore::Account a;
   a.folder = 1, a.text = u"mine";
   a.id = dev->accounts().Add(a).account.id;
-  const std::vector<char> before = Bytes(Host(kDatabase));
+  const std::string database = Host(msgstore::AccountStore().database);
+  const msgstore_test::Bytes before = Load(database);
   FaultInjector faults;
   int failures = 0;
   for (long k = 1;; ++k) {
@@ -412,10 +413,10 @@ TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
     faults.Disarm();
     if (!faults.hit()) break;
     // Which of the restore's records a database holds.
-    auto restored = [this] {
-      const std::vector<char> db = Bytes(Host(kDatabase));
+    auto restored = [&database] {
+      const msgstore_test::Bytes db = Load(database);
       auto holds = [&db](const std::u16string& text) {
-        const char* p = reinterpret_cast<const char*>(text.data());
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
         return std::search(db.begin(), db.end(), p, p + 2 * text.size()) != db.end();
       };
       return std::make_pair(holds(u"restored"), holds(u"new"));
@@ -424,7 +425,7 @@ TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
     failures += !done;
     EmailMsgStore_Close(nullptr);
     EXPECT_EQ(restored(), left) << "fault " << k;
-    msgstore_test::Store(Host(kDatabase), before);
+    Store(before, database);
   }
   EXPECT_GT(failures, 3);
 }

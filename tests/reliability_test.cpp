@@ -234,11 +234,11 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   };
   // The files of a root's message trees by path under the root.
   auto files = [](const std::string& root) {
-    std::map<std::string, std::vector<char>> out;
+    std::map<std::string, msgstore_test::Bytes> out;
     for (const char* volume : {"DiskOnChip", "SD Card"})
       for (const auto& e : fs::recursive_directory_iterator(root + "/" + volume))
         if (e.is_regular_file())
-          out[e.path().string().substr(root.size())] = msgstore_test::Bytes(e.path());
+          out[e.path().string().substr(root.size())] = msgstore_test::Load(e.path().string());
     return out;
   };
   // Phone folders whose index names a message without its file (unindexed:
@@ -254,8 +254,9 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
       for (const auto& e : fs::directory_iterator(dir))
         if (e.is_regular_file() && e.path().extension() == ".sms")
           held.insert(std::stoul(e.path().stem().string()));
-      const std::vector<char> index = msgstore_test::Bytes(dir + "/EmsIni");
-      for (size_t at = 0; at + 16 <= index.size(); at += 16) listed.insert(GetU32(&index[at + 4]));
+      const msgstore_test::Bytes index = msgstore_test::Load(dir + "/EmsIni");
+      for (size_t at = 0; at + 16 <= index.size(); at += 16)
+        listed.insert(msgstore_test::LoadU32(index, at + 4));
       if (!std::includes(held.begin(), held.end(), listed.begin(), listed.end()) ||
           (unindexed && held != listed))
         out.push_back(folder);
