@@ -16,7 +16,9 @@
 #include "email/email_accounts.h"
 #include "ems_fixtures.h"
 #include "fault_injector.h"
+#include "msgstore/device.h"
 #include "msgstore/email.h"
+#include "msgstore/maintenance.h"
 #include "msgstore/mms.h"
 #include "platform/handset_state.h"
 
@@ -385,6 +387,49 @@ TEST_F(FaultTest, AccountStoreAndHandsetState) {
                {"handset state", kFresh, [&] { return state("1"); }, [&] { return state("2"); },
                 [](DWORD) { return msgstore::platform::ReadHandsetState()["n"] == "2"; }}}),
       20);
+}
+
+// A restore of accounts that fails at any step leaves none of its records in
+// the account store's array of this process that it did not save: a save of
+// the array that follows (a caller of the account store's own operations)
+// writes none of them.
+TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
+  std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_);
+  ASSERT_TRUE(dev->Init());
+  msgstore::Account a;
+  a.folder = 1, a.text = u"mine";
+  a.id = dev->accounts().Add(a).account.id;
+  const std::vector<char> before = Bytes(Host(kDatabase));
+  FaultInjector faults;
+  int failures = 0;
+  for (long k = 1;; ++k) {
+    msgstore::Restorer restore(*dev);
+    msgstore::Account back = a;
+    back.text = u"restored";
+    restore.AddAccount(back, 0);
+    restore.AddAccount({a.id + 1, 1, 0, 0, 0, u"new"}, 1);
+    restore.SetAccountDatabase(true, DWORD(before.size()), a.id);
+    msgstore::Restorer::Report report;
+    faults.Arm(k, kErrors[k % 4]);
+    const bool done = static_cast<bool>(restore.Commit(true, &report));
+    faults.Disarm();
+    if (!faults.hit()) break;
+    // Which of the restore's records a database holds.
+    auto restored = [this] {
+      const std::vector<char> db = Bytes(Host(kDatabase));
+      auto holds = [&db](const std::u16string& text) {
+        const char* p = reinterpret_cast<const char*>(text.data());
+        return std::search(db.begin(), db.end(), p, p + 2 * text.size()) != db.end();
+      };
+      return std::make_pair(holds(u"restored"), holds(u"new"));
+    };
+    const auto left = restored();
+    failures += !done;
+    EmailMsgStore_Close(nullptr);
+    EXPECT_EQ(restored(), left) << "fault " << k;
+    msgstore_test::Store(Host(kDatabase), before);
+  }
+  EXPECT_GT(failures, 3);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // The platform: one file whatever spelling reaches it, paths kept within the
 // device root, named mutexes, and the state the default handset keeps.
+#include <sys/mman.h>
+
 #include <fstream>
 #include <thread>
 
+#include "platform/mutex_table.h"
+#include "platform/sys_calls.h"
 #include "test_support.h"
 
 namespace {
@@ -112,6 +116,115 @@ TEST_F(PlatformHandset,
   EXPECT_EQ(holder.Finish(), std::vector<int>{-SIGKILL});
   EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_OBJECT_0);  // the dead holder's is free
   EXPECT_TRUE(ReleaseMutex(h[0]) && CloseHandle(h[0]));
+}
+
+// A child made by fork shares the parent's table of mutexes: what the parent
+// holds stays the parent's (an inherited handle neither releases nor re-enters
+// it) until the parent lets go, and a holder that ends without letting go
+// leaves the mutex to the next one, whole: it can be taken and let go again.
+TEST_F(PlatformHandset, MutexHeldAcrossForkStaysTheParentsAndAnEndedHolderLeavesItWhole) {
+  HANDLE h = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+  ASSERT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
+  msgstore_test::Children child;
+  child.Spawn([h](int out) {
+    const BOOL released = ReleaseMutex(h);
+    const DWORD entered = WaitForSingleObject(h, 0);
+    if (!msgstore_test::Report(out, {DWORD(released), entered})) return 1;
+    const DWORD taken = WaitForSingleObject(h, 10000);
+    const DWORD nested = WaitForSingleObject(h, 0);
+    const BOOL let = ReleaseMutex(h) && ReleaseMutex(h);
+    const DWORD again = WaitForSingleObject(h, 0);  // and ends holding it
+    return msgstore_test::Report(out, {taken, nested, DWORD(let), again}) ? 0 : 1;
+  });
+  ASSERT_TRUE(child.Await(0, 2));
+  EXPECT_TRUE(ReleaseMutex(h));
+  EXPECT_EQ(child.Finish(), std::vector<int>{0});
+  EXPECT_EQ(child.Words(0), (std::vector<DWORD>{FALSE, WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_OBJECT_0,
+                                                TRUE, WAIT_OBJECT_0}));
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0) << round;
+    EXPECT_TRUE(ReleaseMutex(h)) << round;
+  }
+  EXPECT_TRUE(CloseHandle(h));
+}
+
+// Where the shared table cannot be mapped or is another build's, where it is
+// full and for a name too long for it, a mutex is a lock file of its own,
+// which excludes other processes all the same.
+TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
+  const std::string dir = root_ + "/.platform/mutex/";
+  auto heldElsewhere = [](const WCHAR* name) {  // a fresh handle in a child times out
+    msgstore_test::Children child;
+    child.Spawn([name](int) { return TryOnce(name) == 1 ? 0 : 1; });
+    return child.Finish() == std::vector<int>{0};
+  };
+  const std::u16string longName = u"MUTEX_" + std::u16string(90, u'L');
+  std::vector<HANDLE> handles;
+  for (int i = 0; i < 130; ++i) {
+    const std::string number = std::to_string(i);
+    const std::u16string name = u"MUTEX_FILL_" + std::u16string(number.begin(), number.end());
+    handles.push_back(CreateMutexW(nullptr, FALSE, name.c_str()));
+  }
+  handles.push_back(CreateMutexW(nullptr, FALSE, longName.c_str()));
+  EXPECT_TRUE(fs::exists(dir + "table"));
+  EXPECT_FALSE(fs::exists(dir + "m.MUTEX_FILL_127"));  // the table's last slot
+  EXPECT_TRUE(fs::exists(dir + "m.MUTEX_FILL_128") && fs::exists(dir + "m.MUTEX_FILL_129"));
+  EXPECT_TRUE(fs::exists(dir + "m.MUTEX_" + std::string(90, 'L')));
+  for (size_t i : {size_t{127}, size_t{129}, handles.size() - 1}) {
+    EXPECT_EQ(WaitForSingleObject(handles[i], 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(heldElsewhere(i == 127   ? u"MUTEX_FILL_127"
+                              : i == 129 ? u"MUTEX_FILL_129"
+                                         : longName.c_str()))
+        << i;
+  }
+  for (HANDLE h : handles) CloseHandle(h);
+
+  // A table file that its maker did not live to give a header is taken as a
+  // new table; one of another size (another build's) is not used.
+  for (const size_t size : {sizeof(msgstore::platform::MutexTable), size_t{100}}) {
+    const std::string other = root_ + "/table" + std::to_string(size);
+    fs::create_directories(other + "/.platform/mutex");
+    std::ofstream(other + "/.platform/mutex/table") << std::string(size, '\0');
+    msgstore::SetDeviceRoot(other);
+    HANDLE h = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+    EXPECT_EQ(fs::exists(other + "/.platform/mutex/m.MUTEX_ACCESSINI"), size == 100) << size;
+    EXPECT_TRUE(WaitForSingleObject(h, 0) == WAIT_OBJECT_0 && ReleaseMutex(h) && CloseHandle(h));
+  }
+
+  auto& sys = msgstore::platform::Sys();
+  // A table file that cannot be opened at the moment gives no mutex, and the
+  // table the next time.
+  const auto open = sys.open;
+  sys.open = [](const char* path, int flags, mode_t mode) {
+    const std::string p = path;
+    if (p.size() > 6 && p.compare(p.size() - 6, 6, "/table") == 0) return errno = EMFILE, -1;
+    return msgstore::platform::HostSysCalls().open(path, flags, mode);
+  };
+  msgstore::SetDeviceRoot(root_ + "/busy");
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI"), nullptr);
+  sys.open = open;
+  HANDLE busy = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+  EXPECT_TRUE(busy != nullptr && CloseHandle(busy));
+  EXPECT_TRUE(fs::exists(root_ + "/busy/.platform/mutex/table"));
+  EXPECT_FALSE(fs::exists(root_ + "/busy/.platform/mutex/m.MUTEX_ACCESSINI"));
+
+  // Another root, where no shared mapping can be made.
+  const auto mmap = sys.mmap;
+  sys.mmap = [](void*, size_t, int, int, int, off_t) {
+    errno = ENODEV;
+    return MAP_FAILED;
+  };
+  msgstore::SetDeviceRoot(root_ + "/unmapped");
+  HANDLE h = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
+  sys.mmap = mmap;
+  EXPECT_TRUE(fs::exists(root_ + "/unmapped/.platform/mutex/m.MUTEX_ACCESSINI"));
+  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(h));
+  EXPECT_TRUE(heldElsewhere(u"MUTEX_ACCESSINI"));
+  EXPECT_TRUE(ReleaseMutex(h) && !ReleaseMutex(h));
+  EXPECT_FALSE(heldElsewhere(u"MUTEX_ACCESSINI"));
+  EXPECT_TRUE(CloseHandle(h));
 }
 
 // The default handset keeps its state under the device root: the language,

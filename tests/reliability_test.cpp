@@ -8,6 +8,8 @@
 
 #include "common/field_codec.h"
 #include "ems_fixtures.h"
+#include "msgstore/maintenance.h"
+#include "platform/sys_calls.h"
 
 namespace {
 
@@ -199,6 +201,129 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
     for (const auto& e : fs::recursive_directory_iterator(Host(volume)))
       if (e.path().extension() == ".tmp") temporary.push_back(e.path().string());
   EXPECT_EQ(temporary, std::vector<std::string>{live});
+}
+
+// A restore of 3 folders of 40 messages on each storage writes each phone
+// index once, after the files of its folder. Killed anywhere, or failing at a
+// message whose name a directory takes: what it left lists no message in an
+// index before the message's file stands written, and every phone file it
+// wrote is indexed when it failed; after Repair, a second restore that
+// replaces completes it into the same files as a restore never interrupted.
+TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunCompletesIt) {
+  constexpr DWORD kPerFolder = 40, kTotal = 6 * kPerFolder;
+  const DWORD folders[] = {kInbox, kDraft, kSent};
+  auto restore = [&](const std::string& root, bool replace,
+                     const std::function<void(size_t)>& progress = {}) {
+    msgstore::SetDeviceRoot(root);
+    fs::create_directories(root + "/SD Card");
+    std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root);
+    msgstore::Restorer r(*dev);
+    DWORD id = 0;
+    for (bool card : {false, true})
+      for (DWORD folder : folders)
+        for (DWORD k = 0; k < kPerFolder; ++k) {
+          msgstore::Record m;
+          m.folder = folder, m.subject = u"m", m.indexTime = m.time = {++id * 1000, 0x01D00000u};
+          const std::vector<BYTE> content = Content(card, id);
+          m.content.assign(content.begin(), content.end());
+          r.Add(msgstore::StoreKind::kSms, {card, folder, id, 0}, m,
+                card ? std::nullopt : std::optional<size_t>(kPerFolder - 1 - k));
+        }
+    msgstore::Restorer::Report report;
+    return r.Commit(replace, &report, [&](size_t done, size_t) {
+      if (progress) progress(done);
+    });
+  };
+  // The files of a root's message trees by path under the root.
+  auto files = [](const std::string& root) {
+    std::map<std::string, std::vector<char>> out;
+    for (const char* volume : {"DiskOnChip", "SD Card"})
+      for (const auto& e : fs::recursive_directory_iterator(root + "/" + volume))
+        if (e.is_regular_file())
+          out[e.path().string().substr(root.size())] = msgstore_test::Bytes(e.path());
+    return out;
+  };
+  // Phone folders whose index names a message without its file (unindexed:
+  // or whose files the index does not list).
+  auto ahead = [&](const std::string& root, bool unindexed) {
+    std::vector<DWORD> out;
+    for (DWORD folder : folders) {
+      std::set<DWORD> held, listed;
+      const std::string dir = root + "/DiskOnChip/User/MESSAGING/EMS/" +
+                              (folder == kInbox   ? "INBOX"
+                               : folder == kDraft ? "DRAFT"
+                                                  : "SENT");
+      for (const auto& e : fs::directory_iterator(dir))
+        if (e.is_regular_file() && e.path().extension() == ".sms")
+          held.insert(std::stoul(e.path().stem().string()));
+      const std::vector<char> index = msgstore_test::Bytes(dir + "/EmsIni");
+      for (size_t at = 0; at + 16 <= index.size(); at += 16) listed.insert(GetU32(&index[at + 4]));
+      if (!std::includes(held.begin(), held.end(), listed.begin(), listed.end()) ||
+          (unindexed && held != listed))
+        out.push_back(folder);
+    }
+    return out;
+  };
+  // Uninterrupted, it writes each phone index once, after the last file of
+  // its folder.
+  static std::vector<std::string> renamed;
+  auto& sys = msgstore::platform::Sys();
+  const auto rename = sys.rename;
+  sys.rename = [](const char* from, const char* to) {
+    renamed.push_back(fs::path(to).parent_path().filename().string() + "/" +
+                      fs::path(to).filename().string());
+    return msgstore::platform::HostSysCalls().rename(from, to);
+  };
+  const msgstore::Result whole = restore(root_ + "/whole", false);
+  sys.rename = rename;
+  ASSERT_TRUE(whole) << whole.error;
+  std::vector<std::string> indexes;
+  for (size_t i = 0; i < renamed.size(); ++i) {
+    const std::string& name = renamed[i];
+    if (name.size() < 7 || name.compare(name.size() - 7, 7, "/EmsIni") != 0) continue;
+    indexes.push_back(name);
+    const std::string folder = name.substr(0, name.size() - 6);
+    EXPECT_TRUE(std::none_of(renamed.begin() + i, renamed.end(),
+                             [&](const std::string& n) {
+                               return n.compare(0, folder.size(), folder) == 0 && n != name;
+                             }))
+        << name << " before a message of its folder";
+  }
+  EXPECT_EQ(indexes, (std::vector<std::string>{"INBOX/EmsIni", "DRAFT/EmsIni", "SENT/EmsIni"}));
+  const auto expected = files(root_ + "/whole");
+  ASSERT_EQ(expected.size(), kTotal + 3 + 1);  // messages, phone indexes, counter
+
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("random seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int round = 0; round < 3; ++round) {
+    const std::string root = root_ + "/killed" + std::to_string(round);
+    msgstore_test::Children child;
+    child.Spawn([&](int out) {
+      return restore(root, false, [out](size_t done) { msgstore_test::Report(out, {DWORD(done)}); })
+                 ? 0
+                 : 1;
+    });
+    child.Await(0, 1 + random() % (kTotal - 1));
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+    child.Kill(0);
+    for (int code : child.Finish()) EXPECT_TRUE(code == -SIGKILL || code == 0) << code;
+    EXPECT_EQ(ahead(root, false), std::vector<DWORD>{}) << "round " << round;
+    msgstore::SetDeviceRoot(root);
+    std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root);
+    EXPECT_TRUE(msgstore::Repair(*dev).after.ok()) << "round " << round;
+    const msgstore::Result rerun = restore(root, true);
+    EXPECT_TRUE(rerun) << rerun.error;
+    EXPECT_TRUE(files(root) == expected) << "round " << round;
+  }
+
+  const std::string failing = root_ + "/failing";
+  fs::create_directories(failing + "/DiskOnChip/User/MESSAGING/EMS/DRAFT/" +
+                         std::to_string(kPerFolder + kPerFolder / 2) + ".sms");
+  const msgstore::Result failed = restore(failing, false);
+  EXPECT_EQ(failed.status, msgstore::Status::kFailed);
+  EXPECT_EQ(ahead(failing, true), std::vector<DWORD>{});
+  msgstore::SetDeviceRoot(root_);
 }
 
 }  // namespace

@@ -137,8 +137,11 @@ MSGSTORE_API SettleReport SettleDownloads(Device& device);
 // and accounts are gathered first; Commit checks that everything can be
 // written before it writes anything, writes the messages of each index from
 // its last place to its first (so that the index lists them in the order
-// given), and raises the counters to the highest identifier restored. A
-// restore cut short leaves a device that Repair mends and a second restore
+// given), and raises the counters to the highest identifier restored. Each
+// index is read and written once, under its mutex, after the last file of
+// the messages it lists (rather than once per message); a restore that fails
+// part-way still writes the records of the files it wrote. A restore cut
+// short leaves a device that Repair mends and a second restore (replacing)
 // completes.
 class MSGSTORE_API Restorer {
  public:

@@ -14,15 +14,18 @@
 #include "msgstore/text.h"
 
 namespace msgstore {
+
+// The account store keeps one array per process: threads take turns on it.
+std::recursive_mutex& api::AccountArrayLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 namespace {
 
 using api::Fail;
 
-// The account store keeps one array per process: threads take turns on it.
-std::recursive_mutex& ArrayLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
+std::recursive_mutex& ArrayLock() { return api::AccountArrayLock(); }
 
 Account ToAccount(const EmailAccountRecord& record) {
   Account a;

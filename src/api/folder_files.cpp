@@ -141,11 +141,24 @@ void MakeTree(StoreKind store, bool card) {
   }
 }
 
-bool Openable(const StoreDescription& s, const Location& at) {
+namespace {
+
+// The file the device API names for a message.
+std::u16string MessagePath(const StoreDescription& s, const Location& at) {
   const std::string name =
       (at.account != 0 ? std::to_string(at.account) + "_" : "") + std::to_string(at.id);
-  const std::u16string path =
-      FolderDir(s, at.card, at.folder) + u"\\" + Utf8ToUtf16(name) + s.extension;
+  return FolderDir(s, at.card, at.folder) + u"\\" + Utf8ToUtf16(name) + s.extension;
+}
+
+}  // namespace
+
+bool IsFile(const StoreDescription& s, const Location& at) {
+  const DWORD attributes = GetFileAttributesW(MessagePath(s, at).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Openable(const StoreDescription& s, const Location& at) {
+  const std::u16string path = MessagePath(s, at);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -66,6 +66,8 @@ void MakeTree(StoreKind store, bool card);
 
 // Whether the message's file can be opened for reading.
 bool Openable(const StoreDescription& s, const Location& at);
+// Whether the message's file is there (a file, not a directory), by one look.
+bool IsFile(const StoreDescription& s, const Location& at);
 
 // The counter file's value; false when it is missing or not 4 bytes.
 bool ReadCounterFile(const StoreDescription& s, DWORD* value);

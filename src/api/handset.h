@@ -5,6 +5,7 @@
 #ifndef MSGSTORE_API_HANDSET_H_
 #define MSGSTORE_API_HANDSET_H_
 
+#include <mutex>
 #include <string>
 
 #include "msgstore/device.h"
@@ -69,6 +70,10 @@ class Message {
 // store to release) and back.
 void ToProps(StoreKind kind, const Record& record, tagMSGPROPS* props, OwnRecord* own);
 Record FromProps(StoreKind kind, const tagMSGPROPS& props, const OwnRecord& own);
+
+// The account store keeps one array per process: threads that load, change
+// or save it take turns on this lock.
+std::recursive_mutex& AccountArrayLock();
 
 // Whether the account database holds an account of that identifier.
 bool AccountExists(DWORD id);

@@ -1,14 +1,18 @@
 // Restoring messages and accounts under their own identifiers. Everything the
 // writes need is checked before the first of them; each message is then
-// written through its store's write operation, so that its file, its index
-// record and every lock are the store's own.
+// written through its store's write operation, so that its file and every
+// lock are the store's own, and the index records of a folder's messages go
+// to its index in one write after their files.
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "api/folder_files.h"
+#include "api/handset.h"
+#include "common/index_file.h"
 #include "msgstore/maintenance.h"
 #include "msgstore/msgstore.h"
 
@@ -67,6 +71,32 @@ std::vector<Account> AccountOrder(std::vector<std::pair<Account, size_t>> accoun
       if (it->first.folder == folder) order.push_back(it->first);
   return order;
 }
+
+// The account store's array while the restore changes it, held by this
+// thread: saved whole, or, on a way out without a save, loaded again from
+// the database so that no change the restore made lingers in the process's
+// array for a later save.
+class AccountSession {
+ public:
+  AccountSession() : held_(api::AccountArrayLock()) {}
+  ~AccountSession() {
+    if (opened_ && !saved_) EmailAccMsgStore_Open(nullptr);
+  }
+  AccountSession(const AccountSession&) = delete;
+  AccountSession& operator=(const AccountSession&) = delete;
+
+  bool Open() {
+    opened_ = true;
+    return EmailAccMsgStore_Open(&store_) != 0;
+  }
+  HANDLE store() const { return store_; }
+  bool Save() { return saved_ = EmailMsgStore_Close(store_) != 0; }
+
+ private:
+  std::lock_guard<std::recursive_mutex> held_;
+  HANDLE store_ = nullptr;
+  bool opened_ = false, saved_ = false;
+};
 
 }  // namespace
 
@@ -228,7 +258,17 @@ Result Restorer::Commit(bool replace, Report* report,
   });
   std::map<StoreKind, DWORD> highest;
   size_t done = 0;
-  for (const State::Item* i : order) {
+  // The messages of one index go to their files first; their records go to
+  // the index in one write once the last of them stands written, so that an
+  // index never lists a message whose file is not there yet, and each index
+  // is read and written once rather than once per message.
+  DeferredIndexes indexes;
+  auto failed = [&](const Result& r) {
+    indexes.Flush();  // the files written so far get their records
+    return r;
+  };
+  for (size_t k = 0; k < order.size(); ++k) {
+    const State::Item* i = order[k];
     const StoreDescription& s = Describe(i->store);
     Store& store = device_.store(i->store);
     if (!api::NamesFiles(s, i->at.card, i->at.folder, i->at.account)) {
@@ -239,9 +279,9 @@ Result Restorer::Commit(bool replace, Report* report,
         for (const Location& at : stored->second) {
           ++report->replacedMessages;
           if (at != i->at && !store.Delete(at))
-            return Refuse(Status::kFailed, "could not delete " + std::string(s.name) + " message " +
-                                               std::to_string(at.id) + " in " + Where(s, at) +
-                                               " to replace it");
+            return failed(Refuse(Status::kFailed, "could not delete " + std::string(s.name) +
+                                                      " message " + std::to_string(at.id) + " in " +
+                                                      Where(s, at) + " to replace it"));
         }
       Record record = i->record;
       record.id = i->at.id;
@@ -249,18 +289,27 @@ Result Restorer::Commit(bool replace, Report* report,
       if (s.HasAccounts() && i->at.account != 0) record.email.accountId = i->at.account;
       const WriteResult w = store.Put(i->at, record);
       // The storage is the one asked for; a write that chose the other one
-      // (for want of free space) has not put the message back.
-      if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::Openable(s, i->at))
-        return Refuse(Status::kFailed, "the store could not write " + std::string(s.name) +
-                                           " message " + std::to_string(i->at.id) +
-                                           (i->source.empty() ? "" : " (" + i->source + ")") +
-                                           " to the " + Where(s, i->at) + ": " +
-                                           std::to_string(done) + " of " +
-                                           std::to_string(order.size()) + " messages imported" +
-                                           (w.error.empty() ? "" : " (" + w.error + ")"));
+      // (for want of free space) has not put the message back. The file
+      // stands where the device API names it.
+      if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::IsFile(s, i->at))
+        return failed(Refuse(Status::kFailed,
+                             "the store could not write " + std::string(s.name) + " message " +
+                                 std::to_string(i->at.id) +
+                                 (i->source.empty() ? "" : " (" + i->source + ")") + " to the " +
+                                 Where(s, i->at) + ": " + std::to_string(done) + " of " +
+                                 std::to_string(order.size()) + " messages imported" +
+                                 (w.error.empty() ? "" : " (" + w.error + ")")));
       ++report->written[static_cast<int>(i->store)];
       highest[i->store] = std::max(highest[i->store], i->at.id);
     }
+    const bool last = k + 1 == order.size() || order[k + 1]->store != i->store ||
+                      IndexOf(*order[k + 1]) != IndexOf(*i);
+    std::u16string index;
+    if (last && !indexes.Flush(&index))
+      return Refuse(Status::kFailed, "could not write the index " + api::FileName(index.c_str()) +
+                                         " of the " + std::string(s.name) +
+                                         " messages: " + std::to_string(done) + " of " +
+                                         std::to_string(order.size()) + " messages imported");
     if (progress) progress(++done, order.size());
   }
   for (const StoreDescription* s : Stores()) {
@@ -272,11 +321,12 @@ Result Restorer::Commit(bool replace, Report* report,
   for (const auto& [name, value] : st.handsetCounters) DefaultPlatform::SetCounter(name, value);
   if (!st.withAccounts) return Result();
 
-  HANDLE accounts = nullptr;
-  if (EmailAccMsgStore_Open(&accounts) == 0 && databasePresent)
+  AccountSession session;
+  if (!session.Open() && databasePresent)
     return Refuse(Status::kFailed, "the account database " +
                                        api::FileName(AccountStore().database) +
                                        " cannot be read: no account imported");
+  const HANDLE accounts = session.store();
   for (DWORD id : accountConflicts)
     while (EmailMsgStore_DeleteAccount(accounts, id) != 0) ++report->replacedAccounts;
   DWORD highestAccount = st.accountCounter;
@@ -300,7 +350,7 @@ Result Restorer::Commit(bool replace, Report* report,
   const bool create = st.databaseExisted || !st.accounts.empty();
   const bool save = !st.accounts.empty() || report->replacedAccounts != 0 ||
                     (!databasePresent && st.databaseExisted && st.databaseBytes != 0);
-  if ((create && EmailAccMsgStore_Create() == 0) || (save && EmailMsgStore_Close(accounts) == 0))
+  if ((create && EmailAccMsgStore_Create() == 0) || (save && !session.Save()))
     return Refuse(Status::kFailed,
                   "could not save the account database " + api::FileName(AccountStore().database));
   if (highestAccount != 0 && !api::RaiseAccountCounter(highestAccount))

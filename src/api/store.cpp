@@ -404,10 +404,16 @@ std::optional<Location> Store::Find(DWORD id, std::optional<bool> card) const {
 
 ReadResult Store::Read(const Location& at, bool withContent) const {
   const StoreDescription& s = description();
-  Result checked = CheckLocation(s, at);
+  // A file the store names is read without a look for it first (a read of a
+  // missing file changes nothing): only a read that fails asks whether the
+  // message is there at all. A list followed by a read of each message thus
+  // reaches each file once.
+  const bool named = NamesFiles(s, at.card, at.folder, at.account);
+  Result checked = named ? CheckPlace(s, at) : CheckLocation(s, at);
   if (!checked) return Carry<ReadResult>(checked);
   Message m(HandsetOf(s.kind));
   if (!ReadMessage(s, at, withContent, &m)) {
+    if (named && !Exists(s, at)) return NotFound<ReadResult>("no " + What(s, at));
     // A file that opens and yet cannot be read is damaged; one that does not
     // open (a directory of its name, no permission) is not known to be.
     const bool damaged = api::Openable(s, at);

@@ -147,7 +147,13 @@ bool IndexSet(const WCHAR* indexPath, const IndexLock& lock,
   return DeleteFileW(indexPath) || platform::IsMissing(indexPath);
 }
 
-bool IndexReplace(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
+namespace {
+
+thread_local DeferredIndexes* deferred = nullptr;
+
+// The replacements of records, one after the other, in one write of the file.
+bool ReplaceRecords(const WCHAR* indexPath, const IndexLock& lock,
+                    const std::vector<IndexRecord>& replacements) {
   NamedLock held(lock.mutexName, lock.yield);
   std::vector<IndexRecord> records;
   switch (LoadRecords(indexPath, &records)) {
@@ -156,15 +162,49 @@ bool IndexReplace(const WCHAR* indexPath, const IndexLock& lock, const IndexReco
     case Loaded::kFailed:
       return false;
     case Loaded::kMissing:
+    case Loaded::kRecords:
       break;
-    case Loaded::kRecords: {
-      const auto at = Find(records, record.oid, record.folder);
-      if (at != records.end()) records.erase(at);
-      break;
-    }
   }
-  PlaceRecord(records, record);
+  for (const IndexRecord& record : replacements) {
+    const auto at = Find(records, record.oid, record.folder);
+    if (at != records.end()) records.erase(at);
+    PlaceRecord(records, record);
+  }
   return WriteIndex(indexPath, records);
+}
+
+}  // namespace
+
+DeferredIndexes::DeferredIndexes() : outer_(deferred) { deferred = this; }
+
+DeferredIndexes::~DeferredIndexes() { deferred = outer_; }
+
+bool DeferredIndexes::Note(const WCHAR* indexPath, const IndexLock& lock,
+                           const IndexRecord& record) {
+  if (deferred == nullptr) return false;
+  std::vector<Pending>& pending = deferred->pending_;
+  auto it = std::find_if(pending.begin(), pending.end(),
+                         [&](const Pending& p) { return p.path == indexPath; });
+  if (it == pending.end()) it = pending.insert(pending.end(), {indexPath, lock, {}});
+  it->records.push_back(record);
+  return true;
+}
+
+bool DeferredIndexes::Flush(std::u16string* failed) {
+  while (!pending_.empty()) {
+    const Pending& p = pending_.front();
+    if (!ReplaceRecords(p.path.c_str(), p.lock, p.records)) {
+      if (failed != nullptr) *failed = p.path;
+      return false;
+    }
+    pending_.erase(pending_.begin());
+  }
+  return true;
+}
+
+bool IndexReplace(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record) {
+  if (DeferredIndexes::Note(indexPath, lock, record)) return true;
+  return ReplaceRecords(indexPath, lock, {record});
 }
 
 DWORD IndexQuickList(const WCHAR* indexPath, const IndexLock& lock,

@@ -5,6 +5,7 @@
 #define MSGSTORE_COMMON_INDEX_FILE_H_
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "msgstore/types.h"
@@ -64,6 +65,37 @@ void PlaceRecord(std::vector<IndexRecord>& records, const IndexRecord& record);
 // record stays when the write fails. False when the file could not be read
 // or written.
 bool IndexReplace(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record);
+
+// While one lives, IndexReplace of this thread notes its record here instead
+// of rewriting the index; Flush then makes the noted replacements, each index
+// read and written once under its lock, with the records placed as the
+// replacements one after the other would have placed them. For writers of
+// many messages (a restore), which write the message files first and the
+// index of their folder once after them, so that an index never lists a
+// message before its file stands written. What is not flushed is dropped.
+class DeferredIndexes {
+ public:
+  DeferredIndexes();
+  ~DeferredIndexes();
+  DeferredIndexes(const DeferredIndexes&) = delete;
+  DeferredIndexes& operator=(const DeferredIndexes&) = delete;
+
+  // False when an index could not be read or written; the indexes flushed
+  // before it stay written, the rest stay noted.
+  bool Flush(std::u16string* failed = nullptr);
+
+  // IndexReplace's part: true when the record was noted.
+  static bool Note(const WCHAR* indexPath, const IndexLock& lock, const IndexRecord& record);
+
+ private:
+  struct Pending {
+    std::u16string path;
+    IndexLock lock;
+    std::vector<IndexRecord> records;
+  };
+  std::vector<Pending> pending_;
+  DeferredIndexes* outer_;
+};
 
 // Quick list: when the index was read, empties list and appends an entry per
 // record (bMemoryCard 0, byFolder the low 8 bits of the folder field) and

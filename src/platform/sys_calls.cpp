@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,9 +20,10 @@ int HostFstat(int fd, struct stat* info) { return ::fstat(fd, info); }
 ssize_t HostGetdents(int fd, void* buffer, size_t size) { return ::getdents64(fd, buffer, size); }
 int HostStatvfs(const char* path, struct statvfs* info) { return ::statvfs(path, info); }
 
-constexpr SysCalls kHost = {HostOpen, ::close,   ::read,    ::write,      ::lseek, HostFstat,
-                            HostStat, HostLstat, ::fstatat, HostGetdents, ::mkdir, ::rmdir,
-                            ::unlink, ::rename,  ::link,    ::flock,      ::fsync, HostStatvfs};
+constexpr SysCalls kHost = {HostOpen,    ::close,   ::read,    ::write,      ::lseek, HostFstat,
+                            HostStat,    HostLstat, ::fstatat, HostGetdents, ::mkdir, ::rmdir,
+                            ::unlink,    ::rename,  ::link,    ::flock,      ::fsync, HostStatvfs,
+                            ::ftruncate, ::mmap,    ::munmap};
 
 }  // namespace
 

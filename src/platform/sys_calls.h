@@ -35,6 +35,9 @@ struct SysCalls {
   int (*flock)(int fd, int operation);
   int (*fsync)(int fd);
   int (*statvfs)(const char* path, struct statvfs* info);
+  int (*ftruncate)(int fd, off_t length);
+  void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+  int (*munmap)(void* address, size_t length);
 };
 
 // The table in use. Tests may change its entries; they are read at each call.

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 
 #include "backup.h"
 #include "msgstore/platform.h"
@@ -217,7 +218,9 @@ Backup ReadBackup(const std::string& path) {
   } else {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot open '" + path + "'");
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream whole;  // in large pieces, not a character at a time
+    whole << in.rdbuf();
+    text = whole.str();
     if (in.bad()) throw Failure("cannot read '" + path + "'");
   }
   const std::string name = path == "-" ? "standard input" : path;

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -49,19 +51,27 @@ bool Base64Decode(const std::string& text, std::vector<BYTE>* out) {
   if (text.size() % 4 != 0) return false;
   out->clear();
   out->reserve(text.size() / 4 * 3);
+  // Each byte's value in the alphabet, -1 for a byte outside it.
+  static const auto kValues = [] {
+    std::array<int8_t, 256> values;
+    values.fill(-1);
+    for (size_t k = 0; k + 1 < sizeof kAlphabet; ++k)
+      values[static_cast<unsigned char>(kAlphabet[k])] = static_cast<int8_t>(k);
+    return values;
+  }();
   for (size_t i = 0; i < text.size(); i += 4) {
     uint32_t v = 0;
     int pad = 0;
     for (size_t k = 0; k < 4; ++k) {
       const char c = text[i + k];
-      const char* found = c == '\0' ? nullptr : std::strchr(kAlphabet, c);
+      const int8_t value = kValues[static_cast<unsigned char>(c)];
       const bool last = i + 4 == text.size();
       if (c == '=' && last && k >= 2 && (k == 3 || text[i + 3] == '=')) {
         ++pad;
-      } else if (found == nullptr || pad != 0) {
+      } else if (value < 0 || pad != 0) {
         return false;
       }
-      v = v << 6 | static_cast<uint32_t>(c == '=' ? 0 : found - kAlphabet);
+      v = v << 6 | static_cast<uint32_t>(c == '=' ? 0 : value);
     }
     // The bits under the padding must be zero, as an encoder leaves them.
     if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) return false;
