@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
+#include <vector>
 
 #include "backup.h"
 #include "msgstore/platform.h"
@@ -218,9 +218,9 @@ Backup ReadBackup(const std::string& path) {
   } else {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot open '" + path + "'");
-    std::ostringstream whole;  // in large pieces, not a character at a time
-    whole << in.rdbuf();
-    text = whole.str();
+    std::vector<char> piece(1 << 16);  // in large pieces, not a character at a time
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
+      text.append(piece.data(), static_cast<size_t>(in.gcount()));
     if (in.bad()) throw Failure("cannot read '" + path + "'");
   }
   const std::string name = path == "-" ? "standard input" : path;
@@ -232,17 +232,20 @@ Backup ReadBackup(const std::string& path) {
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    std::string content = text.substr(start, end - start);
+    // The line's bytes in place, without its line end.
+    const char* first = text.data() + start;
+    const char* last = text.data() + end;
     start = end + 1;
     ++line;
-    if (!content.empty() && content.back() == '\r') content.pop_back();
-    if (content.find_first_not_of(" \t") == std::string::npos && headerRead) continue;
+    if (last != first && last[-1] == '\r') --last;
+    if (std::all_of(first, last, [](char c) { return c == ' ' || c == '\t'; }) && headerRead)
+      continue;
     lastLine = line;
     ++lines;
     try {
       Json j;
       try {
-        j = Json::parse(content);
+        j = Json::parse(first, last);
       } catch (const Json::exception&) {
         throw LineError("it is not JSON");
       }
