@@ -106,13 +106,16 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNot
   }
   ASSERT_EQ(base64.substr(base64.size() - 2), "==");  // one byte left for the last group
   const std::string tricky = "q\"u\\o/\x01\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80";
+  // Plain ASCII but for quotes and backslashes, long and short.
   Oks({"init", "add mms inbox --subject " + tricky + " --body " + Save("body.bin", body),
-       "add sms inbox --text " + tricky});
+       R"(add sms inbox --text say"hi"\and\"more" --subject a"\)"});
   const std::string exported = Ok("export");
   EXPECT_PRED2(Has, exported, "\"content_base64\":\"" + base64 + "\"");
   EXPECT_PRED2(Has, exported,
                R"("subject":"q\"u\\o/\u0001)"
                "\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80\"");
+  EXPECT_PRED2(Has, exported, R"("subject":"a\"\\",)");
+  EXPECT_PRED2(Has, exported, R"("content_text":"say\"hi\"\\and\\\"more\"")");
   for (const std::string& line : Lines(exported))
     EXPECT_EQ(nlohmann::ordered_json::parse(line).dump(
                   -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
