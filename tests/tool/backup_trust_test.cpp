@@ -106,23 +106,25 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNot
   }
   ASSERT_EQ(base64.substr(base64.size() - 2), "==");  // one byte left for the last group
   const std::string tricky = "q\"u\\o/\x01\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80";
-  // Plain ASCII but for quotes and backslashes, long and short.
+  // Plain ASCII but for quotes or backslashes, long and short.
   Oks({"init", "add mms inbox --subject " + tricky + " --body " + Save("body.bin", body),
-       R"(add sms inbox --text say"hi"\and\"more" --subject a"\)"});
+       R"(add sms inbox --text say"hi"and"more" --subject a\b)",
+       R"(add sms draft --text a\b\c\d\e\ --subject a"b)"});
   const std::string exported = Ok("export");
   EXPECT_PRED2(Has, exported, "\"content_base64\":\"" + base64 + "\"");
   EXPECT_PRED2(Has, exported,
                R"("subject":"q\"u\\o/\u0001)"
                "\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80\"");
-  EXPECT_PRED2(Has, exported, R"("subject":"a\"\\",)");
-  EXPECT_PRED2(Has, exported, R"("content_text":"say\"hi\"\\and\\\"more\"")");
+  for (const char* text : {R"("subject":"a\\b",)", R"("content_text":"say\"hi\"and\"more\"")",
+                           R"("subject":"a\"b",)", R"("content_text":"a\\b\\c\\d\\e\\")"})
+    EXPECT_PRED2(Has, exported, text);
   for (const std::string& line : Lines(exported))
     EXPECT_EQ(nlohmann::ordered_json::parse(line).dump(
                   -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
               line);
   const std::string file = Save("device.jsonl", exported);
   On(Other(), [&] {
-    EXPECT_EQ(Ok("import " + file), "imported 2 messages (sms 1, mms 1, email 0) and 0 accounts\n");
+    EXPECT_EQ(Ok("import " + file), "imported 3 messages (sms 2, mms 1, email 0) and 0 accounts\n");
     EXPECT_EQ(Ok("export"), exported);
     return 0;
   });
