@@ -128,6 +128,23 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNot
     EXPECT_EQ(Ok("export"), exported);
     return 0;
   });
+  // The same base64 with its first letter written as a JSON escape; given twice, the later one
+  // counts.
+  const std::string key = "\"content_base64\":\"", other = "B" + base64.substr(1);
+  ASSERT_EQ(base64[0], 'A');
+  std::string escaped = exported, twice = exported;
+  escaped.replace(escaped.find(key + base64), key.size() + 1, key + "\\u0041");
+  twice.replace(twice.find(key + base64), key.size() + base64.size(),
+                key + base64 + "\"," + key + other);
+  for (const auto& [name, text, kept] :
+       {std::make_tuple("escaped", escaped, base64), std::make_tuple("twice", twice, other)}) {
+    const std::string f = Save(std::string(name) + ".jsonl", text);
+    On(root_ + "/" + name, [&] {
+      Ok("import " + f);
+      EXPECT_PRED2(Has, Ok("export"), key + kept + "\"") << name;
+      return 0;
+    });
+  }
   // More than one buffer of it to a full disk.
   EXPECT_EQ(ToFull("export"),
             std::make_pair(1, std::string("msgstore: could not write to standard "
