@@ -129,13 +129,13 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNot
     return 0;
   });
   // The same base64 with its first letter written as a JSON escape; given twice, the later one
-  // counts.
+  // counts (here another content, escaped as well).
   const std::string key = "\"content_base64\":\"", other = "B" + base64.substr(1);
   ASSERT_EQ(base64[0], 'A');
   std::string escaped = exported, twice = exported;
   escaped.replace(escaped.find(key + base64), key.size() + 1, key + "\\u0041");
   twice.replace(twice.find(key + base64), key.size() + base64.size(),
-                key + base64 + "\"," + key + other);
+                key + base64 + "\"," + key + "\\u0042" + base64.substr(1));
   for (const auto& [name, text, kept] :
        {std::make_tuple("escaped", escaped, base64), std::make_tuple("twice", twice, other)}) {
     const std::string f = Save(std::string(name) + ".jsonl", text);
