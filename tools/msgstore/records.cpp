@@ -96,6 +96,10 @@ OrderedJson RecordJson(const StoreDescription& s, const Location& at, const Reco
 void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
                    OrderedJson* line) {
   OrderedJson& j = *line;
+  // Room for every field at once: the object's keys are constant, so that
+  // each time it grew it would copy every value, the content's too.
+  auto& object = j.get_ref<OrderedJson::object_t&>();
+  object.reserve(object.size() + 2 * FieldsOf(s).size() + 8);
   j["storage"] = StorageKey(at.card);
   j["folder"] = FolderName(s, at.folder);
   j["id"] = at.id;
