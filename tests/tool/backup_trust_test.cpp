@@ -109,14 +109,15 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNot
   // Plain ASCII but for quotes or backslashes, long and short.
   Oks({"init", "add mms inbox --subject " + tricky + " --body " + Save("body.bin", body),
        R"(add sms inbox --text say"hi"and"more" --subject a\b)",
-       R"(add sms draft --text a\b\c\d\e\ --subject a"b)"});
+       R"(add sms draft --text a\b\c\d\e\ --subject a"b --time 2026-01-02T03:04:05.25Z)"});
   const std::string exported = Ok("export");
   EXPECT_PRED2(Has, exported, "\"content_base64\":\"" + base64 + "\"");
   EXPECT_PRED2(Has, exported,
                R"("subject":"q\"u\\o/\u0001)"
                "\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80\"");
-  for (const char* text : {R"("subject":"a\\b",)", R"("content_text":"say\"hi\"and\"more\"")",
-                           R"("subject":"a\"b",)", R"("content_text":"a\\b\\c\\d\\e\\")"})
+  for (const char* text :
+       {R"("subject":"a\\b",)", R"("content_text":"say\"hi\"and\"more\"")", R"("subject":"a\"b",)",
+        R"("content_text":"a\\b\\c\\d\\e\\")", R"("time":"2026-01-02T03:04:05.25Z",)"})
     EXPECT_PRED2(Has, exported, text);
   for (const std::string& line : Lines(exported))
     EXPECT_EQ(nlohmann::ordered_json::parse(line).dump(

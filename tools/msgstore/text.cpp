@@ -47,16 +47,20 @@ const std::array<int8_t, 256>& AlphabetValues() {
 }  // namespace
 
 std::string Base64Encode(const BYTE* data, size_t size) {
+  // The two letters of each 12 bits, so that three bytes take two looks.
+  static const auto kPairs = [] {
+    std::array<std::array<char, 2>, 4096> pairs;
+    for (size_t v = 0; v < pairs.size(); ++v) pairs[v] = {kAlphabet[v >> 6], kAlphabet[v & 0x3F]};
+    return pairs;
+  }();
   std::string out((size + 2) / 3 * 4, '=');
   char* o = &out[0];
   size_t k = 0;
   for (; k + 3 <= size; k += 3, o += 4) {
     const uint32_t v = static_cast<uint32_t>(data[k]) << 16 |
                        static_cast<uint32_t>(data[k + 1]) << 8 | data[k + 2];
-    o[0] = kAlphabet[v >> 18];
-    o[1] = kAlphabet[(v >> 12) & 0x3F];
-    o[2] = kAlphabet[(v >> 6) & 0x3F];
-    o[3] = kAlphabet[v & 0x3F];
+    std::memcpy(o, kPairs[v >> 12].data(), 2);
+    std::memcpy(o + 2, kPairs[v & 0xFFF].data(), 2);
   }
   if (k < size) {  // one or two bytes left; the padding stays
     uint32_t v = static_cast<uint32_t>(data[k]) << 16;
