@@ -99,7 +99,7 @@ void AddRecordJson(const StoreDescription& s, const Location& at, const Record& 
   // Room for every field at once: the object's keys are constant, so that
   // each time it grew it would copy every value, the content's too.
   auto& object = j.get_ref<OrderedJson::object_t&>();
-  object.reserve(object.size() + 2 * FieldsOf(s).size() + 8);
+  object.reserve(object.size() + 64);  // more than any store has
   j["storage"] = StorageKey(at.card);
   j["folder"] = FolderName(s, at.folder);
   j["id"] = at.id;
