@@ -63,7 +63,7 @@ def device_file(per_folder, size):
                     oid += 1
                     ticks = ticks0 + oid * 10_000_000
                     stamp = time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(
-                        (ticks - 116444736000000000) // 10_000_000)) + ".0000000Z"
+                        (ticks - 116444736000000000) // 10_000_000)) + ".%07dZ" % (ticks % 10_000_000)
                     m = {
                         "type": "message", "store": s, "storage": "card" if card else "phone",
                         "folder": f, "id": oid, "record_id": oid, "read": False, "status": 0,
@@ -79,9 +79,12 @@ def device_file(per_folder, size):
                     m["index_position"] = None if card else per_folder - 1 - k
                     lines.append(m)
     lines.append({"type": "accounts", "database": True, "database_size": 30,
-                  "counter": ACCOUNT})
+                  "counter": ACCOUNT, "incoming_server": None, "incoming_server_name": None})
     lines.append({"type": "account", "position": 0, "id": ACCOUNT, "folder": 1, "data": 0,
                   "wdata1": 0, "wdata2": 0, "text": "Work"})
+    # The closing line counts the lines before it.
+    lines.append({"type": "end", "lines": len(lines),
+                  "messages": {s: 2 * len(FOLDERS) * per_folder for s in STORES}, "accounts": 1})
     return lines
 
 
@@ -99,6 +102,8 @@ def complete(tool, probe_root, lines):
                 stdout=subprocess.DEVNULL)
     probe = subprocess.run([tool, "export"], env=env, check=True, capture_output=True,
                            text=True).stdout.splitlines()
+    # The format version of the tool at hand.
+    lines[0]["version"] = json.loads(probe[0])["version"]
     template = {}
     for line in probe:
         j = json.loads(line)

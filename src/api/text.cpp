@@ -191,17 +191,31 @@ std::string FormatTime(FILETIME ft, bool withFraction) {
   int64_t y;
   unsigned m, d;
   CivilFromDays(days, &y, &m, &d);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02u:%02u:%02u", static_cast<long long>(y), m, d,
-                secOfDay / 3600, secOfDay / 60 % 60, secOfDay % 60);
-  std::string out = buf;
+  // By hand: this runs for every time of every exported message.
+  char buf[48];
+  char* p = buf;
+  auto put = [&p](uint64_t value, int width, char after) {  // zero-padded, never cut
+    char digits[20];
+    int n = 0;
+    do digits[n++] = static_cast<char>('0' + value % 10);
+    while ((value /= 10) != 0);
+    for (int k = n; k < width; ++k) *p++ = '0';
+    while (n > 0) *p++ = digits[--n];
+    if (after != 0) *p++ = after;
+  };
+  put(static_cast<uint64_t>(y), 4, '-');
+  put(m, 2, '-');
+  put(d, 2, 'T');
+  put(secOfDay / 3600, 2, ':');
+  put(secOfDay / 60 % 60, 2, ':');
+  put(secOfDay % 60, 2, 0);
   if (withFraction && fraction != 0) {
-    std::snprintf(buf, sizeof buf, ".%07u", fraction);
-    std::string frac = buf;
-    while (frac.back() == '0') frac.pop_back();
-    out += frac;
+    *p++ = '.';
+    put(fraction, 7, 0);
+    while (p[-1] == '0') --p;
   }
-  return out + "Z";
+  *p++ = 'Z';
+  return std::string(buf, p);
 }
 
 bool ParseTime(const std::string& text, FILETIME* out) {

@@ -89,6 +89,75 @@ TEST_F(BackupTrust, AFailedWriteToStandardOutputFailsTheRun) {
   EXPECT_EQ(Ok("show sms 1 --raw"), std::string("h\0e\0l\0l\0o\0", 10));
 }
 
+// Each line of an export is the JSON library's own compact text of what it holds: escapes, text
+// beyond ASCII and a body larger than any buffer on the way come out whole and exact, and the
+// body's base64 is the standard one. A command that waits for notices shows each as it comes.
+TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNotice) {
+  std::string body(300001, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 251);
+  const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (size_t i = 0; i < body.size(); i += 3) {
+    uint32_t v = static_cast<uint32_t>(static_cast<uint8_t>(body[i])) << 16;
+    if (i + 1 < body.size()) v |= static_cast<uint32_t>(static_cast<uint8_t>(body[i + 1])) << 8;
+    if (i + 2 < body.size()) v |= static_cast<uint8_t>(body[i + 2]);
+    for (size_t k = 0; k < 4; ++k)
+      base64.push_back(i + k <= body.size() ? digits[(v >> (18 - 6 * k)) & 0x3F] : '=');
+  }
+  ASSERT_EQ(base64.substr(base64.size() - 2), "==");  // one byte left for the last group
+  const std::string tricky = "q\"u\\o/\x01\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80";
+  // Plain ASCII but for quotes or backslashes, long and short.
+  Oks({"init", "add mms inbox --subject " + tricky + " --body " + Save("body.bin", body),
+       R"(add sms inbox --text say"hi"and"more" --subject a\b)",
+       R"(add sms draft --text a\b\c\d\e\ --subject a"b --time 2026-01-02T03:04:05.25Z)"});
+  const std::string exported = Ok("export");
+  EXPECT_PRED2(Has, exported, "\"content_base64\":\"" + base64 + "\"");
+  EXPECT_PRED2(Has, exported,
+               R"("subject":"q\"u\\o/\u0001)"
+               "\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80\"");
+  for (const char* text :
+       {R"("subject":"a\\b",)", R"("content_text":"say\"hi\"and\"more\"")", R"("subject":"a\"b",)",
+        R"("content_text":"a\\b\\c\\d\\e\\")", R"("time":"2026-01-02T03:04:05.25Z",)"})
+    EXPECT_PRED2(Has, exported, text);
+  for (const std::string& line : Lines(exported))
+    EXPECT_EQ(nlohmann::ordered_json::parse(line).dump(
+                  -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
+              line);
+  const std::string file = Save("device.jsonl", exported);
+  On(Other(), [&] {
+    EXPECT_EQ(Ok("import " + file), "imported 3 messages (sms 2, mms 1, email 0) and 0 accounts\n");
+    EXPECT_EQ(Ok("export"), exported);
+    return 0;
+  });
+  // The same base64 with its first letter written as a JSON escape; given twice, the later one
+  // counts (here another content, escaped as well).
+  const std::string key = "\"content_base64\":\"", other = "B" + base64.substr(1);
+  ASSERT_EQ(base64[0], 'A');
+  std::string escaped = exported, twice = exported;
+  escaped.replace(escaped.find(key + base64), key.size() + 1, key + "\\u0041");
+  twice.replace(twice.find(key + base64), key.size() + base64.size(),
+                key + base64 + "\"," + key + "\\u0042" + base64.substr(1));
+  for (const auto& [name, text, kept] :
+       {std::make_tuple("escaped", escaped, base64), std::make_tuple("twice", twice, other)}) {
+    const std::string f = Save(std::string(name) + ".jsonl", text);
+    On(root_ + "/" + name, [&] {
+      Ok("import " + f);
+      EXPECT_PRED2(Has, Ok("export"), key + kept + "\"") << name;
+      return 0;
+    });
+  }
+  // More than one buffer of it to a full disk.
+  EXPECT_EQ(ToFull("export"),
+            std::make_pair(1, std::string("msgstore: could not write to standard "
+                                          "output: what it holds is incomplete\n")));
+
+  Child watch({"--root", root_, "--json", "watch"});
+  for (int i = 0; i < 500 && !Has(watch.err(), "watching"); ++i) usleep(10000);
+  Ok("empty sms inbox");  // its notice goes to the shell
+  for (int i = 0; i < 500 && !Has(watch.out(), "\n"); ++i) usleep(10000);
+  EXPECT_PRED2(Has, watch.out(), R"("window":"WCE_APSHELL","message":3140,)");
+}
+
 // An export ends with a line that counts it; an import refuses a file cut at a line, one whose
 // counts differ and one with lines after the end, writing nothing, not even the root.
 TEST_F(BackupTrust, AnExportCutShortOrMiscountedIsRefusedWhole) {

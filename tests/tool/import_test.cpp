@@ -128,6 +128,8 @@ TEST_F(ImportTest, EveryFieldComesBackAsImportedAndEachDamagedLineIsRefused) {
       {5, {{"store", "sms"}}, "sms message 1 is also on line 4"},
       {5, {{"mms_wvalue1", 65536}}, "\"mms_wvalue1\" is not a number from 0 to 65535"},
       {5, {{"content_base64", "bQ=A"}}, "\"content_base64\" is not base64"},
+      {5, {{"content_base64", "bR=="}}, "\"content_base64\" is not base64"},  // bits under '='
+      {5, {{"content_base64", "bQ==bQ=="}}, "\"content_base64\" is not base64"},
       {5, {{"content_size", 3}}, "\"content_base64\" holds 2 bytes, \"content_size\" says 3"},
       {7, {{"read_report", 2147483648u}}, "\"read_report\" is not a number from -2147483648 to"},
       {9, {{"id", 0}}, "\"id\" 0 is no account identifier"}};

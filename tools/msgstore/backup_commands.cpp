@@ -175,7 +175,7 @@ int Export(Context& ctx, const Selection& sel) {
         Warn(read.error + ": left out");
       } else {
         OrderedJson j = {{"type", "message"}, {"store", s.name}};
-        j.update(RecordJson(s, at, read.record, true));
+        AddRecordJson(s, at, read.record, true, &j);
         AddExactJson(s, read.record, &j);
         j["index_position"] = IndexPosition(s, at, indexes);
         out.Line(j);

@@ -4,7 +4,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "backup.h"
 #include "msgstore/platform.h"
@@ -209,6 +210,93 @@ std::string Incomplete(const Backup& backup, size_t lines, size_t last) {
   }
 }
 
+// The JSON parser copies and checks a string one byte at a time; the base64
+// content of the messages, most of an export's bytes, needs neither. Long
+// string values of a line's object that hold only printable ASCII without a
+// backslash are therefore cut out of the text before it is parsed and put
+// back into the object after: the object the parser alone would make. What
+// the scan below does not follow is left to the parser whole.
+const char* SkipWhite(const char* p, const char* last) {
+  while (p < last && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) ++p;
+  return p;
+}
+
+// From the quote that opens a string to past the one that closes it;
+// nullptr when it does not close.
+const char* SkipString(const char* p, const char* last) {
+  for (++p; p < last; ++p) {
+    if (*p == '\\')
+      ++p;
+    else if (*p == '"')
+      return p + 1;
+  }
+  return nullptr;
+}
+
+// Past the value that starts at p; nullptr when it does not end.
+const char* SkipValue(const char* p, const char* last) {
+  if (p < last && *p == '"') return SkipString(p, last);
+  int depth = 0;
+  for (; p < last; ++p) {
+    const char c = *p;
+    if (c == '"') {
+      p = SkipString(p, last);
+      if (p == nullptr) return nullptr;
+      --p;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '}' || c == ']') {
+      if (depth == 0) return p;
+      if (--depth == 0) return p + 1;
+    } else if (depth == 0 && (c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
+      return p;
+    }
+  }
+  return depth == 0 ? p : nullptr;
+}
+
+Json ParseLine(const char* first, const char* last) {
+  constexpr size_t kLong = 256;
+  std::vector<std::pair<std::string_view, std::string_view>> cut;  // key, value
+  std::vector<std::string_view> keys;
+  std::string rest;  // the line with the values cut to ""
+  const char* copied = first;
+  const char* p = SkipWhite(first, last);
+  bool followed = p < last && *p == '{';
+  if (followed) p = SkipWhite(p + 1, last);
+  while (followed && p < last && *p != '}') {
+    const char* keyEnd = *p == '"' ? SkipString(p, last) : nullptr;
+    if (keyEnd == nullptr) break;
+    const std::string_view key(p + 1, static_cast<size_t>(keyEnd - p - 2));
+    followed = key.find('\\') == std::string_view::npos;  // the key as written is the key
+    keys.push_back(key);
+    p = SkipWhite(keyEnd, last);
+    if (p == last || *p != ':') break;
+    p = SkipWhite(p + 1, last);
+    const char* valueEnd = SkipValue(p, last);
+    if (valueEnd == nullptr) break;
+    const size_t size = static_cast<size_t>(valueEnd - p);
+    if (*p == '"' && size >= kLong + 2 && std::all_of(p + 1, valueEnd - 1, [](char c) {
+          return c >= 0x20 && c < 0x7F && c != '\\';
+        })) {
+      cut.emplace_back(key, std::string_view(p + 1, size - 2));
+      rest.append(copied, p + 1);  // up to the opening quote
+      copied = valueEnd - 1;       // from the closing one
+    }
+    p = SkipWhite(valueEnd, last);
+    if (p == last || *p != ',') break;
+    p = SkipWhite(p + 1, last);
+  }
+  std::sort(keys.begin(), keys.end());
+  // A key given twice is the parser's to settle.
+  if (!followed || cut.empty() || std::adjacent_find(keys.begin(), keys.end()) != keys.end())
+    return Json::parse(first, last);
+  rest.append(copied, last);
+  Json j = Json::parse(rest);
+  for (const auto& [key, value] : cut) j[std::string(key)] = std::string(value);
+  return j;
+}
+
 }  // namespace
 
 Backup ReadBackup(const std::string& path) {
@@ -218,9 +306,9 @@ Backup ReadBackup(const std::string& path) {
   } else {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot open '" + path + "'");
-    std::ostringstream whole;  // in large pieces, not a character at a time
-    whole << in.rdbuf();
-    text = whole.str();
+    std::vector<char> piece(1 << 16);  // in large pieces, not a character at a time
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
+      text.append(piece.data(), static_cast<size_t>(in.gcount()));
     if (in.bad()) throw Failure("cannot read '" + path + "'");
   }
   const std::string name = path == "-" ? "standard input" : path;
@@ -232,17 +320,20 @@ Backup ReadBackup(const std::string& path) {
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    std::string content = text.substr(start, end - start);
+    // The line's bytes in place, without its line end.
+    const char* first = text.data() + start;
+    const char* last = text.data() + end;
     start = end + 1;
     ++line;
-    if (!content.empty() && content.back() == '\r') content.pop_back();
-    if (content.find_first_not_of(" \t") == std::string::npos && headerRead) continue;
+    if (last != first && last[-1] == '\r') --last;
+    if (std::all_of(first, last, [](char c) { return c == ' ' || c == '\t'; }) && headerRead)
+      continue;
     lastLine = line;
     ++lines;
     try {
       Json j;
       try {
-        j = Json::parse(content);
+        j = ParseLine(first, last);
       } catch (const Json::exception&) {
         throw LineError("it is not JSON");
       }

@@ -82,6 +82,10 @@ int Fail(const std::string& message, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Output to a file or a pipe goes out in large blocks; a terminal keeps
+  // its lines as they come.
+  static char outputBuffer[1 << 16];
+  if (isatty(STDOUT_FILENO) != 1) std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   tool::Context ctx;
   tool::Commands commands;
   CLI::App app(

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -50,9 +53,102 @@ void PrintJson(const nlohmann::ordered_json& value) {
   std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-void PrintJsonLine(const nlohmann::ordered_json& value) {
-  std::cout << value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-            << std::endl;
+namespace {
+
+using OrderedJson = nlohmann::ordered_json;
+
+std::string Dumped(const OrderedJson& value) {
+  return value.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+}
+
+// Plain printable ASCII without a quote or a backslash stands in JSON as it
+// is; anything else is escaped (or its bad UTF-8 replaced) by the library.
+void AppendString(const std::string& text, std::string* out) {
+  // Eight bytes at a time: is any of them outside 0x20..0x7E, a quote or a
+  // backslash? (v - 0x01..01) & ~v & 0x80..80 is nonzero when a byte of v is 0.
+  auto any = [](uint64_t v, uint64_t below) {
+    return ((v - below * 0x0101010101010101u) & ~v & 0x8080808080808080u) != 0;
+  };
+  auto special = [&](uint64_t w) {
+    return (w & 0x8080808080808080u) != 0 || any(w, 0x20) || any(w ^ 0x2222222222222222u, 1) ||
+           any(w ^ 0x5C5C5C5C5C5C5C5Cu, 1) || any(w ^ 0x7F7F7F7F7F7F7F7Fu, 1);
+  };
+  size_t i = 0;
+  bool plain = true;
+  for (; plain && i + 8 <= text.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    plain = !special(w);
+  }
+  for (; plain && i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    plain = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+  }
+  if (!plain) {
+    *out += Dumped(OrderedJson(text));
+    return;
+  }
+  out->push_back('"');
+  out->append(text);
+  out->push_back('"');
+}
+
+template <typename Number>
+void AppendNumber(Number n, std::string* out) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out->append(digits, end);
+}
+
+}  // namespace
+
+void AppendJson(const OrderedJson& value, std::string* out) {
+  switch (value.type()) {
+    case OrderedJson::value_t::object: {
+      out->push_back('{');
+      bool first = true;
+      for (const auto& [key, item] : value.get_ref<const OrderedJson::object_t&>()) {
+        if (!first) out->push_back(',');
+        first = false;
+        AppendString(key, out);
+        out->push_back(':');
+        AppendJson(item, out);
+      }
+      out->push_back('}');
+      break;
+    }
+    case OrderedJson::value_t::array: {
+      out->push_back('[');
+      bool first = true;
+      for (const OrderedJson& item : value) {
+        if (!first) out->push_back(',');
+        first = false;
+        AppendJson(item, out);
+      }
+      out->push_back(']');
+      break;
+    }
+    case OrderedJson::value_t::string:
+      AppendString(value.get_ref<const std::string&>(), out);
+      break;
+    case OrderedJson::value_t::number_unsigned:
+      AppendNumber(value.get<uint64_t>(), out);
+      break;
+    case OrderedJson::value_t::number_integer:
+      AppendNumber(value.get<int64_t>(), out);
+      break;
+    default:  // null, booleans, floating point, binary
+      *out += Dumped(value);
+      break;
+  }
+}
+
+void PrintJsonLine(const OrderedJson& value) {
+  static std::string line;  // its room kept from line to line
+  line.clear();
+  AppendJson(value, &line);
+  line.push_back('\n');
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 void Warn(const std::string& message) {

@@ -44,8 +44,12 @@ class Table {
 
 // Pretty JSON document on standard output.
 void PrintJson(const nlohmann::ordered_json& value);
-// One compact JSON object a line, flushed.
+// One compact JSON object a line, in the bytes of the library's dump (its
+// bad UTF-8 replaced), written through the stream's buffer: a caller whose
+// reader waits for each line flushes it.
 void PrintJsonLine(const nlohmann::ordered_json& value);
+// The same without the line end, appended to out.
+void AppendJson(const nlohmann::ordered_json& value, std::string* out);
 
 // "msgstore: warning: ..." on standard error.
 void Warn(const std::string& message);

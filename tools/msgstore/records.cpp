@@ -88,7 +88,18 @@ bool OwnField(const RecordField& f) {
 
 OrderedJson RecordJson(const StoreDescription& s, const Location& at, const Record& r,
                        bool withContent) {
-  OrderedJson j;
+  OrderedJson j = OrderedJson::object();
+  AddRecordJson(s, at, r, withContent, &j);
+  return j;
+}
+
+void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
+                   OrderedJson* line) {
+  OrderedJson& j = *line;
+  // Room for every field at once: the object's keys are constant, so that
+  // each time it grew it would copy every value, the content's too.
+  auto& object = j.get_ref<OrderedJson::object_t&>();
+  object.reserve(object.size() + 64);  // more than any store has
   j["storage"] = StorageKey(at.card);
   j["folder"] = FolderName(s, at.folder);
   j["id"] = at.id;
@@ -120,12 +131,11 @@ OrderedJson RecordJson(const StoreDescription& s, const Location& at, const Reco
         j[key + "_size"] = bytes.size();
         j[key + "_base64"] = Base64Encode(bytes.data(), bytes.size());
         std::string text;
-        if (ContentAsText(bytes.data(), bytes.size(), &text)) j[key + "_text"] = text;
+        if (ContentAsText(bytes.data(), bytes.size(), &text)) j[key + "_text"] = std::move(text);
         break;
       }
     }
   }
-  return j;
 }
 
 void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {

@@ -28,6 +28,9 @@ bool OwnField(const RecordField& f);
 // base64, and as text when it is UTF-16 text) when withContent.
 nlohmann::ordered_json RecordJson(const StoreDescription& s, const Location& at, const Record& r,
                                   bool withContent);
+// The same fields added to the end of line, an object.
+void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
+                   nlohmann::ordered_json* line);
 // What an export adds so that an import gives the record back exactly: a
 // read flag other than 0 and 1 ("read_value"), and a text that UTF-8 cannot
 // carry as its UTF-16LE bytes ("subject_utf16_base64").

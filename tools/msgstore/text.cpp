@@ -29,20 +29,45 @@ std::string HexDump(const BYTE* data, size_t size) {
 }
 
 namespace {
+
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Each byte's value in the alphabet, -1 for a byte outside it.
+const std::array<int8_t, 256>& AlphabetValues() {
+  static const auto values = [] {
+    std::array<int8_t, 256> v;
+    v.fill(-1);
+    for (size_t k = 0; k + 1 < sizeof kAlphabet; ++k)
+      v[static_cast<unsigned char>(kAlphabet[k])] = static_cast<int8_t>(k);
+    return v;
+  }();
+  return values;
+}
+
 }  // namespace
 
 std::string Base64Encode(const BYTE* data, size_t size) {
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
-  for (size_t k = 0; k < size; k += 3) {
+  // The two letters of each 12 bits, so that three bytes take two looks.
+  static const auto kPairs = [] {
+    std::array<std::array<char, 2>, 4096> pairs;
+    for (size_t v = 0; v < pairs.size(); ++v) pairs[v] = {kAlphabet[v >> 6], kAlphabet[v & 0x3F]};
+    return pairs;
+  }();
+  std::string out((size + 2) / 3 * 4, '=');
+  char* o = &out[0];
+  size_t k = 0;
+  for (; k + 3 <= size; k += 3, o += 4) {
+    const uint32_t v = static_cast<uint32_t>(data[k]) << 16 |
+                       static_cast<uint32_t>(data[k + 1]) << 8 | data[k + 2];
+    std::memcpy(o, kPairs[v >> 12].data(), 2);
+    std::memcpy(o + 2, kPairs[v & 0xFFF].data(), 2);
+  }
+  if (k < size) {  // one or two bytes left; the padding stays
     uint32_t v = static_cast<uint32_t>(data[k]) << 16;
     if (k + 1 < size) v |= static_cast<uint32_t>(data[k + 1]) << 8;
-    if (k + 2 < size) v |= data[k + 2];
-    out.push_back(kAlphabet[(v >> 18) & 0x3F]);
-    out.push_back(kAlphabet[(v >> 12) & 0x3F]);
-    out.push_back(k + 1 < size ? kAlphabet[(v >> 6) & 0x3F] : '=');
-    out.push_back(k + 2 < size ? kAlphabet[v & 0x3F] : '=');
+    o[0] = kAlphabet[v >> 18];
+    o[1] = kAlphabet[(v >> 12) & 0x3F];
+    if (k + 1 < size) o[2] = kAlphabet[(v >> 6) & 0x3F];
   }
   return out;
 }
@@ -50,34 +75,33 @@ std::string Base64Encode(const BYTE* data, size_t size) {
 bool Base64Decode(const std::string& text, std::vector<BYTE>* out) {
   if (text.size() % 4 != 0) return false;
   out->clear();
-  out->reserve(text.size() / 4 * 3);
-  // Each byte's value in the alphabet, -1 for a byte outside it.
-  static const auto kValues = [] {
-    std::array<int8_t, 256> values;
-    values.fill(-1);
-    for (size_t k = 0; k + 1 < sizeof kAlphabet; ++k)
-      values[static_cast<unsigned char>(kAlphabet[k])] = static_cast<int8_t>(k);
-    return values;
-  }();
-  for (size_t i = 0; i < text.size(); i += 4) {
+  if (text.empty()) return true;
+  const std::array<int8_t, 256>& values = AlphabetValues();
+  auto value = [&](size_t i) { return values[static_cast<unsigned char>(text[i])]; };
+  // The last group may end in one or two '='.
+  const size_t last = text.size() - 4;
+  const int pad = text[last + 3] != '=' ? 0 : text[last + 2] != '=' ? 1 : 2;
+  out->resize(text.size() / 4 * 3 - static_cast<size_t>(pad));
+  BYTE* o = out->data();
+  for (size_t i = 0; i < text.size(); i += 4, o += 3) {
+    const size_t digits = i == last ? 4 - static_cast<size_t>(pad) : 4;
     uint32_t v = 0;
-    int pad = 0;
+    int bad = 0;
     for (size_t k = 0; k < 4; ++k) {
-      const char c = text[i + k];
-      const int8_t value = kValues[static_cast<unsigned char>(c)];
-      const bool last = i + 4 == text.size();
-      if (c == '=' && last && k >= 2 && (k == 3 || text[i + 3] == '=')) {
-        ++pad;
-      } else if (value < 0 || pad != 0) {
-        return false;
-      }
-      v = v << 6 | static_cast<uint32_t>(c == '=' ? 0 : value);
+      const int8_t d = k < digits ? value(i + k) : 0;
+      bad |= d;  // negative for a byte outside the alphabet
+      v = v << 6 | static_cast<uint32_t>(d & 0x3F);
+    }
+    if (bad < 0) return false;
+    if (digits == 4) {
+      o[0] = static_cast<BYTE>(v >> 16), o[1] = static_cast<BYTE>(v >> 8),
+      o[2] = static_cast<BYTE>(v);
+      continue;
     }
     // The bits under the padding must be zero, as an encoder leaves them.
     if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) return false;
-    out->push_back(static_cast<BYTE>(v >> 16));
-    if (pad < 2) out->push_back(static_cast<BYTE>(v >> 8));
-    if (pad < 1) out->push_back(static_cast<BYTE>(v));
+    o[0] = static_cast<BYTE>(v >> 16);
+    if (pad == 1) o[1] = static_cast<BYTE>(v >> 8);
   }
   return true;
 }

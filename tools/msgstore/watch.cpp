@@ -77,6 +77,7 @@ void Print(const Context& ctx, const msgstore::WindowMessage& m) {
                    {"wparam", static_cast<unsigned long long>(m.wParam)},
                    {"lparam", static_cast<long long>(m.lParam)},
                    {"detail", meaning.detail}});
+    std::cout.flush();  // a reader of the notices sees each as it comes
     return;
   }
   std::cout << time << ' ' << window << ' ' << Hex(m.msg, 4) << " (" << meaning.what
