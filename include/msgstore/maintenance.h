@@ -162,8 +162,14 @@ class MSGSTORE_API Restorer {
   // written. progress is called after each message.
   Result Commit(bool replace, Report* report,
                 const std::function<void(size_t done, size_t total)>& progress = {});
+  // What Commit would do, writing nothing: the same refusals, and the
+  // messages it would write, replace and skip and the accounts it would
+  // restore and replace in the report.
+  Result Preview(bool replace, Report* report);
 
  private:
+  Result Run(bool replace, bool write, Report* report,
+             const std::function<void(size_t done, size_t total)>& progress);
   struct State;
   Device& device_;
   std::unique_ptr<State> state_;

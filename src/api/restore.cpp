@@ -95,6 +95,13 @@ void Restorer::MakeTree(StoreKind store, bool card) { state_->trees.insert({stor
 
 Result Restorer::Commit(bool replace, Report* report,
                         const std::function<void(size_t done, size_t total)>& progress) {
+  return Run(replace, true, report, progress);
+}
+
+Result Restorer::Preview(bool replace, Report* report) { return Run(replace, false, report, {}); }
+
+Result Restorer::Run(bool replace, bool write, Report* report,
+                     const std::function<void(size_t done, size_t total)>& progress) {
   State& st = *state_;
   *report = Report();
   const size_t onCard = static_cast<size_t>(std::count_if(
@@ -160,6 +167,21 @@ Result Restorer::Commit(bool replace, Report* report,
                       (count > 1 ? " and " + std::to_string(count - 1) + " more" : std::string()) +
                       ", which the import would replace: nothing imported (--replace replaces "
                       "them)");
+  }
+
+  if (!write) {
+    for (const State::Item& i : st.items) {
+      if (!api::NamesFiles(Describe(i.store), i.at.card, i.at.folder, i.at.account)) {
+        report->skipped.push_back({i.store, i.at, i.source});
+        continue;
+      }
+      ++report->written[static_cast<int>(i.store)];
+      const auto stored = conflicts.find({i.store, i.at.id});
+      if (stored != conflicts.end()) report->replacedMessages += stored->second.size();
+    }
+    report->accounts = st.withAccounts ? st.accounts.size() : 0;
+    report->replacedAccounts = accountConflicts.size();
+    return Result();
   }
 
   // The trees asked for and those the messages go to. The account database

@@ -90,7 +90,7 @@ nlohmann::ordered_json ReportJson(const msgstore::StoreReport& store) {
                           {"id", p.id},
                           {"text", p.text}});
     nlohmann::ordered_json j = {{"index", FolderName(s, r.folder)}};
-    if (r.account != 0) j["account"] = r.account;
+    j["account"] = r.account != 0 ? nlohmann::ordered_json(r.account) : nlohmann::ordered_json();
     j.update({{"files", r.files}, {"records", r.records}, {"problems", problems}});
     out.push_back(j);
   }
@@ -140,9 +140,10 @@ int CheckCommand(Context& ctx, const StoreDescription& s, bool fix) {
                                 {"indexes", ReportJson(store)},
                                 {"counter", {{"ok", counter.ok()}, {"state", counter.State()}}},
                                 {"temporary_files", tempList}};
-    if (fix) j["rebuilt"] = rebuilt;
-    if (fix) j["counter_set"] = counterSet;
-    if (fix) j["temporary_files_removed"] = removed;
+    j["fixed"] = fix;
+    j["rebuilt"] = rebuilt;
+    j["counter_set"] = counterSet;
+    j["temporary_files_removed"] = removed;
     PrintJson(j);
   } else {
     if (!rebuilt.empty()) std::cout << "rebuilt the index files of " << Join(rebuilt, ", ") << "\n";

@@ -94,7 +94,9 @@ std::string CommandPath(CLI::App& app) {
 // Every command's help names the global options, which may come after it.
 void AddGlobalFooter(CLI::App& app) {
   for (CLI::App* sub : app.get_subcommands({})) {
+    const std::string own = sub->get_footer();
     sub->footer(
+        (own.empty() ? "" : own + "\n\n") +
         "Global options (before or after the command):\n"
         "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
         "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
