@@ -1,6 +1,7 @@
 // msgstore account: the e-mail account store's records (ls, show, add, rm,
 // empty) and the incoming-server account (use), over the account store's
 // API, which changes only a database it reads back whole.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -202,6 +203,7 @@ int EmptyAccounts(Context& ctx, const EmptyArgs& args) {
   std::vector<DWORD> ids;
   for (const Account& a : all.accounts)
     if (a.folder == folder) ids.push_back(a.id);
+  std::sort(ids.begin(), ids.end());
   auto accounts = [](size_t n) { return std::to_string(n) + (n == 1 ? " account" : " accounts"); };
   if (!args.dryRun) {
     Confirm("remove the " + accounts(ids.size()) + " of folder " + std::to_string(folder),

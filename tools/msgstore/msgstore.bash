@@ -43,8 +43,8 @@ _msgstore_positional() {
         text = $0
         sub(/^ +[^ ]+ +[A-Z]+( +[A-Z]+)* +/, "", text)
         if (text !~ /: / && text !~ /, or a number( \(default: [^)]*\))?$/) exit
-        sub(/^[^:]*: /, "", text)
         sub(/(, or a number( \(default: [^)]*\))?| \(default: all\))$/, "", text)
+        sub(/^[^:]*: /, "", text)
         gsub(/ \(default\)/, "", text)
         n = split(text, names, /, /)
         for (i = 1; i <= n; i++) if (names[i] !~ / /) print names[i]
