@@ -631,7 +631,7 @@ int Count(Context& ctx, const StoreDescription& s) {
     row("sim folders", sim, 0, false);
     j["sim_total"] = sim;
   }
-  j["accounts"] = nullptr;
+  j["accounts"] = nlohmann::ordered_json::object();
   j["incoming_server_account"] = nullptr;
   // Every account the device or the account database knows, inbox by inbox.
   const FolderDescription* byAccount = AccountFolder(s);
