@@ -1,6 +1,7 @@
 // msgstore: see and change a handset message store from the command line.
 #include <exception>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -55,7 +56,10 @@ std::string ParseErrorText(const CLI::ParseError& e, CLI::App& app, int argc, ch
   };
   auto before = [&](const std::string& mark) { return what.substr(0, what.find(mark)); };
   if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
-    const std::string extras = after(" expected: ");
+    // The parser names them last first.
+    std::string extras;
+    std::istringstream words(after(" expected: "));
+    for (std::string word; words >> word;) extras = word + (extras.empty() ? "" : " ") + extras;
     const std::string first = extras.substr(0, extras.find(' '));
     if (!first.empty() && first[0] == '-' && first.size() > 1)
       return "unknown option '" + first.substr(0, first.find('=')) + "'";
