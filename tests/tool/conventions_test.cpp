@@ -70,6 +70,7 @@ TEST_F(Conventions, VersionAndEveryArgumentTheToolCannotTakeExits2InItsOwnWords)
   Oks({"init", "add sms inbox --text a"});
   Steps({
       {"ls sms inbox extra", 2, "unexpected argument 'extra' (see 'msgstore ls sms --help')\n"},
+      {"-x", 2, "unknown option '-x' (see 'msgstore --help')\n"},
       {"lang a b c", 2, "unexpected arguments 'b c' (see 'msgstore lang --help')\n"},
       {"ls sms inbox --bogus", 2, "unknown option '--bogus' (see 'msgstore ls sms --help')\n"},
       {"add sms inbox --to", 2, "--to needs a value (see 'msgstore add sms --help')\n"},

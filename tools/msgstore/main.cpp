@@ -29,7 +29,12 @@ std::string CommandError(CLI::App& app, int argc, char** argv) {
       ++i;
       continue;
     }
-    if (!arg.empty() && arg[0] == '-') continue;
+    if (!arg.empty() && arg[0] == '-') {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (path.empty() && app.get_option_no_throw(name) == nullptr)
+        return "unknown option '" + name + "'";
+      continue;
+    }
     if (current->get_require_subcommand_min() == 0) break;
     CLI::App* next = nullptr;
     for (CLI::App* sub : current->get_subcommands({}))
