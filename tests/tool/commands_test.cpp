@@ -71,7 +71,8 @@ TEST_F(StoreCommands, AFullInboxCountEmptyAndTheHandset) {
           "message 101 stored in card inbox\nnote: the phone inbox is full (100 messages): the "
           "store put the message on the memory card\n"}});
   EXPECT_EQ(Json("count")["folders"]["inbox"].dump(), R"({"card":1,"phone":100,"total":101})");
-  EXPECT_PRED2(Starts, Ok("empty sms inbox --yes"), "emptied the phone inbox: 100 messages deleted\n");
+  EXPECT_PRED2(Starts, Ok("empty sms inbox --yes"),
+               "emptied the phone inbox: 100 messages deleted\n");
   EXPECT_EQ(Json("counters emsrecv 5")["EmsRecv"], 5);
   EXPECT_PRED2(Has, Ok("lang CHS"), "apResCHS0123.dll");
 }

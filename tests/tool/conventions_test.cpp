@@ -52,7 +52,8 @@ class Terminal {
   std::string Shown() {
     std::string s;
     char buf[4096];
-    for (ssize_t n; (n = read(master_, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(master_, buf, sizeof buf)) > 0;)
+      s.append(buf, static_cast<size_t>(n));
     return s;
   }
 
@@ -90,8 +91,10 @@ TEST_F(Conventions, VersionAndEveryArgumentTheToolCannotTakeExits2InItsOwnWords)
 }
 
 TEST_F(Conventions, SeveralIdentifiersOnTheCommandLineOrStandardInput) {
-  Oks({"init", "add sms inbox --text one --time 2026-01-01", "add sms inbox --text two --time 2026-01-02",
-       "add sms inbox --text three --time 2026-01-03 --read", "add sms draft --text four --time 2026-01-04"});
+  Oks({"init", "add sms inbox --text one --time 2026-01-01",
+       "add sms inbox --text two --time 2026-01-02",
+       "add sms inbox --text three --time 2026-01-03 --read",
+       "add sms draft --text four --time 2026-01-04"});
   Steps({{"ls sms inbox --ids", 0, "3\n2\n1\n"},
          {"ls sms inbox --unread --ids", 0, "2\n1\n"},
          {"ls sms --unread", 0,
@@ -268,8 +271,10 @@ TEST_F(Conventions, WatchNamesTheOperationsThatPostNoticesAndProgressIsCleared) 
   const std::string backup = root_ + "/../" + fs::path(root_).filename().string() + ".jsonl";
   std::ofstream(backup) << Ok("export");
   const std::string copy = root_ + "-copy";
-  for (const auto& [root, cmd, label] : std::vector<std::tuple<std::string, std::string, std::string>>{
-           {root_, "export", "export: "}, {root_, "check", "check: "},
+  for (const auto& [root, cmd, label] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {root_, "export", "export: "},
+           {root_, "check", "check: "},
            {copy, "import " + backup, "import: "}}) {
     Terminal tty;
     ASSERT_TRUE(tty.ok());

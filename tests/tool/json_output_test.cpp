@@ -33,10 +33,12 @@ std::map<std::string, std::vector<Doc>> ManualShapes() {
 }
 
 std::string TypeOf(const Doc& v) {
-  return v.is_null() ? "null" : v.is_boolean() ? "boolean" : v.is_number() ? "number"
-                              : v.is_string()  ? "string"
-                              : v.is_array()   ? "array"
-                                               : "object";
+  return v.is_null()      ? "null"
+         : v.is_boolean() ? "boolean"
+         : v.is_number()  ? "number"
+         : v.is_string()  ? "string"
+         : v.is_array()   ? "array"
+                          : "object";
 }
 
 // Where value differs from shape: "count.folders.inbox.card: number, the manual allows string".
@@ -105,9 +107,9 @@ TEST_F(JsonOutput, EveryCommandPrintsTheShapeItsManualPageGives) {
   Expect(Shape("card"), "card insert");
   Expect(Shape("init"), "init");
   Expect(Shape("card"), "card state 2");
-  Oks({"card state 0", "add sms inbox --text hi --to +1", "add sms inbox --body " + kManual.string(),
-       "--card add sms inbox", "account add --name Work --default", "add email inbox",
-       "add mms draft"});
+  Oks({"card state 0", "add sms inbox --text hi --to +1",
+       "add sms inbox --body " + kManual.string(), "--card add sms inbox",
+       "account add --name Work --default", "add email inbox", "add mms draft"});
   std::ofstream(At("EMS/INBOX/7.sms")) << "damaged";
   std::ofstream(At("EMS/INBOX/x7.sms")) << "stray";
   Expect(Shape("counters"), "counters");

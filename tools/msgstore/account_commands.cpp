@@ -24,7 +24,6 @@ DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max
   return static_cast<DWORD>(value);
 }
 
-
 // "805306371, 805306372"
 std::string Join(const std::vector<DWORD>& ids) {
   std::string out;
@@ -163,8 +162,7 @@ int AddAccount(Context& ctx, const AddArgs& args) {
   std::cout << "account " << added.account.id << " added to folder " << added.account.folder
             << '\n';
   if (args.incoming)
-    std::cout << "account " << added.account.id
-              << " is the incoming-server account (registry name "
+    std::cout << "account " << added.account.id << " is the incoming-server account (registry name "
               << ctx.accounts().IncomingServerName() << ")\n";
   return 0;
 }
@@ -206,13 +204,14 @@ int EmptyAccounts(Context& ctx, const EmptyArgs& args) {
   std::sort(ids.begin(), ids.end());
   auto accounts = [](size_t n) { return std::to_string(n) + (n == 1 ? " account" : " accounts"); };
   if (!args.dryRun) {
-    Confirm("remove the " + accounts(ids.size()) + " of folder " + std::to_string(folder),
-            args.yes, "removed");
+    Confirm("remove the " + accounts(ids.size()) + " of folder " + std::to_string(folder), args.yes,
+            "removed");
     for (DWORD id : ids) Require(ctx.accounts().Remove(id));
   }
   nlohmann::ordered_json list = ids;
   if (ctx.json)
-    PrintJson({{"folder", folder}, {"removed", ids.size()}, {"ids", list}, {"dry_run", args.dryRun}});
+    PrintJson(
+        {{"folder", folder}, {"removed", ids.size()}, {"ids", list}, {"dry_run", args.dryRun}});
   else if (args.dryRun)
     std::cout << "would remove " << accounts(ids.size()) << " of folder " << folder
               << (ids.empty() ? "" : " (" + Join(ids) + ")") << " (nothing removed: --dry-run)\n";

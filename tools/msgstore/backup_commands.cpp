@@ -228,8 +228,8 @@ int Import(Context& ctx, const ImportArgs& args) {
     std::string per;
     for (const StoreDescription* s : h.stores)
       per += (per.empty() ? "" : ", ") + std::string(s->name) + " " + std::to_string(written(s));
-    std::cout << (args.dryRun ? "would import " : "imported ") << total << (total == 1 ? " message" : " messages")
-              << (per.empty() ? "" : " (" + per + ")");
+    std::cout << (args.dryRun ? "would import " : "imported ") << total
+              << (total == 1 ? " message" : " messages") << (per.empty() ? "" : " (" + per + ")");
     if (withAccounts)
       std::cout << " and " << report.accounts << (report.accounts == 1 ? " account" : " accounts");
     std::cout << '\n';

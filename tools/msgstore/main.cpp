@@ -104,13 +104,12 @@ std::string CommandPath(CLI::App& app) {
 void AddGlobalFooter(CLI::App& app) {
   for (CLI::App* sub : app.get_subcommands({})) {
     const std::string own = sub->get_footer();
-    sub->footer(
-        (own.empty() ? "" : own + "\n\n") +
-        "Global options (before or after the command):\n"
-        "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
-        "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
-        "  --card       Use the memory card instead of phone memory\n"
-        "  --json       Print JSON for scripts instead of tables");
+    sub->footer((own.empty() ? "" : own + "\n\n") +
+                "Global options (before or after the command):\n"
+                "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
+                "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
+                "  --card       Use the memory card instead of phone memory\n"
+                "  --json       Print JSON for scripts instead of tables");
     AddGlobalFooter(*sub);
   }
 }

@@ -44,7 +44,8 @@ DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& t
   if (!ParseUnsigned(text, 0xFFFFFFFFu, &id)) return ResolveAccount(ctx, text);
   if (id < s.firstAccountFolder)
     throw UsageError("--account '" + text + "' is not an account identifier (" +
-                     std::to_string(s.firstAccountFolder) + " to 4294967295) nor an account's "
+                     std::to_string(s.firstAccountFolder) +
+                     " to 4294967295) nor an account's "
                      "name");
   return static_cast<DWORD>(id);
 }
@@ -186,9 +187,9 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
   }
   if (rows.empty()) {
     std::cout << "no " << (args.unread ? "unread " : "") << "messages in "
-              << (every && folders.size() > 1 ? std::string(s.name) + " folders of the " +
-                                                    StorageName(ctx.card)
-                                              : Where(s, ctx.card, folder))
+              << (every && folders.size() > 1
+                      ? std::string(s.name) + " folders of the " + StorageName(ctx.card)
+                      : Where(s, ctx.card, folder))
               << (args.index ? " index" : "") << '\n';
     return 0;
   }
@@ -348,7 +349,8 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
   for (const RecordField* f : FieldsOf(s)) {
     if (!OwnField(*f) || args.own.at(f->key).empty()) continue;
     uint64_t number = 0;
-    if (std::string(f->key) == "account" && !ParseUnsigned(args.own.at(f->key), UINT32_MAX, &number))
+    if (std::string(f->key) == "account" &&
+        !ParseUnsigned(args.own.at(f->key), UINT32_MAX, &number))
       m.email.accountId = ResolveAccount(ctx, args.own.at(f->key));
     else
       SetFromOption(*f, args.own.at(f->key), &m);
@@ -516,7 +518,8 @@ nlohmann::ordered_json MoveMessage(Context& ctx, const StoreDescription& s, DWOR
 
 int MoveMessages(Context& ctx, const StoreDescription& s, MoveArgs args) {
   // The parser gives every word to the identifiers: the last is the folder.
-  if (args.folder.empty() && args.ids.size() > 1) args.folder = args.ids.back(), args.ids.pop_back();
+  if (args.folder.empty() && args.ids.size() > 1)
+    args.folder = args.ids.back(), args.ids.pop_back();
   if (args.folder.empty()) throw UsageError("missing FOLDER after the identifiers");
   const DWORD target = ParseFolder(s, args.folder);
   return ForEachId(ctx, ParseMessageIds(args.ids), "not moved",
@@ -651,11 +654,12 @@ int Count(Context& ctx, const StoreDescription& s) {
       if (card) onCard = CountOf(ctx, s, true, byAccount->number, id);
       nlohmann::ordered_json& a = j["accounts"][std::to_string(id)];
       const auto text = texts.find(id);
-      a["text"] = text == texts.end() ? nlohmann::ordered_json() : nlohmann::ordered_json(text->second);
-      a[byAccount->name] = row(std::string(byAccount->name) + " " + std::to_string(id) +
-                                   (text == texts.end() ? " (no account)"
-                                                        : " (" + CellText(text->second, 24) + ")"),
-                               phone.messages, onCard.messages, card);
+      a["text"] =
+          text == texts.end() ? nlohmann::ordered_json() : nlohmann::ordered_json(text->second);
+      a[byAccount->name] =
+          row(std::string(byAccount->name) + " " + std::to_string(id) +
+                  (text == texts.end() ? " (no account)" : " (" + CellText(text->second, 24) + ")"),
+              phone.messages, onCard.messages, card);
       a["unread"] = row("unread " + std::to_string(id), phone.unread, onCard.unread, card);
     }
     incoming = ctx.accounts().IncomingServer();

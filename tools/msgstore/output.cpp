@@ -73,8 +73,9 @@ void Warn(const std::string& message) {
 void Confirm(const std::string& question, bool yes, const std::string& undone) {
   if (yes) return;
   if (isatty(STDIN_FILENO) != 1)
-    throw UsageError(question + ": give --yes to go on without a question (standard input is "
-                                "not a terminal)");
+    throw UsageError(question +
+                     ": give --yes to go on without a question (standard input is "
+                     "not a terminal)");
   std::cout.flush();
   std::cerr << "msgstore: " << question << "? [y/N] " << std::flush;
   std::string answer;

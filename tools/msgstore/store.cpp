@@ -81,7 +81,7 @@ DWORD ParseFolder(const StoreDescription& s, const std::string& text) {
     if (j >= i + 2) i = j, numbers += "-" + std::to_string(ids[j]);
   }
   throw UsageError("unknown folder '" + text + "' (folders: " + FolderNames(s) +
-                ", or their numbers " + numbers + ")");
+                   ", or their numbers " + numbers + ")");
 }
 
 const char* StorageKey(bool card) { return card ? "card" : "phone"; }
