@@ -1,6 +1,7 @@
 // The everyday conventions of the tool: --version and usage errors in its own words, several
 // identifiers and standard input, accounts by name, questions before destructive commands,
 // show's cut, and what watch and the progress lines say.
+#include <poll.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -48,12 +49,16 @@ class Terminal {
   void Type(const std::string& text) {
     EXPECT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
-  // What the tool wrote to the terminal (with what was typed, echoed).
+  // What the tool wrote to the terminal (with what was typed, echoed), read until nothing more
+  // comes for a while: the terminal hands on what was written a little later.
   std::string Shown() {
     std::string s;
     char buf[4096];
-    for (ssize_t n; (n = read(master_, buf, sizeof buf)) > 0;)
+    for (pollfd p = {master_, POLLIN, 0}; poll(&p, 1, 300) > 0;) {
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
       s.append(buf, static_cast<size_t>(n));
+    }
     return s;
   }
 
