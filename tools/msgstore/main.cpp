@@ -100,17 +100,18 @@ std::string CommandPath(CLI::App& app) {
   return path;
 }
 
-// Every command's help names the global options, which may come after it.
-void AddGlobalFooter(CLI::App& app) {
+// Every command's help names the global options, which may come after it,
+// after the footer of its own (not the one it took from the tool's).
+void AddGlobalFooter(CLI::App& app, const std::string& inherited) {
   for (CLI::App* sub : app.get_subcommands({})) {
-    const std::string own = sub->get_footer();
+    const std::string own = sub->get_footer() == inherited ? "" : sub->get_footer();
     sub->footer((own.empty() ? "" : own + "\n\n") +
                 "Global options (before or after the command):\n"
                 "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
                 "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
                 "  --card       Use the memory card instead of phone memory\n"
                 "  --json       Print JSON for scripts instead of tables");
-    AddGlobalFooter(*sub);
+    AddGlobalFooter(*sub, inherited);
   }
 }
 
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
   tool::AddAccountCommands(app, ctx, commands);
   tool::AddBackupCommands(app, ctx, commands);
   tool::AddWatchCommand(app, ctx, commands);
-  AddGlobalFooter(app);
+  AddGlobalFooter(app, app.get_footer());
 
   try {
     app.parse(argc, argv);
