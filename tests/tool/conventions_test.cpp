@@ -107,7 +107,8 @@ TEST_F(Conventions, SeveralIdentifiersOnTheCommandLineOrStandardInput) {
           " 4  draft   2026-01-04T00:00:00Z  no         0      four\n"
           " 2  inbox   2026-01-02T00:00:00Z  no         0      two\n"
           " 1  inbox   2026-01-01T00:00:00Z  no         0      one\n"},
-         {"ls sms spam --unread", 0, "no unread messages in phone spam\n"}});
+         {"ls sms spam --unread", 0, "no unread messages in phone spam\n"},
+         {"ls mms", 0, "no messages in the mms folders of phone memory\n"}});
   {
     Input ids(Ok("ls sms --unread --ids"));
     Result r = Tool("mark sms - --read", ids.fd());

@@ -188,7 +188,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
   if (rows.empty()) {
     std::cout << "no " << (args.unread ? "unread " : "") << "messages in "
               << (every && folders.size() > 1
-                      ? std::string(s.name) + " folders of the " + StorageName(ctx.card)
+                      ? "the " + std::string(s.name) + " folders of " + StorageName(ctx.card)
                       : Where(s, ctx.card, folder))
               << (args.index ? " index" : "") << '\n';
     return 0;
