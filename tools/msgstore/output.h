@@ -42,13 +42,27 @@ class Table {
   std::vector<std::vector<std::string>> rows_;
 };
 
+// The text, or null when it is empty: a key with no value.
+inline nlohmann::ordered_json OrNull(const std::string& text) {
+  return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+}
+
 // Pretty JSON document on standard output.
 void PrintJson(const nlohmann::ordered_json& value);
 // One compact JSON object a line, flushed.
 void PrintJsonLine(const nlohmann::ordered_json& value);
 
+// "msgstore: ..." on standard error, on one line: a failure of one of
+// several operations, after which the others go on.
+void Error(const std::string& message);
 // "msgstore: warning: ..." on standard error.
 void Warn(const std::string& message);
+
+// A destructive command's consent: given by --yes, else asked on standard
+// error when standard input is a terminal ("question [y/N] ", "y" or "yes"
+// goes on). UsageError naming --yes when standard input is not a terminal;
+// Failure "<question> not answered yes: nothing <undone>" when declined.
+void Confirm(const std::string& question, bool yes, const std::string& undone);
 
 // "label: done/total" on standard error, rewritten in place, only when
 // standard error is a terminal; cleared when done.

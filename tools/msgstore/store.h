@@ -72,6 +72,13 @@ const StoreDescription& StoreWithAccounts();
 
 // A message identifier, 1 to 4294967295; UsageError otherwise.
 DWORD ParseMessageId(const std::string& text);
+// The identifiers of a command line, "-" standing for those on standard
+// input (separated by blanks); UsageError for any word that is none, before
+// anything is done.
+std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words);
+// An account named by its identifier or by its text (a number is an
+// identifier first); Failure when no account or several have that text.
+DWORD ResolveAccount(Context& ctx, const std::string& text);
 // Failure "no memory card is inserted" when it is not.
 void RequireCard(Context& ctx);
 // The message of that identifier on the storage of --card; Failure when
