@@ -70,6 +70,14 @@ TEST_F(BackupTrust, OnlyInitCardInsertAndImportMakeADevice) {
   EXPECT_EQ(On(missing, [&] { return Ok("card insert"); }), "memory card inserted\n");
   EXPECT_PRED2(Starts, On(missing, [&] { return Ok("init"); }), "device root " + missing);
   EXPECT_EQ(On(missing, [&] { return Ok("ls sms inbox"); }), "no messages in phone inbox\n");
+  // On a made device, what only reads leaves every file and directory as it was.
+  Ok("init");
+  const auto made = Device();
+  for (const std::string cmd : {"ls sms inbox", "show sms 1", "count", "check", "export",
+                                "account ls", "counters", "lang", "card state"}) {
+    Tool(cmd);
+    EXPECT_EQ(Device(), made) << cmd;
+  }
 }
 
 // A write to standard output that fails ends the run with one line and exit 1, whatever the
