@@ -203,6 +203,12 @@ TEST_F(Conventions, DestructiveCommandsAskOnATerminalTakeYesAndDryRun) {
           "stored messages and 2 stored accounts\nwould set 6 handset counters\nwould name "
           "account 805306371 the incoming-server account\nnothing imported: --dry-run\n"}});
   EXPECT_EQ(Device(), before);
+  const std::string none = root_ + "/none";  // a dry run makes no root
+  EXPECT_EQ(On(none, [&] { return Tool("import --dry-run " + backup); }).err,
+            "msgstore: no device root at " + none +
+                " (the import makes it and writes everything the file holds; nothing imported: "
+                "--dry-run)\n");
+  EXPECT_EQ(Device(), before);
   EXPECT_EQ(Ok("import --replace --yes " + backup),
             "imported 3 messages (sms 3, mms 0, email 0) and 2 accounts\nreplaced 2 stored "
             "messages and 2 stored accounts\n");

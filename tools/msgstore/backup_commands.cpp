@@ -215,7 +215,9 @@ int Import(Context& ctx, const ImportArgs& args) {
   const bool replace = args.replace;
   const Backup backup = ReadBackup(file);
   // A dry run writes nothing, not even the device's directories.
-  OpenDevice(&ctx, !args.dryRun);
+  OpenDevice(&ctx, !args.dryRun,
+             "the import makes it and writes everything the file holds; nothing imported: "
+             "--dry-run");
   const Backup::Header& h = backup.header;
   msgstore::Restorer restore(*ctx.device);
   for (const Backup::Message& m : backup.messages)

@@ -8,7 +8,7 @@
 
 namespace tool {
 
-void OpenDevice(Context* ctx, bool create) {
+void OpenDevice(Context* ctx, bool create, const std::string& next) {
   if (ctx->root.empty()) ctx->root = msgstore::Device::DefaultRoot();
   if (ctx->root.empty()) throw UsageError("no device root: give --root DIR or set MSGSTORE_ROOT");
   msgstore::Result opened;
@@ -16,8 +16,9 @@ void OpenDevice(Context* ctx, bool create) {
                        : msgstore::Device::OpenExisting(ctx->root, &opened);
   // Like a repository that is not there: the next step is to make it.
   if (opened.status == msgstore::Status::kNotFound)
-    throw Failure(opened.error.substr(0, opened.error.find(" (")) +
-                  " (run 'msgstore init' to make a device there, or give --root)");
+    throw Failure(
+        opened.error.substr(0, opened.error.find(" (")) + " (" +
+        (next.empty() ? "run 'msgstore init' to make a device there, or give --root" : next) + ")");
   Require(opened);
 }
 

@@ -31,8 +31,8 @@ struct Context {
 
 // The device root: --root, else the library's default. Made when missing
 // with create; otherwise a missing root, or one without a message tree, is a
-// Failure and nothing is made.
-void OpenDevice(Context* ctx, bool create);
+// Failure and nothing is made; next (default: run init) says what to do then.
+void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 
 // Failure with the result's own words when it failed; one that found no
 // account of that identifier names the command that lists them.
