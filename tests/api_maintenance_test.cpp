@@ -201,4 +201,27 @@ TEST_F(Maintenance, RestoreSkipsWhatItCannotPlaceAndReplacesOnlyWhenAsked) {
   EXPECT_TRUE(mms.Commit(false, &report));
 }
 
+TEST_F(Maintenance, PreviewSaysWhatARestoreWouldDoAndWritesNothing) {
+  const DWORD stored = Add(StoreKind::kSms, EMS_FOLDER_INBOX, 1);
+  Restorer restore(*dev);
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_DRAFT, stored, 0}, At(2, 5, u"replacing"));
+  restore.Add(StoreKind::kSms, {false, EMS_FOLDER_SENT, 50, 0}, At(3, 5));
+  restore.Add(StoreKind::kEmail, {false, EMAIL_FOLDER_NONE, 3, 0}, At(8, 1), std::nullopt, "l4");
+  Restorer::Report report;
+  EXPECT_EQ(Status::kRefused, restore.Preview(false, &report).status);
+  ASSERT_TRUE(restore.Preview(true, &report));
+  EXPECT_EQ(2u, report.written[0]);
+  EXPECT_EQ(1u, report.replacedMessages);
+  ASSERT_EQ(1u, report.skipped.size());
+  EXPECT_EQ("l4", report.skipped[0].source);
+  EXPECT_FALSE(std::filesystem::exists(Sms("SENT/50.sms")));
+  EXPECT_FALSE(std::filesystem::exists(Sms("DRAFT/" + std::to_string(stored) + ".sms")));
+  EXPECT_TRUE(std::filesystem::exists(Sms("INBOX/" + std::to_string(stored) + ".sms")));
+  // Commit then does what the preview said.
+  ASSERT_TRUE(restore.Commit(true, &report));
+  EXPECT_EQ(2u, report.written[0]);
+  EXPECT_EQ(1u, report.replacedMessages);
+  EXPECT_TRUE(std::filesystem::exists(Sms("SENT/50.sms")));
+}
+
 }  // namespace

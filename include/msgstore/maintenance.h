@@ -177,6 +177,8 @@ class MSGSTORE_API Restorer {
     size_t written[3] = {0, 0, 0};  // by StoreKind
     size_t accounts = 0;
     size_t replacedMessages = 0, replacedAccounts = 0;
+    size_t handsetCounters = 0;  // the handset's counters set
+    DWORD incomingServer = 0;    // the incoming-server account named, 0 for none
     // Messages the stores write nowhere (the e-mail store's none folder).
     struct Skipped {
       StoreKind store;
@@ -191,8 +193,14 @@ class MSGSTORE_API Restorer {
   // written. progress is called after each message.
   Result Commit(bool replace, Report* report,
                 const std::function<void(size_t done, size_t total)>& progress = {});
+  // What Commit would do, writing nothing: the same refusals, and the
+  // messages it would write, replace and skip and the accounts it would
+  // restore and replace in the report.
+  Result Preview(bool replace, Report* report);
 
  private:
+  Result Run(bool replace, bool write, Report* report,
+             const std::function<void(size_t done, size_t total)>& progress);
   struct State;
   Device& device_;
   std::unique_ptr<State> state_;

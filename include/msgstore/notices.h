@@ -19,6 +19,16 @@ struct NoticeMeaning {
 };
 MSGSTORE_API NoticeMeaning ExplainNotice(const WindowMessage& notice);
 
+// An operation of the stores that posts a notice, the window it goes to and
+// what ExplainNotice calls it.
+struct NoticeSource {
+  std::string operation;  // "emptying the SMS/EMS or MMS inbox, on either storage"
+  std::u16string window;
+  std::string notice;  // "inbox emptied"
+};
+// Every operation that posts a notice; no other operation posts any.
+MSGSTORE_API const std::vector<NoticeSource>& NoticeSources();
+
 }  // namespace msgstore
 
 #endif  // MSGSTORE_NOTICES_H_

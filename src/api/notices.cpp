@@ -13,6 +13,16 @@ const std::vector<std::u16string>& NoticeWindows() {
   return kWindows;
 }
 
+const std::vector<NoticeSource>& NoticeSources() {
+  static const std::vector<NoticeSource> kSources = {
+      {"emptying the SMS/EMS or MMS inbox, on either storage", kShellWindow, "inbox emptied"},
+      {"writing an e-mail message into a full folder, when the store removes the folder's oldest "
+       "message to make room",
+       kMessageAppWindow, "e-mail <folder> event"},
+  };
+  return kSources;
+}
+
 NoticeMeaning ExplainNotice(const WindowMessage& notice) {
   if (notice.msg == kInboxEmptiedNotice)
     return {"inbox emptied", notice.lParam == kEmsNoticeMark   ? "EMS"

@@ -154,6 +154,13 @@ Result CheckAfterwards(std::optional<std::pair<DWORD, std::string>>* incoming,
 
 Result Restorer::Commit(bool replace, Report* report,
                         const std::function<void(size_t done, size_t total)>& progress) {
+  return Run(replace, true, report, progress);
+}
+
+Result Restorer::Preview(bool replace, Report* report) { return Run(replace, false, report, {}); }
+
+Result Restorer::Run(bool replace, bool write, Report* report,
+                     const std::function<void(size_t done, size_t total)>& progress) {
   State& st = *state_;
   *report = Report();
   const size_t onCard = static_cast<size_t>(std::count_if(
@@ -221,6 +228,23 @@ Result Restorer::Commit(bool replace, Report* report,
                       (count > 1 ? " and " + std::to_string(count - 1) + " more" : std::string()) +
                       ", which the import would replace: nothing imported (--replace replaces "
                       "them)");
+  }
+
+  if (!write) {
+    for (const State::Item& i : st.items) {
+      if (!api::NamesFiles(Describe(i.store), i.at.card, i.at.folder, i.at.account)) {
+        report->skipped.push_back({i.store, i.at, i.source});
+        continue;
+      }
+      ++report->written[static_cast<int>(i.store)];
+      const auto stored = conflicts.find({i.store, i.at.id});
+      if (stored != conflicts.end()) report->replacedMessages += stored->second.size();
+    }
+    report->accounts = st.withAccounts ? st.accounts.size() : 0;
+    report->replacedAccounts = accountConflicts.size();
+    report->handsetCounters = st.handsetCounters.size();
+    if (st.withAccounts && st.incomingServer) report->incomingServer = st.incomingServer->first;
+    return Result();
   }
 
   // The trees asked for and those the messages go to. The account database
@@ -319,6 +343,7 @@ Result Restorer::Commit(bool replace, Report* report,
                     "could not set the identifier counter " + api::FileName(s->counterFile));
   }
   for (const auto& [name, value] : st.handsetCounters) DefaultPlatform::SetCounter(name, value);
+  report->handsetCounters = st.handsetCounters.size();
   if (!st.withAccounts) return Result();
 
   AccountSession session;
@@ -355,9 +380,11 @@ Result Restorer::Commit(bool replace, Report* report,
                   "could not save the account database " + api::FileName(AccountStore().database));
   if (highestAccount != 0 && !api::RaiseAccountCounter(highestAccount))
     return Refuse(Status::kFailed, "could not set the account identifier counter in the registry");
-  if (st.incomingServer)
-    return api::WriteIncomingServer(st.incomingServer->first, st.incomingServer->second);
-  return Result();
+  if (!st.incomingServer) return Result();
+  const Result named =
+      api::WriteIncomingServer(st.incomingServer->first, st.incomingServer->second);
+  if (named) report->incomingServer = st.incomingServer->first;
+  return named;
 }
 
 }  // namespace msgstore

@@ -104,10 +104,13 @@ void RemoveStalePlatformTemps(const std::string& root) {
 
 }  // namespace
 
+std::string PlatformPath(const std::string& sub) {
+  return UsedDeviceRoot() + "/.platform" + (sub.empty() ? "" : "/" + sub);
+}
+
 std::string PlatformDir(const std::string& sub) {
   const std::string root = UsedDeviceRoot();
-  std::string dir = root + "/.platform";
-  if (!sub.empty()) dir += "/" + sub;
+  const std::string dir = PlatformPath(sub);
   if (!MakeHostDirs(dir)) return std::string();
   RemoveStalePlatformTemps(root);
   return dir;

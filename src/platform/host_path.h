@@ -27,6 +27,8 @@ bool AsciiIEquals(const std::string& a, const std::string& b);
 std::string UsedDeviceRoot();
 // ROOT/.platform/<sub>, created with its parents; empty on failure.
 std::string PlatformDir(const std::string& sub);
+// ROOT/.platform/<sub> as it is, made or not: for what only reads.
+std::string PlatformPath(const std::string& sub);
 
 // Splits a device path at '\' and '/', dropping empty and "." components;
 // ".." removes the previous component and never climbs above the root.

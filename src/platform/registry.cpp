@@ -37,12 +37,12 @@ bool IsDirectory(const std::string& path) {
   return Sys().stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The host directory of an open key; empty for an unknown handle.
-std::string KeyDir(HKEY key) {
-  if (key == HKEY_LOCAL_MACHINE) {
-    std::string dir = PlatformDir("registry/HKLM");
-    return dir;
-  }
+// The host directory of an open key; empty for an unknown handle. HKLM's
+// is made only for a write, so that reading a registry never written leaves
+// the device root as it was.
+std::string KeyDir(HKEY key, bool make) {
+  if (key == HKEY_LOCAL_MACHINE)
+    return make ? PlatformDir("registry/HKLM") : PlatformPath("registry/HKLM");
   auto object = FindHandleAs<KeyObject>(key);
   return object ? object->dir : std::string();
 }
@@ -79,7 +79,7 @@ LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD /*reserved*/, WCHAR* /
                      DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  std::string dir = KeyDir(key);
+  std::string dir = KeyDir(key, true);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
   if (!IsDirectory(dir)) return ERROR_FILE_NOT_FOUND;  // the key was deleted meanwhile
   bool created = false;
@@ -103,7 +103,7 @@ LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD /*options*/, DWORD /*sam
                    HKEY* result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  std::string dir = KeyDir(key);
+  std::string dir = KeyDir(key, false);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
   for (const std::string& part : SubKeyParts(subKey)) dir += "/" + part;
   if (!IsDirectory(dir)) return ERROR_FILE_NOT_FOUND;
@@ -114,7 +114,7 @@ LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD /*options*/, DWORD /*sam
 LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* /*reserved*/, DWORD* type,
                       BYTE* data, DWORD* cbData) {
   if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
-  std::string dir = KeyDir(key);
+  std::string dir = KeyDir(key, false);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
   std::string stored;
   if (!ReadHostFile(ValuePath(dir, valueName), &stored)) return ERROR_FILE_NOT_FOUND;
@@ -140,7 +140,7 @@ LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* /*reserved*/, DWO
 LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD /*reserved*/, DWORD type,
                     const BYTE* data, DWORD cbData) {
   if (data == nullptr && cbData > 0) return ERROR_INVALID_PARAMETER;
-  std::string dir = KeyDir(key);
+  std::string dir = KeyDir(key, true);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
   if (!IsDirectory(dir)) return ERROR_FILE_NOT_FOUND;
   std::string bytes(4, '\0');
@@ -150,7 +150,7 @@ LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD /*reserved*/, DWORD 
 }
 
 LONG RegFlushKey(HKEY key) {
-  std::string dir = KeyDir(key);
+  std::string dir = KeyDir(key, false);
   if (dir.empty()) return ERROR_INVALID_HANDLE;
   UniqueFd fd(Sys().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (fd.valid()) Sys().fsync(fd.get());

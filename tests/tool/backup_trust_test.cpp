@@ -70,6 +70,14 @@ TEST_F(BackupTrust, OnlyInitCardInsertAndImportMakeADevice) {
   EXPECT_EQ(On(missing, [&] { return Ok("card insert"); }), "memory card inserted\n");
   EXPECT_PRED2(Starts, On(missing, [&] { return Ok("init"); }), "device root " + missing);
   EXPECT_EQ(On(missing, [&] { return Ok("ls sms inbox"); }), "no messages in phone inbox\n");
+  // On a made device, what only reads leaves every file and directory as it was.
+  Ok("init");
+  const auto made = Device();
+  for (const std::string cmd : {"ls sms inbox", "show sms 1", "count", "check", "export",
+                                "account ls", "counters", "lang", "card state"}) {
+    Tool(cmd);
+    EXPECT_EQ(Device(), made) << cmd;
+  }
 }
 
 // A write to standard output that fails ends the run with one line and exit 1, whatever the
@@ -360,18 +368,18 @@ TEST_F(BackupTrust, CheckCountAndRefreshCoverTheWholeDevice) {
 TEST_F(BackupTrust, CheckPassesAfterEmpty) {
   Oks({"init", "account add --folder 1 --text w", "add sms inbox --text a",
        "add sms sim-inbox --text b", "add email inbox --account 805306371 --text c",
-       "add mms inbox --text d", "empty sms inbox", "empty email inbox --account 805306371",
-       "empty mms inbox"});
+       "add mms inbox --text d", "empty sms inbox --yes",
+       "empty email inbox --account 805306371 --yes", "empty mms inbox --yes"});
   EXPECT_EQ(Tool("check").status, 0);
   EXPECT_EQ(Lines(Ok("ls sms inbox --index")).size(), 2u);  // the SIM copy's record stays
-  Oks({"empty sms sim-inbox"});
+  Oks({"empty sms sim-inbox --yes"});
   EXPECT_EQ(Ok("ls sms inbox --index"), "no messages in phone inbox index\n");
   EXPECT_EQ(Tool("check").status, 0);
   // Only the emptied folder's records go: one of another folder whose file went by other means
   // stays for check to find.
   Oks({"add sms sim-inbox --text e", "add sms inbox --text f"});
   fs::remove(At("EMS/SIM_INBOX/3.sms"));
-  Oks({"empty sms inbox"});
+  Oks({"empty sms inbox --yes"});
   const std::vector<std::string> left = Lines(Ok("ls sms inbox --index"));
   ASSERT_EQ(left.size(), 2u);
   EXPECT_PRED2(Starts, left[1], " 3  sim-inbox");

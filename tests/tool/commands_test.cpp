@@ -53,7 +53,7 @@ TEST_F(StoreCommands, FailuresAreOneLineAndChangeNothing) {
       {"count bogus", 2, "unknown store 'bogus' (stores: sms, mms, email)\n"},
       {"show sms 0", 2, "'0' is not a message identifier (1 to 4294967295)\n"},
       {"add sms inbox --time 2026-02-30T00:00:00Z", 2, "--time '2026-02-30T00:00:00Z' is not"},
-      {"mv sms 1 outbox", 1, "unknown folder 'outbox' (folders: inbox, draft, sent, unsent,"},
+      {"mv sms 1 outbox", 2, "unknown folder 'outbox' (folders: inbox, draft, sent, unsent,"},
       {"show mms 42", 1, "no message 42 in phone memory\n"},
       {"add sms report", 1, "the phone report folder is damaged (not a directory)\n"},
       {"--card add sms inbox", 1, "the memory card cannot take messages now (card state 5)\n"},
@@ -71,7 +71,8 @@ TEST_F(StoreCommands, AFullInboxCountEmptyAndTheHandset) {
           "message 101 stored in card inbox\nnote: the phone inbox is full (100 messages): the "
           "store put the message on the memory card\n"}});
   EXPECT_EQ(Json("count sms")["folders"]["inbox"].dump(), R"({"card":1,"phone":100,"total":101})");
-  EXPECT_PRED2(Starts, Ok("empty sms inbox"), "emptied the phone inbox: 100 messages deleted\n");
+  EXPECT_PRED2(Starts, Ok("empty sms inbox --yes"),
+               "emptied the phone inbox: 100 messages deleted\n");
   EXPECT_EQ(Json("counters emsrecv 5")["EmsRecv"], 5);
   EXPECT_PRED2(Has, Ok("lang CHS"), "apResCHS0123.dll");
 }

@@ -40,7 +40,9 @@ TEST_F(EmailCommands, AccountsAndTheirInboxMessagesFromAddToRemove) {
          {"mv email 1 spam", 0, "message 1 in phone inbox moved to phone spam as message 3\n"},
          {"mv email 3 inbox", 0, "message 3 in phone spam moved to phone inbox as message 4\n"},
          {"rm email 4", 0, "deleted message 4 in phone inbox\n"},
-         {"add email inbox --text x", 2, "an inbox message needs --account ID"},
+         {"add email inbox --text x", 0,
+          "message 5 stored in phone inbox\nnote: without --account the message went to the "
+          "incoming-server account 805306371\n"},
          {"account rm 805306372", 0,
           "removed account 805306372 of folder 1\nnote: its inbox keeps 1 message ('msgstore "
           "empty email inbox --account 805306372' deletes them)\n"},

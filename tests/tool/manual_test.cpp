@@ -123,7 +123,7 @@ TEST_F(ManualTest, TheManualAndTheCompletionNameEveryCommandOptionAndFolder) {
   for (const Command& c : commands) {
     const std::string prefix = c.path.empty() ? "" : c.path + " ";
     Words options = c.options;
-    options.insert({"--root", "--card", "--json", "--help"});
+    options.insert({"--root", "--card", "--json", "--help", "--version"});
     const bool leaf = c.children.empty();
     EXPECT_EQ(Complete(prefix + (leaf ? "--" : "")),
               leaf ? options : Words(c.children.begin(), c.children.end()))
@@ -135,6 +135,8 @@ TEST_F(ManualTest, TheManualAndTheCompletionNameEveryCommandOptionAndFolder) {
   // Values of options are not taken for words of the command.
   EXPECT_EQ(Complete("--root /tmp add --text x email i"), Words{"inbox"});
   EXPECT_EQ(Complete("export "), (Words{"sms", "mms", "email", "accounts"}));
+  // After several identifiers, the folder mv moves them to.
+  EXPECT_EQ(Complete("mv sms 1 2 3 sp"), Words{"spam"});
 }
 
 }  // namespace

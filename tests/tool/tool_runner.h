@@ -25,19 +25,23 @@ extern char** environ;
 
 namespace tool_test {
 
-// Standard output and error go to memory files.
+// Standard output and error go to memory files; standard input is /dev/null or the descriptor
+// in, standard error the descriptor err when one is given (a terminal).
 class Child {
  public:
-  explicit Child(std::vector<std::string> args) {
+  explicit Child(std::vector<std::string> args, int in = -1, int err = -1) {
     args.insert(args.begin(), MSGSTORE_TOOL_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (in >= 0)
+      posix_spawn_file_actions_adddup2(&fa, in, 0);
+    else
+      posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, out_, 1);
-    posix_spawn_file_actions_adddup2(&fa, err_, 2);
+    posix_spawn_file_actions_adddup2(&fa, err >= 0 ? err : err_, 2);
     if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
   }
@@ -45,6 +49,9 @@ class Child {
     if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     close(out_);
     close(err_);
+  }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
   }
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
@@ -99,13 +106,16 @@ class ToolTest : public ::testing::Test {
     if (std::error_code ec; !HasFailure()) std::filesystem::remove_all(root_, ec);
   }
 
-  // cmd is split at spaces.
-  Result Tool(const std::string& cmd) {
+  // cmd is split at spaces; standard input from the descriptor in (-1: /dev/null).
+  Result Tool(const std::string& cmd, int in = -1) {
+    Child c(Args(cmd), in);
+    return {c.Finish(), c.out(), c.err()};
+  }
+  std::vector<std::string> Args(const std::string& cmd) const {
     std::vector<std::string> args = {"--root", root_};
     std::istringstream in(cmd);
     for (std::string word; in >> word;) args.push_back(word);
-    Child c(args);
-    return {c.Finish(), c.out(), c.err()};
+    return args;
   }
   // Expects status and standard error; returns standard output.
   std::string Run(const std::string& cmd, int status, const std::string& err = "") {

@@ -1,6 +1,7 @@
 // msgstore account: the e-mail account store's records (ls, show, add, rm,
 // empty) and the incoming-server account (use), over the account store's
 // API, which changes only a database it reads back whole.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -23,11 +24,11 @@ DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max
   return static_cast<DWORD>(value);
 }
 
-DWORD ParseAccountId(const std::string& text) {
-  uint64_t id = 0;
-  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)
-    throw UsageError("'" + text + "' is not an account identifier (1 to 4294967295)");
-  return static_cast<DWORD>(id);
+// "805306371, 805306372"
+std::string Join(const std::vector<DWORD>& ids) {
+  std::string out;
+  for (DWORD id : ids) out += (out.empty() ? "" : ", ") + std::to_string(id);
+  return out;
 }
 
 Account Find(Context& ctx, DWORD id) {
@@ -99,13 +100,13 @@ int ListAccounts(Context& ctx, const std::string& folderText) {
 }
 
 int ShowAccount(Context& ctx, const std::string& idText) {
-  const Account a = Find(ctx, ParseAccountId(idText));
+  const Account a = Find(ctx, ResolveAccount(ctx, idText));
   const DWORD incoming = ctx.accounts().IncomingServer();
   const Inbox inbox = InboxOf(ctx, a.id);
   if (ctx.json) {
     nlohmann::ordered_json j = AccountJson(a, incoming);
-    j["inbox"] = {{"phone", inbox.phone.messages}};
-    j["unread"] = {{"phone", inbox.phone.unread}};
+    j["inbox"] = {{"phone", inbox.phone.messages}, {"card", nullptr}};
+    j["unread"] = {{"phone", inbox.phone.unread}, {"card", nullptr}};
     if (inbox.onCard)
       j["inbox"]["card"] = inbox.card.messages, j["unread"]["card"] = inbox.card.unread;
     PrintJson(j);
@@ -130,8 +131,9 @@ int ShowAccount(Context& ctx, const std::string& idText) {
 }
 
 struct AddArgs {
-  std::string folder;
+  std::string folder = "1";
   std::string text;
+  bool incoming = false;
   std::string data;
   std::string wdata1;
   std::string wdata2;
@@ -142,7 +144,7 @@ int AddAccount(Context& ctx, const AddArgs& args) {
   a.text = Utf8ToUtf16(args.text);
   const size_t kept = msgstore::AccountStore().textUnits;
   if (a.text.size() > kept)
-    throw UsageError("--text is " + std::to_string(a.text.size()) +
+    throw UsageError("--name is " + std::to_string(a.text.size()) +
                      " UTF-16 code units long; an account keeps at most " + std::to_string(kept));
   a.folder = ParseNumber("--folder", args.folder, 0xFFFFFFFFu);
   a.data = args.data.empty() ? 0 : ParseNumber("--data", args.data, 0xFFFFFFFFu);
@@ -152,16 +154,21 @@ int AddAccount(Context& ctx, const AddArgs& args) {
       static_cast<WORD>(args.wdata2.empty() ? 0 : ParseNumber("--wdata2", args.wdata2, 0xFFFF));
   const msgstore::AccountResult added = ctx.accounts().Add(a);
   Require(added);
-  if (ctx.json)
+  if (args.incoming) Require(ctx.accounts().SetIncomingServer(added.account.id), added.account.id);
+  if (ctx.json) {
     PrintJson(AccountJson(added.account, ctx.accounts().IncomingServer()));
-  else
-    std::cout << "account " << added.account.id << " added to folder " << added.account.folder
-              << '\n';
+    return 0;
+  }
+  std::cout << "account " << added.account.id << " added to folder " << added.account.folder
+            << '\n';
+  if (args.incoming)
+    std::cout << "account " << added.account.id << " is the incoming-server account (registry name "
+              << ctx.accounts().IncomingServerName() << ")\n";
   return 0;
 }
 
 int RemoveAccount(Context& ctx, const std::string& idText) {
-  const DWORD id = ParseAccountId(idText);
+  const DWORD id = ResolveAccount(ctx, idText);
   const Account a = Find(ctx, id);
   Require(ctx.accounts().Remove(id), id);
   const Inbox inbox = InboxOf(ctx, id);
@@ -181,26 +188,40 @@ int RemoveAccount(Context& ctx, const std::string& idText) {
   return 0;
 }
 
-int EmptyAccounts(Context& ctx, const std::string& folderText) {
-  const DWORD folder = ParseNumber("folder", folderText, 0xFFFFFFFFu);
+struct EmptyArgs {
+  std::string folder;
+  bool yes = false;
+  bool dryRun = false;
+};
+
+int EmptyAccounts(Context& ctx, const EmptyArgs& args) {
+  const DWORD folder = ParseNumber("folder", args.folder, 0xFFFFFFFFu);
   msgstore::AccountListResult all = ctx.accounts().List();
   Require(all);
-  size_t removed = 0;
+  std::vector<DWORD> ids;
   for (const Account& a : all.accounts)
-    if (a.folder == folder) {
-      Require(ctx.accounts().Remove(a.id));
-      ++removed;
-    }
+    if (a.folder == folder) ids.push_back(a.id);
+  std::sort(ids.begin(), ids.end());
+  auto accounts = [](size_t n) { return std::to_string(n) + (n == 1 ? " account" : " accounts"); };
+  if (!args.dryRun) {
+    Confirm("remove the " + accounts(ids.size()) + " of folder " + std::to_string(folder), args.yes,
+            "removed");
+    for (DWORD id : ids) Require(ctx.accounts().Remove(id));
+  }
+  nlohmann::ordered_json list = ids;
   if (ctx.json)
-    PrintJson({{"folder", folder}, {"removed", removed}});
+    PrintJson(
+        {{"folder", folder}, {"removed", ids.size()}, {"ids", list}, {"dry_run", args.dryRun}});
+  else if (args.dryRun)
+    std::cout << "would remove " << accounts(ids.size()) << " of folder " << folder
+              << (ids.empty() ? "" : " (" + Join(ids) + ")") << " (nothing removed: --dry-run)\n";
   else
-    std::cout << "removed " << removed << (removed == 1 ? " account" : " accounts") << " of folder "
-              << folder << '\n';
+    std::cout << "removed " << accounts(ids.size()) << " of folder " << folder << '\n';
   return 0;
 }
 
 int UseAccount(Context& ctx, const std::string& idText, const std::string& name) {
-  const DWORD id = ParseAccountId(idText);
+  const DWORD id = ResolveAccount(ctx, idText);
   const msgstore::Result set = ctx.accounts().SetIncomingServer(id, name);
   if (set.refusal == msgstore::Refusal::kInvalid) throw UsageError(set.error);
   Require(set, id);
@@ -216,6 +237,7 @@ int UseAccount(Context& ctx, const std::string& idText, const std::string& name)
 }  // namespace
 
 void AddAccountCommands(CLI::App& app, Context& ctx, Commands& commands) {
+  static const char* const kAccountHelp = "Account identifier, or the account's name (its text)";
   CLI::App* account = app.add_subcommand(
       "account", "E-mail accounts: the account store's records and the incoming-server account");
   account->require_subcommand(1);
@@ -227,31 +249,35 @@ void AddAccountCommands(CLI::App& app, Context& ctx, Commands& commands) {
 
   auto id = std::make_shared<std::string>();
   cmd = account->add_subcommand("show", "Show one account and its inbox");
-  cmd->add_option("ID", *id, "Account identifier")->required();
+  cmd->add_option("ID", *id, kAccountHelp)->required();
   commands.On(cmd, [&ctx, id] { return ShowAccount(ctx, *id); });
 
   auto add = std::make_shared<AddArgs>();
   cmd = account->add_subcommand("add",
                                 "Add an account; its identifier comes from the registry counter");
-  cmd->add_option("--folder", add->folder, "Folder number that groups the account")->required();
-  cmd->add_option("--text", add->text,
-                  "The account's text, at most " +
+  cmd->add_option("--folder", add->folder, "Folder number that groups the account (default 1)");
+  cmd->add_option("--name,--text", add->text,
+                  "The account's text, by which commands can name it, at most " +
                       std::to_string(msgstore::AccountStore().textUnits) + " UTF-16 code units")
       ->required();
   cmd->add_option("--data", add->data, "dwData, 0 to 4294967295 (default 0)");
   cmd->add_option("--wdata1", add->wdata1, "wData1, 0 to 65535 (default 0)");
   cmd->add_option("--wdata2", add->wdata2, "wData2, 0 to 65535 (default 0)");
+  cmd->add_flag("--default", add->incoming,
+                "Make it the incoming-server account, as 'msgstore account use' does");
   commands.On(cmd, [&ctx, add] { return AddAccount(ctx, *add); });
 
   id = std::make_shared<std::string>();
   cmd = account->add_subcommand("rm", "Remove an account (its inbox messages stay)");
-  cmd->add_option("ID", *id, "Account identifier")->required();
+  cmd->add_option("ID", *id, kAccountHelp)->required();
   commands.On(cmd, [&ctx, id] { return RemoveAccount(ctx, *id); });
 
-  folder = std::make_shared<std::string>();
+  auto empty = std::make_shared<EmptyArgs>();
   cmd = account->add_subcommand("empty", "Remove every account of a folder");
-  cmd->add_option("FOLDER", *folder, "Folder number")->required();
-  commands.On(cmd, [&ctx, folder] { return EmptyAccounts(ctx, *folder); });
+  cmd->add_option("FOLDER", empty->folder, "Folder number")->required();
+  cmd->add_flag("--yes", empty->yes, "Remove without asking (needed when not on a terminal)");
+  cmd->add_flag("--dry-run", empty->dryRun, "Say which accounts would be removed, remove none");
+  commands.On(cmd, [&ctx, empty] { return EmptyAccounts(ctx, *empty); });
 
   id = std::make_shared<std::string>();
   auto name = std::make_shared<std::string>();
@@ -259,7 +285,7 @@ void AddAccountCommands(CLI::App& app, Context& ctx, Commands& commands) {
       "use",
       "Make an account the incoming-server account, whose inbox the store's plain inbox "
       "operations mean (writes the registry values the e-mail application writes)");
-  cmd->add_option("ID", *id, "Account identifier")->required();
+  cmd->add_option("ID", *id, kAccountHelp)->required();
   cmd->add_option("--name", *name,
                   "The account's registry name, 1 to 15 letters, digits, '_' or '-' (default "
                   "Account and the identifier in 8 hex digits)");

@@ -205,9 +205,19 @@ int Export(Context& ctx, const Selection& sel) {
 // ---------------------------------------------------------------------------
 // import
 
-int Import(Context& ctx, const std::string& file, bool replace) {
+struct ImportArgs {
+  std::string file;
+  bool replace = false, yes = false, dryRun = false;
+};
+
+int Import(Context& ctx, const ImportArgs& args) {
+  const std::string& file = args.file;
+  const bool replace = args.replace;
   const Backup backup = ReadBackup(file);
-  OpenDevice(&ctx, true);
+  // A dry run writes nothing, not even the device's directories.
+  OpenDevice(&ctx, !args.dryRun,
+             "the import makes it and writes everything the file holds; nothing imported: "
+             "--dry-run");
   const Backup::Header& h = backup.header;
   msgstore::Restorer restore(*ctx.device);
   for (const Backup::Message& m : backup.messages)
@@ -223,10 +233,20 @@ int Import(Context& ctx, const std::string& file, bool replace) {
     restore.SetAccountDatabase(d.existed, d.size.value_or(0), d.counter.value_or(0));
     if (d.incomingServer) restore.SetIncomingServer(*d.incomingServer, d.incomingServerName);
   }
-  Progress progress("import", backup.messages.size());
   msgstore::Restorer::Report report;
-  Require(restore.Commit(replace, &report, [&](size_t done, size_t) { progress.Step(done); }));
-  progress.Done();
+  if (args.dryRun || (replace && !args.yes)) {
+    Require(restore.Preview(replace, &report));
+    if (!args.dryRun)
+      Confirm("replace " + std::to_string(report.replacedMessages) + " stored messages and " +
+                  std::to_string(report.replacedAccounts) + " stored accounts with those of " +
+                  (file == "-" ? std::string("standard input") : file),
+              args.yes, "imported");
+  }
+  if (!args.dryRun) {
+    Progress progress("import", backup.messages.size());
+    Require(restore.Commit(replace, &report, [&](size_t done, size_t) { progress.Step(done); }));
+    progress.Done();
+  }
   for (const msgstore::Restorer::Report::Skipped& skipped : report.skipped) {
     const StoreDescription& s = msgstore::Describe(skipped.store);
     Warn(skipped.source + ": " + s.name + " message " + std::to_string(skipped.at.id) + " of the " +
@@ -241,7 +261,7 @@ int Import(Context& ctx, const std::string& file, bool replace) {
   for (const StoreDescription* s : h.stores) total += written(s);
   const size_t replaced = report.replacedMessages, accountsReplaced = report.replacedAccounts;
   if (ctx.json) {
-    OrderedJson j = {{"file", file}};
+    OrderedJson j = {{"file", file}, {"dry_run", args.dryRun}};
     OrderedJson counts = OrderedJson::object();
     for (const StoreDescription* s : h.stores) counts[s->name] = written(s);
     j["messages"] = counts;
@@ -249,23 +269,34 @@ int Import(Context& ctx, const std::string& file, bool replace) {
     j["replaced_messages"] = replaced;
     j["replaced_accounts"] = accountsReplaced;
     j["skipped"] = report.skipped.size();
+    j["handset_counters"] = report.handsetCounters;
+    j["incoming_server_account"] =
+        report.incomingServer != 0 ? OrderedJson(report.incomingServer) : OrderedJson();
     PrintJson(j);
   } else {
     std::string per;
     for (const StoreDescription* s : h.stores)
       per += (per.empty() ? "" : ", ") + std::string(s->name) + " " + std::to_string(written(s));
-    std::cout << "imported " << total << (total == 1 ? " message" : " messages")
-              << (per.empty() ? "" : " (" + per + ")");
+    std::cout << (args.dryRun ? "would import " : "imported ") << total
+              << (total == 1 ? " message" : " messages") << (per.empty() ? "" : " (" + per + ")");
     if (withAccounts)
       std::cout << " and " << report.accounts << (report.accounts == 1 ? " account" : " accounts");
     std::cout << '\n';
     if (replaced + accountsReplaced != 0)
-      std::cout << "replaced " << replaced
+      std::cout << (args.dryRun ? "would replace " : "replaced ") << replaced
                 << (replaced == 1 ? " stored message" : " stored messages") << " and "
                 << accountsReplaced
                 << (accountsReplaced == 1 ? " stored account" : " stored accounts") << '\n';
+    // An import sets them as exported without a word; a dry run says so.
+    if (args.dryRun && report.handsetCounters != 0)
+      std::cout << "would set " << report.handsetCounters
+                << (report.handsetCounters == 1 ? " handset counter" : " handset counters") << '\n';
+    if (args.dryRun && report.incomingServer != 0)
+      std::cout << "would name account " << report.incomingServer
+                << " the incoming-server account\n";
+    if (args.dryRun) std::cout << "nothing imported: --dry-run\n";
   }
-  if (!report.skipped.empty())
+  if (!report.skipped.empty() && !args.dryRun)
     throw Failure(std::to_string(report.skipped.size()) + " of " +
                   std::to_string(backup.messages.size()) + " messages could not be restored");
   return 0;
@@ -283,19 +314,21 @@ void AddBackupCommands(CLI::App& app, Context& ctx, Commands& commands) {
   cmd->add_option("STORE", *parts, "Only these parts: " + names + " (default: all)")->type_name("");
   commands.On(cmd, [&ctx, parts] { return Export(ctx, Select(*parts)); });
 
-  auto file = std::make_shared<std::string>();
-  auto replace = std::make_shared<bool>(false);
+  auto import = std::make_shared<ImportArgs>();
   cmd = app.add_subcommand(
       "import",
       "Restore an export onto the device: the messages under their identifiers, the indexes in "
       "their order, the accounts and the counters; the whole file is checked first");
-  cmd->add_option("FILE", *file, "The export ('-' for standard input)")
+  cmd->add_option("FILE", import->file, "The export ('-' for standard input)")
       ->required()
       ->type_name("FILE");
-  cmd->add_flag("--replace", *replace,
+  cmd->add_flag("--replace", import->replace,
                 "Replace stored messages and accounts that have an imported one's identifier "
-                "(without it, the import then changes nothing)");
-  commands.On(cmd, [&ctx, file, replace] { return Import(ctx, *file, *replace); });
+                "(without it, the import then changes nothing); asks first on a terminal");
+  cmd->add_flag("--yes", import->yes, "Replace without asking (needed when not on a terminal)");
+  cmd->add_flag("--dry-run", import->dryRun,
+                "Check the file and say what would be imported and replaced, import nothing");
+  commands.On(cmd, [&ctx, import] { return Import(ctx, *import); });
   commands.MakesRoot(cmd);
 }
 

@@ -66,7 +66,7 @@ Backup::Message ReadMessage(const StoreDescription& s, const Json& j, size_t lin
     throw LineError("\"folder\" is not a folder name or number");
   try {
     m.at.folder = ParseFolder(s, folder.is_string() ? folder.get<std::string>() : folder.dump());
-  } catch (const Failure& e) {
+  } catch (const UsageError& e) {
     throw LineError(e.what());
   }
   const FolderDescription& f = *s.Folder(m.at.folder);

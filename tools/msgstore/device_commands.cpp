@@ -145,7 +145,7 @@ int CountersCommand(Context& ctx, const CounterArgs& args) {
       names += (names.empty() ? "" : ", ") + std::string(c.name);
     }
     if (found == nullptr)
-      throw Failure("unknown counter '" + args.name + "' (counters: " + names + ")");
+      throw UsageError("unknown counter '" + args.name + "' (counters: " + names + ")");
     uint64_t value = 0;
     if (!ParseUnsigned(args.value, 0xFFFFFFFFu, &value))
       throw UsageError("counter value '" + args.value + "' is not a number from 0 to 4294967295");

@@ -119,7 +119,7 @@ nlohmann::ordered_json ReportJson(const msgstore::StoreReport& store) {
                           {"id", p.id},
                           {"text", p.text}});
     nlohmann::ordered_json j = {{"index", FolderName(s, r.folder)}};
-    if (r.account != 0) j["account"] = r.account;
+    j["account"] = r.account != 0 ? nlohmann::ordered_json(r.account) : nlohmann::ordered_json();
     j.update({{"files", r.files}, {"records", r.records}, {"problems", problems}});
     out.push_back(j);
   }
@@ -171,27 +171,29 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
   if (ctx.json) {
     nlohmann::ordered_json tempNames = nlohmann::ordered_json::array();
     for (const std::u16string& t : temps) tempNames.push_back(Utf16ToUtf8(t));
+    // Every key is there also without --fix: what it did is then nothing.
     auto storeJson = [&](size_t i) {
       const msgstore::StoreReport& store = report.stores[i];
       nlohmann::ordered_json j = {
           {"indexes", ReportJson(store)},
           {"counter", {{"ok", store.counter.ok()}, {"state", store.counter.State()}}}};
-      if (fix) j["rebuilt"] = repair.stores[i].rebuilt;
-      if (fix) j["counter_set"] = repair.stores[i].counterSet;
+      j["rebuilt"] = fix ? repair.stores[i].rebuilt : std::vector<std::string>();
+      j["counter_set"] = fix && repair.stores[i].counterSet;
       return j;
     };
-    nlohmann::ordered_json j = {{"ok", report.ok()}};
+    nlohmann::ordered_json j = {{"ok", report.ok()}, {"fixed", fix}};
     if (whole) {
       nlohmann::ordered_json all = nlohmann::ordered_json::object();
       for (size_t i = 0; i < stores.size(); ++i) all[stores[i]->name] = storeJson(i);
       j["stores"] = all;
-      j["accounts"] = {{"ok", accounts.ok()}, {"state", AccountState(accounts)}};
-      if (fix) j["accounts"]["counter_set"] = repair.accountCounterSet;
+      j["accounts"] = {{"ok", accounts.ok()},
+                       {"state", AccountState(accounts)},
+                       {"counter_set", fix && repair.accountCounterSet}};
     } else {
       j.update(storeJson(0));
     }
     j["temporary_files"] = tempNames;
-    if (fix) j["temporary_files_removed"] = removed;
+    j["temporary_files_removed"] = removed;
     PrintJson(j);
   } else {
     for (size_t i = 0; fix && i < stores.size(); ++i) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -32,7 +33,12 @@ std::string CommandError(CLI::App& app, int argc, char** argv) {
       ++i;
       continue;
     }
-    if (!arg.empty() && arg[0] == '-') continue;
+    if (!arg.empty() && arg[0] == '-') {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (path.empty() && app.get_option_no_throw(name) == nullptr)
+        return "unknown option '" + name + "'";
+      continue;
+    }
     if (current->get_require_subcommand_min() == 0) break;
     CLI::App* next = nullptr;
     for (CLI::App* sub : current->get_subcommands({}))
@@ -50,6 +56,45 @@ std::string CommandError(CLI::App& app, int argc, char** argv) {
          ": " + names;
 }
 
+// What the argument parser found wrong, in the tool's words.
+std::string ParseErrorText(const CLI::ParseError& e, CLI::App& app, int argc, char** argv) {
+  const std::string what = e.what();
+  auto after = [&](const std::string& mark) {
+    const size_t at = what.find(mark);
+    return at == std::string::npos ? std::string() : what.substr(at + mark.size());
+  };
+  auto before = [&](const std::string& mark) { return what.substr(0, what.find(mark)); };
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+    // The parser names them last first.
+    std::string extras;
+    std::istringstream words(after(" expected: "));
+    for (std::string word; words >> word;) extras = word + (extras.empty() ? "" : " ") + extras;
+    const std::string first = extras.substr(0, extras.find(' '));
+    if (!first.empty() && first[0] == '-' && first.size() > 1)
+      return "unknown option '" + first.substr(0, first.find('=')) + "'";
+    return (extras.find(' ') == std::string::npos ? "unexpected argument '"
+                                                  : "unexpected arguments '") +
+           extras + "'";
+  }
+  if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+    if (what.find("subcommand") != std::string::npos) return CommandError(app, argc, argv);
+    const std::string name = before(" is required");
+    return name.rfind("--", 0) == 0 ? "option " + name + " is needed" : "missing " + name;
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+    const std::string name = before(":");
+    // An option of one value given again: which one counts is not guessed.
+    return what.find(" missing") != std::string::npos ? name + " needs a value"
+                                                      : name + " can be given only once";
+  }
+  if (dynamic_cast<const CLI::ExcludesError*>(&e) != nullptr)
+    return before(" excludes ") + " and " + after(" excludes ") + " cannot be given together";
+  if (dynamic_cast<const CLI::ConversionError*>(&e) != nullptr &&
+      what.find("for a flag") != std::string::npos)
+    return before(":") + " takes no value";
+  return "cannot read the command line: " + what;
+}
+
 // "msgstore ls sms", the commands given on the command line.
 std::string CommandPath(CLI::App& app) {
   std::string path = "msgstore";
@@ -60,16 +105,18 @@ std::string CommandPath(CLI::App& app) {
   return path;
 }
 
-// Every command's help names the global options, which may come after it.
-void AddGlobalFooter(CLI::App& app) {
+// Every command's help names the global options, which may come after it,
+// after the footer of its own (not the one it took from the tool's).
+void AddGlobalFooter(CLI::App& app, const std::string& inherited) {
   for (CLI::App* sub : app.get_subcommands({})) {
-    sub->footer(
-        "Global options (before or after the command):\n"
-        "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
-        "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
-        "  --card       Use the memory card instead of phone memory\n"
-        "  --json       Print JSON for scripts instead of tables");
-    AddGlobalFooter(*sub);
+    const std::string own = sub->get_footer() == inherited ? "" : sub->get_footer();
+    sub->footer((own.empty() ? "" : own + "\n\n") +
+                "Global options (before or after the command):\n"
+                "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
+                "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
+                "  --card       Use the memory card instead of phone memory\n"
+                "  --json       Print JSON for scripts instead of tables");
+    AddGlobalFooter(*sub, inherited);
   }
 }
 
@@ -99,6 +146,8 @@ int main(int argc, char** argv) {
                  "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)");
   app.add_flag("--card", ctx.card, "Use the memory card instead of phone memory");
   app.add_flag("--json", ctx.json, "Print JSON for scripts instead of tables");
+  app.set_version_flag("--version", std::string("msgstore ") + MSGSTORE_VERSION,
+                       "Print the tool's version and exit");
   app.footer("Run 'msgstore COMMAND --help' for the options of a command.");
 
   tool::AddDeviceCommands(app, ctx, commands);
@@ -107,7 +156,7 @@ int main(int argc, char** argv) {
   tool::AddAccountCommands(app, ctx, commands);
   tool::AddBackupCommands(app, ctx, commands);
   tool::AddWatchCommand(app, ctx, commands);
-  AddGlobalFooter(app);
+  AddGlobalFooter(app, app.get_footer());
 
   try {
     app.parse(argc, argv);
@@ -115,13 +164,11 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::string message = e.what();
-    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
-        message.find("subcommand") != std::string::npos) {
-      std::string better = CommandError(app, argc, argv);
-      if (!better.empty()) message = better;
-    }
+    std::string message = ParseErrorText(e, app, argc, argv);
+    if (message.empty()) message = "cannot read the command line";
     return Fail(message + " (see '" + CommandPath(app) + " --help')", 2);
   }
   if (app.count("--root") != 0 && ctx.root.empty())

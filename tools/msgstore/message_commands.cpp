@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -28,18 +29,25 @@ using msgstore::WriteResult;
 // ls
 
 struct ListArgs {
-  std::string folder;
+  std::string folder;  // empty: every folder
   bool index = false;
   std::string account;
+  bool ids = false;
+  bool unread = false;
 };
 
-// The --account of a per-account folder: 0 when not given.
-DWORD ParseAccount(const StoreDescription& s, const std::string& text) {
+// The --account of a per-account folder: 0 when not given. A number is taken
+// as it is (the messages of a removed account stay); a text names an account
+// of the account store.
+DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& text) {
   if (text.empty()) return 0;
   uint64_t id = 0;
-  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id < s.firstAccountFolder)
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id)) return ResolveAccount(ctx, text);
+  if (id < s.firstAccountFolder)
     throw UsageError("--account '" + text + "' is not an account identifier (" +
-                     std::to_string(s.firstAccountFolder) + " to 4294967295)");
+                     std::to_string(s.firstAccountFolder) +
+                     " to 4294967295) nor an account's "
+                     "name");
   return static_cast<DWORD>(id);
 }
 
@@ -85,6 +93,7 @@ ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at) {
   row.readable = true;
   row.ticks = Ticks(read.record.indexTime);
   row.fields = RecordJson(s, at, read.record, false);
+  TicksAsText(s, &row.fields);
   row.summary = Summary(read.record);
   if (row.summary.empty()) {
     // The record was read without content; the text shows only with it.
@@ -95,27 +104,45 @@ ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at) {
 }
 
 int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) {
-  const DWORD account = ParseAccount(s, args.account);
-  const DWORD folder = ParseFolder(s, args.folder);
+  if (args.ids && ctx.json)
+    throw UsageError("--ids and --json cannot be given together: --ids prints identifiers only");
+  const DWORD account = ParseAccount(ctx, s, args.account);
+  const bool every = args.folder.empty();
+  if (every && args.index)
+    throw UsageError("--index needs a FOLDER: each index lists the records of its own folders");
+  // Without a folder: every folder the storage lists, or with --account the
+  // per-account one.
+  std::vector<DWORD> folders;
+  if (!every)
+    folders.push_back(ParseFolder(s, args.folder));
+  else if (account != 0)
+    folders.push_back(AccountFolder(s)->number);
+  else
+    for (DWORD number : s.shown)
+      if (s.Folder(number)->hasFolderPath && (!ctx.card || s.Folder(number)->onCard()))
+        folders.push_back(number);
+  const DWORD folder = folders.front();
   RequireAccountFolder(s, folder, account);
-  const bool byAccount = s.Folder(folder)->perAccount;
+  const bool byAccount = every ? AccountFolder(s) != nullptr : s.Folder(folder)->perAccount;
   if (ctx.card) RequireCard(ctx);
   msgstore::Store& store = ctx.store(s);
   std::vector<ListRow> rows;
   if (!args.index) {
-    RequireListable(s, folder, "listed");
-    const msgstore::ListResult listed = store.List(ctx.card, folder);
-    Require(listed);
-    for (const msgstore::StrayFile& stray : listed.strays) {
-      Warn("the " + Where(s, ctx.card, folder) + " holds file " + stray.name +
-           " (not named by a message identifier)");
-      ListRow row;
-      row.at = stray.at;
-      row.fileName = stray.name;
-      rows.push_back(row);
+    for (DWORD number : folders) {
+      RequireListable(s, number, "listed");
+      const msgstore::ListResult listed = store.List(ctx.card, number);
+      Require(listed);
+      for (const msgstore::StrayFile& stray : listed.strays) {
+        Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
+             " (not named by a message identifier)");
+        ListRow row;
+        row.at = stray.at;
+        row.fileName = stray.name;
+        rows.push_back(row);
+      }
+      for (const Location& at : listed.messages)
+        if (account == 0 || at.account == account) rows.push_back(ReadRow(ctx, s, at));
     }
-    for (const Location& at : listed.messages)
-      if (account == 0 || at.account == account) rows.push_back(ReadRow(ctx, s, at));
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
       if (a.readable != b.readable) return a.readable;
       if (a.ticks != b.ticks) return a.ticks > b.ticks;
@@ -127,7 +154,18 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
     Require(index);
     for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at));
   }
+  if (args.unread)
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const ListRow& row) {
+                                return !row.readable || row.fields["read"].get<bool>();
+                              }),
+               rows.end());
 
+  if (args.ids) {
+    for (const ListRow& row : rows)
+      if (row.at.id != 0) std::cout << row.at.id << '\n';
+    return 0;
+  }
   if (ctx.json) {
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
     for (const ListRow& row : rows) {
@@ -136,27 +174,29 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
         j = row.fields;
         j["summary"] = row.summary;
       } else {
-        j["storage"] = StorageKey(row.at.card);
-        j["folder"] = FolderName(s, row.at.folder);
-        j["id"] = row.at.id;
-        if (byAccount) j["account"] = row.at.account;
+        j = NullRecordJson(s, row.at);
+        if (j.contains("account") && row.at.account != 0) j["account"] = row.at.account;
+        j["summary"] = nullptr;
       }
-      if (!row.fileName.empty()) j["file_name"] = row.fileName;
       j["damaged"] = row.damaged;
-      if (args.index) j["file"] = row.hasFile;
+      j["file"] = row.hasFile;
+      j["file_name"] = OrNull(row.fileName);
       out.push_back(j);
     }
     PrintJson(out);
     return 0;
   }
   if (rows.empty()) {
-    std::cout << "no messages in " << Where(s, ctx.card, folder) << (args.index ? " index" : "")
-              << '\n';
+    std::cout << "no " << (args.unread ? "unread " : "") << "messages in "
+              << (every && folders.size() > 1
+                      ? "the " + std::string(s.name) + " folders of " + StorageName(ctx.card)
+                      : Where(s, ctx.card, folder))
+              << (args.index ? " index" : "") << '\n';
     return 0;
   }
   std::vector<std::string> headers = {"ID", "TIME", "READ", "STATUS", "TO", "SUBJECT / TEXT"};
   std::vector<bool> numeric = {true, false, false, true, false, false};
-  if (args.index) {
+  if (args.index || folders.size() > 1) {
     headers.insert(headers.begin() + 1, "FOLDER");
     numeric.insert(numeric.begin() + 1, false);
   }
@@ -169,7 +209,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
     std::vector<std::string> cells;
     cells.push_back(row.at.id == 0 ? "-" : std::to_string(row.at.id));
     if (byAccount) cells.push_back(row.at.account == 0 ? "-" : std::to_string(row.at.account));
-    if (args.index) cells.push_back(FolderName(s, row.at.folder));
+    if (args.index || folders.size() > 1) cells.push_back(FolderName(s, row.at.folder));
     if (row.readable) {
       cells.push_back(FormatTime(FromTicks(row.ticks), false));
       cells.push_back(row.fields["read"].get<bool>() ? "yes" : "no");
@@ -192,6 +232,9 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
 // ---------------------------------------------------------------------------
 // show
 
+// How much of the content show prints.
+constexpr size_t kShownBytes = 512;
+
 struct ShowArgs {
   std::string id;
   bool raw = false;
@@ -206,7 +249,12 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const ShowArgs& args) {
     return 0;
   }
   if (ctx.json) {
-    PrintJson(RecordJson(s, at, m, true));
+    nlohmann::ordered_json j = RecordJson(s, at, m, true);
+    TicksAsText(s, &j);
+    for (const RecordField* f : FieldsOf(s))
+      if (f->type == RecordField::kBytes && !j.contains(std::string(f->key) + "_text"))
+        j[std::string(f->key) + "_text"] = nullptr;
+    PrintJson(j);
     return 0;
   }
   Table table({"", ""});
@@ -221,10 +269,22 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const ShowArgs& args) {
                                              : std::to_string(m.content.size()) + " bytes, " +
                                                    (isText ? "UTF-16 text:" : "binary:")});
   table.Print(std::cout);
+  // The first kShownBytes of the content (whole UTF-16 code points), then
+  // how much more there is.
+  size_t shown = std::min(m.content.size(), kShownBytes);
+  if (isText && shown < m.content.size()) {
+    const char16_t last = static_cast<char16_t>(m.content[shown - 2] | m.content[shown - 1] << 8);
+    if (last >= 0xD800 && last <= 0xDBFF) shown -= 2;
+    ContentAsText(m.content.data(), shown, &text);
+  }
   if (isText)
     std::cout << text << '\n';
   else if (!m.content.empty())
-    std::cout << HexDump(m.content.data(), m.content.size());
+    std::cout << HexDump(m.content.data(), shown);
+  if (shown < m.content.size())
+    std::cout << "... " << m.content.size() - shown << " more bytes ('msgstore "
+              << (ctx.card ? "--card " : "") << "show " << s.name << " " << at.id
+              << " --raw' writes the whole content)\n";
   return 0;
 }
 
@@ -288,15 +348,27 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
   uint64_t status = 0;
   if (!args.status.empty() && !ParseUnsigned(args.status, 0xFFFF, &status))
     throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
-  for (const RecordField* f : FieldsOf(s))
-    if (OwnField(*f) && !args.own.at(f->key).empty()) SetFromOption(*f, args.own.at(f->key), &m);
+  for (const RecordField* f : FieldsOf(s)) {
+    if (!OwnField(*f) || args.own.at(f->key).empty()) continue;
+    uint64_t number = 0;
+    if (std::string(f->key) == "account" &&
+        !ParseUnsigned(args.own.at(f->key), UINT32_MAX, &number))
+      m.email.accountId = ResolveAccount(ctx, args.own.at(f->key));
+    else
+      SetFromOption(*f, args.own.at(f->key), &m);
+  }
   if (!args.body.empty() && !args.text.empty())
     throw UsageError("--text and --body both give the content: give one of them");
   m.content = args.body.empty() ? Utf16LeBytes(Utf8ToUtf16(args.text)) : ReadBodyFile(args.body);
   const DWORD folder = ParseFolder(s, args.folder);
+  // An inbox message without --account goes to the incoming-server account's
+  // inbox, the one the store's plain inbox operations mean.
+  const bool defaultAccount = s.Folder(folder)->perAccount && m.email.accountId == 0;
+  if (defaultAccount) m.email.accountId = ctx.accounts().IncomingServer();
   if (s.Folder(folder)->perAccount && m.email.accountId == 0)
     throw UsageError("an " + FolderName(s, folder) +
-                     " message needs --account ID (see 'msgstore account ls')");
+                     " message needs --account ID or NAME: no incoming-server account is named "
+                     "(see 'msgstore account use')");
   const bool card = ctx.card;
   if (card) RequireCard(ctx);
 
@@ -323,14 +395,17 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
                   " nor on the " + StorageName(!card) + ": message refused");
   Require(w, m.email.accountId);
   const Location& at = *w.stored;
-  const std::string note = WriteNote(s, card, folder, w);
+  std::string note = WriteNote(s, card, folder, w);
+  if (defaultAccount)
+    note = "without --account the message went to the incoming-server account " +
+           std::to_string(m.email.accountId) + (note.empty() ? "" : "; " + note);
   if (ctx.json) {
     nlohmann::ordered_json j = {{"id", at.id},
                                 {"storage", StorageKey(at.card)},
                                 {"folder", FolderName(s, folder)},
                                 {"chosen_by_store", w.otherStorage}};
     j["evicted"] = w.evicted ? nlohmann::ordered_json(w.evicted->id) : nullptr;
-    j["note"] = note;
+    j["note"] = OrNull(note);
     PrintJson(j);
   } else {
     std::cout << "message " << at.id << " stored in " << Where(s, at.card, folder) << '\n';
@@ -342,8 +417,29 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
 // ---------------------------------------------------------------------------
 // mark, mv, rm, empty
 
+// Runs one for each identifier: a failure is reported on standard error and
+// the next identifier goes on. The JSON of those done is printed as one
+// array. 1 when any failed, after a line saying how many ("not deleted").
+int ForEachId(Context& ctx, const std::vector<DWORD>& ids, const std::string& undone,
+              const std::function<nlohmann::ordered_json(DWORD)>& one) {
+  nlohmann::ordered_json done = nlohmann::ordered_json::array();
+  size_t failed = 0;
+  for (DWORD id : ids) {
+    try {
+      done.push_back(one(id));
+    } catch (const Failure& e) {
+      Error(e.what());
+      ++failed;
+    }
+  }
+  if (ctx.json) PrintJson(done);
+  if (failed != 0 && ids.size() > 1)
+    Error(std::to_string(failed) + " of " + std::to_string(ids.size()) + " messages " + undone);
+  return failed == 0 ? 0 : 1;
+}
+
 struct MarkArgs {
-  std::string id;
+  std::vector<std::string> ids;
   bool read = false;
   bool unread = false;
   std::string status;
@@ -356,8 +452,7 @@ bool KeepsReadReport(const StoreDescription& s) {
   return f != nullptr && f->KeptBy(s.kind);
 }
 
-int MarkMessage(Context& ctx, const StoreDescription& s, const MarkArgs& args) {
-  const DWORD id = ParseMessageId(args.id);
+int MarkMessages(Context& ctx, const StoreDescription& s, const MarkArgs& args) {
   uint64_t status = 0;
   const bool setStatus = !args.status.empty();
   if (setStatus && !ParseUnsigned(args.status, 0xFFFF, &status))
@@ -367,32 +462,32 @@ int MarkMessage(Context& ctx, const StoreDescription& s, const MarkArgs& args) {
   if (!args.read && !args.unread && !setStatus && !setReport)
     throw UsageError(std::string("nothing to change: give --read, --unread") +
                      (KeepsReadReport(s) ? ", --status N or --read-report N" : " or --status N"));
-  const Location at = Locate(ctx, s, id);
-  ReadWhole(ctx, s, at, false);
-  msgstore::Store& store = ctx.store(s);
-  if (args.read || args.unread) Require(store.SetRead(at, args.read));
-  if (setStatus) Require(store.SetStatus(at, static_cast<WORD>(status)));
-  if (setReport) Require(store.SetReadReport(at, report));
-  const nlohmann::ordered_json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
-  if (ctx.json) {
-    PrintJson(fields);
-  } else {
-    std::cout << What(s, at) << ": " << (fields["read"].get<bool>() ? "read" : "unread")
-              << ", status " << fields["status"];
-    if (KeepsReadReport(s)) std::cout << ", read report " << fields["read_report"];
-    std::cout << '\n';
-  }
-  return 0;
+  return ForEachId(ctx, ParseMessageIds(args.ids), "not marked", [&](DWORD id) {
+    const Location at = Locate(ctx, s, id);
+    ReadWhole(ctx, s, at, false);
+    msgstore::Store& store = ctx.store(s);
+    if (args.read || args.unread) Require(store.SetRead(at, args.read));
+    if (setStatus) Require(store.SetStatus(at, static_cast<WORD>(status)));
+    if (setReport) Require(store.SetReadReport(at, report));
+    nlohmann::ordered_json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
+    TicksAsText(s, &fields);
+    if (!ctx.json) {
+      std::cout << What(s, at) << ": " << (fields["read"].get<bool>() ? "read" : "unread")
+                << ", status " << fields["status"];
+      if (KeepsReadReport(s)) std::cout << ", read report " << fields["read_report"];
+      std::cout << '\n';
+    }
+    return fields;
+  });
 }
 
 struct MoveArgs {
-  std::string id;
+  std::vector<std::string> ids;
   std::string folder;
 };
 
-int MoveMessage(Context& ctx, const StoreDescription& s, const MoveArgs& args) {
-  const DWORD id = ParseMessageId(args.id);
-  const DWORD target = ParseFolder(s, args.folder);
+nlohmann::ordered_json MoveMessage(Context& ctx, const StoreDescription& s, DWORD id,
+                                   DWORD target) {
   const Location at = Locate(ctx, s, id);
   ReadWhole(ctx, s, at, false);
   const bool targetCard = s.Folder(target)->sim ? false : at.card;
@@ -410,65 +505,90 @@ int MoveMessage(Context& ctx, const StoreDescription& s, const MoveArgs& args) {
   if (w.otherStorage)
     note = "the " + Where(s, targetCard, target) + " is full: the store put the message on the " +
            StorageName(to.card);
-  if (ctx.json) {
-    PrintJson({{"id", id},
-               {"from_storage", StorageKey(at.card)},
-               {"from_folder", FolderName(s, at.folder)},
-               {"new_id", to.id},
-               {"storage", StorageKey(to.card)},
-               {"folder", FolderName(s, target)},
-               {"note", note}});
-  } else {
+  if (!ctx.json) {
     std::cout << what << " moved to " << Where(s, to.card, target) << " as message " << to.id
               << '\n';
     if (!note.empty()) std::cout << "note: " << note << '\n';
   }
-  return 0;
+  return {{"id", id},
+          {"from_storage", StorageKey(at.card)},
+          {"from_folder", FolderName(s, at.folder)},
+          {"new_id", to.id},
+          {"storage", StorageKey(to.card)},
+          {"folder", FolderName(s, target)},
+          {"note", OrNull(note)}};
 }
 
-int RemoveMessage(Context& ctx, const StoreDescription& s, const std::string& idText) {
-  const Location at = Locate(ctx, s, ParseMessageId(idText));
-  Require(ctx.store(s).Delete(at));
-  if (ctx.json)
-    PrintJson({{"id", at.id},
-               {"storage", StorageKey(at.card)},
-               {"folder", FolderName(s, at.folder)},
-               {"deleted", true}});
-  else
-    std::cout << "deleted " << What(s, at) << '\n';
-  return 0;
+int MoveMessages(Context& ctx, const StoreDescription& s, MoveArgs args) {
+  // The parser gives every word to the identifiers: the last is the folder.
+  if (args.folder.empty() && args.ids.size() > 1)
+    args.folder = args.ids.back(), args.ids.pop_back();
+  if (args.folder.empty()) throw UsageError("missing FOLDER after the identifiers");
+  const DWORD target = ParseFolder(s, args.folder);
+  return ForEachId(ctx, ParseMessageIds(args.ids), "not moved",
+                   [&](DWORD id) { return MoveMessage(ctx, s, id, target); });
+}
+
+int RemoveMessages(Context& ctx, const StoreDescription& s, const std::vector<std::string>& ids) {
+  return ForEachId(ctx, ParseMessageIds(ids), "not deleted", [&](DWORD id) {
+    const Location at = Locate(ctx, s, id);
+    Require(ctx.store(s).Delete(at));
+    if (!ctx.json) std::cout << "deleted " << What(s, at) << '\n';
+    return nlohmann::ordered_json{{"id", at.id},
+                                  {"storage", StorageKey(at.card)},
+                                  {"folder", FolderName(s, at.folder)},
+                                  {"deleted", true}};
+  });
 }
 
 struct FolderArgs {
   std::string folder;
   std::string account;
+  bool yes = false;
+  bool dryRun = false;
 };
 
 int EmptyFolder(Context& ctx, const StoreDescription& s, const FolderArgs& args) {
-  const DWORD account = ParseAccount(s, args.account);
+  const DWORD account = ParseAccount(ctx, s, args.account);
   const DWORD folder = ParseFolder(s, args.folder);
   RequireAccountFolder(s, folder, account);
   if (ctx.card) RequireCard(ctx);
   RequireListable(s, folder, "emptied");
-  const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
-  Require(emptied);
-  // The store leaves the emptied folder's index records until a lookup
-  // drops them; they are dropped now, so that the index agrees with the
-  // folder as a check sees it.
-  if (!ctx.card && s.Folder(folder)->indexed())
-    Require(msgstore::DropRecordsWithoutFiles(*ctx.device, s.kind, folder, account));
-  const size_t deleted = emptied.deleted;
+  const std::string where =
+      Where(s, ctx.card, folder) + (account != 0 ? " of account " + std::to_string(account) : "");
+  auto messages = [](size_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); };
+  size_t deleted = 0;
+  if (args.dryRun || !args.yes) {
+    const msgstore::ListResult listed = ctx.store(s).List(ctx.card, folder);
+    Require(listed);
+    for (const Location& at : listed.messages) deleted += account == 0 || at.account == account;
+  }
+  if (!args.dryRun) {
+    Confirm("delete the " + messages(deleted) + " of the " + where, args.yes, "deleted");
+    const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
+    Require(emptied);
+    // The store leaves the emptied folder's index records until a lookup
+    // drops them; they are dropped now, so that the index agrees with the
+    // folder as a check sees it.
+    if (!ctx.card && s.Folder(folder)->indexed())
+      Require(msgstore::DropRecordsWithoutFiles(*ctx.device, s.kind, folder, account));
+    deleted = emptied.deleted;
+  }
   if (ctx.json) {
     nlohmann::ordered_json j = {{"storage", StorageKey(ctx.card)},
                                 {"folder", FolderName(s, folder)}};
-    if (account != 0) j["account"] = account;
+    j["account"] = account != 0 ? nlohmann::ordered_json(account) : nlohmann::ordered_json();
     j["deleted"] = deleted;
+    j["dry_run"] = args.dryRun;
     PrintJson(j);
     return 0;
   }
-  std::cout << "emptied the " << Where(s, ctx.card, folder)
-            << (account != 0 ? " of account " + std::to_string(account) : "") << ": " << deleted
-            << (deleted == 1 ? " message" : " messages") << " deleted\n";
+  if (args.dryRun) {
+    std::cout << "would delete " << messages(deleted) << " of the " << where
+              << " (nothing deleted: --dry-run)\n";
+    return 0;
+  }
+  std::cout << "emptied the " << where << ": " << messages(deleted) << " deleted\n";
   return 0;
 }
 
@@ -495,7 +615,7 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
     table.AddRow({name, std::to_string(phone), counted ? std::to_string(onCard) : "-",
                   std::to_string(phone + onCard)});
     nlohmann::ordered_json cell = {{"phone", phone}};
-    if (counted) cell["card"] = onCard;
+    cell["card"] = counted ? nlohmann::ordered_json(onCard) : nlohmann::ordered_json();
     cell["total"] = phone + onCard;
     return cell;
   };
@@ -510,10 +630,13 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
         row(f.name, phone, onCard ? CountOf(ctx, s, true, number).messages : 0, onCard);
     if (f.sim) sim += phone, hasSim = true;
   }
+  j["sim_total"] = nullptr;
   if (hasSim) {
     row("sim folders", sim, 0, false);
     j["sim_total"] = sim;
   }
+  j["accounts"] = nlohmann::ordered_json::object();
+  j["incoming_server_account"] = nullptr;
   // Every account the device or the account database knows, inbox by inbox.
   const FolderDescription* byAccount = AccountFolder(s);
   DWORD incoming = 0;
@@ -521,7 +644,9 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
     std::set<DWORD> ids;
     for (const Location& at : ctx.store(s).List(std::nullopt, byAccount->number).messages)
       ids.insert(at.account);
-    for (const msgstore::Account& a : ctx.accounts().List().accounts) ids.insert(a.id);
+    std::map<DWORD, std::string> texts;
+    for (const msgstore::Account& a : ctx.accounts().List().accounts)
+      ids.insert(a.id), texts[a.id] = Utf16ToUtf8(a.text);
     j["accounts"] = nlohmann::ordered_json::object();
     for (DWORD id : ids) {
       if (id < s.firstAccountFolder) continue;
@@ -529,8 +654,13 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
       msgstore::CountResult onCard;
       if (card) onCard = CountOf(ctx, s, true, byAccount->number, id);
       nlohmann::ordered_json& a = j["accounts"][std::to_string(id)];
-      a[byAccount->name] = row(std::string(byAccount->name) + " " + std::to_string(id),
-                               phone.messages, onCard.messages, card);
+      const auto text = texts.find(id);
+      a["text"] =
+          text == texts.end() ? nlohmann::ordered_json() : nlohmann::ordered_json(text->second);
+      a[byAccount->name] =
+          row(std::string(byAccount->name) + " " + std::to_string(id) +
+                  (text == texts.end() ? " (no account)" : " (" + CellText(text->second, 24) + ")"),
+              phone.messages, onCard.messages, card);
       a["unread"] = row("unread " + std::to_string(id), phone.unread, onCard.unread, card);
     }
     incoming = ctx.accounts().IncomingServer();
@@ -637,6 +767,9 @@ CLI::App* StoreCommand(CLI::App* parent, const StoreDescription& s) {
   return parent->add_subcommand(s.name, parent->get_description() + " (" + s.title + ")");
 }
 
+const char* const kIdsHelp =
+    "Message identifiers; '-' reads them from standard input (as 'ls --ids' prints them)";
+
 void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
                       Commands& commands) {
   const std::string folderHelp = FolderNames(s) + ", or a number";
@@ -644,17 +777,22 @@ void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
 
   auto ls = std::make_shared<ListArgs>();
   CLI::App* cmd = StoreCommand(p.ls, s);
-  cmd->add_option("FOLDER", ls->folder, folderHelp)->required();
+  cmd->add_option("FOLDER", ls->folder, folderHelp + " (default: every folder)");
   cmd->add_flag("--index", ls->index,
                 "List the phone index records instead of the directory, in index order");
+  cmd->add_flag("--ids", ls->ids, "Print the identifiers only, one a line (for rm, mark, mv -)");
+  cmd->add_flag("--unread", ls->unread, "Only the unread messages");
   if (accounts)
-    cmd->add_option("--account", ls->account, "Only the inbox messages of this account");
+    cmd->add_option("--account", ls->account,
+                    "Only the inbox messages of this account (identifier or name)");
   commands.On(cmd, [&ctx, &s, ls] { return ListMessages(ctx, s, *ls); });
 
   auto show = std::make_shared<ShowArgs>();
   cmd = StoreCommand(p.show, s);
   cmd->add_option("ID", show->id, "Message identifier")->required();
-  cmd->add_flag("--raw", show->raw, "Write the content bytes to standard output");
+  cmd->add_flag("--raw", show->raw,
+                "Write the content bytes to standard output (without it, show prints the first " +
+                    std::to_string(kShownBytes) + ")");
   commands.On(cmd, [&ctx, &s, show] { return ShowMessage(ctx, s, *show); });
 
   auto add = std::make_shared<AddArgs>();
@@ -678,7 +816,7 @@ void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
 
   auto mark = std::make_shared<MarkArgs>();
   cmd = StoreCommand(p.mark, s);
-  cmd->add_option("ID", mark->id, "Message identifier")->required();
+  cmd->add_option("ID", mark->ids, kIdsHelp)->required();
   CLI::Option* read = cmd->add_flag("--read", mark->read, "Mark as read");
   CLI::Option* unread = cmd->add_flag("--unread", mark->unread, "Mark as unread");
   read->excludes(unread);
@@ -686,24 +824,27 @@ void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
   if (KeepsReadReport(s))
     cmd->add_option("--read-report", mark->readReport,
                     "Set the read-report status, -2147483648 to 2147483647");
-  commands.On(cmd, [&ctx, &s, mark] { return MarkMessage(ctx, s, *mark); });
+  commands.On(cmd, [&ctx, &s, mark] { return MarkMessages(ctx, s, *mark); });
 
   auto mv = std::make_shared<MoveArgs>();
   cmd = StoreCommand(p.mv, s);
-  cmd->add_option("ID", mv->id, "Message identifier")->required();
-  cmd->add_option("FOLDER", mv->folder, folderHelp)->required();
-  commands.On(cmd, [&ctx, &s, mv] { return MoveMessage(ctx, s, *mv); });
+  cmd->add_option("ID", mv->ids, kIdsHelp)->required();
+  cmd->add_option("FOLDER", mv->folder, folderHelp);
+  commands.On(cmd, [&ctx, &s, mv] { return MoveMessages(ctx, s, *mv); });
 
-  auto rm = std::make_shared<std::string>();
+  auto rm = std::make_shared<std::vector<std::string>>();
   cmd = StoreCommand(p.rm, s);
-  cmd->add_option("ID", *rm, "Message identifier")->required();
-  commands.On(cmd, [&ctx, &s, rm] { return RemoveMessage(ctx, s, *rm); });
+  cmd->add_option("ID", *rm, kIdsHelp)->required();
+  commands.On(cmd, [&ctx, &s, rm] { return RemoveMessages(ctx, s, *rm); });
 
   auto empty = std::make_shared<FolderArgs>();
   cmd = StoreCommand(p.empty, s);
   cmd->add_option("FOLDER", empty->folder, folderHelp)->required();
   if (accounts)
-    cmd->add_option("--account", empty->account, "Only the inbox messages of this account");
+    cmd->add_option("--account", empty->account,
+                    "Only the inbox messages of this account (identifier or name)");
+  cmd->add_flag("--yes", empty->yes, "Delete without asking (needed when not on a terminal)");
+  cmd->add_flag("--dry-run", empty->dryRun, "Say how many messages would be deleted, delete none");
   commands.On(cmd, [&ctx, &s, empty] { return EmptyFolder(ctx, s, *empty); });
 }
 
@@ -715,12 +856,12 @@ void AddStoreArgument(CLI::App* cmd, std::string* store) {
 
 void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
   Parents p;
-  p.ls = Parent(app, "ls", "List the messages of a folder, newest first");
+  p.ls = Parent(app, "ls", "List the messages of a folder (or of every folder), newest first");
   p.show = Parent(app, "show", "Show every field of one message");
   p.add = Parent(app, "add", "Store a new message");
-  p.mark = Parent(app, "mark", "Change the read flag or the status of a message");
-  p.mv = Parent(app, "mv", "Move a message to another folder (it gets a new identifier)");
-  p.rm = Parent(app, "rm", "Delete a message");
+  p.mark = Parent(app, "mark", "Change the read flag or the status of messages");
+  p.mv = Parent(app, "mv", "Move messages to another folder (each gets a new identifier)");
+  p.rm = Parent(app, "rm", "Delete messages");
   p.empty = Parent(app, "empty", "Delete every message of a folder");
   for (const StoreDescription* s : Stores()) AddStoreCommands(p, *s, ctx, commands);
 

@@ -33,15 +33,18 @@ _msgstore_positional() {
     local k=$1
     shift
     _msgstore_section "Positionals:" "$@" | awk -v k="$k" '{ line[NR] = $0 } END {
-        if (k > NR && line[NR] ~ /^ +[^ ]+ \.\.\./) k = NR
+        # After a list ("ID ...") that a last argument follows, every further word
+        # may be that last one.
+        for (i = 1; i < NR; i++) if (line[i] ~ /^ +[^ ]+ +[A-Z]+ \.\.\./) list = 1
+        if (k > NR && (list || line[NR] ~ /^ +[^ ]+ \.\.\./)) k = NR
         if (!(k in line)) exit
         $0 = line[k]
         if ($2 == "FILE") { print "-f"; exit }
         text = $0
         sub(/^ +[^ ]+ +[A-Z]+( +[A-Z]+)* +/, "", text)
-        if (text !~ /: / && text !~ /, or a number$/) exit
+        if (text !~ /: / && text !~ /, or a number( \(default: [^)]*\))?$/) exit
+        sub(/(, or a number( \(default: [^)]*\))?| \(default: all\))$/, "", text)
         sub(/^[^:]*: /, "", text)
-        sub(/(, or a number| \(default: all\))$/, "", text)
         gsub(/ \(default\)/, "", text)
         n = split(text, names, /, /)
         for (i = 1; i <= n; i++) if (names[i] !~ / /) print names[i]

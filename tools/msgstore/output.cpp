@@ -151,10 +151,34 @@ void PrintJsonLine(const OrderedJson& value) {
   std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
+void Error(const std::string& message) {
+  std::string line = message;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::cout.flush();
+  if (isatty(STDERR_FILENO) == 1) std::cerr << "\r\033[K";
+  std::cerr << "msgstore: " << line << std::endl;
+}
+
 void Warn(const std::string& message) {
   std::cout.flush();
   if (isatty(STDERR_FILENO) == 1) std::cerr << "\r\033[K";
   std::cerr << "msgstore: warning: " << message << std::endl;
+}
+
+void Confirm(const std::string& question, bool yes, const std::string& undone) {
+  if (yes) return;
+  if (isatty(STDIN_FILENO) != 1)
+    throw UsageError(question +
+                     ": give --yes to go on without a question (standard input is "
+                     "not a terminal)");
+  std::cout.flush();
+  std::cerr << "msgstore: " << question << "? [y/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+  if (answer != "y" && answer != "Y" && answer != "yes" && answer != "YES" && answer != "Yes")
+    throw Failure("not answered yes: nothing " + undone);
 }
 
 Progress::Progress(std::string label, size_t total)

@@ -42,6 +42,11 @@ class Table {
   std::vector<std::vector<std::string>> rows_;
 };
 
+// The text, or null when it is empty: a key with no value.
+inline nlohmann::ordered_json OrNull(const std::string& text) {
+  return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+}
+
 // Pretty JSON document on standard output.
 void PrintJson(const nlohmann::ordered_json& value);
 // One compact JSON object a line, in the bytes of the library's dump (its
@@ -51,8 +56,17 @@ void PrintJsonLine(const nlohmann::ordered_json& value);
 // The same without the line end, appended to out.
 void AppendJson(const nlohmann::ordered_json& value, std::string* out);
 
+// "msgstore: ..." on standard error, on one line: a failure of one of
+// several operations, after which the others go on.
+void Error(const std::string& message);
 // "msgstore: warning: ..." on standard error.
 void Warn(const std::string& message);
+
+// A destructive command's consent: given by --yes, else asked on standard
+// error when standard input is a terminal ("question [y/N] ", "y" or "yes"
+// goes on). UsageError naming --yes when standard input is not a terminal;
+// Failure "<question> not answered yes: nothing <undone>" when declined.
+void Confirm(const std::string& question, bool yes, const std::string& undone);
 
 // "label: done/total" on standard error, rewritten in place, only when
 // standard error is a terminal; cleared when done.

@@ -138,6 +138,27 @@ void AddRecordJson(const StoreDescription& s, const Location& at, const Record& 
   }
 }
 
+OrderedJson NullRecordJson(const StoreDescription& s, const Location& at) {
+  OrderedJson j;
+  j["storage"] = StorageKey(at.card);
+  j["folder"] = FolderName(s, at.folder);
+  j["id"] = at.id;
+  for (const RecordField* f : FieldsOf(s)) {
+    if (f->type == RecordField::kBytes) continue;
+    j[f->key] = nullptr;
+    if (f->type == RecordField::kTime) j[std::string(f->key) + "_ticks"] = nullptr;
+  }
+  return j;
+}
+
+void TicksAsText(const StoreDescription& s, OrderedJson* j) {
+  for (const RecordField* f : FieldsOf(s)) {
+    const std::string key = std::string(f->key) + "_ticks";
+    if (f->type == RecordField::kTime && j->contains(key) && (*j)[key].is_number())
+      (*j)[key] = std::to_string((*j)[key].get<uint64_t>());
+  }
+}
+
 void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
   for (const RecordField* f : FieldsOf(s)) {
     const std::string key = f->key;

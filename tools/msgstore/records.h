@@ -31,6 +31,12 @@ nlohmann::ordered_json RecordJson(const StoreDescription& s, const Location& at,
 // The same fields added to the end of line, an object.
 void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
                    nlohmann::ordered_json* line);
+// The keys of RecordJson without content, every field null: a message that
+// cannot be read.
+nlohmann::ordered_json NullRecordJson(const StoreDescription& s, const Location& at);
+// The "<key>_ticks" of every time as a decimal string: ticks pass 2^53,
+// which JSON readers that keep numbers as doubles round.
+void TicksAsText(const StoreDescription& s, nlohmann::ordered_json* j);
 // What an export adds so that an import gives the record back exactly: a
 // read flag other than 0 and 1 ("read_value"), and a text that UTF-8 cannot
 // carry as its UTF-16LE bytes ("subject_utf16_base64").

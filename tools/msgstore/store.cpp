@@ -1,13 +1,14 @@
 #include "store.h"
 
 #include <algorithm>
+#include <iostream>
 
 #include "output.h"
 #include "text.h"
 
 namespace tool {
 
-void OpenDevice(Context* ctx, bool create) {
+void OpenDevice(Context* ctx, bool create, const std::string& next) {
   if (ctx->root.empty()) ctx->root = msgstore::Device::DefaultRoot();
   if (ctx->root.empty()) throw UsageError("no device root: give --root DIR or set MSGSTORE_ROOT");
   msgstore::Result opened;
@@ -15,8 +16,9 @@ void OpenDevice(Context* ctx, bool create) {
                        : msgstore::Device::OpenExisting(ctx->root, &opened);
   // Like a repository that is not there: the next step is to make it.
   if (opened.status == msgstore::Status::kNotFound)
-    throw Failure(opened.error.substr(0, opened.error.find(" (")) +
-                  " (run 'msgstore init' to make a device there, or give --root)");
+    throw Failure(
+        opened.error.substr(0, opened.error.find(" (")) + " (" +
+        (next.empty() ? "run 'msgstore init' to make a device there, or give --root" : next) + ")");
   Require(opened);
 }
 
@@ -83,8 +85,8 @@ DWORD ParseFolder(const StoreDescription& s, const std::string& text) {
     numbers += (numbers.empty() ? "" : ", ") + std::to_string(ids[i]);
     if (j >= i + 2) i = j, numbers += "-" + std::to_string(ids[j]);
   }
-  throw Failure("unknown folder '" + text + "' (folders: " + FolderNames(s) +
-                ", or their numbers " + numbers + ")");
+  throw UsageError("unknown folder '" + text + "' (folders: " + FolderNames(s) +
+                   ", or their numbers " + numbers + ")");
 }
 
 const char* StorageKey(bool card) { return card ? "card" : "phone"; }
@@ -115,6 +117,45 @@ DWORD ParseMessageId(const std::string& text) {
   if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)
     throw UsageError("'" + text + "' is not a message identifier (1 to 4294967295)");
   return static_cast<DWORD>(id);
+}
+
+std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words) {
+  std::vector<DWORD> ids;
+  bool fromInput = false;
+  for (const std::string& word : words) {
+    if (word != "-") {
+      ids.push_back(ParseMessageId(word));
+      continue;
+    }
+    if (fromInput) throw UsageError("'-' (standard input) can be given once");
+    fromInput = true;
+    const size_t before = ids.size();
+    for (std::string read; std::cin >> read;) ids.push_back(ParseMessageId(read));
+    if (std::cin.bad()) throw Failure("cannot read the identifiers from standard input");
+    if (ids.size() == before) throw UsageError("no message identifier on standard input");
+  }
+  return ids;
+}
+
+DWORD ResolveAccount(Context& ctx, const std::string& text) {
+  uint64_t number = 0;
+  if (ParseUnsigned(text, 0xFFFFFFFFu, &number) && number != 0 &&
+      ctx.accounts().Get(static_cast<DWORD>(number)))
+    return static_cast<DWORD>(number);
+  const msgstore::AccountListResult all = ctx.accounts().List();
+  Require(all);
+  std::vector<DWORD> named;
+  for (const msgstore::Account& a : all.accounts)
+    if (a.text == Utf8ToUtf16(text)) named.push_back(a.id);
+  std::sort(named.begin(), named.end());
+  if (named.size() == 1) return named.front();
+  if (named.empty())
+    throw Failure("no account " + (number != 0 ? text : "named '" + text + "'") +
+                  " (see 'msgstore account ls')");
+  std::string ids;
+  for (DWORD id : named) ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+  throw Failure("account name '" + text + "' is ambiguous: accounts " + ids +
+                " have it (give the identifier)");
 }
 
 void RequireCard(Context& ctx) {

@@ -31,8 +31,8 @@ struct Context {
 
 // The device root: --root, else the library's default. Made when missing
 // with create; otherwise a missing root, or one without a message tree, is a
-// Failure and nothing is made.
-void OpenDevice(Context* ctx, bool create);
+// Failure and nothing is made; next (default: run init) says what to do then.
+void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 
 // Failure with the result's own words when it failed; one that found no
 // account of that identifier names the command that lists them.
@@ -72,6 +72,13 @@ const StoreDescription& StoreWithAccounts();
 
 // A message identifier, 1 to 4294967295; UsageError otherwise.
 DWORD ParseMessageId(const std::string& text);
+// The identifiers of a command line, "-" standing for those on standard
+// input (separated by blanks); UsageError for any word that is none, before
+// anything is done.
+std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words);
+// An account named by its identifier or by its text (a number is an
+// identifier first); Failure when no account or several have that text.
+DWORD ResolveAccount(Context& ctx, const std::string& text);
 // Failure "no memory card is inserted" when it is not.
 void RequireCard(Context& ctx);
 // The message of that identifier on the storage of --card; Failure when

@@ -76,7 +76,7 @@ void Print(const Context& ctx, const msgstore::WindowMessage& m) {
                    {"meaning", meaning.what},
                    {"wparam", static_cast<unsigned long long>(m.wParam)},
                    {"lparam", static_cast<long long>(m.lParam)},
-                   {"detail", meaning.detail}});
+                   {"detail", OrNull(meaning.detail)}});
     std::cout.flush();  // a reader of the notices sees each as it comes
     return;
   }
@@ -85,6 +85,14 @@ void Print(const Context& ctx, const msgstore::WindowMessage& m) {
             << " lParam=" << static_cast<long long>(m.lParam);
   if (!meaning.detail.empty()) std::cout << " (" << meaning.detail << ')';
   std::cout << std::endl;
+}
+
+// "notices come from: emptying ... (WCE_APSHELL); ..."
+std::string NoticeSourcesText() {
+  std::string text;
+  for (const msgstore::NoticeSource& n : msgstore::NoticeSources())
+    text += (text.empty() ? "" : "; ") + n.operation + " (" + Utf16ToUtf8(n.window) + ")";
+  return "notices come from " + text + "; no other operation posts any";
 }
 
 int Watch(const Context& ctx) {
@@ -100,7 +108,8 @@ int Watch(const Context& ctx) {
     names += (names.empty() ? "" : " and ") + Utf16ToUtf8(c);
   }
   StopSignals stop;
-  std::cerr << "watching " << names << " on " << ctx.root << " (Ctrl-C stops)" << std::endl;
+  std::cerr << "watching " << names << " on " << ctx.root << " (Ctrl-C stops)\n"
+            << NoticeSourcesText() << std::endl;
   std::vector<pollfd> fds = {{stop.fd(), POLLIN, 0}};
   for (const auto& e : endpoints) fds.push_back({e->fd(), POLLIN, 0});
   for (;;) {
@@ -132,6 +141,7 @@ void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands) {
     names += (names.empty() ? "" : " and ") + Utf16ToUtf8(c);
   CLI::App* cmd = app.add_subcommand(
       "watch", "Register as the windows " + names + " and print each notice, until interrupted");
+  cmd->footer(NoticeSourcesText() + ".");
   commands.On(cmd, [&ctx] { return Watch(ctx); });
 }
 

@@ -1,0 +1,171 @@
+// Every command's --json output against the shape its manual page gives: the same keys, each of
+// a type the page allows.
+#include <chrono>
+#include <thread>
+
+#include "tool_runner.h"
+
+namespace tool_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Doc = nlohmann::json;
+
+const fs::path kManual =
+    fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "msgstore" / "msgstore.1";
+
+// The literal blocks of the manual's JSON OUTPUT section under each ".It Cm" entry, parsed.
+std::map<std::string, std::vector<Doc>> ManualShapes() {
+  std::ifstream in(kManual);
+  std::map<std::string, std::vector<Doc>> shapes;
+  std::string line, entry, block;
+  bool section = false, literal = false;
+  while (std::getline(in, line)) {
+    if (Starts(line, ".Sh ")) section = line == ".Sh JSON OUTPUT";
+    if (!section) continue;
+    if (Starts(line, ".It Cm ")) entry = line.substr(7);
+    if (line == ".Ed" && literal) shapes[entry].push_back(Doc::parse(block));
+    if (literal) block += line + "\n";
+    if (Starts(line, ".Bd -literal")) literal = true, block.clear();
+    if (line == ".Ed") literal = false;
+  }
+  return shapes;
+}
+
+std::string TypeOf(const Doc& v) {
+  return v.is_null()      ? "null"
+         : v.is_boolean() ? "boolean"
+         : v.is_number()  ? "number"
+         : v.is_string()  ? "string"
+         : v.is_array()   ? "array"
+                          : "object";
+}
+
+// Where value differs from shape: "count.folders.inbox.card: number, the manual allows string".
+// A leaf of the shape names the types allowed ("number or null"); an object whose one key is in
+// angle brackets takes any keys, each of the shape under it; an array's elements are each of the
+// shape of its one element.
+void Compare(const Doc& shape, const Doc& value, const std::string& path,
+             std::vector<std::string>* errors) {
+  if (shape.is_string()) {
+    const std::string types = " " + shape.get<std::string>() + " ";
+    if (!Has(types, " " + TypeOf(value) + " "))
+      errors->push_back(path + ": " + TypeOf(value) + ", the manual allows " + types);
+    return;
+  }
+  if (shape.is_array() != value.is_array() || shape.is_object() != value.is_object()) {
+    errors->push_back(path + ": " + TypeOf(value) + ", the manual gives " + TypeOf(shape));
+    return;
+  }
+  if (shape.is_array()) {
+    for (size_t i = 0; i < value.size(); ++i)
+      Compare(shape.at(0), value[i], path + "[" + std::to_string(i) + "]", errors);
+    return;
+  }
+  if (shape.size() == 1 && Starts(shape.begin().key(), "<")) {
+    for (const auto& [key, v] : value.items()) Compare(shape.front(), v, path + "." + key, errors);
+    return;
+  }
+  for (const auto& [key, v] : value.items())
+    if (!shape.contains(key)) errors->push_back(path + "." + key + ": not in the manual");
+  for (const auto& [key, s] : shape.items()) {
+    if (!value.contains(key))
+      errors->push_back(path + "." + key + ": missing");
+    else
+      Compare(s, value[key], path + "." + key, errors);
+  }
+}
+
+class JsonOutput : public ToolTest {
+ protected:
+  // The command's JSON document holds the manual's shape.
+  void Expect(const Doc& shape, const std::string& cmd, int status = 0) {
+    Result r = Tool("--json " + cmd);
+    EXPECT_EQ(r.status, status) << cmd << "\n" << r.err;
+    std::vector<std::string> errors;
+    Compare(shape, Doc::parse(r.out, nullptr, false), cmd, &errors);
+    EXPECT_EQ(errors, std::vector<std::string>()) << r.out;
+  }
+  const std::map<std::string, std::vector<Doc>> shapes_ = ManualShapes();
+  const Doc& Shape(const std::string& entry, size_t k = 0) {
+    static const Doc none = "no shape";
+    auto it = shapes_.find(entry);
+    EXPECT_TRUE(it != shapes_.end() && k < it->second.size()) << entry;
+    return it != shapes_.end() && k < it->second.size() ? it->second[k] : none;
+  }
+};
+
+TEST_F(JsonOutput, EveryCommandPrintsTheShapeItsManualPageGives) {
+  // Every command but export (whose lines the export format gives) has its entry.
+  for (const std::string& line : Lines(Ok("--help"))) {
+    std::istringstream words(line);
+    std::string name;
+    if (Starts(line, "  ") && !Starts(line, "  -") && words >> name && name != "export") {
+      EXPECT_EQ(shapes_.count(name), 1u) << name;
+    }
+  }
+  Expect(Shape("card"), "card insert");
+  Expect(Shape("init"), "init");
+  Expect(Shape("card"), "card state 2");
+  Oks({"card state 0", "add sms inbox --text hi --to +1",
+       "add sms inbox --body " + kManual.string(), "--card add sms inbox",
+       "account add --name Work --default", "add email inbox", "add mms draft",
+       "add mms autodownload --text1 url", "add mms autodownload"});
+  std::ofstream(At("EMS/INBOX/7.sms")) << "damaged";
+  std::ofstream(At("EMS/INBOX/x7.sms")) << "stray";
+  Expect(Shape("counters"), "counters");
+  Expect(Shape("lang"), "lang");
+  Expect(Shape("ls"), "ls sms inbox");  // read, damaged and stray
+  Expect(Shape("show"), "show sms 1");
+  Expect(Shape("show"), "show sms 2");  // content that is not text
+  Expect(Shape("add"), "add sms draft");
+  Expect(Shape("mark"), "mark sms 1 2 --read");
+  Expect(Shape("mv"), "mv sms 1 spam");
+  Expect(Shape("rm"), "rm sms 2");
+  Expect(Shape("empty"), "empty sms spam --yes");
+  Expect(Shape("empty"), "empty email inbox --account Work --dry-run");
+  Expect(Shape("count", 1), "count");
+  Expect(Shape("count"), "count email");
+  Expect(Shape("settle"), "settle");  // one moved, one deleted
+  Expect(Shape("refresh"), "refresh");
+  Expect(Shape("refresh"), "refresh sms");
+  Expect(Shape("check", 1), "check", 1);
+  Expect(Shape("check", 1), "check --fix", 1);
+  Expect(Shape("check"), "check mms --fix");
+  Expect(Shape("check"), "check sms", 1);
+  Expect(Doc::array({Shape("account")}), "account ls");
+  Expect(Shape("account"), "account add --name Home --folder 3");
+  Expect(Shape("account", 1), "account show Work");
+  Expect(Shape("account", 2), "account rm Home");
+  Expect(Shape("account", 3), "account empty 3 --yes");
+  Expect(Shape("account", 4), "account use Work");
+  const std::string backup = root_ + "/../" + fs::path(root_).filename().string() + ".jsonl";
+  fs::remove(At("EMS/INBOX/7.sms"));  // so that the export is whole
+  std::ofstream(backup) << Ok("export");
+  Expect(Shape("import"), "import --replace --dry-run " + backup);
+  fs::remove(backup);
+
+  Child watch(Args("--json watch"));
+  for (int i = 0; i < 500 && !Has(watch.err(), "\n"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Ok("empty sms inbox --yes");
+  for (int i = 0; i < 500 && watch.out().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  watch.Signal(SIGINT);
+  EXPECT_EQ(watch.Finish(), 0);
+  std::vector<std::string> errors;
+  Compare(Shape("watch"), Doc::parse(watch.out(), nullptr, false), "watch", &errors);
+  EXPECT_EQ(errors, std::vector<std::string>()) << watch.out();
+}
+
+// Ticks pass 2^53: as text they keep every digit that a double would round away.
+TEST_F(JsonOutput, TicksAreTextThatKeepsEveryDigit) {
+  Oks({"init", "add sms inbox --time 2026-12-05T15:04:05.1234567Z"});
+  const Doc shown = Json("show sms 1");
+  EXPECT_EQ(shown["time_ticks"], "134409566451234567");
+  EXPECT_EQ(Json("ls sms inbox")[0]["index_time_ticks"], "134409566451234567");
+  EXPECT_EQ(Json("mark sms 1 --read")[0]["time_ticks"], "134409566451234567");
+}
+
+}  // namespace
+}  // namespace tool_test
