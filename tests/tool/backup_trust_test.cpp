@@ -161,7 +161,7 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByteAndWatchShowsEachNot
 
   Child watch({"--root", root_, "--json", "watch"});
   for (int i = 0; i < 500 && !Has(watch.err(), "watching"); ++i) usleep(10000);
-  Ok("empty sms inbox");  // its notice goes to the shell
+  Ok("empty sms inbox --yes");  // its notice goes to the shell
   for (int i = 0; i < 500 && !Has(watch.out(), "\n"); ++i) usleep(10000);
   EXPECT_PRED2(Has, watch.out(), R"("window":"WCE_APSHELL","message":3140,)");
 }
