@@ -9,11 +9,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
+#include "draft_message.h"
 #include "msgstore/msgstore.h"
 
 int main(int argc, char** argv) {
@@ -22,42 +21,27 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string store = argv[1];
+  const bench::Store which = store == "sms"   ? bench::kSms
+                             : store == "mms" ? bench::kMms
+                                              : bench::kEmail;
+  if (store != "sms" && store != "mms" && store != "email") {
+    std::fprintf(stderr, "write_count: no store %s\n", store.c_str());
+    return 2;
+  }
   const int count = argc > 2 ? std::atoi(argv[2]) : 100;
   const bool ownRoot = argc <= 3;
-  const std::filesystem::path root =
-      ownRoot ? std::filesystem::temp_directory_path() / ("msgstore-count-" + std::to_string(getpid()))
-              : std::filesystem::path(argv[3]);
+  const std::filesystem::path root = ownRoot ? std::filesystem::temp_directory_path() /
+                                                   ("msgstore-count-" + std::to_string(getpid()))
+                                             : std::filesystem::path(argv[3]);
   std::filesystem::create_directories(root);
   msgstore::SetDeviceRoot(root.string());
   EMSMsgStore_CreateDir(false);
   MMSMsgStore_CreateDir(false);
   EmailMsgStore_CreateDir(false);
 
-  static WCHAR to[] = u"+4912345678";
-  static WCHAR subject[] = u"Meeting moved to Thursday";
-  std::vector<BYTE> content(160, 'x');
   DWORD stored = 0;
   for (int i = 0; i < count; ++i) {
-    tagMSGPROPS props;
-    std::memset(&props, 0, sizeof props);
-    props.dwFolder = 2;  // DRAFT in every store
-    props.pszTo = to;
-    props.pszSubject = subject;
-    props.cbData = static_cast<DWORD>(content.size());
-    props.pData = content.data();
-    const uint64_t t = 133000000000000000ULL + static_cast<uint64_t>(i) * 600000000ULL;
-    props.ftIndexTime = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-    props.ftTime = props.ftIndexTime;
-    DWORD id = 0;
-    if (store == "sms") {
-      id = EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
-    } else if (store == "mms") {
-      tagMMSMSGPROPS mms = {};
-      id = MMSMsgStore_WriteMessage(false, &props, &mms, 0, nullptr);
-    } else if (store == "email") {
-      tagEMAILMSGPROPS email = {};
-      id = EmailMsgStore_WriteMessage(false, &props, &email, 0, nullptr);
-    }
+    const DWORD id = bench::WriteDraft(which, i);
     if (id != 0) ++stored;
   }
   if (ownRoot) std::filesystem::remove_all(root);

@@ -17,41 +17,22 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "draft_message.h"
 #include "msgstore/msgstore.h"
 
 namespace {
 
 constexpr int kMessages = 100;
 
-enum Store { kSms, kMms, kEmail };
-
-DWORD Write(Store store, int i) {
-  static WCHAR to[] = u"+4912345678";
-  static WCHAR subject[] = u"Meeting moved to Thursday";
-  static std::vector<BYTE> content(160, 'x');
-  tagMSGPROPS props;
-  std::memset(&props, 0, sizeof props);
-  props.dwFolder = 2;  // DRAFT in every store
-  props.pszTo = to;
-  props.pszSubject = subject;
-  props.cbData = static_cast<DWORD>(content.size());
-  props.pData = content.data();
-  const uint64_t t = 133000000000000000ULL + static_cast<uint64_t>(i) * 600000000ULL;
-  props.ftIndexTime = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-  props.ftTime = props.ftIndexTime;
-  if (store == kSms) return EMSMsgStore_WriteMessage(false, &props, 0, nullptr);
-  if (store == kMms) {
-    tagMMSMSGPROPS mms = {};
-    return MMSMsgStore_WriteMessage(false, &props, &mms, 0, nullptr);
-  }
-  tagEMAILMSGPROPS email = {};
-  return EmailMsgStore_WriteMessage(false, &props, &email, 0, nullptr);
-}
+using bench::kEmail;
+using bench::kMms;
+using bench::kSms;
+using bench::Store;
+using bench::WriteDraft;
 
 void BM_Writers(benchmark::State& state, Store store) {
   const int writers = static_cast<int>(state.range(0));
@@ -66,14 +47,14 @@ void BM_Writers(benchmark::State& state, Store store) {
     EMSMsgStore_CreateDir(false);
     MMSMsgStore_CreateDir(false);
     EmailMsgStore_CreateDir(false);
-    Write(store, 0);  // the folder's index and the mutexes are there before the clock starts
+    WriteDraft(store, 0);  // the folder's index and the mutexes are there before the clock starts
     state.ResumeTiming();
     std::vector<pid_t> children;
     for (int w = 0; w < writers; ++w) {
       const pid_t pid = fork();
       if (pid == 0) {
         int failed = 0;
-        for (int i = w; i < kMessages - 1; i += writers) failed += Write(store, i + 1) == 0;
+        for (int i = w; i < kMessages - 1; i += writers) failed += WriteDraft(store, i + 1) == 0;
         _exit(failed == 0 ? 0 : 1);
       }
       children.push_back(pid);
