@@ -693,7 +693,10 @@ class PyDevice {
     return py::dict(
         "written"_a = py::make_tuple(report.written[0], report.written[1], report.written[2]),
         "accounts"_a = report.accounts, "replaced_messages"_a = report.replacedMessages,
-        "replaced_accounts"_a = report.replacedAccounts, "skipped"_a = skipped);
+        "replaced_accounts"_a = report.replacedAccounts, "skipped"_a = skipped,
+        "handset_counters"_a = report.handsetCounters,
+        "incoming_server"_a = report.incomingServer != 0 ? py::object(py::int_(report.incomingServer))
+                                                         : py::object(py::none()));
   }
 
  private:

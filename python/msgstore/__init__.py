@@ -155,6 +155,8 @@ class RestoreReport(NamedTuple):
     replaced_messages: int
     replaced_accounts: int
     skipped: List[str]  # messages the stores write nowhere, one line each
+    handset_counters: int  # the handset's SMS counters set
+    incoming_server: Optional[int]  # the account named the incoming-server account
 
 
 class Account(NamedTuple):

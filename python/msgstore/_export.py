@@ -505,4 +505,5 @@ def restore(device, file, replace: bool) -> RestoreReport:
                f"{_folder_name(_STORE_NAMES[store], at[1])} folder cannot be restored: the "
                "store writes no message there" for store, at, source in r["skipped"]]
     return RestoreReport({s: r["written"][_KIND[s]] for s in header["stores"]}, r["accounts"],
-                         r["replaced_messages"], r["replaced_accounts"], skipped)
+                         r["replaced_messages"], r["replaced_accounts"], skipped,
+                         r["handset_counters"], r["incoming_server"])
