@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -234,22 +236,37 @@ Result Refresh(Device& device, const StoreDescription& s, const std::vector<Inde
 // names give no identifier of their own ("abc.sms" is read as message 0,
 // "007.sms" beside "7.sms" as a second 7). Their records name no message:
 // they are dropped, so that a repair leaves no more problems than it found.
-void DropStrayRecords(Device& device, const StoreDescription& s, const IndexReport& index) {
-  IndexReport again = index;
-  again.problems.clear();
-  CheckIndex(device, s, &again, [] {});
+// Removes from an index the records a fresh check of it calls one of kinds
+// (only those of folder, when one is given): false when the index could not
+// be rewritten.
+bool RemoveFlaggedRecords(Device& device, const StoreDescription& s, IndexReport index,
+                          std::initializer_list<const char*> kinds,
+                          std::optional<DWORD> folder = std::nullopt) {
+  index.problems.clear();
+  CheckIndex(device, s, &index, [] {});
   const std::u16string path = IndexPath(s, index);
   std::vector<IndexRecord> records;
-  if (!ReadIndex(path.c_str(), &records)) return;
+  if (!ReadIndex(path.c_str(), &records)) return true;
   const IndexLock lock = {s.indexMutex, s.yields};
-  for (const IndexProblem& p : again.problems) {
-    if (p.kind != "record_without_file" && p.kind != "duplicate_record") continue;
+  for (const IndexProblem& p : index.problems) {
+    if (std::none_of(kinds.begin(), kinds.end(), [&p](const char* k) { return p.kind == k; }) ||
+        (folder && p.folder != *folder))
+      continue;
     for (const IndexRecord& r : records)
       if (r.oid == p.id && (index.account != 0 || (r.folder & 0xFF) == p.folder)) {
-        IndexRemove(path.c_str(), lock, r.oid, r.folder);
+        if (!IndexRemove(path.c_str(), lock, r.oid, r.folder)) return false;
         break;
       }
   }
+  return true;
+}
+
+// The store's refresh lists every file its pattern matches, also those whose
+// names give no identifier of their own ("abc.sms" is read as message 0,
+// "007.sms" beside "7.sms" as a second 7). Their records name no message:
+// they are dropped, so that a repair leaves no more problems than it found.
+void DropStrayRecords(Device& device, const StoreDescription& s, const IndexReport& index) {
+  RemoveFlaggedRecords(device, s, index, {"record_without_file", "duplicate_record"});
 }
 
 }  // namespace
@@ -360,25 +377,13 @@ Result RefreshIndexes(Device& device, StoreKind kind, bool all) {
 
 Result DropRecordsWithoutFiles(Device& device, StoreKind kind, DWORD folder, DWORD account) {
   const StoreDescription& s = Describe(kind);
-  for (IndexReport& index : Indexes(s)) {
+  for (const IndexReport& index : Indexes(s)) {
     if (!index.hasFile || (account != 0 && index.account != account) ||
         std::find(index.members.begin(), index.members.end(), folder) == index.members.end())
       continue;
-    CheckIndex(device, s, &index, [] {});
-    const std::u16string path = IndexPath(s, index);
-    std::vector<IndexRecord> records;
-    if (!ReadIndex(path.c_str(), &records)) continue;
-    const IndexLock lock = {s.indexMutex, s.yields};
-    for (const IndexProblem& p : index.problems) {
-      if (p.kind != "record_without_file" || p.folder != folder) continue;
-      for (const IndexRecord& r : records)
-        if (r.oid == p.id && (index.account != 0 || (r.folder & 0xFF) == p.folder)) {
-          if (!IndexRemove(path.c_str(), lock, r.oid, r.folder))
-            return api::Fail<Result>(Status::kFailed, Refusal::kNone,
-                                     "could not rewrite the index " + index.name);
-          break;
-        }
-    }
+    if (!RemoveFlaggedRecords(device, s, index, {"record_without_file"}, folder))
+      return api::Fail<Result>(Status::kFailed, Refusal::kNone,
+                               "could not rewrite the index " + index.name);
   }
   return {};
 }
