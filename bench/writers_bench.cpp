@@ -57,13 +57,16 @@ void BM_Writers(benchmark::State& state, Store store) {
         for (int i = w; i < kMessages - 1; i += writers) failed += WriteDraft(store, i + 1) == 0;
         _exit(failed == 0 ? 0 : 1);
       }
+      if (pid < 0) {
+        state.SkipWithError("could not start a writer");
+        break;
+      }
       children.push_back(pid);
     }
     for (pid_t pid : children) {
       int status = 0;
       waitpid(pid, &status, 0);
-      if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        state.SkipWithError("a writer failed");
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("a writer failed");
     }
   }
   std::filesystem::remove_all(root);

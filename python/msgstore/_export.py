@@ -499,7 +499,8 @@ def restore(device, file, replace: bool) -> RestoreReport:
         else None,
         [(_KIND[s], v[1]) for s, v in counters.items() if v[1] is not None],
         header["trees"], replace,
-        (database[4], database[5]) if database and header["accounts"] and database[4] else None,
+        (database[4], database[5]) if database and header["accounts"] and database[4] is not None
+        else None,
         sorted(handset.items()))
     skipped = [f"{source}: {_STORE_NAMES[store]} message {at[2]} of the "
                f"{_folder_name(_STORE_NAMES[store], at[1])} folder cannot be restored: the "

@@ -232,10 +232,6 @@ Result Refresh(Device& device, const StoreDescription& s, const std::vector<Inde
   return refreshed;
 }
 
-// The store's refresh lists every file its pattern matches, also those whose
-// names give no identifier of their own ("abc.sms" is read as message 0,
-// "007.sms" beside "7.sms" as a second 7). Their records name no message:
-// they are dropped, so that a repair leaves no more problems than it found.
 // Removes from an index the records a fresh check of it calls one of kinds
 // (only those of folder, when one is given): false when the index could not
 // be rewritten.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -301,16 +300,16 @@ Json ParseLine(const char* first, const char* last) {
 
 Backup ReadBackup(const std::string& path) {
   std::string text;
-  if (path == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Failure("cannot open '" + path + "'");
-    std::vector<char> piece(1 << 16);  // in large pieces, not a character at a time
-    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
-      text.append(piece.data(), static_cast<size_t>(in.gcount()));
-    if (in.bad()) throw Failure("cannot read '" + path + "'");
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) throw Failure("cannot open '" + path + "'");
   }
+  std::istream& in = path == "-" ? std::cin : file;
+  std::vector<char> piece(1 << 16);  // in large pieces, not a character at a time
+  while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
+    text.append(piece.data(), static_cast<size_t>(in.gcount()));
+  if (in.bad()) throw Failure("cannot read '" + (path == "-" ? "standard input" : path) + "'");
   const std::string name = path == "-" ? "standard input" : path;
   Backup backup;
   std::vector<std::string> errors;

@@ -77,7 +77,8 @@ struct ListRow {
   std::string fileName;  // set for a file the store does not name
 };
 
-ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at) {
+// The row of a message; its one-line summary only when summary (ls --ids prints none).
+ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at, bool summary) {
   ListRow row;
   row.at = at;
   msgstore::ReadResult read = ctx.store(s).Read(at, false);
@@ -94,6 +95,7 @@ ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at) {
   row.ticks = Ticks(read.record.indexTime);
   row.fields = RecordJson(s, at, read.record, false);
   TicksAsText(s, &row.fields);
+  if (!summary) return row;
   row.summary = Summary(read.record);
   if (row.summary.empty()) {
     // The record was read without content; the text shows only with it.
@@ -141,7 +143,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
         rows.push_back(row);
       }
       for (const Location& at : listed.messages)
-        if (account == 0 || at.account == account) rows.push_back(ReadRow(ctx, s, at));
+        if (account == 0 || at.account == account) rows.push_back(ReadRow(ctx, s, at, !args.ids));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
       if (a.readable != b.readable) return a.readable;
@@ -152,7 +154,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
     const msgstore::IndexResult index = store.IndexRecords(folder, account);
     Require(index);
-    for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at));
+    for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at, !args.ids));
   }
   if (args.unread)
     rows.erase(std::remove_if(rows.begin(), rows.end(),
