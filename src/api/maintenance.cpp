@@ -240,21 +240,28 @@ bool RemoveFlaggedRecords(Device& device, const StoreDescription& s, IndexReport
                           std::optional<DWORD> folder = std::nullopt) {
   index.problems.clear();
   CheckIndex(device, s, &index, [] {});
+  std::vector<const IndexProblem*> flagged;
+  for (const IndexProblem& p : index.problems)
+    if (std::any_of(kinds.begin(), kinds.end(), [&p](const char* k) { return p.kind == k; }) &&
+        (!folder || p.folder == *folder))
+      flagged.push_back(&p);
+  if (flagged.empty()) return true;
   const std::u16string path = IndexPath(s, index);
-  std::vector<IndexRecord> records;
-  if (!ReadIndex(path.c_str(), &records)) return true;
-  const IndexLock lock = {s.indexMutex, s.yields};
-  for (const IndexProblem& p : index.problems) {
-    if (std::none_of(kinds.begin(), kinds.end(), [&p](const char* k) { return p.kind == k; }) ||
-        (folder && p.folder != *folder))
-      continue;
-    for (const IndexRecord& r : records)
-      if (r.oid == p.id && (index.account != 0 || (r.folder & 0xFF) == p.folder)) {
-        if (!IndexRemove(path.c_str(), lock, r.oid, r.folder)) return false;
-        break;
-      }
-  }
-  return true;
+  // One record per problem: the first that names its message.
+  auto pick = [&](const std::vector<IndexRecord>& records) {
+    std::vector<size_t> picked;
+    std::vector<bool> taken(records.size(), false);
+    for (const IndexProblem* p : flagged)
+      for (size_t i = 0; i < records.size(); ++i)
+        if (!taken[i] && records[i].oid == p->id &&
+            (index.account != 0 || (records[i].folder & 0xFF) == p->folder)) {
+          taken[i] = true;
+          picked.push_back(i);
+          break;
+        }
+    return picked;
+  };
+  return IndexRemoveSome(path.c_str(), {s.indexMutex, s.yields}, pick);
 }
 
 // The store's refresh lists every file its pattern matches, also those whose

@@ -140,6 +140,26 @@ bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD
   return false;
 }
 
+bool IndexRemoveSome(
+    const WCHAR* indexPath, const IndexLock& lock,
+    const std::function<std::vector<size_t>(const std::vector<IndexRecord>&)>& pick) {
+  NamedLock held(lock.mutexName, lock.yield);
+  std::vector<IndexRecord> records;
+  const Loaded loaded = LoadRecords(indexPath, &records);
+  if (loaded == Loaded::kFailed) return false;
+  if (loaded != Loaded::kRecords) return true;
+  std::vector<bool> gone(records.size(), false);
+  size_t removed = 0;
+  for (size_t i : pick(records))
+    if (i < records.size() && !gone[i]) gone[i] = true, ++removed;
+  if (removed == 0) return true;
+  std::vector<IndexRecord> kept;
+  kept.reserve(records.size() - removed);
+  for (size_t i = 0; i < records.size(); ++i)
+    if (!gone[i]) kept.push_back(records[i]);
+  return Store(indexPath, kept);
+}
+
 bool IndexSet(const WCHAR* indexPath, const IndexLock& lock,
               const std::vector<IndexRecord>& records) {
   NamedLock held(lock.mutexName, lock.yield);

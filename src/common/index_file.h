@@ -52,6 +52,14 @@ bool IndexInsert(const WCHAR* indexPath, const IndexLock& lock, const IndexRecor
 bool IndexRemove(const WCHAR* indexPath, const IndexLock& lock, DWORD oid, DWORD folder,
                  const std::function<bool()>& step = nullptr);
 
+// Under the lock, calls pick with the records and removes those it returns
+// (positions, each at most once) in one write of the file; removing every
+// record deletes the file. Nothing changes when pick returns none or there
+// is no file of records. False when the file could not be read or written.
+bool IndexRemoveSome(
+    const WCHAR* indexPath, const IndexLock& lock,
+    const std::function<std::vector<size_t>(const std::vector<IndexRecord>&)>& pick);
+
 // Replaces the file with records under the lock; no records delete it.
 // False when that could not be done (the old file stays).
 bool IndexSet(const WCHAR* indexPath, const IndexLock& lock,
