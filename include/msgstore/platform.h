@@ -269,6 +269,10 @@ class MSGSTORE_API DefaultPlatform : public Platform {
     const char* meaning;  // "received messages, phone inbox"
   };
   static const std::vector<CounterName>& Counters();  // in the order above
+  // The counter of exactly that name, or null.
+  static const CounterName* FindCounter(const std::string& name);
+  // The names above, for messages: "EmsRecv, EmsRead, ...".
+  static std::string CounterNames();
   static DWORD GetCounter(const std::string& name);
   static void SetCounter(const std::string& name, DWORD value);
   // Card flags 2 and 4 ("cannot take a message now"); bit 1 is ignored.

@@ -140,12 +140,9 @@ namespace {
 // written.
 Result CheckAfterwards(std::optional<std::pair<DWORD, std::string>>* incoming,
                        const std::vector<std::pair<std::string, DWORD>>& counters) {
-  for (const auto& [name, value] : counters) {
-    bool known = false;
-    for (const DefaultPlatform::CounterName& c : DefaultPlatform::Counters())
-      known = known || name == c.name;
-    if (!known) return Refuse(Status::kRefused, "the handset has no counter " + name);
-  }
+  for (const auto& counter : counters)
+    if (DefaultPlatform::FindCounter(counter.first) == nullptr)
+      return Refuse(Status::kRefused, "the handset has no counter " + counter.first);
   if (*incoming) return api::IncomingServerName((*incoming)->first, &(*incoming)->second);
   return {};
 }

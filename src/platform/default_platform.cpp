@@ -18,12 +18,6 @@ namespace {
 using platform::RemoveHostTree;
 using platform::Sys;
 
-bool IsCounter(const std::string& name) {
-  for (const DefaultPlatform::CounterName& known : DefaultPlatform::Counters())
-    if (name == known.name) return true;
-  return false;
-}
-
 uint64_t ParseU64(const std::string& text, uint64_t fallback) {
   if (text.empty()) return fallback;
   char* end = nullptr;
@@ -83,6 +77,19 @@ const std::vector<DefaultPlatform::CounterName>& DefaultPlatform::Counters() {
   return kCounters;
 }
 
+const DefaultPlatform::CounterName* DefaultPlatform::FindCounter(const std::string& name) {
+  for (const CounterName& known : Counters())
+    if (name == known.name) return &known;
+  return nullptr;
+}
+
+std::string DefaultPlatform::CounterNames() {
+  std::string names;
+  for (const CounterName& c : Counters())
+    names += (names.empty() ? "" : ", ") + std::string(c.name);
+  return names;
+}
+
 int DefaultPlatform::xGetSDCardState() {
   int state = IsDirectory(CardPath()) ? 1 : 0;
   return state | (GetCardFlags() & 6);
@@ -124,12 +131,12 @@ BOOL DefaultPlatform::GetDiskFreeSpaceExW(const WCHAR* volumeRoot, uint64_t* fre
 }
 
 DWORD DefaultPlatform::GetCounter(const std::string& name) {
-  if (!IsCounter(name)) return 0;
+  if (FindCounter(name) == nullptr) return 0;
   return ParseDword(platform::HandsetValue(CounterKey(name), ""), 0);
 }
 
 void DefaultPlatform::SetCounter(const std::string& name, DWORD value) {
-  if (!IsCounter(name)) return;
+  if (FindCounter(name) == nullptr) return;
   platform::UpdateHandsetState(
       [&](platform::StateMap& state) { state[CounterKey(name)] = std::to_string(value); });
 }

@@ -152,15 +152,9 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
     const Json& values = Field(j, "values");
     if (!values.is_object()) throw LineError("\"values\" is not an object of counters");
     for (const auto& [name, value] : values.items()) {
-      bool known = false;
-      std::string names;
-      for (const auto& c : msgstore::DefaultPlatform::Counters()) {
-        known = known || name == c.name;
-        names += (names.empty() ? "" : ", ") + std::string(c.name);
-      }
-      if (!known)
+      if (msgstore::DefaultPlatform::FindCounter(name) == nullptr)
         throw LineError("\"values\" names no counter of the handset: " + name +
-                        " (counters: " + names + ")");
+                        " (counters: " + msgstore::DefaultPlatform::CounterNames() + ")");
       backup->handsetCounters[name] = static_cast<DWORD>(Unsigned(values, name, 0xFFFFFFFFu));
     }
   } else if (type == kClosingType) {

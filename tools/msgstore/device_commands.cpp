@@ -139,13 +139,11 @@ int CountersCommand(Context& ctx, const CounterArgs& args) {
   if (!args.name.empty()) {
     if (args.value.empty()) throw UsageError("give a value to set counter " + args.name + " to");
     const DefaultPlatform::CounterName* found = nullptr;
-    std::string names;
-    for (const auto& c : counters) {
+    for (const auto& c : counters)
       if (SameName(c.name, args.name)) found = &c;
-      names += (names.empty() ? "" : ", ") + std::string(c.name);
-    }
     if (found == nullptr)
-      throw UsageError("unknown counter '" + args.name + "' (counters: " + names + ")");
+      throw UsageError("unknown counter '" + args.name +
+                       "' (counters: " + DefaultPlatform::CounterNames() + ")");
     uint64_t value = 0;
     if (!ParseUnsigned(args.value, 0xFFFFFFFFu, &value))
       throw UsageError("counter value '" + args.value + "' is not a number from 0 to 4294967295");
@@ -216,10 +214,7 @@ void AddDeviceCommands(CLI::App& app, Context& ctx, Commands& commands) {
   auto counter = std::make_shared<CounterArgs>();
   cmd = app.add_subcommand("counters",
                            "Show the SMS counters of the handset; with NAME VALUE set one");
-  std::string names;
-  for (const auto& c : DefaultPlatform::Counters())
-    names += (names.empty() ? "" : ", ") + std::string(c.name);
-  cmd->add_option("NAME", counter->name, "Counter to set: " + names);
+  cmd->add_option("NAME", counter->name, "Counter to set: " + DefaultPlatform::CounterNames());
   cmd->add_option("VALUE", counter->value, "Its new value");
   commands.On(cmd, [&ctx, counter] { return CountersCommand(ctx, *counter); });
 
