@@ -21,6 +21,17 @@ std::recursive_mutex& api::AccountArrayLock() {
   return lock;
 }
 
+api::AccountSession::~AccountSession() {
+  if (opened_ && !saved_) EmailAccMsgStore_Open(nullptr);
+}
+
+bool api::AccountSession::Open() {
+  opened_ = true;
+  return EmailAccMsgStore_Open(&store_) != 0;
+}
+
+bool api::AccountSession::Save() { return saved_ = EmailMsgStore_Close(store_) != 0; }
+
 namespace {
 
 using api::Fail;
@@ -56,9 +67,9 @@ struct Loaded {
 };
 
 // Loads the account database into the store's array; a missing one holds no
+// accounts. The caller holds ArrayLock, or session when it is to change the
 // accounts.
-// The caller holds ArrayLock.
-Loaded Load() {
+Loaded Load(api::AccountSession* session = nullptr) {
   const WCHAR* database = AccountStore().database;
   Loaded out;
   const DWORD attributes = GetFileAttributesW(database);
@@ -67,7 +78,9 @@ Loaded Load() {
                               "the account database cannot be opened (not a file)");
     return out;
   }
-  if (EmailAccMsgStore_Open(&out.store) == 0 && attributes != INVALID_FILE_ATTRIBUTES) {
+  const bool read = session != nullptr ? session->Open() : EmailAccMsgStore_Open(&out.store) != 0;
+  if (session != nullptr) out.store = session->store();
+  if (!read && attributes != INVALID_FILE_ATTRIBUTES) {
     out.result =
         Fail<Result>(Status::kFailed, Refusal::kNone, "the account database cannot be read");
     return out;
@@ -86,7 +99,7 @@ Loaded Load() {
 
 // Loads the database for a change: the phone tree must hold it, and the
 // store must have read it whole, so that saving it loses nothing.
-Loaded LoadForChange() {
+Loaded LoadForChange(api::AccountSession* session) {
   std::u16string dir = AccountStore().database;
   dir = dir.substr(0, dir.rfind(u'\\'));
   const DWORD attributes = GetFileAttributesW(dir.c_str());
@@ -97,7 +110,7 @@ Loaded LoadForChange() {
                               "(initializing the device makes it)");
     return out;
   }
-  Loaded out = Load();
+  Loaded out = Load(session);
   if (out.result && !out.sound)
     out.result = Fail<Result>(Status::kFailed, Refusal::kNone,
                               "the account database is damaged (the store reads less than the "
@@ -105,8 +118,9 @@ Loaded LoadForChange() {
   return out;
 }
 
-Result Save(HANDLE store) {
-  if (EmailAccMsgStore_Create() != 0 && EmailMsgStore_Close(store) != 0) return {};
+// A save that fails leaves the array to be loaded again when session ends.
+Result Save(api::AccountSession* session) {
+  if (EmailAccMsgStore_Create() != 0 && session->Save()) return {};
   return Fail<Result>(Status::kFailed, Refusal::kNone, "could not save the account database");
 }
 
@@ -215,13 +229,13 @@ AccountResult Accounts::Get(DWORD id) const {
 }
 
 AccountResult Accounts::Add(const Account& account) {
-  std::lock_guard<std::recursive_mutex> held(ArrayLock());
+  api::AccountSession session;
   const size_t maxText = AccountStore().textUnits;
   if (account.text.size() > maxText || account.text.find(u'\0') != std::u16string::npos)
     return Fail<AccountResult>(Status::kRefused, Refusal::kInvalid,
                                "an account's text is at most " + std::to_string(maxText) +
                                    " UTF-16 code units, without NUL: account not added");
-  Loaded loaded = LoadForChange();
+  Loaded loaded = LoadForChange(&session);
   if (!loaded.result)
     return Fail<AccountResult>(loaded.result.status, loaded.result.refusal, loaded.result.error);
   // The store hands out the counter's next identifier even when an account
@@ -246,7 +260,7 @@ AccountResult Accounts::Add(const Account& account) {
   if (id == 0)
     return Fail<AccountResult>(Status::kFailed, Refusal::kNone,
                                "the registry gave no account identifier: account not added");
-  const Result saved = Save(loaded.store);
+  const Result saved = Save(&session);
   if (!saved) return Fail<AccountResult>(saved.status, saved.refusal, saved.error);
   AccountResult r;
   r.account = account;
@@ -255,15 +269,15 @@ AccountResult Accounts::Add(const Account& account) {
 }
 
 Result Accounts::Remove(DWORD id) {
-  std::lock_guard<std::recursive_mutex> held(ArrayLock());
-  Loaded loaded = LoadForChange();
+  api::AccountSession session;
+  Loaded loaded = LoadForChange(&session);
   if (!loaded.result) return loaded.result;
   if (Lookup(loaded.accounts, id) == nullptr)
     return Fail<Result>(Status::kNotFound, Refusal::kNone, "no account " + std::to_string(id));
   if (EmailMsgStore_DeleteAccount(loaded.store, id) == 0)
     return Fail<Result>(Status::kFailed, Refusal::kNone,
                         "could not remove account " + std::to_string(id));
-  return Save(loaded.store);
+  return Save(&session);
 }
 
 AccountListResult Accounts::Saved() const {

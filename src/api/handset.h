@@ -75,6 +75,28 @@ Record FromProps(StoreKind kind, const tagMSGPROPS& props, const OwnRecord& own)
 // or save it take turns on this lock.
 std::recursive_mutex& AccountArrayLock();
 
+// The account store's array while a caller changes it, held by this thread:
+// saved whole, or, on a way out without a save, loaded again from the
+// database so that no unsaved change lingers in the process's array for a
+// later save.
+class AccountSession {
+ public:
+  AccountSession() : held_(AccountArrayLock()) {}
+  ~AccountSession();
+  AccountSession(const AccountSession&) = delete;
+  AccountSession& operator=(const AccountSession&) = delete;
+
+  // Loads the database into the array: false when it could not be read.
+  bool Open();
+  HANDLE store() const { return store_; }
+  bool Save();
+
+ private:
+  std::lock_guard<std::recursive_mutex> held_;
+  HANDLE store_ = nullptr;
+  bool opened_ = false, saved_ = false;
+};
+
 // Whether the account database holds an account of that identifier.
 bool AccountExists(DWORD id);
 

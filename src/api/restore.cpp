@@ -72,32 +72,6 @@ std::vector<Account> AccountOrder(std::vector<std::pair<Account, size_t>> accoun
   return order;
 }
 
-// The account store's array while the restore changes it, held by this
-// thread: saved whole, or, on a way out without a save, loaded again from
-// the database so that no change the restore made lingers in the process's
-// array for a later save.
-class AccountSession {
- public:
-  AccountSession() : held_(api::AccountArrayLock()) {}
-  ~AccountSession() {
-    if (opened_ && !saved_) EmailAccMsgStore_Open(nullptr);
-  }
-  AccountSession(const AccountSession&) = delete;
-  AccountSession& operator=(const AccountSession&) = delete;
-
-  bool Open() {
-    opened_ = true;
-    return EmailAccMsgStore_Open(&store_) != 0;
-  }
-  HANDLE store() const { return store_; }
-  bool Save() { return saved_ = EmailMsgStore_Close(store_) != 0; }
-
- private:
-  std::lock_guard<std::recursive_mutex> held_;
-  HANDLE store_ = nullptr;
-  bool opened_ = false, saved_ = false;
-};
-
 }  // namespace
 
 Restorer::Restorer(Device& device) : device_(device), state_(new State) {}
@@ -343,7 +317,7 @@ Result Restorer::Run(bool replace, bool write, Report* report,
   report->handsetCounters = st.handsetCounters.size();
   if (!st.withAccounts) return Result();
 
-  AccountSession session;
+  api::AccountSession session;
   if (!session.Open() && databasePresent)
     return Refuse(Status::kFailed, "the account database " +
                                        api::FileName(AccountStore().database) +
