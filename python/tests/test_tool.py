@@ -124,9 +124,12 @@ def test_restore_refuses_damaged_lines_and_stored_identifiers(tmp_path, dev, too
     assert not os.path.exists(os.path.join(fresh.root, "DiskOnChip", "User"))
     with pytest.raises(msgstore.Invalid, match="not a msgstore export"):
         fresh.restore(_write(tmp_path / "other.jsonl", '{"format":"other"}\n'))
-    # Ticks rounded to a double and a cut file: refused in the tool's words.
+    # Ticks rounded to a double (as a JSON tool that reads numbers as doubles
+    # gives them back) and a cut file: refused in the tool's words.
     message = json.loads(lines[3])
-    message["time_ticks"] = int(float(message["time_ticks"]) + 2**12)
+    ticks = int(message["time_ticks"])
+    message["time_ticks"] = int(float(ticks)) if int(float(ticks)) != ticks else ticks + 1
+    assert float(message["time_ticks"]) == float(ticks)
     for name, text in (("rounded", lines[:3] + [json.dumps(message)] + lines[4:]),
                        ("cut", lines[:4])):
         damaged = _write(tmp_path / f"{name}.jsonl", "\n".join(text) + "\n")
@@ -134,6 +137,7 @@ def test_restore_refuses_damaged_lines_and_stored_identifiers(tmp_path, dev, too
             fresh.restore(damaged)
         told = tool("import", str(damaged), check=False, on=tmp_path / "fresh")
         assert (told.returncode, told.stderr) == (1, f"msgstore: {e.value}\n")
+        assert ("rounded them" in str(e.value)) == (name == "rounded")
     with pytest.raises(msgstore.Refused, match="already holds sms message 1"):
         dev.restore(export)
     assert dev.restore(export, replace=True).replaced_messages == 1
