@@ -1,6 +1,6 @@
-// What a user trusts the tool with: output that could not be written fails the run, a backup
-// cut short or edited out of step is refused whole, commands that only read make nothing, an
-// export carries the whole handset, and check, count and refresh cover the whole device.
+// What a user trusts the tool with: output that could not be written fails the run, an export
+// is exact JSON and one cut short or miscounted is refused whole, commands that only read make
+// nothing, and check, count and refresh cover the whole device.
 #include "msgstore/msgstore.h"
 #include "msgstore/stores.h"
 #include "msgstore/text.h"
