@@ -1,11 +1,7 @@
-// The everyday conventions of the tool: --version and usage errors in its own words, several
-// identifiers and standard input, accounts by name, questions before destructive commands,
-// show's cut, and what watch and the progress lines say.
+// The everyday conventions of the tool: several identifiers and standard input, questions
+// before destructive commands, show's cut, and the progress lines.
 #include <poll.h>
 #include <stdlib.h>
-
-#include <chrono>
-#include <thread>
 
 #include "tool_runner.h"
 
@@ -68,35 +64,6 @@ class Terminal {
 
 using Conventions = ToolTest;
 
-TEST_F(Conventions, VersionAndEveryArgumentTheToolCannotTakeExits2InItsOwnWords) {
-  const std::string version = Ok("--version");
-  EXPECT_TRUE(Starts(version, "msgstore ") && Lines(version).size() == 1 &&
-              version.find_first_of("0123456789") == 9)
-      << version;
-  Oks({"init", "add sms inbox --text a"});
-  Steps({
-      {"ls sms inbox extra", 2, "unexpected argument 'extra' (see 'msgstore ls sms --help')\n"},
-      {"-x", 2, "unknown option '-x' (see 'msgstore --help')\n"},
-      {"lang a b c", 2, "unexpected arguments 'b c' (see 'msgstore lang --help')\n"},
-      {"ls sms inbox --bogus", 2, "unknown option '--bogus' (see 'msgstore ls sms --help')\n"},
-      {"add sms inbox --to", 2, "--to needs a value (see 'msgstore add sms --help')\n"},
-      {"--root elsewhere ls sms", 2,
-       "--root can be given only once (see 'msgstore ls sms --help')\n"},
-      {"mark sms 1 --read --unread", 2,
-       "--read and --unread cannot be given together (see 'msgstore mark sms --help')\n"},
-      {"show sms", 2, "missing ID (see 'msgstore show sms --help')\n"},
-      {"account add", 2, "option --name is needed (see 'msgstore account add --help')\n"},
-      {"ls sms outbox", 2, "unknown folder 'outbox' (folders: inbox, draft, sent, unsent,"},
-      {"mv sms 1 outbox", 2, "unknown folder 'outbox' (folders: inbox, draft, sent, unsent,"},
-      {"counters bogus 1", 2, "unknown counter 'bogus' (counters: EmsRecv, EmsRead,"},
-      {"rm sms 1 x", 2, "'x' is not a message identifier (1 to 4294967295)\n"},
-      {"mv sms 1", 2, "missing FOLDER after the identifiers\n"},
-      {"ls sms --ids --json", 2, "--ids and --json cannot be given together"},
-      {"ls sms --index", 2, "--index needs a FOLDER"},
-      {"account show 1", 1, "no account 1 (see 'msgstore account ls')\n"},
-  });
-}
-
 TEST_F(Conventions, SeveralIdentifiersOnTheCommandLineOrStandardInput) {
   Oks({"init", "add sms inbox --text one --time 2026-01-01",
        "add sms inbox --text two --time 2026-01-02",
@@ -113,11 +80,11 @@ TEST_F(Conventions, SeveralIdentifiersOnTheCommandLineOrStandardInput) {
          {"ls mms", 0, "no messages in the mms folders of phone memory\n"}});
   {
     Input ids(Ok("ls sms --unread --ids"));
-    Result r = Tool("mark sms - --read", ids.fd());
+    Result r = Tool("mark sms - --read --status 7", ids.fd());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
-              "message 4 in phone draft: read, status 0\nmessage 2 in phone inbox: read, status "
-              "0\nmessage 1 in phone inbox: read, status 0\n");
+              "message 4 in phone draft: read, status 7\nmessage 2 in phone inbox: read, status "
+              "7\nmessage 1 in phone inbox: read, status 7\n");
   }
   EXPECT_EQ(Ok("ls sms --unread --ids"), "");
   // Each failure on its own line, the others done, then how many failed.
@@ -141,47 +108,10 @@ TEST_F(Conventions, SeveralIdentifiersOnTheCommandLineOrStandardInput) {
             "deleted message 5 in phone spam\ndeleted message 6 in phone spam\n");
 }
 
-TEST_F(Conventions, AccountsByNameInTheDefaultFolderAndTheIncomingServersInbox) {
-  Ok("init");
-  EXPECT_EQ(Ok("account add --name Work"), "account 805306371 added to folder 1\n");
-  Refuses("add email inbox --text hi", 2,
-          "an inbox message needs --account ID or NAME: no incoming-server account is named "
-          "(see 'msgstore account use')\n");
-  Steps({{"account add --text Home --folder 2 --default", 0,
-          "account 805306372 added to folder 2\naccount 805306372 is the incoming-server "
-          "account (registry name Account30000004)\n"},
-         {"add email inbox --text hi", 0,
-          "message 1 stored in phone inbox\nnote: without --account the message went to the "
-          "incoming-server account 805306372\n"},
-         {"add email inbox --account Work --text w", 0, "message 2 stored in phone inbox\n"},
-         {"ls email --account Home --ids", 0, "1\n"},
-         {"ls email inbox --account 805306371 --ids", 0, "2\n"},
-         {"account use Work", 0,
-          "account 805306371 is the incoming-server account (registry name Account30000003)\n"},
-         {"account add --name Work", 0, "account 805306373 added to folder 1\n"},
-         {"account rm Work", 1,
-          "account name 'Work' is ambiguous: accounts 805306371, 805306373 have it (give the "
-          "identifier)\n"},
-         {"account show Nobody", 1, "no account named 'Nobody' (see 'msgstore account ls')\n"},
-         {"ls email inbox --account Nobody", 1, "no account named 'Nobody'"}});
-  EXPECT_EQ(Json("account show Home")["id"], 805306372u);
-  const std::string count = Ok("count email");
-  for (const char* row : {"\ninbox 805306371 (Work)      1     -      1\n",
-                          "\ninbox 805306372 (Home)      1     -      1\n",
-                          "\ninbox 805306373 (Work)      0     -      0\n"})
-    EXPECT_PRED2(Has, count, row);
-  EXPECT_EQ(Json("count email")["accounts"]["805306372"]["text"], "Home");
-  // Removed from the account store, its messages are counted without a name.
-  Ok("account rm 805306372");
-  EXPECT_PRED2(Has, Ok("count email"), "\ninbox 805306372 (no account)      1     -      1\n");
-  EXPECT_TRUE(Json("count email")["accounts"]["805306372"]["text"].is_null());
-}
-
 TEST_F(Conventions, DestructiveCommandsAskOnATerminalTakeYesAndDryRun) {
   Oks({"init", "add sms inbox", "add sms inbox", "add sms inbox", "account add --name a --folder 3",
        "account add --name b --folder 3", "account use a"});
-  const std::string backup = root_ + "/../" + fs::path(root_).filename().string() + ".jsonl";
-  std::ofstream(backup) << Ok("export");
+  const std::string backup = Save("backup.jsonl", Ok("export"));
   Ok("rm sms 3");  // which the import puts back
   Steps({{"empty sms inbox", 2,
           "delete the 2 messages of the phone inbox: give --yes to go on without a question "
@@ -212,7 +142,6 @@ TEST_F(Conventions, DestructiveCommandsAskOnATerminalTakeYesAndDryRun) {
   EXPECT_EQ(Ok("import --replace --yes " + backup),
             "imported 3 messages (sms 3, mms 0, email 0) and 2 accounts\nreplaced 2 stored "
             "messages and 2 stored accounts\n");
-  fs::remove(backup);
 
   Terminal no;
   ASSERT_TRUE(no.ok());
@@ -244,10 +173,8 @@ TEST_F(Conventions, ShowCutsLongContentAtWholeCharacters) {
                "\ncontent     714 bytes, UTF-16 text:\n" + letters +
                    "\n... 204 more bytes ('msgstore show sms 1 --raw' writes the whole content)\n");
   EXPECT_EQ(Ok("show sms 1 --raw").size(), 714u);
-  const std::string body = root_ + "/../" + fs::path(root_).filename().string() + ".bin";
-  std::ofstream(body, std::ios::binary) << std::string(600, '\0');
-  Oks({"card insert", "init", "--card add sms draft --body " + body});
-  fs::remove(body);
+  Oks({"card insert", "init",
+       "--card add sms draft --body " + Save("body.bin", std::string(600, '\0'))});
   const std::string shown = Ok("--card show sms 2");
   EXPECT_PRED2(Has, shown,
                "\n000001f0  00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00  |................|\n"
@@ -258,40 +185,17 @@ TEST_F(Conventions, ShowCutsLongContentAtWholeCharacters) {
   EXPECT_FALSE(Has(Ok("show sms 3"), "more bytes"));
 }
 
-TEST_F(Conventions, WatchNamesTheOperationsThatPostNoticesAndProgressIsCleared) {
-  const std::string sources =
-      "notices come from emptying the SMS/EMS or MMS inbox, on either storage (WCE_APSHELL); "
-      "writing an e-mail message into a full folder, when the store removes the folder's oldest "
-      "message to make room (WCE_CVMESSAGEEXEC); no other operation posts any";
-  EXPECT_PRED2(Has, Ok("watch --help"), "\n" + sources + ".\n");
-  Oks({"init", "add sms inbox", "add sms inbox"});
-  {
-    Child watch(Args("--json watch"));
-    for (int i = 0; i < 500 && !Has(watch.err(), sources); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(watch.err(), "watching WCE_APSHELL and WCE_CVMESSAGEEXEC on " + root_ +
-                               " (Ctrl-C stops)\n" + sources + "\n");
-    Ok("empty sms inbox --yes");
-    for (int i = 0; i < 500 && watch.out().empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    watch.Signal(SIGINT);
-    EXPECT_EQ(watch.Finish(), 0);
-    const auto notice = nlohmann::json::parse(watch.out());
-    EXPECT_EQ(notice["window"], "WCE_APSHELL");
-    EXPECT_EQ(notice["meaning"], "inbox emptied");
-    EXPECT_EQ(notice["detail"], "EMS");
-  }
-  // On a terminal, the last progress line is cleared before the summary or a failure.
+// On a terminal, the last progress line is cleared before the summary or a failure.
+TEST_F(Conventions, TheLastProgressLineIsCleared) {
+  Ok("init");
   for (int i = 0; i < 5; ++i) Ok("add sms draft");
   Ok("refresh --all");
-  const std::string backup = root_ + "/../" + fs::path(root_).filename().string() + ".jsonl";
-  std::ofstream(backup) << Ok("export");
-  const std::string copy = root_ + "-copy";
+  const std::string backup = Save("backup.jsonl", Ok("export"));
   for (const auto& [root, cmd, label] :
        std::vector<std::tuple<std::string, std::string, std::string>>{
            {root_, "export", "export: "},
            {root_, "check", "check: "},
-           {copy, "import " + backup, "import: "}}) {
+           {Other(), "import " + backup, "import: "}}) {
     Terminal tty;
     ASSERT_TRUE(tty.ok());
     Child c(On(root, [&] { return Args(cmd); }), -1, tty.fd());
@@ -302,8 +206,6 @@ TEST_F(Conventions, WatchNamesTheOperationsThatPostNoticesAndProgressIsCleared) 
     EXPECT_EQ(shown.substr(last, label.size() + 3), label + "5/5") << cmd << shown;
     EXPECT_EQ(shown.substr(last + label.size() + 3, 4), "\r\033[K") << cmd << shown;
   }
-  fs::remove(backup);
-  fs::remove_all(copy);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 // Every command's --json output against the shape its manual page gives: the same keys, each of
 // a type the page allows.
-#include <chrono>
-#include <thread>
-
 #include "tool_runner.h"
 
 namespace tool_test {
@@ -139,23 +136,35 @@ TEST_F(JsonOutput, EveryCommandPrintsTheShapeItsManualPageGives) {
   Expect(Shape("account", 2), "account rm Home");
   Expect(Shape("account", 3), "account empty 3 --yes");
   Expect(Shape("account", 4), "account use Work");
-  const std::string backup = root_ + "/../" + fs::path(root_).filename().string() + ".jsonl";
   fs::remove(At("EMS/INBOX/7.sms"));  // so that the export is whole
-  std::ofstream(backup) << Ok("export");
-  Expect(Shape("import"), "import --replace --dry-run " + backup);
-  fs::remove(backup);
+  Expect(Shape("import"), "import --replace --dry-run " + Save("backup.jsonl", Ok("export")));
+}
 
+// watch says what it watches and which operations post notices, shows each notice as it comes,
+// in the manual's shape, and ends on Ctrl-C.
+TEST_F(JsonOutput, WatchSaysWhatPostsNoticesAndShowsEachAsItComes) {
+  const std::string sources =
+      "notices come from emptying the SMS/EMS or MMS inbox, on either storage (WCE_APSHELL); "
+      "writing an e-mail message into a full folder, when the store removes the folder's oldest "
+      "message to make room (WCE_CVMESSAGEEXEC); no other operation posts any";
+  EXPECT_PRED2(Has, Ok("watch --help"), "\n" + sources + ".\n");
+  Oks({"init", "add sms inbox"});
   Child watch(Args("--json watch"));
-  for (int i = 0; i < 500 && !Has(watch.err(), "\n"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Until([&] { return Has(watch.err(), sources); });
+  EXPECT_EQ(watch.err(), "watching WCE_APSHELL and WCE_CVMESSAGEEXEC on " + root_ +
+                             " (Ctrl-C stops)\n" + sources + "\n");
   Ok("empty sms inbox --yes");
-  for (int i = 0; i < 500 && watch.out().empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Shown while the watch goes on.
+  ASSERT_TRUE(Until([&] { return Has(watch.out(), "\n"); })) << watch.out();
+  EXPECT_PRED2(Has, watch.out(), R"("window":"WCE_APSHELL","message":3140,)");
+  const Doc notice = Doc::parse(watch.out(), nullptr, false);
+  EXPECT_EQ(notice["meaning"], "inbox emptied");
+  EXPECT_EQ(notice["detail"], "EMS");
+  std::vector<std::string> errors;
+  Compare(Shape("watch"), notice, "watch", &errors);
+  EXPECT_EQ(errors, std::vector<std::string>()) << watch.out();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Finish(), 0);
-  std::vector<std::string> errors;
-  Compare(Shape("watch"), Doc::parse(watch.out(), nullptr, false), "watch", &errors);
-  EXPECT_EQ(errors, std::vector<std::string>()) << watch.out();
 }
 
 // Ticks pass 2^53: as text they keep every digit that a double would round away.

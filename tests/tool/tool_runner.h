@@ -26,10 +26,13 @@ extern char** environ;
 namespace tool_test {
 
 // Standard output and error go to memory files; standard input is /dev/null or the descriptor
-// in, standard error the descriptor err when one is given (a terminal).
+// in, standard error the descriptor err when one is given (a terminal), standard output the file
+// out when one is named (closed for kClosed).
 class Child {
  public:
-  explicit Child(std::vector<std::string> args, int in = -1, int err = -1) {
+  static constexpr const char* kClosed = "";
+  explicit Child(std::vector<std::string> args, int in = -1, int err = -1,
+                 const char* out = nullptr) {
     args.insert(args.begin(), MSGSTORE_TOOL_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
@@ -40,7 +43,12 @@ class Child {
       posix_spawn_file_actions_adddup2(&fa, in, 0);
     else
       posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, out_, 1);
+    if (out == nullptr)
+      posix_spawn_file_actions_adddup2(&fa, out_, 1);
+    else if (*out == '\0')
+      posix_spawn_file_actions_addclose(&fa, 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, 1, out, O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, err >= 0 ? err : err_, 2);
     if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
@@ -91,6 +99,12 @@ inline std::vector<std::string> Lines(const std::string& text) {
 // Used as EXPECT_PRED2(Has, text, part), which prints both on failure.
 inline bool Has(const std::string& s, const std::string& part) { return s.find(part) != s.npos; }
 inline bool Starts(const std::string& s, const std::string& start) { return !s.rfind(start, 0); }
+// Waits up to five seconds for done() (a child's output) to hold.
+template <class F>
+bool Until(F done) {
+  for (int i = 0; i < 500 && !done(); ++i) usleep(10000);
+  return done();
+}
 
 // A command, the status it must end with and, for 0, its whole standard output, else the start
 // of its one line of standard error (see Refuses).
@@ -157,6 +171,8 @@ class ToolTest : public ::testing::Test {
     }
     return files;
   }
+  // Another device root, under this one.
+  std::string Other() const { return root_ + "/other"; }
   // A path under the messaging directory: At("EMS/INBOX/1.sms").
   std::string At(const std::string& rel, bool card = false) const {
     return root_ + (card ? "/SD Card" : "/DiskOnChip") + "/User/MESSAGING/" + rel;
@@ -169,6 +185,19 @@ class ToolTest : public ::testing::Test {
     auto result = f();
     root_ = saved;
     return result;
+  }
+  // Every file and directory of both storages of the device at root, by its path under the root.
+  std::map<std::string, std::string> Trees(const std::string& root) {
+    std::map<std::string, std::string> trees;
+    for (const auto& [path, bytes] : On(root, [&] { return Device(); }))
+      if (Starts(path, root + "/DiskOnChip") || Starts(path, root + "/SD Card"))
+        trees[path.substr(root.size())] = bytes;
+    return trees;
+  }
+  // Writes a file under the root, beside the device, and gives its path.
+  std::string Save(const std::string& name, const std::string& bytes) {
+    std::ofstream(root_ + "/" + name, std::ios::binary) << bytes;
+    return root_ + "/" + name;
   }
 
   std::string root_;
