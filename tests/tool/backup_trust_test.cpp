@@ -199,18 +199,21 @@ TEST_F(BackupTrust, AnExportCutShortOrMiscountedIsRefusedWhole) {
 TEST_F(BackupTrust, CountReadsOnlyAndSettleSaysWhatItMovedAndDeleted) {
   Oks({"init", "add mms autodownload --text a --text1 url", "add mms autodownload --text b",
        "add mms inbox --text c --status 104 --text1 url", "add mms inbox --text d --status 104"});
+  // A card message that shares its identifier with phone message 3.
+  Oks({"card insert", "init", "add mms inbox --card --text e"});
+  std::filesystem::rename(At("MMS/INBOX/5.mms", true), At("MMS/INBOX/3.mms", true));
   const auto before = Trees(root_);
   EXPECT_EQ(Json("count mms")["folders"]["autodownload"]["phone"], 2);
-  EXPECT_EQ(Json("count")["mms"]["unread_inbox"], 2);
+  EXPECT_EQ(Json("count")["mms"]["unread_inbox"], 3);
   EXPECT_EQ(Trees(root_), before);
   EXPECT_EQ(Ok("settle"),
-            "moved message 1 in phone autodownload: now message 5 in phone inbox\n"
+            "moved message 1 in phone autodownload: now message 6 in phone inbox\n"
             "deleted message 2 in phone autodownload\n"
             "deleted message 4 in phone inbox\n"
             "settled the status of message 3 in phone inbox\n"
-            "unread in the inboxes: 3\n");  // counted before 4 was deleted
-  EXPECT_EQ(Json("show mms 5")["status"], 101);
-  EXPECT_EQ(Ok("settle"), "nothing to settle\nunread in the inboxes: 2\n");
+            "unread in the inboxes: 4\n");  // counted before 4 was deleted
+  EXPECT_EQ(Json("show mms 6")["status"], 101);
+  EXPECT_EQ(Ok("settle"), "nothing to settle\nunread in the inboxes: 3\n");
 }
 
 // Without a store, check, count and refresh cover every store and the account database; check
