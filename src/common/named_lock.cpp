@@ -2,21 +2,18 @@
 #include "common/named_lock.h"
 
 #include "msgstore/platform.h"
+#include "platform/named_mutex.h"
 
 namespace msgstore {
 
 NamedLock::NamedLock(const WCHAR* name, bool yield) : yield_(yield) {
   if (yield_) Sleep(0);
-  mutex_ = CreateMutexW(nullptr, FALSE, name);
   // Without a mutex the operation goes on unlocked.
-  if (mutex_ != nullptr) WaitForSingleObject(mutex_, INFINITE);
+  mutex_ = platform::TakeNamedMutex(name);
 }
 
 NamedLock::~NamedLock() {
-  if (mutex_ != nullptr) {
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
+  platform::LetNamedMutex(std::move(mutex_));
   if (yield_) Sleep(0);
 }
 

@@ -5,9 +5,14 @@
 #ifndef MSGSTORE_COMMON_NAMED_LOCK_H_
 #define MSGSTORE_COMMON_NAMED_LOCK_H_
 
+#include <memory>
+
 #include "msgstore/types.h"
 
 namespace msgstore {
+namespace platform {
+class HandleObject;
+}  // namespace platform
 
 class NamedLock {
  public:
@@ -18,7 +23,7 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
 
  private:
-  HANDLE mutex_ = nullptr;
+  std::shared_ptr<platform::HandleObject> mutex_;
   bool yield_;
 };
 

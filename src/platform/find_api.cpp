@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "msgstore/platform.h"
@@ -21,6 +22,8 @@ namespace {
 
 class FindObject : public HandleObject {
  public:
+  static constexpr HandleKind kKind = HandleKind::kFind;
+  FindObject() : HandleObject(kKind) {}
   UniqueFd dir;
   std::u16string pattern;
   // Entries read from the directory and not yet gone through.
@@ -31,10 +34,10 @@ class FindObject : public HandleObject {
 char16_t FoldCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c; }
 
 // '*' matches any run of characters, '?' exactly one; case is ignored.
-bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
   if (pattern == u"*.*") return true;  // every name, with or without a dot
   size_t p = 0, n = 0;
-  size_t starP = std::u16string::npos, starN = 0;
+  size_t starP = std::u16string_view::npos, starN = 0;
   while (n < name.size()) {
     if (p < pattern.size() && (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
       ++p;
@@ -42,7 +45,7 @@ bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
     } else if (p < pattern.size() && pattern[p] == u'*') {
       starP = p++;
       starN = n;
-    } else if (starP != std::u16string::npos) {
+    } else if (starP != std::u16string_view::npos) {
       p = starP + 1;
       n = ++starN;
     } else {
@@ -146,9 +149,22 @@ size_t ForEachFoundName(const WCHAR* fileName, const std::function<bool(const WC
   size_t visited = 0;
   WCHAR buffer[MAX_PATH];
   const bool whole = ForEachEntry(dir.get(), [&](const char* entry) {
-    const std::u16string name = ToUtf16(entry);
-    if (!WildcardMatch(pattern, name)) return true;
-    CopyName(name, buffer);
+    // A name in ASCII (as the stores' names are) goes into the buffer as it
+    // is; any other is converted whole first.
+    size_t length = 0;
+    auto ascii = [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; };
+    while (length < MAX_PATH - 1 && ascii(entry[length])) {
+      buffer[length] = static_cast<WCHAR>(entry[length]);
+      ++length;
+    }
+    if (entry[length] == 0) {
+      buffer[length] = 0;
+      if (!WildcardMatch(pattern, std::u16string_view(buffer, length))) return true;
+    } else {
+      const std::u16string name = ToUtf16(entry);
+      if (!WildcardMatch(pattern, name)) return true;
+      CopyName(name, buffer);
+    }
     ++visited;
     return visit(buffer);
   });

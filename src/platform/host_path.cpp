@@ -7,11 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
@@ -67,12 +68,17 @@ std::string FindEntryIgnoringCase(const std::string& directory, const std::strin
 // (the e-mail tree is made as "Email" and named "EMAIL"), as found before.
 // An entry is used only after a look shows the folder still there.
 std::mutex g_folderMutex;
-std::unordered_map<std::string, std::string>& Folders() {
-  static std::unordered_map<std::string, std::string> folders;
+std::map<std::string, std::string, std::less<>>& Folders() {
+  static std::map<std::string, std::string, std::less<>> folders;
   return folders;
 }
+// Whether Folders() holds anything: most devices need none of it.
+std::atomic<bool> g_anyFolder{false};
+// Changes whenever Folders() does.
+std::atomic<unsigned> g_foldersVersion{0};
 
-std::string KnownFolder(const std::string& asked) {
+std::string KnownFolder(std::string_view asked) {
+  if (!g_anyFolder.load(std::memory_order_acquire)) return std::string();
   std::lock_guard<std::mutex> lock(g_folderMutex);
   auto it = Folders().find(asked);
   return it == Folders().end() ? std::string() : it->second;
@@ -83,6 +89,8 @@ void RememberFolder(const std::string& asked, const std::string& found) {
   std::lock_guard<std::mutex> lock(g_folderMutex);
   if (Folders().size() > 1024) Folders().clear();
   Folders()[asked] = found;
+  g_anyFolder.store(true, std::memory_order_release);
+  g_foldersVersion.fetch_add(1, std::memory_order_release);
 }
 
 // Host paths that an operation found under their own spelling lately, by
@@ -129,21 +137,43 @@ bool ForEachEntry(int fd, const std::function<bool(const char* name)>& visit) {
   }
 }
 
+namespace {
+
+// Writes text, UTF-16, as UTF-8 at out, which has room for 3 bytes a code
+// unit, and returns the end; an unpaired surrogate becomes U+FFFD.
+char* PutAsUtf8(char* out, std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t code = text[i];
+    if (code < 0x80) {
+      *out++ = static_cast<char>(code);
+      continue;
+    }
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);  // 4 bytes for 2 units
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    std::string bytes;
+    AppendUtf8(bytes, code);
+    out = std::copy(bytes.begin(), bytes.end(), out);
+  }
+  return out;
+}
+
+// Appends text, UTF-16, as UTF-8.
+void AppendAsUtf8(std::string& out, std::u16string_view text) {
+  const size_t had = out.size();
+  out.resize(had + 3 * text.size());
+  out.resize(static_cast<size_t>(PutAsUtf8(&out[had], text) - out.data()));
+}
+
+}  // namespace
+
 std::string ToUtf8(const std::u16string& text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      uint32_t low = text[++i];
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, unit);
-    }
-  }
+  AppendAsUtf8(out, text);
   return out;
 }
 
@@ -190,6 +220,10 @@ std::u16string ToUtf16(const std::string& text) {
 
 std::u16string FromWide(const WCHAR* text) { return text == nullptr ? u"" : std::u16string(text); }
 
+std::u16string_view WideView(const WCHAR* text) {
+  return text == nullptr ? std::u16string_view() : std::u16string_view(text);
+}
+
 std::string AsciiLower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -200,18 +234,19 @@ bool AsciiIEquals(const std::string& a, const std::string& b) {
   return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
 }
 
-std::vector<std::string> SplitDevicePath(const std::u16string& devicePath) {
-  std::u16string path = devicePath.substr(0, devicePath.find(u'\0'));
+std::vector<std::string> SplitDevicePath(std::u16string_view devicePath) {
+  const std::u16string_view path = devicePath.substr(0, devicePath.find(u'\0'));
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find_first_of(u"\\/", start);
-    if (end == std::u16string::npos) end = path.size();
-    std::u16string part = path.substr(start, end - start);
+    if (end == std::u16string_view::npos) end = path.size();
+    const std::u16string_view part = path.substr(start, end - start);
     if (part == u"..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != u".") {
-      parts.push_back(ToUtf8(part));
+      parts.emplace_back();
+      AppendAsUtf8(parts.back(), part);
     }
     start = end + 1;
   }
@@ -230,17 +265,60 @@ std::string JoinUnder(const std::string& base, const std::vector<std::string>& c
   return exact;
 }
 
+// JoinUnder(base, SplitDevicePath(devicePath)) in one pass, without a
+// string per component. *last is where the last component begins in the
+// result, npos when there is none.
+std::string JoinDevicePath(const std::string& base, std::u16string_view devicePath, size_t* last) {
+  const std::u16string_view path = devicePath.substr(0, devicePath.find(u'\0'));
+  // Room for every code unit as 3 bytes and a '/' before each component.
+  std::string out(base.size() + 4 * path.size() + 1, '\0');
+  std::copy(base.begin(), base.end(), out.begin());
+  char* const start = &out[0];
+  char* at = start + base.size();
+  // Where each component kept so far begins and where the path ended before
+  // it.
+  constexpr size_t kDepth = 32;
+  char* begins[kDepth];
+  char* ends[kDepth];
+  size_t depth = 0;
+  for (size_t from = 0; from <= path.size();) {
+    size_t end = from;
+    while (end < path.size() && path[end] != u'\\' && path[end] != u'/') ++end;
+    const size_t length = end - from;
+    if (length == 2 && path[from] == u'.' && path[from + 1] == u'.') {
+      if (depth > 0) at = ends[--depth];
+    } else if (length > 0 && !(length == 1 && path[from] == u'.')) {
+      if (depth == kDepth) {  // deeper than any device path: the long way
+        const std::vector<std::string> components = SplitDevicePath(devicePath);
+        out = JoinUnder(base, components);
+        *last = components.empty() ? std::string::npos : out.size() - components.back().size();
+        return out;
+      }
+      ends[depth] = at;
+      if (at == start || at[-1] != '/') *at++ = '/';
+      begins[depth++] = at;
+      at = PutAsUtf8(at, path.substr(from, length));
+    }
+    from = end + 1;
+  }
+  *last = depth == 0 ? std::string::npos : static_cast<size_t>(begins[depth - 1] - start);
+  out.resize(static_cast<size_t>(at - start));
+  return out;
+}
+
 // The path as spelled, in the folder found for its parent before when that
-// folder has another spelling. No look at the disk.
-std::string Candidate(const std::string& base, const std::vector<std::string>& components,
-                      std::string* folder) {
-  const std::string exact = JoinUnder(base, components);
-  if (components.empty()) return exact;
-  const std::string& last = components.back();
-  const std::string parentExact = exact.substr(0, exact.size() - last.size() - 1);
-  const std::string known = KnownFolder(parentExact);
-  *folder = known.empty() ? parentExact : known;
-  return known.empty() ? exact : known + "/" + last;
+// folder has another spelling. No look at the disk. *last is where the last
+// component begins, npos when there is none.
+std::string Candidate(const std::string& base, std::u16string_view devicePath, size_t* last) {
+  std::string exact = JoinDevicePath(base, devicePath, last);
+  if (*last == std::string::npos) return exact;
+  // The parent as JoinUnder spells it: all but the last component and the
+  // character before it.
+  const std::string known = KnownFolder(std::string_view(exact).substr(0, *last - 1));
+  if (known.empty()) return exact;
+  std::string moved = known + "/" + exact.substr(*last);
+  *last = known.size() + 1;
+  return moved;
 }
 
 }  // namespace
@@ -294,15 +372,61 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
   return current;
 }
 
-std::string FirstHostPath(const std::u16string& devicePath, PathUse use) {
-  const std::vector<std::string> components = SplitDevicePath(devicePath);
-  std::string folder;
-  const std::string candidate = Candidate(UsedDeviceRoot(), components, &folder);
-  if (use == PathUse::kExisting || components.empty()) return candidate;
+namespace {
+
+// Candidate under the root in use. The host folder of the device folder that
+// this thread named last is kept, for the root's version and the known
+// folders it was found under: the files of one folder, named one after the
+// other, convert their folder once.
+std::string CandidateInRoot(std::u16string_view devicePath, size_t* last) {
+  unsigned rootVersion = kRootNotReady;
+  const std::string& root = ThisThreadsDeviceRoot(&rootVersion);
+  const std::u16string_view path = devicePath.substr(0, devicePath.find(u'\0'));
+  size_t slash = path.size();
+  while (slash > 0 && path[slash - 1] != u'\\' && path[slash - 1] != u'/') --slash;
+  slash = slash == 0 ? std::u16string_view::npos : slash - 1;
+  const std::u16string_view name =
+      slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  if (slash == std::u16string_view::npos || rootVersion == kRootNotReady || name.empty() ||
+      name == u"." || name == u"..")
+    return Candidate(root, path, last);
+  struct Converted {
+    unsigned rootVersion = kRootNotReady;
+    unsigned foldersVersion = 0;
+    std::u16string device;  // the device folder with its separator
+    std::string host;       // its host folder with its '/'
+  };
+  thread_local Converted folder;
+  const unsigned foldersVersion = g_foldersVersion.load(std::memory_order_acquire);
+  const std::u16string_view device = path.substr(0, slash + 1);
+  if (folder.rootVersion == rootVersion && folder.foldersVersion == foldersVersion &&
+      folder.device.size() == device.size() &&
+      std::memcmp(folder.device.data(), device.data(), device.size() * sizeof(char16_t)) == 0) {
+    std::string candidate;
+    candidate.reserve(folder.host.size() + 3 * name.size());
+    candidate = folder.host;
+    AppendAsUtf8(candidate, name);
+    *last = folder.host.size();
+    return candidate;
+  }
+  std::string candidate = Candidate(root, path, last);
+  folder.rootVersion = rootVersion;
+  folder.foldersVersion = foldersVersion;
+  folder.device.assign(device);
+  folder.host.assign(candidate, 0, *last);
+  return candidate;
+}
+
+}  // namespace
+
+std::string FirstHostPath(std::u16string_view devicePath, PathUse use) {
+  size_t last = std::string::npos;
+  std::string candidate = CandidateInRoot(devicePath, &last);
+  if (use == PathUse::kExisting || last == std::string::npos) return candidate;
   // A name to be made or replaced: the file under another spelling, if there
   // is one, is the one replaced. A name known to be there needs no look.
   if (WasSeen(candidate)) return candidate;
-  return SettleIn(folder, components.back());
+  return SettleIn(candidate.substr(0, last - 1), candidate.substr(last));
 }
 
 void NoteFound(const std::string& host) {
@@ -316,7 +440,7 @@ void NoteGone(const std::string& host) {
   g_seen[hash % kSeenSlots].compare_exchange_strong(expected, 0, std::memory_order_relaxed);
 }
 
-std::string SettledHostPath(const std::u16string& devicePath, const std::string& tried) {
+std::string SettledHostPath(std::u16string_view devicePath, const std::string& tried) {
   const std::vector<std::string> components = SplitDevicePath(devicePath);
   // The folder of the path tried is there: one look at it settles the name.
   const size_t slash = tried.find_last_of('/');
@@ -326,7 +450,7 @@ std::string SettledHostPath(const std::u16string& devicePath, const std::string&
     if (LookIgnoringCase(folder, components.back(), &found))
       return folder + "/" + (found.empty() ? components.back() : found);
   }
-  return ResolveUnder(UsedDeviceRoot(), components);
+  return ResolveUnder(ThisThreadsDeviceRoot(), components);
 }
 
 std::string EscapeFileName(const std::string& name) {
