@@ -6,7 +6,9 @@
 #include <future>
 #include <thread>
 
+#include "api/folder_files.h"
 #include "msgstore/msgstore.h"
+#include "msgstore/platform.h"
 #include "platform/sys_calls.h"
 #include "test_support.h"
 
@@ -114,6 +116,35 @@ TEST_F(PlatformKept, AFolderFoundUnderAnotherSpellingIsOpenedThereFirst) {
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\b"), 1);
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\c"), 1);
   sys.open = open;
+}
+
+}  // namespace
+
+namespace {
+
+// With the default handset, a card is in exactly when its directory is, as
+// its card state's bit 1 says, whatever the card's flags.
+TEST_F(PlatformKept, TheDefaultCardIsInExactlyWhenItsDirectoryIs) {
+  msgstore::SetPlatform(nullptr);
+  auto in = [] {
+    const bool state = (msgstore::GetPlatform().xGetSDCardState() & 1) != 0;
+    EXPECT_EQ(msgstore::api::CardIn(), state);
+    return state;
+  };
+  const std::string card = Host("SD Card");
+  EXPECT_TRUE(in());
+  msgstore::DefaultPlatform::SetCardFlags(6);
+  EXPECT_TRUE(in());
+  fs::remove_all(card);
+  EXPECT_FALSE(in());
+  fs::create_directories(Host("sd card"));
+  EXPECT_FALSE(in());
+  std::ofstream(card) << "not a directory";
+  EXPECT_FALSE(in());
+  fs::remove(card);
+  fs::create_directories(card);
+  msgstore::DefaultPlatform::SetCardFlags(0);
+  EXPECT_TRUE(in());
 }
 
 }  // namespace
