@@ -2,11 +2,14 @@
 // host folder of the device folder named last, a mutex name's slot in the
 // root's table) is never used once the root is set again or a folder is
 // found under another spelling.
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <thread>
 
 #include "api/folder_files.h"
+#include "msgstore/device.h"
+#include "msgstore/maintenance.h"
 #include "msgstore/msgstore.h"
 #include "msgstore/platform.h"
 #include "platform/sys_calls.h"
@@ -90,8 +93,9 @@ TEST_F(PlatformKept, ARootSetAgainTakesFilesAndMutexesAtOnce) {
 }
 
 std::atomic<int> g_opens{0};
+std::string g_counted;  // when set, only opens of this path count
 int CountedOpen(const char* path, int flags, mode_t mode) {
-  ++g_opens;
+  if (g_counted.empty() || g_counted == path) ++g_opens;
   return msgstore::platform::HostSysCalls().open(path, flags, mode);
 }
 
@@ -145,6 +149,68 @@ TEST_F(PlatformKept, TheDefaultCardIsInExactlyWhenItsDirectoryIs) {
   fs::create_directories(card);
   msgstore::DefaultPlatform::SetCardFlags(0);
   EXPECT_TRUE(in());
+}
+
+}  // namespace
+
+namespace {
+
+msgstore::Record Draft(DWORD time, const std::u16string& subject) {
+  msgstore::Record r;
+  r.folder = EMS_FOLDER_DRAFT, r.subject = subject, r.indexTime = r.time = {time, 0x01D00000u};
+  return r;
+}
+
+std::vector<std::string> MessageFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() != "" &&
+        entry.path().filename().string().find(".tmp") == std::string::npos)
+      names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A restore looks at a folder once for the names of other spellings that
+// its messages replace, and each of them is replaced; a write after the
+// restore looks at the folder afresh.
+TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
+  std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_, true);
+  ASSERT_TRUE(dev && dev->Init());
+  const std::string draft = Host("DiskOnChip/User/MESSAGING/EMS/DRAFT");
+  std::ofstream(draft + "/7.SMS") << "old seven";
+  std::ofstream(draft + "/8.Sms") << "old eight";
+  // How many times a restore of these drafts opens the folder.
+  auto opensOfRestore = [&](std::vector<DWORD> ids) {
+    msgstore::Restorer restore(*dev);
+    for (size_t k = 0; k < ids.size(); ++k)
+      restore.Add(msgstore::StoreKind::kSms, {false, EMS_FOLDER_DRAFT, ids[k], 0},
+                  Draft(100 - ids[k], u"draft " + std::u16string(1, u'0' + ids[k] % 10)), k);
+    msgstore::Restorer::Report report;
+    auto& sys = msgstore::platform::Sys();
+    const auto open = sys.open;
+    sys.open = CountedOpen;
+    g_counted = draft;
+    g_opens = 0;
+    const msgstore::Result done = restore.Commit(true, &report);
+    sys.open = open;
+    g_counted.clear();
+    EXPECT_TRUE(done) << done.error;
+    return g_opens.load();
+  };
+  // The folder is looked at as often for six names as for three.
+  EXPECT_EQ(opensOfRestore({7, 8, 9}), opensOfRestore({11, 12, 13, 14, 15, 16}));
+  EXPECT_EQ(MessageFiles(draft),
+            (std::vector<std::string>{"11.sms", "12.sms", "13.sms", "14.sms", "15.sms", "16.sms",
+                                      "7.SMS", "8.Sms", "9.sms"}));
+  EXPECT_EQ(dev->sms().Read({false, EMS_FOLDER_DRAFT, 8, 0}).record.subject, u"draft 8");
+
+  std::ofstream(draft + "/10.SMS") << "made after the restore";
+  tagMSGPROPS ten = {};
+  ten.dwFolder = EMS_FOLDER_DRAFT;
+  EXPECT_EQ(EMSMsgStore_WriteMessage(false, &ten, 10, nullptr), 10u);
+  EXPECT_EQ(MessageFiles(draft).front(), "10.SMS");
+  EXPECT_EQ(MessageFiles(draft).size(), 10u);
 }
 
 }  // namespace

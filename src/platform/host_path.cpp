@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
@@ -109,11 +110,59 @@ bool WasSeen(const std::string& host) {
   return g_seen[hash % kSeenSlots].load(std::memory_order_relaxed) == hash;
 }
 
+// The names of the folders looked at while this thread keeps them
+// (KeptFolderNames): by host folder, its names by their ASCII lower case,
+// each with its spellings.
+using Spellings = std::map<std::string, std::set<std::string>>;
+struct KeptNames {
+  int depth = 0;
+  std::map<std::string, Spellings> folders;
+};
+thread_local KeptNames t_kept;
+
+// The kept names of folder, read at the first need; null when this thread
+// keeps none or the folder cannot be read.
+Spellings* KeptFolder(const std::string& folder) {
+  if (t_kept.depth == 0) return nullptr;
+  auto kept = t_kept.folders.find(folder);
+  if (kept != t_kept.folders.end()) return &kept->second;
+  UniqueFd dir(Sys().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (!dir.valid()) return nullptr;
+  Spellings names;
+  if (!ForEachEntry(dir.get(), [&](const char* entry) {
+        names[AsciiLower(entry)].insert(entry);
+        return true;
+      }))
+    return nullptr;
+  return &t_kept.folders.emplace(folder, std::move(names)).first->second;
+}
+
+// Tells the kept names of host's folder, if kept, that host is there or gone.
+void NoteKept(const std::string& host, bool there) {
+  if (t_kept.depth == 0) return;
+  const size_t slash = host.find_last_of('/');
+  if (slash == std::string::npos) return;
+  auto kept = t_kept.folders.find(host.substr(0, slash));
+  if (kept == t_kept.folders.end()) return;
+  const std::string name = host.substr(slash + 1);
+  std::set<std::string>& spellings = kept->second[AsciiLower(name)];
+  if (there)
+    spellings.insert(name);
+  else
+    spellings.erase(name);
+}
+
 // The entry name in folder, which exists: its own spelling when a file of
 // that spelling exists or none of another does; a temporary name is always
 // made under its own spelling.
 std::string SettleIn(const std::string& folder, const std::string& name) {
   if (IsTempFileName(ToUtf16(name), nullptr)) return folder + "/" + name;
+  if (const Spellings* kept = KeptFolder(folder)) {
+    const auto found = kept->find(AsciiLower(name));
+    if (found == kept->end() || found->second.empty() || found->second.count(name) != 0)
+      return folder + "/" + name;
+    return folder + "/" + *found->second.begin();
+  }
   const std::string match = FindEntryIgnoringCase(folder, name);
   return folder + "/" + (match.empty() ? name : match);
 }
@@ -432,12 +481,20 @@ std::string FirstHostPath(std::u16string_view devicePath, PathUse use) {
 void NoteFound(const std::string& host) {
   const size_t hash = SeenHash(host);
   g_seen[hash % kSeenSlots].store(hash, std::memory_order_relaxed);
+  NoteKept(host, true);
 }
 
 void NoteGone(const std::string& host) {
   const size_t hash = SeenHash(host);
   size_t expected = hash;
   g_seen[hash % kSeenSlots].compare_exchange_strong(expected, 0, std::memory_order_relaxed);
+  NoteKept(host, false);
+}
+
+KeptFolderNames::KeptFolderNames() { ++t_kept.depth; }
+
+KeptFolderNames::~KeptFolderNames() {
+  if (--t_kept.depth == 0) t_kept.folders.clear();
 }
 
 std::string SettledHostPath(std::u16string_view devicePath, const std::string& tried) {

@@ -65,6 +65,20 @@ std::string FirstHostPath(std::u16string_view devicePath, PathUse use);
 // by component (ResolveUnder).
 std::string SettledHostPath(std::u16string_view devicePath, const std::string& tried = "");
 
+// While an object lives, a name that this thread makes or replaces in a
+// folder is settled against one look at the folder, taken when the first
+// such name needs it, and the names this thread made and removed there
+// since: a run of writes into one folder looks at it once instead of once a
+// name. What other processes make there meanwhile is not seen, as it is not
+// between a look and the write that follows it.
+class KeptFolderNames {
+ public:
+  KeptFolderNames();
+  ~KeptFolderNames();
+  KeptFolderNames(const KeptFolderNames&) = delete;
+  KeptFolderNames& operator=(const KeptFolderNames&) = delete;
+};
+
 // Tells the mapping that a host path was found (an operation on it
 // succeeded), or that it is gone (it was removed).
 void NoteFound(const std::string& host);
