@@ -5,14 +5,12 @@
 #ifndef MSGSTORE_COMMON_NAMED_LOCK_H_
 #define MSGSTORE_COMMON_NAMED_LOCK_H_
 
-#include <memory>
+#include <optional>
 
 #include "msgstore/types.h"
+#include "platform/named_mutex.h"
 
 namespace msgstore {
-namespace platform {
-class HandleObject;
-}  // namespace platform
 
 class NamedLock {
  public:
@@ -23,7 +21,7 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
 
  private:
-  std::shared_ptr<platform::HandleObject> mutex_;
+  std::optional<platform::HeldNamedMutex> mutex_;
   bool yield_;
 };
 

@@ -455,14 +455,38 @@ std::shared_ptr<MutexHandle> NewMutex(std::u16string_view name) {
 
 }  // namespace
 
-std::shared_ptr<HandleObject> TakeNamedMutex(const WCHAR* name) {
-  std::shared_ptr<MutexHandle> mutex = NewMutex(WideView(name));
-  if (mutex) mutex->Wait(INFINITE);
-  return mutex;
+HeldNamedMutex::HeldNamedMutex(const WCHAR* name) {
+  const std::u16string_view view = WideView(name);
+  if (!view.empty()) {
+    const unsigned version = DeviceRootVersion();
+    std::lock_guard<std::mutex> lock(g_knownMutex);
+    const UsedSlots& used = TheUsedSlots();
+    if (used.version == version)
+      for (const UsedSlot& slot : used.slots)
+        if (slot.name == view) {
+          table_ = slot.table;
+          slot_ = slot.mutex;
+          break;
+        }
+  }
+  if (slot_ != nullptr) {
+    // As a fresh handle's wait: a holder that died leaves it to this one;
+    // this thread holding it through another handle (EDEADLK) leaves it
+    // not held.
+    auto* mutex = static_cast<pthread_mutex_t*>(slot_);
+    int result = ::pthread_mutex_lock(mutex);
+    if (result == EOWNERDEAD) result = ::pthread_mutex_consistent(mutex);
+    if (result != 0) slot_ = nullptr;
+    return;
+  }
+  std::shared_ptr<MutexHandle> handle = NewMutex(view);
+  if (handle) handle->Wait(INFINITE);
+  handle_ = std::move(handle);
 }
 
-void LetNamedMutex(std::shared_ptr<HandleObject> mutex) {
-  if (mutex && mutex->kind == MutexHandle::kKind) static_cast<MutexHandle&>(*mutex).Release();
+HeldNamedMutex::~HeldNamedMutex() {
+  if (slot_ != nullptr) ::pthread_mutex_unlock(static_cast<pthread_mutex_t*>(slot_));
+  if (handle_) static_cast<MutexHandle&>(*handle_).Release();
 }
 
 }  // namespace platform

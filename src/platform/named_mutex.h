@@ -13,12 +13,24 @@ namespace platform {
 
 class HandleObject;
 
-// CreateMutexW (no initial owner) and WaitForSingleObject without a
-// time-out; null when the mutex cannot be created. A wait that fails leaves
-// the mutex not held, as it leaves a handle.
-std::shared_ptr<HandleObject> TakeNamedMutex(const WCHAR* name);
-// ReleaseMutex and CloseHandle of what TakeNamedMutex gave.
-void LetNamedMutex(std::shared_ptr<HandleObject> mutex);
+// CreateMutexW (no initial owner) and WaitForSingleObject without a time-out
+// when made; ReleaseMutex and CloseHandle when it goes. Without a mutex (it
+// cannot be created) or when the wait fails, nothing is held.
+class HeldNamedMutex {
+ public:
+  explicit HeldNamedMutex(const WCHAR* name);
+  ~HeldNamedMutex();
+  HeldNamedMutex(const HeldNamedMutex&) = delete;
+  HeldNamedMutex& operator=(const HeldNamedMutex&) = delete;
+
+ private:
+  // A name whose slot in the root's table is known is taken there at once:
+  // the table's mapping is kept while the slot's mutex is held.
+  std::shared_ptr<void> table_;
+  void* slot_ = nullptr;
+  // Any other goes through a handle object of its own.
+  std::shared_ptr<HandleObject> handle_;
+};
 
 }  // namespace platform
 }  // namespace msgstore
