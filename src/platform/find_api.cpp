@@ -26,8 +26,10 @@ class FindObject : public HandleObject {
   FindObject() : HandleObject(kKind) {}
   UniqueFd dir;
   std::u16string pattern;
-  // Entries read from the directory and not yet gone through.
-  std::vector<char> buffer = std::vector<char>(32768);
+  // Entries read from the directory and not yet gone through; only what
+  // getdents fills is read.
+  static constexpr size_t kBufferSize = 32768;
+  std::unique_ptr<char[]> buffer{new char[kBufferSize]};
   size_t at = 0, end = 0;
 };
 
@@ -59,13 +61,13 @@ bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
 // The next entry of the find whose name matches its pattern, or nullptr.
 const struct dirent64* NextEntry(FindObject& find) {
   while (find.at >= find.end) {
-    const ssize_t n = Sys().getdents(find.dir.get(), find.buffer.data(), find.buffer.size());
+    const ssize_t n = Sys().getdents(find.dir.get(), find.buffer.get(), FindObject::kBufferSize);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return nullptr;
     find.at = 0;
     find.end = static_cast<size_t>(n);
   }
-  const auto* entry = reinterpret_cast<const struct dirent64*>(find.buffer.data() + find.at);
+  const auto* entry = reinterpret_cast<const struct dirent64*>(find.buffer.get() + find.at);
   find.at += entry->d_reclen;
   return entry;
 }

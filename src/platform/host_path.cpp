@@ -49,12 +49,14 @@ bool LookIgnoringCase(const std::string& directory, const std::string& name, std
   UniqueFd dir(Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (!dir.valid()) return false;
   return ForEachEntry(dir.get(), [&](const char* entry) {
-    std::string candidate = entry;
+    const std::string_view candidate(entry);
+    if (candidate.size() != name.size()) return true;
     if (candidate == name) {
-      *found = candidate;
+      found->assign(candidate);
       return false;
     }
-    if (AsciiIEquals(candidate, name) && (found->empty() || candidate < *found)) *found = candidate;
+    if (AsciiIEquals(candidate, name) && (found->empty() || candidate < *found))
+      found->assign(candidate);
     return true;
   });
 }
@@ -170,14 +172,16 @@ std::string SettleIn(const std::string& folder, const std::string& name) {
 }  // namespace
 
 bool ForEachEntry(int fd, const std::function<bool(const char* name)>& visit) {
-  std::vector<char> buffer(32768);
+  // Only what getdents fills is read: the buffer needs no zeroing.
+  constexpr size_t kBufferSize = 32768;
+  const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
-    const ssize_t n = Sys().getdents(fd, buffer.data(), buffer.size());
+    const ssize_t n = Sys().getdents(fd, buffer.get(), kBufferSize);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
     for (ssize_t at = 0; at < n;) {
-      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer.data() + at);
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer.get() + at);
       at += entry->d_reclen;
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
@@ -279,8 +283,12 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
-bool AsciiIEquals(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+bool AsciiIEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
 }
 
 std::vector<std::string> SplitDevicePath(std::u16string_view devicePath) {

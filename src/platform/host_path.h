@@ -24,7 +24,7 @@ std::u16string_view WideView(const WCHAR* text);
 
 // ASCII-only case folding, as the handset's file system compares names.
 std::string AsciiLower(std::string text);
-bool AsciiIEquals(const std::string& a, const std::string& b);
+bool AsciiIEquals(std::string_view a, std::string_view b);
 
 // The device root after making sure that it and the phone volume exist.
 std::string UsedDeviceRoot();
