@@ -15,6 +15,7 @@
 #include "common/index_file.h"
 #include "msgstore/maintenance.h"
 #include "msgstore/msgstore.h"
+#include "platform/host_path.h"
 
 namespace msgstore {
 
@@ -258,6 +259,9 @@ Result Restorer::Run(bool replace, bool write, Report* report,
   // index never lists a message whose file is not there yet, and each index
   // is read and written once rather than once per message.
   DeferredIndexes indexes;
+  // Each folder is looked at once for names of other spellings that the
+  // message files would replace, not once a message.
+  platform::KeptFolderNames keptNames;
   auto failed = [&](const Result& r) {
     indexes.Flush();  // the files written so far get their records
     return r;

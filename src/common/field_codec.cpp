@@ -68,11 +68,16 @@ bool FieldReader::String(WCHAR** member) {
     ok_ = false;
     return false;
   }
-  std::u16string text;
-  text.reserve(length);
-  for (size_t i = 0; i < length; ++i) text.push_back(static_cast<WCHAR>(DecodeU16(start + 2 * i)));
   pos_ += (length + 1) * 2;
-  ReplaceString(member, MsgStr_Duplicate(text.c_str()));
+  // As MsgStr_Duplicate copies it: null for an empty string (or when no
+  // memory is left), else a calloc'd copy with its terminator.
+  WCHAR* copy = nullptr;
+  if (length > 0) {
+    copy = static_cast<WCHAR*>(std::calloc(length + 1, sizeof(WCHAR)));
+    if (copy != nullptr)
+      for (size_t i = 0; i < length; ++i) copy[i] = static_cast<WCHAR>(DecodeU16(start + 2 * i));
+  }
+  ReplaceString(member, copy);
   return true;
 }
 

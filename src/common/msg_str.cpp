@@ -59,13 +59,14 @@ std::u16string DecimalU16(DWORD value) {
   // its two's complement, computed without signed overflow.
   bool negative = (value & 0x80000000u) != 0;
   DWORD magnitude = negative ? (~value + 1u) : value;
-  std::u16string digits;
+  WCHAR digits[11];  // "-2147483648"
+  size_t at = sizeof digits / sizeof digits[0];
   do {
-    digits.insert(digits.begin(), static_cast<WCHAR>(u'0' + magnitude % 10));
+    digits[--at] = static_cast<WCHAR>(u'0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
-  if (negative) digits.insert(digits.begin(), u'-');
-  return digits;
+  if (negative) digits[--at] = u'-';
+  return std::u16string(digits + at, digits + sizeof digits / sizeof digits[0]);
 }
 
 std::u16string JoinPath(const std::u16string& dir, const std::u16string& name) {

@@ -7,16 +7,12 @@ namespace msgstore {
 
 NamedLock::NamedLock(const WCHAR* name, bool yield) : yield_(yield) {
   if (yield_) Sleep(0);
-  mutex_ = CreateMutexW(nullptr, FALSE, name);
   // Without a mutex the operation goes on unlocked.
-  if (mutex_ != nullptr) WaitForSingleObject(mutex_, INFINITE);
+  mutex_.emplace(name);
 }
 
 NamedLock::~NamedLock() {
-  if (mutex_ != nullptr) {
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
+  mutex_.reset();
   if (yield_) Sleep(0);
 }
 

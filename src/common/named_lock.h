@@ -5,7 +5,10 @@
 #ifndef MSGSTORE_COMMON_NAMED_LOCK_H_
 #define MSGSTORE_COMMON_NAMED_LOCK_H_
 
+#include <optional>
+
 #include "msgstore/types.h"
+#include "platform/named_mutex.h"
 
 namespace msgstore {
 
@@ -18,7 +21,7 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
 
  private:
-  HANDLE mutex_ = nullptr;
+  std::optional<platform::HeldNamedMutex> mutex_;
   bool yield_;
 };
 

@@ -4,19 +4,17 @@
 #include <new>
 
 #include "common/field_codec.h"
-#include "common/scoped.h"
 #include "msgstore/platform.h"
+#include "platform/read_file.h"
 
 namespace msgstore {
 namespace {
 
 // Opens path (read access, shared read, open existing) and learns its size,
 // which must be larger than minSize.
-ReadResult OpenSized(const WCHAR* path, DWORD minSize, ScopedFile* file, DWORD* size) {
-  file->reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file->valid()) return ReadResult::kOpenFailed;
-  *size = GetFileSize(file->get(), nullptr);
+ReadResult OpenSized(platform::ReadingFile& file, DWORD minSize, DWORD* size) {
+  if (!file.valid()) return ReadResult::kOpenFailed;
+  *size = file.Size();
   if (*size == INVALID_FILE_SIZE) return ReadResult::kReadFailed;
   if (*size <= minSize) return ReadResult::kTooSmall;
   return ReadResult::kOk;
@@ -25,7 +23,7 @@ ReadResult OpenSized(const WCHAR* path, DWORD minSize, ScopedFile* file, DWORD* 
 // Reads up to count more bytes from the file's position onto the end of
 // buffer; the buffer keeps only what was read, should the file have shrunk
 // meanwhile.
-bool ReadMore(HANDLE file, DWORD count, std::vector<uint8_t>* buffer) {
+bool ReadMore(platform::ReadingFile& file, DWORD count, std::vector<uint8_t>* buffer) {
   const size_t had = buffer->size();
   try {
     buffer->resize(had + count, 0);
@@ -33,7 +31,7 @@ bool ReadMore(HANDLE file, DWORD count, std::vector<uint8_t>* buffer) {
     return false;
   }
   DWORD read = 0;
-  if (!ReadFile(file, buffer->data() + had, count, &read, nullptr)) return false;
+  if (!file.Read(buffer->data() + had, count, &read)) return false;
   buffer->resize(had + read);
   return true;
 }
@@ -42,12 +40,12 @@ bool ReadMore(HANDLE file, DWORD count, std::vector<uint8_t>* buffer) {
 
 ReadResult ReadWholeFile(const WCHAR* path, DWORD minSize, std::vector<uint8_t>* out) {
   if (path == nullptr || out == nullptr) return ReadResult::kOpenFailed;
-  ScopedFile file(nullptr);
+  platform::ReadingFile file(path);
   DWORD size = 0;
-  const ReadResult opened = OpenSized(path, minSize, &file, &size);
+  const ReadResult opened = OpenSized(file, minSize, &size);
   if (opened != ReadResult::kOk) return opened;
   std::vector<uint8_t> buffer;
-  if (!ReadMore(file.get(), size, &buffer)) return ReadResult::kReadFailed;
+  if (!ReadMore(file, size, &buffer)) return ReadResult::kReadFailed;
   out->swap(buffer);
   return ReadResult::kOk;
 }
@@ -55,22 +53,22 @@ ReadResult ReadWholeFile(const WCHAR* path, DWORD minSize, std::vector<uint8_t>*
 ReadResult ReadFileHead(const WCHAR* path, DWORD lengthAt, DWORD extra, std::vector<uint8_t>* out) {
   if (path == nullptr || out == nullptr) return ReadResult::kOpenFailed;
   const DWORD headSize = lengthAt + 4;
-  ScopedFile file(nullptr);
+  platform::ReadingFile file(path);
   DWORD size = 0;
-  const ReadResult opened = OpenSized(path, 0, &file, &size);
+  const ReadResult opened = OpenSized(file, 0, &size);
   if (opened != ReadResult::kOk) return opened;
   if (headSize > 8) return ReadResult::kReadFailed;
   // Heads are short: one read of a first piece usually holds all of it.
   constexpr DWORD kFirstPiece = 512;
   std::vector<uint8_t> buffer;
-  if (!ReadMore(file.get(), size < kFirstPiece ? size : kFirstPiece, &buffer))
+  if (!ReadMore(file, size < kFirstPiece ? size : kFirstPiece, &buffer))
     return ReadResult::kReadFailed;
   if (buffer.size() < headSize) return ReadResult::kTooSmall;
   const uint64_t wanted = static_cast<uint64_t>(DecodeU32(&buffer[lengthAt])) + extra;
   const DWORD length = static_cast<DWORD>(wanted < size ? wanted : size);
   if (length <= buffer.size()) {
     buffer.resize(length);
-  } else if (!ReadMore(file.get(), length - static_cast<DWORD>(buffer.size()), &buffer)) {
+  } else if (!ReadMore(file, length - static_cast<DWORD>(buffer.size()), &buffer)) {
     return ReadResult::kReadFailed;
   }
   out->swap(buffer);

@@ -65,6 +65,8 @@ std::string CapKey(const std::string& volume) { return "freecap." + volume; }
 
 }  // namespace
 
+bool platform::DefaultCardInserted() { return IsDirectory(CardPath()); }
+
 const std::vector<DefaultPlatform::CounterName>& DefaultPlatform::Counters() {
   static const std::vector<CounterName> kCounters = {
       {"EmsRecv", "received messages, phone inbox"},
@@ -91,7 +93,7 @@ std::string DefaultPlatform::CounterNames() {
 }
 
 int DefaultPlatform::xGetSDCardState() {
-  int state = IsDirectory(CardPath()) ? 1 : 0;
+  int state = platform::DefaultCardInserted() ? 1 : 0;
   return state | (GetCardFlags() & 6);
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,9 @@ namespace {
 
 std::mutex g_rootMutex;
 bool g_rootReady = false;  // the root and its phone volume have been made
+// Changes with every SetDeviceRoot, so that what was derived from the root in
+// use can tell whether it still holds.
+std::atomic<unsigned> g_rootVersion{0};
 
 // Empty until first asked for. Made on first use, so that library start-up,
 // which may run before this file's own objects are made, finds it ready.
@@ -67,6 +71,8 @@ void SetDeviceRoot(const std::string& hostDirectory) {
   std::lock_guard<std::mutex> lock(g_rootMutex);
   Root() = root;
   g_rootReady = false;
+  if (g_rootVersion.fetch_add(1, std::memory_order_release) + 1 == platform::kRootNotReady)
+    g_rootVersion.fetch_add(1, std::memory_order_release);
 }
 
 std::string GetDeviceRoot() {
@@ -76,7 +82,9 @@ std::string GetDeviceRoot() {
 
 namespace platform {
 
-std::string UsedDeviceRoot() {
+std::string UsedDeviceRoot() { return UsedDeviceRoot(nullptr); }
+
+std::string UsedDeviceRoot(unsigned* readyVersion) {
   std::lock_guard<std::mutex> lock(g_rootMutex);
   const std::string& root = RootLocked();
   if (!g_rootReady) {
@@ -84,6 +92,18 @@ std::string UsedDeviceRoot() {
     std::string phone = root + "/DiskOnChip";
     if (Sys().mkdir(phone.c_str(), 0777) == 0 || errno == EEXIST) g_rootReady = made;
   }
+  if (readyVersion != nullptr)
+    *readyVersion = g_rootReady ? g_rootVersion.load(std::memory_order_relaxed) : kRootNotReady;
+  return root;
+}
+
+unsigned DeviceRootVersion() { return g_rootVersion.load(std::memory_order_acquire); }
+
+const std::string& ThisThreadsDeviceRoot(unsigned* readyVersion) {
+  thread_local unsigned version = kRootNotReady;
+  thread_local std::string root;
+  if (version == kRootNotReady || version != DeviceRootVersion()) root = UsedDeviceRoot(&version);
+  if (readyVersion != nullptr) *readyVersion = version;
   return root;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/handles.h"
 #include "platform/host_path.h"
 #include "platform/path_state.h"
+#include "platform/read_file.h"
 #include "platform/sys_calls.h"
 
 namespace msgstore {
@@ -18,8 +19,13 @@ namespace {
 
 class FileObject : public HandleObject {
  public:
+  static constexpr HandleKind kKind = HandleKind::kFile;
   FileObject(UniqueFd fd, bool canRead, bool canWrite, int64_t size)
-      : fd(std::move(fd)), canRead(canRead), canWrite(canWrite), sizeAtOpen(size) {}
+      : HandleObject(kKind),
+        fd(std::move(fd)),
+        canRead(canRead),
+        canWrite(canWrite),
+        sizeAtOpen(size) {}
   UniqueFd fd;
   bool canRead;
   bool canWrite;
@@ -47,7 +53,7 @@ void NoteMoved(const std::string& from, const std::string& to) {
 // paths settled, if either differs.
 template <class Op>
 int OnHostPaths(const WCHAR* from, const WCHAR* to, Op op) {
-  const std::u16string fromDevice = FromWide(from), toDevice = FromWide(to);
+  const std::u16string_view fromDevice = WideView(from), toDevice = WideView(to);
   const std::string fromFirst = FirstHostPath(fromDevice, PathUse::kExisting);
   const std::string toFirst = FirstHostPath(toDevice, PathUse::kCreate);
   int result = op(fromFirst, toFirst);
@@ -62,6 +68,40 @@ int OnHostPaths(const WCHAR* from, const WCHAR* to, Op op) {
   result = op(fromSettled, toSettled);
   if (result >= 0) NoteMoved(fromSettled, toSettled);
   return result;
+}
+
+// Opens a device path as CreateFileW opens it with flags (O_CREAT or not):
+// the path as spelled first, settled when missing.
+UniqueFd OpenDevicePath(const WCHAR* fileName, int flags) {
+  const PathUse use = (flags & O_CREAT) != 0 ? PathUse::kCreate : PathUse::kExisting;
+  return UniqueFd(OnHostPath(WideView(fileName), use,
+                             [&](const std::string& host) { return RetryOpen(host, flags); }));
+}
+
+// What a handle that cannot write learns at its open: the size, or -1 with
+// the descriptor closed when it is a directory (which opens for reading on
+// this host but not on the handset) or cannot be looked at.
+int64_t SizeForReading(UniqueFd* fd) {
+  struct stat info;
+  if (Sys().fstat(fd->get(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    fd->Reset();
+    return -1;
+  }
+  return static_cast<int64_t>(info.st_size);
+}
+
+// ReadFile's loop: up to count bytes, fewer at the end of the file.
+bool ReadUpTo(int fd, char* out, DWORD count, DWORD* read) {
+  DWORD done = 0;
+  while (done < count) {
+    ssize_t n = Sys().read(fd, out + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // end of file
+    done += static_cast<DWORD>(n);
+  }
+  *read = done;
+  return true;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -88,10 +128,24 @@ bool CopyAll(int from, int to) {
 
 }  // namespace
 
+ReadingFile::ReadingFile(const WCHAR* path) {
+  if (path == nullptr || path[0] == 0) return;
+  fd_ = OpenDevicePath(path, O_CLOEXEC | O_RDONLY);
+  if (!fd_.valid()) return;
+  const int64_t size = SizeForReading(&fd_);
+  if (size >= 0) size_ = static_cast<DWORD>(size);
+}
+
+bool ReadingFile::Read(void* buffer, DWORD count, DWORD* read) {
+  *read = 0;
+  if (!fd_.valid() || (buffer == nullptr && count > 0)) return false;
+  return ReadUpTo(fd_.get(), static_cast<char*>(buffer), count, read);
+}
+
 PathState StateOf(const WCHAR* path) {
   if (path == nullptr) return PathState::kMissing;
   struct stat info;
-  if (OnHostPath(FromWide(path), PathUse::kExisting,
+  if (OnHostPath(WideView(path), PathUse::kExisting,
                  [&](const std::string& host) { return Sys().stat(host.c_str(), &info); }) == 0)
     return S_ISDIR(info.st_mode) ? PathState::kDirectory : PathState::kFile;
   return errno == ENOENT || errno == ENOTDIR ? PathState::kMissing : PathState::kUnknown;
@@ -143,18 +197,14 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD /*shareMode
     flags |= canRead || !canWrite ? O_RDWR : O_WRONLY;
   else
     flags |= O_RDONLY;
-  const std::u16string device = FromWide(fileName);
-  const PathUse use = (flags & O_CREAT) != 0 ? PathUse::kCreate : PathUse::kExisting;
-  UniqueFd fd(
-      OnHostPath(device, use, [&](const std::string& host) { return RetryOpen(host, flags); }));
+  UniqueFd fd = msgstore::platform::OpenDevicePath(fileName, flags);
   if (!fd.valid()) return INVALID_HANDLE_VALUE;
   // Opening a directory for writing fails in open itself; for reading it is
   // refused here.
   int64_t size = -1;
   if (!canWrite && (flags & O_TRUNC) == 0) {
-    struct stat info;
-    if (Sys().fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
-    size = static_cast<int64_t>(info.st_size);
+    size = msgstore::platform::SizeForReading(&fd);
+    if (size < 0) return INVALID_HANDLE_VALUE;
   }
   return msgstore::platform::AddHandle(
       std::make_shared<FileObject>(std::move(fd), canRead, canWrite, size));
@@ -165,15 +215,10 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
   if (bytesRead != nullptr) *bytesRead = 0;
   auto object = FindHandleAs<FileObject>(file);
   if (!object || !object->canRead || (buffer == nullptr && bytesToRead > 0)) return FALSE;
-  char* out = static_cast<char*>(buffer);
   DWORD done = 0;
-  while (done < bytesToRead) {
-    ssize_t n = Sys().read(object->fd.get(), out + done, bytesToRead - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return FALSE;
-    if (n == 0) break;  // end of file
-    done += static_cast<DWORD>(n);
-  }
+  if (!msgstore::platform::ReadUpTo(object->fd.get(), static_cast<char*>(buffer), bytesToRead,
+                                    &done))
+    return FALSE;
   if (bytesRead != nullptr) *bytesRead = done;
   return TRUE;
 }
@@ -240,7 +285,7 @@ BOOL CloseHandle(HANDLE object) {
 BOOL DeleteFileW(const WCHAR* fileName) {
   if (fileName == nullptr) return FALSE;
   // unlink() refuses a directory itself.
-  return OnHostPath(FromWide(fileName), PathUse::kExisting,
+  return OnHostPath(msgstore::platform::WideView(fileName), PathUse::kExisting,
                     [](const std::string& host) {
                       const int result = Sys().unlink(host.c_str());
                       if (result == 0) NoteGone(host);

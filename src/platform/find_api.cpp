@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "msgstore/platform.h"
@@ -21,20 +22,24 @@ namespace {
 
 class FindObject : public HandleObject {
  public:
+  static constexpr HandleKind kKind = HandleKind::kFind;
+  FindObject() : HandleObject(kKind) {}
   UniqueFd dir;
   std::u16string pattern;
-  // Entries read from the directory and not yet gone through.
-  std::vector<char> buffer = std::vector<char>(32768);
+  // Entries read from the directory and not yet gone through; only what
+  // getdents fills is read.
+  static constexpr size_t kBufferSize = 32768;
+  std::unique_ptr<char[]> buffer{new char[kBufferSize]};
   size_t at = 0, end = 0;
 };
 
 char16_t FoldCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c; }
 
 // '*' matches any run of characters, '?' exactly one; case is ignored.
-bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
   if (pattern == u"*.*") return true;  // every name, with or without a dot
   size_t p = 0, n = 0;
-  size_t starP = std::u16string::npos, starN = 0;
+  size_t starP = std::u16string_view::npos, starN = 0;
   while (n < name.size()) {
     if (p < pattern.size() && (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
       ++p;
@@ -42,7 +47,7 @@ bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
     } else if (p < pattern.size() && pattern[p] == u'*') {
       starP = p++;
       starN = n;
-    } else if (starP != std::u16string::npos) {
+    } else if (starP != std::u16string_view::npos) {
       p = starP + 1;
       n = ++starN;
     } else {
@@ -56,13 +61,13 @@ bool WildcardMatch(const std::u16string& pattern, const std::u16string& name) {
 // The next entry of the find whose name matches its pattern, or nullptr.
 const struct dirent64* NextEntry(FindObject& find) {
   while (find.at >= find.end) {
-    const ssize_t n = Sys().getdents(find.dir.get(), find.buffer.data(), find.buffer.size());
+    const ssize_t n = Sys().getdents(find.dir.get(), find.buffer.get(), FindObject::kBufferSize);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return nullptr;
     find.at = 0;
     find.end = static_cast<size_t>(n);
   }
-  const auto* entry = reinterpret_cast<const struct dirent64*>(find.buffer.data() + find.at);
+  const auto* entry = reinterpret_cast<const struct dirent64*>(find.buffer.get() + find.at);
   find.at += entry->d_reclen;
   return entry;
 }
@@ -146,9 +151,22 @@ size_t ForEachFoundName(const WCHAR* fileName, const std::function<bool(const WC
   size_t visited = 0;
   WCHAR buffer[MAX_PATH];
   const bool whole = ForEachEntry(dir.get(), [&](const char* entry) {
-    const std::u16string name = ToUtf16(entry);
-    if (!WildcardMatch(pattern, name)) return true;
-    CopyName(name, buffer);
+    // A name in ASCII (as the stores' names are) goes into the buffer as it
+    // is; any other is converted whole first.
+    size_t length = 0;
+    auto ascii = [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; };
+    while (length < MAX_PATH - 1 && ascii(entry[length])) {
+      buffer[length] = static_cast<WCHAR>(entry[length]);
+      ++length;
+    }
+    if (entry[length] == 0) {
+      buffer[length] = 0;
+      if (!WildcardMatch(pattern, std::u16string_view(buffer, length))) return true;
+    } else {
+      const std::u16string name = ToUtf16(entry);
+      if (!WildcardMatch(pattern, name)) return true;
+      CopyName(name, buffer);
+    }
     ++visited;
     return visit(buffer);
   });

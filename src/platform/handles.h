@@ -11,9 +11,15 @@
 namespace msgstore {
 namespace platform {
 
+// What a handle stands for; each class of handle object names its kind as
+// kKind, which FindHandleAs checks.
+enum class HandleKind { kFile, kFind, kMutex, kKey, kModule };
+
 class HandleObject {
  public:
+  explicit HandleObject(HandleKind kind) : kind(kind) {}
   virtual ~HandleObject() = default;
+  const HandleKind kind;
 };
 
 // Owns a POSIX descriptor.
@@ -52,7 +58,9 @@ void* AddHandle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> FindHandle(void* handle);
 template <class T>
 std::shared_ptr<T> FindHandleAs(void* handle) {
-  return std::dynamic_pointer_cast<T>(FindHandle(handle));
+  std::shared_ptr<HandleObject> object = FindHandle(handle);
+  if (!object || object->kind != T::kKind) return nullptr;
+  return std::static_pointer_cast<T>(std::move(object));
 }
 // Unregisters the handle; the object goes when its last user lets go.
 // Returns false for a handle that is not live.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "msgstore/types.h"
@@ -18,13 +19,26 @@ std::string ToUtf8(const std::u16string& text);
 std::u16string ToUtf16(const std::string& text);
 // A zero-terminated wide string, or an empty one for nullptr.
 std::u16string FromWide(const WCHAR* text);
+// The same without a copy: valid while text is.
+std::u16string_view WideView(const WCHAR* text);
 
 // ASCII-only case folding, as the handset's file system compares names.
 std::string AsciiLower(std::string text);
-bool AsciiIEquals(const std::string& a, const std::string& b);
+bool AsciiIEquals(std::string_view a, std::string_view b);
 
 // The device root after making sure that it and the phone volume exist.
 std::string UsedDeviceRoot();
+// The same; *readyVersion receives the root's version (DeviceRootVersion)
+// once the root is made, kRootNotReady while it could not be.
+constexpr unsigned kRootNotReady = ~0u;
+std::string UsedDeviceRoot(unsigned* readyVersion);
+// Changes whenever SetDeviceRoot sets another root (or the same again).
+unsigned DeviceRootVersion();
+// UsedDeviceRoot as this thread last had it, taken anew only when the root
+// was set again since or was not made then. The reference holds until this
+// thread's next call. *readyVersion (when given) receives the root's
+// version, kRootNotReady while it is not made.
+const std::string& ThisThreadsDeviceRoot(unsigned* readyVersion = nullptr);
 // ROOT/.platform/<sub>, created with its parents; empty on failure.
 std::string PlatformDir(const std::string& sub);
 // ROOT/.platform/<sub> as it is, made or not: for what only reads.
@@ -32,7 +46,7 @@ std::string PlatformPath(const std::string& sub);
 
 // Splits a device path at '\' and '/', dropping empty and "." components;
 // ".." removes the previous component and never climbs above the root.
-std::vector<std::string> SplitDevicePath(const std::u16string& devicePath);
+std::vector<std::string> SplitDevicePath(std::u16string_view devicePath);
 // base/comp1/comp2/..., each component matched case-insensitively against
 // existing entries; components that do not exist keep their spelling.
 std::string ResolveUnder(const std::string& base, const std::vector<std::string>& components);
@@ -45,11 +59,25 @@ std::string ResolveUnder(const std::string& base, const std::vector<std::string>
 // one replaced.
 enum class PathUse { kExisting, kCreate };
 // The host path to try first.
-std::string FirstHostPath(const std::u16string& devicePath, PathUse use);
+std::string FirstHostPath(std::u16string_view devicePath, PathUse use);
 // The host path settled against the folders' entries: by one look at the
 // folder of the path tried first when that folder is there, else component
 // by component (ResolveUnder).
-std::string SettledHostPath(const std::u16string& devicePath, const std::string& tried = "");
+std::string SettledHostPath(std::u16string_view devicePath, const std::string& tried = "");
+
+// While an object lives, a name that this thread makes or replaces in a
+// folder is settled against one look at the folder, taken when the first
+// such name needs it, and the names this thread made and removed there
+// since: a run of writes into one folder looks at it once instead of once a
+// name. What other processes make there meanwhile is not seen, as it is not
+// between a look and the write that follows it.
+class KeptFolderNames {
+ public:
+  KeptFolderNames();
+  ~KeptFolderNames();
+  KeptFolderNames(const KeptFolderNames&) = delete;
+  KeptFolderNames& operator=(const KeptFolderNames&) = delete;
+};
 
 // Tells the mapping that a host path was found (an operation on it
 // succeeded), or that it is gone (it was removed).
@@ -60,7 +88,7 @@ void NoteGone(const std::string& host);
 // errno set on failure, on the first host path of devicePath and, when it
 // fails with ENOENT, once more on the settled path if that differs.
 template <class Op>
-auto OnHostPath(const std::u16string& devicePath, PathUse use, Op op) -> decltype(op("")) {
+auto OnHostPath(std::u16string_view devicePath, PathUse use, Op op) -> decltype(op("")) {
   const std::string first = FirstHostPath(devicePath, use);
   auto result = op(first);
   if (result >= 0) NoteFound(first);

@@ -15,7 +15,8 @@ namespace {
 
 class ModuleObject : public platform::HandleObject {
  public:
-  explicit ModuleObject(platform::UniqueFd fd) : fd_(std::move(fd)) {}
+  static constexpr platform::HandleKind kKind = platform::HandleKind::kModule;
+  explicit ModuleObject(platform::UniqueFd fd) : HandleObject(kKind), fd_(std::move(fd)) {}
 
  private:
   platform::UniqueFd fd_;

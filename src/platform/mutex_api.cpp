@@ -49,11 +49,13 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "msgstore/platform.h"
 #include "platform/handles.h"
 #include "platform/host_path.h"
 #include "platform/mutex_table.h"
+#include "platform/named_mutex.h"
 #include "platform/sys_calls.h"
 
 namespace msgstore {
@@ -68,6 +70,8 @@ std::atomic<unsigned> g_generation{0};
 
 class MutexHandle : public HandleObject {
  public:
+  static constexpr HandleKind kKind = HandleKind::kMutex;
+  MutexHandle() : HandleObject(kKind) {}
   virtual DWORD Wait(DWORD milliseconds) = 0;
   virtual bool Release() = 0;
 };
@@ -376,16 +380,53 @@ bool TableOf(const std::string& root, std::shared_ptr<MappedTable>* table) {
   return true;
 }
 
-std::shared_ptr<MutexHandle> NewMutex(const std::u16string& name) {
+// The table slots of the names used lately under the root of one version
+// (DeviceRootVersion), so that a name used again is not looked up in the
+// table; forgotten when the root is set again. Caller holds g_knownMutex.
+struct UsedSlot {
+  std::u16string name;
+  std::shared_ptr<MappedTable> table;
+  pthread_mutex_t* mutex;
+};
+struct UsedSlots {
+  unsigned version = kRootNotReady;
+  std::vector<UsedSlot> slots;
+};
+UsedSlots& TheUsedSlots() {
+  static auto* used = new UsedSlots();
+  return *used;
+}
+
+void NoteUsedSlot(unsigned version, std::u16string_view name,
+                  const std::shared_ptr<MappedTable>& table, pthread_mutex_t* mutex) {
+  UsedSlots& used = TheUsedSlots();
+  if (used.version != version) {
+    used.slots.clear();
+    used.version = version;
+  }
+  constexpr size_t kMostSlots = 16;
+  if (used.slots.size() < kMostSlots) used.slots.push_back({std::u16string(name), table, mutex});
+}
+
+std::shared_ptr<MutexHandle> NewMutex(std::u16string_view name) {
   if (name.empty()) {
-    UniqueFd fd = OpenLockFile(UsedDeviceRoot(), name);
+    UniqueFd fd = OpenLockFile(UsedDeviceRoot(), std::u16string());
     if (!fd.valid()) return nullptr;
     return std::make_shared<FileMutexHandle>(std::make_shared<LockFile>(std::move(fd)));
   }
   static const int registered = ::pthread_atfork(LockKnown, UnlockKnown, DetachInChild);
   static_cast<void>(registered);
-  const std::string root = UsedDeviceRoot();
-  const std::string utf8 = ToUtf8(name);
+  const unsigned version = DeviceRootVersion();
+  {
+    std::lock_guard<std::mutex> lock(g_knownMutex);
+    const UsedSlots& used = TheUsedSlots();
+    if (used.version == version)
+      for (const UsedSlot& slot : used.slots)
+        if (slot.name == name) return std::make_shared<SharedMutexHandle>(slot.table, slot.mutex);
+  }
+  unsigned readyVersion = kRootNotReady;
+  const std::string root = UsedDeviceRoot(&readyVersion);
+  const std::string utf8 = ToUtf8(std::u16string(name));
   std::lock_guard<std::mutex> lock(g_knownMutex);
   Known& known = TheKnown();
   const std::string key = root + '\0' + utf8;
@@ -397,11 +438,14 @@ std::shared_ptr<MutexHandle> NewMutex(const std::u16string& name) {
     if (!TableOf(root, &table)) return nullptr;
     if (table) {
       bool noRoom = false;
-      if (pthread_mutex_t* mutex = SlotOf(*table, utf8, &noRoom))
+      if (pthread_mutex_t* mutex = SlotOf(*table, utf8, &noRoom)) {
+        // Only a root that is made and still the one in use.
+        if (readyVersion == version) NoteUsedSlot(version, name, table, mutex);
         return std::make_shared<SharedMutexHandle>(std::move(table), mutex);
+      }
       if (!noRoom) return nullptr;
     }
-    UniqueFd fd = OpenLockFile(root, name);
+    UniqueFd fd = OpenLockFile(root, std::u16string(name));
     if (!fd.valid()) return nullptr;
     LetUnused(known.files, 64);
     it = known.files.emplace(key, std::make_shared<LockFile>(std::move(fd))).first;
@@ -410,6 +454,41 @@ std::shared_ptr<MutexHandle> NewMutex(const std::u16string& name) {
 }
 
 }  // namespace
+
+HeldNamedMutex::HeldNamedMutex(const WCHAR* name) {
+  const std::u16string_view view = WideView(name);
+  if (!view.empty()) {
+    const unsigned version = DeviceRootVersion();
+    std::lock_guard<std::mutex> lock(g_knownMutex);
+    const UsedSlots& used = TheUsedSlots();
+    if (used.version == version)
+      for (const UsedSlot& slot : used.slots)
+        if (slot.name == view) {
+          table_ = slot.table;
+          slot_ = slot.mutex;
+          break;
+        }
+  }
+  if (slot_ != nullptr) {
+    // As a fresh handle's wait: a holder that died leaves it to this one;
+    // this thread holding it through another handle (EDEADLK) leaves it
+    // not held.
+    auto* mutex = static_cast<pthread_mutex_t*>(slot_);
+    int result = ::pthread_mutex_lock(mutex);
+    if (result == EOWNERDEAD) result = ::pthread_mutex_consistent(mutex);
+    if (result != 0) slot_ = nullptr;
+    return;
+  }
+  std::shared_ptr<MutexHandle> handle = NewMutex(view);
+  if (handle) handle->Wait(INFINITE);
+  handle_ = std::move(handle);
+}
+
+HeldNamedMutex::~HeldNamedMutex() {
+  if (slot_ != nullptr) ::pthread_mutex_unlock(static_cast<pthread_mutex_t*>(slot_));
+  if (handle_) static_cast<MutexHandle&>(*handle_).Release();
+}
+
 }  // namespace platform
 }  // namespace msgstore
 
@@ -418,7 +497,7 @@ using msgstore::platform::MutexHandle;
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*securityAttributes*/, BOOL initialOwner,
                     const WCHAR* name) {
   std::shared_ptr<MutexHandle> mutex =
-      msgstore::platform::NewMutex(msgstore::platform::FromWide(name));
+      msgstore::platform::NewMutex(msgstore::platform::WideView(name));
   if (!mutex) return nullptr;
   if (initialOwner) mutex->Wait(0);
   return msgstore::platform::AddHandle(mutex);

@@ -28,7 +28,8 @@ constexpr LONG kErrorAccessDenied = 5;
 
 class KeyObject : public HandleObject {
  public:
-  explicit KeyObject(std::string dir) : dir(std::move(dir)) {}
+  static constexpr HandleKind kKind = HandleKind::kKey;
+  explicit KeyObject(std::string dir) : HandleObject(kKind), dir(std::move(dir)) {}
   std::string dir;
 };
 
