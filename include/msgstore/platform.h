@@ -222,6 +222,9 @@ class MSGSTORE_API Platform {
   virtual HMODULE LoadLibraryW(const WCHAR* fileName);
   // False for a null or unknown module.
   virtual BOOL FreeLibrary(HMODULE module);
+  // Whether the card is in (bit 1 of the card state), for readers that need
+  // no other bit: by default from xGetSDCardState.
+  virtual bool CardInserted();
 };
 
 // Replaces the services every store uses; nullptr restores the default.
@@ -245,6 +248,8 @@ MSGSTORE_API Platform& GetPlatform();
 class MSGSTORE_API DefaultPlatform : public Platform {
  public:
   int xGetSDCardState() override;
+  // A look at the card's directory, without reading the card's flags.
+  bool CardInserted() override;
   void xSetEmsRecvMsgCount(int n) override;
   void xSetEmsReadMsgCount(int n) override;
   void xSetEms_SDRecvMsgCount(int n) override;

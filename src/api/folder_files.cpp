@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <set>
-#include <typeinfo>
 
 #include "api/handset.h"
 #include "common/msg_str.h"
 #include "email/email_accounts.h"
 #include "msgstore/msgstore.h"
 #include "msgstore/text.h"
-#include "platform/handset_state.h"
 
 namespace msgstore {
 namespace api {
@@ -30,14 +28,7 @@ void Find(const std::u16string& pattern, Visit visit) {
 
 const char* StorageName(bool card) { return card ? "memory card" : "phone memory"; }
 
-bool CardIn() {
-  Platform& platform = GetPlatform();
-  // The default handset's card is in exactly when its directory is there: a
-  // look at that answers without reading the rest of its state (the card's
-  // flags), which a read of every message on the card would do again.
-  if (typeid(platform) == typeid(DefaultPlatform)) return platform::DefaultCardInserted();
-  return (platform.xGetSDCardState() & 1) != 0;
-}
+bool CardIn() { return GetPlatform().CardInserted(); }
 
 std::string FolderName(const StoreDescription& s, DWORD folder) {
   const FolderDescription* f = s.Folder(folder);

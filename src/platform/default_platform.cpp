@@ -65,7 +65,9 @@ std::string CapKey(const std::string& volume) { return "freecap." + volume; }
 
 }  // namespace
 
-bool platform::DefaultCardInserted() { return IsDirectory(CardPath()); }
+bool Platform::CardInserted() { return (xGetSDCardState() & 1) != 0; }
+
+bool DefaultPlatform::CardInserted() { return IsDirectory(CardPath()); }
 
 const std::vector<DefaultPlatform::CounterName>& DefaultPlatform::Counters() {
   static const std::vector<CounterName> kCounters = {
@@ -93,7 +95,7 @@ std::string DefaultPlatform::CounterNames() {
 }
 
 int DefaultPlatform::xGetSDCardState() {
-  int state = platform::DefaultCardInserted() ? 1 : 0;
+  int state = CardInserted() ? 1 : 0;
   return state | (GetCardFlags() & 6);
 }
 

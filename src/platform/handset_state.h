@@ -23,11 +23,6 @@ bool UpdateHandsetState(const std::function<void(StateMap&)>& change);
 // Runs work while holding the state lock.
 bool WithHandsetLock(const std::function<void()>& work);
 
-// Whether the default handset's card is in (bit 1 of its card state): its
-// directory, "SD Card" under the root, is there. Needs none of the state
-// kept in the file.
-bool DefaultCardInserted();
-
 }  // namespace platform
 }  // namespace msgstore
 
