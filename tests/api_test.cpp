@@ -80,25 +80,17 @@ std::u16string Text(const WCHAR* s) { return s ? s : u""; }
 
 // The shared record as the store's own read gives it.
 void ExpectProps(const tagMSGPROPS& p, const Record& r) {
-  EXPECT_EQ(p.bRead, r.read);
-  EXPECT_EQ(p.dwUser1, r.user1);
-  EXPECT_EQ(Text(p.pszText1), r.text1);
-  EXPECT_EQ(Text(p.pszText2), r.text2);
+  EXPECT_EQ(
+      std::make_tuple(p.bRead, p.dwUser1, p.ftIndexTime.dwLowDateTime, p.ftTime.dwHighDateTime,
+                      p.dwFolder, p.wStatus, p.dwOid, p.dwUser2, p.wUser1, p.wUser2, p.dwUser3),
+      std::make_tuple(r.read, r.user1, r.indexTime.dwLowDateTime, r.time.dwHighDateTime, r.folder,
+                      r.status, r.id, r.user2, r.wordUser1, r.wordUser2, r.user3));
+  EXPECT_EQ(
+      (std::vector<std::u16string>{Text(p.pszText1), Text(p.pszText2), Text(p.pszTo),
+                                   Text(p.pszText3), Text(p.pszText4), Text(p.pszSubject),
+                                   Text(p.pszMsgID)}),
+      (std::vector<std::u16string>{r.text1, r.text2, r.to, r.text3, r.text4, r.subject, r.msgId}));
   EXPECT_EQ(std::vector<uint8_t>(p.pData, p.pData + p.cbData), r.content);
-  EXPECT_EQ(p.ftIndexTime.dwLowDateTime, r.indexTime.dwLowDateTime);
-  EXPECT_EQ(p.ftTime.dwHighDateTime, r.time.dwHighDateTime);
-  EXPECT_EQ(Text(p.pszTo), r.to);
-  EXPECT_EQ(Text(p.pszText3), r.text3);
-  EXPECT_EQ(Text(p.pszText4), r.text4);
-  EXPECT_EQ(Text(p.pszSubject), r.subject);
-  EXPECT_EQ(p.dwFolder, r.folder);
-  EXPECT_EQ(p.wStatus, r.status);
-  EXPECT_EQ(p.dwOid, r.id);
-  EXPECT_EQ(p.dwUser2, r.user2);
-  EXPECT_EQ(Text(p.pszMsgID), r.msgId);
-  EXPECT_EQ(p.wUser1, r.wordUser1);
-  EXPECT_EQ(p.wUser2, r.wordUser2);
-  EXPECT_EQ(p.dwUser3, r.user3);
 }
 
 TEST_F(Api, EveryFieldComesBackAsWrittenAndAsTheStoresOwnReadGivesIt) {

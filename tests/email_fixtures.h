@@ -5,8 +5,6 @@
 #ifndef MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 #define MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 
-#include <tuple>
-
 #include "mms_fixtures.h"
 #include "msgstore/email.h"
 
@@ -34,7 +32,7 @@ inline void SetAccountUniqueId(const std::u16string& name, DWORD id) {
 class EmailTest : public DeviceTest {
  protected:
   EmailTest() { store_ = &msgstore::EmailStore(); }
-  using Records = std::vector<std::tuple<DWORD, DWORD, uint64_t>>;  // (folder, oid, time)
+  using Records = IndexRecords;
   static constexpr DWORD kInbox = EMAIL_FOLDER_INBOX, kDraft = EMAIL_FOLDER_DRAFT,
                          kSent = EMAIL_FOLDER_SENT, kSpam = EMAIL_FOLDER_SPAM,
                          kNone = EMAIL_FOLDER_NONE;
@@ -121,18 +119,10 @@ class EmailTest : public DeviceTest {
                ? Dir(false, key) + "/" + name
                : Dir(false, kInbox) + "/" + std::to_string(key) + "_" + name;
   }
-  Records Index(DWORD key) const {
-    const Bytes b = Load(IndexFile(key));
-    Records out;
-    for (size_t at = 0; at + 16 <= b.size(); at += 16)
-      out.emplace_back(LoadU32(b, at), LoadU32(b, at + 4),
-                       uint64_t{LoadU32(b, at + 12)} << 32 | LoadU32(b, at + 8));
-    return out;
-  }
+  Records Index(DWORD key) const { return LoadIndex(IndexFile(key)); }
   bool Indexed(DWORD key, DWORD oid) const {
     const Records index = Index(key);
-    return std::count_if(index.begin(), index.end(),
-                         [&](auto& r) { return std::get<1>(r) == oid; });
+    return std::count_if(index.begin(), index.end(), [&](auto& r) { return r[1] == oid; });
   }
 };
 

@@ -6,7 +6,6 @@
 #define MSGSTORE_TESTS_MMS_FIXTURES_H_
 
 #include <algorithm>
-#include <array>
 
 #include "msgstore/mms.h"
 #include "test_support.h"
@@ -59,7 +58,6 @@ class MmsTest : public DeviceTest {
                          kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
                          kNone = MMS_FOLDER_NONE, kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
   static constexpr DWORD kAuto = static_cast<DWORD>(STORAGE_AUTO), kBodySize = 10;
-  using IndexRecord = std::array<DWORD, 4>;  // folder, identifier, time low, time high
 
   // Both records of a message read by the library, released on the way out.
   struct Record {
@@ -130,13 +128,7 @@ class MmsTest : public DeviceTest {
   std::string IndexFile(DWORD folder) const {
     return Dir(false, folder) + "/" + Ascii(msgstore::MmsStore().indexName);
   }
-  std::vector<IndexRecord> Index(DWORD folder) const {
-    const Bytes b = Load(IndexFile(folder));
-    std::vector<IndexRecord> out(b.size() / 16);
-    for (size_t i = 0; i < out.size() * 16; ++i)
-      out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
-    return out;
-  }
+  IndexRecords Index(DWORD folder) const { return LoadIndex(IndexFile(folder)); }
 };
 
 }  // namespace msgstore_test

@@ -1,4 +1,4 @@
-// MMS paths and tree, the message files (exact bytes of both layouts, round
+// MMS message files (exact bytes of both layouts, round
 // trips, the quick read), the index files, the mutexes, and the readers fed
 // cut files.
 #include <chrono>
@@ -13,30 +13,6 @@ using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
 using msgstore_test::Load;
 using msgstore_test::Store;
-
-// The path, or "-" when refused.
-std::u16string Path(bool card, DWORD folder, DWORD oid, bool file) {
-  WCHAR p[MAX_PATH] = {};
-  const int ok = file ? MMSMsgStore_GetFilePath(card, oid, folder, p)
-                      : MMSMsgStore_GetFolderPath(card, folder, p);
-  return ok ? std::u16string(p) : u"-";
-}
-
-using MmsTree = msgstore_test::MmsTest;
-
-// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory
-// (every folder on both selectors: stores_test.cpp), and CreateDir makes none
-// of the three on the card.
-TEST_F(MmsTree, PathsOnBothStoragesAndTheFoldersThatCreateDirMakes) {
-  EXPECT_EQ(Path(true, MMS_FOLDER_SENT, 2147483648u, true),
-            u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\-2147483648.mms");
-  for (DWORD folder : {0u, 7u, 10u, 0x10Bu}) EXPECT_EQ(Path(false, folder, 1, true), u"-");
-  for (DWORD folder : {kInbox, kDraft, kSent, kSpam, kReport, kNone, kAutoDownload})
-    EXPECT_EQ(
-        std::make_pair(true, folder == kSpam || folder < kReport),
-        std::make_pair(fs::is_directory(Dir(false, folder)), fs::is_directory(Dir(true, folder))))
-        << folder;
-}
 
 struct Sample : msgstore_test::SampleProps {
   WCHAR mmsText[9] = u"smil.xml";

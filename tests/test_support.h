@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,15 @@ inline Bytes Load(const std::string& hostPath) {
 inline void Store(const Bytes& bytes, const std::string& hostPath) {
   std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+// An index file's records: folder, identifier, time low, time high.
+using IndexRecords = std::vector<std::array<DWORD, 4>>;
+inline IndexRecords LoadIndex(const std::string& hostPath) {
+  const Bytes b = Load(hostPath);
+  IndexRecords out(b.size() / 16);
+  for (size_t i = 0; i < out.size() * 16; ++i)
+    out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
+  return out;
 }
 // 32-bit little-endian words, as index records and counters are stored.
 inline Bytes Words(const std::vector<DWORD>& words) {
