@@ -80,17 +80,13 @@ class EmailTest : public DeviceTest {
                                   : EmailMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, EmailMsgStore_WriteToFile(path, &props, &email));
   }
-  // count (over 50) messages numbered from 1001 (3001 on the card), indexed
-  // on the phone; the oldest, number + 50, is neither the lowest, the highest
-  // nor the first written.
+  // count (over 50) messages numbered from 1001 (3001 on the card: FillWith),
+  // indexed on the phone.
   void Fill(bool card, DWORD folder, DWORD count, DWORD account = kAccount) {
-    const DWORD key = folder == kInbox ? account : folder;
-    ByteBuilder index;
-    for (DWORD i = 0; i < count; ++i)
-      Put(card, folder, (card ? 3001 : 1001) + i, 100 + (i + count - 50) % count, 0, account);
-    for (DWORD t = 100 + count; t-- > 100;)  // newest first
-      index.U32(key).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
-    if (!card) Store(index.b, IndexFile(key));
+    const Bytes index =
+        FillWith(folder == kInbox ? account : folder, card ? 3001 : 1001, count,
+                 [&](DWORD oid, DWORD time) { Put(card, folder, oid, time, 0, account); });
+    if (!card) Store(index, IndexFile(folder == kInbox ? account : folder));
   }
   // Writes props with the extension of account over existing (0: a new one).
   static DWORD WriteProps(bool card, tagMSGPROPS props, DWORD account = kAccount,

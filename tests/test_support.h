@@ -221,6 +221,17 @@ class DeviceTest : public ::testing::Test {
     return std::filesystem::exists(File(card, folder, oid));
   }
   Bytes Counter() const { return Load(Host(store_->counterFile)); }
+  // Stores count (over 50) messages numbered from first through put(oid,
+  // time); the oldest, first + 50, is neither the lowest, the highest nor the
+  // first written. Gives their index, newest first, each record naming key.
+  static Bytes FillWith(DWORD key, DWORD first, DWORD count,
+                        const std::function<void(DWORD, DWORD)>& put) {
+    ByteBuilder index;
+    for (DWORD i = 0; i < count; ++i) put(first + i, 100 + (i + count - 50) % count);
+    for (DWORD t = 100 + count; t-- > 100;)
+      index.U32(key).U32(first + (t - 100 + 50) % count).U32(t).U32(0);
+    return index.b;
+  }
   // The shared record of a message in folder; subject is a literal.
   static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
     tagMSGPROPS props = {};
