@@ -46,13 +46,12 @@ TEST_F(StoreDescriptions, EachFolderWhereThePathOperationsPutIt) {
   const std::map<std::string, std::string> expected = {
       {"sms",
        "1 INBOX PPCC 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PP-- 6 SPAM PPCC 8 NONE PPPP "
-       "7 SIM_INBOX PP-P 12 SIM_SENT PP-P 13 SIM_UNSENT PP-P 0 - ---- 9 - ---- 10 - ---- 267 - "
-       "---- "
-       "4294967295 - ---- "},
+       "7 SIM_INBOX PP-P 12 SIM_SENT PP-P 13 SIM_UNSENT PP-P 0 - ---- 9 - ---- 10 - ---- "
+       "267 - ---- 4294967295 - ---- "},
       {"mms",
        "1 INBOX PPCC 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PP-- 6 SPAM PPCC "
-       "11 AUTODOWNLOAD PPPP 8 NONE -P-P 0 - ---- 9 - ---- 10 - ---- 267 - ---- 4294967295 - "
-       "---- "},
+       "11 AUTODOWNLOAD PPPP 8 NONE -P-P 0 - ---- 9 - ---- 10 - ---- 267 - ---- "
+       "4294967295 - ---- "},
       {"email",
        "1 INBOX P-C- 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PPCC 6 SPAM PPCC 8 NONE "
        "P-P- 0 - ---- 9 - ---- 10 - ---- "}};
