@@ -1,7 +1,9 @@
 // The C++ API as a caller sees it: records through Add and Read, what a
 // write reports at the folder limit and when refused, moves, deletions and
-// changes, accounts, the device root, and an eviction reported while another
-// process writes to the same folder.
+// changes, the device root, and an eviction reported while another process
+// writes to the same folder. (The accounts, their order and the
+// incoming-server account: the account store's tests and the Python
+// package's, which stands on this API.)
 #include <algorithm>
 #include <fstream>
 #include <set>
@@ -339,24 +341,6 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   EXPECT_EQ(email.Count(false, EMAIL_FOLDER_INBOX).messages, 1u);
   EXPECT_TRUE(email.Empty(false, EMAIL_FOLDER_INBOX, account));
   EXPECT_EQ(email.Count(false, EMAIL_FOLDER_INBOX).messages, 0u);
-}
-
-// The accounts' order is the account store's (its tests, and the tool's
-// round trip of the database byte for byte); here what the API adds to it.
-TEST_F(Api, AccountsRefuseWhatTheStoreWouldCutAndNameTheIncomingServer) {
-  msgstore::Accounts& accounts = dev->accounts();
-  const DWORD a = accounts.Add({0, 5, 1, 2, 3, u"first"}).account.id;
-  const DWORD b = accounts.Add({0, 6, 0, 0, 0, u"second"}).account.id;
-  EXPECT_EQ(accounts.Get(a).account, (msgstore::Account{a, 5, 1, 2, 3, u"first"}));
-  EXPECT_EQ(accounts.Add({0, 1, 0, 0, 0, std::u16string(256, u'x')}).refusal, Refusal::kInvalid);
-  EXPECT_TRUE(accounts.Remove(a));
-  EXPECT_EQ(accounts.Get(a).status, Status::kNotFound);
-  EXPECT_EQ(accounts.IncomingServer(), 0u);
-  EXPECT_TRUE(accounts.SetIncomingServer(b, "Work"));
-  EXPECT_EQ(accounts.IncomingServer(), b);
-  EXPECT_EQ(accounts.IncomingServerName(), "Work");
-  EXPECT_EQ(accounts.SetIncomingServer(b, "no spaces").refusal, Refusal::kInvalid);
-  EXPECT_EQ(accounts.SetIncomingServer(a).status, Status::kNotFound);
 }
 
 // A backup's counters, index places and account database are checked byte
