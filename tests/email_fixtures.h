@@ -5,8 +5,6 @@
 #ifndef MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 #define MSGSTORE_TESTS_EMAIL_FIXTURES_H_
 
-#include <tuple>
-
 #include "mms_fixtures.h"
 #include "msgstore/email.h"
 
@@ -34,7 +32,7 @@ inline void SetAccountUniqueId(const std::u16string& name, DWORD id) {
 class EmailTest : public DeviceTest {
  protected:
   EmailTest() { store_ = &msgstore::EmailStore(); }
-  using Records = std::vector<std::tuple<DWORD, DWORD, uint64_t>>;  // (folder, oid, time)
+  using Records = IndexRecords;
   static constexpr DWORD kInbox = EMAIL_FOLDER_INBOX, kDraft = EMAIL_FOLDER_DRAFT,
                          kSent = EMAIL_FOLDER_SENT, kSpam = EMAIL_FOLDER_SPAM,
                          kNone = EMAIL_FOLDER_NONE;
@@ -82,17 +80,13 @@ class EmailTest : public DeviceTest {
                                   : EmailMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, EmailMsgStore_WriteToFile(path, &props, &email));
   }
-  // count (over 50) messages numbered from 1001 (3001 on the card), indexed
-  // on the phone; the oldest, number + 50, is neither the lowest, the highest
-  // nor the first written.
+  // count (over 50) messages numbered from 1001 (3001 on the card: FillWith),
+  // indexed on the phone.
   void Fill(bool card, DWORD folder, DWORD count, DWORD account = kAccount) {
-    const DWORD key = folder == kInbox ? account : folder;
-    ByteBuilder index;
-    for (DWORD i = 0; i < count; ++i)
-      Put(card, folder, (card ? 3001 : 1001) + i, 100 + (i + count - 50) % count, 0, account);
-    for (DWORD t = 100 + count; t-- > 100;)  // newest first
-      index.U32(key).U32(1001 + (t - 100 + 50) % count).U32(t).U32(0);
-    if (!card) Store(index.b, IndexFile(key));
+    const Bytes index =
+        FillWith(folder == kInbox ? account : folder, card ? 3001 : 1001, count,
+                 [&](DWORD oid, DWORD time) { Put(card, folder, oid, time, 0, account); });
+    if (!card) Store(index, IndexFile(folder == kInbox ? account : folder));
   }
   // Writes props with the extension of account over existing (0: a new one).
   static DWORD WriteProps(bool card, tagMSGPROPS props, DWORD account = kAccount,
@@ -121,18 +115,10 @@ class EmailTest : public DeviceTest {
                ? Dir(false, key) + "/" + name
                : Dir(false, kInbox) + "/" + std::to_string(key) + "_" + name;
   }
-  Records Index(DWORD key) const {
-    const Bytes b = Load(IndexFile(key));
-    Records out;
-    for (size_t at = 0; at + 16 <= b.size(); at += 16)
-      out.emplace_back(LoadU32(b, at), LoadU32(b, at + 4),
-                       uint64_t{LoadU32(b, at + 12)} << 32 | LoadU32(b, at + 8));
-    return out;
-  }
+  Records Index(DWORD key) const { return LoadIndex(IndexFile(key)); }
   bool Indexed(DWORD key, DWORD oid) const {
     const Records index = Index(key);
-    return std::count_if(index.begin(), index.end(),
-                         [&](auto& r) { return std::get<1>(r) == oid; });
+    return std::count_if(index.begin(), index.end(), [&](auto& r) { return r[1] == oid; });
   }
 };
 

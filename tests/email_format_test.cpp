@@ -1,4 +1,4 @@
-// E-mail paths, the tree, index files per folder and per account inbox, the
+// E-mail account INBOX paths, the tree, index files per folder and per account inbox, the
 // account of the plain INBOX, and the message files: both layouts and the
 // quick read. (Cut files are the shared layout reader's, fed them by the MMS
 // and EMS tests and the fuzzers.)
@@ -14,34 +14,22 @@ using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
 using msgstore_test::Load;
 
-enum Kind { kFolderPath, kFilePath, kInboxPath };
-
-std::u16string Path(Kind kind, bool card, DWORD a, DWORD b = 0) {
+// The account comes first in an account INBOX file's name, though second
+// among the arguments (where each folder lies: stores_test.cpp); an account's
+// folder value names no file of its own.
+TEST(EmailPaths, AccountInboxFileNames) {
   WCHAR p[MAX_PATH] = {};
-  const int ok = kind == kFolderPath ? EmailMsgStore_GetFolderPath(card, a, p)
-                 : kind == kFilePath ? EmailMsgStore_GetFilePath(card, b, a, p)
-                                     : EmailMsgStore_GetFilePathInbox(card, b, a, p);
-  return ok ? p : u"<refused>";
-}
-
-TEST(EmailPaths, FolderFileAndAccountInboxPaths) {
-  const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\", refused = u"<refused>";
-  EXPECT_EQ(Path(kFolderPath, true, EMAIL_FOLDER_NONE), P + u"NONE");
-  EXPECT_EQ(Path(kFilePath, false, EMAIL_FOLDER_DRAFT, 0xFFFFFFFF), P + u"DRAFT\\-1.email");
-  for (DWORD folder : {DWORD{EMAIL_FOLDER_INBOX}, DWORD{EMAIL_FOLDER_NONE}, 7u, 805306371u})
-    EXPECT_EQ(Path(kFilePath, true, folder, 5), refused) << folder;
-  // The account comes first in the name, though second among the arguments.
-  EXPECT_EQ(Path(kInboxPath, true, 0xFFFFFFFE, 0x80000000),
-            u"\\SD Card\\User\\MESSAGING\\EMAIL\\INBOX\\-2_-2147483648.email");
+  EXPECT_EQ(EmailMsgStore_GetFilePath(false, 5, 805306371u, p), 0);
+  ASSERT_EQ(EmailMsgStore_GetFilePathInbox(true, 0x80000000, 0xFFFFFFFE, p), 1);
+  EXPECT_EQ(std::u16string(p), u"\\SD Card\\User\\MESSAGING\\EMAIL\\INBOX\\-2_-2147483648.email");
 }
 
 using EmailIndex = msgstore_test::EmailTest;
 
-// CreateDir: the card has no NONE; a tree with its "Email" directory, in
-// any spelling, is not repaired. The quick read finds the plain INBOX's
+// CreateDir: a tree with its "Email" directory, in any spelling, is not
+// repaired. The quick read finds the plain INBOX's
 // account in the registry.
 TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInboxAccount) {
-  EXPECT_FALSE(fs::exists(Dir(true, kNone)));  // the others: stores_test.cpp
   fs::remove_all(Host("SD Card/User/MESSAGING"));
   fs::create_directories(Host("SD Card/User/MESSAGING/EMAIL"));
   EXPECT_EQ(EmailMsgStore_CreateDir(true), 1);
@@ -59,10 +47,14 @@ TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInbo
   };
   // Folder values of 12 and more are accounts.
   EXPECT_EQ(quick(kOther), u"other");
-  // The account named as the incoming server's, with its identifier.
-  msgstore_test::SetAccountUniqueId(u"fifteen-chars-1", kAccount);
+  // The account named as the incoming server's, with its identifier, as the
+  // e-mail application names them.
+  const DWORD id = kAccount;
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Accounts\\fifteen-chars-1",
+                                  u"AccountUniqueID", REG_DWORD, &id, 4);
   EXPECT_EQ(quick(kInbox), u"<failed>");
-  msgstore_test::SetIncomingServerName(u"fifteen-chars-1");
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences",
+                                  u"IncomingServerAccount", REG_SZ, u"fifteen-chars-1", 32);
   EXPECT_EQ(quick(kInbox), u"mine");
   // A name of 16 characters does not fit the 32 bytes read.
   msgstore_test::SetAccountUniqueId(u"sixteen-chars-12", kAccount);

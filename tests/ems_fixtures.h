@@ -47,16 +47,12 @@ class EmsTest : public DeviceTest {
     ASSERT_EQ(1, EMSMsgStore_WriteToFile(path, &props));
   }
   // count (over 50) messages numbered from 1001 on the phone (indexed), 3001 on
-  // the card; the oldest is number + 50: neither the lowest, highest nor first.
+  // the card (FillWith).
   void Fill(bool card, DWORD folder, DWORD count) {
-    const DWORD first = card ? 3001 : 1001;
-    std::vector<msgstore::IndexRecord> records;  // newest first
-    for (DWORD i = 0; i < count; ++i) Put(card, folder, first + i, 100 + (i + count - 50) % count);
-    for (DWORD k = 0; k < count; ++k)
-      records.push_back({folder, first + (count + 49 - k) % count, {100 + count - 1 - k, 0}});
-    WCHAR index[MAX_PATH] = {};
-    if (!card && msgstore::ems::IndexPath(IndexOf(folder), index))
-      msgstore::WriteIndex(index, records);
+    const Bytes index = FillWith(folder, card ? 3001 : 1001, count,
+                                 [&](DWORD oid, DWORD time) { Put(card, folder, oid, time); });
+    WCHAR path[MAX_PATH] = {};
+    if (!card && msgstore::ems::IndexPath(IndexOf(folder), path)) Store(index, Host(path));
   }
   DWORD Write(bool card, DWORD folder, DWORD time, BOOL read = 0) {
     tagMSGPROPS props = Message(folder, time, read, u"subject");

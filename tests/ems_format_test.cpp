@@ -153,29 +153,45 @@ TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
   EXPECT_EQ(Load(index), Builder().U32(7).U32(1).U32(400).U32(0).U32(1).U32(2).U32(200).U32(0).b);
 }
 
-// Only the current writer and full reader wait for "MUTEX_READWRITETILE".
-TEST_F(EmsFile, OnlyTheCurrentPairTakesTheFileMutex) {
+// The current EMS writer and full reader wait for "MUTEX_READWRITETILE" (its
+// quick read and old pair take no mutex), the MMS writer for
+// "MUTEX_MMS_READWRITETILE" and the MMS index operations for
+// "MUTEX_MMS_ACCESSINI".
+TEST_F(EmsFile, EachOperationWaitsForItsOwnMutex) {
   using namespace std::chrono_literals;
   Sample s;
+  tagMMSMSGPROPS m{};
   WCHAR oldPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\2.sms";
-  WCHAR newPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\3.sms";
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
-  HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_READWRITETILE");
-  ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-  tagMSGPROPS a{}, b{};
-  auto unlocked = std::async(std::launch::async, [&] {
-    return EMSMsgStore_QuickReadFromFile(false, 1, 1, &a) + Write(oldPath, &s.p, true) +
-           Read(oldPath, &a, true, true);
-  });
-  auto write =
-      std::async(std::launch::async, [&] { return EMSMsgStore_WriteToFile(newPath, &s.p); });
-  auto read = std::async(std::launch::async, [&] { return Read(path_, &b, false, true); });
-  EXPECT_EQ(unlocked.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
-  EXPECT_EQ(read.wait_for(0ms), std::future_status::timeout);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-  EXPECT_EQ(unlocked.get() * 10 + write.get() + read.get(), 32);
-  EMSMsgStore_FreeMsgProps(&a);
-  EMSMsgStore_FreeMsgProps(&b);
+  WCHAR mmsPath[] = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\INBOX\\1.mms";
+  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p) + MMSMsgStore_CreateDir(false), 2);
+  auto read = [](WCHAR* path, bool old) {
+    tagMSGPROPS p{};
+    const int ok = Read(path, &p, old, true);
+    EMSMsgStore_FreeMsgProps(&p);
+    return ok;
+  };
+  const std::tuple<const WCHAR*, bool, std::function<int()>> cases[] = {
+      {u"MUTEX_READWRITETILE", true, [&] { return Write(path_, &s.p, false); }},
+      {u"MUTEX_READWRITETILE", true, [&] { return read(path_, false); }},
+      {u"MUTEX_READWRITETILE", false,
+       [&] { return EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_); }},
+      {u"MUTEX_READWRITETILE", false,
+       [&] { return Write(oldPath, &s.p, true) * read(oldPath, true); }},
+      {u"MUTEX_MMS_READWRITETILE", true,
+       [&] { return MMSMsgStore_WriteToFile(mmsPath, &s.p, &m); }},
+      {u"MUTEX_MMS_ACCESSINI", true, [] {
+         return MMSMsgStore_AddMsgToIni(2, 1, {2, 0}), 1;
+       }}};
+  for (const auto& c : cases) {
+    const auto& [name, waits, operation] = c;
+    SCOPED_TRACE(&c - cases);
+    HANDLE mutex = CreateMutexW(nullptr, 0, name);
+    ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+    auto done = std::async(std::launch::async, operation);
+    EXPECT_EQ(done.wait_for(waits ? 200ms : 5s),
+              waits ? std::future_status::timeout : std::future_status::ready);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    EXPECT_EQ(done.get(), 1);
+  }
 }

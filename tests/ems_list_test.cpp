@@ -1,37 +1,11 @@
-// EMS paths, listings and the rebuild of the phone index files (where each
-// folder lies and which index file its records go to: stores_test.cpp).
+// EMS listings and the rebuild of the phone index files (where each folder
+// lies, what its paths are and which index file its records go to:
+// stores_test.cpp).
 #include "ems_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Result = std::pair<int, std::u16string>;
-
-// A refusal must leave the buffer as it was, a path must be zero-filled.
-Result Path(bool card, DWORD folder, DWORD oid, bool file) {
-  WCHAR p[MAX_PATH];
-  std::fill(p, p + MAX_PATH, static_cast<WCHAR>(0xFFFF));
-  int ok = file ? EMSMsgStore_GetFilePath(card, oid, folder, p)
-                : EMSMsgStore_GetFolderPath(card, folder, p);
-  std::u16string s = ok ? std::u16string(p) : u"";
-  EXPECT_TRUE(
-      std::all_of(p + s.size(), p + MAX_PATH, [ok](WCHAR c) { return c == (ok ? 0 : 0xFFFF); }));
-  return {ok, s};
-}
-
-// Where each folder lies on both storages: stores_test.cpp. Here the names of
-// identifiers past 2^31 and the buffer of a path refused.
-TEST(EmsPaths, SignedFileNamesAndRefusals) {
-  const std::u16string P = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\";
-  EXPECT_EQ(Path(false, 1, 0, true), Result(1, P + u"INBOX\\0.sms"));
-  EXPECT_EQ(Path(true, 2, 0xFFFFFFFFu, true),
-            Result(1, u"\\SD Card\\User\\MESSAGING\\EMS\\DRAFT\\-1.sms"));
-  EXPECT_EQ(Path(true, 7, 2147483647u, true), Result(1, P + u"SIM_INBOX\\2147483647.sms"));
-  EXPECT_EQ(Path(true, 8, 12, false), Result(1, P + u"NONE"));
-  EXPECT_EQ(Path(true, 5, 1, false), Result(0, u""));
-  for (DWORD folder : {0u, 9u, 14u, 0xFFFFFFFFu})
-    for (int how = 0; how < 4; ++how) EXPECT_EQ(Path(how & 1, folder, 1, how & 2), Result(0, u""));
-}
 
 using EmsListTest = msgstore_test::EmsTest;
 

@@ -6,7 +6,6 @@
 #define MSGSTORE_TESTS_MMS_FIXTURES_H_
 
 #include <algorithm>
-#include <array>
 
 #include "msgstore/mms.h"
 #include "test_support.h"
@@ -59,7 +58,6 @@ class MmsTest : public DeviceTest {
                          kReport = MMS_FOLDER_REPORT, kSpam = MMS_FOLDER_SPAM,
                          kNone = MMS_FOLDER_NONE, kAutoDownload = MMS_FOLDER_AUTODOWNLOAD;
   static constexpr DWORD kAuto = static_cast<DWORD>(STORAGE_AUTO), kBodySize = 10;
-  using IndexRecord = std::array<DWORD, 4>;  // folder, identifier, time low, time high
 
   // Both records of a message read by the library, released on the way out.
   struct Record {
@@ -96,17 +94,12 @@ class MmsTest : public DeviceTest {
     ASSERT_EQ(1, MMSMsgStore_GetFilePath(card, oid, folder, path));
     ASSERT_EQ(1, MMSMsgStore_WriteToFile(path, &m.props, &m.mms));
   }
-  // Stores count (over 50) messages numbered from 1001 in phone memory (2001
-  // on the card); the oldest, 1051 (2051), is neither the lowest, the highest
-  // nor the first written. The phone index, if the folder has one, is written
-  // whole.
+  // count (over 50) messages numbered from 1001 in phone memory (2001 on the
+  // card: FillWith); the phone index, if the folder has one, is written whole.
   void Fill(DWORD folder, DWORD count, bool card = false) {
-    const DWORD base = card ? 2001 : 1001;
-    ByteBuilder index;
-    for (DWORD i = 0; i < count; ++i) Put(card, folder, base + i, 100 + (i + count - 50) % count);
-    for (DWORD t = 100 + count; t-- > 100;)  // newest first
-      index.U32(folder).U32(base + (t - 100 + 50) % count).U32(t).U32(0);
-    if (!card && folder != kAutoDownload) Store(index.b, IndexFile(folder));
+    const Bytes index = FillWith(folder, card ? 2001 : 1001, count,
+                                 [&](DWORD oid, DWORD time) { Put(card, folder, oid, time); });
+    if (!card && folder != kAutoDownload) Store(index, IndexFile(folder));
   }
   // A new message through the write path, without storage argument.
   DWORD Write(bool card, DWORD folder, DWORD time) {
@@ -130,13 +123,7 @@ class MmsTest : public DeviceTest {
   std::string IndexFile(DWORD folder) const {
     return Dir(false, folder) + "/" + Ascii(msgstore::MmsStore().indexName);
   }
-  std::vector<IndexRecord> Index(DWORD folder) const {
-    const Bytes b = Load(IndexFile(folder));
-    std::vector<IndexRecord> out(b.size() / 16);
-    for (size_t i = 0; i < out.size() * 16; ++i)
-      out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
-    return out;
-  }
+  IndexRecords Index(DWORD folder) const { return LoadIndex(IndexFile(folder)); }
 };
 
 }  // namespace msgstore_test

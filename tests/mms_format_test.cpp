@@ -1,9 +1,5 @@
-// MMS paths and tree, the message files (exact bytes of both layouts, round
-// trips, the quick read), the index files, the mutexes, and the readers fed
-// cut files.
-#include <chrono>
-#include <future>
-
+// MMS message files: exact bytes of both layouts, round trips, the quick read,
+// and the readers fed cut files (the mutexes: ems_format_test.cpp).
 #include "mms_fixtures.h"
 
 namespace {
@@ -13,30 +9,6 @@ using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
 using msgstore_test::Load;
 using msgstore_test::Store;
-
-// The path, or "-" when refused.
-std::u16string Path(bool card, DWORD folder, DWORD oid, bool file) {
-  WCHAR p[MAX_PATH] = {};
-  const int ok = file ? MMSMsgStore_GetFilePath(card, oid, folder, p)
-                      : MMSMsgStore_GetFolderPath(card, folder, p);
-  return ok ? std::u16string(p) : u"-";
-}
-
-using MmsTree = msgstore_test::MmsTest;
-
-// The card has no REPORT; NONE and AUTODOWNLOAD are always in phone memory
-// (every folder on both selectors: stores_test.cpp), and CreateDir makes none
-// of the three on the card.
-TEST_F(MmsTree, PathsOnBothStoragesAndTheFoldersThatCreateDirMakes) {
-  EXPECT_EQ(Path(true, MMS_FOLDER_SENT, 2147483648u, true),
-            u"\\SD Card\\User\\MESSAGING\\MMS\\SENT\\-2147483648.mms");
-  for (DWORD folder : {0u, 7u, 10u, 0x10Bu}) EXPECT_EQ(Path(false, folder, 1, true), u"-");
-  for (DWORD folder : {kInbox, kDraft, kSent, kSpam, kReport, kNone, kAutoDownload})
-    EXPECT_EQ(
-        std::make_pair(true, folder == kSpam || folder < kReport),
-        std::make_pair(fs::is_directory(Dir(false, folder)), fs::is_directory(Dir(true, folder))))
-        << folder;
-}
 
 struct Sample : msgstore_test::SampleProps {
   WCHAR mmsText[9] = u"smil.xml";
@@ -111,26 +83,6 @@ TEST_F(MmsFile, BothLayoutsAreExactAndRoundTripAndTheQuickReadFillsTheListFields
                             std::u16string(read_.pszTo) + read_.pszText4, read_.pszMsgID),
             std::make_tuple(s.p.dwOid, s.p.wStatus, s.p.dwFolder, s.m.wMmsQuick1, s.m.wMmsQuick2,
                             u"+4912345\u00e9\u4e2d", nullptr));
-}
-
-// The current writer waits for "MUTEX_MMS_READWRITETILE", the index
-// operations for "MUTEX_MMS_ACCESSINI".
-TEST_F(MmsFile, EachOperationWaitsForItsOwnMutex) {
-  using namespace std::chrono_literals;
-  Sample s;
-  auto write = [&] { return Write(&s.p, &s.m, false); };
-  auto add = [&] { return MMSMsgStore_AddMsgToIni(2, kInbox, {2, 0}), 1; };
-  for (const auto& [name, held] :
-       {std::make_pair(u"MUTEX_MMS_READWRITETILE", std::function<int()>(write)),
-        std::make_pair(u"MUTEX_MMS_ACCESSINI", std::function<int()>(add))}) {
-    HANDLE mutex = CreateMutexW(nullptr, 0, name);
-    ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-    auto waits = std::async(std::launch::async, held);
-    EXPECT_EQ(waits.wait_for(200ms), std::future_status::timeout);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    EXPECT_EQ(waits.get(), 1);
-  }
 }
 
 // Cut files: the read without body needs the header only, the quick read

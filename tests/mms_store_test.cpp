@@ -10,9 +10,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using msgstore_test::Bytes;
+using msgstore_test::IndexRecords;
 using msgstore_test::Load;
 using msgstore_test::Store;
-using IndexRecords = std::vector<std::array<DWORD, 4>>;
 
 class MmsStore : public msgstore_test::MmsTest {
  protected:

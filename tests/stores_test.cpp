@@ -1,10 +1,10 @@
 // The store descriptions against what the stores do: each folder of each
 // description, walked from its table, where the store's path operations put
-// it on both storages; the index file each folder value is indexed in; the
-// registry values that name the plain INBOX's account.
+// it on both storages; the index file each folder value is indexed in.
+#include <algorithm>
 #include <map>
+#include <set>
 
-#include "email/email_internal.h"
 #include "email_fixtures.h"
 #include "msgstore/msgstore.h"
 
@@ -36,37 +36,50 @@ PathOps Ops(msgstore::StoreKind kind) {
 using StoreDescriptions = msgstore_test::DeviceTest;
 
 // Per folder: its number, its directory, then where its folder path and its
-// file path of message 5 lie with the phone and the card selector: P in
+// file path of message 2^31 lie with the phone and the card selector: P in
 // phone memory, C on the card, - refused. A path given is the folder's
-// directory under a root (or its file "5<extension>" there), and exists once
-// the store has made both trees.
+// directory under a root (or its file "-2147483648<extension>" there), is
+// zero-filled to the end of the buffer, and exists once the store has made
+// both trees, whose card tree has no other directory; a refusal leaves the
+// buffer as it was, as do folder values that no store describes.
 TEST_F(StoreDescriptions, EachFolderWhereThePathOperationsPutIt) {
   const std::map<std::string, std::string> expected = {
       {"sms",
        "1 INBOX PPCC 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PP-- 6 SPAM PPCC 8 NONE PPPP "
-       "7 SIM_INBOX PP-P 12 SIM_SENT PP-P 13 SIM_UNSENT PP-P "},
+       "7 SIM_INBOX PP-P 12 SIM_SENT PP-P 13 SIM_UNSENT PP-P 0 - ---- 9 - ---- 10 - ---- "
+       "267 - ---- 4294967295 - ---- "},
       {"mms",
        "1 INBOX PPCC 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PP-- 6 SPAM PPCC "
-       "11 AUTODOWNLOAD PPPP 8 NONE -P-P "},
+       "11 AUTODOWNLOAD PPPP 8 NONE -P-P 0 - ---- 9 - ---- 10 - ---- 267 - ---- "
+       "4294967295 - ---- "},
       {"email",
        "1 INBOX P-C- 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PPCC 6 SPAM PPCC 8 NONE "
-       "P-P- "}};
+       "P-P- 0 - ---- 9 - ---- 10 - ---- "}};
   for (const StoreDescription* s : msgstore::Stores()) {
     const PathOps ops = Ops(s->kind);
     ops.createDir(false), ops.createDir(true);
+    std::vector<DWORD> numbers;
+    for (const msgstore::FolderDescription& f : *s) numbers.push_back(f.number);
+    for (DWORD n : {0u, 9u, 10u, 0x10Bu, 0xFFFFFFFFu})
+      if (s->firstAccountFolder == 0 || n < s->firstAccountFolder) numbers.push_back(n);
     std::string got;
-    for (const msgstore::FolderDescription& f : *s) {
-      std::string where, dir;
+    std::set<std::string> cardDirs;
+    for (DWORD number : numbers) {
+      std::string where, dir = "-";
       for (int how = 0; how < 4; ++how) {
-        WCHAR path[MAX_PATH] = {};
+        WCHAR path[MAX_PATH];
+        std::fill(path, path + MAX_PATH, WCHAR{0xFFFF});
         const bool card = how >= 2, file = how % 2 == 1;
-        if ((file ? ops.filePath(card, 5, f.number, path) : ops.folderPath(card, f.number, path)) ==
-            0) {
+        const int ok = file ? ops.filePath(card, 0x80000000u, number, path)
+                            : ops.folderPath(card, number, path);
+        std::u16string p = ok ? path : u"";
+        EXPECT_TRUE(std::all_of(path + p.size(), path + MAX_PATH,
+                                [ok](WCHAR c) { return c == (ok ? 0 : 0xFFFF); }));
+        if (!ok) {
           where += '-';
           continue;
         }
-        std::u16string p = path;
-        const std::u16string tail = file ? u"\\5" + std::u16string(s->extension) : u"";
+        const std::u16string tail = file ? u"\\-2147483648" + std::u16string(s->extension) : u"";
         ASSERT_EQ(p.substr(p.size() - tail.size()), tail) << msgstore_test::Ascii(path);
         p.resize(p.size() - tail.size());
         EXPECT_TRUE(std::filesystem::is_directory(Host(p))) << msgstore_test::Ascii(path);
@@ -74,10 +87,15 @@ TEST_F(StoreDescriptions, EachFolderWhereThePathOperationsPutIt) {
         ASSERT_EQ(p.rfind(onCard ? s->cardRoot : s->phoneRoot, 0), 0u);
         where += onCard ? 'C' : 'P';
         dir = msgstore_test::Ascii(p.substr(p.rfind(u'\\') + 1).c_str());
+        if (onCard) cardDirs.insert(dir);
       }
-      got += std::to_string(f.number) + " " + dir + " " + where + " ";
+      got += std::to_string(number) + " " + dir + " " + where + " ";
     }
     EXPECT_EQ(got, expected.at(s->name));
+    std::set<std::string> made;
+    for (const auto& e : std::filesystem::directory_iterator(Host(s->cardRoot)))
+      made.insert(e.path().filename());
+    EXPECT_EQ(made, cardDirs) << s->name;
   }
 }
 
@@ -120,17 +138,6 @@ TEST_F(StoreDescriptions, EachFolderValueIndexedWhereTheStoreKeepsIt) {
     for (const auto& [path, records] : files) got += path + ":" + records + " ";
     EXPECT_EQ(got, expected.at(s->name));
   }
-}
-
-// As the e-mail application names the account of the plain INBOX.
-TEST_F(StoreDescriptions, ThePlainInboxAccountIsTheOneTheRegistryNames) {
-  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences",
-                                  u"IncomingServerAccount", REG_SZ, u"acct", 10);
-  const DWORD id = 805306371;
-  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Accounts\\acct", u"AccountUniqueID",
-                                  REG_DWORD, &id, 4);
-  DWORD found = 0;
-  EXPECT_TRUE(msgstore::email::PlainInboxAccount(&found) && found == id);
 }
 
 }  // namespace

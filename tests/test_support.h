@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,15 @@ inline Bytes Load(const std::string& hostPath) {
 inline void Store(const Bytes& bytes, const std::string& hostPath) {
   std::ofstream(hostPath, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+// An index file's records: folder, identifier, time low, time high.
+using IndexRecords = std::vector<std::array<DWORD, 4>>;
+inline IndexRecords LoadIndex(const std::string& hostPath) {
+  const Bytes b = Load(hostPath);
+  IndexRecords out(b.size() / 16);
+  for (size_t i = 0; i < out.size() * 16; ++i)
+    out[i / 16][i % 16 / 4] |= DWORD{b[i]} << (8 * (i % 4));
+  return out;
 }
 // 32-bit little-endian words, as index records and counters are stored.
 inline Bytes Words(const std::vector<DWORD>& words) {
@@ -211,6 +221,17 @@ class DeviceTest : public ::testing::Test {
     return std::filesystem::exists(File(card, folder, oid));
   }
   Bytes Counter() const { return Load(Host(store_->counterFile)); }
+  // Stores count (over 50) messages numbered from first through put(oid,
+  // time); the oldest, first + 50, is neither the lowest, the highest nor the
+  // first written. Gives their index, newest first, each record naming key.
+  static Bytes FillWith(DWORD key, DWORD first, DWORD count,
+                        const std::function<void(DWORD, DWORD)>& put) {
+    ByteBuilder index;
+    for (DWORD i = 0; i < count; ++i) put(first + i, 100 + (i + count - 50) % count);
+    for (DWORD t = 100 + count; t-- > 100;)
+      index.U32(key).U32(first + (t - 100 + 50) % count).U32(t).U32(0);
+    return index.b;
+  }
   // The shared record of a message in folder; subject is a literal.
   static tagMSGPROPS Message(DWORD folder, DWORD time, BOOL read = 0, const WCHAR* subject = u"s") {
     tagMSGPROPS props = {};
