@@ -10,29 +10,23 @@
 
 #include "common/id_counter.h"
 #include "email/email_accounts.h"
-#include "email/email_internal.h"
-#include "ems/ems_internal.h"
 #include "fuzz_support.h"
-#include "mms/mms_internal.h"
-#include "msgstore/email.h"
-#include "msgstore/ems.h"
-#include "msgstore/mms.h"
 
 namespace {
 
 using msgstore::DefaultPlatform;
-// The first account identifier the account store hands out.
-constexpr DWORD kAccount = msgstore::email::kAccountStore.firstId;
+using msgstore_fuzz::kAccount;
+using msgstore_fuzz::kStores;
 
 bool g_check = false;
 std::string g_dir;
 int g_checked = 0, g_differ = 0;
 
 // Takes the file just written at host as the seed name of the harnesses.
-void Seed(std::initializer_list<const char*> harnesses, const char* name, const std::string& host) {
+void Seed(std::initializer_list<std::string> harnesses, const char* name, const std::string& host) {
   std::string bytes, stored;
   FUZZ_CHECK(msgstore_fuzz::GetHostFile(host, &bytes) && std::filesystem::remove(host));
-  for (const char* harness : harnesses) {
+  for (const std::string& harness : harnesses) {
     const std::string path = g_dir + "/" + harness + "/" + name;
     if (!g_check) {
       std::filesystem::create_directories(g_dir + "/" + harness);
@@ -72,52 +66,35 @@ void MessageSeeds() {
       {"unicode-sim", {0, 0, uBody, nullptr, 0, nullptr, Time(0x01D9FFFF, 1), {}, to, nullptr,
         nullptr, uSubject, EMS_FOLDER_SIM_INBOX, 0, 7, 0, nullptr, 0, 0, 0}, mms, email}};
   // clang-format on
-  WCHAR e[MAX_PATH], m[MAX_PATH], a[MAX_PATH];
-  EMSMsgStore_CreateDir(false);
-  EMSMsgStore_GetFilePath(false, 1, EMS_FOLDER_INBOX, e);
-  MMSMsgStore_CreateDir(false);
-  MMSMsgStore_GetFilePath(false, 1, MMS_FOLDER_INBOX, m);
-  EmailMsgStore_CreateDir(false);
-  EmailMsgStore_GetFilePath(false, 1, EMAIL_FOLDER_SENT, a);
-  for (auto& x : messages) {
-    EMSMsgStore_WriteToFile(e, &x.msg);
-    Seed({"ems_read", "ems_quick_read"}, x.name, Host(e));
-    EMSMsgStore_WriteToFileOld(e, &x.msg);
-    Seed({"ems_read_old"}, x.name, Host(e));
-    MMSMsgStore_WriteToFile(m, &x.msg, &x.mms);
-    Seed({"mms_read", "mms_quick_read"}, x.name, Host(m));
-    MMSMsgStore_WriteToFileOld(m, &x.msg, &x.mms);
-    Seed({"mms_read_old"}, x.name, Host(m));
-    EmailMsgStore_WriteToFile(a, &x.msg, &x.email);
-    Seed({"email_read", "email_quick_read"}, x.name, Host(a));
-    EmailMsgStore_WriteToFileOld(a, &x.msg, &x.email);
-    Seed({"email_read_old"}, x.name, Host(a));
+  for (const msgstore_fuzz::Kind kind :
+       {msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail}) {
+    const msgstore_fuzz::Store& store = kStores[kind];
+    const std::string name = store.name;
+    WCHAR path[MAX_PATH];
+    store.createDir(false);
+    store.ops.getFilePath(false, 1, store.msgFolder, path);
+    for (auto& x : messages) {
+      msgstore_fuzz::Extra extra{x.mms, x.email};
+      msgstore_fuzz::WriteFile(kind, false, path, &x.msg, &extra);
+      Seed({name + "_read", name + "_quick_read"}, x.name, Host(path));
+      msgstore_fuzz::WriteFile(kind, true, path, &x.msg, &extra);
+      Seed({name + "_read_old"}, x.name, Host(path));
+    }
   }
 }
 
 // An index of one record, then one of three, two of them at the same time,
 // as the add makes them (the EMS one with a SIM copy).
 void IndexSeeds() {
-  struct Index {
-    const char* harness;
-    void (*add)(DWORD, DWORD, FILETIME);
-    bool (*path)(DWORD, WCHAR*);
-    DWORD folder, second;
-  };
-  for (const Index& x : {Index{"mms_index", MMSMsgStore_AddMsgToIni, msgstore::mms::IndexPath,
-                               MMS_FOLDER_INBOX, MMS_FOLDER_INBOX},
-                         Index{"email_index", EmailMsgStore_AddMsgToIni, msgstore::email::IndexPath,
-                               kAccount, kAccount},
-                         Index{"ems_index", EMSMsgStore_AddMsgToIni, msgstore::ems::IndexPath,
-                               EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX}}) {
+  for (const msgstore_fuzz::Store& x : kStores) {
     WCHAR path[MAX_PATH];
-    x.path(x.folder, path);
-    x.add(1, x.folder, Time(0x01DA0000, 100));
-    Seed({x.harness}, "one", Host(path));
-    x.add(1, x.folder, Time(0x01DA0000, 100));
-    x.add(2, x.second, Time(0x01DA0000, 300));
-    x.add(3, x.folder, Time(0x01DA0000, 100));
-    Seed({x.harness}, "three", Host(path));
+    x.ops.indexFile(x.indexFolder, path);
+    x.add(1, x.indexFolder, Time(0x01DA0000, 100));
+    Seed({std::string(x.name) + "_index"}, "one", Host(path));
+    x.add(1, x.indexFolder, Time(0x01DA0000, 100));
+    x.add(2, x.addFolder, Time(0x01DA0000, 300));
+    x.add(3, x.indexFolder, Time(0x01DA0000, 100));
+    Seed({std::string(x.name) + "_index"}, "three", Host(path));
   }
 }
 
