@@ -15,8 +15,7 @@
 namespace {
 
 using msgstore::DefaultPlatform;
-using msgstore_fuzz::kAccount;
-using msgstore_fuzz::kStores;
+using namespace msgstore_fuzz;
 
 bool g_check = false;
 std::string g_dir;
@@ -25,14 +24,13 @@ int g_checked = 0, g_differ = 0;
 // Takes the file just written at host as the seed name of the harnesses.
 void Seed(std::initializer_list<std::string> harnesses, const char* name, const std::string& host) {
   std::string bytes, stored;
-  FUZZ_CHECK(msgstore_fuzz::GetHostFile(host, &bytes) && std::filesystem::remove(host));
+  FUZZ_CHECK(GetHostFile(host, &bytes) && std::filesystem::remove(host));
   for (const std::string& harness : harnesses) {
     const std::string path = g_dir + "/" + harness + "/" + name;
     if (!g_check) {
       std::filesystem::create_directories(g_dir + "/" + harness);
-      msgstore_fuzz::PutHostFile(path, reinterpret_cast<const uint8_t*>(bytes.data()),
-                                 bytes.size());
-    } else if (++g_checked, !msgstore_fuzz::GetHostFile(path, &stored) || stored != bytes) {
+      PutHostFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    } else if (++g_checked, !GetHostFile(path, &stored) || stored != bytes) {
       std::fprintf(stderr, "seed missing or not what the writers make now: %s\n", path.c_str());
       ++g_differ;
     }
@@ -41,9 +39,10 @@ void Seed(std::initializer_list<std::string> harnesses, const char* name, const 
 std::string Host(const WCHAR* path) { return msgstore::HostPath(path); }
 FILETIME Time(DWORD high, DWORD low) { return FILETIME{low, high}; }
 
-// Each message in every layout of every store: an empty record, and records
-// with strings (and content) whose store parts have every member set.
-void MessageSeeds() {
+// Each message in every layout of every store (an empty record, and records
+// with strings and content whose store parts have every member set), and
+// each store's index.
+void StoreSeeds() {
   static char16_t subject[] = u"Hello", text2[] = u"x", body[] = u"See you at 8, usual place.",
                   to[] = u"+441632960123", text3[] = u"Ann", msgId[] = u"<4711@smsc>",
                   uSubject[] = u"Gr\u00fc\u00dfe \u20ac \U0001F600",
@@ -66,35 +65,28 @@ void MessageSeeds() {
       {"unicode-sim", {0, 0, uBody, nullptr, 0, nullptr, Time(0x01D9FFFF, 1), {}, to, nullptr,
         nullptr, uSubject, EMS_FOLDER_SIM_INBOX, 0, 7, 0, nullptr, 0, 0, 0}, mms, email}};
   // clang-format on
-  for (const msgstore_fuzz::Kind kind :
-       {msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail}) {
-    const msgstore_fuzz::Store& store = kStores[kind];
+  for (const Kind kind : {kEms, kMms, kEmail}) {
+    const Store& store = kStores[kind];
     const std::string name = store.name;
     WCHAR path[MAX_PATH];
     store.createDir(false);
     store.ops.getFilePath(false, 1, store.msgFolder, path);
     for (auto& x : messages) {
-      msgstore_fuzz::Extra extra{x.mms, x.email};
-      msgstore_fuzz::WriteFile(kind, false, path, &x.msg, &extra);
+      Extra extra{x.mms, x.email};
+      WriteFile(kind, false, path, &x.msg, &extra);
       Seed({name + "_read", name + "_quick_read"}, x.name, Host(path));
-      msgstore_fuzz::WriteFile(kind, true, path, &x.msg, &extra);
+      WriteFile(kind, true, path, &x.msg, &extra);
       Seed({name + "_read_old"}, x.name, Host(path));
     }
-  }
-}
-
-// An index of one record, then one of three, two of them at the same time,
-// as the add makes them (the EMS one with a SIM copy).
-void IndexSeeds() {
-  for (const msgstore_fuzz::Store& x : kStores) {
-    WCHAR path[MAX_PATH];
-    x.ops.indexFile(x.indexFolder, path);
-    x.add(1, x.indexFolder, Time(0x01DA0000, 100));
-    Seed({std::string(x.name) + "_index"}, "one", Host(path));
-    x.add(1, x.indexFolder, Time(0x01DA0000, 100));
-    x.add(2, x.addFolder, Time(0x01DA0000, 300));
-    x.add(3, x.indexFolder, Time(0x01DA0000, 100));
-    Seed({std::string(x.name) + "_index"}, "three", Host(path));
+    // An index of one record, then one of three, two of them at the same
+    // time, as the add makes them (the EMS one with a SIM copy).
+    store.ops.indexFile(store.indexFolder, path);
+    store.add(1, store.indexFolder, Time(0x01DA0000, 100));
+    Seed({name + "_index"}, "one", Host(path));
+    store.add(1, store.indexFolder, Time(0x01DA0000, 100));
+    store.add(2, store.addFolder, Time(0x01DA0000, 300));
+    store.add(3, store.indexFolder, Time(0x01DA0000, 100));
+    Seed({name + "_index"}, "three", Host(path));
   }
 }
 
@@ -107,12 +99,11 @@ void PlatformSeeds() {
   Seed({"ems_counter"}, "later", counter);
 
   HKEY key = nullptr;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, msgstore_fuzz::kAccountsKey, 0, nullptr,
-                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccountsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
   auto value = [&](const char* name, DWORD type, const void* data, DWORD size) {
-    RegSetValueExW(key, msgstore_fuzz::kAccountIdValue, 0, type, static_cast<const BYTE*>(data),
-                   size);
-    Seed({"registry"}, name, msgstore_fuzz::AccountIdValueFile());
+    RegSetValueExW(key, kAccountIdValue, 0, type, static_cast<const BYTE*>(data), size);
+    Seed({"registry"}, name, AccountIdValueFile());
   };
   const DWORD five = 5;
   static const char16_t server[] = u"pop.example.net";
@@ -121,7 +112,7 @@ void PlatformSeeds() {
   value("empty-binary", REG_BINARY, nullptr, 0);
   RegCloseKey(key);
 
-  const std::string state = msgstore_fuzz::HandsetStateFile();
+  const std::string state = HandsetStateFile();
   DefaultPlatform platform;
   DefaultPlatform::SetCounter("SentInSim", 2);
   Seed({"handset_state"}, "one-counter", state);
@@ -169,9 +160,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_dir = argv[argc - 1];
-  msgstore_fuzz::UseScratchRoot("seeds");
-  MessageSeeds();
-  IndexSeeds();
+  UseScratchRoot("seeds");
+  StoreSeeds();
   PlatformSeeds();
   AccountSeeds();
   if (g_check) std::printf("seed corpus: %d checked, %d differ\n", g_checked, g_differ);
