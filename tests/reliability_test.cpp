@@ -247,10 +247,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
     std::vector<DWORD> out;
     for (DWORD folder : folders) {
       std::set<DWORD> held, listed;
-      const std::string dir = root + "/DiskOnChip/User/MESSAGING/EMS/" +
-                              (folder == kInbox   ? "INBOX"
-                               : folder == kDraft ? "DRAFT"
-                                                  : "SENT");
+      const std::string dir = root + Dir(false, folder).substr(root_.size());
       for (const auto& e : fs::directory_iterator(dir))
         if (e.is_regular_file() && e.path().extension() == ".sms")
           held.insert(std::stoul(e.path().stem().string()));

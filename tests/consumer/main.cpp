@@ -1,9 +1,12 @@
-// Uses an installed msgstore: stores a message in each of the three stores
-// and an account, reads them back.
+// Uses an installed msgstore: stores a message in each store through the C++
+// API and one through the handset's operations, and an account, and reads
+// them back.
+#include <msgstore/device.h>
 #include <msgstore/msgstore.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -12,8 +15,8 @@ WCHAR subject[] = u"hello";
 
 bool Same(const WCHAR* text) { return text != nullptr && std::u16string(text) == subject; }
 
-bool Report(const char* what, bool ok) {
-  std::printf("consumer: %s: %s\n", what, ok ? "ok" : "FAILED");
+bool Report(const std::string& what, bool ok) {
+  std::printf("consumer: %s: %s\n", what.c_str(), ok ? "ok" : "FAILED");
   return ok;
 }
 
@@ -21,34 +24,25 @@ bool Report(const char* what, bool ok) {
 
 int main() {
   bool ok = true;
-  tagMSGPROPS draft = {}, back = {}, mmsBack = {}, emailBack = {};
-  draft.dwFolder = 2;  // DRAFT in every store
-  draft.pszSubject = subject;
+  std::unique_ptr<msgstore::Device> device = msgstore::Device::Open("", true);
+  ok &= Report("message trees", static_cast<bool>(device->Init()));
+  for (const msgstore::StoreDescription* description : msgstore::Stores()) {
+    msgstore::Store& store = device->store(description->kind);
+    msgstore::Record draft;
+    draft.folder = 2;  // DRAFT in every store
+    draft.subject = subject;
+    const msgstore::WriteResult written = store.Add(draft);
+    ok &= Report(description->name,
+                 written && store.Read(*written.stored).record.subject == draft.subject);
+  }
 
-  EMSMsgStore_CreateDir(false);  // also makes \DiskOnChip\User, which the e-mail tree needs
-  tagMSGPROPS sms = draft;
-  DWORD oid = EMSMsgStore_WriteMessage(false, &sms, 0, nullptr);
-  ok &= Report("sms",
+  tagMSGPROPS sms = {}, back = {};
+  sms.dwFolder = 2;
+  sms.pszSubject = subject;
+  const DWORD oid = EMSMsgStore_WriteMessage(false, &sms, 0, nullptr);
+  ok &= Report("sms operations",
                oid && EMSMsgStore_ReadMessage(false, oid, true, &back) && Same(back.pszSubject));
   EMSMsgStore_FreeMsgProps(&back);
-
-  MMSMsgStore_CreateDir(false);
-  tagMSGPROPS mms = draft;
-  tagMMSMSGPROPS mmsPart = {}, mmsPartBack = {};
-  oid = MMSMsgStore_WriteMessage(false, &mms, &mmsPart, 0, nullptr);
-  ok &= Report("mms", oid && MMSMsgStore_ReadMessage(false, oid, true, &mmsBack, &mmsPartBack) &&
-                          Same(mmsBack.pszSubject));
-  MMSMsgStore_FreeMsgProps(&mmsBack, &mmsPartBack);
-
-  EmailMsgStore_CreateDir(false);
-  tagMSGPROPS email = draft;
-  tagEMAILMSGPROPS emailPart = {}, emailPartBack = {};
-  oid = EmailMsgStore_WriteMessage(false, &email, &emailPart, 0, nullptr);
-  ok &= Report(
-      "email",
-      oid && EmailMsgStore_ReadFolderMessage(false, 2, 0, oid, true, &emailBack, &emailPartBack) &&
-          Same(emailBack.pszSubject));
-  EmailMsgStore_FreeMsgProps(&emailBack, &emailPartBack);
 
   HANDLE store = nullptr;
   EmailAccMsgStore_Create();

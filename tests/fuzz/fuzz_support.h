@@ -1,6 +1,6 @@
 // What the harnesses (fuzzer.cpp) and the seed maker (make_seeds.cpp) share:
-// a scratch device root per process, host file access and the places where
-// the platform keeps its state files.
+// a scratch device root per process, host file access, the places where the
+// platform keeps its state files, and each store's files as both reach them.
 #ifndef MSGSTORE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 #define MSGSTORE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 
@@ -16,7 +16,12 @@
 #include <iterator>
 #include <string>
 
-#include "email/email_description.h"
+#include "email/email_internal.h"
+#include "ems/ems_internal.h"
+#include "mms/mms_internal.h"
+#include "msgstore/email.h"
+#include "msgstore/ems.h"
+#include "msgstore/mms.h"
 #include "msgstore/platform.h"
 
 // A broken promise of a reader: libFuzzer records the abort as a crash.
@@ -87,6 +92,64 @@ inline std::string AccountIdValueFile() {
   file += "/v.";
   for (const WCHAR* c = kAccountIdValue; *c != 0; ++c) file += static_cast<char>(std::tolower(*c));
   return file;
+}
+
+// The first account the account store hands out: its INBOX index is fuzzed.
+constexpr DWORD kAccount = msgstore::email::kAccountStore.firstId;
+
+enum Kind { kEms, kMms, kEmail, kNone };  // of store: kStores[kind], or none
+
+// A store's message files and index: the message file lies in msgFolder, the
+// fuzzed index is that of indexFolder, and the records added to it are of
+// addFolder (the EMS ones SIM copies).
+struct Store {
+  const char* name;  // of its harnesses: "ems" for ems_read, ems_index, ...
+  const msgstore::StoreOps& ops;
+  DWORD msgFolder, indexFolder, addFolder;
+  int (*createDir)(bool);
+  void (*add)(DWORD oid, DWORD folder, FILETIME);
+  void (*remove)(DWORD oid, DWORD folder);
+  DWORD (*list)(CArray<tagOidArray, tagOidArray>&, DWORD folder);
+  size_t smallest[3];  // no shorter file is read: current layout, old layout, quick read
+};
+// clang-format off
+inline const Store kStores[] = {
+    {"ems", msgstore::ems::kStoreOps, EMS_FOLDER_INBOX, EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX,
+     EMSMsgStore_CreateDir, EMSMsgStore_AddMsgToIni, EMSMsgStore_DeleteMsgFromIni,
+     EMSMsgStore_GetQuickMsgList, {33, 1, 33}},
+    {"mms", msgstore::mms::kStoreOps, MMS_FOLDER_INBOX, MMS_FOLDER_INBOX, MMS_FOLDER_INBOX,
+     MMSMsgStore_CreateDir, MMSMsgStore_AddMsgToIni, MMSMsgStore_DeleteMsgFromIni,
+     MMSMsgStore_GetQuickMsgList, {88, 82, 46}},
+    {"email", msgstore::email::kStoreOps, EMAIL_FOLDER_DRAFT, kAccount, kAccount,
+     EmailMsgStore_CreateDir, EmailMsgStore_AddMsgToIni, EmailMsgStore_DeleteMsgFromIni,
+     EmailMsgStore_GetQuickMsgList, {90, 84, 36}}};
+// clang-format on
+
+struct Extra {  // the store's own part of a record
+  tagMMSMSGPROPS mms{};
+  tagEMAILMSGPROPS email{};
+};
+
+// A message file of store kind in the current layout or the old one.
+inline int WriteFile(Kind kind, bool old, WCHAR* path, tagMSGPROPS* m, Extra* x) {
+  if (kind == kEms) return (old ? EMSMsgStore_WriteToFileOld : EMSMsgStore_WriteToFile)(path, m);
+  if (kind == kMms)
+    return (old ? MMSMsgStore_WriteToFileOld : MMSMsgStore_WriteToFile)(path, m, &x->mms);
+  return (old ? EmailMsgStore_WriteToFileOld : EmailMsgStore_WriteToFile)(path, m, &x->email);
+}
+inline int ReadFile(Kind kind, bool old, WCHAR* path, tagMSGPROPS* m, Extra* x, bool withBody) {
+  if (kind == kEms)
+    return (old ? EMSMsgStore_ReadFromFileOld : EMSMsgStore_ReadFromFile)(path, m, withBody);
+  if (kind == kEmail)
+    return (old ? EmailMsgStore_ReadFromFileOld : EmailMsgStore_ReadFromFile)(path, m, &x->email,
+                                                                              withBody);
+  return old ? MMSMsgStore_ReadFromFileOld(path, m, &x->mms, withBody)
+             : MMSMsgStore_ReadFromFile(path, m, &x->mms, withBody);
+}
+inline void Release(Kind kind, tagMSGPROPS* m, Extra* x) {
+  if (kind == kEms) return EMSMsgStore_FreeMsgProps(m);
+  if (kind == kMms) return MMSMsgStore_FreeMsgProps(m, &x->mms);
+  EmailMsgStore_FreeMsgProps(m, &x->email);
 }
 
 }  // namespace msgstore_fuzz

@@ -11,13 +11,7 @@
 #include "common/id_counter.h"
 #include "common/index_file.h"
 #include "email/email_accounts.h"
-#include "email/email_internal.h"
-#include "ems/ems_internal.h"
 #include "fuzz_support.h"
-#include "mms/mms_internal.h"
-#include "msgstore/email.h"
-#include "msgstore/ems.h"
-#include "msgstore/mms.h"
 #include "platform/handset_state.h"
 
 namespace {
@@ -26,75 +20,21 @@ using namespace msgstore_fuzz;
 using msgstore::DefaultPlatform;
 using msgstore::IndexRecord;
 
-struct Extra {  // the store's own part of a record
-  tagMMSMSGPROPS mms{};
-  tagEMAILMSGPROPS email{};
-};
-
-enum Kind { kEms, kMms, kEmail, kNone };
-// The first account: its inbox index is the one fuzzed.
-constexpr DWORD kAccount = msgstore::email::kAccountStore.firstId;
-struct Store {
-  Kind kind;
-  DWORD msgFolder, indexFolder, addFolder;
-  int (*createDir)(bool);
-  int (*path)(bool, DWORD oid, DWORD folder, WCHAR* path);
-  bool (*indexPath)(DWORD folder, WCHAR* path);
-  int (*quick)(bool, DWORD folder, DWORD oid, tagMSGPROPS*);
-  void (*add)(DWORD oid, DWORD folder, FILETIME);
-  void (*remove)(DWORD oid, DWORD folder);
-  DWORD (*list)(CArray<tagOidArray, tagOidArray>&, DWORD folder);
-  size_t smallest[3];  // no shorter file is read: current layout, old layout, quick read
-};
-// clang-format off
-const Store kStores[] = {
-    {kEms, EMS_FOLDER_INBOX, EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX, EMSMsgStore_CreateDir,
-     EMSMsgStore_GetFilePath, msgstore::ems::IndexPath, EMSMsgStore_QuickReadFromFile,
-     EMSMsgStore_AddMsgToIni, EMSMsgStore_DeleteMsgFromIni, EMSMsgStore_GetQuickMsgList,
-     {33, 1, 33}},
-    {kMms, MMS_FOLDER_INBOX, MMS_FOLDER_INBOX, MMS_FOLDER_INBOX, MMSMsgStore_CreateDir,
-     MMSMsgStore_GetFilePath, msgstore::mms::IndexPath, MMSMsgStore_QuickReadFromFile,
-     MMSMsgStore_AddMsgToIni, MMSMsgStore_DeleteMsgFromIni, MMSMsgStore_GetQuickMsgList,
-     {88, 82, 46}},
-    {kEmail, EMAIL_FOLDER_DRAFT, kAccount, kAccount, EmailMsgStore_CreateDir,
-     EmailMsgStore_GetFilePath, msgstore::email::IndexPath, EmailMsgStore_QuickReadFromFile,
-     EmailMsgStore_AddMsgToIni, EmailMsgStore_DeleteMsgFromIni, EmailMsgStore_GetQuickMsgList,
-     {90, 84, 36}}};
-// clang-format on
-
 constexpr DWORD kOid = 1;
+Kind g_kind = kNone;
 const Store* g_store = nullptr;
 bool g_old = false;  // the old layout of message files
 WCHAR g_path[MAX_PATH], g_rewrite[MAX_PATH], g_index[MAX_PATH];
 
 int Read(tagMSGPROPS* m, Extra* x, bool withBody) {  // the message file g_path
-  if (g_store->kind == kEms)
-    return (g_old ? EMSMsgStore_ReadFromFileOld : EMSMsgStore_ReadFromFile)(g_path, m, withBody);
-  if (g_store->kind == kEmail)
-    return (g_old ? EmailMsgStore_ReadFromFileOld : EmailMsgStore_ReadFromFile)(
-        g_path, m, &x->email, withBody);
-  return g_old ? MMSMsgStore_ReadFromFileOld(g_path, m, &x->mms, withBody)
-               : MMSMsgStore_ReadFromFile(g_path, m, &x->mms, withBody);
+  return ReadFile(g_kind, g_old, g_path, m, x, withBody);
 }
 
 std::string Encode(tagMSGPROPS* m, Extra* x) {  // the file the writer makes of a record
-  int written;
-  if (g_store->kind == kEms)
-    written = (g_old ? EMSMsgStore_WriteToFileOld : EMSMsgStore_WriteToFile)(g_rewrite, m);
-  else if (g_store->kind == kEmail)
-    written =
-        (g_old ? EmailMsgStore_WriteToFileOld : EmailMsgStore_WriteToFile)(g_rewrite, m, &x->email);
-  else
-    written = (g_old ? MMSMsgStore_WriteToFileOld : MMSMsgStore_WriteToFile)(g_rewrite, m, &x->mms);
   std::string out;
-  FUZZ_CHECK(written == 1 && GetHostFile(msgstore::HostPath(g_rewrite), &out));
+  FUZZ_CHECK(WriteFile(g_kind, g_old, g_rewrite, m, x) == 1 &&
+             GetHostFile(msgstore::HostPath(g_rewrite), &out));
   return out;
-}
-
-void Release(tagMSGPROPS* m, Extra* x) {
-  if (g_store->kind == kEms) return EMSMsgStore_FreeMsgProps(m);
-  if (g_store->kind == kMms) return MMSMsgStore_FreeMsgProps(m, &x->mms);
-  EmailMsgStore_FreeMsgProps(m, &x->email);
 }
 
 WCHAR* Dup(const char16_t* text) {
@@ -117,7 +57,7 @@ bool NoEmptyStrings(const tagMSGPROPS& m) {  // readers hand back empty strings 
 // content. Empty strings read as null; a record read into is released first;
 // the old layouts hold no pszText2 and leave the member alone.
 void CheckRead(const uint8_t* data, size_t size) {
-  const int lengthAt = g_store->kind == kEms ? -1 : g_old ? 0 : 4;   // of the fields' end
+  const int lengthAt = g_kind == kEms ? -1 : g_old ? 0 : 4;          // of the fields' end
   const size_t fieldsAt = (g_old ? 0 : 4) + (lengthAt < 0 ? 0 : 4);  // after the lengths
   tagMSGPROPS full{}, head{};
   Extra fullX, headX;
@@ -138,7 +78,7 @@ void CheckRead(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fieldsAt <= end && end <= out.size() && end <= size &&
                std::memcmp(bytes + fieldsAt, data + fieldsAt, end - fieldsAt) == 0);
     if (lengthAt >= 0) {  // the content's length and bytes, MMS's where the header length points
-      const size_t at = g_store->kind == kMms ? LoadU32(data + lengthAt) : end;
+      const size_t at = g_kind == kMms ? LoadU32(data + lengthAt) : end;
       const size_t content = out.size() - end;
       FUZZ_CHECK(content == 4 + size_t{full.cbData} && at + content <= size &&
                  std::memcmp(bytes + end, data + at, content) == 0);
@@ -152,8 +92,8 @@ void CheckRead(const uint8_t* data, size_t size) {
     }
   }
   FUZZ_CHECK(Read(&head, &headX, true) == withBody);
-  Release(&full, &fullX);
-  Release(&head, &headX);
+  Release(g_kind, &full, &fullX);
+  Release(g_kind, &head, &headX);
 }
 
 // The quick read fills what a list shows: where the full reader succeeds it
@@ -166,12 +106,12 @@ void CheckQuick(const uint8_t* data, size_t size) {
   BYTE* body = quick.pData = static_cast<BYTE*>(std::calloc(4, 1));
   quick.cbData = 3;
   quick.dwUser3 = 0xD3;
-  const int read = g_store->quick(false, g_store->msgFolder, kOid, &quick);
+  const int read = g_store->ops.quickRead(false, g_store->msgFolder, kOid, &quick);
   if (size < g_store->smallest[2]) FUZZ_CHECK(read == 0);
   FUZZ_CHECK(quick.cbData == 3 && quick.pData == body && quick.dwUser3 == 0xD3);
   if (Read(&full, &x, true)) {
     const size_t end = 32 + 2 * (Wide(full.pszSubject).size() + Wide(full.pszText2).size() + 2);
-    FUZZ_CHECK(read == (g_store->kind != kEmail || end <= LoadU32(data) + size_t{4}));
+    FUZZ_CHECK(read == (g_kind != kEmail || end <= LoadU32(data) + size_t{4}));
     FUZZ_CHECK(!read || (quick.dwOid == full.dwOid && quick.bRead == full.bRead &&
                          quick.wStatus == full.wStatus && quick.dwFolder == full.dwFolder &&
                          !std::memcmp(&quick.ftIndexTime, &full.ftIndexTime, sizeof(FILETIME)) &&
@@ -181,8 +121,8 @@ void CheckQuick(const uint8_t* data, size_t size) {
   std::vector<IndexRecord> records;
   FUZZ_CHECK(msgstore::ReadIndex(g_index, &records) && records.size() == 1 &&
              records[0].oid == kOid);
-  Release(&quick, &none);
-  Release(&full, &x);
+  Release(g_kind, &quick, &none);
+  Release(g_kind, &full, &x);
 }
 
 static_assert(sizeof(IndexRecord) == 16, "a record as the file holds it");
@@ -356,12 +296,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string stored;
   FUZZ_CHECK(GetHostFile(HandsetStateFile(), &stored) && stored == "counter.SentInSim=1\n");
   if (g_harness->store == kNone) return 0;
-  g_store = &kStores[g_harness->store];
+  g_kind = g_harness->store;
+  g_store = &kStores[g_kind];
   g_old = g_harness->old;
   const bool index = g_harness->check == CheckIndex;
-  FUZZ_CHECK(g_store->createDir(false) && g_store->path(false, kOid, g_store->msgFolder, g_path) &&
-             g_store->path(false, 2, g_store->msgFolder, g_rewrite) &&
-             g_store->indexPath(index ? g_store->indexFolder : g_store->msgFolder, g_index));
+  const msgstore::StoreOps& ops = g_store->ops;
+  FUZZ_CHECK(g_store->createDir(false) &&
+             ops.getFilePath(false, kOid, g_store->msgFolder, g_path) &&
+             ops.getFilePath(false, 2, g_store->msgFolder, g_rewrite) &&
+             ops.indexFile(index ? g_store->indexFolder : g_store->msgFolder, g_index));
   if (g_harness->check == CheckQuick) g_store->add(kOid, g_store->msgFolder, {2, 2});
   return 0;
 }

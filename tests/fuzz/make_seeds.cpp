@@ -10,35 +10,27 @@
 
 #include "common/id_counter.h"
 #include "email/email_accounts.h"
-#include "email/email_internal.h"
-#include "ems/ems_internal.h"
 #include "fuzz_support.h"
-#include "mms/mms_internal.h"
-#include "msgstore/email.h"
-#include "msgstore/ems.h"
-#include "msgstore/mms.h"
 
 namespace {
 
 using msgstore::DefaultPlatform;
-// The first account identifier the account store hands out.
-constexpr DWORD kAccount = msgstore::email::kAccountStore.firstId;
+using namespace msgstore_fuzz;
 
 bool g_check = false;
 std::string g_dir;
 int g_checked = 0, g_differ = 0;
 
 // Takes the file just written at host as the seed name of the harnesses.
-void Seed(std::initializer_list<const char*> harnesses, const char* name, const std::string& host) {
+void Seed(std::initializer_list<std::string> harnesses, const char* name, const std::string& host) {
   std::string bytes, stored;
-  FUZZ_CHECK(msgstore_fuzz::GetHostFile(host, &bytes) && std::filesystem::remove(host));
-  for (const char* harness : harnesses) {
+  FUZZ_CHECK(GetHostFile(host, &bytes) && std::filesystem::remove(host));
+  for (const std::string& harness : harnesses) {
     const std::string path = g_dir + "/" + harness + "/" + name;
     if (!g_check) {
       std::filesystem::create_directories(g_dir + "/" + harness);
-      msgstore_fuzz::PutHostFile(path, reinterpret_cast<const uint8_t*>(bytes.data()),
-                                 bytes.size());
-    } else if (++g_checked, !msgstore_fuzz::GetHostFile(path, &stored) || stored != bytes) {
+      PutHostFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    } else if (++g_checked, !GetHostFile(path, &stored) || stored != bytes) {
       std::fprintf(stderr, "seed missing or not what the writers make now: %s\n", path.c_str());
       ++g_differ;
     }
@@ -47,9 +39,10 @@ void Seed(std::initializer_list<const char*> harnesses, const char* name, const 
 std::string Host(const WCHAR* path) { return msgstore::HostPath(path); }
 FILETIME Time(DWORD high, DWORD low) { return FILETIME{low, high}; }
 
-// Each message in every layout of every store: an empty record, and records
-// with strings (and content) whose store parts have every member set.
-void MessageSeeds() {
+// Each message in every layout of every store (an empty record, and records
+// with strings and content whose store parts have every member set), and
+// each store's index.
+void StoreSeeds() {
   static char16_t subject[] = u"Hello", text2[] = u"x", body[] = u"See you at 8, usual place.",
                   to[] = u"+441632960123", text3[] = u"Ann", msgId[] = u"<4711@smsc>",
                   uSubject[] = u"Gr\u00fc\u00dfe \u20ac \U0001F600",
@@ -72,52 +65,28 @@ void MessageSeeds() {
       {"unicode-sim", {0, 0, uBody, nullptr, 0, nullptr, Time(0x01D9FFFF, 1), {}, to, nullptr,
         nullptr, uSubject, EMS_FOLDER_SIM_INBOX, 0, 7, 0, nullptr, 0, 0, 0}, mms, email}};
   // clang-format on
-  WCHAR e[MAX_PATH], m[MAX_PATH], a[MAX_PATH];
-  EMSMsgStore_CreateDir(false);
-  EMSMsgStore_GetFilePath(false, 1, EMS_FOLDER_INBOX, e);
-  MMSMsgStore_CreateDir(false);
-  MMSMsgStore_GetFilePath(false, 1, MMS_FOLDER_INBOX, m);
-  EmailMsgStore_CreateDir(false);
-  EmailMsgStore_GetFilePath(false, 1, EMAIL_FOLDER_SENT, a);
-  for (auto& x : messages) {
-    EMSMsgStore_WriteToFile(e, &x.msg);
-    Seed({"ems_read", "ems_quick_read"}, x.name, Host(e));
-    EMSMsgStore_WriteToFileOld(e, &x.msg);
-    Seed({"ems_read_old"}, x.name, Host(e));
-    MMSMsgStore_WriteToFile(m, &x.msg, &x.mms);
-    Seed({"mms_read", "mms_quick_read"}, x.name, Host(m));
-    MMSMsgStore_WriteToFileOld(m, &x.msg, &x.mms);
-    Seed({"mms_read_old"}, x.name, Host(m));
-    EmailMsgStore_WriteToFile(a, &x.msg, &x.email);
-    Seed({"email_read", "email_quick_read"}, x.name, Host(a));
-    EmailMsgStore_WriteToFileOld(a, &x.msg, &x.email);
-    Seed({"email_read_old"}, x.name, Host(a));
-  }
-}
-
-// An index of one record, then one of three, two of them at the same time,
-// as the add makes them (the EMS one with a SIM copy).
-void IndexSeeds() {
-  struct Index {
-    const char* harness;
-    void (*add)(DWORD, DWORD, FILETIME);
-    bool (*path)(DWORD, WCHAR*);
-    DWORD folder, second;
-  };
-  for (const Index& x : {Index{"mms_index", MMSMsgStore_AddMsgToIni, msgstore::mms::IndexPath,
-                               MMS_FOLDER_INBOX, MMS_FOLDER_INBOX},
-                         Index{"email_index", EmailMsgStore_AddMsgToIni, msgstore::email::IndexPath,
-                               kAccount, kAccount},
-                         Index{"ems_index", EMSMsgStore_AddMsgToIni, msgstore::ems::IndexPath,
-                               EMS_FOLDER_INBOX, EMS_FOLDER_SIM_INBOX}}) {
+  for (const Kind kind : {kEms, kMms, kEmail}) {
+    const Store& store = kStores[kind];
+    const std::string name = store.name;
     WCHAR path[MAX_PATH];
-    x.path(x.folder, path);
-    x.add(1, x.folder, Time(0x01DA0000, 100));
-    Seed({x.harness}, "one", Host(path));
-    x.add(1, x.folder, Time(0x01DA0000, 100));
-    x.add(2, x.second, Time(0x01DA0000, 300));
-    x.add(3, x.folder, Time(0x01DA0000, 100));
-    Seed({x.harness}, "three", Host(path));
+    store.createDir(false);
+    store.ops.getFilePath(false, 1, store.msgFolder, path);
+    for (auto& x : messages) {
+      Extra extra{x.mms, x.email};
+      WriteFile(kind, false, path, &x.msg, &extra);
+      Seed({name + "_read", name + "_quick_read"}, x.name, Host(path));
+      WriteFile(kind, true, path, &x.msg, &extra);
+      Seed({name + "_read_old"}, x.name, Host(path));
+    }
+    // An index of one record, then one of three, two of them at the same
+    // time, as the add makes them (the EMS one with a SIM copy).
+    store.ops.indexFile(store.indexFolder, path);
+    store.add(1, store.indexFolder, Time(0x01DA0000, 100));
+    Seed({name + "_index"}, "one", Host(path));
+    store.add(1, store.indexFolder, Time(0x01DA0000, 100));
+    store.add(2, store.addFolder, Time(0x01DA0000, 300));
+    store.add(3, store.indexFolder, Time(0x01DA0000, 100));
+    Seed({name + "_index"}, "three", Host(path));
   }
 }
 
@@ -130,12 +99,11 @@ void PlatformSeeds() {
   Seed({"ems_counter"}, "later", counter);
 
   HKEY key = nullptr;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, msgstore_fuzz::kAccountsKey, 0, nullptr,
-                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccountsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
   auto value = [&](const char* name, DWORD type, const void* data, DWORD size) {
-    RegSetValueExW(key, msgstore_fuzz::kAccountIdValue, 0, type, static_cast<const BYTE*>(data),
-                   size);
-    Seed({"registry"}, name, msgstore_fuzz::AccountIdValueFile());
+    RegSetValueExW(key, kAccountIdValue, 0, type, static_cast<const BYTE*>(data), size);
+    Seed({"registry"}, name, AccountIdValueFile());
   };
   const DWORD five = 5;
   static const char16_t server[] = u"pop.example.net";
@@ -144,7 +112,7 @@ void PlatformSeeds() {
   value("empty-binary", REG_BINARY, nullptr, 0);
   RegCloseKey(key);
 
-  const std::string state = msgstore_fuzz::HandsetStateFile();
+  const std::string state = HandsetStateFile();
   DefaultPlatform platform;
   DefaultPlatform::SetCounter("SentInSim", 2);
   Seed({"handset_state"}, "one-counter", state);
@@ -192,9 +160,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_dir = argv[argc - 1];
-  msgstore_fuzz::UseScratchRoot("seeds");
-  MessageSeeds();
-  IndexSeeds();
+  UseScratchRoot("seeds");
+  StoreSeeds();
   PlatformSeeds();
   AccountSeeds();
   if (g_check) std::printf("seed corpus: %d checked, %d differ\n", g_checked, g_differ);
