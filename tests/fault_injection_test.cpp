@@ -386,10 +386,10 @@ TEST_F(FaultTest, AccountStoreAndHandsetState) {
       20);
 }
 
-// A restore of accounts that fails at any step leaves none of its records in
-// the account store's array of this process that it did not save: a save of
-// the array that follows (a caller of the account store's own operations)
-// writes none of them.
+// A restore of accounts, or an account added or removed, that fails at any
+// step leaves none of its changes in the account store's array of this
+// process that it did not save: a save of the array that follows (a caller of
+// the account store's own operations) writes none of them.
 TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
   std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_);
   ASSERT_TRUE(dev->Init());
@@ -428,6 +428,26 @@ TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
     Store(before, database);
   }
   EXPECT_GT(failures, 3);
+  // The same of an account added or removed through the API.
+  for (bool add : {true, false}) {
+    Store(before, database);
+    EmailAccMsgStore_Open(nullptr);
+    failures = 0;
+    for (long k = 1;; ++k) {
+      faults.Arm(k, kErrors[k % 4]);
+      const bool done = add ? static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"}))
+                            : static_cast<bool>(dev->accounts().Remove(a.id));
+      faults.Disarm();
+      if (!faults.hit()) break;
+      failures += !done;
+      if (!done) {
+        EmailMsgStore_Close(nullptr);
+        EXPECT_EQ(Load(database), before) << (add ? "add" : "remove") << ", fault " << k;
+      }
+      Store(before, database);
+    }
+    EXPECT_GT(failures, 0) << (add ? "add" : "remove");
+  }
 }
 
 }  // namespace
