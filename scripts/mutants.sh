@@ -3,7 +3,7 @@
 # (one patch each) to a scratch copy of the tree, rebuilds incrementally, runs
 # the tests and says whether they caught it.
 #
-#   scripts/mutants.sh [--asan] [PATCH...]
+#   scripts/mutants.sh [--asan] [--matrix FILE] [PATCH...]
 #
 # PATCH defaults to every tests/mutants/*.patch. A fault is caught when the
 # tests fail (or time out) with it in place; a patch that no longer applies or
@@ -12,16 +12,22 @@
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, as the test
 # command runs that build too. The scratch copy and its builds stay in
 # $MUTANTS_DIR (default ${TMPDIR:-/tmp}/msgstore-mutants) so later runs rebuild
-# only what changed. Exit status 0 when every fault was caught.
+# only what changed. With --matrix every test runs for each fault (not only
+# up to the first failure) and FILE gets one line per fault: its name, then
+# the tests that failed; at the end the script prints, per test, the faults
+# that no other test caught. Exit status 0 when every fault was caught.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 asan=0
+matrix=""
 patches=()
-for arg in "$@"; do
+while [ $# -gt 0 ]; do
+  arg=$1; shift
   case "$arg" in
     --asan) asan=1 ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --matrix) matrix=$(realpath "$1"); shift; : >"$matrix" ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) patches+=("$(realpath "$arg")") ;;
   esac
 done
@@ -72,7 +78,11 @@ configure() { # dir, extra cmake options...
   cmake -S "$src" -B "$dir" -DMSGSTORE_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
 }
 build() { cmake --build "$1" -j "$jobs" >"$scratch/build.log" 2>&1; }
-run_tests() { (cd "$1" && timeout 600 ctest -j "$jobs" --timeout 60 --stop-on-failure >"$scratch/test.log" 2>&1); }
+stop=(--stop-on-failure)
+[ -n "$matrix" ] && stop=()
+run_tests() { (cd "$1" && timeout 600 ctest -j "$jobs" --timeout 60 "${stop[@]}" >"$scratch/test.log" 2>&1); }
+# The tests that failed in the last run, on one line.
+failed_tests() { sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$scratch/test.log" | tr '\n' ' '; }
 
 configure "$scratch/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${python[@]}"
 [ $asan -eq 1 ] && configure "$scratch/build-asan" -DCMAKE_BUILD_TYPE=Debug -DMSGSTORE_SANITIZE=ON
@@ -103,6 +113,7 @@ for p in "${patches[@]}"; do
     stale=$((stale + 1))
   elif ! run_tests "${dirs[0]}"; then
     verdict="caught  $name"
+    [ -n "$matrix" ] && echo "$name $(failed_tests)" >>"$matrix"
   elif [ $asan -eq 1 ] && build "${dirs[1]}" && ! run_tests "${dirs[1]}"; then
     verdict="caught  $name (sanitizer build)"
   else
@@ -119,4 +130,9 @@ done
 
 total=${#patches[@]}
 echo "mutants: $caught of $total caught, $missed missed, $stale stale"
+if [ -n "$matrix" ]; then
+  echo "faults that only one test caught, by test:"
+  awk 'NF == 2 { only[$2] = only[$2] " " $1 }
+       END { for (t in only) print "  " t ":" only[t] }' "$matrix" | sort
+fi
 [ ${#missed_names[@]} -eq 0 ]
