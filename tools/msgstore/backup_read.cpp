@@ -1,8 +1,11 @@
 // Reading an export and checking it whole before anything is written: each
 // line on its own, then the lines together.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -102,8 +105,9 @@ Backup::Account ReadAccount(const Json& j, size_t line) {
   return a;
 }
 
-// One line after the first.
-void ReadLine(const Json& j, size_t line, Backup* backup) {
+// One line after the first; a message line's message may have been read
+// already (early).
+void ReadLine(const Json& j, size_t line, Backup* backup, std::optional<Backup::Message>* early) {
   if (backup->closing)
     throw LineError("it comes after the closing line on line " + std::to_string(*backup->closing) +
                     ", which ends the export");
@@ -119,7 +123,7 @@ void ReadLine(const Json& j, size_t line, Backup* backup) {
   };
   if (type == "message") {
     const StoreDescription& s = listed();
-    backup->messages.push_back(ReadMessage(s, j, line));
+    backup->messages.push_back(*early ? std::move(**early) : ReadMessage(s, j, line));
   } else if (type == "counter") {
     const StoreDescription& s = listed();
     if (backup->counters.count(&s) != 0)
@@ -298,6 +302,9 @@ Backup ReadBackup(const std::string& path) {
   if (path != "-") {
     file.open(path, std::ios::binary);
     if (!file) throw Failure("cannot open '" + path + "'");
+    std::error_code notAFile;  // a pipe, say: read as it comes
+    const uintmax_t size = std::filesystem::file_size(path, notAFile);
+    if (!notAFile) text.reserve(static_cast<size_t>(size));
   }
   std::istream& in = path == "-" ? std::cin : file;
   std::vector<char> piece(1 << 16);  // in large pieces, not a character at a time
@@ -305,40 +312,65 @@ Backup ReadBackup(const std::string& path) {
     text.append(piece.data(), static_cast<size_t>(in.gcount()));
   if (in.bad()) throw Failure("cannot read '" + (path == "-" ? "standard input" : path) + "'");
   const std::string name = path == "-" ? "standard input" : path;
+  // The lines' bytes in place, without their line ends.
+  std::vector<std::pair<const char*, const char*>> spans;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    spans.emplace_back(text.data() + start,
+                       text.data() + end - (end > start && text[end - 1] == '\r'));
+    start = end + 1;
+  }
+  // Parsing is most of the reading: the lines of each batch are parsed by two
+  // threads, which also read the messages of message lines that they can,
+  // then read in order (parsed nullopt: not JSON). A message line that is
+  // wrong is read again in order, to say why.
+  constexpr size_t kBatch = 512;
+  std::vector<std::optional<Json>> parsed(kBatch);
+  std::vector<std::optional<Backup::Message>> early(kBatch);
+  auto parse = [&](size_t from, size_t to, size_t first) {
+    for (size_t i = from; i < to; ++i) {
+      std::optional<Json>& j = parsed[i - first];
+      j.reset(), early[i - first].reset();
+      try {
+        j = ParseLine(spans[i].first, spans[i].second);
+        if (j->is_object() && j->value("type", Json()) == "message")
+          early[i - first] = ReadMessage(StoreOf(Field(*j, "store"), ""), *j, i + 1);
+      } catch (const Json::exception&) {
+      } catch (const LineError&) {
+      }
+    }
+  };
   Backup backup;
   std::vector<std::string> errors;
   size_t line = 0, lastLine = 0;
   size_t lines = 0;  // blank ones left out
   bool headerRead = false;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    // The line's bytes in place, without its line end.
-    const char* first = text.data() + start;
-    const char* last = text.data() + end;
-    start = end + 1;
-    ++line;
-    if (last != first && last[-1] == '\r') --last;
-    if (std::all_of(first, last, [](char c) { return c == ' ' || c == '\t'; }) && headerRead)
-      continue;
-    lastLine = line;
-    ++lines;
-    try {
-      Json j;
+  for (size_t first = 0; first < spans.size() && (headerRead || line == 0); first += kBatch) {
+    const size_t last = std::min(spans.size(), first + kBatch), middle = (first + last) / 2;
+    auto half = std::async(std::launch::async, parse, middle, last, first);
+    parse(first, middle, first);
+    half.get();
+    for (size_t i = first; i < last; ++i) {
+      ++line;
+      if (std::all_of(spans[i].first, spans[i].second,
+                      [](char c) { return c == ' ' || c == '\t'; }) &&
+          headerRead)
+        continue;
+      lastLine = line;
+      ++lines;
       try {
-        j = ParseLine(first, last);
-      } catch (const Json::exception&) {
-        throw LineError("it is not JSON");
+        if (!parsed[i - first]) throw LineError("it is not JSON");
+        if (!headerRead) {
+          backup.header = ReadHeader(*parsed[i - first]);
+          headerRead = true;
+        } else {
+          ReadLine(*parsed[i - first], line, &backup, &early[i - first]);
+        }
+      } catch (const LineError& e) {
+        errors.push_back(name + " line " + std::to_string(line) + ": " + e.what());
+        if (!headerRead) break;  // without the header, nothing else can be read
       }
-      if (!headerRead) {
-        backup.header = ReadHeader(j);
-        headerRead = true;
-      } else {
-        ReadLine(j, line, &backup);
-      }
-    } catch (const LineError& e) {
-      errors.push_back(name + " line " + std::to_string(line) + ": " + e.what());
-      if (!headerRead) break;  // without the header, nothing else can be read
     }
   }
   if (line == 0) errors.push_back(name + " is empty: it is not a msgstore export");
