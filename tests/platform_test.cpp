@@ -246,26 +246,41 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
 }
 
 // The default handset keeps its state under the device root: the language,
-// the card present exactly when "SD Card" exists with its busy flags, a free
-// space cap, and counters (the SIM's replaced by their setters).
+// the card present exactly when "SD Card" is a directory (not another
+// spelling's, not a file), with its busy flags beside, which the library's
+// own look at the card follows; a free space cap, and counters (the SIM's
+// replaced by their setters).
 TEST_F(PlatformHandset, DefaultHandsetStateLivesUnderTheRoot) {
   using msgstore::DefaultPlatform;
+  msgstore::SetPlatform(nullptr);
   DefaultPlatform h;
+  auto card = [&h] {
+    const int state = h.xGetSDCardState();
+    EXPECT_EQ(msgstore::api::CardIn(), (state & 1) != 0) << state;
+    return state;
+  };
   const std::u16string language = h.xGetSystemLanguage();
   DefaultPlatform::SetSystemLanguage(u"DEU");
   DefaultPlatform::SetCardFlags(4);
   DefaultPlatform::SetFreeSpaceCap(u"\\SD Card", 1000);
   uint64_t space[3] = {};
   h.GetDiskFreeSpaceExW(u"\\sd card", &space[0], &space[1], &space[2]);
-  const int card = h.xGetSDCardState();
+  const int in = card();
   RemoveCard();
   h.xSetEms_SDRecvMsgCount(5), h.xSetEms_SDReadMsgCount(2);
   for (DWORD n : {4u, 3u}) h.xSetSentSmsCountInSim(n), h.xSetUnsentSmsCountInSim(n + 3);
-  EXPECT_EQ(std::make_tuple(language + h.xGetSystemLanguage(), card, h.xGetSDCardState(), space[0],
-                            space[2], h.xGetEms_SDRecvMsgCount(), h.xGetEms_SDReadMsgCount(),
+  EXPECT_EQ(std::make_tuple(language + h.xGetSystemLanguage(), in, card(), space[0], space[2],
+                            h.xGetEms_SDRecvMsgCount(), h.xGetEms_SDReadMsgCount(),
                             h.xGetSentSmsCountInSim(), h.xGetUnsentSmsCountInSim()),
             std::make_tuple(std::u16string(u"ENGDEU"), 5, 4, uint64_t{1000}, uint64_t{1000}, 5u, 2u,
                             3u, 6u));
+  fs::create_directories(Host("sd card"));
+  std::ofstream(Host("SD Card")) << "not a directory";
+  EXPECT_EQ(card(), 4);
+  fs::remove(Host("SD Card"));
+  fs::create_directories(Host("SD Card"));
+  DefaultPlatform::SetCardFlags(6);
+  EXPECT_EQ(card(), 7);
 }
 
 using PlatformKept = msgstore_test::DeviceTest;
@@ -348,31 +363,6 @@ TEST_F(PlatformKept, AFolderFoundUnderAnotherSpellingIsOpenedThereFirst) {
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\b"), 1);
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\c"), 1);
   sys.open = open;
-}
-
-// With the default handset, a card is in exactly when its directory is, as
-// its card state's bit 1 says, whatever the card's flags.
-TEST_F(PlatformKept, TheDefaultCardIsInExactlyWhenItsDirectoryIs) {
-  msgstore::SetPlatform(nullptr);
-  auto in = [] {
-    const bool state = (msgstore::GetPlatform().xGetSDCardState() & 1) != 0;
-    EXPECT_EQ(msgstore::api::CardIn(), state);
-    return state;
-  };
-  const std::string card = Host("SD Card");
-  EXPECT_TRUE(in());
-  msgstore::DefaultPlatform::SetCardFlags(6);
-  EXPECT_TRUE(in());
-  fs::remove_all(card);
-  EXPECT_FALSE(in());
-  fs::create_directories(Host("sd card"));
-  EXPECT_FALSE(in());
-  std::ofstream(card) << "not a directory";
-  EXPECT_FALSE(in());
-  fs::remove(card);
-  fs::create_directories(card);
-  msgstore::DefaultPlatform::SetCardFlags(0);
-  EXPECT_TRUE(in());
 }
 
 msgstore::Record Draft(DWORD time, const std::u16string& subject) {
