@@ -2,9 +2,6 @@
 // account of the plain INBOX, and the message files: both layouts and the
 // quick read. (Cut files are the shared layout reader's, fed them by the MMS
 // and EMS tests and the fuzzers.)
-#include <array>
-#include <set>
-
 #include "email_fixtures.h"
 
 namespace {

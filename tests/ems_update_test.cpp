@@ -24,12 +24,8 @@ TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCa
   EXPECT_EQ(std::u16string(u"new"), Record(false, kDraft, 1).props.pszSubject);
   EXPECT_EQ(4u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
   EXPECT_EQ(msgstore_test::Words({4}), Counter());
-  // Nothing is written past a counter that cannot be read (a directory);
-  // counters and evictions that fail are walked in fault_injection_test.cpp.
-  std::filesystem::remove(CounterFile());
-  std::filesystem::create_directory(CounterFile());
-  EXPECT_EQ(0u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr) + Count(false, kDraft) +
-                    EMSMsgStore_WriteMessage(true, &props, 0, nullptr) + Count(true, kDraft) - 4);
+  // (A counter that cannot be read, and evictions that fail: the writes of
+  // fault_injection_test.cpp on both storages, failing at each call.)
 }
 
 TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {

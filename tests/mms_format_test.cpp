@@ -4,7 +4,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
 using msgstore_test::Load;

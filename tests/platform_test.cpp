@@ -1,10 +1,21 @@
 // The platform: one file whatever spelling reaches it, paths kept within the
-// device root, named mutexes, and the state the default handset keeps.
+// device root, named mutexes, and the state the default handset keeps; and
+// what it keeps from one call to the next (the root in use, the host folder
+// of the device folder named last, a mutex name's slot in the root's table),
+// never used once the root is set again or a folder is found under another
+// spelling.
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <fstream>
+#include <future>
 #include <thread>
 
+#include "api/folder_files.h"
+#include "msgstore/device.h"
+#include "msgstore/maintenance.h"
+#include "msgstore/msgstore.h"
+#include "msgstore/platform.h"
 #include "platform/mutex_table.h"
 #include "platform/sys_calls.h"
 #include "test_support.h"
@@ -25,6 +36,20 @@ HANDLE Open(const WCHAR* name, DWORD access, DWORD disposition) {
   return CreateFileW(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool Put(const WCHAR* path, const char* text) {
+  HANDLE file = Open(path, GENERIC_WRITE, CREATE_ALWAYS);
+  DWORD done = 0;
+  const DWORD size = static_cast<DWORD>(std::strlen(text));
+  return file != INVALID_HANDLE_VALUE && WriteFile(file, text, size, &done, nullptr) &&
+         CloseHandle(file);
+}
+
+std::string Text(const std::string& host) {
+  std::string text;
+  std::ifstream(host) >> text;
+  return text;
+}
+
 using PlatformFiles = msgstore_test::DeviceTest;
 
 // A file is read, replaced by a rename, made again and removed under other
@@ -38,30 +63,23 @@ TEST_F(PlatformFiles, OneFileWhateverSpellingReadsReplacesOrRemovesIt) {
   EXPECT_EQ(Entries(Host("DiskOnChip/User/MESSAGING/Email")), Names{"DRAFT"});
   const WCHAR* name = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\old.email";
   const WCHAR* temp = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\old.email.1.0.tmp";
-  auto write = [](const WCHAR* path, const char* text) {
-    HANDLE file = Open(path, GENERIC_WRITE, CREATE_ALWAYS);
-    DWORD done = 0;
-    return file != INVALID_HANDLE_VALUE && WriteFile(file, text, 3, &done, nullptr) &&
-           CloseHandle(file);
-  };
   HANDLE file = Open(name, GENERIC_READ, OPEN_EXISTING);
   EXPECT_EQ(GetFileSize(file, nullptr), 3u);
   EXPECT_TRUE(CloseHandle(file));
-  EXPECT_TRUE(write(temp, "new") && MoveFileExW(temp, name, MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(Put(temp, "new") && MoveFileExW(temp, name, MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(Entries(draft), Names{"Old.EMAIL"});
-  EXPECT_TRUE(write(u"\\diskonchip\\user\\messaging\\email\\draft\\OLD.email", "3rd"));
+  EXPECT_TRUE(Put(u"\\diskonchip\\user\\messaging\\email\\draft\\OLD.email", "3rd"));
   EXPECT_EQ(Entries(draft), Names{"Old.EMAIL"});
-  std::string text;
-  EXPECT_EQ((std::ifstream(draft + "/Old.EMAIL") >> text, text), "3rd");
+  EXPECT_EQ(Text(draft + "/Old.EMAIL"), "3rd");
   // Renamed from outside, it is found under its new spelling.
   fs::rename(draft + "/Old.EMAIL", draft + "/OLD.EMAIL");
   EXPECT_EQ(GetFileAttributesW(name), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_TRUE(write(name, "4th"));
+  EXPECT_TRUE(Put(name, "4th"));
   EXPECT_EQ(Entries(draft), Names{"OLD.EMAIL"});
   EXPECT_TRUE(DeleteFileW(name));
   EXPECT_EQ(Entries(draft), Names{});
   // Made anew, it takes the spelling asked for.
-  EXPECT_TRUE(write(name, "5th"));
+  EXPECT_TRUE(Put(name, "5th"));
   EXPECT_EQ(Entries(draft), Names{"old.email"});
 }
 
@@ -228,26 +246,181 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
 }
 
 // The default handset keeps its state under the device root: the language,
-// the card present exactly when "SD Card" exists with its busy flags, a free
-// space cap, and counters (the SIM's replaced by their setters).
+// the card present exactly when "SD Card" is a directory (not another
+// spelling's, not a file), with its busy flags beside, which the library's
+// own look at the card follows; a free space cap, and counters (the SIM's
+// replaced by their setters).
 TEST_F(PlatformHandset, DefaultHandsetStateLivesUnderTheRoot) {
   using msgstore::DefaultPlatform;
+  msgstore::SetPlatform(nullptr);
   DefaultPlatform h;
+  auto card = [&h] {
+    const int state = h.xGetSDCardState();
+    EXPECT_EQ(msgstore::api::CardIn(), (state & 1) != 0) << state;
+    return state;
+  };
   const std::u16string language = h.xGetSystemLanguage();
   DefaultPlatform::SetSystemLanguage(u"DEU");
   DefaultPlatform::SetCardFlags(4);
   DefaultPlatform::SetFreeSpaceCap(u"\\SD Card", 1000);
   uint64_t space[3] = {};
   h.GetDiskFreeSpaceExW(u"\\sd card", &space[0], &space[1], &space[2]);
-  const int card = h.xGetSDCardState();
+  const int in = card();
   RemoveCard();
   h.xSetEms_SDRecvMsgCount(5), h.xSetEms_SDReadMsgCount(2);
   for (DWORD n : {4u, 3u}) h.xSetSentSmsCountInSim(n), h.xSetUnsentSmsCountInSim(n + 3);
-  EXPECT_EQ(std::make_tuple(language + h.xGetSystemLanguage(), card, h.xGetSDCardState(), space[0],
-                            space[2], h.xGetEms_SDRecvMsgCount(), h.xGetEms_SDReadMsgCount(),
+  EXPECT_EQ(std::make_tuple(language + h.xGetSystemLanguage(), in, card(), space[0], space[2],
+                            h.xGetEms_SDRecvMsgCount(), h.xGetEms_SDReadMsgCount(),
                             h.xGetSentSmsCountInSim(), h.xGetUnsentSmsCountInSim()),
             std::make_tuple(std::u16string(u"ENGDEU"), 5, 4, uint64_t{1000}, uint64_t{1000}, 5u, 2u,
                             3u, 6u));
+  fs::create_directories(Host("sd card"));
+  std::ofstream(Host("SD Card")) << "not a directory";
+  EXPECT_EQ(card(), 4);
+  fs::remove(Host("SD Card"));
+  fs::create_directories(Host("SD Card"));
+  DefaultPlatform::SetCardFlags(6);
+  EXPECT_EQ(card(), 7);
+}
+
+using PlatformKept = msgstore_test::DeviceTest;
+
+// Files and mutexes go to the root set last, on the thread that set it and on
+// a thread that used the root before, and back to the first root when it is
+// set again; a read of a message goes to the same root as its write.
+TEST_F(PlatformKept, ARootSetAgainTakesFilesAndMutexesAtOnce) {
+  const std::string other = root_ + "-other";
+  fs::remove_all(other);
+  const std::string first = root_;
+  std::promise<void> switched;
+  std::promise<bool> before;
+  std::thread user([&] {
+    before.set_value(Put(u"\\DiskOnChip\\t1", "first"));
+    switched.get_future().wait();
+    Put(u"\\DiskOnChip\\t2", "other");
+  });
+  ASSERT_TRUE(before.get_future().get());
+  ASSERT_TRUE(Put(u"\\DiskOnChip\\a", "first"));
+  HANDLE held = CreateMutexW(nullptr, FALSE, u"MUTEX_KEPT");
+  ASSERT_EQ(WaitForSingleObject(held, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 1);
+
+  msgstore::SetDeviceRoot(other);
+  switched.set_value();
+  user.join();
+  EXPECT_TRUE(Put(u"\\DiskOnChip\\b", "other"));
+  EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 0);  // the other root's own mutex
+  EMSMsgStore_CreateDir(false);
+  tagMSGPROPS m = Message(2, 5, 0, u"in the other root");
+  const DWORD oid = EMSMsgStore_WriteMessage(false, &m, 0, nullptr);
+  EXPECT_NE(oid, 0u);
+  WCHAR path[MAX_PATH];
+  ASSERT_TRUE(EMSMsgStore_GetFilePath(false, oid, 2, path));
+  tagMSGPROPS read = {};
+  EXPECT_EQ(EMSMsgStore_ReadFromFile(path, &read, true), 1);
+  EXPECT_EQ(std::u16string(read.pszSubject ? read.pszSubject : u""), u"in the other root");
+  EMSMsgStore_FreeMsgProps(&read);
+
+  msgstore::SetDeviceRoot(first);
+  EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 1);                       // still held here
+  EXPECT_EQ(EMSMsgStore_ReadFromFile(path, &read, true), 0);  // written in the other root only
+  EMSMsgStore_FreeMsgProps(&read);
+  ReleaseMutex(held);
+  CloseHandle(held);
+
+  EXPECT_EQ(Text(first + "/DiskOnChip/t1") + Text(first + "/DiskOnChip/a"), "firstfirst");
+  EXPECT_EQ(Text(other + "/DiskOnChip/t2") + Text(other + "/DiskOnChip/b"), "otherother");
+  EXPECT_FALSE(fs::exists(first + "/DiskOnChip/t2") || fs::exists(first + "/DiskOnChip/b"));
+  EXPECT_TRUE(fs::exists(other + "/.platform/mutex/table"));
+  fs::remove_all(other);
+}
+
+std::atomic<int> g_opens{0};
+std::string g_counted;  // when set, only opens of this path count
+int CountedOpen(const char* path, int flags, mode_t mode) {
+  if (g_counted.empty() || g_counted == path) ++g_opens;
+  return msgstore::platform::HostSysCalls().open(path, flags, mode);
+}
+
+// Once a folder is found under another spelling, the files named in it are
+// opened there at the first try, also right after the folder named before it.
+TEST_F(PlatformKept, AFolderFoundUnderAnotherSpellingIsOpenedThereFirst) {
+  fs::create_directories(Host("DiskOnChip/lower"));
+  for (const char* name : {"a", "b", "c"}) std::ofstream(Host("DiskOnChip/lower/") + name) << name;
+  auto opensOf = [](const WCHAR* path) {
+    g_opens = 0;
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const int opens = g_opens;
+    EXPECT_EQ(GetFileSize(file, nullptr), 1u);
+    CloseHandle(file);
+    return opens;
+  };
+  auto& sys = msgstore::platform::Sys();
+  const auto open = sys.open;
+  sys.open = CountedOpen;
+  EXPECT_GT(opensOf(u"\\DiskOnChip\\LOWER\\a"), 1);  // tried as spelled, then settled
+  EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\b"), 1);
+  EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\c"), 1);
+  sys.open = open;
+}
+
+msgstore::Record Draft(DWORD time, const std::u16string& subject) {
+  msgstore::Record r;
+  r.folder = EMS_FOLDER_DRAFT, r.subject = subject, r.indexTime = r.time = {time, 0x01D00000u};
+  return r;
+}
+
+std::vector<std::string> MessageFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() != "" &&
+        entry.path().filename().string().find(".tmp") == std::string::npos)
+      names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A restore looks at a folder once for the names of other spellings that
+// its messages replace, and each of them is replaced; a write after the
+// restore looks at the folder afresh.
+TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
+  std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_, true);
+  ASSERT_TRUE(dev && dev->Init());
+  const std::string draft = Host("DiskOnChip/User/MESSAGING/EMS/DRAFT");
+  std::ofstream(draft + "/7.SMS") << "old seven";
+  std::ofstream(draft + "/8.Sms") << "old eight";
+  // How many times a restore of these drafts opens the folder.
+  auto opensOfRestore = [&](std::vector<DWORD> ids) {
+    msgstore::Restorer restore(*dev);
+    for (size_t k = 0; k < ids.size(); ++k)
+      restore.Add(msgstore::StoreKind::kSms, {false, EMS_FOLDER_DRAFT, ids[k], 0},
+                  Draft(100 - ids[k], u"draft " + std::u16string(1, u'0' + ids[k] % 10)), k);
+    msgstore::Restorer::Report report;
+    auto& sys = msgstore::platform::Sys();
+    const auto open = sys.open;
+    sys.open = CountedOpen;
+    g_counted = draft;
+    g_opens = 0;
+    const msgstore::Result done = restore.Commit(true, &report);
+    sys.open = open;
+    g_counted.clear();
+    EXPECT_TRUE(done) << done.error;
+    return g_opens.load();
+  };
+  // The folder is looked at as often for six names as for three.
+  EXPECT_EQ(opensOfRestore({7, 8, 9}), opensOfRestore({11, 12, 13, 14, 15, 16}));
+  EXPECT_EQ(MessageFiles(draft),
+            (std::vector<std::string>{"11.sms", "12.sms", "13.sms", "14.sms", "15.sms", "16.sms",
+                                      "7.SMS", "8.Sms", "9.sms"}));
+  EXPECT_EQ(dev->sms().Read({false, EMS_FOLDER_DRAFT, 8, 0}).record.subject, u"draft 8");
+
+  std::ofstream(draft + "/10.SMS") << "made after the restore";
+  tagMSGPROPS ten = {};
+  ten.dwFolder = EMS_FOLDER_DRAFT;
+  EXPECT_EQ(EMSMsgStore_WriteMessage(false, &ten, 10, nullptr), 10u);
+  EXPECT_EQ(MessageFiles(draft).front(), "10.SMS");
+  EXPECT_EQ(MessageFiles(draft).size(), 10u);
 }
 
 }  // namespace
