@@ -1,4 +1,4 @@
-// The commands all stores share, on the SMS store: a fresh device from init to show, failures,
+// The commands all stores share, on the SMS store: failures, a full folder and the handset,
 // and check with its repairs (mark, mv and rm of several messages: conventions_test.cpp).
 #include <sys/wait.h>
 
@@ -10,30 +10,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using StoreCommands = ToolTest;
-
-TEST_F(StoreCommands, InitAddListAndShow) {
-  EXPECT_EQ(Ok("init"), "device root " + root_ +
-                            "\nmade the message tree in phone memory\nno memory card is inserted: "
-                            "its tree is made by 'msgstore init' once it is\n");
-  EXPECT_EQ(Ok("add sms inbox --to +111 --subject First --time 2026-01-01T10:00:00Z"),
-            "message 1 stored in phone inbox\n");
-  Oks({"add sms inbox --to +222 --text Second --time 2026-01-02T11:00:00+01:00 --read --status 3",
-       "add sms inbox --text Third --time 2025-12-31"});
-  EXPECT_EQ(Ok("ls sms inbox"),
-            "ID  TIME                  READ  STATUS  TO    SUBJECT / TEXT\n"
-            " 2  2026-01-02T10:00:00Z  yes        3  +222  Second\n"
-            " 1  2026-01-01T10:00:00Z  no         0  +111  First\n"
-            " 3  2025-12-31T00:00:00Z  no         0        Third\n");
-  std::string shown = Ok("show sms 2");
-  for (const char* line : {"\nfolder      inbox\nread        yes\nstatus      3\n",
-                           "\nindex time  2026-01-02T10:00:00Z\n", "\nto          +222\n",
-                           "\ncontent     12 bytes, UTF-16 text:\nSecond\n"})
-    EXPECT_PRED2(Has, shown, line);
-  // UTF-8 arguments become UTF-16, beyond the BMP as surrogate pairs.
-  Ok("add sms draft --text smile\xF0\x9F\x98\x80!");
-  EXPECT_EQ(Ok("show sms 4 --raw"),
-            std::string(reinterpret_cast<const char*>(u"smile\U0001F600!"), 16));
-}
 
 // --version, then every argument the tool cannot take (exit 2, in its own words) and every failed
 // operation (exit 1): one line each, and nothing changed.

@@ -172,7 +172,10 @@ TEST_F(Conventions, ShowCutsLongContentAtWholeCharacters) {
   EXPECT_PRED2(Has, Ok("show sms 1"),
                "\ncontent     714 bytes, UTF-16 text:\n" + letters +
                    "\n... 204 more bytes ('msgstore show sms 1 --raw' writes the whole content)\n");
-  EXPECT_EQ(Ok("show sms 1 --raw").size(), 714u);
+  // UTF-8 arguments become UTF-16, beyond the BMP as surrogate pairs.
+  const std::u16string units =
+      std::u16string(255, u'a') + u"\U0001F600" + std::u16string(100, u'b');
+  EXPECT_EQ(Ok("show sms 1 --raw"), std::string(reinterpret_cast<const char*>(units.data()), 714));
   Oks({"card insert", "init",
        "--card add sms draft --body " + Save("body.bin", std::string(600, '\0'))});
   const std::string shown = Ok("--card show sms 2");
