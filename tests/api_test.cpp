@@ -216,7 +216,7 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
 
 // What a listing, an index and an emptying show of a folder that holds more
 // than messages: stray names, a damaged file, a directory under a message's
-// name.
+// name. (The index records an emptying leaves: the Python package's tests.)
 TEST_F(Api, ListingsIndexesAndEmptyingsOfAFolderWithStrayFiles) {
   msgstore::Store& sms = dev->sms();
   std::vector<DWORD> ids;
@@ -256,8 +256,6 @@ TEST_F(Api, ListingsIndexesAndEmptyingsOfAFolderWithStrayFiles) {
   emptied = sms.EmptyFolder(false, EMS_FOLDER_DRAFT);
   ASSERT_TRUE(emptied) << emptied.error;
   EXPECT_EQ(emptied.deleted, 6u);
-  // Its index keeps the records until a refresh.
-  EXPECT_EQ(sms.IndexRecords(EMS_FOLDER_DRAFT).records.size(), 3u);
   ASSERT_TRUE(sms.Add(At(EMS_FOLDER_INBOX, 1)));
   EXPECT_EQ(sms.EmptyFolder(false, EMS_FOLDER_INBOX).deleted, 1u);
   ExpectNotice(0, "inbox emptied", "EMS");
@@ -291,7 +289,8 @@ TEST_F(Api, RefusedAndNotFoundSayWhy) {
 TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   msgstore::Store& mms = dev->mms();
   // A move into a full folder goes to the card's, or evicts where the store
-  // may not switch (a plain move, a change and a deletion: the tool's tests).
+  // may not switch (a plain move, a change, a deletion and an emptying: the
+  // tool's and the Python package's tests).
   Fill(mms, 3, false, 1);
   msgstore::WriteResult w = mms.Move(*mms.Add(At(2, 9000)).stored, 3);
   ASSERT_TRUE(w) << w.error;
@@ -311,8 +310,6 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   EXPECT_EQ(mms.Read({false, 5, 7777, 0}).status, Status::kFailed);
   ASSERT_TRUE(mms.Delete(*w.stored));
   EXPECT_EQ(mms.Delete(*w.stored).status, Status::kNotFound);
-  EXPECT_TRUE(mms.Empty(false, 5));
-  EXPECT_EQ(mms.Count(false, 5).messages, 0u);
   EXPECT_EQ(mms.Empty(false, MMS_FOLDER_NONE).refusal, Refusal::kInvalid);
 
   // The e-mail store moves inbox messages to spam only, and back.
