@@ -216,7 +216,7 @@ TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) 
 
 // What a listing, an index and an emptying show of a folder that holds more
 // than messages: stray names, a damaged file, a directory under a message's
-// name.
+// name. (The index records an emptying leaves: the Python package's tests.)
 TEST_F(Api, ListingsIndexesAndEmptyingsOfAFolderWithStrayFiles) {
   msgstore::Store& sms = dev->sms();
   std::vector<DWORD> ids;
@@ -256,31 +256,24 @@ TEST_F(Api, ListingsIndexesAndEmptyingsOfAFolderWithStrayFiles) {
   emptied = sms.EmptyFolder(false, EMS_FOLDER_DRAFT);
   ASSERT_TRUE(emptied) << emptied.error;
   EXPECT_EQ(emptied.deleted, 6u);
-  // Its index keeps the records until a refresh.
-  EXPECT_EQ(sms.IndexRecords(EMS_FOLDER_DRAFT).records.size(), 3u);
   ASSERT_TRUE(sms.Add(At(EMS_FOLDER_INBOX, 1)));
   EXPECT_EQ(sms.EmptyFolder(false, EMS_FOLDER_INBOX).deleted, 1u);
   ExpectNotice(0, "inbox emptied", "EMS");
 }
 
-// (A NUL in a text and a read of a missing message: the Python package's
-// tests.)
+// (A NUL in a text, a read of a missing message, an e-mail inbox message
+// without its account or of an unknown one and a write to a card not
+// inserted: the Python package's tests; a deletion of a missing message: the
+// moves' test below.)
 TEST_F(Api, RefusedAndNotFoundSayWhy) {
   msgstore::Store& sms = dev->sms();
-  Record r = At(EMS_FOLDER_SIM_INBOX, 1);
-  EXPECT_EQ(sms.Add(r, Storage::kCard).refusal, Refusal::kNotInFolder);
+  EXPECT_EQ(sms.Add(At(EMS_FOLDER_SIM_INBOX, 1), Storage::kCard).refusal, Refusal::kNotInFolder);
   EXPECT_EQ(sms.Add(At(99, 1)).status, Status::kNotFound);
   EXPECT_EQ(dev->email().Add(At(EMAIL_FOLDER_NONE, 1)).refusal, Refusal::kInvalid);
-  EXPECT_EQ(dev->email().Add(At(EMAIL_FOLDER_INBOX, 1)).refusal, Refusal::kInvalid);
-  r = At(EMAIL_FOLDER_INBOX, 1);
-  r.email.accountId = 12345;
-  EXPECT_EQ(dev->email().Add(r).status, Status::kNotFound);
   platform_.cardState = 1 | 2;
   EXPECT_EQ(sms.Add(At(2, 1), Storage::kCard).refusal, Refusal::kNoCard);
   platform_.cardState = 0;
-  EXPECT_EQ(sms.Add(At(2, 1), Storage::kCard).refusal, Refusal::kNoCard);
   EXPECT_EQ(sms.List(true).refusal, Refusal::kNoCard);
-  EXPECT_EQ(sms.Delete({false, 2, 77, 0}).status, Status::kNotFound);
   const Location at = *sms.Add(At(2, 1)).stored;
   EXPECT_EQ(sms.SetReadReport(at, 1).refusal, Refusal::kInvalid);
   // A counter behind the stored messages would overwrite one.
@@ -296,7 +289,8 @@ TEST_F(Api, RefusedAndNotFoundSayWhy) {
 TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   msgstore::Store& mms = dev->mms();
   // A move into a full folder goes to the card's, or evicts where the store
-  // may not switch (a plain move, a change and a deletion: the tool's tests).
+  // may not switch (a plain move, a change, a deletion and an emptying: the
+  // tool's and the Python package's tests).
   Fill(mms, 3, false, 1);
   msgstore::WriteResult w = mms.Move(*mms.Add(At(2, 9000)).stored, 3);
   ASSERT_TRUE(w) << w.error;
@@ -316,8 +310,6 @@ TEST_F(Api, MovesDeletionsChangesAndEmptyingsSayWhatTheyDid) {
   EXPECT_EQ(mms.Read({false, 5, 7777, 0}).status, Status::kFailed);
   ASSERT_TRUE(mms.Delete(*w.stored));
   EXPECT_EQ(mms.Delete(*w.stored).status, Status::kNotFound);
-  EXPECT_TRUE(mms.Empty(false, 5));
-  EXPECT_EQ(mms.Count(false, 5).messages, 0u);
   EXPECT_EQ(mms.Empty(false, MMS_FOLDER_NONE).refusal, Refusal::kInvalid);
 
   // The e-mail store moves inbox messages to spam only, and back.
@@ -361,9 +353,10 @@ TEST_F(Api, ABackupTellsAMissingOrDamagedCounterAndDatabase) {
 }
 
 // The card as the device root holds it: removed aside and inserted again. A
-// record rewritten keeps its place. (Opening and making a device root: the
-// tool's and the Python package's tests.)
-TEST_F(Api, TheCardComesAndGoesAndARewriteKeepsItsPlace) {
+// rewrite of a message that is not there finds nothing. (Opening and making a
+// device root, and a rewrite that keeps its place: the tool's and the Python
+// package's tests.)
+TEST_F(Api, TheCardComesAndGoesAndARewriteFindsNoMissingMessage) {
   msgstore::SetPlatform(nullptr);
   const Location onCard = *dev->sms().Add(At(2, 1), Storage::kCard).stored;
   EXPECT_TRUE(dev->RemoveCard());
@@ -372,12 +365,7 @@ TEST_F(Api, TheCardComesAndGoesAndARewriteKeepsItsPlace) {
   EXPECT_TRUE(dev->InsertCard());
   EXPECT_EQ(dev->InsertCard().refusal, Refusal::kInvalid);
   EXPECT_TRUE(dev->sms().Read(onCard));
-  Record again = At(2, 1);
-  again.subject = u"again";
-  const msgstore::WriteResult w = dev->sms().Rewrite(onCard, again);
-  EXPECT_EQ(w.stored, onCard);
-  EXPECT_EQ(dev->sms().Read(onCard).record.subject, u"again");
-  EXPECT_EQ(dev->sms().Rewrite({true, 2, onCard.id + 1, 0}, again).status, Status::kNotFound);
+  EXPECT_EQ(dev->sms().Rewrite({true, 2, onCard.id + 1, 0}, At(2, 1)).status, Status::kNotFound);
 }
 
 // Two processes write to one full folder at once. Each reports the eviction

@@ -38,21 +38,20 @@ bool IsMessage(const fs::path& p) {
   return false;
 }
 
-// A new message of store s in folder (over an existing one), its subject s.
-DWORD New(Kind s, bool card, DWORD folder, int* storage = nullptr, DWORD over = 0,
-          const WCHAR* subject = u"s") {
+// A new message of store s in folder, its subject s.
+DWORD New(Kind s, bool card, DWORD folder, int* storage = nullptr, const WCHAR* subject = u"s") {
   tagMSGPROPS p = {};
   p.dwFolder = folder, p.ftIndexTime = {100, 0}, p.pszSubject = const_cast<WCHAR*>(subject);
   tagMMSMSGPROPS mms = {};
   tagEMAILMSGPROPS mail = {};
   mail.dwAccountId = kAcc;
-  return s == kEms ? EMSMsgStore_WriteMessage(card, &p, over, storage)
+  return s == kEms ? EMSMsgStore_WriteMessage(card, &p, 0, storage)
          : s == kMms
-             ? MMSMsgStore_WriteMessage(card, &p, &mms, over, reinterpret_cast<DWORD*>(storage))
-             : EmailMsgStore_WriteMessage(card, &p, &mail, over, storage);
+             ? MMSMsgStore_WriteMessage(card, &p, &mms, 0, reinterpret_cast<DWORD*>(storage))
+             : EmailMsgStore_WriteMessage(card, &p, &mail, 0, storage);
 }
 // Whether oid reads back from folder of store s, on either storage.
-bool Is(Kind s, DWORD oid, DWORD folder, BOOL read = 0, const WCHAR* subject = u"s") {
+bool Is(Kind s, DWORD oid, DWORD folder, BOOL read = 0) {
   for (bool card : {false, true}) {
     tagMSGPROPS p = {};
     tagMMSMSGPROPS mms = {};
@@ -63,7 +62,7 @@ bool Is(Kind s, DWORD oid, DWORD folder, BOOL read = 0, const WCHAR* subject = u
         : s == kMms   ? MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p, &mms)
         : folder == 1 ? EmailMsgStore_ReadFolderMessageInbox(card, kAcc, -1, oid, true, &p, &mail)
                       : EmailMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p, &mail);
-    const bool ok = got == 1 && p.bRead == read && std::u16string(p.pszSubject) == subject;
+    const bool ok = got == 1 && p.bRead == read && std::u16string(p.pszSubject) == u"s";
     s == kEms   ? EMSMsgStore_FreeMsgProps(&p)
     : s == kMms ? MMSMsgStore_FreeMsgProps(&p, &mms)
                 : EmailMsgStore_FreeMsgProps(&p, &mail);
@@ -271,7 +270,7 @@ class FaultTest : public EmsTest {
         {"new on the phone", kNewId, two, [=] { return New(s, false, a); }, isNew},
         {"new on the card, past a taken name", kNewId,
          [=] {  // the counter set back: the next name is taken on the card
-           return two(), New(s, true, a, 0, 0, u"taken"), Store(Words({2}), counter), 0u;
+           return two(), New(s, true, a, 0, u"taken"), Store(Words({2}), counter), 0u;
          },
          [=] { return New(s, true, a); }, isNew},
         {"new into a full folder through STORAGE_AUTO", kNewId, full,
@@ -280,8 +279,6 @@ class FaultTest : public EmsTest {
         {"new into a full folder, evicting", kNewId | kEvicts, full,
          [s] { return New(s, false, kSent); },
          [s](DWORD oid) { return Is(s, oid, kSent) && Held(s, kSent) == 100; }},
-        {"rewrite", 0, two, [=] { return New(s, false, a, nullptr, id_, u"new"); },
-         [=](DWORD) { return Is(s, id_, a, 0, u"new"); }},
         {"read flag", 0, two, [=] { return o.setRead(id_); },
          [=](DWORD) { return Is(s, id_, a, 1); }},
         {"move", kRemoves, two, [=] { return o.move(id_); },
@@ -352,7 +349,8 @@ TEST_F(FaultTest, EmailOperations) {
   EXPECT_GT(WalkAll("e-mail", mail), 500);
 }
 
-// The account store (a new account's identifier from the registry, saves)
+// The account store (a new account's identifier from the registry, saves; a
+// removal is made in the array and reaches the file through the same save)
 // and the default platform's handset state.
 TEST_F(FaultTest, AccountStoreAndHandsetState) {
   tagEMAILACCOUNTPROPS account = {1, 2, 3, 4, 0, const_cast<WCHAR*>(u"acct")};
@@ -374,13 +372,6 @@ TEST_F(FaultTest, AccountStoreAndHandsetState) {
                 }},
                {"save", kFresh, saved, [] { return DWORD(EmailMsgStore_Close(nullptr)); },
                 [&](DWORD) { return size() == 4 + 3 * 26; }},
-               {"removal saved", kFresh, saved,
-                [] {
-                  EmailMsgStore_DeleteAccount(nullptr, kAcc),
-                      EmailMsgStore_DeleteAccount(nullptr, kAcc + 1);
-                  return DWORD(EmailMsgStore_Close(nullptr));
-                },
-                [&](DWORD) { return size() == 4 + 26; }},
                {"handset state", kFresh, [&] { return state("1"); }, [&] { return state("2"); },
                 [](DWORD) { return msgstore::platform::ReadHandsetState()["n"] == "2"; }}}),
       20);
