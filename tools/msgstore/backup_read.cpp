@@ -346,13 +346,14 @@ Backup ReadBackup(const std::string& path) {
   size_t line = 0, lastLine = 0;
   size_t lines = 0;  // blank ones left out
   bool headerRead = false;
-  for (size_t first = 0; first < spans.size() && (headerRead || line == 0); first += kBatch) {
+  // A first batch without the header ends the reading.
+  for (size_t first = 0; first < spans.size() && (first == 0 || headerRead); first += kBatch) {
     const size_t last = std::min(spans.size(), first + kBatch), middle = (first + last) / 2;
     auto half = std::async(std::launch::async, parse, middle, last, first);
     parse(first, middle, first);
     half.get();
     for (size_t i = first; i < last; ++i) {
-      ++line;
+      line = i + 1;
       if (std::all_of(spans[i].first, spans[i].second,
                       [](char c) { return c == ' ' || c == '\t'; }) &&
           headerRead)
