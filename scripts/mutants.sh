@@ -26,7 +26,9 @@ while [ $# -gt 0 ]; do
   arg=$1; shift
   case "$arg" in
     --asan) asan=1 ;;
-    --matrix) matrix=$(realpath "$1"); shift; : >"$matrix" ;;
+    --matrix)
+      [ $# -gt 0 ] || { echo "mutants: --matrix needs a FILE" >&2; exit 2; }
+      matrix=$(realpath "$1"); shift; : >"$matrix" ;;
     -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) patches+=("$(realpath "$arg")") ;;
   esac
