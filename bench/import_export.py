@@ -3,6 +3,7 @@
 
     bench/import_export.py [--tool BUILD/tools/msgstore/msgstore] [--reps 9]
                            [--base /dev/shm] [--per-folder 100] [--size 1024]
+                           [--baseline OTHER/msgstore]
 
 Makes a device of 3 stores x 2 storages (phone memory, memory card) x 3
 folders (inbox, draft, sent) x --per-folder messages of --size bytes of
@@ -17,7 +18,9 @@ as whole processes:
   read    `tar -cf FILE DiskOnChip 'SD Card'` of the device's tree
 
 and prints the median wall-clock and CPU time of each, and the ratios
-import/copy and export/read. On a loaded machine the CPU times say more: the
+import/copy and export/read. With --baseline, another build of the tool (an
+earlier commit, say) imports and exports in the same shuffled rounds, so that
+the two are compared under the same load. On a loaded machine the CPU times say more: the
 SMS store yields the processor (Sleep(0)) around each file and index access,
 which costs a time slice whenever another process waits for the CPU.
 The base directory should be a memory file system (/dev/shm) so that the
@@ -137,6 +140,7 @@ def main():
     p.add_argument("--base", default="/dev/shm" if os.access("/dev/shm", os.W_OK) else "/tmp")
     p.add_argument("--per-folder", type=int, default=100)
     p.add_argument("--size", type=int, default=1024)
+    p.add_argument("--baseline", help="another build of the tool, timed in the same rounds")
     a = p.parse_args()
     tool = os.path.abspath(a.tool)
     work = os.path.join(a.base, "msgstore-import-bench-%d" % os.getpid())
@@ -164,7 +168,7 @@ def main():
             shutil.rmtree(path, ignore_errors=True)
             os.makedirs(path)
 
-        def do_import():
+        def do_import(tool=tool):
             shutil.rmtree(target, ignore_errors=True)
             run([tool, "--root", target, "card", "insert"], stdout=subprocess.DEVNULL)
             return timed([tool, "--root", target, "import", export], stdout=subprocess.DEVNULL)
@@ -174,7 +178,7 @@ def main():
             return timed(["sh", "-c", "tar -C \"$1\" -cf - DiskOnChip 'SD Card' | tar -C \"$2\" "
                           "-xf -", "copy", source, target])
 
-        def do_export():
+        def do_export(tool=tool):
             with open(out, "w") as f:
                 return timed([tool, "--root", source, "export"], stdout=f)
 
@@ -183,6 +187,10 @@ def main():
 
         work_items = {"import": do_import, "copy": do_copy, "export": do_export,
                       "read": do_read}
+        if a.baseline:
+            other = os.path.abspath(a.baseline)
+            work_items["import0"] = lambda: do_import(other)
+            work_items["export0"] = lambda: do_export(other)
         times = {k: [] for k in work_items}
         for _ in range(a.reps):
             order = list(work_items)
@@ -199,6 +207,11 @@ def main():
               (wall["import"] / wall["copy"], cpu["import"] / cpu["copy"]))
         print("export / tar read: %.2f wall, %.2f CPU" %
               (wall["export"] / wall["read"], cpu["export"] / cpu["read"]))
+        if a.baseline:
+            print("baseline (import0, export0): import / tar copy %.2f wall, %.2f CPU; "
+                  "export / tar read %.2f wall, %.2f CPU" %
+                  (wall["import0"] / wall["copy"], cpu["import0"] / cpu["copy"],
+                   wall["export0"] / wall["read"], cpu["export0"] / cpu["read"]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
