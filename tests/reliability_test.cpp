@@ -2,8 +2,6 @@
 // killed at arbitrary moments. Nothing stored may be lost, cut short or
 // handed out twice. (Writes that fail part-way are walked step by step in
 // fault_injection_test.cpp.)
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -322,67 +320,6 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   EXPECT_EQ(failed.status, msgstore::Status::kFailed);
   EXPECT_EQ(ahead(failing, true), std::vector<DWORD>{});
   msgstore::SetDeviceRoot(root_);
-}
-
-// The stores of a restore are written at the same time, each on a thread of
-// its own, and the caller's thread is told of each message in turn. A store
-// that fails stops the others; each index then lists exactly the files its
-// store wrote.
-std::atomic<bool> g_mmsFailed{false};
-std::atomic<int> g_smsRenamed{0};
-int FailSeventhMms(const char* from, const char* to) {
-  if (fs::path(to).filename() == "7.mms") return g_mmsFailed = true, errno = EIO, -1;
-  // The SMS writer waits at its third message until the MMS one has failed.
-  if (fs::path(to).extension() == ".sms" && ++g_smsRenamed == 3)
-    for (int i = 0; i < 5000 && !g_mmsFailed; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return msgstore::platform::HostSysCalls().rename(from, to);
-}
-
-TEST_F(Reliability, ARestoreWritesItsStoresAtOnceAndOneFailingStopsThemAll) {
-  using msgstore::StoreKind;
-  std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_);
-  ASSERT_TRUE(dev->Init());
-  msgstore::Restorer restore(*dev);
-  for (DWORD id = 1; id <= 200; ++id) {
-    msgstore::Record m;
-    m.folder = 1, m.indexTime = m.time = {id, 0x01D00000u};
-    restore.Add(StoreKind::kSms, {false, 1, id, 0}, m, 200 - id);
-    if (id <= 20) restore.Add(StoreKind::kMms, {false, 1, id, 0}, m, 20 - id);
-  }
-  std::vector<size_t> told;
-  bool elsewhere = false;
-  const std::thread::id caller = std::this_thread::get_id();
-  msgstore::Restorer::Report report;
-  auto& sys = msgstore::platform::Sys();
-  const auto rename = sys.rename;
-  sys.rename = FailSeventhMms;
-  g_mmsFailed = false, g_smsRenamed = 0;
-  const msgstore::Result failed = restore.Commit(false, &report, [&](size_t done, size_t total) {
-    told.push_back(done);
-    elsewhere = elsewhere || total != 220 || std::this_thread::get_id() != caller;
-  });
-  sys.rename = rename;
-  EXPECT_EQ(msgstore::Status::kFailed, failed.status);
-  EXPECT_EQ(0u, failed.error.find("the store could not write mms message 7 to the phone inbox: "))
-      << failed.error;
-  EXPECT_EQ(6u, report.written[1]);
-  EXPECT_LT(report.written[0], 200u);  // stopped
-  EXPECT_FALSE(elsewhere);
-  ASSERT_EQ(report.written[0] + report.written[1], told.size());
-  for (size_t k = 0; k < told.size(); ++k) EXPECT_EQ(k + 1, told[k]);
-  for (StoreKind kind : {StoreKind::kSms, StoreKind::kMms}) {
-    const msgstore::StoreDescription& s = msgstore::Describe(kind);
-    std::set<DWORD> files, listed;
-    for (const auto& record :
-         msgstore_test::LoadIndex(Dir(s, false, 1) + "/" + msgstore_test::Ascii(s.indexName)))
-      listed.insert(record[1]);
-    for (const auto& e : fs::directory_iterator(Dir(s, false, 1)))
-      if (e.path().extension() == msgstore_test::Ascii(s.extension))
-        files.insert(std::stoul(e.path().stem().string()));
-    EXPECT_EQ(files, listed) << s.name;
-    EXPECT_EQ(report.written[static_cast<int>(kind)], files.size()) << s.name;
-  }
 }
 
 }  // namespace

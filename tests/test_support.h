@@ -19,7 +19,6 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,8 +83,7 @@ inline Bytes Words(const std::vector<DWORD>& words) {
 }
 
 // Records every call to the handset services as text ("xSetEmsRecvMsgCount(-1)")
-// and answers the getters from settable fields. The stores of a restore call
-// it from threads of their own: what it records is recorded under a lock.
+// and answers the getters from settable fields.
 class FakePlatform : public msgstore::Platform {
  public:
   int cardState = 1;
@@ -131,14 +129,12 @@ class FakePlatform : public msgstore::Platform {
   BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     if (hwnd == nullptr) return 0;
     std::u16string c = hwnd == reinterpret_cast<HWND>(1) ? u"WCE_APSHELL" : u"WCE_CVMESSAGEEXEC";
-    std::lock_guard<std::mutex> lock(recording_);
     posted.push_back({c, msg, wParam, lParam});
     return 1;
   }
   BOOL GetDiskFreeSpaceExW(const WCHAR* volumeRoot, uint64_t* freeAvail, uint64_t* total,
                            uint64_t* totalFree) override {
     const std::u16string volume = volumeRoot ? volumeRoot : u"";
-    std::lock_guard<std::mutex> lock(recording_);
     volumesAsked.push_back(volume);
     const auto it = volumeFreeBytes.find(volume);
     const uint64_t bytes = it != volumeFreeBytes.end() ? it->second : freeBytes;
@@ -149,9 +145,7 @@ class FakePlatform : public msgstore::Platform {
   }
 
  private:
-  std::mutex recording_;
   void Call(const char* name, long long n) {
-    std::lock_guard<std::mutex> lock(recording_);
     calls.push_back(std::string(name) + "(" + std::to_string(n) + ")");
   }
 };

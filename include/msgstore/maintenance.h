@@ -190,10 +190,7 @@ class MSGSTORE_API Restorer {
   // Writes everything. With replace false, a stored message of an
   // identifier added (in its store, on either storage) or a stored account
   // of an identifier added refuses the whole restore, before anything is
-  // written. The messages of each store are written on a thread of their
-  // own, at the same time as the other stores'; a store that fails stops
-  // the others at their next message. progress is called on the caller's
-  // thread, once for each message written or skipped, in order.
+  // written. progress is called after each message.
   Result Commit(bool replace, Report* report,
                 const std::function<void(size_t done, size_t total)>& progress = {});
   // What Commit would do, writing nothing: the same refusals, and the

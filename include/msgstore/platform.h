@@ -196,8 +196,6 @@ MSGSTORE_API std::string HostPath(const std::u16string& devicePath);
 // ---------------------------------------------------------------------------
 // Handset services
 // ---------------------------------------------------------------------------
-// The stores call these from whichever thread runs them, and from several
-// threads at once (a Restorer writes each store on a thread of its own).
 class MSGSTORE_API Platform {
  public:
   virtual ~Platform() = default;

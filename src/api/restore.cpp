@@ -4,14 +4,10 @@
 // lock are the store's own, and the index records of a folder's messages go
 // to its index in one write after their files.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "api/folder_files.h"
@@ -256,145 +252,65 @@ Result Restorer::Run(bool replace, bool write, Report* report,
     if (ka != kb) return ka < kb;
     return a->indexPosition.value_or(0) > b->indexPosition.value_or(0);
   });
-  // The messages of each store, in that order: the stores share no file,
-  // index, counter or mutex, so that when the restore holds messages of more
-  // than one store, each store's are written on a thread of its own (the
-  // deferred indexes and the kept folder names below are each thread's own)
-  // while the caller's thread tells the progress. A store that fails stops
-  // the others at their next message.
-  struct Part {
-    size_t begin, end;
-    Result result;
-    DWORD highest = 0;
-    size_t written = 0, replaced = 0;
-    std::vector<Report::Skipped> skipped;
-  };
-  std::vector<Part> parts;
-  for (size_t k = 0; k < order.size(); ++k) {
-    if (k == 0 || order[k]->store != order[k - 1]->store)
-      parts.push_back({k, k, Result(), 0, 0, 0, {}});
-    parts.back().end = k + 1;
-  }
-  const bool threads = parts.size() > 1;
-  std::mutex doneMutex;
-  std::condition_variable doneChanged;
-  size_t done = 0, running = parts.size();
-  std::atomic<bool> stop{false};
-  auto imported = [&] {
-    std::lock_guard<std::mutex> lock(doneMutex);
-    return std::to_string(done) + " of " + std::to_string(order.size()) + " messages imported";
-  };
-  auto writeOne = [&](const State::Item& item, Part& part) {
-    const StoreDescription& s = Describe(item.store);
-    Store& store = device_.store(item.store);
-    if (!api::NamesFiles(s, item.at.card, item.at.folder, item.at.account)) {
-      part.skipped.push_back({item.store, item.at, item.source});
-      return Result();
-    }
-    const auto stored = conflicts.find({item.store, item.at.id});
-    if (stored != conflicts.end())
-      for (const Location& at : stored->second) {
-        ++part.replaced;
-        if (at != item.at && !store.Delete(at))
-          return Refuse(Status::kFailed, "could not delete " + std::string(s.name) + " message " +
-                                             std::to_string(at.id) + " in " + Where(s, at) +
-                                             " to replace it");
-      }
-    Record record = item.record;
-    record.id = item.at.id;
-    record.folder = item.at.folder;
-    if (s.HasAccounts() && item.at.account != 0) record.email.accountId = item.at.account;
-    const WriteResult w = store.Put(item.at, record);
-    // The storage is the one asked for; a write that chose the other one
-    // (for want of free space) has not put the message back. The file
-    // stands where the device API names it.
-    if (!w || w.otherStorage || !w.stored || w.stored->id != item.at.id || !api::IsFile(s, item.at))
-      return Refuse(Status::kFailed, "the store could not write " + std::string(s.name) +
-                                         " message " + std::to_string(item.at.id) +
-                                         (item.source.empty() ? "" : " (" + item.source + ")") +
-                                         " to the " + Where(s, item.at) + ": " + imported() +
-                                         (w.error.empty() ? "" : " (" + w.error + ")"));
-    ++part.written;
-    part.highest = std::max(part.highest, item.at.id);
-    return Result();
-  };
-  auto writePart = [&](Part& part) {
-    // The messages of one index go to their files first; their records go
-    // to the index in one write once the last of them stands written, so
-    // that an index never lists a message whose file is not there yet, and
-    // each index is read and written once rather than once per message.
-    DeferredIndexes indexes;
-    // Each folder is looked at once for names of other spellings that the
-    // message files would replace, not once a message.
-    platform::KeptFolderNames keptNames;
-    for (size_t k = part.begin; k < part.end && !stop; ++k) {
-      part.result = writeOne(*order[k], part);
-      if (!part.result) {
-        indexes.Flush();  // the files written so far get their records
-        stop = true;
-        break;
-      }
-      const bool last = k + 1 == part.end || IndexOf(*order[k + 1]) != IndexOf(*order[k]);
-      std::u16string index;
-      if (last && !indexes.Flush(&index)) {
-        part.result =
-            Refuse(Status::kFailed, "could not write the index " + api::FileName(index.c_str()) +
-                                        " of the " + Describe(order[k]->store).name +
-                                        " messages: " + imported());
-        stop = true;
-        break;
-      }
-      {
-        std::lock_guard<std::mutex> lock(doneMutex);
-        ++done;
-      }
-      if (!threads && progress) progress(done, order.size());
-    }
-    // Stopped by another store: the files written so far get their records.
-    if (part.result) indexes.Flush();
-    std::lock_guard<std::mutex> lock(doneMutex);
-    --running;
-    doneChanged.notify_all();
-  };
-  if (!threads) {
-    for (Part& part : parts) writePart(part);
-  } else {
-    // Joins the writers however the caller's thread leaves (a progress
-    // callback that throws stops them first).
-    struct Writers {
-      std::atomic<bool>& stop;
-      std::vector<std::thread> threads;
-      ~Writers() {
-        stop = true;
-        for (std::thread& t : threads) t.join();
-      }
-    } writers{stop, {}};
-    for (Part& part : parts) writers.threads.emplace_back(writePart, std::ref(part));
-    size_t told = 0;
-    std::unique_lock<std::mutex> lock(doneMutex);
-    // The writers wake the caller's thread only when they end: the progress
-    // of each message is told a few times a second, not at once.
-    while (running != 0 || told < done) {
-      doneChanged.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; });
-      while (told < done) {
-        ++told;
-        if (!progress) continue;
-        lock.unlock();
-        progress(told, order.size());
-        lock.lock();
-      }
-    }
-  }
   std::map<StoreKind, DWORD> highest;
-  for (Part& part : parts) {
-    const StoreKind kind = order[part.begin]->store;
-    report->written[static_cast<int>(kind)] += part.written;
-    report->replacedMessages += part.replaced;
-    for (Report::Skipped& skipped : part.skipped) report->skipped.push_back(std::move(skipped));
-    highest[kind] = std::max(highest[kind], part.highest);
+  size_t done = 0;
+  // The messages of one index go to their files first; their records go to
+  // the index in one write once the last of them stands written, so that an
+  // index never lists a message whose file is not there yet, and each index
+  // is read and written once rather than once per message.
+  DeferredIndexes indexes;
+  // Each folder is looked at once for names of other spellings that the
+  // message files would replace, not once a message.
+  platform::KeptFolderNames keptNames;
+  auto failed = [&](const Result& r) {
+    indexes.Flush();  // the files written so far get their records
+    return r;
+  };
+  for (size_t k = 0; k < order.size(); ++k) {
+    const State::Item* i = order[k];
+    const StoreDescription& s = Describe(i->store);
+    Store& store = device_.store(i->store);
+    if (!api::NamesFiles(s, i->at.card, i->at.folder, i->at.account)) {
+      report->skipped.push_back({i->store, i->at, i->source});
+    } else {
+      const auto stored = conflicts.find({i->store, i->at.id});
+      if (stored != conflicts.end())
+        for (const Location& at : stored->second) {
+          ++report->replacedMessages;
+          if (at != i->at && !store.Delete(at))
+            return failed(Refuse(Status::kFailed, "could not delete " + std::string(s.name) +
+                                                      " message " + std::to_string(at.id) + " in " +
+                                                      Where(s, at) + " to replace it"));
+        }
+      Record record = i->record;
+      record.id = i->at.id;
+      record.folder = i->at.folder;
+      if (s.HasAccounts() && i->at.account != 0) record.email.accountId = i->at.account;
+      const WriteResult w = store.Put(i->at, record);
+      // The storage is the one asked for; a write that chose the other one
+      // (for want of free space) has not put the message back. The file
+      // stands where the device API names it.
+      if (!w || w.otherStorage || !w.stored || w.stored->id != i->at.id || !api::IsFile(s, i->at))
+        return failed(Refuse(Status::kFailed,
+                             "the store could not write " + std::string(s.name) + " message " +
+                                 std::to_string(i->at.id) +
+                                 (i->source.empty() ? "" : " (" + i->source + ")") + " to the " +
+                                 Where(s, i->at) + ": " + std::to_string(done) + " of " +
+                                 std::to_string(order.size()) + " messages imported" +
+                                 (w.error.empty() ? "" : " (" + w.error + ")")));
+      ++report->written[static_cast<int>(i->store)];
+      highest[i->store] = std::max(highest[i->store], i->at.id);
+    }
+    const bool last = k + 1 == order.size() || order[k + 1]->store != i->store ||
+                      IndexOf(*order[k + 1]) != IndexOf(*i);
+    std::u16string index;
+    if (last && !indexes.Flush(&index))
+      return Refuse(Status::kFailed, "could not write the index " + api::FileName(index.c_str()) +
+                                         " of the " + std::string(s.name) +
+                                         " messages: " + std::to_string(done) + " of " +
+                                         std::to_string(order.size()) + " messages imported");
+    if (progress) progress(++done, order.size());
   }
-  for (const Part& part : parts)
-    if (!part.result) return part.result;
   for (const StoreDescription* s : Stores()) {
     const DWORD value = std::max(highest[s->kind], st.counters[s->kind]);
     if (value != 0 && !api::RaiseCounter(*s, value))
