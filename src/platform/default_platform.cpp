@@ -119,9 +119,11 @@ BOOL DefaultPlatform::GetDiskFreeSpaceExW(const WCHAR* volumeRoot, uint64_t* fre
                                           uint64_t* totalBytes, uint64_t* totalFreeBytes) {
   std::string volume = VolumeName(volumeRoot);
   if (volume.empty()) return FALSE;
-  std::string host = platform::UsedDeviceRoot() + "/" + volume;
+  // The volume's directory: through "/.", a volume that is a file fails
+  // (ENOTDIR) as a missing one does, in the same call.
+  const std::string host = platform::UsedDeviceRoot() + "/" + volume + "/.";
   struct statvfs info;
-  if (!IsDirectory(host) || Sys().statvfs(host.c_str(), &info) != 0) return FALSE;
+  if (Sys().statvfs(host.c_str(), &info) != 0) return FALSE;
   uint64_t unit = info.f_frsize != 0 ? info.f_frsize : info.f_bsize;
   uint64_t available = static_cast<uint64_t>(info.f_bavail) * unit;
   uint64_t free = static_cast<uint64_t>(info.f_bfree) * unit;

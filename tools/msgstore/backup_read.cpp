@@ -1,6 +1,7 @@
 // Reading an export and checking it whole before anything is written: each
 // line on its own, then the lines together.
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -219,15 +220,30 @@ const char* SkipWhite(const char* p, const char* last) {
 }
 
 // From the quote that opens a string to past the one that closes it;
-// nullptr when it does not close.
+// nullptr when it does not close. The quotes and backslashes are looked for
+// with memchr, many bytes at a time: a long value has neither.
 const char* SkipString(const char* p, const char* last) {
-  for (++p; p < last; ++p) {
-    if (*p == '\\')
-      ++p;
-    else if (*p == '"')
-      return p + 1;
+  for (++p; p < last;) {
+    const char* quote = static_cast<const char*>(std::memchr(p, '"', size_t(last - p)));
+    if (quote == nullptr) return nullptr;
+    const char* escape = static_cast<const char*>(std::memchr(p, '\\', size_t(quote - p)));
+    if (escape == nullptr) return quote + 1;
+    p = escape + 2;  // past the character it escapes
   }
   return nullptr;
+}
+
+// Whether the bytes are all printable ASCII other than the backslash: a
+// string the parser would take as it stands. (No early way out, so that the
+// compiler checks many bytes at a time.)
+bool PlainAscii(const char* p, const char* end) {
+  unsigned bad = 0;
+  for (; p < end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    bad |= static_cast<unsigned>(c < 0x20) | static_cast<unsigned>(c >= 0x7F) |
+           static_cast<unsigned>(c == '\\');
+  }
+  return bad == 0;
 }
 
 // Past the value that starts at p; nullptr when it does not end.
@@ -273,9 +289,7 @@ Json ParseLine(const char* first, const char* last) {
     const char* valueEnd = SkipValue(p, last);
     if (valueEnd == nullptr) break;
     const size_t size = static_cast<size_t>(valueEnd - p);
-    if (*p == '"' && size >= kLong + 2 && std::all_of(p + 1, valueEnd - 1, [](char c) {
-          return c >= 0x20 && c < 0x7F && c != '\\';
-        })) {
+    if (*p == '"' && size >= kLong + 2 && PlainAscii(p + 1, valueEnd - 1)) {
       cut.emplace_back(key, std::string_view(p + 1, size - 2));
       rest.append(copied, p + 1);  // up to the opening quote
       copied = valueEnd - 1;       // from the closing one
@@ -284,9 +298,10 @@ Json ParseLine(const char* first, const char* last) {
     if (p == last || *p != ',') break;
     p = SkipWhite(p + 1, last);
   }
-  std::sort(keys.begin(), keys.end());
-  // A key given twice is the parser's to settle.
-  if (!followed || cut.empty() || std::adjacent_find(keys.begin(), keys.end()) != keys.end())
+  // A key cut out and given twice is the parser's to settle (a key kept in
+  // the text the parser settles anyway).
+  auto twice = [&keys](const auto& c) { return std::count(keys.begin(), keys.end(), c.first) > 1; };
+  if (!followed || cut.empty() || std::any_of(cut.begin(), cut.end(), twice))
     return Json::parse(first, last);
   rest.append(copied, last);
   Json j = Json::parse(rest);

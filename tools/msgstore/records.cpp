@@ -52,24 +52,26 @@ FILETIME TimeOf(const Json& j, const std::string& key) {
   const std::string& iso = String(j, key);
   FILETIME parsed = {0, 0};
   const bool isIso = ParseTime(iso, &parsed);
-  const std::string given =
-      isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
+  // What the errors below say (made only for them).
+  auto given = [&]() -> std::string {
+    return isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
+  };
   // Ticks above 2^53 do not survive a tool that reads numbers as doubles.
-  const std::string rounded =
+  const char* rounded =
       " a JSON tool that reads numbers as doubles keeps whole numbers "
       "exact only up to 2^53 and rounded them";
   const Json& value = Field(j, ticksKey);
   if (value.is_number_float())
     throw LineError(Quoted(ticksKey) + " " + value.dump() + " is not a whole number:" + rounded +
-                    given);
+                    given());
   const uint64_t ticks = Unsigned(j, ticksKey, UINT64_MAX);
   if (isIso ? Ticks(parsed) == ticks : iso == FormatTime(FromTicks(ticks))) return FromTicks(ticks);
   const bool lookRounded = isIso && ticks > (uint64_t{1} << 53) &&
                            static_cast<double>(Ticks(parsed)) == static_cast<double>(ticks);
   throw LineError(Quoted(key) + " " + iso + " and " + Quoted(ticksKey) + " " +
                   std::to_string(ticks) + " are not the same time" +
-                  (lookRounded ? ":" + rounded + given
-                               : given + "; an edited time needs its ticks edited too"));
+                  (lookRounded ? ":" + (rounded + given())
+                               : given() + "; an edited time needs its ticks edited too"));
 }
 
 }  // namespace
