@@ -20,9 +20,10 @@ as whole processes:
 and prints the median wall-clock and CPU time of each, and the ratios
 import/copy and export/read. With --baseline, another build of the tool (an
 earlier commit, say) imports and exports in the same shuffled rounds, so that
-the two are compared under the same load. On a loaded machine the CPU times say more: the
-SMS store yields the processor (Sleep(0)) around each file and index access,
-which costs a time slice whenever another process waits for the CPU.
+the two are compared under the same load. On a loaded machine the CPU times
+say more: the SMS store yields the processor (Sleep(0)) around each file and
+index access, which costs a time slice whenever another process waits for
+the CPU.
 The base directory should be a memory file system (/dev/shm) so that the
 disk's write-back does not blur the figures.
 """

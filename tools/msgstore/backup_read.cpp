@@ -233,19 +233,6 @@ const char* SkipString(const char* p, const char* last) {
   return nullptr;
 }
 
-// Whether the bytes are all printable ASCII other than the backslash: a
-// string the parser would take as it stands. (No early way out, so that the
-// compiler checks many bytes at a time.)
-bool PlainAscii(const char* p, const char* end) {
-  unsigned bad = 0;
-  for (; p < end; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    bad |= static_cast<unsigned>(c < 0x20) | static_cast<unsigned>(c >= 0x7F) |
-           static_cast<unsigned>(c == '\\');
-  }
-  return bad == 0;
-}
-
 // Past the value that starts at p; nullptr when it does not end.
 const char* SkipValue(const char* p, const char* last) {
   if (p < last && *p == '"') return SkipString(p, last);
@@ -289,8 +276,9 @@ Json ParseLine(const char* first, const char* last) {
     const char* valueEnd = SkipValue(p, last);
     if (valueEnd == nullptr) break;
     const size_t size = static_cast<size_t>(valueEnd - p);
-    if (*p == '"' && size >= kLong + 2 && PlainAscii(p + 1, valueEnd - 1)) {
-      cut.emplace_back(key, std::string_view(p + 1, size - 2));
+    const std::string_view inside(p + 1, size >= 2 ? size - 2 : 0);  // of a string value
+    if (*p == '"' && size >= kLong + 2 && PlainJson(inside)) {
+      cut.emplace_back(key, inside);
       rest.append(copied, p + 1);  // up to the opening quote
       copied = valueEnd - 1;       // from the closing one
     }

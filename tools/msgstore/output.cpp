@@ -53,17 +53,7 @@ void PrintJson(const nlohmann::ordered_json& value) {
   std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-namespace {
-
-using OrderedJson = nlohmann::ordered_json;
-
-std::string Dumped(const OrderedJson& value) {
-  return value.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
-}
-
-// Plain printable ASCII without a quote or a backslash stands in JSON as it
-// is; anything else is escaped (or its bad UTF-8 replaced) by the library.
-void AppendString(const std::string& text, std::string* out) {
+bool PlainJson(std::string_view text) {
   // Eight bytes at a time: is any of them outside 0x20..0x7E, a quote or a
   // backslash? (v - 0x01..01) & ~v & 0x80..80 is nonzero when a byte of v is 0.
   auto any = [](uint64_t v, uint64_t below) {
@@ -84,7 +74,21 @@ void AppendString(const std::string& text, std::string* out) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     plain = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
   }
-  if (!plain) {
+  return plain;
+}
+
+namespace {
+
+using OrderedJson = nlohmann::ordered_json;
+
+std::string Dumped(const OrderedJson& value) {
+  return value.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+}
+
+// Plain printable ASCII without a quote or a backslash stands in JSON as it
+// is; anything else is escaped (or its bad UTF-8 replaced) by the library.
+void AppendString(const std::string& text, std::string* out) {
+  if (!PlainJson(text)) {
     *out += Dumped(OrderedJson(text));
     return;
   }

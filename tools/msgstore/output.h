@@ -8,6 +8,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -55,6 +56,10 @@ void PrintJson(const nlohmann::ordered_json& value);
 void PrintJsonLine(const nlohmann::ordered_json& value);
 // The same without the line end, appended to out.
 void AppendJson(const nlohmann::ordered_json& value, std::string* out);
+// Whether text stands in JSON as it is, between quotes: printable ASCII
+// without a quote or a backslash. The export writes such strings itself;
+// the import takes them out of a line before the JSON parser.
+bool PlainJson(std::string_view text);
 
 // "msgstore: ..." on standard error, on one line: a failure of one of
 // several operations, after which the others go on.
