@@ -17,19 +17,12 @@ namespace {
 
 using msgstore::Account;
 
-DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max) {
-  uint64_t value = 0;
-  if (!ParseUnsigned(text, max, &value))
-    throw UsageError(what + " '" + text + "' is not a number from 0 to " + std::to_string(max));
-  return static_cast<DWORD>(value);
-}
-
-// "805306371, 805306372"
-std::string Join(const std::vector<DWORD>& ids) {
-  std::string out;
-  for (DWORD id : ids) out += (out.empty() ? "" : ", ") + std::to_string(id);
-  return out;
-}
+// The arguments of the account commands (one command runs).
+struct Args {
+  std::string id, folder, name;
+  std::string addFolder = "1", text, data, wdata1, wdata2;
+  bool incoming = false, yes = false, dryRun = false;
+};
 
 Account Find(Context& ctx, DWORD id) {
   msgstore::AccountResult found = ctx.accounts().Get(id);
@@ -79,23 +72,20 @@ int ListAccounts(Context& ctx, const std::string& folderText) {
   for (const Account& a : all.accounts)
     if (!oneFolder || a.folder == folder) shown.push_back(a);
   const DWORD incoming = shown.empty() ? 0 : ctx.accounts().IncomingServer();
-  if (ctx.json) {
-    nlohmann::ordered_json out = nlohmann::ordered_json::array();
-    for (const Account& a : shown) out.push_back(AccountJson(a, incoming));
-    PrintJson(out);
-    return 0;
-  }
-  if (shown.empty()) {
-    std::cout << "no accounts" << (oneFolder ? " in folder " + std::to_string(folder) : "") << '\n';
-    return 0;
-  }
+  nlohmann::ordered_json out = nlohmann::ordered_json::array();
   Table table({"ID", "FOLDER", "DATA", "WDATA1", "WDATA2", "INCOMING", "TEXT"},
               {true, true, true, true, true, false, false});
-  for (const Account& a : shown)
+  for (const Account& a : shown) {
+    out.push_back(AccountJson(a, incoming));
     table.AddRow({std::to_string(a.id), std::to_string(a.folder), std::to_string(a.data),
                   std::to_string(a.data1), std::to_string(a.data2), a.id == incoming ? "yes" : "no",
                   CellText(Utf16ToUtf8(a.text), 48)});
-  table.Print(std::cout);
+  }
+  if (PrintedJson(ctx.json, out)) return 0;
+  if (table.empty())
+    std::cout << "no accounts" << (oneFolder ? " in folder " + std::to_string(folder) : "") << '\n';
+  else
+    table.Print(std::cout);
   return 0;
 }
 
@@ -103,50 +93,36 @@ int ShowAccount(Context& ctx, const std::string& idText) {
   const Account a = Find(ctx, ResolveAccount(ctx, idText));
   const DWORD incoming = ctx.accounts().IncomingServer();
   const Inbox inbox = InboxOf(ctx, a.id);
-  if (ctx.json) {
-    nlohmann::ordered_json j = AccountJson(a, incoming);
-    j["inbox"] = {{"phone", inbox.phone.messages}, {"card", nullptr}};
-    j["unread"] = {{"phone", inbox.phone.unread}, {"card", nullptr}};
-    if (inbox.onCard)
-      j["inbox"]["card"] = inbox.card.messages, j["unread"]["card"] = inbox.card.unread;
-    PrintJson(j);
-    return 0;
-  }
+  nlohmann::ordered_json j = AccountJson(a, incoming);
+  j["inbox"] = {{"phone", inbox.phone.messages}, {"card", nullptr}};
+  j["unread"] = {{"phone", inbox.phone.unread}, {"card", nullptr}};
+  if (inbox.onCard)
+    j["inbox"]["card"] = inbox.card.messages, j["unread"]["card"] = inbox.card.unread;
+  if (PrintedJson(ctx.json, j)) return 0;
   auto both = [&](size_t phone, size_t card) {
     return std::to_string(phone) + " in phone memory" +
            (inbox.onCard ? ", " + std::to_string(card) + " on the memory card" : "");
   };
-  Table table({"", ""});
-  table.AddRow({"id", std::to_string(a.id)});
-  table.AddRow({"folder", std::to_string(a.folder)});
-  table.AddRow({"data", std::to_string(a.data)});
-  table.AddRow({"wdata1", std::to_string(a.data1)});
-  table.AddRow({"wdata2", std::to_string(a.data2)});
-  table.AddRow({"text", CellText(Utf16ToUtf8(a.text), 4096)});
-  table.AddRow({"incoming server", a.id == incoming ? "yes" : "no"});
-  table.AddRow({"inbox", both(inbox.phone.messages, inbox.card.messages)});
-  table.AddRow({"unread", both(inbox.phone.unread, inbox.card.unread)});
-  table.Print(std::cout);
+  PrintFields({{"id", std::to_string(a.id)},
+               {"folder", std::to_string(a.folder)},
+               {"data", std::to_string(a.data)},
+               {"wdata1", std::to_string(a.data1)},
+               {"wdata2", std::to_string(a.data2)},
+               {"text", CellText(Utf16ToUtf8(a.text), 4096)},
+               {"incoming server", a.id == incoming ? "yes" : "no"},
+               {"inbox", both(inbox.phone.messages, inbox.card.messages)},
+               {"unread", both(inbox.phone.unread, inbox.card.unread)}});
   return 0;
 }
 
-struct AddArgs {
-  std::string folder = "1";
-  std::string text;
-  bool incoming = false;
-  std::string data;
-  std::string wdata1;
-  std::string wdata2;
-};
-
-int AddAccount(Context& ctx, const AddArgs& args) {
+int AddAccount(Context& ctx, const Args& args) {
   Account a;
   a.text = Utf8ToUtf16(args.text);
   const size_t kept = msgstore::AccountStore().textUnits;
   if (a.text.size() > kept)
     throw UsageError("--name is " + std::to_string(a.text.size()) +
                      " UTF-16 code units long; an account keeps at most " + std::to_string(kept));
-  a.folder = ParseNumber("--folder", args.folder, 0xFFFFFFFFu);
+  a.folder = ParseNumber("--folder", args.addFolder, 0xFFFFFFFFu);
   a.data = args.data.empty() ? 0 : ParseNumber("--data", args.data, 0xFFFFFFFFu);
   a.data1 =
       static_cast<WORD>(args.wdata1.empty() ? 0 : ParseNumber("--wdata1", args.wdata1, 0xFFFF));
@@ -155,10 +131,7 @@ int AddAccount(Context& ctx, const AddArgs& args) {
   const msgstore::AccountResult added = ctx.accounts().Add(a);
   Require(added);
   if (args.incoming) Require(ctx.accounts().SetIncomingServer(added.account.id), added.account.id);
-  if (ctx.json) {
-    PrintJson(AccountJson(added.account, ctx.accounts().IncomingServer()));
-    return 0;
-  }
+  if (PrintedJson(ctx.json, AccountJson(added.account, ctx.accounts().IncomingServer()))) return 0;
   std::cout << "account " << added.account.id << " added to folder " << added.account.folder
             << '\n';
   if (args.incoming)
@@ -174,27 +147,21 @@ int RemoveAccount(Context& ctx, const std::string& idText) {
   const Inbox inbox = InboxOf(ctx, id);
   const size_t kept = inbox.phone.messages + inbox.card.messages;
   const bool incoming = ctx.accounts().IncomingServer() == id;
-  if (ctx.json) {
-    PrintJson({{"id", id}, {"removed", true}, {"inbox_kept", kept}, {"incoming_server", incoming}});
+  if (PrintedJson(
+          ctx.json,
+          {{"id", id}, {"removed", true}, {"inbox_kept", kept}, {"incoming_server", incoming}}))
     return 0;
-  }
   std::cout << "removed account " << id << " of folder " << a.folder << '\n';
   const StoreDescription& s = StoreWithAccounts();
+  const std::string rest = std::string(AccountFolder(s)->name) + " --account " + std::to_string(id);
   if (kept != 0)
-    std::cout << "note: its inbox keeps " << kept << (kept == 1 ? " message" : " messages") << " ('"
-              << "msgstore empty " << s.name << " " << AccountFolder(s)->name << " --account " << id
-              << "' deletes them)\n";
+    std::cout << "note: its inbox keeps " << Counted(kept, "message") << " ('"
+              << CommandLine(s, "empty", rest) << "' deletes them)\n";
   if (incoming) std::cout << "note: the registry still names it the incoming-server account\n";
   return 0;
 }
 
-struct EmptyArgs {
-  std::string folder;
-  bool yes = false;
-  bool dryRun = false;
-};
-
-int EmptyAccounts(Context& ctx, const EmptyArgs& args) {
+int EmptyAccounts(Context& ctx, const Args& args) {
   const DWORD folder = ParseNumber("folder", args.folder, 0xFFFFFFFFu);
   msgstore::AccountListResult all = ctx.accounts().List();
   Require(all);
@@ -202,33 +169,32 @@ int EmptyAccounts(Context& ctx, const EmptyArgs& args) {
   for (const Account& a : all.accounts)
     if (a.folder == folder) ids.push_back(a.id);
   std::sort(ids.begin(), ids.end());
-  auto accounts = [](size_t n) { return std::to_string(n) + (n == 1 ? " account" : " accounts"); };
+  const std::string accounts =
+      Counted(ids.size(), "account") + " of folder " + std::to_string(folder);
   if (!args.dryRun) {
-    Confirm("remove the " + accounts(ids.size()) + " of folder " + std::to_string(folder), args.yes,
-            "removed");
+    Confirm("remove the " + accounts, args.yes, "removed");
     for (DWORD id : ids) Require(ctx.accounts().Remove(id));
   }
   nlohmann::ordered_json list = ids;
-  if (ctx.json)
-    PrintJson(
-        {{"folder", folder}, {"removed", ids.size()}, {"ids", list}, {"dry_run", args.dryRun}});
-  else if (args.dryRun)
-    std::cout << "would remove " << accounts(ids.size()) << " of folder " << folder
-              << (ids.empty() ? "" : " (" + Join(ids) + ")") << " (nothing removed: --dry-run)\n";
+  if (PrintedJson(
+          ctx.json,
+          {{"folder", folder}, {"removed", ids.size()}, {"ids", list}, {"dry_run", args.dryRun}}))
+    return 0;
+  if (args.dryRun)
+    std::cout << "would remove " << accounts << (ids.empty() ? "" : " (" + JoinList(ids) + ")")
+              << " (nothing removed: --dry-run)\n";
   else
-    std::cout << "removed " << accounts(ids.size()) << " of folder " << folder << '\n';
+    std::cout << "removed " << accounts << '\n';
   return 0;
 }
 
-int UseAccount(Context& ctx, const std::string& idText, const std::string& name) {
-  const DWORD id = ResolveAccount(ctx, idText);
-  const msgstore::Result set = ctx.accounts().SetIncomingServer(id, name);
+int UseAccount(Context& ctx, const Args& args) {
+  const DWORD id = ResolveAccount(ctx, args.id);
+  const msgstore::Result set = ctx.accounts().SetIncomingServer(id, args.name);
   if (set.refusal == msgstore::Refusal::kInvalid) throw UsageError(set.error);
   Require(set, id);
   const std::string registered = ctx.accounts().IncomingServerName();
-  if (ctx.json)
-    PrintJson({{"id", id}, {"name", registered}, {"incoming_server", true}});
-  else
+  if (!PrintedJson(ctx.json, {{"id", id}, {"name", registered}, {"incoming_server", true}}))
     std::cout << "account " << id << " is the incoming-server account (registry name " << registered
               << ")\n";
   return 0;
@@ -238,58 +204,52 @@ int UseAccount(Context& ctx, const std::string& idText, const std::string& name)
 
 void AddAccountCommands(CLI::App& app, Context& ctx, Commands& commands) {
   static const char* const kAccountHelp = "Account identifier, or the account's name (its text)";
+  auto args = std::make_shared<Args>();
   CLI::App* account = app.add_subcommand(
       "account", "E-mail accounts: the account store's records and the incoming-server account");
   account->require_subcommand(1);
 
-  auto folder = std::make_shared<std::string>();
   CLI::App* cmd = account->add_subcommand("ls", "List the accounts (of one folder)");
-  cmd->add_option("FOLDER", *folder, "Only the accounts of this folder number");
-  commands.On(cmd, [&ctx, folder] { return ListAccounts(ctx, *folder); });
+  cmd->add_option("FOLDER", args->folder, "Only the accounts of this folder number");
+  commands.On(cmd, [&ctx, args] { return ListAccounts(ctx, args->folder); });
 
-  auto id = std::make_shared<std::string>();
   cmd = account->add_subcommand("show", "Show one account and its inbox");
-  cmd->add_option("ID", *id, kAccountHelp)->required();
-  commands.On(cmd, [&ctx, id] { return ShowAccount(ctx, *id); });
+  cmd->add_option("ID", args->id, kAccountHelp)->required();
+  commands.On(cmd, [&ctx, args] { return ShowAccount(ctx, args->id); });
 
-  auto add = std::make_shared<AddArgs>();
   cmd = account->add_subcommand("add",
                                 "Add an account; its identifier comes from the registry counter");
-  cmd->add_option("--folder", add->folder, "Folder number that groups the account (default 1)");
-  cmd->add_option("--name,--text", add->text,
+  cmd->add_option("--folder", args->addFolder, "Folder number that groups the account (default 1)");
+  cmd->add_option("--name,--text", args->text,
                   "The account's text, by which commands can name it, at most " +
                       std::to_string(msgstore::AccountStore().textUnits) + " UTF-16 code units")
       ->required();
-  cmd->add_option("--data", add->data, "dwData, 0 to 4294967295 (default 0)");
-  cmd->add_option("--wdata1", add->wdata1, "wData1, 0 to 65535 (default 0)");
-  cmd->add_option("--wdata2", add->wdata2, "wData2, 0 to 65535 (default 0)");
-  cmd->add_flag("--default", add->incoming,
+  cmd->add_option("--data", args->data, "dwData, 0 to 4294967295 (default 0)");
+  cmd->add_option("--wdata1", args->wdata1, "wData1, 0 to 65535 (default 0)");
+  cmd->add_option("--wdata2", args->wdata2, "wData2, 0 to 65535 (default 0)");
+  cmd->add_flag("--default", args->incoming,
                 "Make it the incoming-server account, as 'msgstore account use' does");
-  commands.On(cmd, [&ctx, add] { return AddAccount(ctx, *add); });
+  commands.On(cmd, [&ctx, args] { return AddAccount(ctx, *args); });
 
-  id = std::make_shared<std::string>();
   cmd = account->add_subcommand("rm", "Remove an account (its inbox messages stay)");
-  cmd->add_option("ID", *id, kAccountHelp)->required();
-  commands.On(cmd, [&ctx, id] { return RemoveAccount(ctx, *id); });
+  cmd->add_option("ID", args->id, kAccountHelp)->required();
+  commands.On(cmd, [&ctx, args] { return RemoveAccount(ctx, args->id); });
 
-  auto empty = std::make_shared<EmptyArgs>();
   cmd = account->add_subcommand("empty", "Remove every account of a folder");
-  cmd->add_option("FOLDER", empty->folder, "Folder number")->required();
-  cmd->add_flag("--yes", empty->yes, "Remove without asking (needed when not on a terminal)");
-  cmd->add_flag("--dry-run", empty->dryRun, "Say which accounts would be removed, remove none");
-  commands.On(cmd, [&ctx, empty] { return EmptyAccounts(ctx, *empty); });
+  cmd->add_option("FOLDER", args->folder, "Folder number")->required();
+  cmd->add_flag("--yes", args->yes, "Remove without asking (needed when not on a terminal)");
+  cmd->add_flag("--dry-run", args->dryRun, "Say which accounts would be removed, remove none");
+  commands.On(cmd, [&ctx, args] { return EmptyAccounts(ctx, *args); });
 
-  id = std::make_shared<std::string>();
-  auto name = std::make_shared<std::string>();
   cmd = account->add_subcommand(
       "use",
       "Make an account the incoming-server account, whose inbox the store's plain inbox "
       "operations mean (writes the registry values the e-mail application writes)");
-  cmd->add_option("ID", *id, kAccountHelp)->required();
-  cmd->add_option("--name", *name,
+  cmd->add_option("ID", args->id, kAccountHelp)->required();
+  cmd->add_option("--name", args->name,
                   "The account's registry name, 1 to 15 letters, digits, '_' or '-' (default "
                   "Account and the identifier in 8 hex digits)");
-  commands.On(cmd, [&ctx, id, name] { return UseAccount(ctx, *id, *name); });
+  commands.On(cmd, [&ctx, args] { return UseAccount(ctx, *args); });
 }
 
 }  // namespace tool

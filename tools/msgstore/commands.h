@@ -26,20 +26,19 @@ class Commands {
   // opens the device itself (OpenDevice); every other one is run on a device
   // whose message tree has been made.
   void MakesRoot(CLI::App* command) { makers_.insert(command); }
-  bool MakesRoot(CLI::App& app) const {
-    CLI::App* current = &app;
-    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
-    return makers_.count(current) != 0;
-  }
+  bool MakesRoot(CLI::App& app) const { return makers_.count(Innermost(app)) != 0; }
   // The action of the innermost selected subcommand, or null.
   const Action* Selected(CLI::App& app) const {
-    CLI::App* current = &app;
-    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
-    auto it = actions_.find(current);
+    auto it = actions_.find(Innermost(app));
     return it == actions_.end() ? nullptr : &it->second;
   }
 
  private:
+  static CLI::App* Innermost(CLI::App& app) {
+    CLI::App* current = &app;
+    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
+    return current;
+  }
   std::map<CLI::App*, Action> actions_;
   std::set<CLI::App*> makers_;
 };

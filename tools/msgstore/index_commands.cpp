@@ -19,93 +19,51 @@
 namespace tool {
 namespace {
 
-// "inbox, sent and unsent"
-std::string JoinAnd(const std::vector<std::string>& names) {
-  std::string out;
-  for (size_t i = 0; i < names.size(); ++i)
-    out += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
-  return out;
+// The store named, or with no name every store.
+std::vector<const StoreDescription*> Chosen(const std::string& storeName) {
+  if (storeName.empty()) return Stores();
+  return {&ParseStore(storeName)};
 }
 
-template <class Strings>
-std::string Join(const Strings& parts, const std::string& separator) {
-  std::string out;
-  for (const auto& p : parts) out += (out.empty() ? "" : separator) + p;
-  return out;
-}
-
-int RefreshCommand(Context& ctx, const StoreDescription& s, bool all, bool named) {
-  std::vector<std::string> always, kept;
-  for (const FolderDescription& f : s)
-    if (f.indexFolder == f.number && !f.perAccount)
-      (f.rebuiltAlways ? always : kept).push_back(f.name);
-  const bool tty = isatty(STDERR_FILENO) == 1;
-  if (tty) std::fputs("refreshing the index files...", stderr);
-  const msgstore::Result refreshed = msgstore::RefreshIndexes(*ctx.device, s.kind, all);
-  if (tty) std::fputs("\r\033[K", stderr);
-  Require(refreshed);
-  if (ctx.json) return 0;
-  if (named) std::cout << s.name << ": ";
-  if (all)
-    std::cout << "rebuilt every phone index file\n";
-  else if (!always.empty())
-    std::cout << "rebuilt the phone index files of " << JoinAnd(always) << " (" << JoinAnd(kept)
-              << " only where missing; --all rebuilds them too)\n";
-  else
-    std::cout << "rebuilt the phone index files that were missing (--all rebuilds the others "
-                 "too)\n";
-  return 0;
-}
-
-// One store, or with no name every store.
 int Refresh(Context& ctx, const std::string& storeName, bool all) {
-  const bool whole = storeName.empty();
-  const std::vector<const StoreDescription*> stores =
-      whole ? Stores() : std::vector<const StoreDescription*>{&ParseStore(storeName)};
   nlohmann::ordered_json refreshed = nlohmann::ordered_json::array();
-  for (const StoreDescription* s : stores) {
-    RefreshCommand(ctx, *s, all, whole);
+  for (const StoreDescription* s : Chosen(storeName)) {
+    std::vector<std::string> always, kept;
+    for (const FolderDescription& f : *s)
+      if (f.indexFolder == f.number && !f.perAccount)
+        (f.rebuiltAlways ? always : kept).push_back(f.name);
+    const bool tty = isatty(STDERR_FILENO) == 1;
+    if (tty) std::fputs("refreshing the index files...", stderr);
+    const msgstore::Result done = msgstore::RefreshIndexes(*ctx.device, s->kind, all);
+    if (tty) std::fputs("\r\033[K", stderr);
+    Require(done);
     refreshed.push_back(s->name);
+    if (ctx.json) continue;
+    if (storeName.empty()) std::cout << s->name << ": ";
+    if (all)
+      std::cout << "rebuilt every phone index file\n";
+    else if (!always.empty())
+      std::cout << "rebuilt the phone index files of " << JoinList(always, ", ", " and ") << " ("
+                << JoinList(kept, ", ", " and ")
+                << " only where missing; --all rebuilds them too)\n";
+    else
+      std::cout << "rebuilt the phone index files that were missing (--all rebuilds the others "
+                   "too)\n";
   }
   if (ctx.json) PrintJson({{"refreshed", refreshed}, {"all", all}});
   return 0;
 }
 
 // Temporary files of writers that died: "ok", or how many there are.
-std::string TempState(const std::vector<std::u16string>& temps) {
-  return temps.empty() ? "ok"
-                       : std::to_string(temps.size()) + (temps.size() == 1 ? " file" : " files") +
-                             " left by writers that died";
-}
-
-// The rows of one store's indexes and counter; with the store's name in a
-// first column when the whole device is checked.
-void AddReportRows(Table* table, const msgstore::StoreReport& store, bool named) {
-  auto row = [&](std::vector<std::string> cells) {
-    if (named) cells.insert(cells.begin(), store.store->name);
-    table->AddRow(std::move(cells));
-  };
-  for (const msgstore::IndexReport& r : store.indexes)
-    row({r.name, std::to_string(r.files), std::to_string(r.records),
-         r.problems.empty() ? "ok"
-                            : std::to_string(r.problems.size()) +
-                                  (r.problems.size() == 1 ? " problem" : " problems")});
-  row({"counter", "", "", store.counter.State()});
-}
-
-void PrintProblems(const msgstore::StoreReport& store, bool named) {
-  const std::string prefix = named ? std::string(store.store->name) + " " : "";
-  for (const msgstore::IndexReport& r : store.indexes)
-    for (const msgstore::IndexProblem& p : r.problems)
-      std::cout << prefix << r.name << ": " << p.text << '\n';
+std::string TempState(size_t temps) {
+  return temps == 0 ? "ok" : Counted(temps, "file") + " left by writers that died";
 }
 
 // "ok: 2 accounts, counter 805306372", or the problem.
 std::string AccountState(const msgstore::AccountReport& a) {
   if (!a.ok()) return a.problem;
   if (!a.present) return "ok: no account database";
-  return "ok: " + std::to_string(a.accounts) + (a.accounts == 1 ? " account" : " accounts") +
-         ", counter " + std::to_string(a.counter);
+  return "ok: " + Counted(a.accounts, "account") + ", counter " + std::to_string(a.counter);
 }
 
 nlohmann::ordered_json ReportJson(const msgstore::StoreReport& store) {
@@ -141,8 +99,7 @@ std::string Lasting(const StoreDescription& s, const std::string& kind) {
 // temporary files of the whole device.
 int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
   const bool whole = storeName.empty();
-  const std::vector<const StoreDescription*> stores =
-      whole ? Stores() : std::vector<const StoreDescription*>{&ParseStore(storeName)};
+  const std::vector<const StoreDescription*> stores = Chosen(storeName);
   msgstore::CheckOptions options;
   options.stores.clear();
   for (const StoreDescription* s : stores) options.stores.push_back(s->kind);
@@ -158,8 +115,8 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     report = msgstore::Check(*ctx.device, options);
   }
   progress.Done();
-  const std::vector<std::u16string>& temps = report.temps;
-  std::vector<std::string> removed;
+  std::vector<std::string> temps, removed;
+  for (const std::u16string& t : report.temps) temps.push_back(Utf16ToUtf8(t));
   for (const std::u16string& t : repair.tempsRemoved) removed.push_back(Utf16ToUtf8(t));
   const msgstore::AccountReport& accounts = report.accounts;
   size_t differing = 0;
@@ -169,8 +126,6 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     if (!store.counter.ok()) badCounters.push_back(&store);
   }
   if (ctx.json) {
-    nlohmann::ordered_json tempNames = nlohmann::ordered_json::array();
-    for (const std::u16string& t : temps) tempNames.push_back(Utf16ToUtf8(t));
     // Every key is there also without --fix: what it did is then nothing.
     auto storeJson = [&](size_t i) {
       const msgstore::StoreReport& store = report.stores[i];
@@ -192,7 +147,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     } else {
       j.update(storeJson(0));
     }
-    j["temporary_files"] = tempNames;
+    j["temporary_files"] = temps;
     j["temporary_files_removed"] = removed;
     PrintJson(j);
   } else {
@@ -200,7 +155,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
       const msgstore::RepairReport::Store& done = repair.stores[i];
       const std::string of = whole ? std::string(" of ") + stores[i]->name : "";
       if (!done.rebuilt.empty())
-        std::cout << "rebuilt the index files" << of << " of " << Join(done.rebuilt, ", ") << "\n";
+        std::cout << "rebuilt the index files" << of << " of " << JoinList(done.rebuilt) << "\n";
       if (done.counterSet)
         std::cout << "set the identifier counter " << CounterFile(*stores[i]) << " to "
                   << done.counterValue << "\n";
@@ -208,35 +163,43 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     if (repair.accountCounterSet)
       std::cout << "set the account identifier counter to " << accounts.counter << "\n";
     if (!removed.empty())
-      std::cout << "removed " << removed.size()
-                << (removed.size() == 1 ? " temporary file" : " temporary files")
+      std::cout << "removed " << Counted(removed.size(), "temporary file")
                 << " left by writers that died\n";
     std::vector<std::string> headers = {"INDEX", "FILES", "RECORDS", "STATE"};
     std::vector<bool> numeric = {false, true, true, false};
     if (whole) headers.insert(headers.begin(), "STORE"), numeric.insert(numeric.begin(), false);
     Table table(headers, numeric);
-    for (const msgstore::StoreReport& store : report.stores) AddReportRows(&table, store, whole);
-    if (whole) table.AddRow({kAccountsPart, "database", "", "", AccountState(accounts)});
-    if (!temps.empty()) {
-      std::vector<std::string> cells = {"temp", "", "", TempState(temps)};
-      if (whole) cells.insert(cells.begin(), "");
-      table.AddRow(cells);
+    // With the store's name in a first column when the whole device is checked.
+    auto row = [&](const std::string& store, std::vector<std::string> cells) {
+      if (whole) cells.insert(cells.begin(), store);
+      table.AddRow(std::move(cells));
+    };
+    for (const msgstore::StoreReport& store : report.stores) {
+      for (const msgstore::IndexReport& r : store.indexes)
+        row(store.store->name, {r.name, std::to_string(r.files), std::to_string(r.records),
+                                r.problems.empty() ? "ok" : Counted(r.problems.size(), "problem")});
+      row(store.store->name, {"counter", "", "", store.counter.State()});
     }
+    if (whole) row(kAccountsPart, {"database", "", "", AccountState(accounts)});
+    if (!temps.empty()) row("", {"temp", "", "", TempState(temps.size())});
     table.Print(std::cout);
-    for (const msgstore::StoreReport& store : report.stores) PrintProblems(store, whole);
-    for (const std::u16string& t : temps) std::cout << "temp: " << Utf16ToUtf8(t) << '\n';
+    for (const msgstore::StoreReport& store : report.stores)
+      for (const msgstore::IndexReport& r : store.indexes)
+        for (const msgstore::IndexProblem& p : r.problems)
+          std::cout << (whole ? std::string(store.store->name) + " " : "") << r.name << ": "
+                    << p.text << '\n';
+    for (const std::string& t : temps) std::cout << "temp: " << t << '\n';
   }
   if (report.ok()) return 0;
   std::vector<std::string> parts;
   if (differing != 0)
-    parts.push_back(std::to_string(differing) +
-                    (differing == 1 ? " index differs" : " indexes differ") + " from the folders");
-  if (!temps.empty()) parts.push_back(TempState(temps));
+    parts.push_back(Counted(differing, "index differs", "indexes differ") + " from the folders");
+  if (!temps.empty()) parts.push_back(TempState(temps.size()));
   for (const msgstore::StoreReport* store : badCounters)
     parts.push_back("the identifier counter " + CounterFile(*store->store) +
                     " is damaged or behind the stored messages");
   if (!accounts.ok()) parts.push_back(accounts.problem);
-  std::string line = Join(parts, " and ");
+  std::string line = JoinList(parts, " and ");
   if (fix) {
     std::set<std::string> why;
     for (const msgstore::StoreReport& store : report.stores)
@@ -250,7 +213,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
       why.insert(accounts.readable ? "the registry's account counter cannot be written"
                                    : "the account store cannot read the rest of its database, "
                                      "which stays as it is");
-    line += " after the repair" + (why.empty() ? "" : ": " + Join(why, "; "));
+    line += " after the repair" + (why.empty() ? "" : ": " + JoinList(why, "; "));
   } else {
     const size_t kinds = (differing != 0) + badCounters.size() + !temps.empty() + !accounts.ok();
     const std::string command =
@@ -270,25 +233,27 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
 }  // namespace
 
 void AddIndexCommands(CLI::App& app, Context& ctx, Commands& commands) {
-  auto store = std::make_shared<std::string>();
-  auto all = std::make_shared<bool>(false);
+  struct Args {
+    std::string store;
+    bool all = false, fix = false;
+  };
+  auto args = std::make_shared<Args>();
   CLI::App* cmd =
       app.add_subcommand("refresh", "Rebuild the phone index files (of every store without one)");
-  AddStoreArgument(cmd, store.get());
-  cmd->add_flag("--all", *all, "Rebuild every index, also those the store keeps when they exist");
-  commands.On(cmd, [&ctx, store, all] { return Refresh(ctx, *store, *all); });
+  AddStoreArgument(cmd, &args->store);
+  cmd->add_flag("--all", args->all,
+                "Rebuild every index, also those the store keeps when they exist");
+  commands.On(cmd, [&ctx, args] { return Refresh(ctx, args->store, args->all); });
 
-  store = std::make_shared<std::string>();
-  auto fix = std::make_shared<bool>(false);
   cmd = app.add_subcommand("check",
                            "Compare each phone index with its folders, each identifier counter "
                            "with the identifiers in use and, without a store, the account "
                            "database with its counter; exit 1 when they differ");
-  AddStoreArgument(cmd, store.get());
-  cmd->add_flag("--fix", *fix,
+  AddStoreArgument(cmd, &args->store);
+  cmd->add_flag("--fix", args->fix,
                 "Rebuild the indexes that differ, raise the counters that are behind, remove "
                 "temporary files of writers that died, and check again");
-  commands.On(cmd, [&ctx, store, fix] { return CheckCommand(ctx, *store, *fix); });
+  commands.On(cmd, [&ctx, args] { return CheckCommand(ctx, args->store, args->fix); });
 }
 
 }  // namespace tool

@@ -53,6 +53,17 @@ void PrintJson(const nlohmann::ordered_json& value) {
   std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
+bool PrintedJson(bool json, const nlohmann::ordered_json& value) {
+  if (json) PrintJson(value);
+  return json;
+}
+
+void PrintFields(const std::vector<std::pair<std::string, std::string>>& fields) {
+  Table table({"", ""});
+  for (const auto& [name, value] : fields) table.AddRow({name, value});
+  table.Print(std::cout);
+}
+
 bool PlainJson(std::string_view text) {
   // Eight bytes at a time: is any of them outside 0x20..0x7E, a quote or a
   // backslash? (v - 0x01..01) & ~v & 0x80..80 is nonzero when a byte of v is 0.

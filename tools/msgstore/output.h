@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -50,6 +51,11 @@ inline nlohmann::ordered_json OrNull(const std::string& text) {
 
 // Pretty JSON document on standard output.
 void PrintJson(const nlohmann::ordered_json& value);
+// With --json (json) prints value and is true; otherwise prints nothing and
+// is false, for the caller to print its text instead.
+bool PrintedJson(bool json, const nlohmann::ordered_json& value);
+// A record for people: name and value a line, the values aligned.
+void PrintFields(const std::vector<std::pair<std::string, std::string>>& fields);
 // One compact JSON object a line, in the bytes of the library's dump (its
 // bad UTF-8 replaced), written through the stream's buffer: a caller whose
 // reader waits for each line flushes it.

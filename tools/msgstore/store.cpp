@@ -31,8 +31,6 @@ void Require(const msgstore::Result& result, DWORD account) {
 
 const std::vector<const StoreDescription*>& Stores() { return msgstore::Stores(); }
 
-bool IsDefault(const StoreDescription& s) { return Stores().front() == &s; }
-
 const StoreDescription& ParseStore(const std::string& name) {
   if (name.empty()) return *Stores().front();
   const StoreDescription* s = msgstore::StoreNamed(name);
@@ -112,6 +110,13 @@ const StoreDescription& StoreWithAccounts() {
   throw Failure("no store keeps messages by account");
 }
 
+DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max) {
+  uint64_t value = 0;
+  if (!ParseUnsigned(text, max, &value))
+    throw UsageError(what + " '" + text + "' is not a number from 0 to " + std::to_string(max));
+  return static_cast<DWORD>(value);
+}
+
 DWORD ParseMessageId(const std::string& text) {
   uint64_t id = 0;
   if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)
@@ -152,9 +157,7 @@ DWORD ResolveAccount(Context& ctx, const std::string& text) {
   if (named.empty())
     throw Failure("no account " + (number != 0 ? text : "named '" + text + "'") +
                   " (see 'msgstore account ls')");
-  std::string ids;
-  for (DWORD id : named) ids += (ids.empty() ? "" : ", ") + std::to_string(id);
-  throw Failure("account name '" + text + "' is ambiguous: accounts " + ids +
+  throw Failure("account name '" + text + "' is ambiguous: accounts " + JoinList(named) +
                 " have it (give the identifier)");
 }
 

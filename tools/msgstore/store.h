@@ -19,7 +19,6 @@ using msgstore::Location;
 using msgstore::Record;
 using msgstore::StoreDescription;
 
-// Global options of every command, and the device they name.
 struct Context {
   std::string root;
   bool card = false;
@@ -38,14 +37,11 @@ void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 // account of that identifier names the command that lists them.
 void Require(const msgstore::Result& result, DWORD account = 0);
 
-// Every store, in the order of the commands' help; the first is the one
-// count, check and refresh take without a store.
+// Every store, in the order of the commands' help.
 const std::vector<const StoreDescription*>& Stores();
-bool IsDefault(const StoreDescription& s);
-// A store by name; the default store for ""; UsageError for anything else.
+// A store by name; the first store for ""; UsageError for anything else.
 const StoreDescription& ParseStore(const std::string& name);
-// "sms, mms, email"
-std::string StoreNames();
+std::string StoreNames();  // "sms, mms, email"
 // "msgstore check sms --fix".
 std::string CommandLine(const StoreDescription& s, const std::string& command,
                         const std::string& rest = "");
@@ -54,22 +50,21 @@ std::string CounterFile(const StoreDescription& s);
 
 // "inbox", or the number for an identifier that names no folder.
 std::string FolderName(const StoreDescription& s, DWORD folder);
-// "inbox, draft, ..., none", in the order the tool shows them.
-std::string FolderNames(const StoreDescription& s);
+std::string FolderNames(const StoreDescription& s);  // "inbox, draft, ..., none"
 // A folder by name ("inbox", "sim-inbox"; case and '_' for '-' do not
 // matter) or number; Failure for anything else.
 DWORD ParseFolder(const StoreDescription& s, const std::string& text);
 const char* StorageKey(bool card);   // "phone", "card"
 const char* StorageName(bool card);  // "phone memory", "memory card"
-// "phone inbox", "card spam"
-std::string Where(const StoreDescription& s, bool card, DWORD folder);
-// "message 5 in phone inbox"
-std::string What(const StoreDescription& s, const Location& at);
+std::string Where(const StoreDescription& s, bool card, DWORD folder);  // "phone inbox"
+std::string What(const StoreDescription& s, const Location& at);  // "message 5 in phone inbox"
 // The folder of the store that keeps messages per account; null when none.
 const FolderDescription* AccountFolder(const StoreDescription& s);
 // The store whose folder keeps messages per account, with that folder.
 const StoreDescription& StoreWithAccounts();
 
+// A number of an option or argument named what, 0 to max; UsageError otherwise.
+DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max);
 // A message identifier, 1 to 4294967295; UsageError otherwise.
 DWORD ParseMessageId(const std::string& text);
 // The identifiers of a command line, "-" standing for those on standard
@@ -79,7 +74,6 @@ std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words);
 // An account named by its identifier or by its text (a number is an
 // identifier first); Failure when no account or several have that text.
 DWORD ResolveAccount(Context& ctx, const std::string& text);
-// Failure "no memory card is inserted" when it is not.
 void RequireCard(Context& ctx);
 // The message of that identifier on the storage of --card; Failure when
 // there is none.

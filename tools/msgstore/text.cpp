@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -130,27 +131,19 @@ size_t DisplayWidth(const std::string& utf8) {
 }
 
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out) {
-  if (text.empty()) return false;
-  uint64_t base = 10;
-  size_t i = 0;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) base = 16, i = 2;
-  uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    uint64_t digit;
-    if (c >= '0' && c <= '9')
-      digit = static_cast<uint64_t>(c - '0');
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      digit = static_cast<uint64_t>(c - 'a' + 10);
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      digit = static_cast<uint64_t>(c - 'A' + 10);
-    else
-      return false;
-    if (digit > max || v > (max - digit) / base) return false;
-    v = v * base + digit;
-  }
-  *out = v;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* end = text.data() + text.size();
+  uint64_t value = 0;
+  const auto [stop, error] =
+      std::from_chars(text.data() + (hex ? 2 : 0), end, value, hex ? 16 : 10);
+  if (error != std::errc() || stop != end || value > max) return false;
+  *out = value;
   return true;
+}
+
+std::string Counted(size_t n, const std::string& one, const std::string& many) {
+  if (n == 1) return "1 " + one;
+  return std::to_string(n) + " " + (many.empty() ? one + "s" : many);
 }
 
 }  // namespace tool

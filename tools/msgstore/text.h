@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "msgstore/text.h"
@@ -37,6 +38,26 @@ size_t DisplayWidth(const std::string& utf8);
 
 // Unsigned numbers given as decimal or "0x" hex; false when out of range.
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out);
+
+// The items (text or numbers) with separator between them and last, when
+// given, before the last one: JoinList(names, ", ", " and ") is "a, b and c".
+template <class Items>
+std::string JoinList(const Items& items, const std::string& separator = ", ",
+                     const std::string& last = "") {
+  std::string out;
+  size_t i = 0;
+  for (const auto& item : items) {
+    if (i++ != 0) out += i == items.size() && !last.empty() ? last : separator;
+    if constexpr (std::is_arithmetic_v<std::decay_t<decltype(item)>>)
+      out += std::to_string(item);
+    else
+      out += item;
+  }
+  return out;
+}
+
+// "1 account", "3 accounts"; many is one with an "s" unless given.
+std::string Counted(size_t n, const std::string& one, const std::string& many = "");
 
 }  // namespace tool
 
