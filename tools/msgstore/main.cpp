@@ -15,12 +15,11 @@
 
 namespace {
 
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
+const char* const kRootHelp =
+    "Device root (default: $MSGSTORE_ROOT, else "
+    "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)";
+const char* const kCardHelp = "Use the memory card instead of phone memory";
+const char* const kJsonHelp = "Print JSON for scripts instead of tables";
 
 // CLI11 says only "A subcommand is required" for an unknown or missing
 // command; name the word it did not know, or the commands it wanted.
@@ -111,18 +110,19 @@ void AddGlobalFooter(CLI::App& app, const std::string& inherited) {
   for (CLI::App* sub : app.get_subcommands({})) {
     const std::string own = sub->get_footer() == inherited ? "" : sub->get_footer();
     sub->footer((own.empty() ? "" : own + "\n\n") +
-                "Global options (before or after the command):\n"
-                "  --root DIR   Device root (default: $MSGSTORE_ROOT, else "
-                "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)\n"
-                "  --card       Use the memory card instead of phone memory\n"
-                "  --json       Print JSON for scripts instead of tables");
+                "Global options (before or after the command):\n  --root DIR   " + kRootHelp +
+                "\n  --card       " + kCardHelp + "\n  --json       " + kJsonHelp);
     AddGlobalFooter(*sub, inherited);
   }
 }
 
-int Fail(const std::string& message, int status) {
+// The message on one line, after what standard output holds.
+int Fail(std::string message, int status) {
+  for (char& c : message)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!message.empty() && message.back() == ' ') message.pop_back();
   std::cout.flush();
-  std::cerr << "msgstore: " << OneLine(message) << std::endl;
+  std::cerr << "msgstore: " << message << std::endl;
   return status;
 }
 
@@ -141,11 +141,9 @@ int main(int argc, char** argv) {
       "msgstore");
   app.fallthrough();
   app.require_subcommand(1);
-  app.add_option("--root", ctx.root,
-                 "Device root (default: $MSGSTORE_ROOT, else "
-                 "${XDG_DATA_HOME:-$HOME/.local/share}/msgstore/device)");
-  app.add_flag("--card", ctx.card, "Use the memory card instead of phone memory");
-  app.add_flag("--json", ctx.json, "Print JSON for scripts instead of tables");
+  app.add_option("--root", ctx.root, kRootHelp);
+  app.add_flag("--card", ctx.card, kCardHelp);
+  app.add_flag("--json", ctx.json, kJsonHelp);
   app.set_version_flag("--version", std::string("msgstore ") + MSGSTORE_VERSION,
                        "Print the tool's version and exit");
   app.footer("Run 'msgstore COMMAND --help' for the options of a command.");
@@ -160,11 +158,7 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
+  } catch (const CLI::Success& e) {  // --help, --help-all, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::string message = ParseErrorText(e, app, argc, argv);

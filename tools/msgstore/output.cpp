@@ -30,15 +30,10 @@ void Table::Print(std::ostream& out) const {
   for (const auto& row : rows_)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
   auto printRow = [&](const std::vector<std::string>& row) {
-    std::string line;
+    std::string line;  // the last column's padding and separator trimmed below
     for (size_t c = 0; c < row.size(); ++c) {
-      bool last = c + 1 == row.size();
-      std::string pad(widths[c] - DisplayWidth(row[c]), ' ');
-      if (numeric_[c])
-        line += pad + row[c];
-      else
-        line += last ? row[c] : row[c] + pad;
-      if (!last) line += "  ";
+      const std::string pad(widths[c] - DisplayWidth(row[c]), ' ');
+      line += (numeric_[c] ? pad + row[c] : row[c] + pad) + "  ";
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
@@ -115,34 +110,30 @@ void AppendNumber(Number n, std::string* out) {
   out->append(digits, end);
 }
 
+// After what standard output holds, and over a progress line on a terminal.
+void Say(const std::string& line) {
+  std::cout.flush();
+  if (isatty(STDERR_FILENO) == 1) std::cerr << "\r\033[K";
+  std::cerr << "msgstore: " << line << std::endl;
+}
+
 }  // namespace
 
 void AppendJson(const OrderedJson& value, std::string* out) {
   switch (value.type()) {
-    case OrderedJson::value_t::object: {
-      out->push_back('{');
-      bool first = true;
-      for (const auto& [key, item] : value.get_ref<const OrderedJson::object_t&>()) {
-        if (!first) out->push_back(',');
-        first = false;
-        AppendString(key, out);
-        out->push_back(':');
-        AppendJson(item, out);
+    case OrderedJson::value_t::object:
+    case OrderedJson::value_t::array:
+      out->push_back(value.is_object() ? '{' : '[');
+      for (auto item = value.begin(); item != value.end(); ++item) {
+        if (item != value.begin()) out->push_back(',');
+        if (value.is_object()) {
+          AppendString(item.key(), out);
+          out->push_back(':');
+        }
+        AppendJson(item.value(), out);
       }
-      out->push_back('}');
+      out->push_back(value.is_object() ? '}' : ']');
       break;
-    }
-    case OrderedJson::value_t::array: {
-      out->push_back('[');
-      bool first = true;
-      for (const OrderedJson& item : value) {
-        if (!first) out->push_back(',');
-        first = false;
-        AppendJson(item, out);
-      }
-      out->push_back(']');
-      break;
-    }
     case OrderedJson::value_t::string:
       AppendString(value.get_ref<const std::string&>(), out);
       break;
@@ -170,16 +161,10 @@ void Error(const std::string& message) {
   std::string line = message;
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
-  std::cout.flush();
-  if (isatty(STDERR_FILENO) == 1) std::cerr << "\r\033[K";
-  std::cerr << "msgstore: " << line << std::endl;
+  Say(line);
 }
 
-void Warn(const std::string& message) {
-  std::cout.flush();
-  if (isatty(STDERR_FILENO) == 1) std::cerr << "\r\033[K";
-  std::cerr << "msgstore: warning: " << message << std::endl;
-}
+void Warn(const std::string& message) { Say("warning: " + message); }
 
 void Confirm(const std::string& question, bool yes, const std::string& undone) {
   if (yes) return;

@@ -29,8 +29,6 @@ void Require(const msgstore::Result& result, DWORD account) {
   throw Failure(result.error);
 }
 
-const std::vector<const StoreDescription*>& Stores() { return msgstore::Stores(); }
-
 const StoreDescription& ParseStore(const std::string& name) {
   if (name.empty()) return *Stores().front();
   const StoreDescription* s = msgstore::StoreNamed(name);

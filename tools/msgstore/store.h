@@ -5,6 +5,7 @@
 #ifndef MSGSTORE_TOOL_STORE_H_
 #define MSGSTORE_TOOL_STORE_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ using msgstore::FolderDescription;
 using msgstore::Location;
 using msgstore::Record;
 using msgstore::StoreDescription;
+using msgstore::Stores;  // in the order of the commands' help
 
 struct Context {
   std::string root;
@@ -37,8 +39,6 @@ void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 // account of that identifier names the command that lists them.
 void Require(const msgstore::Result& result, DWORD account = 0);
 
-// Every store, in the order of the commands' help.
-const std::vector<const StoreDescription*>& Stores();
 // A store by name; the first store for ""; UsageError for anything else.
 const StoreDescription& ParseStore(const std::string& name);
 std::string StoreNames();  // "sms, mms, email"
@@ -52,7 +52,7 @@ std::string CounterFile(const StoreDescription& s);
 std::string FolderName(const StoreDescription& s, DWORD folder);
 std::string FolderNames(const StoreDescription& s);  // "inbox, draft, ..., none"
 // A folder by name ("inbox", "sim-inbox"; case and '_' for '-' do not
-// matter) or number; Failure for anything else.
+// matter) or number; UsageError for anything else.
 DWORD ParseFolder(const StoreDescription& s, const std::string& text);
 const char* StorageKey(bool card);   // "phone", "card"
 const char* StorageName(bool card);  // "phone memory", "memory card"
@@ -60,8 +60,7 @@ std::string Where(const StoreDescription& s, bool card, DWORD folder);  // "phon
 std::string What(const StoreDescription& s, const Location& at);  // "message 5 in phone inbox"
 // The folder of the store that keeps messages per account; null when none.
 const FolderDescription* AccountFolder(const StoreDescription& s);
-// The store whose folder keeps messages per account, with that folder.
-const StoreDescription& StoreWithAccounts();
+const StoreDescription& StoreWithAccounts();  // the store that has one
 
 // A number of an option or argument named what, 0 to max; UsageError otherwise.
 DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max);
@@ -75,8 +74,7 @@ std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words);
 // identifier first); Failure when no account or several have that text.
 DWORD ResolveAccount(Context& ctx, const std::string& text);
 void RequireCard(Context& ctx);
-// The message of that identifier on the storage of --card; Failure when
-// there is none.
+// The message of that identifier on the storage of --card; Failure if none.
 Location Locate(Context& ctx, const StoreDescription& s, DWORD id);
 // The whole message (or its record without content); Failure when its file
 // cannot be read.

@@ -39,8 +39,8 @@ size_t DisplayWidth(const std::string& utf8);
 // Unsigned numbers given as decimal or "0x" hex; false when out of range.
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out);
 
-// The items (text or numbers) with separator between them and last, when
-// given, before the last one: JoinList(names, ", ", " and ") is "a, b and c".
+// The items (UTF-8 or UTF-16 text, or numbers) with separator between them
+// and last, when given, before the last one: "a, b and c".
 template <class Items>
 std::string JoinList(const Items& items, const std::string& separator = ", ",
                      const std::string& last = "") {
@@ -50,6 +50,8 @@ std::string JoinList(const Items& items, const std::string& separator = ", ",
     if (i++ != 0) out += i == items.size() && !last.empty() ? last : separator;
     if constexpr (std::is_arithmetic_v<std::decay_t<decltype(item)>>)
       out += std::to_string(item);
+    else if constexpr (std::is_same_v<std::decay_t<decltype(item)>, std::u16string>)
+      out += Utf16ToUtf8(item);
     else
       out += item;
   }

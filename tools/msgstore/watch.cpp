@@ -100,15 +100,14 @@ int Watch(const Context& ctx) {
   // stores post their notices to.
   const std::vector<std::u16string>& classes = msgstore::NoticeWindows();
   std::vector<std::unique_ptr<msgstore::WindowEndpoint>> endpoints;
-  std::string names;
   for (const std::u16string& c : classes) {
     endpoints.push_back(std::make_unique<msgstore::WindowEndpoint>(c));
     if (!endpoints.back()->valid())
       throw Failure("cannot register the window " + Utf16ToUtf8(c) + ": another process has it");
-    names += (names.empty() ? "" : " and ") + Utf16ToUtf8(c);
   }
   StopSignals stop;
-  std::cerr << "watching " << names << " on " << ctx.root << " (Ctrl-C stops)\n"
+  std::cerr << "watching " << JoinList(classes, " and ") << " on " << ctx.root
+            << " (Ctrl-C stops)\n"
             << NoticeSourcesText() << std::endl;
   std::vector<pollfd> fds = {{stop.fd(), POLLIN, 0}};
   for (const auto& e : endpoints) fds.push_back({e->fd(), POLLIN, 0});
@@ -136,11 +135,9 @@ int Watch(const Context& ctx) {
 }  // namespace
 
 void AddWatchCommand(CLI::App& app, Context& ctx, Commands& commands) {
-  std::string names;
-  for (const std::u16string& c : msgstore::NoticeWindows())
-    names += (names.empty() ? "" : " and ") + Utf16ToUtf8(c);
-  CLI::App* cmd = app.add_subcommand(
-      "watch", "Register as the windows " + names + " and print each notice, until interrupted");
+  CLI::App* cmd = app.add_subcommand("watch", "Register as the windows " +
+                                                  JoinList(msgstore::NoticeWindows(), " and ") +
+                                                  " and print each notice, until interrupted");
   cmd->footer(NoticeSourcesText() + ".");
   commands.On(cmd, [&ctx] { return Watch(ctx); });
 }
