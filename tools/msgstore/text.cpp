@@ -85,24 +85,18 @@ bool Base64Decode(const std::string& text, std::vector<BYTE>* out) {
   out->resize(text.size() / 4 * 3 - static_cast<size_t>(pad));
   BYTE* o = out->data();
   for (size_t i = 0; i < text.size(); i += 4, o += 3) {
-    const size_t digits = i == last ? 4 - static_cast<size_t>(pad) : 4;
+    const size_t missing = i == last ? static_cast<size_t>(pad) : 0;  // bytes of the '='
     uint32_t v = 0;
     int bad = 0;
     for (size_t k = 0; k < 4; ++k) {
-      const int8_t d = k < digits ? value(i + k) : 0;
+      const int8_t d = k < 4 - missing ? value(i + k) : 0;
       bad |= d;  // negative for a byte outside the alphabet
       v = v << 6 | static_cast<uint32_t>(d & 0x3F);
     }
     if (bad < 0) return false;
-    if (digits == 4) {
-      o[0] = static_cast<BYTE>(v >> 16), o[1] = static_cast<BYTE>(v >> 8),
-      o[2] = static_cast<BYTE>(v);
-      continue;
-    }
     // The bits under the padding must be zero, as an encoder leaves them.
-    if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) return false;
-    o[0] = static_cast<BYTE>(v >> 16);
-    if (pad == 1) o[1] = static_cast<BYTE>(v >> 8);
+    if ((v & ((1u << (8 * missing)) - 1)) != 0) return false;
+    for (size_t b = 0; b < 3 - missing; ++b) o[b] = static_cast<BYTE>(v >> (16 - 8 * b));
   }
   return true;
 }
