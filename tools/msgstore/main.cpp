@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::Success& e) {  // --help, --help-all, --version
+  } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::string message = ParseErrorText(e, app, argc, argv);

@@ -76,7 +76,7 @@ void Warn(const std::string& message);
 // A destructive command's consent: given by --yes, else asked on standard
 // error when standard input is a terminal ("question [y/N] ", "y" or "yes"
 // goes on). UsageError naming --yes when standard input is not a terminal;
-// Failure "<question> not answered yes: nothing <undone>" when declined.
+// Failure "not answered yes: nothing <undone>" when declined.
 void Confirm(const std::string& question, bool yes, const std::string& undone);
 
 // "label: done/total" on standard error, rewritten in place, only when
