@@ -39,8 +39,9 @@ nlohmann::ordered_json NullRecordJson(const StoreDescription& s, const Location&
 void TicksAsText(const StoreDescription& s, nlohmann::ordered_json* j);
 // What an export adds so that an import gives the record back exactly: a
 // read flag other than 0 and 1 ("read_value"), and a text that UTF-8 cannot
-// carry as its UTF-16LE bytes ("subject_utf16_base64").
+// carry as its UTF-16LE bytes ("subject_utf16_base64", by AddExactText).
 void AddExactJson(const StoreDescription& s, const Record& r, nlohmann::ordered_json* j);
+void AddExactText(const std::string& key, const std::u16string& units, nlohmann::ordered_json* j);
 
 // A line of an export that cannot be read: what is wrong with it.
 class LineError : public std::runtime_error {
