@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -34,51 +35,34 @@ struct Selection {
 };
 
 Selection Select(const std::vector<std::string>& words) {
-  Selection sel;
   if (words.empty()) return {Stores(), true};
+  Selection sel;
   for (const std::string& word : words) {
-    if (word == kAccountsPart) {
-      sel.accounts = true;
-      continue;
-    }
     const StoreDescription* s = msgstore::StoreNamed(word);
-    if (s == nullptr)
+    if (word == kAccountsPart)
+      sel.accounts = true;
+    else if (s == nullptr)
       throw UsageError("unknown store '" + word + "' (stores: " + StoreNames() + ", " +
                        kAccountsPart + ")");
-    if (std::find(sel.stores.begin(), sel.stores.end(), s) == sel.stores.end())
+    else if (std::find(sel.stores.begin(), sel.stores.end(), s) == sel.stores.end())
       sel.stores.push_back(s);
   }
   return sel;
 }
 
-// The handset's SMS counters, with the store that keeps them in step.
-OrderedJson HandsetCounters(const StoreDescription& s) {
-  OrderedJson values = OrderedJson::object();
-  for (const msgstore::DefaultPlatform::CounterName& c : msgstore::DefaultPlatform::Counters())
-    values[c.name] = msgstore::DefaultPlatform::GetCounter(c.name);
-  return {{"type", kHandsetCountersType}, {"store", s.name}, {"values", values}};
-}
+// The place of each phone message in the phone index that lists it (its
+// first record there), by index folder, folder, identifier and account.
+using IndexPlaces = std::map<std::tuple<DWORD, DWORD, DWORD, DWORD>, size_t>;
 
-// The records of the store's phone indexes, by (index folder, account).
-using Indexes = std::map<std::pair<DWORD, DWORD>, std::vector<Location>>;
-
-Indexes ReadIndexes(Context& ctx, const StoreDescription& s) {
-  Indexes all;
+IndexPlaces ReadIndexPlaces(Context& ctx, const StoreDescription& s) {
+  IndexPlaces places;
   for (const FolderDescription& f : s) {
     if (f.indexFolder != f.number) continue;
+    std::map<DWORD, size_t> next;  // the place in each account's index
     for (const Location& r : ctx.store(s).IndexRecords(f.number).records)
-      all[{f.number, r.account}].push_back(r);
+      places.emplace(std::make_tuple(f.number, r.folder, r.id, r.account), next[r.account]++);
   }
-  return all;
-}
-
-OrderedJson IndexPosition(const StoreDescription& s, const Location& at, const Indexes& indexes) {
-  if (at.card) return nullptr;
-  auto it = indexes.find({s.Folder(at.folder)->indexFolder, at.account});
-  if (it == indexes.end()) return nullptr;
-  for (size_t i = 0; i < it->second.size(); ++i)
-    if (it->second[i].id == at.id && it->second[i].folder == at.folder) return i;
-  return nullptr;
+  return places;
 }
 
 OrderedJson NullUnless(bool given, OrderedJson value) {
@@ -156,10 +140,15 @@ int Export(Context& ctx, const Selection& sel) {
           {"store", s.name},
           {"file", CounterFile(s)},
           {"value", NullUnless(counter.sound, counter.value)}});
-    if (KeepsHandsetCounters(s)) line(HandsetCounters(s));
+    if (KeepsHandsetCounters(s)) {
+      OrderedJson values = OrderedJson::object();
+      for (const msgstore::DefaultPlatform::CounterName& c : msgstore::DefaultPlatform::Counters())
+        values[c.name] = msgstore::DefaultPlatform::GetCounter(c.name);
+      line({{"type", kHandsetCountersType}, {"store", s.name}, {"values", values}});
+    }
     // Before any message is read, so that nothing the reads do can move a
     // record.
-    const Indexes indexes = ReadIndexes(ctx, s);
+    const IndexPlaces places = ReadIndexPlaces(ctx, s);
     size_t written = 0;
     for (const Location& at : messages[i]) {
       const msgstore::ReadResult read = ctx.store(s).Read(at, true);
@@ -167,10 +156,13 @@ int Export(Context& ctx, const Selection& sel) {
         ++damaged;
         Warn(read.error + ": left out");
       } else {
-        OrderedJson j = {{"type", "message"}, {"store", s.name}};
-        AddRecordJson(s, at, read.record, true, &j);
+        OrderedJson j =
+            RecordJson(s, at, read.record, true, {{"type", "message"}, {"store", s.name}});
         AddExactJson(s, read.record, &j);
-        j["index_position"] = IndexPosition(s, at, indexes);
+        const auto place =
+            places.find({s.Folder(at.folder)->indexFolder, at.folder, at.id, at.account});
+        j["index_position"] =
+            !at.card && place != places.end() ? OrderedJson(place->second) : OrderedJson(nullptr);
         line(j);
         ++written;
       }
@@ -209,17 +201,16 @@ int Import(Context& ctx, const ImportArgs& args) {
   OpenDevice(&ctx, !args.dryRun,
              "the import makes it and writes everything the file holds; nothing imported: "
              "--dry-run");
-  const Backup::Header& h = backup.header;
   msgstore::Restorer restore(*ctx.device);
   for (const Backup::Message& m : backup.messages)
     restore.Add(m.store->kind, m.at, m.record, m.indexPosition, "line " + std::to_string(m.line));
   for (const auto& [store, counter] : backup.counters)
     if (counter.value) restore.SetCounter(store->kind, *counter.value);
-  for (const auto& [store, card] : h.trees) restore.MakeTree(store->kind, card);
+  for (const auto& [store, card] : backup.trees) restore.MakeTree(store->kind, card);
   for (const auto& [name, value] : backup.handsetCounters) restore.SetHandsetCounter(name, value);
-  const bool withAccounts = h.accounts && backup.database.has_value();
+  const bool withAccounts = backup.holdsAccounts && backup.database.has_value();
   if (withAccounts) {
-    for (const Backup::Account& a : backup.accounts) restore.AddAccount(a.account, a.position);
+    for (const auto& [position, account] : backup.accounts) restore.AddAccount(account, position);
     const Backup::Database& d = *backup.database;
     restore.SetAccountDatabase(d.existed, d.size.value_or(0), d.counter.value_or(0));
     if (d.incomingServer) restore.SetIncomingServer(*d.incomingServer, d.incomingServerName);
@@ -249,7 +240,7 @@ int Import(Context& ctx, const ImportArgs& args) {
   OrderedJson counts = OrderedJson::object();
   size_t total = 0;
   std::string per;  // "sms 4, mms 3"
-  for (const StoreDescription* s : h.stores) {
+  for (const StoreDescription* s : backup.stores) {
     const size_t written = report.written[static_cast<int>(s->kind)];
     counts[s->name] = written;
     total += written;

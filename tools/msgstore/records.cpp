@@ -152,15 +152,7 @@ bool OwnField(const RecordField& f) {
 }
 
 OrderedJson RecordJson(const StoreDescription& s, const Location& at, const Record& r,
-                       bool withContent) {
-  OrderedJson j = OrderedJson::object();
-  AddRecordJson(s, at, r, withContent, &j);
-  return j;
-}
-
-void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
-                   OrderedJson* line) {
-  OrderedJson& j = *line;
+                       bool withContent, OrderedJson j) {
   // Room for every field at once: the object's keys are constant, so that
   // each time it grew it would copy every value, the content's too.
   auto& object = j.get_ref<OrderedJson::object_t&>();
@@ -169,6 +161,7 @@ void AddRecordJson(const StoreDescription& s, const Location& at, const Record& 
   j["folder"] = FolderName(s, at.folder);
   j["id"] = at.id;
   AddFields(s, r, withContent, j);
+  return j;
 }
 
 OrderedJson NullRecordJson(const StoreDescription& s, const Location& at) {

@@ -25,12 +25,11 @@ std::vector<const RecordField*> FieldsOf(const StoreDescription& s);
 bool OwnField(const RecordField& f);
 
 // Where the message is, then every field of its store; its content (in
-// base64, and as text when it is UTF-16 text) when withContent.
+// base64, and as text when it is UTF-16 text) when withContent: added to the
+// end of line, an object.
 nlohmann::ordered_json RecordJson(const StoreDescription& s, const Location& at, const Record& r,
-                                  bool withContent);
-// The same fields added to the end of line, an object.
-void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
-                   nlohmann::ordered_json* line);
+                                  bool withContent,
+                                  nlohmann::ordered_json line = nlohmann::ordered_json::object());
 // The keys of RecordJson without content, every field null: a message that
 // cannot be read.
 nlohmann::ordered_json NullRecordJson(const StoreDescription& s, const Location& at);
