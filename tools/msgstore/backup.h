@@ -37,9 +37,8 @@ inline bool KeepsHandsetCounters(const StoreDescription& s) { return s.countersM
 
 // An export as read from its file, every line checked.
 struct Backup {
-  // The first line's.
-  std::vector<const StoreDescription*> stores;
-  bool holdsAccounts = false;                                // "accounts"
+  std::vector<const StoreDescription*> stores;               // those the first line lists
+  bool holdsAccounts = false;                                // its "accounts"
   std::set<std::pair<const StoreDescription*, bool>> trees;  // (store, card) made
   struct Counter {
     size_t line;

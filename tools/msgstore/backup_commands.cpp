@@ -1,9 +1,6 @@
 // export and import (see backup.h for the format). An import reads and
 // checks the whole file first (backup_read.cpp), then hands everything to
-// the library's restore, which writes nothing when a message would replace a
-// stored one (unless --replace), puts each message back under its
-// identifier, storage and place in its index, the accounts in their
-// database's order, and raises the counters to what was exported.
+// the library's restore, which puts back each message, account and counter.
 #include <algorithm>
 #include <functional>
 #include <iostream>

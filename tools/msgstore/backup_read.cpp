@@ -130,12 +130,11 @@ void ReadLine(const Json& j, size_t line, Backup* backup, std::optional<Backup::
       throw LineError("the counter of " + std::string(s.name) + " is also on line " +
                       std::to_string(backup->counters[&s].line));
     backup->counters[&s] = {line, OptionalDword(j, "value")};
-  } else if (type == "accounts" || type == "account") {
-    if (!backup->holdsAccounts) throw LineError("the first line says the export holds no accounts");
-    if (type == "account") {
-      backup->accounts.push_back(ReadAccount(j));
-      return;
-    }
+  } else if ((type == "accounts" || type == "account") && !backup->holdsAccounts) {
+    throw LineError("the first line says the export holds no accounts");
+  } else if (type == "account") {
+    backup->accounts.push_back(ReadAccount(j));
+  } else if (type == "accounts") {
     if (backup->database)
       throw LineError("the account database is also on line " +
                       std::to_string(backup->database->line));
