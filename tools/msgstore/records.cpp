@@ -22,13 +22,6 @@ T& Set(const RecordField& f, Record& r) {
 
 using Range = std::pair<int64_t, int64_t>;
 
-// The fields that say where the record itself places the message; show
-// gives them one row of their own.
-bool PlaceField(const RecordField& f) {
-  return f.type == RecordField::kDword &&
-         (std::string(f.key) == "record_id" || std::string(f.key) == "record_folder");
-}
-
 // The fields of kWord, kDword and kInt32, as one number: their values, and
 // those they take.
 int64_t NumberOf(const RecordField& f, const Record& r) {
@@ -273,8 +266,11 @@ std::vector<std::pair<std::string, std::string>> FieldRows(const StoreDescriptio
   AddFields(s, r, false, j);
   std::vector<std::pair<std::string, std::string>> rows;
   for (const RecordField* f : FieldsOf(s)) {
-    if (PlaceField(*f) || f->type == RecordField::kBytes) continue;
-    std::string label = std::string(f->key) == "msg_id" ? "message id" : f->key;
+    std::string label = f->key;
+    // The record's own place has a row of its own, the content lines of its own.
+    if (label == "record_id" || label == "record_folder" || f->type == RecordField::kBytes)
+      continue;
+    if (label == "msg_id") label = "message id";
     std::replace(label.begin(), label.end(), '_', ' ');
     const OrderedJson& v = j[f->key];  // a time's text is a cell as it is
     rows.emplace_back(label, v.is_boolean()  ? std::string(v.get<bool>() ? "yes" : "no")
