@@ -37,11 +37,9 @@ inline bool KeepsHandsetCounters(const StoreDescription& s) { return s.countersM
 
 // An export as read from its file, every line checked.
 struct Backup {
-  struct Header {
-    std::vector<const StoreDescription*> stores;
-    bool accounts = false;
-    std::set<std::pair<const StoreDescription*, bool>> trees;  // (store, card) made
-  } header;
+  std::vector<const StoreDescription*> stores;               // those the first line lists
+  bool holdsAccounts = false;                                // its "accounts"
+  std::set<std::pair<const StoreDescription*, bool>> trees;  // (store, card) made
   struct Counter {
     size_t line;
     std::optional<DWORD> value;
@@ -58,19 +56,13 @@ struct Backup {
   struct Database {
     size_t line;
     bool existed;
-    std::optional<DWORD> size, counter;
-    std::optional<DWORD> incomingServer;
+    std::optional<DWORD> size, counter, incomingServer;
     std::string incomingServerName;
   };
   std::optional<Database> database;
-  struct Account {
-    size_t line;
-    size_t position;
-    msgstore::Account account;
-  };
-  std::vector<Account> accounts;
-  std::map<std::string, DWORD> handsetCounters;  // by name
-  std::optional<size_t> closing;                 // the line of the closing line
+  std::vector<std::pair<size_t, msgstore::Account>> accounts;  // (position, account)
+  std::map<std::string, DWORD> handsetCounters;                // by name
+  std::optional<size_t> closing;                               // the line of the closing line
   nlohmann::json closingLine;
 };
 

@@ -1,6 +1,7 @@
 // Reading an export and checking it whole before anything is written: each
 // line on its own, then the lines together.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +34,7 @@ const StoreDescription& StoreOf(const Json& name, const std::string& what) {
   return *s;
 }
 
-Backup::Header ReadHeader(const Json& j) {
+void ReadHeader(const Json& j, Backup* b) {
   if (!j.is_object() || !j.contains("format") || j["format"] != kFormat)
     throw LineError(
         std::string("this is not a msgstore export (its first line has no \"format\": \"") +
@@ -42,20 +43,17 @@ Backup::Header ReadHeader(const Json& j) {
   if (version != static_cast<uint64_t>(kVersion))
     throw LineError("the export has format version " + std::to_string(version) +
                     "; this msgstore reads version " + std::to_string(kVersion));
-  Backup::Header h;
   const Json& stores = Field(j, "stores");
   if (!stores.is_array()) throw LineError("\"stores\" is not a list of store names");
-  for (const Json& name : stores) h.stores.push_back(&StoreOf(name, "\"stores\""));
-  h.accounts = Boolean(j, "accounts");
+  for (const Json& name : stores) b->stores.push_back(&StoreOf(name, "\"stores\""));
+  b->holdsAccounts = Boolean(j, "accounts");
   const Json& trees = Field(j, "trees");
   for (bool card : {false, true}) {
-    const Json& made =
-        trees.is_object() && trees.contains(StorageKey(card)) ? trees[StorageKey(card)] : Json();
+    const Json made = trees.is_object() ? trees.value(StorageKey(card), Json()) : Json();
     if (!made.is_array())
       throw LineError(std::string("\"trees\" has no list \"") + StorageKey(card) + "\"");
-    for (const Json& name : made) h.trees.insert({&StoreOf(name, "\"trees\""), card});
+    for (const Json& name : made) b->trees.insert({&StoreOf(name, "\"trees\""), card});
   }
-  return h;
 }
 
 Backup::Message ReadMessage(const StoreDescription& s, const Json& j, size_t line) {
@@ -90,20 +88,22 @@ Backup::Message ReadMessage(const StoreDescription& s, const Json& j, size_t lin
   return m;
 }
 
-Backup::Account ReadAccount(const Json& j, size_t line) {
-  Backup::Account a{line, Unsigned(j, "position", UINT32_MAX), {}};
-  a.account.id = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
-  a.account.folder = static_cast<DWORD>(Unsigned(j, "folder", 0xFFFFFFFFu));
-  a.account.data = static_cast<DWORD>(Unsigned(j, "data", 0xFFFFFFFFu));
-  a.account.data1 = static_cast<WORD>(Unsigned(j, "wdata1", 0xFFFF));
-  a.account.data2 = static_cast<WORD>(Unsigned(j, "wdata2", 0xFFFF));
-  a.account.text = Units(j, "text");
+// (position, account)
+std::pair<size_t, msgstore::Account> ReadAccount(const Json& j) {
+  const size_t position = Unsigned(j, "position", UINT32_MAX);
+  msgstore::Account a;
+  a.id = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
+  a.folder = static_cast<DWORD>(Unsigned(j, "folder", 0xFFFFFFFFu));
+  a.data = static_cast<DWORD>(Unsigned(j, "data", 0xFFFFFFFFu));
+  a.data1 = static_cast<WORD>(Unsigned(j, "wdata1", 0xFFFF));
+  a.data2 = static_cast<WORD>(Unsigned(j, "wdata2", 0xFFFF));
+  a.text = Units(j, "text");
   const size_t kept = msgstore::AccountStore().textUnits;
-  if (a.account.text.size() > kept)
-    throw LineError("\"text\" is " + std::to_string(a.account.text.size()) +
+  if (a.text.size() > kept)
+    throw LineError("\"text\" is " + std::to_string(a.text.size()) +
                     " UTF-16 code units long; an account keeps at most " + std::to_string(kept));
-  if (a.account.id == 0) throw LineError("\"id\" 0 is no account identifier");
-  return a;
+  if (a.id == 0) throw LineError("\"id\" 0 is no account identifier");
+  return {position, a};
 }
 
 // One line after the first; a message line's message may have been read
@@ -114,11 +114,10 @@ void ReadLine(const Json& j, size_t line, Backup* backup, std::optional<Backup::
                     ", which ends the export");
   if (!j.is_object()) throw LineError("it is not a JSON object");
   const std::string& type = String(j, "type");
-  const Backup::Header& h = backup->header;
   auto listed = [&]() -> const StoreDescription& {
     const StoreDescription* s = msgstore::StoreNamed(String(j, "store"));
     if (s == nullptr) throw LineError("\"store\" names no store: " + String(j, "store"));
-    if (std::find(h.stores.begin(), h.stores.end(), s) == h.stores.end())
+    if (std::find(backup->stores.begin(), backup->stores.end(), s) == backup->stores.end())
       throw LineError(std::string("the first line does not list the store ") + s->name);
     return *s;
   };
@@ -131,12 +130,11 @@ void ReadLine(const Json& j, size_t line, Backup* backup, std::optional<Backup::
       throw LineError("the counter of " + std::string(s.name) + " is also on line " +
                       std::to_string(backup->counters[&s].line));
     backup->counters[&s] = {line, OptionalDword(j, "value")};
-  } else if (type == "accounts" || type == "account") {
-    if (!h.accounts) throw LineError("the first line says the export holds no accounts");
-    if (type == "account") {
-      backup->accounts.push_back(ReadAccount(j, line));
-      return;
-    }
+  } else if ((type == "accounts" || type == "account") && !backup->holdsAccounts) {
+    throw LineError("the first line says the export holds no accounts");
+  } else if (type == "account") {
+    backup->accounts.push_back(ReadAccount(j));
+  } else if (type == "accounts") {
     if (backup->database)
       throw LineError("the account database is also on line " +
                       std::to_string(backup->database->line));
@@ -175,13 +173,13 @@ void ReadLine(const Json& j, size_t line, Backup* backup, std::optional<Backup::
 // The closing line against what the lines before it hold: empty when they
 // agree, else why the export is incomplete.
 std::string Incomplete(const Backup& backup, size_t lines, size_t last) {
-  const std::string end = std::string("{\"type\":\"") + kClosingType + "\",...}";
   if (!backup.closing)
     return "the export is incomplete: it ends at line " + std::to_string(last) +
-           " without its closing line " + end + " (cut short, or left out messages)";
+           " without its closing line {\"type\":\"" + kClosingType +
+           "\",...} (cut short, or left out messages)";
   const Json& j = backup.closingLine;
   std::map<std::string, size_t> messages;
-  for (const StoreDescription* s : backup.header.stores) messages[s->name] = 0;
+  for (const StoreDescription* s : backup.stores) messages[s->name] = 0;
   for (const Backup::Message& m : backup.messages) ++messages[m.store->name];
   try {
     std::string differ;
@@ -194,11 +192,11 @@ std::string Incomplete(const Backup& backup, size_t lines, size_t last) {
     const Json& counts = Field(j, "messages");
     if (!counts.is_object() || counts.size() != messages.size())
       throw LineError(
-          "\"messages\" does not count the messages of each store the first line "
-          "lists");
+          "\"messages\" does not count the messages of each store the first "
+          "line lists");
     for (const auto& [name, found] : messages)
       compare(name, Unsigned(counts, name, UINT64_MAX), found);
-    if (backup.header.accounts)
+    if (backup.holdsAccounts)
       compare("accounts", Unsigned(j, "accounts", UINT64_MAX), backup.accounts.size());
     if (differ.empty()) return "";
     return "the export is incomplete: its closing line on line " + std::to_string(*backup.closing) +
@@ -233,26 +231,15 @@ const char* SkipString(const char* p, const char* last) {
   return nullptr;
 }
 
-// Past the value that starts at p; nullptr when it does not end.
+// Past the value that starts at p when it is a string, a number, true, false
+// or null; nullptr otherwise.
 const char* SkipValue(const char* p, const char* last) {
   if (p < last && *p == '"') return SkipString(p, last);
-  int depth = 0;
-  for (; p < last; ++p) {
-    const char c = *p;
-    if (c == '"') {
-      p = SkipString(p, last);
-      if (p == nullptr) return nullptr;
-      --p;
-    } else if (c == '{' || c == '[') {
-      ++depth;
-    } else if (c == '}' || c == ']') {
-      if (depth == 0) return p;
-      if (--depth == 0) return p + 1;
-    } else if (depth == 0 && (c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
-      return p;
-    }
-  }
-  return depth == 0 ? p : nullptr;
+  const char* end = p;
+  while (end < last && (std::isalnum(static_cast<unsigned char>(*end)) || *end == '-' ||
+                        *end == '+' || *end == '.'))
+    ++end;
+  return end == p ? nullptr : end;
 }
 
 Json ParseLine(const char* first, const char* last) {
@@ -274,7 +261,10 @@ Json ParseLine(const char* first, const char* last) {
     if (p == last || *p != ':') break;
     p = SkipWhite(p + 1, last);
     const char* valueEnd = SkipValue(p, last);
-    if (valueEnd == nullptr) break;
+    if (valueEnd == nullptr) {  // an object or a list is the parser's
+      followed = false;
+      break;
+    }
     const size_t size = static_cast<size_t>(valueEnd - p);
     const std::string_view inside(p + 1, size >= 2 ? size - 2 : 0);  // of a string value
     if (*p == '"' && size >= kLong + 2 && PlainJson(inside)) {
@@ -300,6 +290,7 @@ Json ParseLine(const char* first, const char* last) {
 }  // namespace
 
 Backup ReadBackup(const std::string& path) {
+  const std::string name = path == "-" ? "standard input" : path;
   std::string text;
   std::ifstream file;
   if (path != "-") {
@@ -313,8 +304,7 @@ Backup ReadBackup(const std::string& path) {
   std::vector<char> piece(1 << 16);  // in large pieces, not a character at a time
   while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
     text.append(piece.data(), static_cast<size_t>(in.gcount()));
-  if (in.bad()) throw Failure("cannot read '" + (path == "-" ? "standard input" : path) + "'");
-  const std::string name = path == "-" ? "standard input" : path;
+  if (in.bad()) throw Failure("cannot read '" + name + "'");
   // The lines' bytes in place, without their line ends.
   std::vector<std::pair<const char*, const char*>> spans;
   for (size_t start = 0; start < text.size();) {
@@ -346,8 +336,7 @@ Backup ReadBackup(const std::string& path) {
   };
   Backup backup;
   std::vector<std::string> errors;
-  size_t line = 0, lastLine = 0;
-  size_t lines = 0;  // blank ones left out
+  size_t lastLine = 0, lines = 0;  // blank lines left out
   bool headerRead = false;
   // A first batch without the header ends the reading.
   for (size_t first = 0; first < spans.size() && (first == 0 || headerRead); first += kBatch) {
@@ -356,28 +345,25 @@ Backup ReadBackup(const std::string& path) {
     parse(first, middle, first);
     half.get();
     for (size_t i = first; i < last; ++i) {
-      line = i + 1;
-      if (std::all_of(spans[i].first, spans[i].second,
-                      [](char c) { return c == ' ' || c == '\t'; }) &&
-          headerRead)
-        continue;
-      lastLine = line;
+      const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+      if (headerRead && std::all_of(spans[i].first, spans[i].second, blank)) continue;
+      lastLine = i + 1;
       ++lines;
       try {
         if (!parsed[i - first]) throw LineError("it is not JSON");
         if (!headerRead) {
-          backup.header = ReadHeader(*parsed[i - first]);
+          ReadHeader(*parsed[i - first], &backup);
           headerRead = true;
         } else {
-          ReadLine(*parsed[i - first], line, &backup, &early[i - first]);
+          ReadLine(*parsed[i - first], i + 1, &backup, &early[i - first]);
         }
       } catch (const LineError& e) {
-        errors.push_back(name + " line " + std::to_string(line) + ": " + e.what());
+        errors.push_back(name + " line " + std::to_string(i + 1) + ": " + e.what());
         if (!headerRead) break;  // without the header, nothing else can be read
       }
     }
   }
-  if (line == 0) errors.push_back(name + " is empty: it is not a msgstore export");
+  if (spans.empty()) errors.push_back(name + " is empty: it is not a msgstore export");
 
   // Lines that are each sound but cannot stand together.
   std::map<std::pair<const StoreDescription*, DWORD>, size_t> seen;
@@ -388,7 +374,7 @@ Backup ReadBackup(const std::string& path) {
                        " message " + std::to_string(m.at.id) + " is also on line " +
                        std::to_string(it->second));
   }
-  if (backup.header.accounts && !backup.database && !backup.accounts.empty())
+  if (backup.holdsAccounts && !backup.database && !backup.accounts.empty())
     errors.push_back("the export holds accounts but no line of the account database");
   // Checked last, so that the refusal names it when the file was cut short;
   // the counts only of lines that could all be read.

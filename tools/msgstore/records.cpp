@@ -20,23 +20,36 @@ T& Set(const RecordField& f, Record& r) {
   return *static_cast<T*>(f.at(r));
 }
 
-// The fields that say where the record itself places the message; show
-// gives them one row of their own.
-bool PlaceField(const RecordField& f) {
-  return f.type == RecordField::kDword &&
-         (std::string(f.key) == "record_id" || std::string(f.key) == "record_folder");
+using Range = std::pair<int64_t, int64_t>;
+
+// The fields of kWord, kDword and kInt32, as one number: their values, and
+// those they take.
+int64_t NumberOf(const RecordField& f, const Record& r) {
+  if (f.type == RecordField::kWord) return Get<WORD>(f, r);
+  if (f.type == RecordField::kDword) return Get<DWORD>(f, r);
+  return Get<int32_t>(f, r);
+}
+
+void SetNumber(const RecordField& f, int64_t n, Record* r) {
+  if (f.type == RecordField::kWord)
+    Set<WORD>(f, *r) = static_cast<WORD>(n);
+  else if (f.type == RecordField::kDword)
+    Set<DWORD>(f, *r) = static_cast<DWORD>(n);
+  else
+    Set<int32_t>(f, *r) = static_cast<int32_t>(n);
+}
+
+Range RangeOf(const RecordField& f) {
+  if (f.type == RecordField::kInt32) return {INT32_MIN, INT32_MAX};
+  return {0, f.type == RecordField::kWord ? 0xFFFF : 0xFFFFFFFF};
+}
+
+std::string NotInRange(int64_t min, uint64_t max) {
+  return " is not a number from " + std::to_string(min) + " to " + std::to_string(max);
 }
 
 std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
 std::string RawKey(const std::string& key) { return key + "_utf16_base64"; }
-
-int32_t Signed32(const Json& j, const std::string& key) {
-  const Json& v = Field(j, key);
-  if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
-    throw LineError(Quoted(key) + " is not a number from " + std::to_string(INT32_MIN) + " to " +
-                    std::to_string(INT32_MAX));
-  return static_cast<int32_t>(v.get<int64_t>());
-}
 
 std::vector<BYTE> Bytes(const Json& j, const std::string& key) {
   std::vector<BYTE> bytes;
@@ -74,6 +87,49 @@ FILETIME TimeOf(const Json& j, const std::string& key) {
                                : given() + "; an edited time needs its ticks edited too"));
 }
 
+// A number in the range; with a range from 0, one that the parser reads as
+// unsigned ("-0" is not).
+int64_t NumberIn(const Json& j, const std::string& key, Range range) {
+  if (range.first == 0) return static_cast<int64_t>(Unsigned(j, key, range.second));
+  const Json& v = Field(j, key);
+  if (!v.is_number_integer() || v.get<int64_t>() < range.first || v.get<int64_t>() > range.second)
+    throw LineError(Quoted(key) + NotInRange(range.first, range.second));
+  return v.get<int64_t>();
+}
+
+// An option's number in the range; UsageError otherwise.
+int64_t ParseNumber(const std::string& option, const std::string& text, Range range) {
+  const bool negative = range.first < 0 && !text.empty() && text[0] == '-';
+  uint64_t magnitude = 0;
+  if (!ParseUnsigned(text.substr(negative ? 1 : 0),
+                     negative ? -static_cast<uint64_t>(range.first) : range.second, &magnitude))
+    throw UsageError(option + " '" + text + "'" + NotInRange(range.first, range.second));
+  return negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+}
+
+// The fields of the record, added to the end of j.
+void AddFields(const StoreDescription& s, const Record& r, bool withContent, OrderedJson& j) {
+  for (const RecordField* f : FieldsOf(s)) {
+    const std::string key = f->key;
+    if (f->type == RecordField::kBool) {
+      j[key] = Get<BOOL>(*f, r) != 0;
+    } else if (f->type == RecordField::kText) {
+      j[key] = Utf16ToUtf8(Get<std::u16string>(*f, r));
+    } else if (f->type == RecordField::kTime) {
+      j[key] = FormatTime(Get<FILETIME>(*f, r));
+      j[key + "_ticks"] = Ticks(Get<FILETIME>(*f, r));
+    } else if (f->type != RecordField::kBytes) {
+      j[key] = NumberOf(*f, r);
+    } else if (withContent) {
+      const std::vector<uint8_t>& bytes = Get<std::vector<uint8_t>>(*f, r);
+      j[key + "_size"] = bytes.size();
+      j[key + "_base64"] = Base64Encode(bytes.data(), bytes.size());
+      std::string text;
+      if (ContentAsText(bytes.data(), bytes.size(), &text)) j[key + "_text"] = std::move(text);
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<const RecordField*> FieldsOf(const StoreDescription& s) {
@@ -89,15 +145,7 @@ bool OwnField(const RecordField& f) {
 }
 
 OrderedJson RecordJson(const StoreDescription& s, const Location& at, const Record& r,
-                       bool withContent) {
-  OrderedJson j = OrderedJson::object();
-  AddRecordJson(s, at, r, withContent, &j);
-  return j;
-}
-
-void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
-                   OrderedJson* line) {
-  OrderedJson& j = *line;
+                       bool withContent, OrderedJson j) {
   // Room for every field at once: the object's keys are constant, so that
   // each time it grew it would copy every value, the content's too.
   auto& object = j.get_ref<OrderedJson::object_t&>();
@@ -105,51 +153,13 @@ void AddRecordJson(const StoreDescription& s, const Location& at, const Record& 
   j["storage"] = StorageKey(at.card);
   j["folder"] = FolderName(s, at.folder);
   j["id"] = at.id;
-  for (const RecordField* f : FieldsOf(s)) {
-    const std::string key = f->key;
-    switch (f->type) {
-      case RecordField::kBool:
-        j[key] = Get<BOOL>(*f, r) != 0;
-        break;
-      case RecordField::kWord:
-        j[key] = Get<WORD>(*f, r);
-        break;
-      case RecordField::kDword:
-        j[key] = Get<DWORD>(*f, r);
-        break;
-      case RecordField::kInt32:
-        j[key] = Get<int32_t>(*f, r);
-        break;
-      case RecordField::kText:
-        j[key] = Utf16ToUtf8(Get<std::u16string>(*f, r));
-        break;
-      case RecordField::kTime:
-        j[key] = FormatTime(Get<FILETIME>(*f, r));
-        j[key + "_ticks"] = Ticks(Get<FILETIME>(*f, r));
-        break;
-      case RecordField::kBytes: {
-        if (!withContent) break;
-        const std::vector<uint8_t>& bytes = Get<std::vector<uint8_t>>(*f, r);
-        j[key + "_size"] = bytes.size();
-        j[key + "_base64"] = Base64Encode(bytes.data(), bytes.size());
-        std::string text;
-        if (ContentAsText(bytes.data(), bytes.size(), &text)) j[key + "_text"] = std::move(text);
-        break;
-      }
-    }
-  }
+  AddFields(s, r, withContent, j);
+  return j;
 }
 
 OrderedJson NullRecordJson(const StoreDescription& s, const Location& at) {
-  OrderedJson j;
-  j["storage"] = StorageKey(at.card);
-  j["folder"] = FolderName(s, at.folder);
-  j["id"] = at.id;
-  for (const RecordField* f : FieldsOf(s)) {
-    if (f->type == RecordField::kBytes) continue;
-    j[f->key] = nullptr;
-    if (f->type == RecordField::kTime) j[std::string(f->key) + "_ticks"] = nullptr;
-  }
+  OrderedJson j = RecordJson(s, at, Record(), false);
+  for (auto it = std::next(j.begin(), 3); it != j.end(); ++it) *it = nullptr;  // all but the place
   return j;
 }
 
@@ -163,15 +173,16 @@ void TicksAsText(const StoreDescription& s, OrderedJson* j) {
 
 void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
   for (const RecordField* f : FieldsOf(s)) {
-    const std::string key = f->key;
     if (f->type == RecordField::kBool && Get<BOOL>(*f, r) != 0 && Get<BOOL>(*f, r) != 1)
-      (*j)[key + "_value"] = Get<BOOL>(*f, r);
-    if (f->type != RecordField::kText) continue;
-    const std::u16string& units = Get<std::u16string>(*f, r);
-    if (Utf8ToUtf16(Utf16ToUtf8(units)) == units) continue;
-    const std::vector<BYTE> bytes = Utf16LeBytes(units);
-    (*j)[RawKey(key)] = Base64Encode(bytes.data(), bytes.size());
+      (*j)[std::string(f->key) + "_value"] = Get<BOOL>(*f, r);
+    if (f->type == RecordField::kText) AddExactText(f->key, Get<std::u16string>(*f, r), j);
   }
+}
+
+void AddExactText(const std::string& key, const std::u16string& units, OrderedJson* j) {
+  if (Utf8ToUtf16(Utf16ToUtf8(units)) == units) return;
+  const std::vector<BYTE> bytes = Utf16LeBytes(units);
+  (*j)[RawKey(key)] = Base64Encode(bytes.data(), bytes.size());
 }
 
 const Json& Field(const Json& j, const std::string& key) {
@@ -183,7 +194,7 @@ const Json& Field(const Json& j, const std::string& key) {
 uint64_t Unsigned(const Json& j, const std::string& key, uint64_t max) {
   const Json& v = Field(j, key);
   if (!v.is_number_unsigned() || v.get<uint64_t>() > max)
-    throw LineError(Quoted(key) + " is not a number from 0 to " + std::to_string(max));
+    throw LineError(Quoted(key) + NotInRange(0, max));
   return v.get<uint64_t>();
 }
 
@@ -218,39 +229,25 @@ std::u16string Units(const Json& j, const std::string& key) {
 void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
   for (const RecordField* f : FieldsOf(s)) {
     const std::string key = f->key;
-    switch (f->type) {
-      case RecordField::kBool:
-        Set<BOOL>(*f, *r) = Boolean(j, key) ? 1 : 0;
-        if (j.contains(key + "_value")) {
-          Set<BOOL>(*f, *r) = Signed32(j, key + "_value");
-          if ((Get<BOOL>(*f, *r) != 0) != Boolean(j, key))
-            throw LineError(Quoted(key + "_value") + " and " + Quoted(key) + " disagree");
-        }
-        break;
-      case RecordField::kWord:
-        Set<WORD>(*f, *r) = static_cast<WORD>(Unsigned(j, key, 0xFFFF));
-        break;
-      case RecordField::kDword:
-        Set<DWORD>(*f, *r) = static_cast<DWORD>(Unsigned(j, key, 0xFFFFFFFFu));
-        break;
-      case RecordField::kInt32:
-        Set<int32_t>(*f, *r) = Signed32(j, key);
-        break;
-      case RecordField::kText:
-        Set<std::u16string>(*f, *r) = Units(j, key);
-        break;
-      case RecordField::kTime:
-        Set<FILETIME>(*f, *r) = TimeOf(j, key);
-        break;
-      case RecordField::kBytes: {
-        const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);
-        std::vector<BYTE> bytes = Bytes(j, key + "_base64");
-        if (bytes.size() != size)
-          throw LineError(Quoted(key + "_base64") + " holds " + std::to_string(bytes.size()) +
-                          " bytes, " + Quoted(key + "_size") + " says " + std::to_string(size));
-        Set<std::vector<uint8_t>>(*f, *r) = std::move(bytes);
-        break;
-      }
+    if (f->type == RecordField::kBool) {
+      const bool set = Boolean(j, key);
+      const std::string value = key + "_value";
+      Set<BOOL>(*f, *r) = j.contains(value) ? NumberIn(j, value, {INT32_MIN, INT32_MAX}) : set;
+      if ((Get<BOOL>(*f, *r) != 0) != set)
+        throw LineError(Quoted(value) + " and " + Quoted(key) + " disagree");
+    } else if (f->type == RecordField::kText) {
+      Set<std::u16string>(*f, *r) = Units(j, key);
+    } else if (f->type == RecordField::kTime) {
+      Set<FILETIME>(*f, *r) = TimeOf(j, key);
+    } else if (f->type != RecordField::kBytes) {
+      SetNumber(*f, NumberIn(j, key, RangeOf(*f)), r);
+    } else {
+      const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);
+      std::vector<BYTE> bytes = Bytes(j, key + "_base64");
+      if (bytes.size() != size)
+        throw LineError(Quoted(key + "_base64") + " holds " + std::to_string(bytes.size()) +
+                        " bytes, " + Quoted(key + "_size") + " says " + std::to_string(size));
+      Set<std::vector<uint8_t>>(*f, *r) = std::move(bytes);
     }
   }
 }
@@ -265,35 +262,20 @@ std::string Summary(const Record& r) {
 
 std::vector<std::pair<std::string, std::string>> FieldRows(const StoreDescription& s,
                                                            const Record& r) {
+  OrderedJson j = OrderedJson::object();
+  AddFields(s, r, false, j);
   std::vector<std::pair<std::string, std::string>> rows;
   for (const RecordField* f : FieldsOf(s)) {
-    if (PlaceField(*f) || f->type == RecordField::kBytes) continue;
-    std::string label = std::string(f->key) == "msg_id" ? "message id" : f->key;
+    std::string label = f->key;
+    // The record's own place has a row of its own, the content lines of its own.
+    if (label == "record_id" || label == "record_folder" || f->type == RecordField::kBytes)
+      continue;
+    if (label == "msg_id") label = "message id";
     std::replace(label.begin(), label.end(), '_', ' ');
-    std::string value;
-    switch (f->type) {
-      case RecordField::kBool:
-        value = Get<BOOL>(*f, r) != 0 ? "yes" : "no";
-        break;
-      case RecordField::kWord:
-        value = std::to_string(Get<WORD>(*f, r));
-        break;
-      case RecordField::kDword:
-        value = std::to_string(Get<DWORD>(*f, r));
-        break;
-      case RecordField::kInt32:
-        value = std::to_string(Get<int32_t>(*f, r));
-        break;
-      case RecordField::kText:
-        value = CellText(Utf16ToUtf8(Get<std::u16string>(*f, r)), 4096);
-        break;
-      case RecordField::kTime:
-        value = FormatTime(Get<FILETIME>(*f, r));
-        break;
-      case RecordField::kBytes:
-        break;
-    }
-    rows.emplace_back(label, value);
+    const OrderedJson& v = j[f->key];  // a time's text is a cell as it is
+    rows.emplace_back(label, v.is_boolean()  ? std::string(v.get<bool>() ? "yes" : "no")
+                             : v.is_string() ? CellText(v.get<std::string>(), 4096)
+                                             : v.dump());
   }
   return rows;
 }
@@ -309,46 +291,21 @@ std::string OptionHelp(const RecordField& f) {
   if (key == "account")
     return "The account of an inbox message (see 'msgstore account ls'); in spam, the inbox it "
            "goes back to";
-  switch (f.type) {
-    case RecordField::kWord:
-      return key + ", 0 to 65535 (default 0)";
-    case RecordField::kDword:
-      return key + ", 0 to 4294967295 (default 0)";
-    case RecordField::kInt32:
-      return key + ", -2147483648 to 2147483647 (default 0)";
-    default:
-      return key;
-  }
+  if (f.type == RecordField::kText) return key;
+  const Range range = RangeOf(f);
+  return key + ", " + std::to_string(range.first) + " to " + std::to_string(range.second) +
+         " (default 0)";
 }
 
 int32_t ParseInt32(const std::string& option, const std::string& text) {
-  bool negative = !text.empty() && text[0] == '-';
-  uint64_t magnitude = 0;
-  if (!ParseUnsigned(text.substr(negative ? 1 : 0), negative ? 0x80000000u : 0x7FFFFFFFu,
-                     &magnitude))
-    throw UsageError(option + " '" + text + "' is not a number from -2147483648 to 2147483647");
-  return static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude)
-                                       : static_cast<int64_t>(magnitude));
+  return static_cast<int32_t>(ParseNumber(option, text, {INT32_MIN, INT32_MAX}));
 }
 
 void SetFromOption(const RecordField& f, const std::string& text, Record* r) {
-  if (f.type == RecordField::kText) {
+  if (f.type == RecordField::kText)
     Set<std::u16string>(f, *r) = Utf8ToUtf16(text);
-    return;
-  }
-  if (f.type == RecordField::kInt32) {
-    Set<int32_t>(f, *r) = ParseInt32(OptionOf(f), text);
-    return;
-  }
-  const uint64_t max = f.type == RecordField::kWord ? 0xFFFF : 0xFFFFFFFFu;
-  uint64_t number = 0;
-  if (!ParseUnsigned(text, max, &number))
-    throw UsageError(OptionOf(f) + " '" + text + "' is not a number from 0 to " +
-                     std::to_string(max));
-  if (f.type == RecordField::kWord)
-    Set<WORD>(f, *r) = static_cast<WORD>(number);
   else
-    Set<DWORD>(f, *r) = static_cast<DWORD>(number);
+    SetNumber(f, ParseNumber(OptionOf(f), text, RangeOf(f)), r);
 }
 
 }  // namespace tool

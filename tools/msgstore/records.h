@@ -25,12 +25,11 @@ std::vector<const RecordField*> FieldsOf(const StoreDescription& s);
 bool OwnField(const RecordField& f);
 
 // Where the message is, then every field of its store; its content (in
-// base64, and as text when it is UTF-16 text) when withContent.
+// base64, and as text when it is UTF-16 text) when withContent: added to the
+// end of line, an object.
 nlohmann::ordered_json RecordJson(const StoreDescription& s, const Location& at, const Record& r,
-                                  bool withContent);
-// The same fields added to the end of line, an object.
-void AddRecordJson(const StoreDescription& s, const Location& at, const Record& r, bool withContent,
-                   nlohmann::ordered_json* line);
+                                  bool withContent,
+                                  nlohmann::ordered_json line = nlohmann::ordered_json::object());
 // The keys of RecordJson without content, every field null: a message that
 // cannot be read.
 nlohmann::ordered_json NullRecordJson(const StoreDescription& s, const Location& at);
@@ -39,8 +38,9 @@ nlohmann::ordered_json NullRecordJson(const StoreDescription& s, const Location&
 void TicksAsText(const StoreDescription& s, nlohmann::ordered_json* j);
 // What an export adds so that an import gives the record back exactly: a
 // read flag other than 0 and 1 ("read_value"), and a text that UTF-8 cannot
-// carry as its UTF-16LE bytes ("subject_utf16_base64").
+// carry as its UTF-16LE bytes ("subject_utf16_base64", by AddExactText).
 void AddExactJson(const StoreDescription& s, const Record& r, nlohmann::ordered_json* j);
+void AddExactText(const std::string& key, const std::u16string& units, nlohmann::ordered_json* j);
 
 // A line of an export that cannot be read: what is wrong with it.
 class LineError : public std::runtime_error {
