@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,12 +37,12 @@ struct Args {
   bool unread = false;  // ls, mark
   std::string id;       // show
   bool raw = false;
-  std::vector<std::string> ids;                             // mark, mv, rm
-  bool read = false;                                        // add, mark
-  std::string status;                                       // add, mark
-  std::string readReport;                                   // mark
-  std::string to, subject, text, body, time, msgId, text1;  // add
-  std::map<std::string, std::string> own;                   // add: the store's own fields, by key
+  std::vector<std::string> ids;  // mark, mv, rm
+  bool read = false;             // add, mark
+  std::string status;            // mark
+  std::string readReport;
+  std::string text, body, time;               // add
+  std::map<std::string, std::string> fields;  // add: record fields by key ("to", the store's own)
   bool autoStorage = false;
   bool yes = false;  // empty
   bool dryRun = false;
@@ -61,14 +62,13 @@ DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& t
   return static_cast<DWORD>(id);
 }
 
-// Failure unless the folder is one whose messages are named by account.
 void RequireAccountFolder(const StoreDescription& s, DWORD folder, DWORD account) {
   if (account != 0 && !s.Folder(folder)->perAccount)
     throw Failure("--account applies to the " + FolderName(s, AccountFolder(s)->number) +
                   " only: folder " + FolderName(s, folder) + " is not divided by account");
 }
 
-// Failure when the store cannot list the folder (what for: "listed").
+// what: "listed", "emptied".
 void RequireListable(const StoreDescription& s, DWORD folder, const std::string& what) {
   if (!s.Folder(folder)->hasFolderPath)
     throw Failure("folder " + FolderName(s, folder) + " cannot be " + what +
@@ -151,12 +151,11 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   RequireAccountFolder(s, folder, account);
   const bool byAccount = every ? AccountFolder(s) != nullptr : s.Folder(folder)->perAccount;
   if (ctx.card) RequireCard(ctx);
-  msgstore::Store& store = ctx.store(s);
   std::vector<ListRow> rows;
   if (!args.index) {
     for (DWORD number : folders) {
       RequireListable(s, number, "listed");
-      const msgstore::ListResult listed = store.List(ctx.card, number);
+      const msgstore::ListResult listed = ctx.store(s).List(ctx.card, number);
       Require(listed);
       for (const msgstore::StrayFile& stray : listed.strays) {
         Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
@@ -174,7 +173,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    const msgstore::IndexResult index = store.IndexRecords(folder, account);
+    const msgstore::IndexResult index = ctx.store(s).IndexRecords(folder, account);
     Require(index);
     for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at, !args.idsOnly));
   }
@@ -233,7 +232,6 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-// How much of the content show prints.
 constexpr size_t kShownBytes = 512;
 
 int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
@@ -331,17 +329,14 @@ int AddMessage(Context& ctx, const StoreDescription& s, const Args& args) {
   if (!args.time.empty() && !ParseTime(args.time, &time))
     throw UsageError("--time '" + args.time +
                      "' is not an ISO 8601 time (like 2026-12-05T15:04:05Z)");
-  uint64_t status = 0;
-  if (!args.status.empty() && !ParseUnsigned(args.status, 0xFFFF, &status))
-    throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
   for (const RecordField* f : FieldsOf(s)) {
-    if (!OwnField(*f) || args.own.at(f->key).empty()) continue;
+    const auto given = args.fields.find(f->key);
+    if (given == args.fields.end() || given->second.empty()) continue;
     uint64_t number = 0;
-    if (std::string(f->key) == "account" &&
-        !ParseUnsigned(args.own.at(f->key), UINT32_MAX, &number))
-      m.email.accountId = ResolveAccount(ctx, args.own.at(f->key));
+    if (std::string(f->key) == "account" && !ParseUnsigned(given->second, UINT32_MAX, &number))
+      m.email.accountId = ResolveAccount(ctx, given->second);
     else
-      SetFromOption(*f, args.own.at(f->key), &m);
+      SetFromOption(*f, given->second, &m);
   }
   if (!args.body.empty() && !args.text.empty())
     throw UsageError("--text and --body both give the content: give one of them");
@@ -360,12 +355,7 @@ int AddMessage(Context& ctx, const StoreDescription& s, const Args& args) {
 
   m.read = args.read ? 1 : 0;
   m.folder = folder;
-  m.status = static_cast<WORD>(status);
   m.indexTime = m.time = time;
-  m.to = Utf8ToUtf16(args.to);
-  m.subject = Utf8ToUtf16(args.subject);
-  m.msgId = Utf8ToUtf16(args.msgId);
-  m.text1 = Utf8ToUtf16(args.text1);
   const WriteResult w = ctx.store(s).Add(
       m, args.autoStorage ? (card ? msgstore::Storage::kAutoFromCard : msgstore::Storage::kAuto)
                           : (card ? msgstore::Storage::kCard : msgstore::Storage::kPhone));
@@ -417,7 +407,6 @@ int ForEachId(Context& ctx, const std::vector<DWORD>& ids, const std::string& un
   return failed == 0 ? 0 : 1;
 }
 
-// Whether the store keeps a read-report status that mark can set.
 bool KeepsReadReport(const StoreDescription& s) {
   const RecordField* f = msgstore::RecordFieldNamed("read_report");
   return f != nullptr && f->KeptBy(s.kind);
@@ -541,8 +530,6 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-// The messages and unread messages of a folder on one storage (of one
-// account in a per-account folder).
 msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card, DWORD folder,
                               DWORD account = 0) {
   msgstore::CountResult c = ctx.store(s).Count(card, folder, account);
@@ -565,8 +552,7 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
     cell["total"] = phone + onCard;
     return cell;
   };
-  size_t sim = 0;
-  bool hasSim = false;
+  std::optional<size_t> sim;  // the SIM folders' copies, when the store has such folders
   for (DWORD number : s.shown) {
     const FolderDescription& f = *s.Folder(number);
     if (!f.hasFolderPath) continue;
@@ -574,10 +560,10 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
     const size_t phone = CountOf(ctx, s, false, number).messages;
     j["folders"][f.name] =
         row(f.name, phone, onCard ? CountOf(ctx, s, true, number).messages : 0, onCard);
-    if (f.sim) sim += phone, hasSim = true;
+    if (f.sim) sim = sim.value_or(0) + phone;
   }
-  if (hasSim) row("sim folders", sim, 0, false);
-  j["sim_total"] = hasSim ? Json(sim) : Json();
+  if (sim) row("sim folders", *sim, 0, false);
+  j["sim_total"] = sim ? Json(*sim) : Json();
   j["accounts"] = Json::object();
   // Every account the device or the account database knows, inbox by inbox.
   const FolderDescription* byAccount = AccountFolder(s);
@@ -592,8 +578,8 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
     for (DWORD id : ids) {
       if (id < s.firstAccountFolder) continue;
       const msgstore::CountResult phone = CountOf(ctx, s, false, byAccount->number, id);
-      msgstore::CountResult onCard;
-      if (card) onCard = CountOf(ctx, s, true, byAccount->number, id);
+      const msgstore::CountResult onCard =
+          card ? CountOf(ctx, s, true, byAccount->number, id) : msgstore::CountResult();
       Json& a = j["accounts"][std::to_string(id)];
       const auto text = texts.find(id);
       a["text"] = text == texts.end() ? Json() : Json(text->second);
@@ -627,16 +613,14 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
 // One store, or with no name every store (the account database with the
 // store that keeps messages by account), each after the other.
 int CountCommand(Context& ctx, const std::string& storeName) {
-  if (!storeName.empty()) {
-    const Json j = Count(ctx, ParseStore(storeName), false);
-    if (ctx.json) PrintJson(j);
-    return 0;
-  }
   Json all = Json::object();
-  for (const StoreDescription* s : Stores()) {
-    if (!all.empty() && !ctx.json) std::cout << '\n';
-    all[s->name] = Count(ctx, *s, true);
-  }
+  if (!storeName.empty())
+    all = Count(ctx, ParseStore(storeName), false);
+  else
+    for (const StoreDescription* s : Stores()) {
+      if (!all.empty() && !ctx.json) std::cout << '\n';
+      all[s->name] = Count(ctx, *s, true);
+    }
   if (ctx.json) PrintJson(all);
   return 0;
 }
@@ -686,7 +670,6 @@ const char* const kIdsHelp =
 void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Commands& commands) {
   const std::string folderHelp = FolderNames(s) + ", or a number";
   auto a = std::make_shared<Args>();
-  // The store's command under the one named, which runs run.
   auto command = [&](const char* name, auto run) {
     CLI::App* parent = app.get_subcommand(name);
     CLI::App* cmd =
@@ -694,7 +677,6 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
     commands.On(cmd, [&ctx, &s, a, run] { return run(ctx, s, *a); });
     return cmd;
   };
-  // --account, in the store that keeps messages by account.
   auto account = [&](CLI::App* cmd) {
     if (AccountFolder(s) != nullptr)
       cmd->add_option("--account", a->account,
@@ -717,17 +699,17 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
 
   cmd = command("add", AddMessage);
   cmd->add_option("FOLDER", a->folder, folderHelp)->required();
-  cmd->add_option("--to", a->to, "Recipients");
-  cmd->add_option("--subject", a->subject, "Subject");
+  cmd->add_option("--to", a->fields["to"], "Recipients");
+  cmd->add_option("--subject", a->fields["subject"], "Subject");
   cmd->add_option("--text", a->text, "Message text (stored as UTF-16 content)");
   cmd->add_option("--body", a->body, "A file whose bytes are the content, as they are")
       ->type_name("FILE");
   cmd->add_option("--time", a->time, "Message time, ISO 8601 (default: now)");
-  cmd->add_option("--status", a->status, "Status value, 0 to 65535 (default 0)");
-  cmd->add_option("--msgid", a->msgId, "Text message ID");
-  cmd->add_option("--text1", a->text1, "The record's text1 (a downloaded MMS has one)");
+  cmd->add_option("--status", a->fields["status"], "Status value, 0 to 65535 (default 0)");
+  cmd->add_option("--msgid", a->fields["msg_id"], "Text message ID");
+  cmd->add_option("--text1", a->fields["text1"], "The record's text1 (a downloaded MMS has one)");
   for (const RecordField* f : FieldsOf(s))
-    if (OwnField(*f)) cmd->add_option(OptionOf(*f), a->own[f->key], OptionHelp(*f));
+    if (OwnField(*f)) cmd->add_option(OptionOf(*f), a->fields[f->key], OptionHelp(*f));
   cmd->add_flag("--read", a->read, "Store the message as read");
   cmd->add_flag("--auto", a->autoStorage,
                 "Let the store put the message on the other storage when the folder is full");
