@@ -30,22 +30,11 @@ using Json = nlohmann::ordered_json;
 // The options of a store's commands, one set for all of them: a run parses
 // those of one command only.
 struct Args {
-  std::string folder;   // ls (empty: every folder), add, mv, empty
-  std::string account;  // ls, empty
-  bool index = false;   // ls
-  bool idsOnly = false;
-  bool unread = false;  // ls, mark
-  std::string id;       // show
-  bool raw = false;
-  std::vector<std::string> ids;  // mark, mv, rm
-  bool read = false;             // add, mark
-  std::string status;            // mark
-  std::string readReport;
-  std::string text, body, time;               // add
-  std::map<std::string, std::string> fields;  // add: record fields by key ("to", the store's own)
-  bool autoStorage = false;
-  bool yes = false;  // empty
-  bool dryRun = false;
+  std::string folder, account, id, status, readReport, text, body, time;
+  std::vector<std::string> ids;               // mark, mv, rm
+  std::map<std::string, std::string> fields;  // add's record fields by key ("to", the store's own)
+  bool index = false, idsOnly = false, unread = false, raw = false, read = false;
+  bool autoStorage = false, yes = false, dryRun = false;
 };
 
 // The --account of a per-account folder: 0 when not given. A number is taken
@@ -77,34 +66,44 @@ void RequireListable(const StoreDescription& s, DWORD folder, const std::string&
 }
 
 // A message as ls lists it: its index time for the order (0 when it cannot
-// be read) and what --json prints of it, from which the table is made too.
+// be read), what --json prints of it and its row of the table, every column.
 struct ListRow {
   Location at{};
   bool readable = false;
   uint64_t ticks = 0;
   Json j;
-  std::string unreadable;  // why it cannot be read, for the table
+  std::vector<std::string> cells;
 };
+
+std::string NumberCell(DWORD n) { return n == 0 ? "-" : std::to_string(n); }
 
 // The row of a message read (record), or of one that cannot be: its file
 // (damaged or not), a file the store does not name (fileName), or none.
 ListRow Row(const StoreDescription& s, const Location& at, const Record* record,
             const std::string& summary, bool file, bool damaged = false,
             const std::string& fileName = "") {
-  ListRow row{at, record != nullptr, 0, Json(), ""};
+  ListRow row{at, record != nullptr, 0, Json(), {}};
+  row.cells = {NumberCell(at.id), NumberCell(at.account), FolderName(s, at.folder)};
   if (record != nullptr) {
     row.ticks = Ticks(record->indexTime);
     row.j = RecordJson(s, at, *record, false);
     TicksAsText(s, &row.j);
     row.j["summary"] = summary;
+    row.cells.insert(row.cells.end(),
+                     {FormatTime(record->indexTime, false), record->read != 0 ? "yes" : "no",
+                      std::to_string(record->status), CellText(Utf16ToUtf8(record->to), 24),
+                      CellText(summary, 48)});
   } else {
     row.j = NullRecordJson(s, at);
     if (row.j.contains("account") && at.account != 0) row.j["account"] = at.account;
     row.j["summary"] = nullptr;
-    row.unreadable = !fileName.empty() ? "file " + fileName + " (not named by a message identifier)"
-                     : !file           ? "(index record without a file)"
-                     : damaged         ? "(damaged: cannot be read)"
-                                       : "(cannot be opened)";
+    row.cells.insert(
+        row.cells.end(),
+        {"-", "-", "-", "-",
+         !fileName.empty() ? "file " + fileName + " (not named by a message identifier)"
+         : !file           ? "(index record without a file)"
+         : damaged         ? "(damaged: cannot be read)"
+                           : "(cannot be opened)"});
   }
   row.j["damaged"] = damaged;
   row.j["file"] = file;
@@ -213,21 +212,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   Table table(shown(std::vector<std::string>{"ID", "ACCOUNT", "FOLDER", "TIME", "READ", "STATUS",
                                              "TO", "SUBJECT / TEXT"}),
               shown(std::vector<bool>{true, true, false, false, false, true, false, false}));
-  auto number = [](DWORD n) { return n == 0 ? std::string("-") : std::to_string(n); };
-  for (const ListRow& row : rows) {
-    const Json& j = row.j;
-    std::vector<std::string> cells = {number(row.at.id), number(row.at.account),
-                                      FolderName(s, row.at.folder)};
-    if (row.readable)
-      cells.insert(
-          cells.end(),
-          {FormatTime(FromTicks(row.ticks), false), j["read"].get<bool>() ? "yes" : "no",
-           std::to_string(j["status"].get<int>()), CellText(j["to"].get<std::string>(), 24),
-           CellText(j["summary"].get<std::string>(), 48)});
-    else
-      cells.insert(cells.end(), {"-", "-", "-", "-", row.unreadable});
-    table.AddRow(shown(cells));
-  }
+  for (const ListRow& row : rows) table.AddRow(shown(row.cells));
   table.Print(std::cout);
   return 0;
 }
@@ -431,12 +416,11 @@ int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
     if (setReport) Require(store.SetReadReport(at, report));
     Json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
     TicksAsText(s, &fields);
-    if (!ctx.json) {
+    if (!ctx.json)
       std::cout << What(s, at) << ": " << (fields["read"].get<bool>() ? "read" : "unread")
-                << ", status " << fields["status"];
-      if (KeepsReadReport(s)) std::cout << ", read report " << fields["read_report"];
-      std::cout << '\n';
-    }
+                << ", status " << fields["status"]
+                << (KeepsReadReport(s) ? ", read report " + fields["read_report"].dump() : "")
+                << '\n';
     return fields;
   });
 }
