@@ -201,8 +201,8 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
               << (args.index ? " index" : "") << '\n';
     return 0;
   }
-  // Every column, less ACCOUNT in a store that keeps none and FOLDER for a
-  // single folder listed.
+  // The columns shown of every row's: ACCOUNT for messages kept by account,
+  // FOLDER for several folders or an index.
   const bool folderColumn = args.index || folders.size() > 1;
   auto shown = [&](auto cells) {
     if (!folderColumn) cells.erase(cells.begin() + 2);
