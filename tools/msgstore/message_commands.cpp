@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "commands.h"
@@ -166,9 +167,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
           rows.push_back(ReadRow(ctx, s, at, !args.idsOnly));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
-      if (a.readable != b.readable) return a.readable;
-      if (a.ticks != b.ticks) return a.ticks > b.ticks;
-      return a.at.id > b.at.id;
+      return std::tie(a.readable, a.ticks, a.at.id) > std::tie(b.readable, b.ticks, b.at.id);
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
