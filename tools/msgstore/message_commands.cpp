@@ -9,8 +9,10 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "commands.h"
@@ -24,16 +26,16 @@ namespace {
 
 using msgstore::Refusal;
 using msgstore::WriteResult;
+using Json = nlohmann::ordered_json;
 
-// ---------------------------------------------------------------------------
-// ls
-
-struct ListArgs {
-  std::string folder;  // empty: every folder
-  bool index = false;
-  std::string account;
-  bool ids = false;
-  bool unread = false;
+// The options of a store's commands, one set for all of them: a run parses
+// those of one command only.
+struct Args {
+  std::string folder, account, id, status, readReport, text, body, time;
+  std::vector<std::string> ids;               // mark, mv, rm
+  std::map<std::string, std::string> fields;  // add's record fields by key ("to", the store's own)
+  bool index = false, idsOnly = false, unread = false, raw = false, read = false;
+  bool autoStorage = false, yes = false, dryRun = false;
 };
 
 // The --account of a per-account folder: 0 when not given. A number is taken
@@ -46,19 +48,17 @@ DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& t
   if (id < s.firstAccountFolder)
     throw UsageError("--account '" + text + "' is not an account identifier (" +
                      std::to_string(s.firstAccountFolder) +
-                     " to 4294967295) nor an account's "
-                     "name");
+                     " to 4294967295) nor an account's name");
   return static_cast<DWORD>(id);
 }
 
-// Failure unless the folder is one whose messages are named by account.
 void RequireAccountFolder(const StoreDescription& s, DWORD folder, DWORD account) {
   if (account != 0 && !s.Folder(folder)->perAccount)
     throw Failure("--account applies to the " + FolderName(s, AccountFolder(s)->number) +
                   " only: folder " + FolderName(s, folder) + " is not divided by account");
 }
 
-// Failure when the store cannot list the folder (what for: "listed").
+// what: "listed", "emptied".
 void RequireListable(const StoreDescription& s, DWORD folder, const std::string& what) {
   if (!s.Folder(folder)->hasFolderPath)
     throw Failure("folder " + FolderName(s, folder) + " cannot be " + what +
@@ -66,47 +66,71 @@ void RequireListable(const StoreDescription& s, DWORD folder, const std::string&
                   "them by identifier)");
 }
 
+// A message as ls lists it: its index time for the order (0 when it cannot
+// be read), what --json prints of it and its row of the table, every column.
 struct ListRow {
   Location at{};
   bool readable = false;
-  bool hasFile = true;
   uint64_t ticks = 0;
-  nlohmann::ordered_json fields;
-  std::string summary;
-  bool damaged = false;  // read fails although the file opens
-  std::string fileName;  // set for a file the store does not name
+  Json j;
+  std::vector<std::string> cells;
 };
 
-// The row of a message; its one-line summary only when summary (ls --ids prints none).
-ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at, bool summary) {
-  ListRow row;
-  row.at = at;
-  msgstore::ReadResult read = ctx.store(s).Read(at, false);
-  if (read.status == msgstore::Status::kNotFound) {
-    row.hasFile = false;
-    return row;
+std::string NumberCell(DWORD n) { return n == 0 ? "-" : std::to_string(n); }
+
+// The row of a message read (record), or of one that cannot be: its file
+// (damaged or not), a file the store does not name (fileName), or none.
+ListRow Row(const StoreDescription& s, const Location& at, const Record* record,
+            const std::string& summary, bool file, bool damaged = false,
+            const std::string& fileName = "") {
+  ListRow row{at, record != nullptr, 0, Json(), {}};
+  row.cells = {NumberCell(at.id), NumberCell(at.account), FolderName(s, at.folder)};
+  if (record != nullptr) {
+    row.ticks = Ticks(record->indexTime);
+    row.j = RecordJson(s, at, *record, false);
+    TicksAsText(s, &row.j);
+    row.j["summary"] = summary;
+    row.cells.insert(row.cells.end(),
+                     {FormatTime(record->indexTime, false), record->read != 0 ? "yes" : "no",
+                      std::to_string(record->status), CellText(Utf16ToUtf8(record->to), 24),
+                      CellText(summary, 48)});
+  } else {
+    row.j = NullRecordJson(s, at);
+    if (row.j.contains("account") && at.account != 0) row.j["account"] = at.account;
+    row.j["summary"] = nullptr;
+    row.cells.insert(
+        row.cells.end(),
+        {"-", "-", "-", "-",
+         !fileName.empty() ? "file " + fileName + " (not named by a message identifier)"
+         : !file           ? "(index record without a file)"
+         : damaged         ? "(damaged: cannot be read)"
+                           : "(cannot be opened)"});
   }
-  if (!read) {
-    row.damaged = read.damaged;
-    Warn(read.error);
-    return row;
-  }
-  row.readable = true;
-  row.ticks = Ticks(read.record.indexTime);
-  row.fields = RecordJson(s, at, read.record, false);
-  TicksAsText(s, &row.fields);
-  if (!summary) return row;
-  row.summary = Summary(read.record);
-  if (row.summary.empty()) {
-    // The record was read without content; the text shows only with it.
-    msgstore::ReadResult full = ctx.store(s).Read(at, true);
-    if (full) row.summary = Summary(full.record);
-  }
+  row.j["damaged"] = damaged;
+  row.j["file"] = file;
+  row.j["file_name"] = OrNull(fileName);
   return row;
 }
 
-int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) {
-  if (args.ids && ctx.json)
+// The row of a message; its one-line summary only when summary (ls --ids prints none).
+ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at, bool summary) {
+  const msgstore::ReadResult read = ctx.store(s).Read(at, false);
+  if (read.status == msgstore::Status::kNotFound) return Row(s, at, nullptr, "", false);
+  if (!read) {
+    Warn(read.error);
+    return Row(s, at, nullptr, "", true, read.damaged);
+  }
+  std::string text = summary ? Summary(read.record) : "";
+  if (summary && text.empty()) {
+    // The record was read without content; the text shows only with it.
+    const msgstore::ReadResult full = ctx.store(s).Read(at, true);
+    if (full) text = Summary(full.record);
+  }
+  return Row(s, at, &read.record, text, true);
+}
+
+int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
+  if (args.idsOnly && ctx.json)
     throw UsageError("--ids and --json cannot be given together: --ids prints identifiers only");
   const DWORD account = ParseAccount(ctx, s, args.account);
   const bool every = args.folder.empty();
@@ -127,64 +151,44 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
   RequireAccountFolder(s, folder, account);
   const bool byAccount = every ? AccountFolder(s) != nullptr : s.Folder(folder)->perAccount;
   if (ctx.card) RequireCard(ctx);
-  msgstore::Store& store = ctx.store(s);
   std::vector<ListRow> rows;
   if (!args.index) {
     for (DWORD number : folders) {
       RequireListable(s, number, "listed");
-      const msgstore::ListResult listed = store.List(ctx.card, number);
+      const msgstore::ListResult listed = ctx.store(s).List(ctx.card, number);
       Require(listed);
       for (const msgstore::StrayFile& stray : listed.strays) {
         Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
              " (not named by a message identifier)");
-        ListRow row;
-        row.at = stray.at;
-        row.fileName = stray.name;
-        rows.push_back(row);
+        rows.push_back(Row(s, stray.at, nullptr, "", true, false, stray.name));
       }
       for (const Location& at : listed.messages)
-        if (account == 0 || at.account == account) rows.push_back(ReadRow(ctx, s, at, !args.ids));
+        if (account == 0 || at.account == account)
+          rows.push_back(ReadRow(ctx, s, at, !args.idsOnly));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
-      if (a.readable != b.readable) return a.readable;
-      if (a.ticks != b.ticks) return a.ticks > b.ticks;
-      return a.at.id > b.at.id;
+      return std::tie(a.readable, a.ticks, a.at.id) > std::tie(b.readable, b.ticks, b.at.id);
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    const msgstore::IndexResult index = store.IndexRecords(folder, account);
+    const msgstore::IndexResult index = ctx.store(s).IndexRecords(folder, account);
     Require(index);
-    for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at, !args.ids));
+    for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at, !args.idsOnly));
   }
   if (args.unread)
-    rows.erase(std::remove_if(rows.begin(), rows.end(),
-                              [](const ListRow& row) {
-                                return !row.readable || row.fields["read"].get<bool>();
-                              }),
+    rows.erase(std::remove_if(
+                   rows.begin(), rows.end(),
+                   [](const ListRow& row) { return !row.readable || row.j["read"].get<bool>(); }),
                rows.end());
 
-  if (args.ids) {
+  if (args.idsOnly) {
     for (const ListRow& row : rows)
       if (row.at.id != 0) std::cout << row.at.id << '\n';
     return 0;
   }
   if (ctx.json) {
-    nlohmann::ordered_json out = nlohmann::ordered_json::array();
-    for (const ListRow& row : rows) {
-      nlohmann::ordered_json j;
-      if (row.readable) {
-        j = row.fields;
-        j["summary"] = row.summary;
-      } else {
-        j = NullRecordJson(s, row.at);
-        if (j.contains("account") && row.at.account != 0) j["account"] = row.at.account;
-        j["summary"] = nullptr;
-      }
-      j["damaged"] = row.damaged;
-      j["file"] = row.hasFile;
-      j["file_name"] = OrNull(row.fileName);
-      out.push_back(j);
-    }
+    Json out = Json::array();
+    for (const ListRow& row : rows) out.push_back(row.j);
     PrintJson(out);
     return 0;
   }
@@ -196,53 +200,25 @@ int ListMessages(Context& ctx, const StoreDescription& s, const ListArgs& args) 
               << (args.index ? " index" : "") << '\n';
     return 0;
   }
-  std::vector<std::string> headers = {"ID", "TIME", "READ", "STATUS", "TO", "SUBJECT / TEXT"};
-  std::vector<bool> numeric = {true, false, false, true, false, false};
-  if (args.index || folders.size() > 1) {
-    headers.insert(headers.begin() + 1, "FOLDER");
-    numeric.insert(numeric.begin() + 1, false);
-  }
-  if (byAccount) {
-    headers.insert(headers.begin() + 1, "ACCOUNT");
-    numeric.insert(numeric.begin() + 1, true);
-  }
-  Table table(headers, numeric);
-  for (const ListRow& row : rows) {
-    std::vector<std::string> cells;
-    cells.push_back(row.at.id == 0 ? "-" : std::to_string(row.at.id));
-    if (byAccount) cells.push_back(row.at.account == 0 ? "-" : std::to_string(row.at.account));
-    if (args.index || folders.size() > 1) cells.push_back(FolderName(s, row.at.folder));
-    if (row.readable) {
-      cells.push_back(FormatTime(FromTicks(row.ticks), false));
-      cells.push_back(row.fields["read"].get<bool>() ? "yes" : "no");
-      cells.push_back(std::to_string(row.fields["status"].get<int>()));
-      cells.push_back(CellText(row.fields["to"].get<std::string>(), 24));
-      cells.push_back(CellText(row.summary, 48));
-    } else {
-      cells.insert(cells.end(), {"-", "-", "-", "-"});
-      cells.push_back(
-          !row.fileName.empty() ? "file " + row.fileName + " (not named by a message identifier)"
-          : row.hasFile         ? (row.damaged ? "(damaged: cannot be read)" : "(cannot be opened)")
-                                : "(index record without a file)");
-    }
-    table.AddRow(cells);
-  }
+  // The columns shown of every row's: ACCOUNT for messages kept by account,
+  // FOLDER for several folders or an index.
+  const bool folderColumn = args.index || folders.size() > 1;
+  auto shown = [&](auto cells) {
+    if (!folderColumn) cells.erase(cells.begin() + 2);
+    if (!byAccount) cells.erase(cells.begin() + 1);
+    return cells;
+  };
+  Table table(shown(std::vector<std::string>{"ID", "ACCOUNT", "FOLDER", "TIME", "READ", "STATUS",
+                                             "TO", "SUBJECT / TEXT"}),
+              shown(std::vector<bool>{true, true, false, false, false, true, false, false}));
+  for (const ListRow& row : rows) table.AddRow(shown(row.cells));
   table.Print(std::cout);
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// show
-
-// How much of the content show prints.
 constexpr size_t kShownBytes = 512;
 
-struct ShowArgs {
-  std::string id;
-  bool raw = false;
-};
-
-int ShowMessage(Context& ctx, const StoreDescription& s, const ShowArgs& args) {
+int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
   const Location at = Locate(ctx, s, ParseMessageId(args.id));
   const Record m = ReadWhole(ctx, s, at, true);
   if (args.raw) {
@@ -251,7 +227,7 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const ShowArgs& args) {
     return 0;
   }
   if (ctx.json) {
-    nlohmann::ordered_json j = RecordJson(s, at, m, true);
+    Json j = RecordJson(s, at, m, true);
     TicksAsText(s, &j);
     for (const RecordField* f : FieldsOf(s))
       if (f->type == RecordField::kBytes && !j.contains(std::string(f->key) + "_text"))
@@ -290,8 +266,13 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const ShowArgs& args) {
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// add and mv: what a write did, in the tool's words
+// What add and mv did: the line and its note for people; for --json the
+// same values, the note last.
+Json Report(const Context& ctx, const std::string& line, const std::string& note, Json j) {
+  if (!ctx.json) std::cout << line << '\n' << (note.empty() ? "" : "note: " + note + '\n');
+  j["note"] = OrNull(note);
+  return j;
+}
 
 // "the phone inbox is full (100 messages)"
 std::string Full(const StoreDescription& s, bool card, DWORD folder) {
@@ -315,21 +296,6 @@ std::string WriteNote(const StoreDescription& s, bool card, DWORD folder, const 
   return "";
 }
 
-struct AddArgs {
-  std::string folder;
-  std::string to;
-  std::string subject;
-  std::string text;
-  std::string body;
-  std::string time;
-  std::string status;
-  std::string msgId;
-  std::string text1;
-  bool read = false;
-  bool autoStorage = false;
-  std::map<std::string, std::string> own;  // the store's own fields, by key
-};
-
 std::vector<BYTE> ReadBodyFile(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec))
@@ -341,23 +307,20 @@ std::vector<BYTE> ReadBodyFile(const std::string& path) {
   return bytes;
 }
 
-int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
+int AddMessage(Context& ctx, const StoreDescription& s, const Args& args) {
   Record m;
   FILETIME time = Now();
   if (!args.time.empty() && !ParseTime(args.time, &time))
     throw UsageError("--time '" + args.time +
                      "' is not an ISO 8601 time (like 2026-12-05T15:04:05Z)");
-  uint64_t status = 0;
-  if (!args.status.empty() && !ParseUnsigned(args.status, 0xFFFF, &status))
-    throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
   for (const RecordField* f : FieldsOf(s)) {
-    if (!OwnField(*f) || args.own.at(f->key).empty()) continue;
+    const auto given = args.fields.find(f->key);
+    if (given == args.fields.end() || given->second.empty()) continue;
     uint64_t number = 0;
-    if (std::string(f->key) == "account" &&
-        !ParseUnsigned(args.own.at(f->key), UINT32_MAX, &number))
-      m.email.accountId = ResolveAccount(ctx, args.own.at(f->key));
+    if (std::string(f->key) == "account" && !ParseUnsigned(given->second, UINT32_MAX, &number))
+      m.email.accountId = ResolveAccount(ctx, given->second);
     else
-      SetFromOption(*f, args.own.at(f->key), &m);
+      SetFromOption(*f, given->second, &m);
   }
   if (!args.body.empty() && !args.text.empty())
     throw UsageError("--text and --body both give the content: give one of them");
@@ -376,12 +339,7 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
 
   m.read = args.read ? 1 : 0;
   m.folder = folder;
-  m.status = static_cast<WORD>(status);
   m.indexTime = m.time = time;
-  m.to = Utf8ToUtf16(args.to);
-  m.subject = Utf8ToUtf16(args.subject);
-  m.msgId = Utf8ToUtf16(args.msgId);
-  m.text1 = Utf8ToUtf16(args.text1);
   const WriteResult w = ctx.store(s).Add(
       m, args.autoStorage ? (card ? msgstore::Storage::kAutoFromCard : msgstore::Storage::kAuto)
                           : (card ? msgstore::Storage::kCard : msgstore::Storage::kPhone));
@@ -401,30 +359,23 @@ int AddMessage(Context& ctx, const StoreDescription& s, const AddArgs& args) {
   if (defaultAccount)
     note = "without --account the message went to the incoming-server account " +
            std::to_string(m.email.accountId) + (note.empty() ? "" : "; " + note);
-  if (ctx.json) {
-    nlohmann::ordered_json j = {{"id", at.id},
-                                {"storage", StorageKey(at.card)},
-                                {"folder", FolderName(s, folder)},
-                                {"chosen_by_store", w.otherStorage}};
-    j["evicted"] = w.evicted ? nlohmann::ordered_json(w.evicted->id) : nullptr;
-    j["note"] = OrNull(note);
-    PrintJson(j);
-  } else {
-    std::cout << "message " << at.id << " stored in " << Where(s, at.card, folder) << '\n';
-    if (!note.empty()) std::cout << "note: " << note << '\n';
-  }
+  const Json j = Report(
+      ctx, "message " + std::to_string(at.id) + " stored in " + Where(s, at.card, folder), note,
+      {{"id", at.id},
+       {"storage", StorageKey(at.card)},
+       {"folder", FolderName(s, folder)},
+       {"chosen_by_store", w.otherStorage},
+       {"evicted", w.evicted ? Json(w.evicted->id) : Json()}});
+  if (ctx.json) PrintJson(j);
   return 0;
 }
-
-// ---------------------------------------------------------------------------
-// mark, mv, rm, empty
 
 // Runs one for each identifier: a failure is reported on standard error and
 // the next identifier goes on. The JSON of those done is printed as one
 // array. 1 when any failed, after a line saying how many ("not deleted").
 int ForEachId(Context& ctx, const std::vector<DWORD>& ids, const std::string& undone,
-              const std::function<nlohmann::ordered_json(DWORD)>& one) {
-  nlohmann::ordered_json done = nlohmann::ordered_json::array();
+              const std::function<Json(DWORD)>& one) {
+  Json done = Json::array();
   size_t failed = 0;
   for (DWORD id : ids) {
     try {
@@ -440,21 +391,12 @@ int ForEachId(Context& ctx, const std::vector<DWORD>& ids, const std::string& un
   return failed == 0 ? 0 : 1;
 }
 
-struct MarkArgs {
-  std::vector<std::string> ids;
-  bool read = false;
-  bool unread = false;
-  std::string status;
-  std::string readReport;
-};
-
-// Whether the store keeps a read-report status that mark can set.
 bool KeepsReadReport(const StoreDescription& s) {
   const RecordField* f = msgstore::RecordFieldNamed("read_report");
   return f != nullptr && f->KeptBy(s.kind);
 }
 
-int MarkMessages(Context& ctx, const StoreDescription& s, const MarkArgs& args) {
+int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   uint64_t status = 0;
   const bool setStatus = !args.status.empty();
   if (setStatus && !ParseUnsigned(args.status, 0xFFFF, &status))
@@ -471,25 +413,18 @@ int MarkMessages(Context& ctx, const StoreDescription& s, const MarkArgs& args) 
     if (args.read || args.unread) Require(store.SetRead(at, args.read));
     if (setStatus) Require(store.SetStatus(at, static_cast<WORD>(status)));
     if (setReport) Require(store.SetReadReport(at, report));
-    nlohmann::ordered_json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
+    Json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
     TicksAsText(s, &fields);
-    if (!ctx.json) {
+    if (!ctx.json)
       std::cout << What(s, at) << ": " << (fields["read"].get<bool>() ? "read" : "unread")
-                << ", status " << fields["status"];
-      if (KeepsReadReport(s)) std::cout << ", read report " << fields["read_report"];
-      std::cout << '\n';
-    }
+                << ", status " << fields["status"]
+                << (KeepsReadReport(s) ? ", read report " + fields["read_report"].dump() : "")
+                << '\n';
     return fields;
   });
 }
 
-struct MoveArgs {
-  std::vector<std::string> ids;
-  std::string folder;
-};
-
-nlohmann::ordered_json MoveMessage(Context& ctx, const StoreDescription& s, DWORD id,
-                                   DWORD target) {
+Json MoveMessage(Context& ctx, const StoreDescription& s, DWORD id, DWORD target) {
   const Location at = Locate(ctx, s, id);
   ReadWhole(ctx, s, at, false);
   const bool targetCard = s.Folder(target)->sim ? false : at.card;
@@ -503,25 +438,20 @@ nlohmann::ordered_json MoveMessage(Context& ctx, const StoreDescription& s, DWOR
     throw Failure("there is not enough free space for " + what + ": not moved");
   Require(w);
   const Location& to = *w.stored;
-  std::string note;
-  if (w.otherStorage)
-    note = "the " + Where(s, targetCard, target) + " is full: the store put the message on the " +
-           StorageName(to.card);
-  if (!ctx.json) {
-    std::cout << what << " moved to " << Where(s, to.card, target) << " as message " << to.id
-              << '\n';
-    if (!note.empty()) std::cout << "note: " << note << '\n';
-  }
-  return {{"id", id},
-          {"from_storage", StorageKey(at.card)},
-          {"from_folder", FolderName(s, at.folder)},
-          {"new_id", to.id},
-          {"storage", StorageKey(to.card)},
-          {"folder", FolderName(s, target)},
-          {"note", OrNull(note)}};
+  return Report(
+      ctx, what + " moved to " + Where(s, to.card, target) + " as message " + std::to_string(to.id),
+      w.otherStorage ? "the " + Where(s, targetCard, target) +
+                           " is full: the store put the message on the " + StorageName(to.card)
+                     : "",
+      {{"id", id},
+       {"from_storage", StorageKey(at.card)},
+       {"from_folder", FolderName(s, at.folder)},
+       {"new_id", to.id},
+       {"storage", StorageKey(to.card)},
+       {"folder", FolderName(s, target)}});
 }
 
-int MoveMessages(Context& ctx, const StoreDescription& s, MoveArgs args) {
+int MoveMessages(Context& ctx, const StoreDescription& s, Args args) {
   // The parser gives every word to the identifiers: the last is the folder.
   if (args.folder.empty() && args.ids.size() > 1)
     args.folder = args.ids.back(), args.ids.pop_back();
@@ -531,26 +461,19 @@ int MoveMessages(Context& ctx, const StoreDescription& s, MoveArgs args) {
                    [&](DWORD id) { return MoveMessage(ctx, s, id, target); });
 }
 
-int RemoveMessages(Context& ctx, const StoreDescription& s, const std::vector<std::string>& ids) {
-  return ForEachId(ctx, ParseMessageIds(ids), "not deleted", [&](DWORD id) {
+int RemoveMessages(Context& ctx, const StoreDescription& s, const Args& args) {
+  return ForEachId(ctx, ParseMessageIds(args.ids), "not deleted", [&](DWORD id) {
     const Location at = Locate(ctx, s, id);
     Require(ctx.store(s).Delete(at));
     if (!ctx.json) std::cout << "deleted " << What(s, at) << '\n';
-    return nlohmann::ordered_json{{"id", at.id},
-                                  {"storage", StorageKey(at.card)},
-                                  {"folder", FolderName(s, at.folder)},
-                                  {"deleted", true}};
+    return Json{{"id", at.id},
+                {"storage", StorageKey(at.card)},
+                {"folder", FolderName(s, at.folder)},
+                {"deleted", true}};
   });
 }
 
-struct FolderArgs {
-  std::string folder;
-  std::string account;
-  bool yes = false;
-  bool dryRun = false;
-};
-
-int EmptyFolder(Context& ctx, const StoreDescription& s, const FolderArgs& args) {
+int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   const DWORD account = ParseAccount(ctx, s, args.account);
   const DWORD folder = ParseFolder(s, args.folder);
   RequireAccountFolder(s, folder, account);
@@ -576,29 +499,20 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const FolderArgs& args)
       Require(msgstore::DropRecordsWithoutFiles(*ctx.device, s.kind, folder, account));
     deleted = emptied.deleted;
   }
-  if (ctx.json) {
-    nlohmann::ordered_json j = {{"storage", StorageKey(ctx.card)},
-                                {"folder", FolderName(s, folder)}};
-    j["account"] = account != 0 ? nlohmann::ordered_json(account) : nlohmann::ordered_json();
-    j["deleted"] = deleted;
-    j["dry_run"] = args.dryRun;
-    PrintJson(j);
-    return 0;
-  }
-  if (args.dryRun) {
+  if (ctx.json)
+    PrintJson({{"storage", StorageKey(ctx.card)},
+               {"folder", FolderName(s, folder)},
+               {"account", account != 0 ? Json(account) : Json()},
+               {"deleted", deleted},
+               {"dry_run", args.dryRun}});
+  else if (args.dryRun)
     std::cout << "would delete " << messages(deleted) << " of the " << where
               << " (nothing deleted: --dry-run)\n";
-    return 0;
-  }
-  std::cout << "emptied the " << where << ": " << messages(deleted) << " deleted\n";
+  else
+    std::cout << "emptied the " << where << ": " << messages(deleted) << " deleted\n";
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// count
-
-// The messages and unread messages of a folder on one storage (of one
-// account in a per-account folder).
 msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card, DWORD folder,
                               DWORD account = 0) {
   msgstore::CountResult c = ctx.store(s).Count(card, folder, account);
@@ -606,23 +520,22 @@ msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card
   return c;
 }
 
-nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named) {
+Json Count(Context& ctx, const StoreDescription& s, bool named) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const bool card = ctx.store(s).TreeMade(true);
-  nlohmann::ordered_json j = {{"card_inserted", ctx.device->CardInserted()}};
+  Json j = {{"card_inserted", ctx.device->CardInserted()}};
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
   // A row of the table and its JSON: phone, the card when counted, total.
   auto row = [&](const std::string& name, size_t phone, size_t onCard, bool counted) {
     table.AddRow({name, std::to_string(phone), counted ? std::to_string(onCard) : "-",
                   std::to_string(phone + onCard)});
-    nlohmann::ordered_json cell = {{"phone", phone}};
-    cell["card"] = counted ? nlohmann::ordered_json(onCard) : nlohmann::ordered_json();
+    Json cell = {{"phone", phone}};
+    cell["card"] = counted ? Json(onCard) : Json();
     cell["total"] = phone + onCard;
     return cell;
   };
-  size_t sim = 0;
-  bool hasSim = false;
+  std::optional<size_t> sim;  // the SIM folders' copies, when the store has such folders
   for (DWORD number : s.shown) {
     const FolderDescription& f = *s.Folder(number);
     if (!f.hasFolderPath) continue;
@@ -630,15 +543,11 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
     const size_t phone = CountOf(ctx, s, false, number).messages;
     j["folders"][f.name] =
         row(f.name, phone, onCard ? CountOf(ctx, s, true, number).messages : 0, onCard);
-    if (f.sim) sim += phone, hasSim = true;
+    if (f.sim) sim = sim.value_or(0) + phone;
   }
-  j["sim_total"] = nullptr;
-  if (hasSim) {
-    row("sim folders", sim, 0, false);
-    j["sim_total"] = sim;
-  }
-  j["accounts"] = nlohmann::ordered_json::object();
-  j["incoming_server_account"] = nullptr;
+  if (sim) row("sim folders", *sim, 0, false);
+  j["sim_total"] = sim ? Json(*sim) : Json();
+  j["accounts"] = Json::object();
   // Every account the device or the account database knows, inbox by inbox.
   const FolderDescription* byAccount = AccountFolder(s);
   DWORD incoming = 0;
@@ -649,16 +558,14 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
     std::map<DWORD, std::string> texts;
     for (const msgstore::Account& a : ctx.accounts().List().accounts)
       ids.insert(a.id), texts[a.id] = Utf16ToUtf8(a.text);
-    j["accounts"] = nlohmann::ordered_json::object();
     for (DWORD id : ids) {
       if (id < s.firstAccountFolder) continue;
       const msgstore::CountResult phone = CountOf(ctx, s, false, byAccount->number, id);
-      msgstore::CountResult onCard;
-      if (card) onCard = CountOf(ctx, s, true, byAccount->number, id);
-      nlohmann::ordered_json& a = j["accounts"][std::to_string(id)];
+      const msgstore::CountResult onCard =
+          card ? CountOf(ctx, s, true, byAccount->number, id) : msgstore::CountResult();
+      Json& a = j["accounts"][std::to_string(id)];
       const auto text = texts.find(id);
-      a["text"] =
-          text == texts.end() ? nlohmann::ordered_json() : nlohmann::ordered_json(text->second);
+      a["text"] = text == texts.end() ? Json() : Json(text->second);
       a[byAccount->name] =
           row(std::string(byAccount->name) + " " + std::to_string(id) +
                   (text == texts.end() ? " (no account)" : " (" + CellText(text->second, 24) + ")"),
@@ -666,9 +573,8 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
       a["unread"] = row("unread " + std::to_string(id), phone.unread, onCard.unread, card);
     }
     incoming = ctx.accounts().IncomingServer();
-    j["incoming_server_account"] =
-        incoming == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(incoming);
   }
+  j["incoming_server_account"] = incoming == 0 ? Json() : Json(incoming);
   // The unread messages of the inbox, as the handset shows them: in a
   // per-account inbox, the incoming-server account's.
   const DWORD inbox = s.shown.numbers[0];
@@ -690,22 +596,17 @@ nlohmann::ordered_json Count(Context& ctx, const StoreDescription& s, bool named
 // One store, or with no name every store (the account database with the
 // store that keeps messages by account), each after the other.
 int CountCommand(Context& ctx, const std::string& storeName) {
-  if (!storeName.empty()) {
-    const nlohmann::ordered_json j = Count(ctx, ParseStore(storeName), false);
-    if (ctx.json) PrintJson(j);
-    return 0;
-  }
-  nlohmann::ordered_json all = nlohmann::ordered_json::object();
-  for (const StoreDescription* s : Stores()) {
-    if (!all.empty() && !ctx.json) std::cout << '\n';
-    all[s->name] = Count(ctx, *s, true);
-  }
+  Json all = Json::object();
+  if (!storeName.empty())
+    all = Count(ctx, ParseStore(storeName), false);
+  else
+    for (const StoreDescription* s : Stores()) {
+      if (!all.empty() && !ctx.json) std::cout << '\n';
+      all[s->name] = Count(ctx, *s, true);
+    }
   if (ctx.json) PrintJson(all);
   return 0;
 }
-
-// ---------------------------------------------------------------------------
-// settle
 
 int Settle(Context& ctx) {
   const StoreDescription& s = ctx.device->mms().description();
@@ -713,15 +614,12 @@ int Settle(Context& ctx) {
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const msgstore::SettleReport settled = msgstore::SettleDownloads(*ctx.device);
   Require(settled);
-  const bool paired = settled.movedFrom.size() == settled.movedTo.size();
   if (ctx.json) {
-    auto place = [&](const Location& at) {
-      return nlohmann::ordered_json{
-          {"storage", StorageKey(at.card)}, {"folder", FolderName(s, at.folder)}, {"id", at.id}};
-    };
     auto places = [&](const std::vector<Location>& all) {
-      nlohmann::ordered_json list = nlohmann::ordered_json::array();
-      for (const Location& at : all) list.push_back(place(at));
+      Json list = Json::array();
+      for (const Location& at : all)
+        list.push_back(Json{
+            {"storage", StorageKey(at.card)}, {"folder", FolderName(s, at.folder)}, {"id", at.id}});
       return list;
     };
     PrintJson({{"moved_from", places(settled.movedFrom)},
@@ -731,6 +629,7 @@ int Settle(Context& ctx) {
                {"unread_inbox", settled.unread}});
     return 0;
   }
+  const bool paired = settled.movedFrom.size() == settled.movedTo.size();
   for (size_t i = 0; i < settled.movedFrom.size(); ++i)
     std::cout << "moved " << What(s, settled.movedFrom[i])
               << (paired ? ": now " + What(s, settled.movedTo[i]) : "") << '\n';
@@ -746,108 +645,78 @@ int Settle(Context& ctx) {
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// The commands of one store under "msgstore ls", "msgstore show", ...
-
-struct Parents {
-  CLI::App* ls;
-  CLI::App* show;
-  CLI::App* add;
-  CLI::App* mark;
-  CLI::App* mv;
-  CLI::App* rm;
-  CLI::App* empty;
-};
-
-CLI::App* Parent(CLI::App& app, const std::string& name, const std::string& what) {
-  CLI::App* parent = app.add_subcommand(name, what);
-  parent->require_subcommand(1);
-  return parent;
-}
-
-CLI::App* StoreCommand(CLI::App* parent, const StoreDescription& s) {
-  return parent->add_subcommand(s.name, parent->get_description() + " (" + s.title + ")");
-}
-
 const char* const kIdsHelp =
     "Message identifiers; '-' reads them from standard input (as 'ls --ids' prints them)";
 
-void AddStoreCommands(const Parents& p, const StoreDescription& s, Context& ctx,
-                      Commands& commands) {
+// The commands of one store under "msgstore ls", "msgstore show", ..., all
+// on one set of options.
+void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Commands& commands) {
   const std::string folderHelp = FolderNames(s) + ", or a number";
-  const bool accounts = AccountFolder(s) != nullptr;
+  auto a = std::make_shared<Args>();
+  auto command = [&](const char* name, auto run) {
+    CLI::App* parent = app.get_subcommand(name);
+    CLI::App* cmd =
+        parent->add_subcommand(s.name, parent->get_description() + " (" + s.title + ")");
+    commands.On(cmd, [&ctx, &s, a, run] { return run(ctx, s, *a); });
+    return cmd;
+  };
+  auto account = [&](CLI::App* cmd) {
+    if (AccountFolder(s) != nullptr)
+      cmd->add_option("--account", a->account,
+                      "Only the inbox messages of this account (identifier or name)");
+  };
 
-  auto ls = std::make_shared<ListArgs>();
-  CLI::App* cmd = StoreCommand(p.ls, s);
-  cmd->add_option("FOLDER", ls->folder, folderHelp + " (default: every folder)");
-  cmd->add_flag("--index", ls->index,
+  CLI::App* cmd = command("ls", ListMessages);
+  cmd->add_option("FOLDER", a->folder, folderHelp + " (default: every folder)");
+  cmd->add_flag("--index", a->index,
                 "List the phone index records instead of the directory, in index order");
-  cmd->add_flag("--ids", ls->ids, "Print the identifiers only, one a line (for rm, mark, mv -)");
-  cmd->add_flag("--unread", ls->unread, "Only the unread messages");
-  if (accounts)
-    cmd->add_option("--account", ls->account,
-                    "Only the inbox messages of this account (identifier or name)");
-  commands.On(cmd, [&ctx, &s, ls] { return ListMessages(ctx, s, *ls); });
+  cmd->add_flag("--ids", a->idsOnly, "Print the identifiers only, one a line (for rm, mark, mv -)");
+  cmd->add_flag("--unread", a->unread, "Only the unread messages");
+  account(cmd);
 
-  auto show = std::make_shared<ShowArgs>();
-  cmd = StoreCommand(p.show, s);
-  cmd->add_option("ID", show->id, "Message identifier")->required();
-  cmd->add_flag("--raw", show->raw,
+  cmd = command("show", ShowMessage);
+  cmd->add_option("ID", a->id, "Message identifier")->required();
+  cmd->add_flag("--raw", a->raw,
                 "Write the content bytes to standard output (without it, show prints the first " +
                     std::to_string(kShownBytes) + ")");
-  commands.On(cmd, [&ctx, &s, show] { return ShowMessage(ctx, s, *show); });
 
-  auto add = std::make_shared<AddArgs>();
-  cmd = StoreCommand(p.add, s);
-  cmd->add_option("FOLDER", add->folder, folderHelp)->required();
-  cmd->add_option("--to", add->to, "Recipients");
-  cmd->add_option("--subject", add->subject, "Subject");
-  cmd->add_option("--text", add->text, "Message text (stored as UTF-16 content)");
-  cmd->add_option("--body", add->body, "A file whose bytes are the content, as they are")
+  cmd = command("add", AddMessage);
+  cmd->add_option("FOLDER", a->folder, folderHelp)->required();
+  cmd->add_option("--to", a->fields["to"], "Recipients");
+  cmd->add_option("--subject", a->fields["subject"], "Subject");
+  cmd->add_option("--text", a->text, "Message text (stored as UTF-16 content)");
+  cmd->add_option("--body", a->body, "A file whose bytes are the content, as they are")
       ->type_name("FILE");
-  cmd->add_option("--time", add->time, "Message time, ISO 8601 (default: now)");
-  cmd->add_option("--status", add->status, "Status value, 0 to 65535 (default 0)");
-  cmd->add_option("--msgid", add->msgId, "Text message ID");
-  cmd->add_option("--text1", add->text1, "The record's text1 (a downloaded MMS has one)");
+  cmd->add_option("--time", a->time, "Message time, ISO 8601 (default: now)");
+  cmd->add_option("--status", a->fields["status"], "Status value, 0 to 65535 (default 0)");
+  cmd->add_option("--msgid", a->fields["msg_id"], "Text message ID");
+  cmd->add_option("--text1", a->fields["text1"], "The record's text1 (a downloaded MMS has one)");
   for (const RecordField* f : FieldsOf(s))
-    if (OwnField(*f)) cmd->add_option(OptionOf(*f), add->own[f->key], OptionHelp(*f));
-  cmd->add_flag("--read", add->read, "Store the message as read");
-  cmd->add_flag("--auto", add->autoStorage,
+    if (OwnField(*f)) cmd->add_option(OptionOf(*f), a->fields[f->key], OptionHelp(*f));
+  cmd->add_flag("--read", a->read, "Store the message as read");
+  cmd->add_flag("--auto", a->autoStorage,
                 "Let the store put the message on the other storage when the folder is full");
-  commands.On(cmd, [&ctx, &s, add] { return AddMessage(ctx, s, *add); });
 
-  auto mark = std::make_shared<MarkArgs>();
-  cmd = StoreCommand(p.mark, s);
-  cmd->add_option("ID", mark->ids, kIdsHelp)->required();
-  CLI::Option* read = cmd->add_flag("--read", mark->read, "Mark as read");
-  CLI::Option* unread = cmd->add_flag("--unread", mark->unread, "Mark as unread");
-  read->excludes(unread);
-  cmd->add_option("--status", mark->status, "Set the status value, 0 to 65535");
+  cmd = command("mark", MarkMessages);
+  cmd->add_option("ID", a->ids, kIdsHelp)->required();
+  CLI::Option* read = cmd->add_flag("--read", a->read, "Mark as read");
+  read->excludes(cmd->add_flag("--unread", a->unread, "Mark as unread"));
+  cmd->add_option("--status", a->status, "Set the status value, 0 to 65535");
   if (KeepsReadReport(s))
-    cmd->add_option("--read-report", mark->readReport,
+    cmd->add_option("--read-report", a->readReport,
                     "Set the read-report status, -2147483648 to 2147483647");
-  commands.On(cmd, [&ctx, &s, mark] { return MarkMessages(ctx, s, *mark); });
 
-  auto mv = std::make_shared<MoveArgs>();
-  cmd = StoreCommand(p.mv, s);
-  cmd->add_option("ID", mv->ids, kIdsHelp)->required();
-  cmd->add_option("FOLDER", mv->folder, folderHelp);
-  commands.On(cmd, [&ctx, &s, mv] { return MoveMessages(ctx, s, *mv); });
+  cmd = command("mv", MoveMessages);
+  cmd->add_option("ID", a->ids, kIdsHelp)->required();
+  cmd->add_option("FOLDER", a->folder, folderHelp);
 
-  auto rm = std::make_shared<std::vector<std::string>>();
-  cmd = StoreCommand(p.rm, s);
-  cmd->add_option("ID", *rm, kIdsHelp)->required();
-  commands.On(cmd, [&ctx, &s, rm] { return RemoveMessages(ctx, s, *rm); });
+  command("rm", RemoveMessages)->add_option("ID", a->ids, kIdsHelp)->required();
 
-  auto empty = std::make_shared<FolderArgs>();
-  cmd = StoreCommand(p.empty, s);
-  cmd->add_option("FOLDER", empty->folder, folderHelp)->required();
-  if (accounts)
-    cmd->add_option("--account", empty->account,
-                    "Only the inbox messages of this account (identifier or name)");
-  cmd->add_flag("--yes", empty->yes, "Delete without asking (needed when not on a terminal)");
-  cmd->add_flag("--dry-run", empty->dryRun, "Say how many messages would be deleted, delete none");
-  commands.On(cmd, [&ctx, &s, empty] { return EmptyFolder(ctx, s, *empty); });
+  cmd = command("empty", EmptyFolder);
+  cmd->add_option("FOLDER", a->folder, folderHelp)->required();
+  account(cmd);
+  cmd->add_flag("--yes", a->yes, "Delete without asking (needed when not on a terminal)");
+  cmd->add_flag("--dry-run", a->dryRun, "Say how many messages would be deleted, delete none");
 }
 
 }  // namespace
@@ -857,15 +726,16 @@ void AddStoreArgument(CLI::App* cmd, std::string* store) {
 }
 
 void AddMessageCommands(CLI::App& app, Context& ctx, Commands& commands) {
-  Parents p;
-  p.ls = Parent(app, "ls", "List the messages of a folder (or of every folder), newest first");
-  p.show = Parent(app, "show", "Show every field of one message");
-  p.add = Parent(app, "add", "Store a new message");
-  p.mark = Parent(app, "mark", "Change the read flag or the status of messages");
-  p.mv = Parent(app, "mv", "Move messages to another folder (each gets a new identifier)");
-  p.rm = Parent(app, "rm", "Delete messages");
-  p.empty = Parent(app, "empty", "Delete every message of a folder");
-  for (const StoreDescription* s : Stores()) AddStoreCommands(p, *s, ctx, commands);
+  const std::pair<const char*, const char*> parents[] = {
+      {"ls", "List the messages of a folder (or of every folder), newest first"},
+      {"show", "Show every field of one message"},
+      {"add", "Store a new message"},
+      {"mark", "Change the read flag or the status of messages"},
+      {"mv", "Move messages to another folder (each gets a new identifier)"},
+      {"rm", "Delete messages"},
+      {"empty", "Delete every message of a folder"}};
+  for (const auto& [name, what] : parents) app.add_subcommand(name, what)->require_subcommand(1);
+  for (const StoreDescription* s : Stores()) AddStoreCommands(app, *s, ctx, commands);
 
   auto store = std::make_shared<std::string>();
   CLI::App* cmd = app.add_subcommand(
