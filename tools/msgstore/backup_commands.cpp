@@ -187,11 +187,6 @@ struct ImportArgs {
   bool replace = false, yes = false, dryRun = false;
 };
 
-// "1 message", "2 messages"
-std::string Count(size_t n, const std::string& what) {
-  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-
 int Import(Context& ctx, const ImportArgs& args) {
   const Backup backup = ReadBackup(args.file);
   // A dry run writes nothing, not even the device's directories.
@@ -255,16 +250,16 @@ int Import(Context& ctx, const ImportArgs& args) {
                {"incoming_server_account",
                 NullUnless(report.incomingServer != 0, report.incomingServer)}});
   } else {
-    std::cout << (args.dryRun ? "would import " : "imported ") << Count(total, "message")
+    std::cout << (args.dryRun ? "would import " : "imported ") << Counted(total, "message")
               << (per.empty() ? "" : " (" + per + ")")
-              << (withAccounts ? " and " + Count(report.accounts, "account") : "") << '\n';
+              << (withAccounts ? " and " + Counted(report.accounts, "account") : "") << '\n';
     if (report.replacedMessages + report.replacedAccounts != 0)
       std::cout << (args.dryRun ? "would replace " : "replaced ")
-                << Count(report.replacedMessages, "stored message") << " and "
-                << Count(report.replacedAccounts, "stored account") << '\n';
+                << Counted(report.replacedMessages, "stored message") << " and "
+                << Counted(report.replacedAccounts, "stored account") << '\n';
     // An import sets them as exported without a word; a dry run says so.
     if (args.dryRun && report.handsetCounters != 0)
-      std::cout << "would set " << Count(report.handsetCounters, "handset counter") << '\n';
+      std::cout << "would set " << Counted(report.handsetCounters, "handset counter") << '\n';
     if (args.dryRun && report.incomingServer != 0)
       std::cout << "would name account " << report.incomingServer
                 << " the incoming-server account\n";

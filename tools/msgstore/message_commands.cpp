@@ -397,12 +397,12 @@ bool KeepsReadReport(const StoreDescription& s) {
 }
 
 int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
-  uint64_t status = 0;
-  const bool setStatus = !args.status.empty();
-  if (setStatus && !ParseUnsigned(args.status, 0xFFFF, &status))
-    throw UsageError("--status '" + args.status + "' is not a number from 0 to 65535");
-  const bool setReport = !args.readReport.empty();
-  const int32_t report = setReport ? ParseInt32("--read-report", args.readReport) : 0;
+  const bool setStatus = !args.status.empty(), setReport = !args.readReport.empty();
+  const WORD status =
+      setStatus ? static_cast<WORD>(ParseNumber("--status", args.status, 0xFFFF)) : 0;
+  const int32_t report = setReport ? static_cast<int32_t>(ParseNumber(
+                                         "--read-report", args.readReport, INT32_MAX, INT32_MIN))
+                                   : 0;
   if (!args.read && !args.unread && !setStatus && !setReport)
     throw UsageError(std::string("nothing to change: give --read, --unread") +
                      (KeepsReadReport(s) ? ", --status N or --read-report N" : " or --status N"));
@@ -411,7 +411,7 @@ int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
     ReadWhole(ctx, s, at, false);
     msgstore::Store& store = ctx.store(s);
     if (args.read || args.unread) Require(store.SetRead(at, args.read));
-    if (setStatus) Require(store.SetStatus(at, static_cast<WORD>(status)));
+    if (setStatus) Require(store.SetStatus(at, status));
     if (setReport) Require(store.SetReadReport(at, report));
     Json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
     TicksAsText(s, &fields);
@@ -481,7 +481,6 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   RequireListable(s, folder, "emptied");
   const std::string where =
       Where(s, ctx.card, folder) + (account != 0 ? " of account " + std::to_string(account) : "");
-  auto messages = [](size_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); };
   size_t deleted = 0;
   if (args.dryRun || !args.yes) {
     const msgstore::ListResult listed = ctx.store(s).List(ctx.card, folder);
@@ -489,7 +488,7 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
     for (const Location& at : listed.messages) deleted += account == 0 || at.account == account;
   }
   if (!args.dryRun) {
-    Confirm("delete the " + messages(deleted) + " of the " + where, args.yes, "deleted");
+    Confirm("delete the " + Counted(deleted, "message") + " of the " + where, args.yes, "deleted");
     const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
     Require(emptied);
     // The store leaves the emptied folder's index records until a lookup
@@ -506,10 +505,10 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
                {"deleted", deleted},
                {"dry_run", args.dryRun}});
   else if (args.dryRun)
-    std::cout << "would delete " << messages(deleted) << " of the " << where
+    std::cout << "would delete " << Counted(deleted, "message") << " of the " << where
               << " (nothing deleted: --dry-run)\n";
   else
-    std::cout << "emptied the " << where << ": " << messages(deleted) << " deleted\n";
+    std::cout << "emptied the " << where << ": " << Counted(deleted, "message") << " deleted\n";
   return 0;
 }
 

@@ -97,16 +97,6 @@ int64_t NumberIn(const Json& j, const std::string& key, Range range) {
   return v.get<int64_t>();
 }
 
-// An option's number in the range; UsageError otherwise.
-int64_t ParseNumber(const std::string& option, const std::string& text, Range range) {
-  const bool negative = range.first < 0 && !text.empty() && text[0] == '-';
-  uint64_t magnitude = 0;
-  if (!ParseUnsigned(text.substr(negative ? 1 : 0),
-                     negative ? -static_cast<uint64_t>(range.first) : range.second, &magnitude))
-    throw UsageError(option + " '" + text + "'" + NotInRange(range.first, range.second));
-  return negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-}
-
 // The fields of the record, added to the end of j.
 void AddFields(const StoreDescription& s, const Record& r, bool withContent, OrderedJson& j) {
   for (const RecordField* f : FieldsOf(s)) {
@@ -297,15 +287,11 @@ std::string OptionHelp(const RecordField& f) {
          " (default 0)";
 }
 
-int32_t ParseInt32(const std::string& option, const std::string& text) {
-  return static_cast<int32_t>(ParseNumber(option, text, {INT32_MIN, INT32_MAX}));
-}
-
 void SetFromOption(const RecordField& f, const std::string& text, Record* r) {
   if (f.type == RecordField::kText)
     Set<std::u16string>(f, *r) = Utf8ToUtf16(text);
   else
-    SetNumber(f, ParseNumber(OptionOf(f), text, RangeOf(f)), r);
+    SetNumber(f, ParseNumber(OptionOf(f), text, RangeOf(f).second, RangeOf(f).first), r);
 }
 
 }  // namespace tool

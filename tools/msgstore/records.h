@@ -68,8 +68,6 @@ std::string OptionOf(const RecordField& f);
 std::string OptionHelp(const RecordField& f);
 // Sets the field from an option's text; UsageError when it is not such a value.
 void SetFromOption(const RecordField& f, const std::string& text, Record* r);
-// A signed 32-bit value of an option; UsageError otherwise.
-int32_t ParseInt32(const std::string& option, const std::string& text);
 
 }  // namespace tool
 

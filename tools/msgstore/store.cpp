@@ -108,11 +108,14 @@ const StoreDescription& StoreWithAccounts() {
   throw Failure("no store keeps messages by account");
 }
 
-DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max) {
-  uint64_t value = 0;
-  if (!ParseUnsigned(text, max, &value))
-    throw UsageError(what + " '" + text + "' is not a number from 0 to " + std::to_string(max));
-  return static_cast<DWORD>(value);
+int64_t ParseNumber(const std::string& what, const std::string& text, uint64_t max, int64_t min) {
+  const bool negative = min < 0 && !text.empty() && text[0] == '-';
+  uint64_t magnitude = 0;
+  if (!ParseUnsigned(text.substr(negative ? 1 : 0), negative ? -static_cast<uint64_t>(min) : max,
+                     &magnitude))
+    throw UsageError(what + " '" + text + "' is not a number from " + std::to_string(min) + " to " +
+                     std::to_string(max));
+  return negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
 }
 
 DWORD ParseMessageId(const std::string& text) {

@@ -62,8 +62,9 @@ std::string What(const StoreDescription& s, const Location& at);  // "message 5 
 const FolderDescription* AccountFolder(const StoreDescription& s);
 const StoreDescription& StoreWithAccounts();  // the store that has one
 
-// A number of an option or argument named what, 0 to max; UsageError otherwise.
-DWORD ParseNumber(const std::string& what, const std::string& text, uint64_t max);
+// A number of an option or argument named what, min to max; UsageError otherwise.
+int64_t ParseNumber(const std::string& what, const std::string& text, uint64_t max,
+                    int64_t min = 0);
 // A message identifier, 1 to 4294967295; UsageError otherwise.
 DWORD ParseMessageId(const std::string& text);
 // The identifiers of a command line, "-" standing for those on standard
