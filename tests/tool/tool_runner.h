@@ -117,6 +117,7 @@ class ToolTest : public ::testing::Test {
     root_ = mkdtemp(&pattern[0]);
   }
   void TearDown() override {
+    for (int fd : inputs_) close(fd);
     if (std::error_code ec; !HasFailure()) std::filesystem::remove_all(root_, ec);
   }
 
@@ -131,9 +132,16 @@ class ToolTest : public ::testing::Test {
     for (std::string word; in >> word;) args.push_back(word);
     return args;
   }
+  // A descriptor to give as standard input, reading text.
+  int Input(const std::string& text) {
+    const int fd = inputs_.emplace_back(memfd_create("in", MFD_CLOEXEC));
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+  }
   // Expects status and standard error; returns standard output.
-  std::string Run(const std::string& cmd, int status, const std::string& err = "") {
-    Result r = Tool(cmd);
+  std::string Run(const std::string& cmd, int status, const std::string& err = "", int in = -1) {
+    Result r = Tool(cmd, in);
     EXPECT_EQ(r.status, status) << cmd << "\n" << r.err;
     EXPECT_EQ(r.err, err) << cmd;
     return r.out;
@@ -152,9 +160,9 @@ class ToolTest : public ::testing::Test {
   nlohmann::json Json(const std::string& cmd) { return nlohmann::json::parse(Ok("--json " + cmd)); }
   // A failure: the status, nothing on standard output, one line on standard error that starts
   // with "msgstore: " + err (the whole line when err ends in a newline), and the device as it was.
-  void Refuses(const std::string& cmd, int status, const std::string& err) {
+  void Refuses(const std::string& cmd, int status, const std::string& err, int in = -1) {
     auto before = Device();
-    Result r = Tool(cmd);
+    Result r = Tool(cmd, in);
     EXPECT_EQ(r.status, status) << cmd << "\n" << r.out << r.err;
     EXPECT_EQ(r.out, "") << cmd;
     EXPECT_EQ(Lines(r.err).size(), 1u) << cmd << "\n" << r.err;
@@ -180,11 +188,13 @@ class ToolTest : public ::testing::Test {
   // Runs f with another device root.
   template <class F>
   auto On(const std::string& root, F f) {
-    std::string saved = root_;
+    struct Back {
+      std::string& root;
+      const std::string saved = root;
+      ~Back() { root = saved; }
+    } back{root_};
     root_ = root;
-    auto result = f();
-    root_ = saved;
-    return result;
+    return f();
   }
   // Every file and directory of both storages of the device at root, by its path under the root.
   std::map<std::string, std::string> Trees(const std::string& root) {
@@ -201,6 +211,7 @@ class ToolTest : public ::testing::Test {
   }
 
   std::string root_;
+  std::vector<int> inputs_;
 };
 
 }  // namespace tool_test
