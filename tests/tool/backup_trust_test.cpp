@@ -21,8 +21,7 @@ class BackupTrust : public ToolTest {
   // The command run with standard output to /dev/full (or closed): its status and standard error.
   std::pair<int, std::string> ToFull(const std::string& cmd, const char* out = "/dev/full") {
     Child c(Args(cmd), -1, -1, out);
-    const int status = c.Finish();
-    return {status, c.err()};
+    return {c.Finish(), c.err()};
   }
 };
 
@@ -31,19 +30,13 @@ class BackupTrust : public ToolTest {
 // the root.
 TEST_F(BackupTrust, OnlyInitCardInsertAndImportMakeADevice) {
   const std::string missing = root_ + "/mistyped";
+  const std::string hint = " (run 'msgstore init' to make a device there, or give --root)\n";
   for (const std::string cmd :
        {"ls sms inbox", "show sms 1", "count", "count mms", "check", "check --fix", "refresh",
         "export", "account ls", "counters", "watch", "settle", "add sms inbox --text x",
         "account add --folder 1 --text x", "lang", "card state"}) {
-    EXPECT_EQ(On(missing, [&] { return Tool(cmd); }).err,
-              "msgstore: no device root at " + missing +
-                  " (run 'msgstore init' to make a device there, or give --root)\n")
-        << cmd;
-    Result r = Tool(cmd);  // the scratch root: a directory without a device
-    EXPECT_EQ(r.status, 1) << cmd;
-    EXPECT_EQ(r.err, "msgstore: no message tree at " + root_ +
-                         " (run 'msgstore init' to make a device there, or give --root)\n")
-        << cmd;
+    On(missing, [&] { Run(cmd, 1, "msgstore: no device root at " + missing + hint); });
+    Run(cmd, 1, "msgstore: no message tree at " + root_ + hint);  // a directory without a device
   }
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_TRUE(fs::is_empty(root_));
@@ -93,9 +86,9 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByte) {
   const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string base64;
   for (size_t i = 0; i < body.size(); i += 3) {
-    uint32_t v = static_cast<uint32_t>(static_cast<uint8_t>(body[i])) << 16;
-    if (i + 1 < body.size()) v |= static_cast<uint32_t>(static_cast<uint8_t>(body[i + 1])) << 8;
-    if (i + 2 < body.size()) v |= static_cast<uint8_t>(body[i + 2]);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; ++k)
+      v = v << 8 | (i + k < body.size() ? static_cast<uint8_t>(body[i + k]) : 0u);
     for (size_t k = 0; k < 4; ++k)
       base64.push_back(i + k <= body.size() ? digits[(v >> (18 - 6 * k)) & 0x3F] : '=');
   }
@@ -105,8 +98,8 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByte) {
   Oks({"init", "add mms inbox --subject " + tricky + " --body " + Save("body.bin", body),
        R"(add sms inbox --text say"hi"and"more" --subject a\b)",
        R"(add sms draft --text a\b\c\d\e\ --subject a"b --time 2026-01-02T03:04:05.25Z)"});
-  const std::string exported = Ok("export");
-  EXPECT_PRED2(Has, exported, "\"content_base64\":\"" + base64 + "\"");
+  const std::string exported = Ok("export"), key = "\"content_base64\":\"";
+  EXPECT_PRED2(Has, exported, key + base64 + "\"");
   EXPECT_PRED2(Has, exported,
                R"("subject":"q\"u\\o/\u0001)"
                "\x7f\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80\"");
@@ -125,7 +118,7 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByte) {
   });
   // The same base64 with its first letter written as a JSON escape; given twice, the later one
   // counts (here another content, escaped as well).
-  const std::string key = "\"content_base64\":\"", other = "B" + base64.substr(1);
+  const std::string other = "B" + base64.substr(1);
   ASSERT_EQ(base64[0], 'A');
   std::string escaped = exported, twice = exported;
   escaped.replace(escaped.find(key + base64), key.size() + 1, key + "\\u0041");
@@ -204,30 +197,22 @@ TEST_F(BackupTrust, ARoundTripOfEveryStoreGivesTheSameFilesAndRefusesToReplace) 
   // that tie (2 before 1, and 3 of the SIM's inbox in the inbox index), counters ahead of the
   // highest identifier in use, an incoming-server account and the handset's counters.
   const std::string t = " --time 2026-01-01T10:00:00Z";
-  Oks({"card insert",
-       "init",
-       "add sms inbox --text one" + t,
+  const std::string photo = Save("photo.bin", std::string("\0\1M\xff\0", 5));
+  Oks({"card insert", "init", "add sms inbox --text one" + t,
        "add sms inbox --text two --read --to +4915112345678" + t,
        "add sms sim-inbox --text sim" + t,
        "add sms inbox --text old --subject Old --time 2025-06-01T00:00:00Z",
-       "add sms draft --text gone",
-       "rm sms 5",
-       "--card add sms sent --text card --status 7",
-       "add mms inbox --subject Photo --body " + Save("photo.bin", std::string("\0\1M\xff\0", 5)) +
-           " --mms-text <smil/> --mms-wquick1 7" + t,
-       "add mms inbox --text second --mms-value2 4000000000" + t,
-       "add mms none --text n",
-       "--card add mms draft --text c --msgid m-1",
-       "account add --folder 1 --text work --data 5 --wdata1 1 --wdata2 2",
-       "account add --folder 1 --text home",
-       "add email inbox --text w1 --account 805306371" + t,
+       "add sms draft --text gone", "rm sms 5", "--card add sms sent --text card --status 7",
+       "add mms inbox --subject Photo --body " + photo + " --mms-text <smil/> --mms-wquick1 7" + t,
+       "add mms inbox --text second --mms-value2 4000000000" + t, "add mms none --text n",
+       "--card add mms draft --text c --msgid m-1"});
+  Oks({"account add --folder 1 --text work --data 5 --wdata1 1 --wdata2 2",
+       "account add --folder 1 --text home", "add email inbox --text w1 --account 805306371" + t,
        "add email inbox --text h1 --account 805306372" + t,
        "add email inbox --text w2 --account 805306371" + t,
        "add email sent --text s --read-report -7 --email-text1 x --email-data2 9",
-       "--card add email inbox --text c --account 805306372",
-       "account use 805306372 --name Home",
-       "counters EmsRecv 7",
-       "counters SentInSim 3"});
+       "--card add email inbox --text c --account 805306372", "account use 805306372 --name Home",
+       "counters EmsRecv 7", "counters SentInSim 3"});
   // A subject that is not Unicode and a read value beside 0 and 1, which the tool cannot write.
   msgstore::SetDeviceRoot(root_);
   WCHAR subject[] = {u'a', 0xD800, u'b', 0};

@@ -1,6 +1,5 @@
 // The manual page and the bash completion against the commands and options that
 // "msgstore --help" and each command's help list.
-#include <cstdio>
 #include <set>
 
 #include "tool_runner.h"
@@ -78,20 +77,15 @@ class ManualTest : public ToolTest {
     size_t count = 0;
     for (std::string w; in >> w; ++count) words += " '" + w + "'";
     if (line.empty() || line.back() == ' ') words += " ''", ++count;
-    const std::string script = root_ + "/complete.sh";
     // The completion reads the help of the msgstore it finds on the PATH.
-    std::ofstream(script) << "PATH='" << fs::path(MSGSTORE_TOOL_PATH).parent_path().string()
-                          << "':$PATH\nsource '" << (kSources / "msgstore.bash").string()
-                          << "'\nCOMP_WORDS=(" << words << ")\nCOMP_CWORD=" << count
-                          << "\n_msgstore\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
-    std::string text;
-    FILE* out = popen(("bash '" + script + "'").c_str(), "r");
-    char buffer[4096];
-    for (size_t n; out != nullptr && (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
-      text.append(buffer, n);
-    EXPECT_TRUE(out != nullptr && pclose(out) == 0) << line;
+    Child bash({"/bin/bash", "-c",
+                "PATH='" + fs::path(MSGSTORE_TOOL_PATH).parent_path().string() +
+                    "':$PATH\nsource '" + (kSources / "msgstore.bash").string() +
+                    "'\nCOMP_WORDS=(" + words + ")\nCOMP_CWORD=" + std::to_string(count) +
+                    "\n_msgstore\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n"});
+    EXPECT_EQ(bash.Finish(), 0) << line << bash.err();
     Words offered;
-    for (const std::string& word : Lines(text))
+    for (const std::string& word : Lines(bash.out()))
       if (!word.empty()) offered.insert(word);
     return offered;
   }

@@ -25,15 +25,14 @@ extern char** environ;
 
 namespace tool_test {
 
-// Standard output and error go to memory files; standard input is /dev/null or the descriptor
-// in, standard error the descriptor err when one is given (a terminal), standard output the file
-// out when one is named (closed for kClosed).
+// A program (args[0], a path) run with standard output and error to memory files; standard input
+// is /dev/null or the descriptor in, standard error the descriptor err when one is given (a
+// terminal), standard output the file out when one is named (closed for kClosed).
 class Child {
  public:
   static constexpr const char* kClosed = "";
   explicit Child(std::vector<std::string> args, int in = -1, int err = -1,
                  const char* out = nullptr) {
-    args.insert(args.begin(), MSGSTORE_TOOL_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -63,7 +62,7 @@ class Child {
   }
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
-  // The exit status, 128 + signal when killed, -1 when the tool did not start. A tool that does
+  // The exit status, 128 + signal when killed, -1 when the program did not start. One that does
   // not end is stopped by the test's time-out.
   int Finish() {
     int st = 0;
@@ -126,8 +125,9 @@ class ToolTest : public ::testing::Test {
     Child c(Args(cmd), in);
     return {c.Finish(), c.out(), c.err()};
   }
+  // The tool's command line.
   std::vector<std::string> Args(const std::string& cmd) const {
-    std::vector<std::string> args = {"--root", root_};
+    std::vector<std::string> args = {MSGSTORE_TOOL_PATH, "--root", root_};
     std::istringstream in(cmd);
     for (std::string word; in >> word;) args.push_back(word);
     return args;
