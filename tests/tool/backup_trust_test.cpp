@@ -10,9 +10,6 @@
 namespace tool_test {
 namespace {
 
-namespace fs = std::filesystem;
-using JsonValue = nlohmann::json;
-
 const std::pair<int, std::string> kIncomplete = {
     1, "msgstore: could not write to standard output: what it holds is incomplete\n"};
 
@@ -325,7 +322,7 @@ TEST_F(BackupTrust, CountReadsOnlyAndSettleSaysWhatItMovedAndDeleted) {
        "add mms inbox --text c --status 104 --text1 url", "add mms inbox --text d --status 104"});
   // A card message that shares its identifier with phone message 3.
   Oks({"card insert", "init", "add mms inbox --card --text e"});
-  std::filesystem::rename(At("MMS/INBOX/5.mms", true), At("MMS/INBOX/3.mms", true));
+  fs::rename(At("MMS/INBOX/5.mms", true), At("MMS/INBOX/3.mms", true));
   const auto before = Trees(root_);
   EXPECT_EQ(Json("count mms")["folders"]["autodownload"]["phone"], 2);
   EXPECT_EQ(Json("count")["mms"]["unread_inbox"], 3);

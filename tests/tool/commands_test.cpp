@@ -8,8 +8,6 @@
 namespace tool_test {
 namespace {
 
-namespace fs = std::filesystem;
-
 using StoreCommands = ToolTest;
 
 // --version, then every argument the tool cannot take (exit 2, in its own words) and every failed

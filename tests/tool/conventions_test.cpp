@@ -8,8 +8,6 @@
 namespace tool_test {
 namespace {
 
-namespace fs = std::filesystem;
-
 // A pseudo-terminal: the tool gets its side (fd), where typed waits to be read; the test reads
 // the other.
 class Terminal {

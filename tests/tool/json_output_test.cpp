@@ -5,23 +5,17 @@
 namespace tool_test {
 namespace {
 
-namespace fs = std::filesystem;
-using Doc = nlohmann::json;
-
-const fs::path kManual =
-    fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "msgstore" / "msgstore.1";
-
 // The literal blocks of the manual's JSON OUTPUT section under each ".It Cm" entry, parsed.
-std::map<std::string, std::vector<Doc>> ManualShapes() {
-  std::ifstream in(kManual);
-  std::map<std::string, std::vector<Doc>> shapes;
+std::map<std::string, std::vector<JsonValue>> ManualShapes() {
+  std::ifstream in(kSources / "msgstore.1");
+  std::map<std::string, std::vector<JsonValue>> shapes;
   std::string line, entry, block;
   bool section = false, literal = false;
   while (std::getline(in, line)) {
     if (Starts(line, ".Sh ")) section = line == ".Sh JSON OUTPUT";
     if (!section) continue;
     if (Starts(line, ".It Cm ")) entry = line.substr(7);
-    if (line == ".Ed" && literal) shapes[entry].push_back(Doc::parse(block));
+    if (line == ".Ed" && literal) shapes[entry].push_back(JsonValue::parse(block));
     if (literal) block += line + "\n";
     if (Starts(line, ".Bd -literal")) literal = true, block.clear();
     if (line == ".Ed") literal = false;
@@ -29,7 +23,7 @@ std::map<std::string, std::vector<Doc>> ManualShapes() {
   return shapes;
 }
 
-std::string TypeOf(const Doc& v) {
+std::string TypeOf(const JsonValue& v) {
   return v.is_null()      ? "null"
          : v.is_boolean() ? "boolean"
          : v.is_number()  ? "number"
@@ -42,7 +36,7 @@ std::string TypeOf(const Doc& v) {
 // A leaf of the shape names the types allowed ("number or null"); an object whose one key is in
 // angle brackets takes any keys, each of the shape under it; an array's elements are each of the
 // shape of its one element.
-void Compare(const Doc& shape, const Doc& value, const std::string& path,
+void Compare(const JsonValue& shape, const JsonValue& value, const std::string& path,
              std::vector<std::string>* errors) {
   if (shape.is_string()) {
     const std::string types = " " + shape.get<std::string>() + " ";
@@ -76,16 +70,16 @@ void Compare(const Doc& shape, const Doc& value, const std::string& path,
 class JsonOutput : public ToolTest {
  protected:
   // The command's JSON document holds the manual's shape.
-  void Expect(const Doc& shape, const std::string& cmd, int status = 0) {
+  void Expect(const JsonValue& shape, const std::string& cmd, int status = 0) {
     Result r = Tool("--json " + cmd);
     EXPECT_EQ(r.status, status) << cmd << "\n" << r.err;
     std::vector<std::string> errors;
-    Compare(shape, Doc::parse(r.out, nullptr, false), cmd, &errors);
+    Compare(shape, JsonValue::parse(r.out, nullptr, false), cmd, &errors);
     EXPECT_EQ(errors, std::vector<std::string>()) << r.out;
   }
-  const std::map<std::string, std::vector<Doc>> shapes_ = ManualShapes();
-  const Doc& Shape(const std::string& entry, size_t k = 0) {
-    static const Doc none = "no shape";
+  const std::map<std::string, std::vector<JsonValue>> shapes_ = ManualShapes();
+  const JsonValue& Shape(const std::string& entry, size_t k = 0) {
+    static const JsonValue none = "no shape";
     auto it = shapes_.find(entry);
     EXPECT_TRUE(it != shapes_.end() && k < it->second.size()) << entry;
     return it != shapes_.end() && k < it->second.size() ? it->second[k] : none;
@@ -105,7 +99,7 @@ TEST_F(JsonOutput, EveryCommandPrintsTheShapeItsManualPageGives) {
   Expect(Shape("init"), "init");
   Expect(Shape("card"), "card state 2");
   Oks({"card state 0", "add sms inbox --text hi --to +1",
-       "add sms inbox --body " + kManual.string(), "--card add sms inbox",
+       "add sms inbox --body " + (kSources / "msgstore.1").string(), "--card add sms inbox",
        "account add --name Work --default", "add email inbox", "add mms draft",
        "add mms autodownload --text1 url", "add mms autodownload"});
   std::ofstream(At("EMS/INBOX/7.sms")) << "damaged";
@@ -130,7 +124,7 @@ TEST_F(JsonOutput, EveryCommandPrintsTheShapeItsManualPageGives) {
   Expect(Shape("check", 1), "check --fix", 1);
   Expect(Shape("check"), "check mms --fix");
   Expect(Shape("check"), "check sms", 1);
-  Expect(Doc::array({Shape("account")}), "account ls");
+  Expect(JsonValue::array({Shape("account")}), "account ls");
   Expect(Shape("account"), "account add --name Home --folder 3");
   Expect(Shape("account", 1), "account show Work");
   Expect(Shape("account", 2), "account rm Home");
@@ -157,7 +151,7 @@ TEST_F(JsonOutput, WatchSaysWhatPostsNoticesAndShowsEachAsItComes) {
   // Shown while the watch goes on.
   ASSERT_TRUE(Until([&] { return Has(watch.out(), "\n"); })) << watch.out();
   EXPECT_PRED2(Has, watch.out(), R"("window":"WCE_APSHELL","message":3140,)");
-  const Doc notice = Doc::parse(watch.out(), nullptr, false);
+  const JsonValue notice = JsonValue::parse(watch.out(), nullptr, false);
   EXPECT_EQ(notice["meaning"], "inbox emptied");
   EXPECT_EQ(notice["detail"], "EMS");
   std::vector<std::string> errors;

@@ -7,10 +7,7 @@
 namespace tool_test {
 namespace {
 
-namespace fs = std::filesystem;
 using Words = std::set<std::string>;
-
-const fs::path kSources = fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "msgstore";
 
 // Splits at sep.
 std::vector<std::string> Split(const std::string& text, const std::string& sep) {

@@ -25,6 +25,12 @@ extern char** environ;
 
 namespace tool_test {
 
+namespace fs = std::filesystem;
+using JsonValue = nlohmann::json;
+
+// The tool's sources beside its manual page and bash completion.
+const fs::path kSources = fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "msgstore";
+
 // A program (args[0], a path) run with standard output and error to memory files; standard input
 // is /dev/null or the descriptor in, standard error the descriptor err when one is given (a
 // terminal), standard output the file out when one is named (closed for kClosed).
@@ -112,12 +118,12 @@ using Step = std::tuple<std::string, int, std::string>;
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/msgstore-tool-XXXXXX";
+    std::string pattern = fs::temp_directory_path().string() + "/msgstore-tool-XXXXXX";
     root_ = mkdtemp(&pattern[0]);
   }
   void TearDown() override {
     for (int fd : inputs_) close(fd);
-    if (std::error_code ec; !HasFailure()) std::filesystem::remove_all(root_, ec);
+    if (std::error_code ec; !HasFailure()) fs::remove_all(root_, ec);
   }
 
   // cmd is split at spaces; standard input from the descriptor in (-1: /dev/null).
@@ -157,7 +163,7 @@ class ToolTest : public ::testing::Test {
       else
         EXPECT_EQ(Ok(cmd), text) << cmd;
   }
-  nlohmann::json Json(const std::string& cmd) { return nlohmann::json::parse(Ok("--json " + cmd)); }
+  JsonValue Json(const std::string& cmd) { return JsonValue::parse(Ok("--json " + cmd)); }
   // A failure: the status, nothing on standard output, one line on standard error that starts
   // with "msgstore: " + err (the whole line when err ends in a newline), and the device as it was.
   void Refuses(const std::string& cmd, int status, const std::string& err, int in = -1) {
@@ -172,7 +178,7 @@ class ToolTest : public ::testing::Test {
   // Every file under the device root: both message trees and the handset's state.
   std::map<std::string, std::string> Device() {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(root_)) {
+    for (const auto& e : fs::recursive_directory_iterator(root_)) {
       std::ifstream in(e.path(), std::ios::binary);
       files[e.path().string()] =
           e.is_directory() ? "/" : std::string(std::istreambuf_iterator<char>(in), {});
