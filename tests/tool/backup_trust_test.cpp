@@ -115,14 +115,13 @@ TEST_F(BackupTrust, AnExportIsTheJsonLibrarysTextByteForByte) {
   });
   // The same base64 with its first letter written as a JSON escape; given twice, the later one
   // counts (here another content, escaped as well).
-  const std::string other = "B" + base64.substr(1);
   ASSERT_EQ(base64[0], 'A');
   std::string escaped = exported, twice = exported;
   escaped.replace(escaped.find(key + base64), key.size() + 1, key + "\\u0041");
   twice.replace(twice.find(key + base64), key.size() + base64.size(),
                 key + base64 + "\"," + key + "\\u0042" + base64.substr(1));
-  for (const auto& [name, text, kept] :
-       {std::make_tuple("escaped", escaped, base64), std::make_tuple("twice", twice, other)}) {
+  for (const auto& [name, text, kept] : {std::make_tuple("escaped", escaped, base64),
+                                         std::make_tuple("twice", twice, "B" + base64.substr(1))}) {
     const std::string f = Save(std::string(name) + ".jsonl", text);
     On(root_ + "/" + name, [&] {
       Ok("import " + f);
@@ -426,17 +425,13 @@ TEST_F(BackupTrust, CheckFixNeverLeavesMoreProblemsThanItFound) {
   Oks({"init"});
   for (int i = 0; i < 7; ++i) Ok("add sms inbox --text m");
   fs::copy_file(At("EMS/INBOX/7.sms"), At("EMS/INBOX/007.sms"));
-  const std::string problem = "1 index differs from the folders";
-  EXPECT_PRED2(
-      Has,
-      Run("check sms", 1, "msgstore: " + problem + " (msgstore check sms --fix rebuilds them)\n"),
-      "inbox        7        7  1 problem\n");
-  const std::string fixed =
-      Run("check sms --fix", 1,
-          "msgstore: " + problem +
-              " after the repair: files not named by a message identifier stay until renamed "
-              "or removed\n");
-  EXPECT_PRED2(Has, fixed, "inbox        7        7  1 problem\n");
+  for (const auto& [cmd, then] : std::vector<std::pair<std::string, std::string>>{
+           {"check sms", " (msgstore check sms --fix rebuilds them)\n"},
+           {"check sms --fix",
+            " after the repair: files not named by a message identifier stay "
+            "until renamed or removed\n"}})
+    EXPECT_PRED2(Has, Run(cmd, 1, "msgstore: 1 index differs from the folders" + then),
+                 "inbox        7        7  1 problem\n");
   EXPECT_EQ(Lines(Ok("ls sms inbox --index")).size(), 8u);  // seven records and the header
 }
 

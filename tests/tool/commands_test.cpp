@@ -88,11 +88,12 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
   }
   fs::remove(At("EMS/DRAFT/1.sms"));
   std::ofstream(At("EMS/EmsDB.ini"), std::ios::binary) << std::string("\1\0\0\0", 4);
-  std::string out = Run("check sms", 1,
-                        "msgstore: 1 index differs from the folders and the identifier counter "
-                        "EmsDB.ini is damaged or behind the stored messages (msgstore check sms "
-                        "--fix repairs them)\n");
-  EXPECT_PRED2(Has, out, "\ndraft: message 1 (draft) has a record but no file\n");
+  EXPECT_PRED2(Has,
+               Run("check sms", 1,
+                   "msgstore: 1 index differs from the folders and the identifier counter "
+                   "EmsDB.ini is damaged or behind the stored messages (msgstore check sms "
+                   "--fix repairs them)\n"),
+               "\ndraft: message 1 (draft) has a record but no file\n");
   EXPECT_PRED2(Starts, Ok("check sms --fix"),
                "rebuilt the index files of draft\nset the identifier counter EmsDB.ini to 2\n");
 

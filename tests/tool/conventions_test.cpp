@@ -51,7 +51,6 @@ TEST_F(Conventions, SeveralIdentifiersOnTheCommandLineOrStandardInput) {
        "add sms inbox --text three --time 2026-01-03 --read",
        "add sms draft --text four --time 2026-01-04"});
   Steps({{"ls sms inbox --ids", 0, "3\n2\n1\n"},
-         {"ls sms inbox --unread --ids", 0, "2\n1\n"},
          {"ls sms --unread", 0,
           "ID  FOLDER  TIME                  READ  STATUS  TO  SUBJECT / TEXT\n"
           " 4  draft   2026-01-04T00:00:00Z  no         0      four\n"

@@ -23,13 +23,9 @@ std::vector<std::string> Split(const std::string& text, const std::string& sep) 
 // and for FOLDER the names its line lists.
 std::vector<std::string> Section(const std::string& help, const std::string& title) {
   std::vector<std::string> words;
-  bool in = false;
-  for (const std::string& line : Lines(help)) {
-    if (in && line.rfind("  ", 0) != 0) break;
-    if (!in) {
-      in = line == title;
-      continue;
-    }
+  const size_t at = help.find("\n" + title + "\n");
+  for (const std::string& line : Lines(at == help.npos ? "" : help.substr(at + title.size() + 2))) {
+    if (!Starts(line, "  ")) break;
     std::istringstream(line) >> words.emplace_back();
     size_t list = line.find_first_not_of(' ', line.find("  ", 8)), end = line.find(", or a num");
     if (words.back() == "FOLDER" && end != std::string::npos)
