@@ -35,11 +35,9 @@ TEST_F(BackupTrust, OnlyInitCardInsertAndImportMakeADevice) {
     On(missing, [&] { Run(cmd, 1, "msgstore: no device root at " + missing + hint); });
     Run(cmd, 1, "msgstore: no message tree at " + root_ + hint);  // a directory without a device
   }
-  EXPECT_FALSE(fs::exists(missing));
-  EXPECT_TRUE(fs::is_empty(root_));
+  EXPECT_TRUE(fs::is_empty(root_));  // nor the mistyped root beneath it
   // The importing root is made only once the whole file has been read.
   Refuses("import " + missing, 1, "cannot open '" + missing + "'\n");
-  EXPECT_TRUE(fs::is_empty(root_));
   EXPECT_EQ(On(missing, [&] { return Ok("card insert"); }), "memory card inserted\n");
   EXPECT_EQ(
       On(missing, [&] { return Ok("init"); }),
@@ -341,31 +339,29 @@ TEST_F(BackupTrust, CountReadsOnlyAndSettleSaysWhatItMovedAndDeleted) {
 TEST_F(BackupTrust, CheckCountAndRefreshCoverTheWholeDevice) {
   Oks({"init", "add sms draft --text a", "add mms draft --text b", "add email draft --text c",
        "account add --folder 1 --text w"});
-  EXPECT_EQ(
-      Ok("check"),
-      "STORE     INDEX     FILES  RECORDS  STATE\n"
-      "sms       inbox         0        0  ok\n"
-      "sms       draft         1        1  ok\n"
-      "sms       sent          0        0  ok\n"
-      "sms       unsent        0        0  ok\n"
-      "sms       report        0        0  ok\n"
-      "sms       spam          0        0  ok\n"
-      "sms       counter                   ok: last identifier 1, highest identifier in use 1\n"
-      "mms       inbox         0        0  ok\n"
-      "mms       draft         1        1  ok\n"
-      "mms       sent          0        0  ok\n"
-      "mms       unsent        0        0  ok\n"
-      "mms       report        0        0  ok\n"
-      "mms       spam          0        0  ok\n"
-      "mms       counter                   ok: last identifier 1, highest identifier in use 1\n"
-      "email     draft         1        1  ok\n"
-      "email     sent          0        0  ok\n"
-      "email     unsent        0        0  ok\n"
-      "email     report        0        0  ok\n"
-      "email     spam          0        0  ok\n"
-      "email     counter                   ok: last identifier 1, highest identifier in use "
-      "1\n"
-      "accounts  database                  ok: 1 account, counter 805306371\n");
+  EXPECT_EQ(Ok("check"), R"(STORE     INDEX     FILES  RECORDS  STATE
+sms       inbox         0        0  ok
+sms       draft         1        1  ok
+sms       sent          0        0  ok
+sms       unsent        0        0  ok
+sms       report        0        0  ok
+sms       spam          0        0  ok
+sms       counter                   ok: last identifier 1, highest identifier in use 1
+mms       inbox         0        0  ok
+mms       draft         1        1  ok
+mms       sent          0        0  ok
+mms       unsent        0        0  ok
+mms       report        0        0  ok
+mms       spam          0        0  ok
+mms       counter                   ok: last identifier 1, highest identifier in use 1
+email     draft         1        1  ok
+email     sent          0        0  ok
+email     unsent        0        0  ok
+email     report        0        0  ok
+email     spam          0        0  ok
+email     counter                   ok: last identifier 1, highest identifier in use 1
+accounts  database                  ok: 1 account, counter 805306371
+)");
   const JsonValue counts = Json("count");
   EXPECT_EQ(counts["sms"]["folders"]["draft"]["phone"], 1);
   EXPECT_EQ(counts["email"]["folders"]["draft"]["phone"], 1);
@@ -414,10 +410,9 @@ TEST_F(BackupTrust, CheckPassesAfterEmpty) {
   Oks({"add sms sim-inbox --text e", "add sms inbox --text f"});
   fs::remove(At("EMS/SIM_INBOX/3.sms"));
   Oks({"empty sms inbox --yes"});
-  const std::vector<std::string> left = Lines(Ok("ls sms inbox --index"));
-  ASSERT_EQ(left.size(), 2u);
-  EXPECT_PRED2(Starts, left[1], " 3  sim-inbox");
-  EXPECT_PRED2(Has, left[1], "(index record without a file)");
+  EXPECT_EQ(Ok("ls sms inbox --index"),
+            "ID  FOLDER     TIME  READ  STATUS  TO  SUBJECT / TEXT\n"
+            " 3  sim-inbox  -     -          -  -   (index record without a file)\n");
 }
 
 // A stray "007.sms" beside "7.sms": check --fix leaves the problem it found and no more.
