@@ -1,13 +1,12 @@
-// The commands all stores share, on the SMS store: failures, a full folder and the handset,
-// and check with its repairs (mark, mv and rm of several messages: conventions_test.cpp).
+// The commands of the stores: failures, a full folder, the handset, check with its repairs, the
+// MMS record beside the shared one, and the e-mail accounts by identifier or name with the
+// registry's incoming-server account (mark, mv and rm of several messages: conventions_test.cpp).
 #include <sys/wait.h>
 
 #include "tool_runner.h"
 
 namespace tool_test {
 namespace {
-
-namespace fs = std::filesystem;
 
 using StoreCommands = ToolTest;
 
@@ -89,11 +88,12 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
   }
   fs::remove(At("EMS/DRAFT/1.sms"));
   std::ofstream(At("EMS/EmsDB.ini"), std::ios::binary) << std::string("\1\0\0\0", 4);
-  std::string out = Run("check sms", 1,
-                        "msgstore: 1 index differs from the folders and the identifier counter "
-                        "EmsDB.ini is damaged or behind the stored messages (msgstore check sms "
-                        "--fix repairs them)\n");
-  EXPECT_PRED2(Has, out, "\ndraft: message 1 (draft) has a record but no file\n");
+  EXPECT_PRED2(Has,
+               Run("check sms", 1,
+                   "msgstore: 1 index differs from the folders and the identifier counter "
+                   "EmsDB.ini is damaged or behind the stored messages (msgstore check sms "
+                   "--fix repairs them)\n"),
+               "\ndraft: message 1 (draft) has a record but no file\n");
   EXPECT_PRED2(Starts, Ok("check sms --fix"),
                "rebuilt the index files of draft\nset the identifier counter EmsDB.ini to 2\n");
 
@@ -115,6 +115,87 @@ TEST_F(StoreCommands, CheckFindsABehindCounterAndADeadWritersFileAndFixRepairsTh
   EXPECT_FALSE(fs::exists(At("EMS/DRAFT/" + stale)));
   EXPECT_TRUE(fs::exists(At("EMS/" + live)));  // its writer still runs
   EXPECT_EQ(Tool("check").status, 0);
+}
+
+TEST_F(StoreCommands, MmsAddListAndShowWithContentFromAFile) {
+  Ok("init");
+  const std::string body = {'\x00', '\x01', 'M', '\xFF', '\0', '\x7F', '\x80'};
+  Steps({{"add mms inbox --to +49 --subject Pic --text hi --time 2026-03-01T12:00:00Z "
+          "--mms-text smil --mms-value1 4000000000 --mms-wquick2 12 --status 9",
+          0, "message 1 stored in phone inbox\n"},
+         {"add mms draft --body " + Save("body.bin", body), 0, "message 2 stored in phone draft\n"},
+         {"ls mms inbox", 0,
+          "ID  TIME                  READ  STATUS  TO   SUBJECT / TEXT\n"
+          " 1  2026-03-01T12:00:00Z  no         9  +49  Pic\n"}});
+  const std::string shown = Ok("show mms 1");
+  EXPECT_PRED2(Has, shown,
+               "\nfolder       inbox\nread         no\nstatus       9\nindex time   "
+               "2026-03-01T12:00:00Z\ntime         2026-03-01T12:00:00Z\nto           +49\n");
+  EXPECT_PRED2(Has, shown,
+               "wuser2       0\nmms text     smil\nmms value1   4000000000\nmms value2   0\n"
+               "mms wvalue1  0\nmms wvalue2  0\nmms wvalue3  0\nmms wquick1  0\nmms wquick2  12\n"
+               "record       id 1, folder 1\ncontent      4 bytes, UTF-16 text:\nhi\n");
+  // Content that is not text: as it was, and as a dump.
+  EXPECT_EQ(Ok("show mms 2 --raw"), body);
+  EXPECT_PRED2(Has, Ok("show mms 2"),
+               "content      7 bytes, binary:\n00000000  00 01 4d ff 00 7f 80" +
+                   std::string(29, ' ') + "|..M....|\n");
+}
+
+TEST_F(StoreCommands, EmailAccountsAndTheirInboxMessagesFromAddToRemove) {
+  Ok("init");
+  Steps({{"account add --name Work", 0, "account 805306371 added to folder 1\n"},
+         {"add email inbox --text hi", 2,
+          "an inbox message needs --account ID or NAME: no incoming-server account is named "
+          "(see 'msgstore account use')\n"},
+         {"account add --text Home --folder 2 --default --data 7 --wdata1 1 --wdata2 65535", 0,
+          "account 805306372 added to folder 2\naccount 805306372 is the incoming-server "
+          "account (registry name Account30000004)\n"},
+         {"account ls", 0,
+          "       ID  FOLDER  DATA  WDATA1  WDATA2  INCOMING  TEXT\n"
+          "805306371       1     0       0       0  no        Work\n"
+          "805306372       2     7       1   65535  yes       Home\n"},
+         {"add email inbox --text hi", 0,
+          "message 1 stored in phone inbox\nnote: without --account the message went to the "
+          "incoming-server account 805306372\n"},
+         {"add email inbox --account Work --to a@b.example --subject Hi --text hello "
+          "--time 2026-03-01T12:00:00Z --email-data1 4000000000 --read-report -7 --status 3",
+          0, "message 2 stored in phone inbox\n"},
+         {"ls email --account Home --ids", 0, "1\n"},
+         {"ls email inbox --index --account 805306371", 0,
+          "ID    ACCOUNT  FOLDER  TIME                  READ  STATUS  TO           SUBJECT / "
+          "TEXT\n 2  805306371  inbox   2026-03-01T12:00:00Z  no         3  a@b.example  Hi\n"},
+         {"account use Work", 0,
+          "account 805306371 is the incoming-server account (registry name Account30000003)\n"},
+         {"account add --name Work", 0, "account 805306373 added to folder 1\n"},
+         {"account rm Work", 1,
+          "account name 'Work' is ambiguous: accounts 805306371, 805306373 have it (give the "
+          "identifier)\n"},
+         {"account show Nobody", 1, "no account named 'Nobody' (see 'msgstore account ls')\n"},
+         {"ls email inbox --account Nobody", 1, "no account named 'Nobody'"}});
+  EXPECT_EQ(Json("account show Home")["id"], 805306372u);
+  EXPECT_TRUE(fs::exists(At("Email/INBOX/805306371_2.email")));
+  EXPECT_PRED2(Has, Ok("show email 2"),
+               "\nemail data1  4000000000\nemail text1\nemail text2\nread report  -7\n"
+               "account      805306371\nemail data2  0\nrecord       id 2, folder 1\n"
+               "content      10 bytes, UTF-16 text:\nhello\n");
+  // The store's own count finds the incoming account through the registry values written.
+  EXPECT_EQ(Json("count email").at("unread_inbox"), 1);
+  const std::string count = Ok("count email");
+  for (const char* row : {"\ninbox 805306371 (Work)      1     -      1\n",
+                          "\ninbox 805306372 (Home)      1     -      1\n",
+                          "\ninbox 805306373 (Work)      0     -      0\n"})
+    EXPECT_PRED2(Has, count, row);
+  EXPECT_EQ(Json("count email")["accounts"]["805306372"]["text"], "Home");
+  Steps({{"mark email 2 --read --read-report 2", 0,
+          "message 2 in phone inbox: read, status 3, read report 2\n"},
+         {"mv email 2 spam", 0, "message 2 in phone inbox moved to phone spam as message 3\n"},
+         {"account rm 805306372", 0,
+          "removed account 805306372 of folder 2\nnote: its inbox keeps 1 message ('msgstore "
+          "empty email inbox --account 805306372' deletes them)\n"}});
+  // Removed from the account store, its messages are counted without a name.
+  EXPECT_PRED2(Has, Ok("count email"), "\ninbox 805306372 (no account)      1     -      1\n");
+  EXPECT_TRUE(Json("count email")["accounts"]["805306372"]["text"].is_null());
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The manual page and the bash completion against the commands and options that
 // "msgstore --help" and each command's help list.
-#include <cstdio>
 #include <set>
 
 #include "tool_runner.h"
@@ -8,10 +7,7 @@
 namespace tool_test {
 namespace {
 
-namespace fs = std::filesystem;
 using Words = std::set<std::string>;
-
-const fs::path kSources = fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "msgstore";
 
 // Splits at sep.
 std::vector<std::string> Split(const std::string& text, const std::string& sep) {
@@ -27,13 +23,9 @@ std::vector<std::string> Split(const std::string& text, const std::string& sep) 
 // and for FOLDER the names its line lists.
 std::vector<std::string> Section(const std::string& help, const std::string& title) {
   std::vector<std::string> words;
-  bool in = false;
-  for (const std::string& line : Lines(help)) {
-    if (in && line.rfind("  ", 0) != 0) break;
-    if (!in) {
-      in = line == title;
-      continue;
-    }
+  const size_t at = help.find("\n" + title + "\n");
+  for (const std::string& line : Lines(at == help.npos ? "" : help.substr(at + title.size() + 2))) {
+    if (!Starts(line, "  ")) break;
     std::istringstream(line) >> words.emplace_back();
     size_t list = line.find_first_not_of(' ', line.find("  ", 8)), end = line.find(", or a num");
     if (words.back() == "FOLDER" && end != std::string::npos)
@@ -78,20 +70,15 @@ class ManualTest : public ToolTest {
     size_t count = 0;
     for (std::string w; in >> w; ++count) words += " '" + w + "'";
     if (line.empty() || line.back() == ' ') words += " ''", ++count;
-    const std::string script = root_ + "/complete.sh";
     // The completion reads the help of the msgstore it finds on the PATH.
-    std::ofstream(script) << "PATH='" << fs::path(MSGSTORE_TOOL_PATH).parent_path().string()
-                          << "':$PATH\nsource '" << (kSources / "msgstore.bash").string()
-                          << "'\nCOMP_WORDS=(" << words << ")\nCOMP_CWORD=" << count
-                          << "\n_msgstore\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
-    std::string text;
-    FILE* out = popen(("bash '" + script + "'").c_str(), "r");
-    char buffer[4096];
-    for (size_t n; out != nullptr && (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
-      text.append(buffer, n);
-    EXPECT_TRUE(out != nullptr && pclose(out) == 0) << line;
+    Child bash({"/bin/bash", "-c",
+                "PATH='" + fs::path(MSGSTORE_TOOL_PATH).parent_path().string() +
+                    "':$PATH\nsource '" + (kSources / "msgstore.bash").string() +
+                    "'\nCOMP_WORDS=(" + words + ")\nCOMP_CWORD=" + std::to_string(count) +
+                    "\n_msgstore\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n"});
+    EXPECT_EQ(bash.Finish(), 0) << line << bash.err();
     Words offered;
-    for (const std::string& word : Lines(text))
+    for (const std::string& word : Lines(bash.out()))
       if (!word.empty()) offered.insert(word);
     return offered;
   }

@@ -25,15 +25,20 @@ extern char** environ;
 
 namespace tool_test {
 
-// Standard output and error go to memory files; standard input is /dev/null or the descriptor
-// in, standard error the descriptor err when one is given (a terminal), standard output the file
-// out when one is named (closed for kClosed).
+namespace fs = std::filesystem;
+using JsonValue = nlohmann::json;
+
+// The tool's sources beside its manual page and bash completion.
+const fs::path kSources = fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "msgstore";
+
+// A program (args[0], a path) run with standard output and error to memory files; standard input
+// is /dev/null or the descriptor in, standard error the descriptor err when one is given (a
+// terminal), standard output the file out when one is named (closed for kClosed).
 class Child {
  public:
   static constexpr const char* kClosed = "";
   explicit Child(std::vector<std::string> args, int in = -1, int err = -1,
                  const char* out = nullptr) {
-    args.insert(args.begin(), MSGSTORE_TOOL_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -63,7 +68,7 @@ class Child {
   }
   std::string out() const { return Read(out_); }
   std::string err() const { return Read(err_); }
-  // The exit status, 128 + signal when killed, -1 when the tool did not start. A tool that does
+  // The exit status, 128 + signal when killed, -1 when the program did not start. One that does
   // not end is stopped by the test's time-out.
   int Finish() {
     int st = 0;
@@ -113,11 +118,12 @@ using Step = std::tuple<std::string, int, std::string>;
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/msgstore-tool-XXXXXX";
+    std::string pattern = fs::temp_directory_path().string() + "/msgstore-tool-XXXXXX";
     root_ = mkdtemp(&pattern[0]);
   }
   void TearDown() override {
-    if (std::error_code ec; !HasFailure()) std::filesystem::remove_all(root_, ec);
+    for (int fd : inputs_) close(fd);
+    if (std::error_code ec; !HasFailure()) fs::remove_all(root_, ec);
   }
 
   // cmd is split at spaces; standard input from the descriptor in (-1: /dev/null).
@@ -125,15 +131,23 @@ class ToolTest : public ::testing::Test {
     Child c(Args(cmd), in);
     return {c.Finish(), c.out(), c.err()};
   }
+  // The tool's command line.
   std::vector<std::string> Args(const std::string& cmd) const {
-    std::vector<std::string> args = {"--root", root_};
+    std::vector<std::string> args = {MSGSTORE_TOOL_PATH, "--root", root_};
     std::istringstream in(cmd);
     for (std::string word; in >> word;) args.push_back(word);
     return args;
   }
+  // A descriptor to give as standard input, reading text.
+  int Input(const std::string& text) {
+    const int fd = inputs_.emplace_back(memfd_create("in", MFD_CLOEXEC));
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+  }
   // Expects status and standard error; returns standard output.
-  std::string Run(const std::string& cmd, int status, const std::string& err = "") {
-    Result r = Tool(cmd);
+  std::string Run(const std::string& cmd, int status, const std::string& err = "", int in = -1) {
+    Result r = Tool(cmd, in);
     EXPECT_EQ(r.status, status) << cmd << "\n" << r.err;
     EXPECT_EQ(r.err, err) << cmd;
     return r.out;
@@ -149,12 +163,12 @@ class ToolTest : public ::testing::Test {
       else
         EXPECT_EQ(Ok(cmd), text) << cmd;
   }
-  nlohmann::json Json(const std::string& cmd) { return nlohmann::json::parse(Ok("--json " + cmd)); }
+  JsonValue Json(const std::string& cmd) { return JsonValue::parse(Ok("--json " + cmd)); }
   // A failure: the status, nothing on standard output, one line on standard error that starts
   // with "msgstore: " + err (the whole line when err ends in a newline), and the device as it was.
-  void Refuses(const std::string& cmd, int status, const std::string& err) {
+  void Refuses(const std::string& cmd, int status, const std::string& err, int in = -1) {
     auto before = Device();
-    Result r = Tool(cmd);
+    Result r = Tool(cmd, in);
     EXPECT_EQ(r.status, status) << cmd << "\n" << r.out << r.err;
     EXPECT_EQ(r.out, "") << cmd;
     EXPECT_EQ(Lines(r.err).size(), 1u) << cmd << "\n" << r.err;
@@ -164,7 +178,7 @@ class ToolTest : public ::testing::Test {
   // Every file under the device root: both message trees and the handset's state.
   std::map<std::string, std::string> Device() {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(root_)) {
+    for (const auto& e : fs::recursive_directory_iterator(root_)) {
       std::ifstream in(e.path(), std::ios::binary);
       files[e.path().string()] =
           e.is_directory() ? "/" : std::string(std::istreambuf_iterator<char>(in), {});
@@ -180,11 +194,13 @@ class ToolTest : public ::testing::Test {
   // Runs f with another device root.
   template <class F>
   auto On(const std::string& root, F f) {
-    std::string saved = root_;
+    struct Back {
+      std::string& root;
+      const std::string saved = root;
+      ~Back() { root = saved; }
+    } back{root_};
     root_ = root;
-    auto result = f();
-    root_ = saved;
-    return result;
+    return f();
   }
   // Every file and directory of both storages of the device at root, by its path under the root.
   std::map<std::string, std::string> Trees(const std::string& root) {
@@ -201,6 +217,7 @@ class ToolTest : public ::testing::Test {
   }
 
   std::string root_;
+  std::vector<int> inputs_;
 };
 
 }  // namespace tool_test
