@@ -44,10 +44,6 @@ Range RangeOf(const RecordField& f) {
   return {0, f.type == RecordField::kWord ? 0xFFFF : 0xFFFFFFFF};
 }
 
-std::string NotInRange(int64_t min, uint64_t max) {
-  return " is not a number from " + std::to_string(min) + " to " + std::to_string(max);
-}
-
 std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
 std::string RawKey(const std::string& key) { return key + "_utf16_base64"; }
 

@@ -30,7 +30,6 @@ void Require(const msgstore::Result& result, DWORD account) {
 }
 
 const StoreDescription& ParseStore(const std::string& name) {
-  if (name.empty()) return *Stores().front();
   const StoreDescription* s = msgstore::StoreNamed(name);
   if (s == nullptr) throw UsageError("unknown store '" + name + "' (stores: " + StoreNames() + ")");
   return *s;
@@ -108,13 +107,16 @@ const StoreDescription& StoreWithAccounts() {
   throw Failure("no store keeps messages by account");
 }
 
+std::string NotInRange(int64_t min, uint64_t max) {
+  return " is not a number from " + std::to_string(min) + " to " + std::to_string(max);
+}
+
 int64_t ParseNumber(const std::string& what, const std::string& text, uint64_t max, int64_t min) {
   const bool negative = min < 0 && !text.empty() && text[0] == '-';
   uint64_t magnitude = 0;
   if (!ParseUnsigned(text.substr(negative ? 1 : 0), negative ? -static_cast<uint64_t>(min) : max,
                      &magnitude))
-    throw UsageError(what + " '" + text + "' is not a number from " + std::to_string(min) + " to " +
-                     std::to_string(max));
+    throw UsageError(what + " '" + text + "'" + NotInRange(min, max));
   return negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
 }
 

@@ -39,7 +39,7 @@ void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 // account of that identifier names the command that lists them.
 void Require(const msgstore::Result& result, DWORD account = 0);
 
-// A store by name; the first store for ""; UsageError for anything else.
+// A store by name; UsageError for anything else.
 const StoreDescription& ParseStore(const std::string& name);
 std::string StoreNames();  // "sms, mms, email"
 // "msgstore check sms --fix".
@@ -62,6 +62,8 @@ std::string What(const StoreDescription& s, const Location& at);  // "message 5 
 const FolderDescription* AccountFolder(const StoreDescription& s);
 const StoreDescription& StoreWithAccounts();  // the store that has one
 
+// " is not a number from min to max", what a number out of its range is.
+std::string NotInRange(int64_t min, uint64_t max);
 // A number of an option or argument named what, min to max; UsageError otherwise.
 int64_t ParseNumber(const std::string& what, const std::string& text, uint64_t max,
                     int64_t min = 0);
