@@ -196,13 +196,10 @@ py::object FieldToPy(const RecordField& f, const Record& r) {
   const void* at = f.atConst(r);
   switch (f.type) {
     case RecordField::kBool:
-      return py::int_(*static_cast<const BOOL*>(at));
     case RecordField::kWord:
-      return py::int_(*static_cast<const WORD*>(at));
     case RecordField::kDword:
-      return py::int_(*static_cast<const DWORD*>(at));
     case RecordField::kInt32:
-      return py::int_(*static_cast<const int32_t*>(at));
+      return py::int_(f.Number(r));
     case RecordField::kText:
       return TextToPy(*static_cast<const std::u16string*>(at));
     case RecordField::kBytes: {
@@ -220,18 +217,12 @@ void FieldFromPy(const RecordField& f, py::handle value, Record* r) {
   const std::string key = f.key;
   switch (f.type) {
     case RecordField::kBool:
-      *static_cast<BOOL*>(at) = PyBool_Check(value.ptr())
-                                    ? (value.ptr() == Py_True ? 1 : 0)
-                                    : static_cast<BOOL>(Integer(value, key, INT32_MIN, INT32_MAX));
-      break;
     case RecordField::kWord:
-      *static_cast<WORD*>(at) = static_cast<WORD>(Integer(value, key, 0, UINT16_MAX));
-      break;
     case RecordField::kDword:
-      *static_cast<DWORD*>(at) = Dword(value, key);
-      break;
     case RecordField::kInt32:
-      *static_cast<int32_t*>(at) = static_cast<int32_t>(Integer(value, key, INT32_MIN, INT32_MAX));
+      f.SetNumber(*r, f.type == RecordField::kBool && PyBool_Check(value.ptr())
+                          ? value.ptr() == Py_True
+                          : Integer(value, key, f.Least(), f.Greatest()));
       break;
     case RecordField::kText:
       *static_cast<std::u16string*>(at) = TextFromPy(value, key);
@@ -695,8 +686,9 @@ class PyDevice {
         "accounts"_a = report.accounts, "replaced_messages"_a = report.replacedMessages,
         "replaced_accounts"_a = report.replacedAccounts, "skipped"_a = skipped,
         "handset_counters"_a = report.handsetCounters,
-        "incoming_server"_a = report.incomingServer != 0 ? py::object(py::int_(report.incomingServer))
-                                                         : py::object(py::none()));
+        "incoming_server"_a = report.incomingServer != 0
+                                  ? py::object(py::int_(report.incomingServer))
+                                  : py::object(py::none()));
   }
 
  private:

@@ -99,6 +99,12 @@ struct RecordField {
   void* (*at)(Record& r);
   const void* (*atConst)(const Record& r);
   bool KeptBy(StoreKind kind) const { return (stores & (1u << static_cast<int>(kind))) != 0; }
+  // A field of kBool, kWord, kDword or kInt32 as one number: its value,
+  // setting it, and the least and the greatest value its type holds.
+  MSGSTORE_API int64_t Number(const Record& r) const;
+  MSGSTORE_API void SetNumber(Record& r, int64_t n) const;
+  MSGSTORE_API int64_t Least() const;
+  MSGSTORE_API int64_t Greatest() const;
 };
 // In the order the tool shows them: the record's identifier and folder, the
 // shared fields, the store's own, the content.

@@ -1,5 +1,6 @@
 // Record: its fields described once, its comparison, and its conversion to
 // and from the records the stores read and write.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -96,6 +97,27 @@ const std::vector<RecordField>& RecordFields() {
       FIELD("content", kBytes, kAll, content),
   };
   return kFields;
+}
+
+int64_t RecordField::Number(const Record& r) const {
+  if (type == kWord) return *static_cast<const WORD*>(atConst(r));
+  if (type == kDword) return *static_cast<const DWORD*>(atConst(r));
+  return *static_cast<const int32_t*>(atConst(r));  // BOOL too
+}
+
+void RecordField::SetNumber(Record& r, int64_t n) const {
+  if (type == kWord)
+    *static_cast<WORD*>(at(r)) = static_cast<WORD>(n);
+  else if (type == kDword)
+    *static_cast<DWORD*>(at(r)) = static_cast<DWORD>(n);
+  else
+    *static_cast<int32_t*>(at(r)) = static_cast<int32_t>(n);
+}
+
+int64_t RecordField::Least() const { return type == kWord || type == kDword ? 0 : INT32_MIN; }
+
+int64_t RecordField::Greatest() const {
+  return type == kWord ? 0xFFFF : type == kDword ? 0xFFFFFFFF : INT32_MAX;
 }
 
 const RecordField* RecordFieldNamed(const std::string& key) {
