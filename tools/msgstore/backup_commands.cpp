@@ -47,21 +47,6 @@ Selection Select(const std::vector<std::string>& words) {
   return sel;
 }
 
-// The place of each phone message in the phone index that lists it (its
-// first record there), by index folder, folder, identifier and account.
-using IndexPlaces = std::map<std::tuple<DWORD, DWORD, DWORD, DWORD>, size_t>;
-
-IndexPlaces ReadIndexPlaces(Context& ctx, const StoreDescription& s) {
-  IndexPlaces places;
-  for (const FolderDescription& f : s) {
-    if (f.indexFolder != f.number) continue;
-    std::map<DWORD, size_t> next;  // the place in each account's index
-    for (const Location& r : ctx.store(s).IndexRecords(f.number).records)
-      places.emplace(std::make_tuple(f.number, r.folder, r.id, r.account), next[r.account]++);
-  }
-  return places;
-}
-
 OrderedJson NullUnless(bool given, OrderedJson value) {
   return given ? value : OrderedJson(nullptr);
 }
@@ -145,7 +130,9 @@ int Export(Context& ctx, const Selection& sel) {
     }
     // Before any message is read, so that nothing the reads do can move a
     // record.
-    const IndexPlaces places = ReadIndexPlaces(ctx, s);
+    std::map<std::tuple<DWORD, DWORD, DWORD>, size_t> places;  // by folder, identifier, account
+    for (const msgstore::IndexPlace& p : ctx.store(s).IndexPlaces())
+      places.emplace(std::make_tuple(p.at.folder, p.at.id, p.at.account), p.position);
     size_t written = 0;
     for (const Location& at : messages[i]) {
       const msgstore::ReadResult read = ctx.store(s).Read(at, true);
@@ -156,8 +143,7 @@ int Export(Context& ctx, const Selection& sel) {
         OrderedJson j =
             RecordJson(s, at, read.record, true, {{"type", "message"}, {"store", s.name}});
         AddExactJson(s, read.record, &j);
-        const auto place =
-            places.find({s.Folder(at.folder)->indexFolder, at.folder, at.id, at.account});
+        const auto place = places.find({at.folder, at.id, at.account});
         j["index_position"] =
             !at.card && place != places.end() ? OrderedJson(place->second) : OrderedJson(nullptr);
         line(j);
