@@ -20,30 +20,6 @@ T& Set(const RecordField& f, Record& r) {
   return *static_cast<T*>(f.at(r));
 }
 
-using Range = std::pair<int64_t, int64_t>;
-
-// The fields of kWord, kDword and kInt32, as one number: their values, and
-// those they take.
-int64_t NumberOf(const RecordField& f, const Record& r) {
-  if (f.type == RecordField::kWord) return Get<WORD>(f, r);
-  if (f.type == RecordField::kDword) return Get<DWORD>(f, r);
-  return Get<int32_t>(f, r);
-}
-
-void SetNumber(const RecordField& f, int64_t n, Record* r) {
-  if (f.type == RecordField::kWord)
-    Set<WORD>(f, *r) = static_cast<WORD>(n);
-  else if (f.type == RecordField::kDword)
-    Set<DWORD>(f, *r) = static_cast<DWORD>(n);
-  else
-    Set<int32_t>(f, *r) = static_cast<int32_t>(n);
-}
-
-Range RangeOf(const RecordField& f) {
-  if (f.type == RecordField::kInt32) return {INT32_MIN, INT32_MAX};
-  return {0, f.type == RecordField::kWord ? 0xFFFF : 0xFFFFFFFF};
-}
-
 std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
 std::string RawKey(const std::string& key) { return key + "_utf16_base64"; }
 
@@ -83,13 +59,13 @@ FILETIME TimeOf(const Json& j, const std::string& key) {
                                : given() + "; an edited time needs its ticks edited too"));
 }
 
-// A number in the range; with a range from 0, one that the parser reads as
-// unsigned ("-0" is not).
-int64_t NumberIn(const Json& j, const std::string& key, Range range) {
-  if (range.first == 0) return static_cast<int64_t>(Unsigned(j, key, range.second));
+// A number that the field f takes; for an unsigned one, one that the parser
+// reads as unsigned ("-0" is not).
+int64_t NumberIn(const Json& j, const std::string& key, const RecordField& f) {
+  if (f.Least() == 0) return static_cast<int64_t>(Unsigned(j, key, f.Greatest()));
   const Json& v = Field(j, key);
-  if (!v.is_number_integer() || v.get<int64_t>() < range.first || v.get<int64_t>() > range.second)
-    throw LineError(Quoted(key) + NotInRange(range.first, range.second));
+  if (!v.is_number_integer() || v.get<int64_t>() < f.Least() || v.get<int64_t>() > f.Greatest())
+    throw LineError(Quoted(key) + NotInRange(f.Least(), f.Greatest()));
   return v.get<int64_t>();
 }
 
@@ -105,7 +81,7 @@ void AddFields(const StoreDescription& s, const Record& r, bool withContent, Ord
       j[key] = FormatTime(Get<FILETIME>(*f, r));
       j[key + "_ticks"] = Ticks(Get<FILETIME>(*f, r));
     } else if (f->type != RecordField::kBytes) {
-      j[key] = NumberOf(*f, r);
+      j[key] = f->Number(r);
     } else if (withContent) {
       const std::vector<uint8_t>& bytes = Get<std::vector<uint8_t>>(*f, r);
       j[key + "_size"] = bytes.size();
@@ -218,7 +194,7 @@ void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
     if (f->type == RecordField::kBool) {
       const bool set = Boolean(j, key);
       const std::string value = key + "_value";
-      Set<BOOL>(*f, *r) = j.contains(value) ? NumberIn(j, value, {INT32_MIN, INT32_MAX}) : set;
+      Set<BOOL>(*f, *r) = j.contains(value) ? NumberIn(j, value, *f) : set;
       if ((Get<BOOL>(*f, *r) != 0) != set)
         throw LineError(Quoted(value) + " and " + Quoted(key) + " disagree");
     } else if (f->type == RecordField::kText) {
@@ -226,7 +202,7 @@ void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
     } else if (f->type == RecordField::kTime) {
       Set<FILETIME>(*f, *r) = TimeOf(j, key);
     } else if (f->type != RecordField::kBytes) {
-      SetNumber(*f, NumberIn(j, key, RangeOf(*f)), r);
+      f->SetNumber(*r, NumberIn(j, key, *f));
     } else {
       const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);
       std::vector<BYTE> bytes = Bytes(j, key + "_base64");
@@ -278,8 +254,7 @@ std::string OptionHelp(const RecordField& f) {
     return "The account of an inbox message (see 'msgstore account ls'); in spam, the inbox it "
            "goes back to";
   if (f.type == RecordField::kText) return key;
-  const Range range = RangeOf(f);
-  return key + ", " + std::to_string(range.first) + " to " + std::to_string(range.second) +
+  return key + ", " + std::to_string(f.Least()) + " to " + std::to_string(f.Greatest()) +
          " (default 0)";
 }
 
@@ -287,7 +262,7 @@ void SetFromOption(const RecordField& f, const std::string& text, Record* r) {
   if (f.type == RecordField::kText)
     Set<std::u16string>(f, *r) = Utf8ToUtf16(text);
   else
-    SetNumber(f, ParseNumber(OptionOf(f), text, RangeOf(f).second, RangeOf(f).first), r);
+    f.SetNumber(*r, ParseNumber(OptionOf(f), text, f.Greatest(), f.Least()));
 }
 
 }  // namespace tool
