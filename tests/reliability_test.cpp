@@ -61,15 +61,6 @@ class Reliability : public msgstore_test::EmsTest {
     std::sort(oids.begin(), oids.end());
     return oids;
   }
-  // The exact index file of messages (oid -> time) of folder, newest first.
-  static Bytes IndexImage(DWORD folder, const std::map<DWORD, DWORD>& times) {
-    std::vector<std::pair<DWORD, DWORD>> order;
-    for (const auto& [oid, time] : times) order.push_back({time, oid});
-    std::sort(order.rbegin(), order.rend());
-    std::vector<DWORD> words;
-    for (const auto& [time, oid] : order) words.insert(words.end(), {folder, oid, time, 0});
-    return msgstore_test::Words(words);
-  }
   Bytes IndexFile(DWORD folder) const {
     return msgstore_test::Load(Dir(false, folder) + "/EmsIni");
   }
@@ -107,17 +98,17 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
     });
   ASSERT_EQ(children.Finish(), std::vector<int>(kWriters + 1, 0));
   std::map<DWORD, std::pair<DWORD, DWORD>> expected[2];  // phone, card: oid -> (writer, seq)
-  std::set<DWORD> handedOut;
+  std::set<DWORD> handedOut, range;                      // every draw took the next number, once
   for (DWORD w = 1; w <= kWriters; ++w) {
     const std::vector<DWORD> oids = children.Words(w);
     ASSERT_EQ(oids.size(), kMessages) << "writer " << w;
     for (DWORD seq = 0; seq < kMessages; ++seq) {
       expected[w > kWriters / 2][oids[seq]] = {w, seq};
-      EXPECT_TRUE(handedOut.insert(oids[seq]).second) << "identifier " << oids[seq] << " twice";
+      handedOut.insert(oids[seq]);
+      range.insert(kOld + 1 + (w - 1) * kMessages + seq);
     }
   }
-  EXPECT_EQ(*handedOut.begin(), kOld + 1);  // every draw took the next number
-  EXPECT_EQ(*handedOut.rbegin(), kOld + kWriters * kMessages);
+  EXPECT_EQ(handedOut, range);
   EXPECT_EQ(Counter(), msgstore_test::Words({kOld + kWriters * kMessages}));
   DWORD type = 0, size = 1;  // and no change to the handset or the registry was lost
   BYTE last = 0;
@@ -126,15 +117,17 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
                             msgstore::DefaultPlatform::GetCounter("SentInSim"), type, last, size),
             std::make_tuple(kWriters * 50, 0u, REG_BINARY, BYTE{50}, 1u));
   for (bool card : {false, true}) {
-    std::map<DWORD, DWORD> times;
-    std::vector<DWORD> oids;
+    std::map<DWORD, DWORD> byTime;  // time -> oid
+    std::vector<DWORD> oids, index;
     for (const auto& [oid, who] : expected[card]) {
       EXPECT_TRUE(ReadsBack(card, kDraft, oid, who.first, who.second));
-      times[oid] = Time(who.first, who.second);
+      byTime[Time(who.first, who.second)] = oid;
       oids.push_back(oid);
     }
     EXPECT_EQ(Listed(card, kDraft), oids) << card;
-    EXPECT_TRUE(card || IndexFile(kDraft) == IndexImage(kDraft, times));
+    for (auto it = byTime.rbegin(); it != byTime.rend(); ++it)  // newest first
+      index.insert(index.end(), {kDraft, it->second, it->first, 0});
+    EXPECT_TRUE(card || IndexFile(kDraft) == msgstore_test::Words(index));
   }
 }
 
@@ -211,7 +204,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   constexpr DWORD kPerFolder = 40, kTotal = 6 * kPerFolder;
   const DWORD folders[] = {kInbox, kDraft, kSent};
   auto restore = [&](const std::string& root, bool replace,
-                     const std::function<void(size_t)>& progress = {}) {
+                     const std::function<void(size_t, size_t)>& progress = {}) {
     msgstore::SetDeviceRoot(root);
     fs::create_directories(root + "/SD Card");
     std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root);
@@ -228,9 +221,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
                 card ? std::nullopt : std::optional<size_t>(kPerFolder - 1 - k));
         }
     msgstore::Restorer::Report report;
-    return r.Commit(replace, &report, [&](size_t done, size_t) {
-      if (progress) progress(done);
-    });
+    return r.Commit(replace, &report, progress);
   };
   // The files of a root's message trees by path under the root.
   auto files = [](const std::string& root) {
@@ -251,9 +242,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
       for (const auto& e : fs::directory_iterator(dir))
         if (e.is_regular_file() && e.path().extension() == ".sms")
           held.insert(std::stoul(e.path().stem().string()));
-      const msgstore_test::Bytes index = msgstore_test::Load(dir + "/EmsIni");
-      for (size_t at = 0; at + 16 <= index.size(); at += 16)
-        listed.insert(msgstore_test::LoadU32(index, at + 4));
+      for (const auto& record : msgstore_test::LoadIndex(dir + "/EmsIni")) listed.insert(record[1]);
       if (!std::includes(held.begin(), held.end(), listed.begin(), listed.end()) ||
           (unindexed && held != listed))
         out.push_back(folder);
@@ -273,19 +262,16 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   const msgstore::Result whole = restore(root_ + "/whole", false);
   sys.rename = rename;
   ASSERT_TRUE(whole) << whole.error;
+  std::map<std::string, std::string> last;  // folder: the last file put in it
   std::vector<std::string> indexes;
-  for (size_t i = 0; i < renamed.size(); ++i) {
-    const std::string& name = renamed[i];
-    if (name.size() < 7 || name.compare(name.size() - 7, 7, "/EmsIni") != 0) continue;
-    indexes.push_back(name);
-    const std::string folder = name.substr(0, name.size() - 6);
-    EXPECT_TRUE(std::none_of(renamed.begin() + i, renamed.end(),
-                             [&](const std::string& n) {
-                               return n.compare(0, folder.size(), folder) == 0 && n != name;
-                             }))
-        << name << " before a message of its folder";
+  for (const std::string& name : renamed) {
+    const std::string folder = name.substr(0, name.find('/'));
+    last[folder] = name;
+    if (name == folder + "/EmsIni") indexes.push_back(name);
   }
   EXPECT_EQ(indexes, (std::vector<std::string>{"INBOX/EmsIni", "DRAFT/EmsIni", "SENT/EmsIni"}));
+  for (const std::string& index : indexes)
+    EXPECT_EQ(last[index.substr(0, index.find('/'))], index) << "a message after its index";
   const auto expected = files(root_ + "/whole");
   ASSERT_EQ(expected.size(), kTotal + 3 + 1);  // messages, phone indexes, counter
 
@@ -296,9 +282,8 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
     const std::string root = root_ + "/killed" + std::to_string(round);
     msgstore_test::Children child;
     child.Spawn([&](int out) {
-      return restore(root, false, [out](size_t done) { msgstore_test::Report(out, {DWORD(done)}); })
-                 ? 0
-                 : 1;
+      auto report = [out](size_t done, size_t) { msgstore_test::Report(out, {DWORD(done)}); };
+      return restore(root, false, report) ? 0 : 1;
     });
     child.Await(0, 1 + random() % (kTotal - 1));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
