@@ -165,9 +165,8 @@ class FaultTest : public EmsTest {
     for (long k = 1;; ++k) {
       if (k == 1 || (op.flags & kFresh)) {
         Wipe();
-        EMSMsgStore_CreateDir(false), EMSMsgStore_CreateDir(true);
-        MMSMsgStore_CreateDir(false), MMSMsgStore_CreateDir(true);
-        EmailMsgStore_CreateDir(false), EmailMsgStore_CreateDir(true);
+        for (bool card : {false, true})
+          EMSMsgStore_CreateDir(card), MMSMsgStore_CreateDir(card), EmailMsgStore_CreateDir(card);
         msgstore::email::UnloadAccounts();
         earlier = op.setUp();
         start = Snapshot(true);
@@ -297,12 +296,11 @@ class FaultTest : public EmsTest {
 
 TEST_F(FaultTest, EmsOperations) {
   DWORD moved = 0;
-  std::vector<Op> ems = Rows(
-      {kEms, kInbox, kDraft, [](DWORD id) { return DWORD(EMSMsgStore_SetRead(0, kInbox, id, 1)); },
-       [&](DWORD id) { return DWORD(EMSMsgStore_SetFolder(0, kInbox, id, kDraft, 0, &moved)); },
-       [](DWORD id) { return DWORD(EMSMsgStore_DeleteMessage(false, kInbox, id)); },
-       [] { return DWORD(EMSMsgStore_EmptyFolder(false, kInbox)); },
-       [] { return DWORD(EmsMsgStore_RefreshIniFiles()); }});
+  std::vector<Op> ems =
+      Rows({kEms, kInbox, kDraft, [](DWORD id) { return EMSMsgStore_SetRead(0, kInbox, id, 1); },
+            [&](DWORD id) { return EMSMsgStore_SetFolder(0, kInbox, id, kDraft, 0, &moved); },
+            [](DWORD id) { return EMSMsgStore_DeleteMessage(false, kInbox, id); },
+            [] { return EMSMsgStore_EmptyFolder(false, kInbox); }, EmsMsgStore_RefreshIniFiles});
   // A move into a full folder that a busy card makes evict its oldest.
   ems.push_back({"move evicting", kRemoves | kEvicts,
                  [this] { return Full(kEms), id_ = New(kEms, false, kInbox); },
@@ -315,29 +313,24 @@ TEST_F(FaultTest, EmsOperations) {
 }
 
 TEST_F(FaultTest, MmsOperations) {
-  EXPECT_GT(
-      WalkAll("MMS", Rows({kMms, kInbox, kDraft,
-                           [](DWORD id) { return MMSMsgStore_SetReadStatus(0, kInbox, id, 1); },
-                           [](DWORD id) {
-                             return DWORD(MMSMsgStore_SetFolder(0, kInbox, &id, kDraft, 0));
-                           },
-                           [](DWORD id) { return DWORD(MMSMsgStore_DeleteMessage(0, kInbox, id)); },
-                           [] { return DWORD(MMSMsgStore_EmptyFolder(false, kInbox)); },
-                           [] { return DWORD(MMSMsgStore_RefreshIniFiles()); }})),
-      300);
+  std::vector<Op> mms = Rows(
+      {kMms, kInbox, kDraft, [](DWORD id) { return MMSMsgStore_SetReadStatus(0, kInbox, id, 1); },
+       [](DWORD id) { return MMSMsgStore_SetFolder(0, kInbox, &id, kDraft, 0); },
+       [](DWORD id) { return MMSMsgStore_DeleteMessage(0, kInbox, id); },
+       [] { return MMSMsgStore_EmptyFolder(false, kInbox); }, MMSMsgStore_RefreshIniFiles});
+  EXPECT_GT(WalkAll("MMS", mms), 300);
 }
 
 // The e-mail store counts a phone folder by reading each of its messages: a
 // full folder is walked by the evicting write alone (the other storage of
 // STORAGE_AUTO is the shared code the MMS walk takes).
 TEST_F(FaultTest, EmailOperations) {
-  std::vector<Op> mail =
-      Rows({kMail, kInbox, EMAIL_FOLDER_SPAM,
-            [](DWORD id) { return DWORD(EmailMsgStore_SetReadStatusInbox(false, kAcc, id, 1)); },
-            [](DWORD id) { return DWORD(EmailMsgStore_MoveInboxToSpam(false, kAcc, id)); },
-            [](DWORD id) { return DWORD(EmailMsgStore_DeleteMessageInbox(false, kAcc, id)); },
-            [] { return DWORD(EmailMsgStore_EmptyFolderInbox(false, kAcc)); },
-            [] { return DWORD(EmailMsgStore_RefreshIniFiles()); }});
+  std::vector<Op> mail = Rows(
+      {kMail, kInbox, EMAIL_FOLDER_SPAM,
+       [](DWORD id) { return EmailMsgStore_SetReadStatusInbox(false, kAcc, id, 1); },
+       [](DWORD id) { return EmailMsgStore_MoveInboxToSpam(false, kAcc, id); },
+       [](DWORD id) { return EmailMsgStore_DeleteMessageInbox(false, kAcc, id); },
+       [] { return EmailMsgStore_EmptyFolderInbox(false, kAcc); }, EmailMsgStore_RefreshIniFiles});
   mail.erase(mail.begin() + 2);  // through STORAGE_AUTO
   mail.push_back(
       {"restore from SPAM", kRemoves,

@@ -312,7 +312,13 @@ int CountedOpen(const char* path, int flags, mode_t mode) {
 
 // Once a folder is found under another spelling, the files named in it are
 // opened there at the first try, also right after the folder named before it.
-TEST_F(PlatformKept, AFolderFoundUnderAnotherSpellingIsOpenedThereFirst) {
+// A restore looks at a folder once for the names of other spellings that its
+// messages replace, and each of them is replaced; a write after the restore
+// looks at the folder afresh.
+TEST_F(PlatformKept, AFolderOrNamesFoundUnderOtherSpellingsAreLookedForOnce) {
+  auto& sys = msgstore::platform::Sys();
+  const auto open = sys.open;
+  sys.open = CountedOpen;
   fs::create_directories(Host("DiskOnChip/lower"));
   for (const char* name : {"a", "b", "c"}) std::ofstream(Host("DiskOnChip/lower/") + name) << name;
   auto opensOf = [](const WCHAR* path) {
@@ -323,19 +329,10 @@ TEST_F(PlatformKept, AFolderFoundUnderAnotherSpellingIsOpenedThereFirst) {
     CloseHandle(file);
     return opens;
   };
-  auto& sys = msgstore::platform::Sys();
-  const auto open = sys.open;
-  sys.open = CountedOpen;
   EXPECT_GT(opensOf(u"\\DiskOnChip\\LOWER\\a"), 1);  // tried as spelled, then settled
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\b"), 1);
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\c"), 1);
-  sys.open = open;
-}
 
-// A restore looks at a folder once for the names of other spellings that
-// its messages replace, and each of them is replaced; a write after the
-// restore looks at the folder afresh.
-TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
   std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_, true);
   ASSERT_TRUE(dev && dev->Init());
   const std::string draft = Host("DiskOnChip/User/MESSAGING/EMS/DRAFT");
@@ -351,13 +348,8 @@ TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
       restore.Add(msgstore::StoreKind::kSms, {false, EMS_FOLDER_DRAFT, ids[k], 0}, r, k);
     }
     msgstore::Restorer::Report report;
-    auto& sys = msgstore::platform::Sys();
-    const auto open = sys.open;
-    sys.open = CountedOpen;
-    g_counted = draft;
-    g_opens = 0;
+    g_counted = draft, g_opens = 0;
     const msgstore::Result done = restore.Commit(true, &report);
-    sys.open = open;
     g_counted.clear();
     EXPECT_TRUE(done) << done.error;
     return g_opens.load();
@@ -369,11 +361,11 @@ TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
   EXPECT_EQ(dev->sms().Read({false, EMS_FOLDER_DRAFT, 8, 0}).record.subject, u"draft 8");
 
   std::ofstream(draft + "/10.SMS") << "made after the restore";
-  tagMSGPROPS ten = {};
-  ten.dwFolder = EMS_FOLDER_DRAFT;
+  tagMSGPROPS ten = Message(EMS_FOLDER_DRAFT, 0);
   EXPECT_EQ(EMSMsgStore_WriteMessage(false, &ten, 10, nullptr), 10u);
   EXPECT_EQ(Entries(draft).front(), "10.SMS");
   EXPECT_EQ(Entries(draft).size(), 11u);
+  sys.open = open;
 }
 
 }  // namespace
