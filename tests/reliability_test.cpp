@@ -10,13 +10,12 @@
 #include "msgstore/maintenance.h"
 #include "platform/sys_calls.h"
 
+namespace msgstore_test {
 namespace {
 
 namespace fs = std::filesystem;
-using msgstore_test::Bytes;
-using msgstore_test::LoadU32;
 
-class Reliability : public msgstore_test::EmsTest {
+class Reliability : public EmsTest {
  protected:
   // Message seq of writer: an index time and a content of its own that starts
   // with writer and seq, so that a file can be checked by itself.
@@ -61,9 +60,7 @@ class Reliability : public msgstore_test::EmsTest {
     std::sort(oids.begin(), oids.end());
     return oids;
   }
-  Bytes IndexFile(DWORD folder) const {
-    return msgstore_test::Load(Dir(false, folder) + "/EmsIni");
-  }
+  Bytes IndexFile(DWORD folder) const { return Load(Dir(false, folder) + "/EmsIni"); }
 };
 
 // Writers on both storages at once, beside a process that deletes older
@@ -77,7 +74,7 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   for (DWORD seq = 0; seq < kOld; ++seq) ASSERT_EQ(Store(false, kDraft, 99, seq), seq + 1);
   for (DWORD oid = 500; oid < 500 + kWriters * 17; ++oid) Put(false, kSimSent, oid, 1);
   msgstore::DefaultPlatform::SetCounter("SentInSim", kWriters * 17);
-  msgstore_test::Children children;
+  Children children;
   children.Spawn([=](int) {
     for (DWORD oid = 1; oid <= kOld; ++oid)
       if (EMSMsgStore_DeleteMessage(false, kDraft, oid) == 0) return 3;
@@ -93,23 +90,26 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
         if (RegSetValueExW(HKEY_LOCAL_MACHINE, u"v", 0, REG_BINARY, &i, 1)) return 4;
       }
       for (DWORD seq = 0; seq < kMessages; ++seq)
-        if (!msgstore_test::Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
+        if (!Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
       return 0;
     });
   ASSERT_EQ(children.Finish(), std::vector<int>(kWriters + 1, 0));
-  std::map<DWORD, std::pair<DWORD, DWORD>> expected[2];  // phone, card: oid -> (writer, seq)
-  std::set<DWORD> handedOut, range;                      // every draw took the next number, once
-  for (DWORD w = 1; w <= kWriters; ++w) {
+  std::set<DWORD> handedOut, range;     // every draw took the next number, once
+  std::vector<DWORD> listed[2], index;  // of each storage; the phone index, newest first
+  for (DWORD w = kWriters; w >= 1; --w) {
     const std::vector<DWORD> oids = children.Words(w);
     ASSERT_EQ(oids.size(), kMessages) << "writer " << w;
-    for (DWORD seq = 0; seq < kMessages; ++seq) {
-      expected[w > kWriters / 2][oids[seq]] = {w, seq};
+    const bool card = w > kWriters / 2;
+    for (DWORD seq = kMessages; seq-- > 0;) {
+      EXPECT_TRUE(ReadsBack(card, kDraft, oids[seq], w, seq));
+      listed[card].push_back(oids[seq]);
+      if (!card) index.insert(index.end(), {kDraft, oids[seq], Time(w, seq), 0});
       handedOut.insert(oids[seq]);
       range.insert(kOld + 1 + (w - 1) * kMessages + seq);
     }
   }
   EXPECT_EQ(handedOut, range);
-  EXPECT_EQ(Counter(), msgstore_test::Words({kOld + kWriters * kMessages}));
+  EXPECT_EQ(Counter(), Words({kOld + kWriters * kMessages}));
   DWORD type = 0, size = 1;  // and no change to the handset or the registry was lost
   BYTE last = 0;
   RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, &type, &last, &size);
@@ -117,18 +117,10 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
                             msgstore::DefaultPlatform::GetCounter("SentInSim"), type, last, size),
             std::make_tuple(kWriters * 50, 0u, REG_BINARY, BYTE{50}, 1u));
   for (bool card : {false, true}) {
-    std::map<DWORD, DWORD> byTime;  // time -> oid
-    std::vector<DWORD> oids, index;
-    for (const auto& [oid, who] : expected[card]) {
-      EXPECT_TRUE(ReadsBack(card, kDraft, oid, who.first, who.second));
-      byTime[Time(who.first, who.second)] = oid;
-      oids.push_back(oid);
-    }
-    EXPECT_EQ(Listed(card, kDraft), oids) << card;
-    for (auto it = byTime.rbegin(); it != byTime.rend(); ++it)  // newest first
-      index.insert(index.end(), {kDraft, it->second, it->first, 0});
-    EXPECT_TRUE(card || IndexFile(kDraft) == msgstore_test::Words(index));
+    std::sort(listed[card].begin(), listed[card].end());
+    EXPECT_EQ(Listed(card, kDraft), listed[card]) << card;
   }
+  EXPECT_EQ(IndexFile(kDraft), Words(index));
 }
 
 TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
@@ -141,13 +133,13 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   for (DWORD round = 1; round <= 5; ++round) {
     // Two phone writers, a card writer and two index writers, each killed
     // after its first few operations, up to 3 ms later: anywhere in a write.
-    msgstore_test::Children children;
+    Children children;
     for (DWORD k = 0; k < 5; ++k)
       children.Spawn([writer = round * 10 + k, k](int out) {
         for (DWORD seq = 0; seq < 300; ++seq) {
           if (k < 3 && Store(k == 2, kDraft, writer, seq) == 0) return 3;
           if (k >= 3) EMSMsgStore_AddMsgToIni(kForeign + writer * 1000 + seq, kSent, {seq + 2, 0});
-          if (!msgstore_test::Report(out, {seq})) return 3;
+          if (!Report(out, {seq})) return 3;
         }
         return 0;
       });
@@ -225,11 +217,11 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   };
   // The files of a root's message trees by path under the root.
   auto files = [](const std::string& root) {
-    std::map<std::string, msgstore_test::Bytes> out;
+    std::map<std::string, Bytes> out;
     for (const char* volume : {"DiskOnChip", "SD Card"})
       for (const auto& e : fs::recursive_directory_iterator(root + "/" + volume))
         if (e.is_regular_file())
-          out[e.path().string().substr(root.size())] = msgstore_test::Load(e.path().string());
+          out[e.path().string().substr(root.size())] = Load(e.path().string());
     return out;
   };
   // Phone folders whose index names a message without its file (unindexed:
@@ -242,7 +234,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
       for (const auto& e : fs::directory_iterator(dir))
         if (e.is_regular_file() && e.path().extension() == ".sms")
           held.insert(std::stoul(e.path().stem().string()));
-      for (const auto& record : msgstore_test::LoadIndex(dir + "/EmsIni")) listed.insert(record[1]);
+      for (const auto& record : LoadIndex(dir + "/EmsIni")) listed.insert(record[1]);
       if (!std::includes(held.begin(), held.end(), listed.begin(), listed.end()) ||
           (unindexed && held != listed))
         out.push_back(folder);
@@ -255,8 +247,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   auto& sys = msgstore::platform::Sys();
   const auto rename = sys.rename;
   sys.rename = [](const char* from, const char* to) {
-    renamed.push_back(fs::path(to).parent_path().filename().string() + "/" +
-                      fs::path(to).filename().string());
+    renamed.push_back(fs::path(to).parent_path().filename() / fs::path(to).filename());
     return msgstore::platform::HostSysCalls().rename(from, to);
   };
   const msgstore::Result whole = restore(root_ + "/whole", false);
@@ -280,9 +271,9 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   std::mt19937 random(seed);
   for (int round = 0; round < 3; ++round) {
     const std::string root = root_ + "/killed" + std::to_string(round);
-    msgstore_test::Children child;
+    Children child;
     child.Spawn([&](int out) {
-      auto report = [out](size_t done, size_t) { msgstore_test::Report(out, {DWORD(done)}); };
+      auto report = [out](size_t done, size_t) { Report(out, {DWORD(done)}); };
       return restore(root, false, report) ? 0 : 1;
     });
     child.Await(0, 1 + random() % (kTotal - 1));
@@ -308,3 +299,4 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
 }
 
 }  // namespace
+}  // namespace msgstore_test
