@@ -378,23 +378,19 @@ TEST_F(FaultTest, AccountStoreAndHandsetState) {
 TEST_F(FaultTest, FailedAccountChangesLeaveNoneInTheAccountArray) {
   std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_);
   ASSERT_TRUE(dev->Init());
-  msgstore::Account a;
-  a.folder = 1, a.text = u"mine";
-  a.id = dev->accounts().Add(a).account.id;
+  const DWORD id = dev->accounts().Add({0, 1, 0, 0, 0, u"mine"}).account.id;
   const std::string database = Host(msgstore::AccountStore().database);
   const Bytes before = Load(database);
   auto restore = [&] {
     msgstore::Restorer restore(*dev);
-    msgstore::Account back = a;
-    back.text = u"restored";
-    restore.AddAccount(back, 0);
-    restore.AddAccount({a.id + 1, 1, 0, 0, 0, u"new"}, 1);
-    restore.SetAccountDatabase(true, DWORD(before.size()), a.id);
+    restore.AddAccount({id, 1, 0, 0, 0, u"restored"}, 0);
+    restore.AddAccount({id + 1, 1, 0, 0, 0, u"new"}, 1);
+    restore.SetAccountDatabase(true, DWORD(before.size()), id);
     msgstore::Restorer::Report report;
     return static_cast<bool>(restore.Commit(true, &report));
   };
   auto add = [&] { return static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"})); };
-  auto remove = [&] { return static_cast<bool>(dev->accounts().Remove(a.id)); };
+  auto remove = [&] { return static_cast<bool>(dev->accounts().Remove(id)); };
   // What a save after the change keeps as the change left it: which of the
   // restore's records the database holds, or the whole database.
   auto restored = [&database] {
