@@ -1,12 +1,12 @@
 // Every file-system step of an operation made to fail in turn (k = 1, 2, ...
 // with ENOSPC, EIO, EFBIG and EROFS in rotation) until the operation no
 // longer reaches the fault, for the operations of every store, the account
-// store and the handset state. After each: the result tells whether
-// the change happened, nothing stored before is lost or cut, a failure leaves
-// every file as it was (but what an eviction or an emptying took away), each
-// phone index that listed its folder still does, no identifier is given
-// twice, no temporary file is left, and the same operation succeeds once the
-// fault is gone.
+// store and the handset state. After each: the result tells whether the
+// change happened, nothing stored before is lost or cut, a failure leaves
+// every file as it was (but what an eviction or an emptying took away) and a
+// success changes at most its own message, each phone index that listed its
+// folder still does, no identifier is given twice, no temporary file is left,
+// and the same operation succeeds once the fault is gone.
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -187,9 +187,6 @@ class FaultTest : public EmsTest {
       const bool done = op.done(result);
       check(result != 0 ? done : !done || (op.flags & (kEmpties | kRebuilds)),
             "result " + std::to_string(result) + " not the change");
-      // Nothing stored before is cut; a failure changes nothing but what an
-      // eviction or an emptying took away; a success changes at most its
-      // own message.
       const Files after = Snapshot();
       int changed = 0, gone = 0;
       for (const auto& [path, bytes] : before) {
