@@ -52,21 +52,12 @@ DWORD New(Kind s, bool card, DWORD folder, int* storage = nullptr, const WCHAR* 
 }
 // Whether oid reads back from folder of store s, on either storage.
 bool Is(Kind s, DWORD oid, DWORD folder, BOOL read = 0) {
+  const std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(msgstore::GetDeviceRoot());
   for (bool card : {false, true}) {
-    tagMSGPROPS p = {};
-    tagMMSMSGPROPS mms = {};
-    tagEMAILMSGPROPS mail = {};
-    const int got =
-        oid == 0      ? 0  // would read the folder's last file
-        : s == kEms   ? EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p)
-        : s == kMms   ? MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p, &mms)
-        : folder == 1 ? EmailMsgStore_ReadFolderMessageInbox(card, kAcc, -1, oid, true, &p, &mail)
-                      : EmailMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p, &mail);
-    const bool ok = got == 1 && p.bRead == read && std::u16string(p.pszSubject) == u"s";
-    s == kEms   ? EMSMsgStore_FreeMsgProps(&p)
-    : s == kMms ? MMSMsgStore_FreeMsgProps(&p, &mms)
-                : EmailMsgStore_FreeMsgProps(&p, &mail);
-    if (ok) return true;
+    const msgstore::ReadResult r =
+        dev->store(msgstore::StoreKind(s))
+            .Read({card, folder, oid, s == kMail && folder == 1 ? kAcc : 0});
+    if (oid != 0 && r && r.record.read == read && r.record.subject == u"s") return true;
   }
   return false;
 }

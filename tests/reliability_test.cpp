@@ -58,7 +58,6 @@ class Reliability : public EmsTest {
     std::sort(oids.begin(), oids.end());
     return oids;
   }
-  Bytes IndexFile(DWORD folder) const { return Load(Dir(false, folder) + "/EmsIni"); }
 };
 
 // Writers on both storages at once, beside a process that deletes older
@@ -118,7 +117,7 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
     std::sort(listed[card].begin(), listed[card].end());
     EXPECT_EQ(Listed(card, kDraft), listed[card]) << card;
   }
-  EXPECT_EQ(IndexFile(kDraft), Words(index));
+  EXPECT_EQ(Load(Dir(false, kDraft) + "/EmsIni"), Words(index));
 }
 
 TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
@@ -160,7 +159,7 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   ASSERT_EQ(counter.size(), 4u);
   EXPECT_GE(LoadU32(counter, 0), *stored.rbegin());
   for (DWORD folder : {kDraft, kSent}) {  // whole records of the folder, newest first
-    const Bytes index = IndexFile(folder);
+    const Bytes index = Load(Dir(false, folder) + "/EmsIni");
     EXPECT_TRUE(!index.empty() && index.size() % 16 == 0) << index.size();
     for (size_t at = 0; at + 16 <= index.size(); at += 16) {
       EXPECT_EQ(LoadU32(index, at), folder);
