@@ -309,9 +309,8 @@ TEST_F(FaultTest, MmsOperations) {
   EXPECT_GT(WalkAll("MMS", mms), 300);
 }
 
-// The e-mail store counts a phone folder by reading each of its messages: a
-// full folder is walked by the evicting write alone (the other storage of
-// STORAGE_AUTO is the shared code the MMS walk takes).
+// A full e-mail folder is walked by the evicting write alone (the other
+// storage of STORAGE_AUTO is the shared code the MMS walk takes).
 TEST_F(FaultTest, EmailOperations) {
   std::vector<Op> mail = Rows(
       {kMail, kInbox, EMAIL_FOLDER_SPAM,
@@ -377,8 +376,6 @@ TEST_F(FaultTest, FailedAccountChangesLeaveNoneInTheAccountArray) {
     msgstore::Restorer::Report report;
     return static_cast<bool>(restore.Commit(true, &report));
   };
-  auto add = [&] { return static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"})); };
-  auto remove = [&] { return static_cast<bool>(dev->accounts().Remove(id)); };
   // What a save after the change keeps as the change left it: which of the
   // restore's records the database holds, or the whole database.
   auto restored = [&database] {
@@ -390,6 +387,8 @@ TEST_F(FaultTest, FailedAccountChangesLeaveNoneInTheAccountArray) {
     return Bytes{holds(u"restored"), holds(u"new")};
   };
   auto whole = [&database] { return Load(database); };
+  auto add = [&] { return static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"})); };
+  auto remove = [&] { return static_cast<bool>(dev->accounts().Remove(id)); };
   const std::tuple<std::string, std::function<bool()>, std::function<Bytes()>> changes[] = {
       {"restore", restore, restored}, {"add", add, whole}, {"remove", remove, whole}};
   FaultInjector faults;

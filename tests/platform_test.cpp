@@ -145,10 +145,8 @@ TEST_F(PlatformHandset, MutexExcludesHandlesThreadsAndProcessesAndAKilledHolderL
   EXPECT_EQ(child.Finish(), std::vector<int>{-SIGKILL});
   EXPECT_EQ(child.Words(0), (std::vector<DWORD>{FALSE, WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_OBJECT_0,
                                                 TRUE, WAIT_OBJECT_0}));
-  for (int round = 0; round < 2; ++round) {
-    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_OBJECT_0) << round;
-    EXPECT_TRUE(ReleaseMutex(h[0])) << round;
-  }
+  for (int round = 0; round < 2; ++round)
+    EXPECT_TRUE(WaitForSingleObject(h[0], 0) == WAIT_OBJECT_0 && ReleaseMutex(h[0])) << round;
   EXPECT_TRUE(CloseHandle(h[0]));
 }
 
@@ -265,7 +263,6 @@ using PlatformKept = msgstore_test::DeviceTest;
 TEST_F(PlatformKept, ARootSetAgainTakesFilesAndMutexesAtOnce) {
   const std::string other = root_ + "-other";
   fs::remove_all(other);
-  const std::string first = root_;
   std::promise<void> switched;
   std::promise<bool> before;
   std::thread user([&] {
@@ -285,14 +282,14 @@ TEST_F(PlatformKept, ARootSetAgainTakesFilesAndMutexesAtOnce) {
   EXPECT_TRUE(Put(u"\\DiskOnChip\\b", "other"));
   EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 0);  // the other root's own mutex
 
-  msgstore::SetDeviceRoot(first);
+  msgstore::SetDeviceRoot(root_);
   EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 1);  // still held here
   ReleaseMutex(held);
   CloseHandle(held);
 
-  EXPECT_EQ(Text(first + "/DiskOnChip/t1") + Text(first + "/DiskOnChip/a"), "firstfirst");
+  EXPECT_EQ(Text(Host("DiskOnChip/t1")) + Text(Host("DiskOnChip/a")), "firstfirst");
   EXPECT_EQ(Text(other + "/DiskOnChip/t2") + Text(other + "/DiskOnChip/b"), "otherother");
-  EXPECT_FALSE(fs::exists(first + "/DiskOnChip/t2") || fs::exists(first + "/DiskOnChip/b"));
+  EXPECT_FALSE(fs::exists(Host("DiskOnChip/t2")) || fs::exists(Host("DiskOnChip/b")));
   EXPECT_TRUE(fs::exists(other + "/.platform/mutex/table"));
   fs::remove_all(other);
 }

@@ -17,6 +17,8 @@ namespace fs = std::filesystem;
 
 class Reliability : public EmsTest {
  protected:
+  const unsigned seed_ = std::random_device()();
+  std::mt19937 random_{seed_};
   // Message seq of writer: an index time and a content of its own that starts
   // with writer and seq, so that a file can be checked by itself.
   static DWORD Time(DWORD writer, DWORD seq) { return writer * 1000 + seq + 1; }
@@ -31,8 +33,7 @@ class Reliability : public EmsTest {
   static DWORD Store(bool card, DWORD folder, DWORD writer, DWORD seq) {
     std::vector<BYTE> content = Content(writer, seq);
     tagMSGPROPS props = Message(folder, Time(writer, seq));
-    props.cbData = static_cast<DWORD>(content.size());
-    props.pData = content.data();
+    props.cbData = static_cast<DWORD>(content.size()), props.pData = content.data();
     return EMSMsgStore_WriteMessage(card, &props, 0, nullptr);
   }
   // Whether oid reads back whole as message seq of writer (writer -1: the
@@ -122,9 +123,7 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
 
 TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   constexpr DWORD kForeign = 100000;  // index records without files
-  const unsigned seed = std::random_device()();
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  std::mt19937 random(seed);
+  SCOPED_TRACE("random seed " + std::to_string(seed_));
   ASSERT_EQ(Store(false, kDraft, 0, 0), 1u);  // both indexes exist before the first kill
   EMSMsgStore_AddMsgToIni(kForeign, kSent, {1, 0});
   for (DWORD round = 1; round <= 5; ++round) {
@@ -141,10 +140,10 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
         return 0;
       });
     std::vector<size_t> order = {0, 1, 2, 3, 4};
-    std::shuffle(order.begin(), order.end(), random);
+    std::shuffle(order.begin(), order.end(), random_);
     for (size_t i : order) {
-      ASSERT_TRUE(children.Await(i, 1 + random() % 3)) << "round " << round << " child " << i;
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      ASSERT_TRUE(children.Await(i, 1 + random_() % 3)) << "round " << round << " child " << i;
+      std::this_thread::sleep_for(std::chrono::microseconds(random_() % 3000));
       children.Kill(i);
     }
     for (int code : children.Finish()) EXPECT_TRUE(code == -SIGKILL || code == 0) << code;
@@ -262,9 +261,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   const auto expected = files(root_ + "/whole");
   ASSERT_EQ(expected.size(), kTotal + 3 + 1);  // messages, phone indexes, counter
 
-  const unsigned seed = std::random_device()();
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  std::mt19937 random(seed);
+  SCOPED_TRACE("random seed " + std::to_string(seed_));
   for (int round = 0; round < 3; ++round) {
     const std::string root = root_ + "/killed" + std::to_string(round);
     Children child;
@@ -272,14 +269,13 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
       auto report = [out](size_t done, size_t) { Report(out, {DWORD(done)}); };
       return restore(root, false, report) ? 0 : 1;
     });
-    child.Await(0, 1 + random() % (kTotal - 1));
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+    child.Await(0, 1 + random_() % (kTotal - 1));
+    std::this_thread::sleep_for(std::chrono::microseconds(random_() % 2000));
     child.Kill(0);
     for (int code : child.Finish()) EXPECT_TRUE(code == -SIGKILL || code == 0) << code;
     EXPECT_EQ(ahead(root, false), std::vector<DWORD>{}) << "round " << round;
     msgstore::SetDeviceRoot(root);
-    std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root);
-    EXPECT_TRUE(msgstore::Repair(*dev).after.ok()) << "round " << round;
+    EXPECT_TRUE(msgstore::Repair(*msgstore::Device::Open(root)).after.ok()) << "round " << round;
     const msgstore::Result rerun = restore(root, true);
     EXPECT_TRUE(rerun) << rerun.error;
     EXPECT_TRUE(files(root) == expected) << "round " << round;
