@@ -1,12 +1,12 @@
 // Every file-system step of an operation made to fail in turn (k = 1, 2, ...
 // with ENOSPC, EIO, EFBIG and EROFS in rotation) until the operation no
 // longer reaches the fault, for the operations of every store, the account
-// store and the handset state. After each: the result tells whether
-// the change happened, nothing stored before is lost or cut, a failure leaves
-// every file as it was (but what an eviction or an emptying took away), each
-// phone index that listed its folder still does, no identifier is given
-// twice, no temporary file is left, and the same operation succeeds once the
-// fault is gone.
+// store and the handset state. After each: the result tells whether the
+// change happened, nothing stored before is lost or cut, a failure leaves
+// every file as it was (but what an eviction or an emptying took away) and a
+// success changes at most its own message, each phone index that listed its
+// folder still does, no identifier is given twice, no temporary file is left,
+// and the same operation succeeds once the fault is gone.
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -52,21 +52,12 @@ DWORD New(Kind s, bool card, DWORD folder, int* storage = nullptr, const WCHAR* 
 }
 // Whether oid reads back from folder of store s, on either storage.
 bool Is(Kind s, DWORD oid, DWORD folder, BOOL read = 0) {
+  const std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(msgstore::GetDeviceRoot());
   for (bool card : {false, true}) {
-    tagMSGPROPS p = {};
-    tagMMSMSGPROPS mms = {};
-    tagEMAILMSGPROPS mail = {};
-    const int got =
-        oid == 0      ? 0  // would read the folder's last file
-        : s == kEms   ? EMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p)
-        : s == kMms   ? MMSMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p, &mms)
-        : folder == 1 ? EmailMsgStore_ReadFolderMessageInbox(card, kAcc, -1, oid, true, &p, &mail)
-                      : EmailMsgStore_ReadFolderMessage(card, folder, -1, oid, true, &p, &mail);
-    const bool ok = got == 1 && p.bRead == read && std::u16string(p.pszSubject) == u"s";
-    s == kEms   ? EMSMsgStore_FreeMsgProps(&p)
-    : s == kMms ? MMSMsgStore_FreeMsgProps(&p, &mms)
-                : EmailMsgStore_FreeMsgProps(&p, &mail);
-    if (ok) return true;
+    const msgstore::ReadResult r =
+        dev->store(msgstore::StoreKind(s))
+            .Read({card, folder, oid, s == kMail && folder == 1 ? kAcc : 0});
+    if (oid != 0 && r && r.record.read == read && r.record.subject == u"s") return true;
   }
   return false;
 }
@@ -165,9 +156,8 @@ class FaultTest : public EmsTest {
     for (long k = 1;; ++k) {
       if (k == 1 || (op.flags & kFresh)) {
         Wipe();
-        EMSMsgStore_CreateDir(false), EMSMsgStore_CreateDir(true);
-        MMSMsgStore_CreateDir(false), MMSMsgStore_CreateDir(true);
-        EmailMsgStore_CreateDir(false), EmailMsgStore_CreateDir(true);
+        for (bool card : {false, true})
+          EMSMsgStore_CreateDir(card), MMSMsgStore_CreateDir(card), EmailMsgStore_CreateDir(card);
         msgstore::email::UnloadAccounts();
         earlier = op.setUp();
         start = Snapshot(true);
@@ -188,9 +178,6 @@ class FaultTest : public EmsTest {
       const bool done = op.done(result);
       check(result != 0 ? done : !done || (op.flags & (kEmpties | kRebuilds)),
             "result " + std::to_string(result) + " not the change");
-      // Nothing stored before is cut; a failure changes nothing but what an
-      // eviction or an emptying took away; a success changes at most its
-      // own message.
       const Files after = Snapshot();
       int changed = 0, gone = 0;
       for (const auto& [path, bytes] : before) {
@@ -297,12 +284,11 @@ class FaultTest : public EmsTest {
 
 TEST_F(FaultTest, EmsOperations) {
   DWORD moved = 0;
-  std::vector<Op> ems = Rows(
-      {kEms, kInbox, kDraft, [](DWORD id) { return DWORD(EMSMsgStore_SetRead(0, kInbox, id, 1)); },
-       [&](DWORD id) { return DWORD(EMSMsgStore_SetFolder(0, kInbox, id, kDraft, 0, &moved)); },
-       [](DWORD id) { return DWORD(EMSMsgStore_DeleteMessage(false, kInbox, id)); },
-       [] { return DWORD(EMSMsgStore_EmptyFolder(false, kInbox)); },
-       [] { return DWORD(EmsMsgStore_RefreshIniFiles()); }});
+  std::vector<Op> ems =
+      Rows({kEms, kInbox, kDraft, [](DWORD id) { return EMSMsgStore_SetRead(0, kInbox, id, 1); },
+            [&](DWORD id) { return EMSMsgStore_SetFolder(0, kInbox, id, kDraft, 0, &moved); },
+            [](DWORD id) { return EMSMsgStore_DeleteMessage(false, kInbox, id); },
+            [] { return EMSMsgStore_EmptyFolder(false, kInbox); }, EmsMsgStore_RefreshIniFiles});
   // A move into a full folder that a busy card makes evict its oldest.
   ems.push_back({"move evicting", kRemoves | kEvicts,
                  [this] { return Full(kEms), id_ = New(kEms, false, kInbox); },
@@ -315,29 +301,23 @@ TEST_F(FaultTest, EmsOperations) {
 }
 
 TEST_F(FaultTest, MmsOperations) {
-  EXPECT_GT(
-      WalkAll("MMS", Rows({kMms, kInbox, kDraft,
-                           [](DWORD id) { return MMSMsgStore_SetReadStatus(0, kInbox, id, 1); },
-                           [](DWORD id) {
-                             return DWORD(MMSMsgStore_SetFolder(0, kInbox, &id, kDraft, 0));
-                           },
-                           [](DWORD id) { return DWORD(MMSMsgStore_DeleteMessage(0, kInbox, id)); },
-                           [] { return DWORD(MMSMsgStore_EmptyFolder(false, kInbox)); },
-                           [] { return DWORD(MMSMsgStore_RefreshIniFiles()); }})),
-      300);
+  std::vector<Op> mms = Rows(
+      {kMms, kInbox, kDraft, [](DWORD id) { return MMSMsgStore_SetReadStatus(0, kInbox, id, 1); },
+       [](DWORD id) { return MMSMsgStore_SetFolder(0, kInbox, &id, kDraft, 0); },
+       [](DWORD id) { return MMSMsgStore_DeleteMessage(0, kInbox, id); },
+       [] { return MMSMsgStore_EmptyFolder(false, kInbox); }, MMSMsgStore_RefreshIniFiles});
+  EXPECT_GT(WalkAll("MMS", mms), 300);
 }
 
-// The e-mail store counts a phone folder by reading each of its messages: a
-// full folder is walked by the evicting write alone (the other storage of
-// STORAGE_AUTO is the shared code the MMS walk takes).
+// A full e-mail folder is walked by the evicting write alone (the other
+// storage of STORAGE_AUTO is the shared code the MMS walk takes).
 TEST_F(FaultTest, EmailOperations) {
-  std::vector<Op> mail =
-      Rows({kMail, kInbox, EMAIL_FOLDER_SPAM,
-            [](DWORD id) { return DWORD(EmailMsgStore_SetReadStatusInbox(false, kAcc, id, 1)); },
-            [](DWORD id) { return DWORD(EmailMsgStore_MoveInboxToSpam(false, kAcc, id)); },
-            [](DWORD id) { return DWORD(EmailMsgStore_DeleteMessageInbox(false, kAcc, id)); },
-            [] { return DWORD(EmailMsgStore_EmptyFolderInbox(false, kAcc)); },
-            [] { return DWORD(EmailMsgStore_RefreshIniFiles()); }});
+  std::vector<Op> mail = Rows(
+      {kMail, kInbox, EMAIL_FOLDER_SPAM,
+       [](DWORD id) { return EmailMsgStore_SetReadStatusInbox(false, kAcc, id, 1); },
+       [](DWORD id) { return EmailMsgStore_MoveInboxToSpam(false, kAcc, id); },
+       [](DWORD id) { return EmailMsgStore_DeleteMessageInbox(false, kAcc, id); },
+       [] { return EmailMsgStore_EmptyFolderInbox(false, kAcc); }, EmailMsgStore_RefreshIniFiles});
   mail.erase(mail.begin() + 2);  // through STORAGE_AUTO
   mail.push_back(
       {"restore from SPAM", kRemoves,
@@ -380,64 +360,55 @@ TEST_F(FaultTest, AccountStoreAndHandsetState) {
 // A restore of accounts, or an account added or removed, that fails at any
 // step leaves none of its changes in the account store's array of this
 // process that it did not save: a save of the array that follows (a caller of
-// the account store's own operations) writes none of them.
-TEST_F(FaultTest, FailedRestoreOfAccountsLeavesNoChangeInTheAccountArray) {
+// the account store's own operations) writes none of them. A failed addition
+// or removal leaves the database as it was.
+TEST_F(FaultTest, FailedAccountChangesLeaveNoneInTheAccountArray) {
   std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_);
   ASSERT_TRUE(dev->Init());
-  msgstore::Account a;
-  a.folder = 1, a.text = u"mine";
-  a.id = dev->accounts().Add(a).account.id;
+  const DWORD id = dev->accounts().Add({0, 1, 0, 0, 0, u"mine"}).account.id;
   const std::string database = Host(msgstore::AccountStore().database);
-  const msgstore_test::Bytes before = Load(database);
-  FaultInjector faults;
-  int failures = 0;
-  for (long k = 1;; ++k) {
+  const Bytes before = Load(database);
+  auto restore = [&] {
     msgstore::Restorer restore(*dev);
-    msgstore::Account back = a;
-    back.text = u"restored";
-    restore.AddAccount(back, 0);
-    restore.AddAccount({a.id + 1, 1, 0, 0, 0, u"new"}, 1);
-    restore.SetAccountDatabase(true, DWORD(before.size()), a.id);
+    restore.AddAccount({id, 1, 0, 0, 0, u"restored"}, 0);
+    restore.AddAccount({id + 1, 1, 0, 0, 0, u"new"}, 1);
+    restore.SetAccountDatabase(true, DWORD(before.size()), id);
     msgstore::Restorer::Report report;
-    faults.Arm(k, kErrors[k % 4]);
-    const bool done = static_cast<bool>(restore.Commit(true, &report));
-    faults.Disarm();
-    if (!faults.hit()) break;
-    // Which of the restore's records a database holds.
-    auto restored = [&database] {
-      const msgstore_test::Bytes db = Load(database);
-      auto holds = [&db](const std::u16string& text) {
-        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-        return std::search(db.begin(), db.end(), p, p + 2 * text.size()) != db.end();
-      };
-      return std::make_pair(holds(u"restored"), holds(u"new"));
+    return static_cast<bool>(restore.Commit(true, &report));
+  };
+  // What a save after the change keeps as the change left it: which of the
+  // restore's records the database holds, or the whole database.
+  auto restored = [&database] {
+    const Bytes db = Load(database);
+    auto holds = [&db](const std::u16string& text) {
+      const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+      return std::search(db.begin(), db.end(), p, p + 2 * text.size()) != db.end();
     };
-    const auto left = restored();
-    failures += !done;
-    EmailMsgStore_Close(nullptr);
-    EXPECT_EQ(restored(), left) << "fault " << k;
-    Store(before, database);
-  }
-  EXPECT_GT(failures, 3);
-  // The same of an account added or removed through the API.
-  for (bool add : {true, false}) {
+    return Bytes{holds(u"restored"), holds(u"new")};
+  };
+  auto whole = [&database] { return Load(database); };
+  auto add = [&] { return static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"})); };
+  auto remove = [&] { return static_cast<bool>(dev->accounts().Remove(id)); };
+  const std::tuple<std::string, std::function<bool()>, std::function<Bytes()>> changes[] = {
+      {"restore", restore, restored}, {"add", add, whole}, {"remove", remove, whole}};
+  FaultInjector faults;
+  for (const auto& [what, change, kept] : changes) {
     Store(before, database);
     EmailAccMsgStore_Open(nullptr);
-    failures = 0;
+    int failures = 0;
     for (long k = 1;; ++k) {
       faults.Arm(k, kErrors[k % 4]);
-      const bool done = add ? static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"}))
-                            : static_cast<bool>(dev->accounts().Remove(a.id));
+      const bool done = change();
       faults.Disarm();
       if (!faults.hit()) break;
       failures += !done;
-      if (!done) {
-        EmailMsgStore_Close(nullptr);
-        EXPECT_EQ(Load(database), before) << (add ? "add" : "remove") << ", fault " << k;
-      }
+      EXPECT_TRUE(done || what == "restore" || Load(database) == before) << what << ", fault " << k;
+      const Bytes left = kept();
+      EmailMsgStore_Close(nullptr);
+      EXPECT_EQ(kept(), left) << what << ", fault " << k;
       Store(before, database);
     }
-    EXPECT_GT(failures, 0) << (add ? "add" : "remove");
+    EXPECT_GT(failures, 0) << what;
   }
 }
 

@@ -17,13 +17,12 @@ namespace msgstore_test {
 class FaultInjector {
  public:
   FaultInjector() {
-    using msgstore::platform::Sys;
-    Saved() = Sys();
-    auto& t = Sys();
-#define MSGSTORE_HOOK(slot)                                            \
-  t.slot = [](auto... a) {                                             \
-    if (Fault()) return static_cast<decltype(Saved().slot(a...))>(-1); \
-    return Saved().slot(a...);                                         \
+    auto& t = msgstore::platform::Sys();
+    saved_ = t;
+#define MSGSTORE_HOOK(slot)                                           \
+  t.slot = [](auto... a) {                                            \
+    if (Fault()) return static_cast<decltype(saved_.slot(a...))>(-1); \
+    return saved_.slot(a...);                                         \
   }
     MSGSTORE_HOOK(open);
     MSGSTORE_HOOK(read);
@@ -43,15 +42,15 @@ class FaultInjector {
 #undef MSGSTORE_HOOK
     t.fsync = [](int) { return Fault() ? -1 : 0; };
     t.close = [](int fd) {
-      const int result = Saved().close(fd);
+      const int result = saved_.close(fd);
       return Fault() ? -1 : result;
     };
   }
-  ~FaultInjector() { msgstore::platform::Sys() = Saved(); }
+  ~FaultInjector() { msgstore::platform::Sys() = saved_; }
   // From now on, the k-th call (from 1) fails with error.
-  void Arm(long k, int error) { S() = {0, k, error, false}; }
-  void Disarm() { S().failAt = 0; }
-  bool hit() const { return S().hit; }  // the fault was reached
+  void Arm(long k, int error) { state_ = {0, k, error, false}; }
+  void Disarm() { state_.failAt = 0; }
+  bool hit() const { return state_.hit; }  // the fault was reached
 
  private:
   struct State {
@@ -59,18 +58,12 @@ class FaultInjector {
     int error;
     bool hit;
   };
-  static State& S() {
-    static State state{0, 0, 0, false};
-    return state;
-  }
-  static msgstore::platform::SysCalls& Saved() {
-    static msgstore::platform::SysCalls saved;
-    return saved;
-  }
+  static inline State state_{0, 0, 0, false};
+  static inline msgstore::platform::SysCalls saved_;
   static bool Fault() {
-    if (++S().calls != S().failAt) return false;
-    S().hit = true;
-    errno = S().error;
+    if (++state_.calls != state_.failAt) return false;
+    state_.hit = true;
+    errno = state_.error;
     return true;
   }
 };

@@ -92,9 +92,20 @@ int TryOnce(const WCHAR* name) {
   CloseHandle(mutex);
   return result == WAIT_OBJECT_0 ? 0 : result == WAIT_TIMEOUT ? 1 : 2;
 }
+// The same in a child process.
+int TryInChild(const WCHAR* name) {
+  msgstore_test::Children child;
+  child.Spawn([&](int) { return TryOnce(name); });
+  return child.Finish()[0];
+}
 
-TEST_F(PlatformHandset,
-       MutexExcludesOtherHandlesThreadsAndProcessesOfOneRootUntilReleasedOrKilled) {
+// A mutex excludes the other handles, threads and processes of its root
+// until released. A child made by fork shares the parent's table of mutexes:
+// what the parent holds stays the parent's (an inherited handle neither
+// releases nor re-enters it) until the parent lets go, and a holder killed
+// without letting go leaves the mutex to the next one, whole: it can be taken
+// and let go again.
+TEST_F(PlatformHandset, MutexExcludesHandlesThreadsAndProcessesAndAKilledHolderLeavesItWhole) {
   HANDLE h[] = {CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI"),
                 CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI")};
   // Handle, 'w'ait of 0 ms or 'r'elease, and whether it takes or releases.
@@ -107,63 +118,36 @@ TEST_F(PlatformHandset,
     EXPECT_EQ(done, ok) << "step " << i;
   }
   EXPECT_EQ(TryOnce(u"MUTEX_READWRITETILE"), 0);  // other names are independent
-  auto inThread = [&h] {                          // one handle belongs to one thread at a time
-    std::pair<DWORD, BOOL> result;
-    std::thread([&] { result = {WaitForSingleObject(h[1], 0), ReleaseMutex(h[1])}; }).join();
-    return result;
-  };
-  EXPECT_EQ(inThread(), std::make_pair(WAIT_TIMEOUT, FALSE));
-  auto tryIn = [this](const char* root) {  // in a child process on root_ + root
-    msgstore_test::Children child;
-    child.Spawn(
-        [&](int) { return msgstore::SetDeviceRoot(root_ + root), TryOnce(u"MUTEX_ACCESSINI"); });
-    return child.Finish()[0];
-  };
-  EXPECT_EQ(std::make_pair(tryIn(""), tryIn("/other")), std::make_pair(1, 0));
+  std::pair<DWORD, BOOL> inThread;                // one handle belongs to one thread at a time
+  std::thread([&] { inThread = {WaitForSingleObject(h[1], 0), ReleaseMutex(h[1])}; }).join();
+  EXPECT_EQ(inThread, std::make_pair(WAIT_TIMEOUT, FALSE));
+  EXPECT_EQ(TryInChild(u"MUTEX_ACCESSINI"), 1);
   EXPECT_TRUE(CloseHandle(h[1]));  // gives up what it holds
-  EXPECT_EQ(tryIn(""), 0);
-  msgstore_test::Children holder;
-  holder.Spawn([](int out) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
-    if (WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0 || !msgstore_test::Report(out, {1}))
-      return 1;
-    for (;;) ::pause();
-  });
-  EXPECT_TRUE(holder.Await(0, 1) && WaitForSingleObject(h[0], 0) == WAIT_TIMEOUT);
-  holder.Kill(0);
-  EXPECT_EQ(holder.Finish(), std::vector<int>{-SIGKILL});
-  EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_OBJECT_0);  // the dead holder's is free
-  EXPECT_TRUE(ReleaseMutex(h[0]) && CloseHandle(h[0]));
-}
+  EXPECT_EQ(TryInChild(u"MUTEX_ACCESSINI"), 0);
 
-// A child made by fork shares the parent's table of mutexes: what the parent
-// holds stays the parent's (an inherited handle neither releases nor re-enters
-// it) until the parent lets go, and a holder that ends without letting go
-// leaves the mutex to the next one, whole: it can be taken and let go again.
-TEST_F(PlatformHandset, MutexHeldAcrossForkStaysTheParentsAndAnEndedHolderLeavesItWhole) {
-  HANDLE h = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
-  ASSERT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(h[0], INFINITE), WAIT_OBJECT_0);
   msgstore_test::Children child;
-  child.Spawn([h](int out) {
+  child.Spawn([h = h[0]](int out) {
     const BOOL released = ReleaseMutex(h);
     const DWORD entered = WaitForSingleObject(h, 0);
     if (!msgstore_test::Report(out, {DWORD(released), entered})) return 1;
     const DWORD taken = WaitForSingleObject(h, 10000);
     const DWORD nested = WaitForSingleObject(h, 0);
     const BOOL let = ReleaseMutex(h) && ReleaseMutex(h);
-    const DWORD again = WaitForSingleObject(h, 0);  // and ends holding it
-    return msgstore_test::Report(out, {taken, nested, DWORD(let), again}) ? 0 : 1;
+    const DWORD again = WaitForSingleObject(h, 0);  // and is killed holding it
+    if (!msgstore_test::Report(out, {taken, nested, DWORD(let), again})) return 1;
+    for (;;) ::pause();
   });
   ASSERT_TRUE(child.Await(0, 2));
-  EXPECT_TRUE(ReleaseMutex(h));
-  EXPECT_EQ(child.Finish(), std::vector<int>{0});
+  EXPECT_TRUE(ReleaseMutex(h[0]));
+  EXPECT_TRUE(child.Await(0, 6) && WaitForSingleObject(h[0], 0) == WAIT_TIMEOUT);
+  child.Kill(0);
+  EXPECT_EQ(child.Finish(), std::vector<int>{-SIGKILL});
   EXPECT_EQ(child.Words(0), (std::vector<DWORD>{FALSE, WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_OBJECT_0,
                                                 TRUE, WAIT_OBJECT_0}));
-  for (int round = 0; round < 2; ++round) {
-    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0) << round;
-    EXPECT_TRUE(ReleaseMutex(h)) << round;
-  }
-  EXPECT_TRUE(CloseHandle(h));
+  for (int round = 0; round < 2; ++round)
+    EXPECT_TRUE(WaitForSingleObject(h[0], 0) == WAIT_OBJECT_0 && ReleaseMutex(h[0])) << round;
+  EXPECT_TRUE(CloseHandle(h[0]));
 }
 
 // Where the shared table cannot be mapped or is another build's, where it is
@@ -171,29 +155,21 @@ TEST_F(PlatformHandset, MutexHeldAcrossForkStaysTheParentsAndAnEndedHolderLeaves
 // which excludes other processes all the same.
 TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
   const std::string dir = root_ + "/.platform/mutex/";
-  auto heldElsewhere = [](const WCHAR* name) {  // a fresh handle in a child times out
-    msgstore_test::Children child;
-    child.Spawn([name](int) { return TryOnce(name) == 1 ? 0 : 1; });
-    return child.Finish() == std::vector<int>{0};
-  };
-  const std::u16string longName = u"MUTEX_" + std::u16string(90, u'L');
+  std::vector<std::u16string> names;  // 130 to fill the table, then one too long for it
   std::vector<HANDLE> handles;
-  for (int i = 0; i < 130; ++i) {
+  for (int i = 0; i <= 130; ++i) {
     const std::string number = std::to_string(i);
-    const std::u16string name = u"MUTEX_FILL_" + std::u16string(number.begin(), number.end());
-    handles.push_back(CreateMutexW(nullptr, FALSE, name.c_str()));
+    names.push_back(i < 130 ? u"MUTEX_FILL_" + std::u16string(number.begin(), number.end())
+                            : u"MUTEX_" + std::u16string(90, u'L'));
+    handles.push_back(CreateMutexW(nullptr, FALSE, names.back().c_str()));
   }
-  handles.push_back(CreateMutexW(nullptr, FALSE, longName.c_str()));
   EXPECT_TRUE(fs::exists(dir + "table"));
-  EXPECT_FALSE(fs::exists(dir + "m.MUTEX_FILL_127"));  // the table's last slot
-  EXPECT_TRUE(fs::exists(dir + "m.MUTEX_FILL_128") && fs::exists(dir + "m.MUTEX_FILL_129"));
-  EXPECT_TRUE(fs::exists(dir + "m.MUTEX_" + std::string(90, 'L')));
-  for (size_t i : {size_t{127}, size_t{129}, handles.size() - 1}) {
+  // The table's last slot, then lock files: each excludes a fresh handle in
+  // another process.
+  for (size_t i : {127, 128, 129, 130}) {
+    EXPECT_EQ(fs::exists(dir + "m." + msgstore_test::Ascii(names[i].c_str())), i != 127) << i;
     EXPECT_EQ(WaitForSingleObject(handles[i], 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(heldElsewhere(i == 127   ? u"MUTEX_FILL_127"
-                              : i == 129 ? u"MUTEX_FILL_129"
-                                         : longName.c_str()))
-        << i;
+    EXPECT_EQ(TryInChild(names[i].c_str()), 1) << i;
   }
   for (HANDLE h : handles) CloseHandle(h);
 
@@ -214,8 +190,7 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
   // table the next time.
   const auto open = sys.open;
   sys.open = [](const char* path, int flags, mode_t mode) {
-    const std::string p = path;
-    if (p.size() > 6 && p.compare(p.size() - 6, 6, "/table") == 0) return errno = EMFILE, -1;
+    if (fs::path(path).filename() == "table") return errno = EMFILE, -1;
     return msgstore::platform::HostSysCalls().open(path, flags, mode);
   };
   msgstore::SetDeviceRoot(root_ + "/busy");
@@ -228,10 +203,7 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
 
   // Another root, where no shared mapping can be made.
   const auto mmap = sys.mmap;
-  sys.mmap = [](void*, size_t, int, int, int, off_t) {
-    errno = ENODEV;
-    return MAP_FAILED;
-  };
+  sys.mmap = [](void*, size_t, int, int, int, off_t) { return errno = ENODEV, MAP_FAILED; };
   msgstore::SetDeviceRoot(root_ + "/unmapped");
   HANDLE h = CreateMutexW(nullptr, FALSE, u"MUTEX_ACCESSINI");
   sys.mmap = mmap;
@@ -239,9 +211,9 @@ TEST_F(PlatformHandset, MutexWithoutTheSharedTableIsALockFile) {
   EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(h));
-  EXPECT_TRUE(heldElsewhere(u"MUTEX_ACCESSINI"));
+  EXPECT_EQ(TryInChild(u"MUTEX_ACCESSINI"), 1);
   EXPECT_TRUE(ReleaseMutex(h) && !ReleaseMutex(h));
-  EXPECT_FALSE(heldElsewhere(u"MUTEX_ACCESSINI"));
+  EXPECT_EQ(TryInChild(u"MUTEX_ACCESSINI"), 0);
   EXPECT_TRUE(CloseHandle(h));
 }
 
@@ -287,11 +259,10 @@ using PlatformKept = msgstore_test::DeviceTest;
 
 // Files and mutexes go to the root set last, on the thread that set it and on
 // a thread that used the root before, and back to the first root when it is
-// set again; a read of a message goes to the same root as its write.
+// set again.
 TEST_F(PlatformKept, ARootSetAgainTakesFilesAndMutexesAtOnce) {
   const std::string other = root_ + "-other";
   fs::remove_all(other);
-  const std::string first = root_;
   std::promise<void> switched;
   std::promise<bool> before;
   std::thread user([&] {
@@ -310,27 +281,15 @@ TEST_F(PlatformKept, ARootSetAgainTakesFilesAndMutexesAtOnce) {
   user.join();
   EXPECT_TRUE(Put(u"\\DiskOnChip\\b", "other"));
   EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 0);  // the other root's own mutex
-  EMSMsgStore_CreateDir(false);
-  tagMSGPROPS m = Message(2, 5, 0, u"in the other root");
-  const DWORD oid = EMSMsgStore_WriteMessage(false, &m, 0, nullptr);
-  EXPECT_NE(oid, 0u);
-  WCHAR path[MAX_PATH];
-  ASSERT_TRUE(EMSMsgStore_GetFilePath(false, oid, 2, path));
-  tagMSGPROPS read = {};
-  EXPECT_EQ(EMSMsgStore_ReadFromFile(path, &read, true), 1);
-  EXPECT_EQ(std::u16string(read.pszSubject ? read.pszSubject : u""), u"in the other root");
-  EMSMsgStore_FreeMsgProps(&read);
 
-  msgstore::SetDeviceRoot(first);
-  EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 1);                       // still held here
-  EXPECT_EQ(EMSMsgStore_ReadFromFile(path, &read, true), 0);  // written in the other root only
-  EMSMsgStore_FreeMsgProps(&read);
+  msgstore::SetDeviceRoot(root_);
+  EXPECT_EQ(TryOnce(u"MUTEX_KEPT"), 1);  // still held here
   ReleaseMutex(held);
   CloseHandle(held);
 
-  EXPECT_EQ(Text(first + "/DiskOnChip/t1") + Text(first + "/DiskOnChip/a"), "firstfirst");
+  EXPECT_EQ(Text(Host("DiskOnChip/t1")) + Text(Host("DiskOnChip/a")), "firstfirst");
   EXPECT_EQ(Text(other + "/DiskOnChip/t2") + Text(other + "/DiskOnChip/b"), "otherother");
-  EXPECT_FALSE(fs::exists(first + "/DiskOnChip/t2") || fs::exists(first + "/DiskOnChip/b"));
+  EXPECT_FALSE(fs::exists(Host("DiskOnChip/t2")) || fs::exists(Host("DiskOnChip/b")));
   EXPECT_TRUE(fs::exists(other + "/.platform/mutex/table"));
   fs::remove_all(other);
 }
@@ -344,47 +303,27 @@ int CountedOpen(const char* path, int flags, mode_t mode) {
 
 // Once a folder is found under another spelling, the files named in it are
 // opened there at the first try, also right after the folder named before it.
-TEST_F(PlatformKept, AFolderFoundUnderAnotherSpellingIsOpenedThereFirst) {
+// A restore looks at a folder once for the names of other spellings that its
+// messages replace, and each of them is replaced; a write after the restore
+// looks at the folder afresh.
+TEST_F(PlatformKept, AFolderOrNamesFoundUnderOtherSpellingsAreLookedForOnce) {
+  auto& sys = msgstore::platform::Sys();
+  const auto open = sys.open;
+  sys.open = CountedOpen;
   fs::create_directories(Host("DiskOnChip/lower"));
   for (const char* name : {"a", "b", "c"}) std::ofstream(Host("DiskOnChip/lower/") + name) << name;
   auto opensOf = [](const WCHAR* path) {
     g_opens = 0;
-    HANDLE file =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = Open(path, GENERIC_READ, OPEN_EXISTING);
     const int opens = g_opens;
     EXPECT_EQ(GetFileSize(file, nullptr), 1u);
     CloseHandle(file);
     return opens;
   };
-  auto& sys = msgstore::platform::Sys();
-  const auto open = sys.open;
-  sys.open = CountedOpen;
   EXPECT_GT(opensOf(u"\\DiskOnChip\\LOWER\\a"), 1);  // tried as spelled, then settled
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\b"), 1);
   EXPECT_EQ(opensOf(u"\\DiskOnChip\\LOWER\\c"), 1);
-  sys.open = open;
-}
 
-msgstore::Record Draft(DWORD time, const std::u16string& subject) {
-  msgstore::Record r;
-  r.folder = EMS_FOLDER_DRAFT, r.subject = subject, r.indexTime = r.time = {time, 0x01D00000u};
-  return r;
-}
-
-std::vector<std::string> MessageFiles(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir))
-    if (entry.path().extension() != "" &&
-        entry.path().filename().string().find(".tmp") == std::string::npos)
-      names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// A restore looks at a folder once for the names of other spellings that
-// its messages replace, and each of them is replaced; a write after the
-// restore looks at the folder afresh.
-TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
   std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root_, true);
   ASSERT_TRUE(dev && dev->Init());
   const std::string draft = Host("DiskOnChip/User/MESSAGING/EMS/DRAFT");
@@ -393,34 +332,31 @@ TEST_F(PlatformKept, ARestoreReplacesOtherSpellingsFromOneLookAtTheFolder) {
   // How many times a restore of these drafts opens the folder.
   auto opensOfRestore = [&](std::vector<DWORD> ids) {
     msgstore::Restorer restore(*dev);
-    for (size_t k = 0; k < ids.size(); ++k)
-      restore.Add(msgstore::StoreKind::kSms, {false, EMS_FOLDER_DRAFT, ids[k], 0},
-                  Draft(100 - ids[k], u"draft " + std::u16string(1, u'0' + ids[k] % 10)), k);
+    for (size_t k = 0; k < ids.size(); ++k) {
+      msgstore::Record r;
+      r.folder = EMS_FOLDER_DRAFT, r.subject = u"draft " + std::u16string(1, u'0' + ids[k] % 10);
+      r.indexTime = r.time = {100 - ids[k], 0x01D00000u};
+      restore.Add(msgstore::StoreKind::kSms, {false, EMS_FOLDER_DRAFT, ids[k], 0}, r, k);
+    }
     msgstore::Restorer::Report report;
-    auto& sys = msgstore::platform::Sys();
-    const auto open = sys.open;
-    sys.open = CountedOpen;
-    g_counted = draft;
-    g_opens = 0;
+    g_counted = draft, g_opens = 0;
     const msgstore::Result done = restore.Commit(true, &report);
-    sys.open = open;
     g_counted.clear();
     EXPECT_TRUE(done) << done.error;
     return g_opens.load();
   };
   // The folder is looked at as often for six names as for three.
   EXPECT_EQ(opensOfRestore({7, 8, 9}), opensOfRestore({11, 12, 13, 14, 15, 16}));
-  EXPECT_EQ(MessageFiles(draft),
-            (std::vector<std::string>{"11.sms", "12.sms", "13.sms", "14.sms", "15.sms", "16.sms",
-                                      "7.SMS", "8.Sms", "9.sms"}));
+  EXPECT_EQ(Entries(draft), (Names{"11.sms", "12.sms", "13.sms", "14.sms", "15.sms", "16.sms",
+                                   "7.SMS", "8.Sms", "9.sms", "EmsIni"}));
   EXPECT_EQ(dev->sms().Read({false, EMS_FOLDER_DRAFT, 8, 0}).record.subject, u"draft 8");
 
   std::ofstream(draft + "/10.SMS") << "made after the restore";
-  tagMSGPROPS ten = {};
-  ten.dwFolder = EMS_FOLDER_DRAFT;
+  tagMSGPROPS ten = Message(EMS_FOLDER_DRAFT, 0);
   EXPECT_EQ(EMSMsgStore_WriteMessage(false, &ten, 10, nullptr), 10u);
-  EXPECT_EQ(MessageFiles(draft).front(), "10.SMS");
-  EXPECT_EQ(MessageFiles(draft).size(), 10u);
+  EXPECT_EQ(Entries(draft).front(), "10.SMS");
+  EXPECT_EQ(Entries(draft).size(), 11u);
+  sys.open = open;
 }
 
 }  // namespace

@@ -10,14 +10,15 @@
 #include "msgstore/maintenance.h"
 #include "platform/sys_calls.h"
 
+namespace msgstore_test {
 namespace {
 
 namespace fs = std::filesystem;
-using msgstore_test::Bytes;
-using msgstore_test::LoadU32;
 
-class Reliability : public msgstore_test::EmsTest {
+class Reliability : public EmsTest {
  protected:
+  const unsigned seed_ = std::random_device()();
+  std::mt19937 random_{seed_};
   // Message seq of writer: an index time and a content of its own that starts
   // with writer and seq, so that a file can be checked by itself.
   static DWORD Time(DWORD writer, DWORD seq) { return writer * 1000 + seq + 1; }
@@ -32,8 +33,7 @@ class Reliability : public msgstore_test::EmsTest {
   static DWORD Store(bool card, DWORD folder, DWORD writer, DWORD seq) {
     std::vector<BYTE> content = Content(writer, seq);
     tagMSGPROPS props = Message(folder, Time(writer, seq));
-    props.cbData = static_cast<DWORD>(content.size());
-    props.pData = content.data();
+    props.cbData = static_cast<DWORD>(content.size()), props.pData = content.data();
     return EMSMsgStore_WriteMessage(card, &props, 0, nullptr);
   }
   // Whether oid reads back whole as message seq of writer (writer -1: the
@@ -42,15 +42,13 @@ class Reliability : public msgstore_test::EmsTest {
                                               int seq = -1) {
     Record r(card, folder, oid);
     const tagMSGPROPS& p = r.props;
-    auto failure = [&] { return ::testing::AssertionFailure() << folder << "/" << oid << ": "; };
-    if (!r.ok || p.cbData < 8) return failure() << "does not read whole";
-    const Bytes head(p.pData, p.pData + 8);
-    if (writer < 0)
-      writer = static_cast<int>(LoadU32(head, 0)), seq = static_cast<int>(LoadU32(head, 4));
-    if (p.dwOid != oid || p.dwFolder != folder ||
-        p.ftIndexTime.dwLowDateTime != Time(writer, seq) ||
-        std::vector<BYTE>(p.pData, p.pData + p.cbData) != Content(writer, seq))
-      return failure() << "is not message " << writer << "." << seq;
+    const Bytes content(p.pData, p.pData + (r.ok ? p.cbData : 0));
+    if (writer < 0 && content.size() >= 8)
+      writer = static_cast<int>(LoadU32(content, 0)), seq = static_cast<int>(LoadU32(content, 4));
+    if (writer < 0 || p.dwOid != oid || p.dwFolder != folder ||
+        p.ftIndexTime.dwLowDateTime != Time(writer, seq) || content != Content(writer, seq))
+      return ::testing::AssertionFailure()
+             << folder << "/" << oid << " is not message " << writer << "." << seq << " whole";
     return ::testing::AssertionSuccess();
   }
   static std::vector<DWORD> Listed(bool card, DWORD folder) {
@@ -60,18 +58,6 @@ class Reliability : public msgstore_test::EmsTest {
     for (long i = 0; i < list.GetSize(); ++i) oids.push_back(list[i].dwOid);
     std::sort(oids.begin(), oids.end());
     return oids;
-  }
-  // The exact index file of messages (oid -> time) of folder, newest first.
-  static Bytes IndexImage(DWORD folder, const std::map<DWORD, DWORD>& times) {
-    std::vector<std::pair<DWORD, DWORD>> order;
-    for (const auto& [oid, time] : times) order.push_back({time, oid});
-    std::sort(order.rbegin(), order.rend());
-    std::vector<DWORD> words;
-    for (const auto& [time, oid] : order) words.insert(words.end(), {folder, oid, time, 0});
-    return msgstore_test::Words(words);
-  }
-  Bytes IndexFile(DWORD folder) const {
-    return msgstore_test::Load(Dir(false, folder) + "/EmsIni");
   }
 };
 
@@ -86,7 +72,7 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
   for (DWORD seq = 0; seq < kOld; ++seq) ASSERT_EQ(Store(false, kDraft, 99, seq), seq + 1);
   for (DWORD oid = 500; oid < 500 + kWriters * 17; ++oid) Put(false, kSimSent, oid, 1);
   msgstore::DefaultPlatform::SetCounter("SentInSim", kWriters * 17);
-  msgstore_test::Children children;
+  Children children;
   children.Spawn([=](int) {
     for (DWORD oid = 1; oid <= kOld; ++oid)
       if (EMSMsgStore_DeleteMessage(false, kDraft, oid) == 0) return 3;
@@ -102,23 +88,26 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
         if (RegSetValueExW(HKEY_LOCAL_MACHINE, u"v", 0, REG_BINARY, &i, 1)) return 4;
       }
       for (DWORD seq = 0; seq < kMessages; ++seq)
-        if (!msgstore_test::Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
+        if (!Report(out, {Store(w > kWriters / 2, kDraft, w, seq)})) return 3;
       return 0;
     });
   ASSERT_EQ(children.Finish(), std::vector<int>(kWriters + 1, 0));
-  std::map<DWORD, std::pair<DWORD, DWORD>> expected[2];  // phone, card: oid -> (writer, seq)
-  std::set<DWORD> handedOut;
-  for (DWORD w = 1; w <= kWriters; ++w) {
+  std::set<DWORD> handedOut, range;     // every draw took the next number, once
+  std::vector<DWORD> listed[2], index;  // of each storage; the phone index, newest first
+  for (DWORD w = kWriters; w >= 1; --w) {
     const std::vector<DWORD> oids = children.Words(w);
     ASSERT_EQ(oids.size(), kMessages) << "writer " << w;
-    for (DWORD seq = 0; seq < kMessages; ++seq) {
-      expected[w > kWriters / 2][oids[seq]] = {w, seq};
-      EXPECT_TRUE(handedOut.insert(oids[seq]).second) << "identifier " << oids[seq] << " twice";
+    const bool card = w > kWriters / 2;
+    for (DWORD seq = kMessages; seq-- > 0;) {
+      EXPECT_TRUE(ReadsBack(card, kDraft, oids[seq], w, seq));
+      listed[card].push_back(oids[seq]);
+      if (!card) index.insert(index.end(), {kDraft, oids[seq], Time(w, seq), 0});
+      handedOut.insert(oids[seq]);
+      range.insert(kOld + 1 + (w - 1) * kMessages + seq);
     }
   }
-  EXPECT_EQ(*handedOut.begin(), kOld + 1);  // every draw took the next number
-  EXPECT_EQ(*handedOut.rbegin(), kOld + kWriters * kMessages);
-  EXPECT_EQ(Counter(), msgstore_test::Words({kOld + kWriters * kMessages}));
+  EXPECT_EQ(handedOut, range);
+  EXPECT_EQ(Counter(), Words({kOld + kWriters * kMessages}));
   DWORD type = 0, size = 1;  // and no change to the handset or the registry was lost
   BYTE last = 0;
   RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, &type, &last, &size);
@@ -126,43 +115,35 @@ TEST_F(Reliability, ConcurrentWritersLoseNothing) {
                             msgstore::DefaultPlatform::GetCounter("SentInSim"), type, last, size),
             std::make_tuple(kWriters * 50, 0u, REG_BINARY, BYTE{50}, 1u));
   for (bool card : {false, true}) {
-    std::map<DWORD, DWORD> times;
-    std::vector<DWORD> oids;
-    for (const auto& [oid, who] : expected[card]) {
-      EXPECT_TRUE(ReadsBack(card, kDraft, oid, who.first, who.second));
-      times[oid] = Time(who.first, who.second);
-      oids.push_back(oid);
-    }
-    EXPECT_EQ(Listed(card, kDraft), oids) << card;
-    EXPECT_TRUE(card || IndexFile(kDraft) == IndexImage(kDraft, times));
+    std::sort(listed[card].begin(), listed[card].end());
+    EXPECT_EQ(Listed(card, kDraft), listed[card]) << card;
   }
+  EXPECT_EQ(Load(Dir(false, kDraft) + "/EmsIni"), Words(index));
 }
 
 TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   constexpr DWORD kForeign = 100000;  // index records without files
-  const unsigned seed = std::random_device()();
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  std::mt19937 random(seed);
+  SCOPED_TRACE("random seed " + std::to_string(seed_));
   ASSERT_EQ(Store(false, kDraft, 0, 0), 1u);  // both indexes exist before the first kill
   EMSMsgStore_AddMsgToIni(kForeign, kSent, {1, 0});
   for (DWORD round = 1; round <= 5; ++round) {
     // Two phone writers, a card writer and two index writers, each killed
     // after its first few operations, up to 3 ms later: anywhere in a write.
-    msgstore_test::Children children;
+    Children children;
     for (DWORD k = 0; k < 5; ++k)
       children.Spawn([writer = round * 10 + k, k](int out) {
         for (DWORD seq = 0; seq < 300; ++seq) {
           if (k < 3 && Store(k == 2, kDraft, writer, seq) == 0) return 3;
           if (k >= 3) EMSMsgStore_AddMsgToIni(kForeign + writer * 1000 + seq, kSent, {seq + 2, 0});
-          if (!msgstore_test::Report(out, {seq})) return 3;
+          if (!Report(out, {seq})) return 3;
         }
         return 0;
       });
     std::vector<size_t> order = {0, 1, 2, 3, 4};
-    std::shuffle(order.begin(), order.end(), random);
+    std::shuffle(order.begin(), order.end(), random_);
     for (size_t i : order) {
-      ASSERT_TRUE(children.Await(i, 1 + random() % 3)) << "round " << round << " child " << i;
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      ASSERT_TRUE(children.Await(i, 1 + random_() % 3)) << "round " << round << " child " << i;
+      std::this_thread::sleep_for(std::chrono::microseconds(random_() % 3000));
       children.Kill(i);
     }
     for (int code : children.Finish()) EXPECT_TRUE(code == -SIGKILL || code == 0) << code;
@@ -177,7 +158,7 @@ TEST_F(Reliability, KilledWritersLeaveWholeFilesAndAUsableCounterAndIndex) {
   ASSERT_EQ(counter.size(), 4u);
   EXPECT_GE(LoadU32(counter, 0), *stored.rbegin());
   for (DWORD folder : {kDraft, kSent}) {  // whole records of the folder, newest first
-    const Bytes index = IndexFile(folder);
+    const Bytes index = Load(Dir(false, folder) + "/EmsIni");
     EXPECT_TRUE(!index.empty() && index.size() % 16 == 0) << index.size();
     for (size_t at = 0; at + 16 <= index.size(); at += 16) {
       EXPECT_EQ(LoadU32(index, at), folder);
@@ -211,7 +192,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   constexpr DWORD kPerFolder = 40, kTotal = 6 * kPerFolder;
   const DWORD folders[] = {kInbox, kDraft, kSent};
   auto restore = [&](const std::string& root, bool replace,
-                     const std::function<void(size_t)>& progress = {}) {
+                     const std::function<void(size_t, size_t)>& progress = {}) {
     msgstore::SetDeviceRoot(root);
     fs::create_directories(root + "/SD Card");
     std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root);
@@ -222,23 +203,20 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
         for (DWORD k = 0; k < kPerFolder; ++k) {
           msgstore::Record m;
           m.folder = folder, m.subject = u"m", m.indexTime = m.time = {++id * 1000, 0x01D00000u};
-          const std::vector<BYTE> content = Content(card, id);
-          m.content.assign(content.begin(), content.end());
+          m.content = Content(card, id);
           r.Add(msgstore::StoreKind::kSms, {card, folder, id, 0}, m,
                 card ? std::nullopt : std::optional<size_t>(kPerFolder - 1 - k));
         }
     msgstore::Restorer::Report report;
-    return r.Commit(replace, &report, [&](size_t done, size_t) {
-      if (progress) progress(done);
-    });
+    return r.Commit(replace, &report, progress);
   };
   // The files of a root's message trees by path under the root.
   auto files = [](const std::string& root) {
-    std::map<std::string, msgstore_test::Bytes> out;
+    std::map<std::string, Bytes> out;
     for (const char* volume : {"DiskOnChip", "SD Card"})
       for (const auto& e : fs::recursive_directory_iterator(root + "/" + volume))
         if (e.is_regular_file())
-          out[e.path().string().substr(root.size())] = msgstore_test::Load(e.path().string());
+          out[e.path().string().substr(root.size())] = Load(e.path().string());
     return out;
   };
   // Phone folders whose index names a message without its file (unindexed:
@@ -251,9 +229,7 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
       for (const auto& e : fs::directory_iterator(dir))
         if (e.is_regular_file() && e.path().extension() == ".sms")
           held.insert(std::stoul(e.path().stem().string()));
-      const msgstore_test::Bytes index = msgstore_test::Load(dir + "/EmsIni");
-      for (size_t at = 0; at + 16 <= index.size(); at += 16)
-        listed.insert(msgstore_test::LoadU32(index, at + 4));
+      for (const auto& record : LoadIndex(dir + "/EmsIni")) listed.insert(record[1]);
       if (!std::includes(held.begin(), held.end(), listed.begin(), listed.end()) ||
           (unindexed && held != listed))
         out.push_back(folder);
@@ -266,48 +242,40 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
   auto& sys = msgstore::platform::Sys();
   const auto rename = sys.rename;
   sys.rename = [](const char* from, const char* to) {
-    renamed.push_back(fs::path(to).parent_path().filename().string() + "/" +
-                      fs::path(to).filename().string());
+    renamed.push_back(fs::path(to).parent_path().filename() / fs::path(to).filename());
     return msgstore::platform::HostSysCalls().rename(from, to);
   };
   const msgstore::Result whole = restore(root_ + "/whole", false);
   sys.rename = rename;
   ASSERT_TRUE(whole) << whole.error;
+  std::map<std::string, std::string> last;  // folder: the last file put in it
   std::vector<std::string> indexes;
-  for (size_t i = 0; i < renamed.size(); ++i) {
-    const std::string& name = renamed[i];
-    if (name.size() < 7 || name.compare(name.size() - 7, 7, "/EmsIni") != 0) continue;
-    indexes.push_back(name);
-    const std::string folder = name.substr(0, name.size() - 6);
-    EXPECT_TRUE(std::none_of(renamed.begin() + i, renamed.end(),
-                             [&](const std::string& n) {
-                               return n.compare(0, folder.size(), folder) == 0 && n != name;
-                             }))
-        << name << " before a message of its folder";
+  for (const std::string& name : renamed) {
+    const std::string folder = name.substr(0, name.find('/'));
+    last[folder] = name;
+    if (name == folder + "/EmsIni") indexes.push_back(name);
   }
   EXPECT_EQ(indexes, (std::vector<std::string>{"INBOX/EmsIni", "DRAFT/EmsIni", "SENT/EmsIni"}));
+  for (const std::string& index : indexes)
+    EXPECT_EQ(last[index.substr(0, index.find('/'))], index) << "a message after its index";
   const auto expected = files(root_ + "/whole");
   ASSERT_EQ(expected.size(), kTotal + 3 + 1);  // messages, phone indexes, counter
 
-  const unsigned seed = std::random_device()();
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  std::mt19937 random(seed);
+  SCOPED_TRACE("random seed " + std::to_string(seed_));
   for (int round = 0; round < 3; ++round) {
     const std::string root = root_ + "/killed" + std::to_string(round);
-    msgstore_test::Children child;
+    Children child;
     child.Spawn([&](int out) {
-      return restore(root, false, [out](size_t done) { msgstore_test::Report(out, {DWORD(done)}); })
-                 ? 0
-                 : 1;
+      auto report = [out](size_t done, size_t) { Report(out, {DWORD(done)}); };
+      return restore(root, false, report) ? 0 : 1;
     });
-    child.Await(0, 1 + random() % (kTotal - 1));
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+    child.Await(0, 1 + random_() % (kTotal - 1));
+    std::this_thread::sleep_for(std::chrono::microseconds(random_() % 2000));
     child.Kill(0);
     for (int code : child.Finish()) EXPECT_TRUE(code == -SIGKILL || code == 0) << code;
     EXPECT_EQ(ahead(root, false), std::vector<DWORD>{}) << "round " << round;
     msgstore::SetDeviceRoot(root);
-    std::unique_ptr<msgstore::Device> dev = msgstore::Device::Open(root);
-    EXPECT_TRUE(msgstore::Repair(*dev).after.ok()) << "round " << round;
+    EXPECT_TRUE(msgstore::Repair(*msgstore::Device::Open(root)).after.ok()) << "round " << round;
     const msgstore::Result rerun = restore(root, true);
     EXPECT_TRUE(rerun) << rerun.error;
     EXPECT_TRUE(files(root) == expected) << "round " << round;
@@ -323,3 +291,4 @@ TEST_F(Reliability, RestoreKilledOrFailedLeavesIndexesBehindFilesAndARerunComple
 }
 
 }  // namespace
+}  // namespace msgstore_test
