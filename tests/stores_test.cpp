@@ -12,26 +12,19 @@ namespace {
 
 using msgstore::StoreDescription;
 
+// Each store's path operations, in the order of StoreKind.
 struct PathOps {
   int (*createDir)(bool card);
   int (*folderPath)(bool card, DWORD folder, WCHAR* path);
   int (*filePath)(bool card, DWORD oid, DWORD folder, WCHAR* path);
   void (*addToIndex)(DWORD oid, DWORD folder, FILETIME time);
 };
-
-PathOps Ops(msgstore::StoreKind kind) {
-  switch (kind) {
-    case msgstore::StoreKind::kSms:
-      return {EMSMsgStore_CreateDir, EMSMsgStore_GetFolderPath, EMSMsgStore_GetFilePath,
-              EMSMsgStore_AddMsgToIni};
-    case msgstore::StoreKind::kMms:
-      return {MMSMsgStore_CreateDir, MMSMsgStore_GetFolderPath, MMSMsgStore_GetFilePath,
-              MMSMsgStore_AddMsgToIni};
-    default:
-      return {EmailMsgStore_CreateDir, EmailMsgStore_GetFolderPath, EmailMsgStore_GetFilePath,
-              EmailMsgStore_AddMsgToIni};
-  }
-}
+const PathOps kOps[] = {{EMSMsgStore_CreateDir, EMSMsgStore_GetFolderPath, EMSMsgStore_GetFilePath,
+                         EMSMsgStore_AddMsgToIni},
+                        {MMSMsgStore_CreateDir, MMSMsgStore_GetFolderPath, MMSMsgStore_GetFilePath,
+                         MMSMsgStore_AddMsgToIni},
+                        {EmailMsgStore_CreateDir, EmailMsgStore_GetFolderPath,
+                         EmailMsgStore_GetFilePath, EmailMsgStore_AddMsgToIni}};
 
 using StoreDescriptions = msgstore_test::DeviceTest;
 
@@ -56,7 +49,7 @@ TEST_F(StoreDescriptions, EachFolderWhereThePathOperationsPutIt) {
        "1 INBOX P-C- 2 DRAFT PPCC 3 SENT PPCC 4 UNSENT PPCC 5 REPORT PPCC 6 SPAM PPCC 8 NONE "
        "P-P- 0 - ---- 9 - ---- 10 - ---- "}};
   for (const StoreDescription* s : msgstore::Stores()) {
-    const PathOps ops = Ops(s->kind);
+    const PathOps& ops = kOps[static_cast<int>(s->kind)];
     ops.createDir(false), ops.createDir(true);
     std::vector<DWORD> numbers;
     for (const msgstore::FolderDescription& f : *s) numbers.push_back(f.number);
@@ -118,7 +111,7 @@ TEST_F(StoreDescriptions, EachFolderValueIndexedWhereTheStoreKeepsIt) {
   for (const StoreDescription* s : msgstore::Stores()) {
     Wipe();
     std::filesystem::create_directories(root_ + "/DiskOnChip/User");
-    const PathOps ops = Ops(s->kind);
+    const PathOps& ops = kOps[static_cast<int>(s->kind)];
     ops.createDir(false);
     for (DWORD n = 0; n <= 14; ++n) ops.addToIndex(100 + n, n, {n, 0});
     std::map<std::string, std::string> files;
