@@ -50,9 +50,8 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   Add(StoreKind::kMms, MMS_FOLDER_INBOX, 40);
   EXPECT_TRUE(Check(*dev).ok());
 
-  // A file without its record, a record without its file, a stray file, the
-  // counter behind (the temporary files of writers that died: the tool's check
-  // test).
+  // A file without its record, a record without its file, stray files, the
+  // counter behind (dead writers' temporary files: the tool's check test).
   std::filesystem::copy_file(Sms("INBOX/" + std::to_string(a) + ".sms"), Sms("INBOX/9.sms"));
   std::filesystem::remove(Sms("INBOX/" + std::to_string(b) + ".sms"));
   std::ofstream(Sms("INBOX/abc.sms")) << "x";
@@ -123,10 +122,9 @@ TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndADamagedAccountInboxIndex) {
   EXPECT_EQ(msgstore_test::Load(inboxIndex), written);
 }
 
-// The index order, the counters set and the accounts a restore puts back are
-// checked byte for byte by the tool's export and import round trip; here what
-// only the API shows: the lines it skipped, a counter raised past the
-// identifiers restored, what a replace does and what a preview says of it.
+// What a restore puts back: the tool's export and import round trip, byte for
+// byte; here the lines it skipped, a counter raised past the identifiers
+// restored, what a replace does and what a preview says of it.
 TEST_F(Maintenance, RestoreSkipsWhatItCannotPlaceAndReplacesOnlyWhenAsked) {
   Restorer restore(*dev);
   restore.Add(StoreKind::kSms, {true, EMS_FOLDER_SENT, 40, 0}, At(3, 10, u"card"));

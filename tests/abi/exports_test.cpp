@@ -3,7 +3,6 @@
 // headers declare, and loading that leaves the device root as it was.
 #include <cxxabi.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -104,17 +103,10 @@ TEST(Exports, LoadingTouchesNothingUnderTheDeviceRoot) {
       fs::temp_directory_path() / ("msgstore-load-" + std::to_string(::getpid()));
   fs::remove_all(scratch);
   ASSERT_TRUE(fs::create_directories(scratch / "home"));
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::setenv("MSGSTORE_ROOT", (scratch / "root").c_str(), 1);
-    ::setenv("HOME", (scratch / "home").c_str(), 1);
-    ::unsetenv("XDG_DATA_HOME");
-    ::execl(MSGSTORE_LOAD_ONLY, MSGSTORE_LOAD_ONLY, MSGSTORE_LIBRARY, nullptr);
-    ::_exit(3);
-  }
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string command = "env -u XDG_DATA_HOME MSGSTORE_ROOT='" + (scratch / "root").string() +
+                              "' HOME='" + (scratch / "home").string() +
+                              "' '" MSGSTORE_LOAD_ONLY "' '" MSGSTORE_LIBRARY "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
   EXPECT_FALSE(fs::exists(scratch / "root"));
   EXPECT_TRUE(fs::is_empty(scratch / "home"));
   fs::remove_all(scratch);
