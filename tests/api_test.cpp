@@ -76,8 +76,7 @@ TEST_F(Api, EveryFieldComesBackAsWrittenAndAsTheStoresOwnReadGivesIt) {
       Store& s = dev->store(kind);
       Record r = Filled(kind, 2);  // draft
       const WriteResult w = s.Add(r, card ? Storage::kCard : Storage::kPhone);
-      ASSERT_TRUE(w) << w.error;
-      ASSERT_TRUE(w.stored);
+      ASSERT_TRUE(w && w.stored) << w.error;
       EXPECT_EQ(*w.stored, (Location{card, 2, w.stored->id, 0}));
       EXPECT_FALSE(w.otherStorage || w.evicted);
       r.id = w.stored->id;

@@ -40,7 +40,7 @@ class CommonIndex : public msgstore_test::DeviceTest {
   }
 };
 
-TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBefore) {
+TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBeforeRemoveTakesTheFirstMatchOfIdAndFolder) {
   Insert(1, 5, 0x89ABCDEF, 0x01D2A3B4);
   EXPECT_EQ(IndexBytes(),
             Bytes({1, 0, 0, 0, 5, 0, 0, 0, 0xEF, 0xCD, 0xAB, 0x89, 0xB4, 0xA3, 0xD2, 1}));
@@ -50,9 +50,7 @@ TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBefore) {
   Insert(1, 23, 0, 0);  // oldest
   EXPECT_EQ(IndexBytes(),
             Words({7, 21, 5, 1, 1, 10, 5, 1, 1, 11, 3, 1, 1, 22, 0, 1, 1, 12, 9, 0, 1, 23, 0, 0}));
-}
 
-TEST_F(CommonIndex, RemoveTakesTheFirstMatchOfIdAndFolderAndDropsAPartialRecord) {
   Bytes original = Words({1, 10, 9, 0, 1, 11, 8, 0, 3, 11, 7, 0, 1, 11, 6, 0, 1, 12, 5, 0});
   original.insert(original.end(), {9, 9});
   SetIndex(original);

@@ -43,15 +43,12 @@ std::vector<std::pair<std::string, std::string>> ExportedSymbols() {
   std::vector<std::pair<std::string, std::string>> symbols;
   const std::string command = std::string("nm -D --defined-only '") + MSGSTORE_LIBRARY + "'";
   std::unique_ptr<FILE, int (*)(FILE*)> nm(::popen(command.c_str(), "r"), ::pclose);
-  char line[4096];
-  while (nm && std::fgets(line, sizeof line, nm.get()) != nullptr) {
-    std::string symbol(line);
-    symbol =
-        symbol.substr(symbol.rfind(' ') + 1, symbol.find_last_not_of("\r\n") - symbol.rfind(' '));
+  char symbol[4096];  // each line: address, type, name
+  while (nm && std::fscanf(nm.get(), "%*s %*c %4095s", symbol) == 1) {
     int status = -1;
     std::unique_ptr<char, void (*)(void*)> text(
-        abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status), std::free);
-    symbols.emplace_back(symbol, status == 0 && text ? std::string(text.get()) : symbol);
+        abi::__cxa_demangle(symbol, nullptr, nullptr, &status), std::free);
+    symbols.emplace_back(symbol, status == 0 && text ? text.get() : symbol);
   }
   return symbols;
 }
