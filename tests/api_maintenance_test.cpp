@@ -1,6 +1,5 @@
-// Checking, repairing and restoring a device through the C++ API, as a
-// caller sees it: what a check names, what a repair leaves, and a restore
-// that puts messages, index order, counters and accounts back.
+// Checking, repairing and restoring a device through the C++ API: what a
+// check names, what a repair leaves, what a restore skips and replaces.
 #include <algorithm>
 #include <fstream>
 

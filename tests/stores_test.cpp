@@ -1,6 +1,5 @@
-// The store descriptions against what the stores do: each folder of each
-// description, walked from its table, where the store's path operations put
-// it on both storages; the index file each folder value is indexed in.
+// The store descriptions against what the stores' path and index operations
+// do with each folder, walked from the description's table.
 #include <algorithm>
 #include <map>
 #include <set>

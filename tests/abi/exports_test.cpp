@@ -54,10 +54,9 @@ std::vector<std::pair<std::string, std::string>> ExportedSymbols() {
 }
 
 // Each of the 106 operations of the store headers is exported once per
-// declaration: plain, or decorated as "_Z", the length of the name, the name,
-// then the parameter types. Beside them only the platform header's functions,
-// its msgstore namespace and the instances of the standard library's
-// templates that its inline code needs.
+// declaration: plain, or as "_Z", the length of the name, the name, then the
+// parameter types. Beside them only the platform header's functions, its
+// msgstore namespace and the standard templates its inline code needs.
 TEST(Exports, EveryOperationUnderItsPlainOrDecoratedNameAndNothingInternal) {
   std::map<std::pair<std::string, bool>, size_t> declared, exported;
   std::multiset<std::string> operations;  // a name declared twice counts twice
