@@ -1,11 +1,14 @@
 // The shared index files: exact bytes, newest first with ties before, removal
-// of the first match, and files that end in a partial record; and the notices
-// to other programs. The other shared helpers are pinned by the store,
-// platform and reliability tests.
+// of the first match, and files that end in a partial record; the notices to
+// other programs; the library's start-up and shutdown. The other shared
+// helpers are pinned by the store, platform and reliability tests.
 #include "common/index_file.h"
 #include "common/msg_str.h"
 #include "common/store_ops.h"
 #include "ems_fixtures.h"
+#include "library_main.h"
+#include "msgstore/device.h"
+#include "msgstore/text.h"
 
 namespace {
 
@@ -37,7 +40,7 @@ class CommonIndex : public msgstore_test::DeviceTest {
   }
 };
 
-TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBefore) {
+TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBeforeRemoveTakesTheFirstMatchOfIdAndFolder) {
   Insert(1, 5, 0x89ABCDEF, 0x01D2A3B4);
   EXPECT_EQ(IndexBytes(),
             Bytes({1, 0, 0, 0, 5, 0, 0, 0, 0xEF, 0xCD, 0xAB, 0x89, 0xB4, 0xA3, 0xD2, 1}));
@@ -47,9 +50,7 @@ TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBefore) {
   Insert(1, 23, 0, 0);  // oldest
   EXPECT_EQ(IndexBytes(),
             Words({7, 21, 5, 1, 1, 10, 5, 1, 1, 11, 3, 1, 1, 22, 0, 1, 1, 12, 9, 0, 1, 23, 0, 0}));
-}
 
-TEST_F(CommonIndex, RemoveTakesTheFirstMatchOfIdAndFolderAndDropsAPartialRecord) {
   Bytes original = Words({1, 10, 9, 0, 1, 11, 8, 0, 3, 11, 7, 0, 1, 11, 6, 0, 1, 12, 5, 0});
   original.insert(original.end(), {9, 9});
   SetIndex(original);
@@ -92,6 +93,42 @@ TEST_F(CommonIndex, NoticesOfEveryFolderAndStore) {
   for (const auto& p : platform_.posted)
     posted.emplace_back(p.className, p.msg, p.wParam, p.lParam);
   EXPECT_EQ(posted, want);
+}
+
+// Records module loads and frees beside the counter calls; the module it
+// hands out is itself.
+class ModulePlatform : public msgstore_test::FakePlatform {
+ public:
+  std::vector<std::u16string> modules;
+  HMODULE LoadLibraryW(const WCHAR* name) override { return modules.push_back(name), this; }
+  BOOL FreeLibrary(HMODULE m) override {
+    return modules.push_back(m == this ? u"free" : u"free another"), TRUE;
+  }
+};
+
+using LibraryStart = msgstore_test::DeviceTest;
+
+TEST_F(LibraryStart, AttachLoadsTheLanguageModuleAndDetachFreesItAndDropsUnsavedAccounts) {
+  ModulePlatform modules;
+  SetPlatform(&modules);
+  modules.language = u"DEU";
+  EXPECT_TRUE(LibraryMain(nullptr, kProcessAttach, nullptr));
+  EXPECT_EQ(LanguageModule(), &modules);
+  // An account written but never saved does not outlive the unload.
+  ASSERT_TRUE(fs::create_directories(Host("DiskOnChip/User/MESSAGING")));
+  HANDLE store = nullptr;
+  EmailAccMsgStore_Open(&store);
+  tagEMAILACCOUNTPROPS account = {};
+  account.dwFolder = 4;
+  const DWORD id = EmailMsgStore_WriteAccountData(store, &account, 77);
+  EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(store, 4), 1u);
+  EXPECT_TRUE(LibraryMain(nullptr, kProcessDetach, nullptr));
+  EXPECT_EQ(LanguageModule(), nullptr);
+  EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(store, 4), 0u) << id;
+  EXPECT_EQ(modules.modules, (std::vector<std::u16string>{u"apResDEU0123.dll", u"free"}));
+  EXPECT_EQ(Utf8ToUtf16(LanguageModuleName(u"DEU")), modules.modules[0]);
+  // Start-up asks for the language only: no counter, card or notice.
+  EXPECT_TRUE(modules.calls.empty() && modules.posted.empty());
 }
 
 }  // namespace
