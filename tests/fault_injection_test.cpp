@@ -377,14 +377,15 @@ TEST_F(FaultTest, FailedAccountChangesLeaveNoneInTheAccountArray) {
     return static_cast<bool>(restore.Commit(true, &report));
   };
   // What a save after the change keeps as the change left it: which of the
-  // restore's records the database holds, or the whole database.
+  // restore's records and the account it replaces the database holds, or the
+  // whole database.
   auto restored = [&database] {
     const Bytes db = Load(database);
     auto holds = [&db](const std::u16string& text) {
       const auto* p = reinterpret_cast<const unsigned char*>(text.data());
       return std::search(db.begin(), db.end(), p, p + 2 * text.size()) != db.end();
     };
-    return Bytes{holds(u"restored"), holds(u"new")};
+    return Bytes{holds(u"restored"), holds(u"new"), holds(u"mine")};
   };
   auto whole = [&database] { return Load(database); };
   auto add = [&] { return static_cast<bool>(dev->accounts().Add({0, 1, 0, 0, 0, u"added"})); };

@@ -22,12 +22,15 @@ std::recursive_mutex& api::AccountArrayLock() {
 }
 
 api::AccountSession::~AccountSession() {
-  if (opened_ && !saved_) EmailAccMsgStore_Open(nullptr);
+  if (opened_ && !saved_ && (loaded_ || EmailAccMsgStore_Open(nullptr) == 0))
+    email::AccountArray() = kept_;
 }
 
 bool api::AccountSession::Open() {
   opened_ = true;
-  return EmailAccMsgStore_Open(&store_) != 0;
+  loaded_ = EmailAccMsgStore_Open(&store_) != 0;
+  if (loaded_) kept_ = email::AccountArray();
+  return loaded_;
 }
 
 bool api::AccountSession::Save() { return saved_ = EmailMsgStore_Close(store_) != 0; }
@@ -78,8 +81,10 @@ Loaded Load(api::AccountSession* session = nullptr) {
                               "the account database cannot be opened (not a file)");
     return out;
   }
-  const bool read = session != nullptr ? session->Open() : EmailAccMsgStore_Open(&out.store) != 0;
-  if (session != nullptr) out.store = session->store();
+  api::AccountSession reading;  // for a caller that only reads
+  if (session == nullptr) session = &reading;
+  const bool read = session->Open();
+  out.store = session->store();
   if (!read && attributes != INVALID_FILE_ATTRIBUTES) {
     out.result =
         Fail<Result>(Status::kFailed, Refusal::kNone, "the account database cannot be read");

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "email/email_accounts.h"
 #include "msgstore/device.h"
 #include "msgstore/msgstore.h"
 
@@ -76,9 +77,11 @@ Record FromProps(StoreKind kind, const tagMSGPROPS& props, const OwnRecord& own)
 std::recursive_mutex& AccountArrayLock();
 
 // The account store's array while a caller changes it, held by this thread:
-// saved whole, or, on a way out without a save, loaded again from the
-// database so that no unsaved change lingers in the process's array for a
-// later save.
+// saved whole, or, on a way out without a save, put back as it was loaded
+// (loaded again when the load failed), so that no unsaved change lingers in
+// the process's array for a later save. When that load fails too, the array
+// is put back as it was before: a failing file system never leaves it
+// emptied, for a later save to write over the database.
 class AccountSession {
  public:
   AccountSession() : held_(AccountArrayLock()) {}
@@ -94,7 +97,8 @@ class AccountSession {
  private:
   std::lock_guard<std::recursive_mutex> held_;
   HANDLE store_ = nullptr;
-  bool opened_ = false, saved_ = false;
+  bool opened_ = false, loaded_ = false, saved_ = false;
+  EmailAccountArray kept_ = email::AccountArray();  // as loaded, or as before
 };
 
 // Whether the account database holds an account of that identifier.
