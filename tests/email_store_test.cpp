@@ -1,18 +1,98 @@
-// The e-mail store: what it adds to the shared store code (INBOX files and
-// indexes per account, the incoming-server account, the eviction notice, the
-// free space of the content, the Inbox twins, moves and the spam round trip
-// with their indexes, reads by position, the index refresh, unread counts per
-// account). (The counter, the scan for the oldest card file and the removal
-// and emptying of files are shared and tested with the MMS and EMS stores.)
+// The e-mail store: account INBOX file names, the tree, the plain INBOX's
+// account, both file layouts and the quick read (cut files: the MMS and EMS
+// tests and the fuzzers), and what it adds to the shared store code: INBOX
+// files and indexes per account, the eviction notice, the free space of the
+// content, the Inbox twins, moves and the spam round trip, reads by position,
+// the index refresh, unread counts per account. (The counter, the oldest card
+// file, removal and emptying: the MMS and EMS tests.)
 #include "email_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
+using msgstore_test::Load;
 using msgstore_test::Store;
-
+using EmailIndex = msgstore_test::EmailTest;
+using EmailFile = msgstore_test::EmailTest;
 using EmailStore = msgstore_test::EmailTest;
+// The account comes first in an account INBOX file's name, though second
+// among the arguments (where each folder lies: stores_test.cpp); an account's
+// folder value names no file of its own.
+TEST(EmailPaths, AccountInboxFileNames) {
+  WCHAR p[MAX_PATH] = {};
+  EXPECT_EQ(EmailMsgStore_GetFilePath(false, 5, 805306371u, p), 0);
+  ASSERT_EQ(EmailMsgStore_GetFilePathInbox(true, 0x80000000, 0xFFFFFFFE, p), 1);
+  EXPECT_EQ(std::u16string(p), u"\\SD Card\\User\\MESSAGING\\EMAIL\\INBOX\\-2_-2147483648.email");
+}
+
+// CreateDir: a tree with its "Email" directory, in any spelling, is not
+// repaired. The quick read finds the plain INBOX's account in the registry.
+TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInboxAccount) {
+  fs::remove_all(Host("SD Card/User/MESSAGING"));
+  fs::create_directories(Host("SD Card/User/MESSAGING/EMAIL"));
+  EXPECT_EQ(EmailMsgStore_CreateDir(true), 1);
+  EXPECT_TRUE(fs::is_empty(Host("SD Card/User/MESSAGING/EMAIL")));
+  fs::remove_all(Host(".platform/registry"));
+  Put(false, kInbox, 7, 70, 0, kAccount, u"mine");
+  Put(false, kInbox, 7, 72, 0, kOther, u"other");
+  Put(false, kInbox, 7, 73, 0, 0, u"nobody");
+  auto quick = [](DWORD folder) {
+    tagMSGPROPS p{};
+    std::u16string subject = u"<failed>";
+    if (EmailMsgStore_QuickReadFromFile(false, folder, 7, &p) == 1) subject = p.pszSubject;
+    EmailMsgStore_FreeMsgProps(&p, nullptr);
+    return subject;
+  };
+  // Folder values of 12 and more are accounts.
+  EXPECT_EQ(quick(kOther), u"other");
+  // The account named as the incoming server's, with its identifier, as the
+  // e-mail application names them.
+  const DWORD id = kAccount;
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Accounts\\fifteen-chars-1",
+                                  u"AccountUniqueID", REG_DWORD, &id, 4);
+  EXPECT_EQ(quick(kInbox), u"<failed>");
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences",
+                                  u"IncomingServerAccount", REG_SZ, u"fifteen-chars-1", 32);
+  EXPECT_EQ(quick(kInbox), u"mine");
+  // A name of 16 characters does not fit the 32 bytes read.
+  msgstore_test::SetAccountUniqueId(u"sixteen-chars-12", kAccount);
+  msgstore_test::SetIncomingServerName(u"sixteen-chars-12");
+  EXPECT_EQ(quick(kInbox), u"<failed>");
+}
+
+struct Sample : msgstore_test::SampleProps {
+  WCHAR emailText1[4] = u"et1", emailText2[6] = u"et-02";
+  tagEMAILMSGPROPS e{0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0};
+};
+
+// The file of (p, e) in the current (or the old) layout.
+Bytes Expected(const tagMSGPROPS& p, const tagEMAILMSGPROPS& e, bool old) {
+  return msgstore_test::Layout(p, old, true, [&e](ByteBuilder& b, int part) {
+    if (part != 1) b.U16(e.wQuickValue);
+    if (part == 0) return;
+    b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
+    b.U32(e.dwAccountId).U32(e.dwEmailData2);
+  });
+}
+
+TEST_F(EmailFile, BothLayoutsAreExactAndTheQuickReadPutsTheQuickValueInWUser2) {
+  WCHAR path[] = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\1.email";
+  Sample s;
+  for (bool old : {true, false}) {
+    ASSERT_EQ(old ? EmailMsgStore_WriteToFileOld(path, &s.p, &s.e)
+                  : EmailMsgStore_WriteToFile(path, &s.p, &s.e),
+              1);
+    EXPECT_EQ(Load(File(false, kDraft, 1)), Expected(s.p, s.e, old)) << old;
+  }
+  tagMSGPROPS q{};
+  ASSERT_EQ(EmailMsgStore_QuickReadFromFile(false, kDraft, 1, &q), 1);
+  EXPECT_EQ(std::make_tuple(q.dwOid, q.wStatus, q.ftIndexTime.dwHighDateTime, q.wUser2, q.pszTo),
+            std::make_tuple(0x80000001u, WORD{0xBEEF}, 0x01D2E3F4u, WORD{0xA55A}, nullptr));
+  EXPECT_EQ(std::u16string(q.pszSubject) + q.pszText2, u"Hit2");
+  EmailMsgStore_FreeMsgProps(&q, nullptr);
+}
 
 // What the e-mail store adds to the shared write path: taken card names per
 // account, the notice of an eviction from the storage asked for (none when
@@ -140,7 +220,7 @@ TEST_F(EmailStore, RefreshRebuildsOnlyTheMissingFolderIndexesAndUnreadCounts) {
   Put(false, kInbox, 5, 10);
   Store(Bytes(16, 7), IndexFile(kDraft));
   EXPECT_EQ(1, EmailMsgStore_RefreshIniFiles());
-  EXPECT_EQ(msgstore_test::Load(IndexFile(kDraft)), Bytes(16, 7));
+  EXPECT_EQ(Load(IndexFile(kDraft)), Bytes(16, 7));
   for (DWORD f = kSent; f <= kSpam; ++f)
     EXPECT_EQ(Index(f), (Records{{f, 2, 20}, {f, 1, 10}, {f, 3, 5}, {f, 4, 0}})) << f;
   EXPECT_FALSE(fs::exists(IndexFile(kInbox)) || fs::exists(IndexFile(kAccount)));
