@@ -1,21 +1,18 @@
-// The e-mail store: account INBOX file names, the tree, the plain INBOX's
-// account, both file layouts and the quick read (cut files: the MMS and EMS
-// tests and the fuzzers), and what it adds to the shared store code: INBOX
-// files and indexes per account, the eviction notice, the free space of the
-// content, the Inbox twins, moves and the spam round trip, reads by position,
-// the index refresh, unread counts per account. (The counter, the oldest card
-// file, removal and emptying: the MMS and EMS tests.)
+// The e-mail store (its message files: ems_format_test.cpp): account INBOX
+// file names, the tree, the plain INBOX's account, and what it adds to the
+// shared store code: INBOX files and indexes per account, the eviction notice,
+// the free space of the content, the Inbox twins, moves and the spam round
+// trip, reads by position, the index refresh, unread counts per account. (The
+// counter, the oldest card file, removal and emptying: the MMS and EMS tests.)
 #include "email_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using msgstore_test::ByteBuilder;
 using msgstore_test::Bytes;
 using msgstore_test::Load;
 using msgstore_test::Store;
 using EmailIndex = msgstore_test::EmailTest;
-using EmailFile = msgstore_test::EmailTest;
 using EmailStore = msgstore_test::EmailTest;
 // The account comes first in an account INBOX file's name, though second
 // among the arguments (where each folder lies: stores_test.cpp); an account's
@@ -60,38 +57,6 @@ TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInbo
   msgstore_test::SetAccountUniqueId(u"sixteen-chars-12", kAccount);
   msgstore_test::SetIncomingServerName(u"sixteen-chars-12");
   EXPECT_EQ(quick(kInbox), u"<failed>");
-}
-
-struct Sample : msgstore_test::SampleProps {
-  WCHAR emailText1[4] = u"et1", emailText2[6] = u"et-02";
-  tagEMAILMSGPROPS e{0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0};
-};
-
-// The file of (p, e) in the current (or the old) layout.
-Bytes Expected(const tagMSGPROPS& p, const tagEMAILMSGPROPS& e, bool old) {
-  return msgstore_test::Layout(p, old, true, [&e](ByteBuilder& b, int part) {
-    if (part != 1) b.U16(e.wQuickValue);
-    if (part == 0) return;
-    b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
-    b.U32(e.dwAccountId).U32(e.dwEmailData2);
-  });
-}
-
-TEST_F(EmailFile, BothLayoutsAreExactAndTheQuickReadPutsTheQuickValueInWUser2) {
-  WCHAR path[] = u"\\DiskOnChip\\User\\MESSAGING\\EMAIL\\DRAFT\\1.email";
-  Sample s;
-  for (bool old : {true, false}) {
-    ASSERT_EQ(old ? EmailMsgStore_WriteToFileOld(path, &s.p, &s.e)
-                  : EmailMsgStore_WriteToFile(path, &s.p, &s.e),
-              1);
-    EXPECT_EQ(Load(File(false, kDraft, 1)), Expected(s.p, s.e, old)) << old;
-  }
-  tagMSGPROPS q{};
-  ASSERT_EQ(EmailMsgStore_QuickReadFromFile(false, kDraft, 1, &q), 1);
-  EXPECT_EQ(std::make_tuple(q.dwOid, q.wStatus, q.ftIndexTime.dwHighDateTime, q.wUser2, q.pszTo),
-            std::make_tuple(0x80000001u, WORD{0xBEEF}, 0x01D2E3F4u, WORD{0xA55A}, nullptr));
-  EXPECT_EQ(std::u16string(q.pszSubject) + q.pszText2, u"Hit2");
-  EmailMsgStore_FreeMsgProps(&q, nullptr);
 }
 
 // What the e-mail store adds to the shared write path: taken card names per

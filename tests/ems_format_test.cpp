@@ -1,22 +1,51 @@
-// EMS message files: exact bytes of both layouts, round trips, and every
-// reader fed cut files and huge lengths.
+// Message files of the three stores: exact bytes of both layouts, round trips
+// and the quick read; the EMS readers fed every cut and huge lengths, the MMS
+// ones a cut header; the index repair of the EMS quick read; and the mutex
+// each file operation waits for.
 #include <array>
 #include <chrono>
 #include <filesystem>
 #include <future>
 
+#include "email_fixtures.h"
 #include "fault_injector.h"
-#include "mms_fixtures.h"
 #include "msgstore/ems.h"
 
 namespace {
 
 using msgstore_test::Bytes;
 using Builder = msgstore_test::ByteBuilder;
-using Sample = msgstore_test::SampleProps;
 
-// The file of p in the current (or the old) layout, with or without its content.
-Bytes Expected(const tagMSGPROPS& p, bool old, bool withContent = true) {
+enum Kind { kEms, kMms, kEmail };
+static_assert(EMS_FOLDER_SENT == MMS_FOLDER_SENT && MMS_FOLDER_SENT == EMAIL_FOLDER_SENT);
+
+// A distinct value in every field, of the MMS and e-mail parts too.
+struct Sample : msgstore_test::SampleProps {
+  WCHAR mmsText[9] = u"smil.xml", emailText1[4] = u"et1", emailText2[6] = u"et-02";
+  tagMMSMSGPROPS m{0x1357, mmsText, 0x2468ACE0, 0x9753, 0xA1A2, 0x0B0C0D0E, 0x7531, 0xB1B2};
+  tagEMAILMSGPROPS e{0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0};
+};
+
+// The file of s in the current (or the old) layout of kind's store, with or
+// without its content.
+Bytes Expected(Kind kind, const Sample& s, bool old, bool content = true) {
+  const tagMSGPROPS& p = s.p;
+  if (kind == kMms)
+    return msgstore_test::Layout(p, old, content, [&m = s.m](Builder& b, int part) {
+      if (part == 0) b.U16(m.wMmsQuick1).U16(m.wMmsQuick2);
+      if (part == 0) return;
+      b.U16(m.wMmsValue1).Str(m.pszMmsText).U32(m.dwMmsValue1).U16(m.wMmsValue2);
+      if (part == 2) b.U16(m.wMmsQuick1);
+      b.U32(m.dwMmsValue2).U16(m.wMmsValue3);
+      if (part == 2) b.U16(m.wMmsQuick2);
+    });
+  if (kind == kEmail)
+    return msgstore_test::Layout(p, old, content, [&e = s.e](Builder& b, int part) {
+      if (part != 1) b.U16(e.wQuickValue);
+      if (part == 0) return;
+      b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
+      b.U32(e.dwAccountId).U32(e.dwEmailData2);
+    });
   Builder b;
   if (old) {
     b.U32(1).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime).Str(p.pszTo);
@@ -28,84 +57,143 @@ Bytes Expected(const tagMSGPROPS& p, bool old, bool withContent = true) {
     b.Str(p.pszText4).Time(p.ftTime).U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID);
   }
   b.U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
-  return withContent ? b.U32(5).Raw({0x00, 0x01, 0xFF, 0x7F, 0x80}).b : b.U32(0).b;
+  return content ? b.U32(5).Raw({0x00, 0x01, 0xFF, 0x7F, 0x80}).b : b.U32(0).b;
 }
 
-int Write(WCHAR* path, tagMSGPROPS* p, bool old) {
-  return old ? EMSMsgStore_WriteToFileOld(path, p) : EMSMsgStore_WriteToFile(path, p);
-}
-int Read(WCHAR* path, tagMSGPROPS* p, bool old, bool withContent) {
-  return old ? EMSMsgStore_ReadFromFileOld(path, p, withContent)
-             : EMSMsgStore_ReadFromFile(path, p, withContent);
-}
-
-const std::string kFile = "DiskOnChip/User/MESSAGING/EMS/INBOX/1.sms";
-
-class EmsFile : public msgstore_test::DeviceTest {
+class MessageFile : public msgstore_test::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(EMSMsgStore_CreateDir(false), 1);
+    ASSERT_EQ(EMSMsgStore_CreateDir(false) + MMSMsgStore_CreateDir(false) +
+                  EmailMsgStore_CreateDir(false),
+              3);
+    Use(kEms);
   }
   void TearDown() override {
-    EMSMsgStore_FreeMsgProps(&read_);
+    Release();
     DeviceTest::TearDown();
   }
-  Bytes Load(const std::string& rel = kFile) { return msgstore_test::Load(Host(rel)); }
-  void Store(const Bytes& b) { msgstore_test::Store(b, Host(kFile)); }
-  // The bytes that the current (or the old) writer makes of p.
-  Bytes Rewrite(tagMSGPROPS* p, bool old = false) {
-    WCHAR scratch[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\NONE\\0.sms";
-    EXPECT_EQ(Write(scratch, p, old), 1);
-    return Load("DiskOnChip/User/MESSAGING/EMS/NONE/0.sms");
+  // Turns to kind's store: its message 1 in INBOX (e-mail: DRAFT) as path_,
+  // message 1 in SENT as scratch_.
+  void Use(Kind kind) {
+    Release();
+    kind_ = kind;
+    store_ = kind == kEms   ? &msgstore::SmsStore()
+             : kind == kMms ? &msgstore::MmsStore()
+                            : &msgstore::EmailStore();
+    folder_ = kind == kEmail ? EMAIL_FOLDER_DRAFT : 1;
+    const auto path = kind == kEms   ? EMSMsgStore_GetFilePath
+                      : kind == kMms ? MMSMsgStore_GetFilePath
+                                     : EmailMsgStore_GetFilePath;
+    ASSERT_TRUE(path(false, 1, folder_, path_) && path(false, 1, EMS_FOLDER_SENT, scratch_));
   }
+  int Write(bool old, WCHAR* path, tagMSGPROPS* p, tagMMSMSGPROPS* m, tagEMAILMSGPROPS* e) {
+    if (kind_ == kMms)
+      return old ? MMSMsgStore_WriteToFileOld(path, p, m) : MMSMsgStore_WriteToFile(path, p, m);
+    if (kind_ == kEmail)
+      return old ? EmailMsgStore_WriteToFileOld(path, p, e) : EmailMsgStore_WriteToFile(path, p, e);
+    return old ? EMSMsgStore_WriteToFileOld(path, p) : EMSMsgStore_WriteToFile(path, p);
+  }
+  int Write(bool old, WCHAR* path, Sample& s) { return Write(old, path, &s.p, &s.m, &s.e); }
+  // Reads into the record (read_, mms_, email_), which the readers release first.
+  int Read(bool old, bool content, WCHAR* path = nullptr) {
+    path = path != nullptr ? path : path_;
+    if (kind_ == kMms)
+      return old ? MMSMsgStore_ReadFromFileOld(path, &read_, &mms_, content)
+                 : MMSMsgStore_ReadFromFile(path, &read_, &mms_, content);
+    if (kind_ == kEmail)
+      return old ? EmailMsgStore_ReadFromFileOld(path, &read_, &email_, content)
+                 : EmailMsgStore_ReadFromFile(path, &read_, &email_, content);
+    return old ? EMSMsgStore_ReadFromFileOld(path, &read_, content)
+               : EMSMsgStore_ReadFromFile(path, &read_, content);
+  }
+  int Quick() {  // the quick read of path_ into a released record
+    Release();
+    const auto quick = kind_ == kEms   ? EMSMsgStore_QuickReadFromFile
+                       : kind_ == kMms ? MMSMsgStore_QuickReadFromFile
+                                       : EmailMsgStore_QuickReadFromFile;
+    return quick(false, folder_, 1, &read_);
+  }
+  void Release() {
+    if (kind_ == kEms) EMSMsgStore_FreeMsgProps(&read_);
+    if (kind_ == kMms) MMSMsgStore_FreeMsgProps(&read_, &mms_);
+    if (kind_ == kEmail) EmailMsgStore_FreeMsgProps(&read_, &email_);
+    read_ = {}, mms_ = {}, email_ = {};
+  }
+  Bytes Load(const WCHAR* path) const { return msgstore_test::Load(Host(path)); }
 
   enum { kFull, kQuick, kFullNoContent, kOld, kOldNoContent };
-  // The result of every message reader on one file, each reusing the record.
+  // The result of every message reader on bytes stored as path_.
   std::array<int, 5> ReadAll(const Bytes& bytes) {
-    Store(bytes);
-    tagMSGPROPS p{};
+    msgstore_test::Store(bytes, Host(path_));
     std::array<int, 5> r{};
     for (int i = kFull; i <= kOldNoContent; ++i) {
       const bool content = i == kFull || i == kOld;
-      r[i] = i == kQuick ? EMSMsgStore_QuickReadFromFile(false, 1, 1, &p)
-                         : Read(path_, &p, i >= kOld, content);
+      r[i] = i == kQuick ? Quick() : Read(i >= kOld, content);
       EXPECT_TRUE(r[i] == 0 || r[i] == 1) << i;
-      EXPECT_TRUE(!r[i] || i == kQuick || (content ? p.pData[p.cbData] == 0 : p.pData == nullptr));
+      EXPECT_TRUE(!r[i] || i == kQuick ||
+                  (content ? read_.pData[read_.cbData] == 0 : read_.pData == nullptr));
     }
-    EMSMsgStore_FreeMsgProps(&p);
     return r;
   }
 
-  WCHAR path_[64] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\1.sms";
+  Kind kind_ = kEms;
+  DWORD folder_ = 1;
+  WCHAR path_[MAX_PATH] = {}, scratch_[MAX_PATH] = {};
   tagMSGPROPS read_{};
+  tagMMSMSGPROPS mms_{};
+  tagEMAILMSGPROPS email_{};
 };
 
-TEST_F(EmsFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
+TEST_F(MessageFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
   Sample s;
-  for (bool old : {false, true}) {
-    Store(Bytes(500, 0xAA));  // replaced by the file of the low bytes' name, no temporary left
-    WCHAR wide[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\\u0131.sms";
-    ASSERT_EQ(Write(wide, &s.p, old), 1);
-    EXPECT_EQ(Load(), Expected(s.p, old));
-    EXPECT_EQ(
-        std::distance(
-            std::filesystem::directory_iterator(Host("DiskOnChip/User/MESSAGING/EMS/INBOX")), {}),
-        1);
-    for (bool content : {true, false}) {
-      SCOPED_TRACE(testing::Message() << "old " << old << ", content " << content);
-      ASSERT_EQ(Read(path_, &read_, old, content), 1);
-      EXPECT_TRUE(content ? read_.cbData == 5 && read_.pData[5] == 0 : read_.pData == nullptr);
-      EXPECT_EQ(Rewrite(&read_, old), Expected(s.p, old, content));
+  for (Kind kind : {kEms, kMms, kEmail}) {
+    Use(kind);
+    std::u16string wide = path_;  // named by a character whose low byte is '1'
+    wide[wide.rfind(u'\\') + 1] = u'\u0131';
+    for (bool old : {false, true}) {
+      msgstore_test::Store(Bytes(500, 0xAA), Host(path_));  // replaced, no temporary left
+      ASSERT_EQ(Write(old, wide.data(), s), 1);
+      EXPECT_EQ(Load(path_), Expected(kind, s, old)) << kind << old;
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir(false, folder_)), {}), 1);
+      for (bool content : {true, false}) {
+        SCOPED_TRACE(testing::Message() << kind << ", old " << old << ", content " << content);
+        ASSERT_EQ(Read(old, content), 1);
+        EXPECT_TRUE(content ? read_.cbData == 5 && read_.pData[5] == 0 : read_.pData == nullptr);
+        ASSERT_EQ(Write(old, scratch_, &read_, &mms_, &email_), 1);
+        EXPECT_EQ(Load(scratch_), Expected(kind, s, old, content));
+      }
     }
+    EXPECT_EQ(std::u16string(read_.pszText2), u"t2");  // the old reader left it as it was
   }
-  EXPECT_EQ(std::u16string(read_.pszText2), u"t2");  // the old reader left it as it was
 }
 
-TEST_F(EmsFile, EveryPrefixAndHugeContentLengthsFailCleanly) {
+// The quick read of MMS puts the quick values in wUser2 and wUser1 and reads
+// strings but not the message ID; that of e-mail puts its quick value in
+// wUser2 and reads no pszTo.
+TEST_F(MessageFile, TheQuickReadFillsTheListFieldsOfEachStore) {
+  Sample s;
+  Use(kMms);
+  ASSERT_EQ(Write(false, path_, s), 1);
+  ASSERT_EQ(Quick(), 1);
+  EXPECT_EQ(std::make_tuple(read_.dwOid, read_.wStatus, read_.dwFolder, read_.wUser2, read_.wUser1,
+                            std::u16string(read_.pszTo) + read_.pszText4, read_.pszMsgID),
+            std::make_tuple(s.p.dwOid, s.p.wStatus, s.p.dwFolder, s.m.wMmsQuick1, s.m.wMmsQuick2,
+                            u"+4912345\u00e9\u4e2d", nullptr));
+  Use(kEmail);
+  ASSERT_EQ(Write(false, path_, s), 1);
+  ASSERT_EQ(Quick(), 1);
+  EXPECT_EQ(std::make_tuple(read_.dwOid, read_.wStatus, read_.ftIndexTime.dwHighDateTime,
+                            read_.wUser2, read_.pszTo),
+            std::make_tuple(0x80000001u, WORD{0xBEEF}, 0x01D2E3F4u, WORD{0xA55A}, nullptr));
+  EXPECT_EQ(std::u16string(read_.pszSubject) + read_.pszText2, u"Hit2");
+}
+
+TEST_F(MessageFile, EveryEmsPrefixAndHugeContentLengthsFailCleanly) {
   Sample s;
   for (bool old : {false, true}) {
-    const Bytes file = Rewrite(&s.p, old);
+    ASSERT_EQ(Write(old, path_, s), 1);
+    const Bytes file = Load(path_);
     const size_t size = file.size(), untilUser3 = size - 5 - 4;
     for (size_t len = 0; len <= size; ++len) {
       SCOPED_TRACE(testing::Message() << "old " << old << ", cut at " << len);
@@ -117,68 +205,72 @@ TEST_F(EmsFile, EveryPrefixAndHugeContentLengthsFailCleanly) {
     }
     for (uint32_t huge : {0xFFFFFFFFu, 0xFFFFFFFBu, 0x80000000u}) {
       SCOPED_TRACE(testing::Message() << "old " << old << ", length " << huge);
-      Bytes f = file;
-      for (int i = 0; i < 4; ++i) f[untilUser3 + i] = static_cast<uint8_t>(huge >> (8 * i));
-      const std::array<int, 5> r = ReadAll(f);
+      const std::array<int, 5> r = ReadAll(Builder{file}.Patch(untilUser3, huge).b);
       EXPECT_EQ(r[old ? kOld : kFull], 0);
       EXPECT_EQ(r[old ? kOldNoContent : kFullNoContent], 1);
     }
   }
 }
 
-}  // namespace
+// Cut MMS files: the read without body needs the header only, the quick read
+// the listing fields; every reader fails on an empty file.
+TEST_F(MessageFile, MmsReadersOfCutFiles) {
+  Sample s;
+  Use(kMms);
+  for (bool old : {false, true}) {
+    SCOPED_TRACE(old);
+    ASSERT_EQ(Write(old, path_, s), 1);
+    const Bytes whole = Load(path_);
+    const size_t header = whole.size() - 9;
+    const std::array<int, 5> cut = ReadAll(Bytes(whole.begin(), whole.begin() + header));
+    const std::array<int, 3> own = {cut[old ? kOld : kFull],
+                                    cut[old ? kOldNoContent : kFullNoContent], old || cut[kQuick]};
+    EXPECT_EQ(own, (std::array<int, 3>{0, 1, 1}));
+    EXPECT_EQ(ReadAll(Builder{whole}.Patch(header, 0xFFFFFFFF).b)[old ? kOld : kFull], 0);
+  }
+  EXPECT_EQ(ReadAll({}), (std::array<int, 5>{}));
+}
 
 // A quick read of a phone file that has vanished takes its record, and only
 // the record of the folder read, out of the index; a card file, one that
 // cannot be opened or an unreadable one leaves the index alone.
-TEST_F(EmsFile, QuickReadRepairsTheIndexOfAVanishedPhoneFile) {
-  const std::string index = "DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni";
+TEST_F(MessageFile, EmsQuickReadRepairsTheIndexOfAVanishedPhoneFile) {
+  const std::string index = Host("DiskOnChip/User/MESSAGING/EMS/INBOX/EmsIni");
   Sample s;
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p), 1);
+  ASSERT_EQ(Write(false, path_, s), 1);
   EMSMsgStore_AddMsgToIni(1, 1, {100, 0});
   EMSMsgStore_AddMsgToIni(2, 1, {200, 0});
-  const Bytes before = Load(index);
+  const Bytes before = msgstore_test::Load(index);
   EXPECT_EQ(EMSMsgStore_QuickReadFromFile(true, 1, 1, &read_), 0);
   {
     msgstore_test::FaultInjector fault;  // a file that cannot be opened has not gone
     fault.Arm(1, EIO);
-    EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
+    EXPECT_EQ(Quick(), 0);
   }
-  Store(Bytes(10, 0));
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
-  EXPECT_EQ(Load(index), before);
-  std::filesystem::remove(Host(kFile));
+  msgstore_test::Store(Bytes(10, 0), Host(path_));
+  EXPECT_EQ(Quick(), 0);
+  EXPECT_EQ(msgstore_test::Load(index), before);
+  std::filesystem::remove(Host(path_));
   EMSMsgStore_AddMsgToIni(1, 7, {400, 0});
-  EXPECT_EQ(EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_), 0);
-  EXPECT_EQ(Load(index), Builder().U32(7).U32(1).U32(400).U32(0).U32(1).U32(2).U32(200).U32(0).b);
+  EXPECT_EQ(Quick(), 0);
+  EXPECT_EQ(msgstore_test::Load(index),
+            Builder().U32(7).U32(1).U32(400).U32(0).U32(1).U32(2).U32(200).U32(0).b);
 }
 
-// The current EMS writer and full reader wait for "MUTEX_READWRITETILE" (its
-// quick read and old pair take no mutex), the MMS writer for
-// "MUTEX_MMS_READWRITETILE" and the MMS index operations for
-// "MUTEX_MMS_ACCESSINI".
-TEST_F(EmsFile, EachOperationWaitsForItsOwnMutex) {
+TEST_F(MessageFile, EachOperationWaitsForItsOwnMutex) {
   using namespace std::chrono_literals;
   Sample s;
-  tagMMSMSGPROPS m{};
   WCHAR oldPath[] = u"\\DiskOnChip\\User\\MESSAGING\\EMS\\INBOX\\2.sms";
   WCHAR mmsPath[] = u"\\DiskOnChip\\User\\MESSAGING\\MMS\\INBOX\\1.mms";
-  ASSERT_EQ(EMSMsgStore_WriteToFile(path_, &s.p) + MMSMsgStore_CreateDir(false), 2);
-  auto read = [](WCHAR* path, bool old) {
-    tagMSGPROPS p{};
-    const int ok = Read(path, &p, old, true);
-    EMSMsgStore_FreeMsgProps(&p);
-    return ok;
-  };
+  ASSERT_EQ(Write(false, path_, s), 1);
   const std::tuple<const WCHAR*, bool, std::function<int()>> cases[] = {
-      {u"MUTEX_READWRITETILE", true, [&] { return Write(path_, &s.p, false); }},
-      {u"MUTEX_READWRITETILE", true, [&] { return read(path_, false); }},
+      {u"MUTEX_READWRITETILE", true, [&] { return Write(false, path_, s); }},
+      {u"MUTEX_READWRITETILE", true, [&] { return Read(false, true); }},
+      {u"MUTEX_READWRITETILE", false, [&] { return Quick(); }},
       {u"MUTEX_READWRITETILE", false,
-       [&] { return EMSMsgStore_QuickReadFromFile(false, 1, 1, &read_); }},
-      {u"MUTEX_READWRITETILE", false,
-       [&] { return Write(oldPath, &s.p, true) * read(oldPath, true); }},
+       [&] { return Write(true, oldPath, s) == 1 && Read(true, true, oldPath) == 1; }},
       {u"MUTEX_MMS_READWRITETILE", true,
-       [&] { return MMSMsgStore_WriteToFile(mmsPath, &s.p, &m); }},
+       [&] { return MMSMsgStore_WriteToFile(mmsPath, &s.p, &s.m); }},
       {u"MUTEX_MMS_ACCESSINI", true, [] {
          return MMSMsgStore_AddMsgToIni(2, 1, {2, 0}), 1;
        }}};
@@ -195,3 +287,5 @@ TEST_F(EmsFile, EachOperationWaitsForItsOwnMutex) {
     EXPECT_EQ(done.get(), 1);
   }
 }
+
+}  // namespace
