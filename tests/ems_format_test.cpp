@@ -9,21 +9,21 @@
 
 #include "email_fixtures.h"
 #include "fault_injector.h"
+#include "fuzz/fuzz_support.h"
 #include "msgstore/ems.h"
 
 namespace {
 
 using msgstore_test::Bytes;
 using Builder = msgstore_test::ByteBuilder;
-
-enum Kind { kEms, kMms, kEmail };
+using msgstore_fuzz::Kind, msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail;
 static_assert(EMS_FOLDER_SENT == MMS_FOLDER_SENT && MMS_FOLDER_SENT == EMAIL_FOLDER_SENT);
 
 // A distinct value in every field, of the MMS and e-mail parts too.
 struct Sample : msgstore_test::SampleProps {
   WCHAR mmsText[9] = u"smil.xml", emailText1[4] = u"et1", emailText2[6] = u"et-02";
-  tagMMSMSGPROPS m{0x1357, mmsText, 0x2468ACE0, 0x9753, 0xA1A2, 0x0B0C0D0E, 0x7531, 0xB1B2};
-  tagEMAILMSGPROPS e{0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0};
+  msgstore_fuzz::Extra x{{0x1357, mmsText, 0x2468ACE0, 0x9753, 0xA1A2, 0x0B0C0D0E, 0x7531, 0xB1B2},
+                         {0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0}};
 };
 
 // The file of s in the current (or the old) layout of kind's store, with or
@@ -31,7 +31,7 @@ struct Sample : msgstore_test::SampleProps {
 Bytes Expected(Kind kind, const Sample& s, bool old, bool content = true) {
   const tagMSGPROPS& p = s.p;
   if (kind == kMms)
-    return msgstore_test::Layout(p, old, content, [&m = s.m](Builder& b, int part) {
+    return msgstore_test::Layout(p, old, content, [&m = s.x.mms](Builder& b, int part) {
       if (part == 0) b.U16(m.wMmsQuick1).U16(m.wMmsQuick2);
       if (part == 0) return;
       b.U16(m.wMmsValue1).Str(m.pszMmsText).U32(m.dwMmsValue1).U16(m.wMmsValue2);
@@ -40,7 +40,7 @@ Bytes Expected(Kind kind, const Sample& s, bool old, bool content = true) {
       if (part == 2) b.U16(m.wMmsQuick2);
     });
   if (kind == kEmail)
-    return msgstore_test::Layout(p, old, content, [&e = s.e](Builder& b, int part) {
+    return msgstore_test::Layout(p, old, content, [&e = s.x.email](Builder& b, int part) {
       if (part != 1) b.U16(e.wQuickValue);
       if (part == 0) return;
       b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
@@ -64,61 +64,37 @@ class MessageFile : public msgstore_test::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(EMSMsgStore_CreateDir(false) + MMSMsgStore_CreateDir(false) +
-                  EmailMsgStore_CreateDir(false),
-              3);
+    for (const msgstore_fuzz::Store& store : msgstore_fuzz::kStores)
+      ASSERT_EQ(store.createDir(false), 1);
     Use(kEms);
   }
   void TearDown() override {
     Release();
     DeviceTest::TearDown();
   }
-  // Turns to kind's store: its message 1 in INBOX (e-mail: DRAFT) as path_,
+  // Turns to kind's store: the message file of its harnesses as path_,
   // message 1 in SENT as scratch_.
   void Use(Kind kind) {
     Release();
     kind_ = kind;
-    store_ = kind == kEms   ? &msgstore::SmsStore()
-             : kind == kMms ? &msgstore::MmsStore()
-                            : &msgstore::EmailStore();
-    folder_ = kind == kEmail ? EMAIL_FOLDER_DRAFT : 1;
-    const auto path = kind == kEms   ? EMSMsgStore_GetFilePath
-                      : kind == kMms ? MMSMsgStore_GetFilePath
-                                     : EmailMsgStore_GetFilePath;
+    folder_ = msgstore_fuzz::kStores[kind].msgFolder;
+    const auto path = msgstore_fuzz::kStores[kind].ops.getFilePath;
     ASSERT_TRUE(path(false, 1, folder_, path_) && path(false, 1, EMS_FOLDER_SENT, scratch_));
   }
-  int Write(bool old, WCHAR* path, tagMSGPROPS* p, tagMMSMSGPROPS* m, tagEMAILMSGPROPS* e) {
-    if (kind_ == kMms)
-      return old ? MMSMsgStore_WriteToFileOld(path, p, m) : MMSMsgStore_WriteToFile(path, p, m);
-    if (kind_ == kEmail)
-      return old ? EmailMsgStore_WriteToFileOld(path, p, e) : EmailMsgStore_WriteToFile(path, p, e);
-    return old ? EMSMsgStore_WriteToFileOld(path, p) : EMSMsgStore_WriteToFile(path, p);
+  int Write(bool old, WCHAR* path, Sample& s) {
+    return msgstore_fuzz::WriteFile(kind_, old, path, &s.p, &s.x);
   }
-  int Write(bool old, WCHAR* path, Sample& s) { return Write(old, path, &s.p, &s.m, &s.e); }
-  // Reads into the record (read_, mms_, email_), which the readers release first.
+  // Reads into the record (read_, x_), which the readers release first.
   int Read(bool old, bool content, WCHAR* path = nullptr) {
-    path = path != nullptr ? path : path_;
-    if (kind_ == kMms)
-      return old ? MMSMsgStore_ReadFromFileOld(path, &read_, &mms_, content)
-                 : MMSMsgStore_ReadFromFile(path, &read_, &mms_, content);
-    if (kind_ == kEmail)
-      return old ? EmailMsgStore_ReadFromFileOld(path, &read_, &email_, content)
-                 : EmailMsgStore_ReadFromFile(path, &read_, &email_, content);
-    return old ? EMSMsgStore_ReadFromFileOld(path, &read_, content)
-               : EMSMsgStore_ReadFromFile(path, &read_, content);
+    return msgstore_fuzz::ReadFile(kind_, old, path ? path : path_, &read_, &x_, content);
   }
   int Quick() {  // the quick read of path_ into a released record
     Release();
-    const auto quick = kind_ == kEms   ? EMSMsgStore_QuickReadFromFile
-                       : kind_ == kMms ? MMSMsgStore_QuickReadFromFile
-                                       : EmailMsgStore_QuickReadFromFile;
-    return quick(false, folder_, 1, &read_);
+    return msgstore_fuzz::kStores[kind_].ops.quickRead(false, folder_, 1, &read_);
   }
   void Release() {
-    if (kind_ == kEms) EMSMsgStore_FreeMsgProps(&read_);
-    if (kind_ == kMms) MMSMsgStore_FreeMsgProps(&read_, &mms_);
-    if (kind_ == kEmail) EmailMsgStore_FreeMsgProps(&read_, &email_);
-    read_ = {}, mms_ = {}, email_ = {};
+    msgstore_fuzz::Release(kind_, &read_, &x_);
+    read_ = {}, x_ = {};
   }
   Bytes Load(const WCHAR* path) const { return msgstore_test::Load(Host(path)); }
 
@@ -138,11 +114,10 @@ class MessageFile : public msgstore_test::DeviceTest {
   }
 
   Kind kind_ = kEms;
-  DWORD folder_ = 1;
+  DWORD folder_ = 0;
   WCHAR path_[MAX_PATH] = {}, scratch_[MAX_PATH] = {};
   tagMSGPROPS read_{};
-  tagMMSMSGPROPS mms_{};
-  tagEMAILMSGPROPS email_{};
+  msgstore_fuzz::Extra x_;
 };
 
 TEST_F(MessageFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
@@ -155,12 +130,15 @@ TEST_F(MessageFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
       msgstore_test::Store(Bytes(500, 0xAA), Host(path_));  // replaced, no temporary left
       ASSERT_EQ(Write(old, wide.data(), s), 1);
       EXPECT_EQ(Load(path_), Expected(kind, s, old)) << kind << old;
-      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir(false, folder_)), {}), 1);
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
+                                  std::filesystem::path(Host(path_)).parent_path()),
+                              {}),
+                1);
       for (bool content : {true, false}) {
         SCOPED_TRACE(testing::Message() << kind << ", old " << old << ", content " << content);
         ASSERT_EQ(Read(old, content), 1);
         EXPECT_TRUE(content ? read_.cbData == 5 && read_.pData[5] == 0 : read_.pData == nullptr);
-        ASSERT_EQ(Write(old, scratch_, &read_, &mms_, &email_), 1);
+        ASSERT_EQ(msgstore_fuzz::WriteFile(kind_, old, scratch_, &read_, &x_), 1);
         EXPECT_EQ(Load(scratch_), Expected(kind, s, old, content));
       }
     }
@@ -178,8 +156,8 @@ TEST_F(MessageFile, TheQuickReadFillsTheListFieldsOfEachStore) {
   ASSERT_EQ(Quick(), 1);
   EXPECT_EQ(std::make_tuple(read_.dwOid, read_.wStatus, read_.dwFolder, read_.wUser2, read_.wUser1,
                             std::u16string(read_.pszTo) + read_.pszText4, read_.pszMsgID),
-            std::make_tuple(s.p.dwOid, s.p.wStatus, s.p.dwFolder, s.m.wMmsQuick1, s.m.wMmsQuick2,
-                            u"+4912345\u00e9\u4e2d", nullptr));
+            std::make_tuple(s.p.dwOid, s.p.wStatus, s.p.dwFolder, s.x.mms.wMmsQuick1,
+                            s.x.mms.wMmsQuick2, u"+4912345\u00e9\u4e2d", nullptr));
   Use(kEmail);
   ASSERT_EQ(Write(false, path_, s), 1);
   ASSERT_EQ(Quick(), 1);
@@ -270,7 +248,7 @@ TEST_F(MessageFile, EachOperationWaitsForItsOwnMutex) {
       {u"MUTEX_READWRITETILE", false,
        [&] { return Write(true, oldPath, s) == 1 && Read(true, true, oldPath) == 1; }},
       {u"MUTEX_MMS_READWRITETILE", true,
-       [&] { return MMSMsgStore_WriteToFile(mmsPath, &s.p, &s.m); }},
+       [&] { return MMSMsgStore_WriteToFile(mmsPath, &s.p, &s.x.mms); }},
       {u"MUTEX_MMS_ACCESSINI", true, [] {
          return MMSMsgStore_AddMsgToIni(2, 1, {2, 0}), 1;
        }}};
