@@ -19,45 +19,63 @@ using Builder = msgstore_test::ByteBuilder;
 using msgstore_fuzz::Kind, msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail;
 static_assert(EMS_FOLDER_SENT == MMS_FOLDER_SENT && MMS_FOLDER_SENT == EMAIL_FOLDER_SENT);
 
-// A distinct value in every field, of the MMS and e-mail parts too.
-struct Sample : msgstore_test::SampleProps {
+// A record with a distinct value in every field, the MMS and e-mail parts
+// too; the strings live in it.
+struct Sample {
+  WCHAR text1[9] = u"text one", text2[3] = u"t2", to[9] = u"+4912345", text3[6] = u"three";
+  WCHAR text4[3] = {0x00E9, 0x4E2D, 0}, subject[3] = u"Hi", msgId[5] = u"id-7";
+  BYTE data[5] = {0x00, 0x01, 0xFF, 0x7F, 0x80};
+  FILETIME indexTime{0x89ABCDEF, 0x01D2E3F4}, time{0x10203040, 0x50607080};
+  tagMSGPROPS p{1,          0x11223344, text1, text2,  5,       data,      indexTime,
+                time,       to,         text3, text4,  subject, 3,         0xBEEF,
+                0x80000001, 0xCAFEBABE, msgId, 0x1234, 0xFEDC,  0xDEADBEEF};
   WCHAR mmsText[9] = u"smil.xml", emailText1[4] = u"et1", emailText2[6] = u"et-02";
   msgstore_fuzz::Extra x{{0x1357, mmsText, 0x2468ACE0, 0x9753, 0xA1A2, 0x0B0C0D0E, 0x7531, 0xB1B2},
                          {0xA55A, 0x01020304, emailText1, emailText2, -7, 805306371, 0xF0E0D0C0}};
 };
 
-// The file of s in the current (or the old) layout of kind's store, with or
-// without its content.
+// The file of s in the current (or the old) layout of kind's store, built
+// field by field, with or without its content.
 Bytes Expected(Kind kind, const Sample& s, bool old, bool content = true) {
   const tagMSGPROPS& p = s.p;
-  if (kind == kMms)
-    return msgstore_test::Layout(p, old, content, [&m = s.x.mms](Builder& b, int part) {
-      if (part == 0) b.U16(m.wMmsQuick1).U16(m.wMmsQuick2);
-      if (part == 0) return;
+  const tagMMSMSGPROPS& m = s.x.mms;
+  const tagEMAILMSGPROPS& e = s.x.email;
+  const bool ems = kind == kEms;
+  // The store's own fields: part 0 those of the current layout's quick part,
+  // 1 the rest of the current layout, 2 all of the old layout.
+  auto own = [&](Builder& b, int part) {
+    if (kind == kMms && part == 0) b.U16(m.wMmsQuick1).U16(m.wMmsQuick2);
+    if (kind == kMms && part != 0) {
       b.U16(m.wMmsValue1).Str(m.pszMmsText).U32(m.dwMmsValue1).U16(m.wMmsValue2);
       if (part == 2) b.U16(m.wMmsQuick1);
       b.U32(m.dwMmsValue2).U16(m.wMmsValue3);
       if (part == 2) b.U16(m.wMmsQuick2);
-    });
-  if (kind == kEmail)
-    return msgstore_test::Layout(p, old, content, [&e = s.x.email](Builder& b, int part) {
-      if (part != 1) b.U16(e.wQuickValue);
-      if (part == 0) return;
+    }
+    if (kind == kEmail && part != 1) b.U16(e.wQuickValue);
+    if (kind == kEmail && part != 0)
       b.U32(e.dwEmailData1).Str(e.pszEmailText1).Str(e.pszEmailText2).U32(e.dwReadReportStatus);
-      b.U32(e.dwAccountId).U32(e.dwEmailData2);
-    });
+    if (kind == kEmail && part != 0) b.U32(e.dwAccountId).U32(e.dwEmailData2);
+  };
   Builder b;
-  if (old) {
-    b.U32(1).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime).Str(p.pszTo);
+  if (old) {  // the length of the rest (not in EMS), then the record in its memory order
+    if (!ems) b.U32(0);
+    b.U32(p.bRead).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime).Str(p.pszTo);
     b.Str(p.pszText3).Str(p.pszText4).Str(p.pszSubject).U32(p.dwFolder).U16(p.wStatus);
-    b.U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID);
-  } else {  // 26 header bytes, "Hi" (6) and "t2" (6): pszText1 starts at 38.
-    b.U32(38).U32(p.dwOid).U32(1).U16(p.wStatus).Time(p.ftIndexTime).U32(p.dwFolder);
-    b.Str(p.pszSubject).Str(p.pszText2).Str(p.pszText1).Str(p.pszTo).Str(p.pszText3);
-    b.Str(p.pszText4).Time(p.ftTime).U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID);
+    b.U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
+    own(b, 2);
+    if (!ems) b.Patch(0);
+  } else {  // where pszText1 starts, where the store's fields end (not in EMS), ...
+    b.U32(0);
+    if (!ems) b.U32(0);
+    b.U32(p.dwOid).U32(p.bRead).U16(p.wStatus).Time(p.ftIndexTime).U32(p.dwFolder);
+    own(b, 0);
+    b.Str(p.pszSubject).Str(p.pszText2).Patch(0);
+    b.Str(p.pszText1).Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Time(p.ftTime);
+    b.U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
+    own(b, 1);
+    if (!ems) b.Patch(4);
   }
-  b.U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
-  return content ? b.U32(5).Raw({0x00, 0x01, 0xFF, 0x7F, 0x80}).b : b.U32(0).b;
+  return content ? b.U32(p.cbData).Raw(Bytes(p.pData, p.pData + p.cbData)).b : b.U32(0).b;
 }
 
 class MessageFile : public msgstore_test::DeviceTest {
