@@ -159,7 +159,7 @@ TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
   EXPECT_EQ(1051, EMSMsgStore_SetStatus(false, kInbox, 1051, 3));
 }
 
-TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex) {
+TEST_F(EmsUpdateTest, DeletionLowersCountsAndHealsTheIndexEmptyingTellsTheShell) {
   platform_.simUnsent = 1;
   const std::pair<int, DWORD> deleted[] = {
       {0, kInbox}, {1, kInbox}, {0, kSimSent}, {0, kSimInbox}, {0, kSimUnsent}};
@@ -179,11 +179,8 @@ TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex
   std::filesystem::remove(File(false, kInbox, gone));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, gone));
   EXPECT_TRUE(Index(kInbox).empty());
-}
-
-// The shared emptying is pinned by the MMS tests; EMS tells the shell of an
-// emptied INBOX (phone or card, not SIM_INBOX) with lParam 0.
-TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLParam0) {
+  // Emptying (the shared part: the MMS tests) keeps the index and tells the
+  // shell of an emptied INBOX (phone or card, not SIM_INBOX) with lParam 0.
   const DWORD oid = Write(false, kInbox, 10), sim = Write(false, kSimInbox, 10);
   Write(false, kDraft, 10), Write(true, kInbox, 10);
   std::filesystem::create_directory(File(false, kDraft, 99));  // stays: DRAFT's emptying fails

@@ -169,7 +169,7 @@ TEST_F(MmsStore, ListingsTakeTheirOwnFilesAndTheSearchGoesInOrder) {
   }
 }
 
-TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
+TEST_F(MmsStore, UnreadCountSettlesEachMessageAndTheCardPassWhatThePhonePassLeft) {
   enum { kGone, kPhoneInbox, kCardInbox };
   // Storage, folder, read flag, status, whether with text; the count and
   // where the message is afterwards with which status.
@@ -198,6 +198,22 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
     EXPECT_EQ(std::make_tuple(1, statusAfter, read, kInbox),
               std::make_tuple(r.ok, r.props.wStatus, r.props.bRead, r.props.dwFolder));
   }
+  // Unreadable downloads at the first and last positions make the phone pass
+  // skip one message, which the card pass then moves to the card INBOX (the
+  // card selector means the phone AUTODOWNLOAD directory). An unreadable
+  // INBOX message is skipped too, and counting goes on after it.
+  Reset();
+  for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
+  const std::vector<DWORD> order = Files(false, kAutoDownload);
+  Store({}, File(false, kAutoDownload, order[0])), Store({}, File(false, kAutoDownload, order[3]));
+  Put(false, kInbox, 71, 1), Put(false, kInbox, 72, 1);
+  Store({}, File(false, kInbox, Files(false, kInbox)[0]));
+  EXPECT_EQ(3u, GetMMSInboxUnreadMsgsCount());
+  Record phone(false, kInbox, 1), card(true, kInbox, 2);
+  EXPECT_EQ(std::make_tuple(101, order[1], 101, order[2], size_t{2}),
+            std::make_tuple(phone.props.wStatus, phone.props.ftIndexTime.dwLowDateTime,
+                            card.props.wStatus, card.props.ftIndexTime.dwLowDateTime,
+                            Count(false, kAutoDownload)));
 }
 
 // The refresh builds the missing index of each phone folder from its files
@@ -218,24 +234,6 @@ TEST_F(MmsStore, RefreshBuildsOnlyTheMissingPhoneIndexes) {
   EXPECT_EQ(std::make_tuple(Bytes(16, 6), false, false),
             std::make_tuple(Load(IndexFile(kSpam)), fs::exists(IndexFile(kAutoDownload)),
                             fs::exists(IndexFile(kNone))));
-}
-
-// Unreadable downloads at the first and last positions make the phone pass
-// skip one message, which the card pass then moves to the card INBOX (the
-// card selector means the phone AUTODOWNLOAD directory). An unreadable INBOX
-// message is skipped too, and counting goes on after it.
-TEST_F(MmsStore, UnreadCountCardPassMovesWhatThePhonePassLeft) {
-  for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
-  const std::vector<DWORD> order = Files(false, kAutoDownload);
-  Store({}, File(false, kAutoDownload, order[0])), Store({}, File(false, kAutoDownload, order[3]));
-  Put(false, kInbox, 71, 1), Put(false, kInbox, 72, 1);
-  Store({}, File(false, kInbox, Files(false, kInbox)[0]));
-  EXPECT_EQ(3u, GetMMSInboxUnreadMsgsCount());
-  Record phone(false, kInbox, 1), card(true, kInbox, 2);
-  EXPECT_EQ(std::make_tuple(101, order[1], 101, order[2], size_t{2}),
-            std::make_tuple(phone.props.wStatus, phone.props.ftIndexTime.dwLowDateTime,
-                            card.props.wStatus, card.props.ftIndexTime.dwLowDateTime,
-                            Count(false, kAutoDownload)));
 }
 
 }  // namespace
