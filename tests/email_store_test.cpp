@@ -1,9 +1,8 @@
-// The e-mail store (its message files: ems_format_test.cpp): account INBOX
-// file names, the tree, the plain INBOX's account, and what it adds to the
-// shared store code: INBOX files and indexes per account, the eviction notice,
-// the free space of the content, the Inbox twins, moves and the spam round
-// trip, reads by position, the index refresh, unread counts per account. (The
-// counter, the oldest card file, removal and emptying: the MMS and EMS tests.)
+// The e-mail store (its message files: ems_format_test.cpp): INBOX file names,
+// the tree and the plain INBOX's account, and what it adds to the shared store
+// code: INBOX files and indexes per account, the eviction notice, the content
+// against the free space, the Inbox twins, moves and the spam round trip,
+// reads by position, the index refresh, unread counts per account.
 #include "email_fixtures.h"
 
 namespace {

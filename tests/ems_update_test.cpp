@@ -9,7 +9,7 @@ namespace {
 using EmsUpdateTest = msgstore_test::EmsTest;
 using EmsListTest = msgstore_test::EmsTest;
 
-TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCardOnly) {
+TEST_F(EmsUpdateTest, IdentifiersFromTheCounterAndTheStorageChoiceAtTheFolderLimit) {
   const std::string counter = Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini");
   msgstore_test::Store(msgstore_test::Words({0xFFFFFFFA}), counter);
   tagMSGPROPS props = Message(kDraft, 5);
@@ -17,18 +17,14 @@ TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCa
   EXPECT_EQ(msgstore_test::Words({0xFFFFFFFB}), Counter());
   EXPECT_TRUE(std::filesystem::exists(Dir(false, kDraft) + "/-5.sms"));
   Reset();
-  Put(false, kDraft, 1, 10);
-  Put(true, kDraft, 2, 10);
-  Put(true, kDraft, 3, 11);
+  Put(false, kDraft, 1, 10), Put(true, kDraft, 2, 10), Put(true, kDraft, 3, 11);
   props.pszSubject = const_cast<WCHAR*>(u"new");
   EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));  // the phone file replaced
   EXPECT_EQ(std::u16string(u"new"), Record(false, kDraft, 1).props.pszSubject);
   EXPECT_EQ(4u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
   EXPECT_EQ(msgstore_test::Words({4}), Counter());
-  // (Unreadable counters and failed evictions: fault_injection_test.cpp.)
-}
-
-TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
+  // (Unreadable counters and failed evictions: fault_injection_test.cpp.) The
+  // storage chosen at the folder limit:
   enum { kNull = 99, kAuto = STORAGE_AUTO, kFull = STORAGE_INBOX_FULL };
   enum { kRefused = -1, kNone = -1, kPhone = 0, kCard = 1 };
   struct Case {

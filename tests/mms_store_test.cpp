@@ -1,9 +1,7 @@
-// The MMS store (its message files: ems_format_test.cpp): what differs
-// from the shared store code (the counter file, the oldest message read from
-// inside the card files, AUTODOWNLOAD and NONE), the folder limit and free
-// space of the shared storage choice, moves under a new identifier, deletion
-// and emptying, listings, the folder search, the index refresh and the inbox
-// unread count that settles downloads.
+// The MMS store (its message files: ems_format_test.cpp) where it differs from
+// the shared store code: the counter, the card's oldest message, AUTODOWNLOAD
+// and NONE, the folder limit and free space, moves, deletion and emptying,
+// listings and the search, the index refresh and the unread count.
 #include <set>
 
 #include "mms_fixtures.h"
