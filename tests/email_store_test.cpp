@@ -63,13 +63,6 @@ TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInbo
 // the card makes room for a switch), an INBOX that is refused rather than
 // evicted unless the card is busy, and the content against the free space.
 TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
-  using Posted = std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>>;
-  auto posted = [this] {
-    Posted out;
-    for (const auto& p : platform_.posted) out.emplace_back(p.className, p.msg, p.wParam, p.lParam);
-    platform_.posted.clear();
-    return out;
-  };
   // On the card, in the INBOX only the same account's file takes a name.
   Put(true, kInbox, 1, 10);
   Put(true, kInbox, 2, 10, 0, kOther);
@@ -80,12 +73,12 @@ TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
   Fill(true, kDraft, 100);
   EXPECT_TRUE(Write(false, kDraft, 500) == 3 && Write(true, kDraft, 600) == 4);
   EXPECT_FALSE(Exists(false, kDraft, 1051) || Indexed(kDraft, 1051) || Exists(true, kDraft, 3051));
-  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000},
-                              {u"WCE_CVMESSAGEEXEC", 0x19A1, 3051, 0x03030001}}));
+  EXPECT_EQ(TakeNotices(), (Notices{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000},
+                                    {u"WCE_CVMESSAGEEXEC", 0x19A1, 3051, 0x03030001}}));
   int storage = STORAGE_AUTO;
   EXPECT_EQ(5u, WriteProps(false, Message(kDraft, 500), kAccount, 0, &storage));
   EXPECT_EQ(1, storage);
-  EXPECT_TRUE(Exists(true, kDraft, 5) && !Exists(true, kDraft, 3052) && posted().empty());
+  EXPECT_TRUE(Exists(true, kDraft, 5) && !Exists(true, kDraft, 3052) && TakeNotices().empty());
   // The INBOX, counted as the incoming-server account's files: its oldest is
   // the victim, but the file deleted is named with the new message's account.
   Fill(false, kInbox, 100);
@@ -99,7 +92,7 @@ TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
   platform_.cardState = 1 | 4;
   EXPECT_EQ(7u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
   EXPECT_TRUE(Indexed(kAccount, 7) && !Exists(false, kInbox, 1051) && !Indexed(kAccount, 1051));
-  EXPECT_EQ(posted(), (Posted(2, {u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000})));
+  EXPECT_EQ(TakeNotices(), Notices(2, {u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000}));
   platform_.cardState = 1;
   Fill(true, kInbox, 100);
   EXPECT_TRUE(WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage) == 0 &&

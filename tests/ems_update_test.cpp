@@ -185,10 +185,7 @@ TEST_F(EmsUpdateTest, DeletionLowersCountsAndHealsTheIndexEmptyingTellsTheShell)
   EXPECT_EQ(1u, Count(false, kDraft) + Count(false, kInbox) + Count(false, kSimInbox) +
                     Count(true, kInbox));
   EXPECT_EQ((Entries{{sim, kSimInbox}, {oid, kInbox}}), Index(kInbox));
-  ASSERT_EQ(2u, platform_.posted.size());
-  for (const auto& p : platform_.posted)
-    EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{0}),
-              std::make_tuple(p.className, p.msg, p.wParam, p.lParam));
+  EXPECT_EQ(TakeNotices(), Notices(2, {u"WCE_APSHELL", 0xC44, 0, 0}));
 }
 
 TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {

@@ -129,10 +129,7 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
   EXPECT_EQ(1, MMSMsgStore_EmptyFolder(true, kInbox) + MMSMsgStore_EmptyFolder(false, kNone) +
                    MMSMsgStore_EmptyFolder(true, kReport));
   EXPECT_TRUE(Count(false, kNone) == 1 && Files(true, kInbox).empty());
-  ASSERT_EQ(1u, platform_.posted.size());
-  const auto& [window, msg, wParam, lParam] = platform_.posted[0];
-  EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{1}),
-            std::make_tuple(window, msg, wParam, lParam));
+  EXPECT_EQ(TakeNotices(), Notices(1, {u"WCE_APSHELL", 0xC44, 0, 1}));
 }
 
 // Listings take their own files only. Each file written is read back with
