@@ -14,6 +14,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using msgstore_test::Bytes;
 using Builder = msgstore_test::ByteBuilder;
 using msgstore_fuzz::Kind, msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail;
@@ -148,10 +149,7 @@ TEST_F(MessageFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
       msgstore_test::Store(Bytes(500, 0xAA), Host(path_));  // replaced, no temporary left
       ASSERT_EQ(Write(old, wide.data(), s), 1);
       EXPECT_EQ(Load(path_), Expected(kind, s, old)) << kind << old;
-      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
-                                  std::filesystem::path(Host(path_)).parent_path()),
-                              {}),
-                1);
+      EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(Host(path_)).parent_path()), {}), 1);
       for (bool content : {true, false}) {
         SCOPED_TRACE(testing::Message() << kind << ", old " << old << ", content " << content);
         ASSERT_EQ(Read(old, content), 1);
@@ -239,7 +237,7 @@ TEST_F(MessageFile, EmsQuickReadRepairsTheIndexOfAVanishedPhoneFile) {
   msgstore_test::Store(Bytes(10, 0), Host(path_));
   EXPECT_EQ(Quick(), 0);
   EXPECT_EQ(msgstore_test::Load(index), before);
-  std::filesystem::remove(Host(path_));
+  fs::remove(Host(path_));
   EMSMsgStore_AddMsgToIni(1, 7, {400, 0});
   EXPECT_EQ(Quick(), 0);
   EXPECT_EQ(msgstore_test::Load(index),

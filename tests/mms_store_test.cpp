@@ -31,7 +31,7 @@ class MmsStore : public msgstore_test::MmsTest {
 
 // Card state: flag 2 keeps a full phone folder's message in phone memory,
 // flag 4 does not, and without the flag a missing card takes it and fails.
-TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
+TEST_F(MmsStore, StorageChoiceAtTheFolderLimitTheFreeSpaceAndTheCardsOldestMessage) {
   enum : long long { kNull = -2, kA = kAuto, kNoSpace = STORAGE_NO_SPACE };
   enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
   struct Case {
@@ -90,12 +90,9 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
   // for victim: not deleted first, it stays when the write is refused.
   Reset(), Fill(kInbox, 100), Fill(kInbox, 100, true), SetFree(kPlenty, kShort);
   EXPECT_TRUE(MMSMsgStore_SetReadStatus(true, kInbox, 2001, 1) == 0 && Exists(true, kInbox, 2001));
-}
-
-// The card's oldest message gives the identifier its file holds, not the one
-// in its name. (Reads by position: the EMS and e-mail tests; the shared code
-// finds the name.)
-TEST_F(MmsStore, TheCardsOldestMessageGivesTheIdentifierItsFileHolds) {
+  // The card's oldest message gives the identifier its file holds, not the
+  // one in its name. (Reads by position: the EMS and e-mail tests.)
+  Reset();
   for (DWORD oid : {21u, 22u, 23u}) Put(true, kSent, oid, 1);
   Message inner(kSent, 0);
   inner.props.dwOid = 70;
