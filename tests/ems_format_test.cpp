@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 using msgstore_test::Bytes;
 using Builder = msgstore_test::ByteBuilder;
 using msgstore_fuzz::Kind, msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail;
+using msgstore_fuzz::WriteFile;
 static_assert(EMS_FOLDER_SENT == MMS_FOLDER_SENT && MMS_FOLDER_SENT == EMAIL_FOLDER_SENT);
 
 // A record with a distinct value in every field, the MMS and e-mail parts
@@ -87,10 +88,7 @@ class MessageFile : public msgstore_test::DeviceTest {
       ASSERT_EQ(store.createDir(false), 1);
     Use(kEms);
   }
-  void TearDown() override {
-    Release();
-    DeviceTest::TearDown();
-  }
+  ~MessageFile() override { Release(); }
   // Turns to kind's store: the message file of its harnesses as path_,
   // message 1 in SENT as scratch_.
   void Use(Kind kind) {
@@ -100,9 +98,7 @@ class MessageFile : public msgstore_test::DeviceTest {
     const auto path = msgstore_fuzz::kStores[kind].ops.getFilePath;
     ASSERT_TRUE(path(false, 1, folder_, path_) && path(false, 1, EMS_FOLDER_SENT, scratch_));
   }
-  int Write(bool old, WCHAR* path, Sample& s) {
-    return msgstore_fuzz::WriteFile(kind_, old, path, &s.p, &s.x);
-  }
+  int Write(bool old, WCHAR* path, Sample& s) { return WriteFile(kind_, old, path, &s.p, &s.x); }
   // Reads into the record (read_, x_), which the readers release first.
   int Read(bool old, bool content, WCHAR* path = nullptr) {
     return msgstore_fuzz::ReadFile(kind_, old, path ? path : path_, &read_, &x_, content);
@@ -154,7 +150,7 @@ TEST_F(MessageFile, BothLayoutsAreExactReplaceTheFileAndRoundTrip) {
         SCOPED_TRACE(testing::Message() << kind << ", old " << old << ", content " << content);
         ASSERT_EQ(Read(old, content), 1);
         EXPECT_TRUE(content ? read_.cbData == 5 && read_.pData[5] == 0 : read_.pData == nullptr);
-        ASSERT_EQ(msgstore_fuzz::WriteFile(kind_, old, scratch_, &read_, &x_), 1);
+        ASSERT_EQ(WriteFile(kind_, old, scratch_, &read_, &x_), 1);
         EXPECT_EQ(Load(scratch_), Expected(kind, s, old, content));
       }
     }

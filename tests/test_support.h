@@ -158,11 +158,10 @@ class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string base = Base();
     std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name)
       if (c == '/') c = '_';
-    root_ = base + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
+    root_ = Base() + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
     Wipe();
     msgstore::SetPlatform(&platform_);
     if (createDir_ != nullptr) Reset();
