@@ -1,7 +1,6 @@
-// Message files of the three stores: exact bytes of both layouts, round trips
-// and the quick read; the EMS readers fed every cut and huge lengths, the MMS
-// ones a cut header; the index repair of the EMS quick read; and the mutex
-// each file operation waits for.
+// Message files of the three stores: exact bytes of both layouts, round trips,
+// the quick read, every reader fed every cut and huge lengths, the index repair
+// of the EMS quick read, and the mutex each file operation waits for.
 #include <array>
 #include <chrono>
 #include <filesystem>
@@ -19,10 +18,8 @@ using msgstore_test::Bytes;
 using Builder = msgstore_test::ByteBuilder;
 using msgstore_fuzz::Kind, msgstore_fuzz::kEms, msgstore_fuzz::kMms, msgstore_fuzz::kEmail;
 using msgstore_fuzz::WriteFile;
-static_assert(EMS_FOLDER_SENT == MMS_FOLDER_SENT && MMS_FOLDER_SENT == EMAIL_FOLDER_SENT);
 
-// A record with a distinct value in every field, the MMS and e-mail parts
-// too; the strings live in it.
+// A distinct value in every field, the store parts' too; the strings live in it.
 struct Sample {
   WCHAR text1[9] = u"text one", text2[3] = u"t2", to[9] = u"+4912345", text3[6] = u"three";
   WCHAR text4[3] = {0x00E9, 0x4E2D, 0}, subject[3] = u"Hi", msgId[5] = u"id-7";
@@ -90,13 +87,13 @@ class MessageFile : public msgstore_test::DeviceTest {
   }
   ~MessageFile() override { Release(); }
   // Turns to kind's store: the message file of its harnesses as path_,
-  // message 1 in SENT as scratch_.
+  // message 1 of the next folder as scratch_.
   void Use(Kind kind) {
     Release();
     kind_ = kind;
     folder_ = msgstore_fuzz::kStores[kind].msgFolder;
     const auto path = msgstore_fuzz::kStores[kind].ops.getFilePath;
-    ASSERT_TRUE(path(false, 1, folder_, path_) && path(false, 1, EMS_FOLDER_SENT, scratch_));
+    ASSERT_TRUE(path(false, 1, folder_, path_) && path(false, 1, folder_ + 1, scratch_));
   }
   int Write(bool old, WCHAR* path, Sample& s) { return WriteFile(kind_, old, path, &s.p, &s.x); }
   // Reads into the record (read_, x_), which the readers release first.

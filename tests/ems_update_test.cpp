@@ -6,10 +6,9 @@
 
 namespace {
 
-using EmsUpdateTest = msgstore_test::EmsTest;
-using EmsListTest = msgstore_test::EmsTest;
+using EmsStore = msgstore_test::EmsTest;
 
-TEST_F(EmsUpdateTest, IdentifiersFromTheCounterAndTheStorageChoiceAtTheFolderLimit) {
+TEST_F(EmsStore, IdentifiersFromTheCounterAndTheStorageChoiceAtTheFolderLimit) {
   const std::string counter = Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini");
   msgstore_test::Store(msgstore_test::Words({0xFFFFFFFA}), counter);
   tagMSGPROPS props = Message(kDraft, 5);
@@ -74,7 +73,7 @@ TEST_F(EmsUpdateTest, IdentifiersFromTheCounterAndTheStorageChoiceAtTheFolderLim
 }
 
 // SetRead counts every call on an INBOX message, whatever the old value.
-TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
+TEST_F(EmsStore, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   const DWORD older = Write(false, kInbox, 10), newer = Write(false, kInbox, 20);
   EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetTime(false, kInbox, older, {999, 7}));
   Record r(false, kInbox, older);
@@ -110,7 +109,7 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(1)", "xSetEmsRecvMsgCount(-1)"}), platform_.calls);
 }
 
-TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
+TEST_F(EmsStore, MovesCountTheInboxesOfTheCallersStorage) {
   const std::string recv = "xSetEmsRecvMsgCount", read = "xSetEmsReadMsgCount";
   const std::string sdRecv = "xSetEms_SDRecvMsgCount", sdRead = "xSetEms_SDReadMsgCount";
   const struct {
@@ -155,7 +154,7 @@ TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
   EXPECT_EQ(1051, EMSMsgStore_SetStatus(false, kInbox, 1051, 3));
 }
 
-TEST_F(EmsUpdateTest, DeletionLowersCountsAndHealsTheIndexEmptyingTellsTheShell) {
+TEST_F(EmsStore, DeletionLowersCountsAndHealsTheIndexEmptyingTellsTheShell) {
   platform_.simUnsent = 1;
   const std::pair<int, DWORD> deleted[] = {
       {0, kInbox}, {1, kInbox}, {0, kSimSent}, {0, kSimInbox}, {0, kSimUnsent}};
@@ -188,7 +187,7 @@ TEST_F(EmsUpdateTest, DeletionLowersCountsAndHealsTheIndexEmptyingTellsTheShell)
   EXPECT_EQ(TakeNotices(), Notices(2, {u"WCE_APSHELL", 0xC44, 0, 0}));
 }
 
-TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
+TEST_F(EmsStore, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
   const std::tuple<bool, DWORD, DWORD, DWORD, BOOL> files[] = {
       {0, kInbox, 1, 10, 1},    {0, kInbox, 2, 30, 0},     {0, kSimInbox, 3, 20, 1},
       {1, kInbox, 4, 5, 1},     {1, kInbox, 5, 5, 0},      {0, kSent, 11, 10, 0},
@@ -214,7 +213,7 @@ TEST_F(EmsListTest, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
 // order (INBOX before SPAM), and on the card none of the phone-only ones. The
 // unread count covers the card INBOX; a first run (both card counters 0) sets
 // the card counters up from the files.
-TEST_F(EmsListTest, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
+TEST_F(EmsStore, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
   std::filesystem::create_directories(Host("DiskOnChipROM"));
   msgstore_test::Store({'p'}, Host("DiskOnChipROM/cvPictogram.dll"));
   for (DWORD oid = 1; oid <= 5; ++oid) Put(true, kInbox, oid, 10, oid % 2);  // 1, 3, 5 read
