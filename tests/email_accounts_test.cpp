@@ -81,7 +81,7 @@ class EmailAccounts : public msgstore_test::DeviceTest {
   }
 };
 
-TEST_F(EmailAccounts, CloseWritesTheArrayAndALoadTurnsEachFolderRound) {
+TEST_F(EmailAccounts, SavesLoadsLookupsAndRemovalsKeepTheOrderAndWholeRecords) {
   const std::u16string longText(300, u'x');
   const Account ann{0x11223344, 1, 0x5566, 0x7788, 7, u"Ann"};
   WriteAll({ann, Acc(2, 8, u""), Acc(1, 9, u"Gr\u00fc\u00dfe"), Acc(3, 10, longText)});
@@ -94,23 +94,7 @@ TEST_F(EmailAccounts, CloseWritesTheArrayAndALoadTurnsEachFolderRound) {
   EXPECT_EQ(Read(1, 0), ann);
   fs::remove(Host(kDatabase));
   EXPECT_TRUE(EmailAccMsgStore_Open(nullptr) == 0 && Array().empty()) << "emptied all the same";
-}
-
-TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounterUnderItsMutex) {
-  using namespace std::chrono_literals;
-  HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_EMAIL_NEXTACCOUNTID");
-  ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-  auto fresh = std::async(std::launch::async, [] { return Write(Acc(1, 0), 0); });
-  EXPECT_EQ(fresh.wait_for(200ms), std::future_status::timeout);
-  EXPECT_EQ(Write(Acc(1, 77), 77), 77u) << "a given identifier needs no counter";
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-  EXPECT_EQ(fresh.get(), kFirstId);
-  EXPECT_EQ(Write(Acc(1, 0), 0), kFirstId + 1);
-  EXPECT_EQ(Load(kCounter), Bytes({4, 0, 0, 0, 4, 0, 0, 0x30})) << "REG_DWORD 0x30000004";
-}
-
-TEST_F(EmailAccounts, LookupsAndRemovalsKeepTheOrderOfTheOthersAndLoadsKeepWholeRecords) {
+  // Lookups and removals keep the order of the others.
   Account a = Acc(1, 7, u"Ann"), b = Acc(1, 8, u""), c = Acc(2, 7, u"Cy"), d = Acc(3, 3);
   WriteAll({a, b, c, d});
   EXPECT_EQ(EmailMsgStore_GetAccountMessageCount(nullptr, 1), 2u);
@@ -135,6 +119,20 @@ TEST_F(EmailAccounts, LookupsAndRemovalsKeepTheOrderOfTheOthersAndLoadsKeepWhole
     EXPECT_EQ(Opened(Bytes(image.begin(), image.begin() + len)), loaded[whole]) << "cut at " << len;
   }
   EXPECT_EQ(Opened(Image({a, b}, 1)), Accounts({a}));
+}
+
+TEST_F(EmailAccounts, NewIdentifiersComeFromTheRegistryCounterUnderItsMutex) {
+  using namespace std::chrono_literals;
+  HANDLE mutex = CreateMutexW(nullptr, 0, u"MUTEX_EMAIL_NEXTACCOUNTID");
+  ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+  auto fresh = std::async(std::launch::async, [] { return Write(Acc(1, 0), 0); });
+  EXPECT_EQ(fresh.wait_for(200ms), std::future_status::timeout);
+  EXPECT_EQ(Write(Acc(1, 77), 77), 77u) << "a given identifier needs no counter";
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  EXPECT_EQ(fresh.get(), kFirstId);
+  EXPECT_EQ(Write(Acc(1, 0), 0), kFirstId + 1);
+  EXPECT_EQ(Load(kCounter), Bytes({4, 0, 0, 0, 4, 0, 0, 0x30})) << "REG_DWORD 0x30000004";
 }
 
 }  // namespace

@@ -108,7 +108,6 @@ class EmailTest : public DeviceTest {
   bool Exists(bool card, DWORD folder, DWORD oid, DWORD account = kAccount) const {
     return std::filesystem::exists(File(card, folder, oid, account));
   }
-  // ".email" files of a directory whose names start with prefix.
   std::string IndexFile(DWORD key) const {
     const std::string name = Ascii(msgstore::EmailStore().indexName);
     return key < msgstore::EmailStore().firstAccountFolder

@@ -1,31 +1,68 @@
-// The e-mail store: what it adds to the shared store code (INBOX files and
-// indexes per account, the incoming-server account, the eviction notice, the
-// free space of the content, the Inbox twins, moves and the spam round trip
-// with their indexes, reads by position, the index refresh, unread counts per
-// account). (The counter, the scan for the oldest card file and the removal
-// and emptying of files are shared and tested with the MMS and EMS stores.)
+// The e-mail store (its message files: ems_format_test.cpp): INBOX file names,
+// the tree and the plain INBOX's account, and what it adds to the shared store
+// code: INBOX files and indexes per account, the eviction notice, the content
+// against the free space, the Inbox twins, moves and the spam round trip,
+// reads by position, the index refresh, unread counts per account.
 #include "email_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using msgstore_test::Bytes;
+using msgstore_test::Load;
 using msgstore_test::Store;
-
+using EmailIndex = msgstore_test::EmailTest;
 using EmailStore = msgstore_test::EmailTest;
+// The account comes first in an account INBOX file's name, though second
+// among the arguments (where each folder lies: stores_test.cpp); an account's
+// folder value names no file of its own.
+TEST(EmailPaths, AccountInboxFileNames) {
+  WCHAR p[MAX_PATH] = {};
+  EXPECT_EQ(EmailMsgStore_GetFilePath(false, 5, 805306371u, p), 0);
+  ASSERT_EQ(EmailMsgStore_GetFilePathInbox(true, 0x80000000, 0xFFFFFFFE, p), 1);
+  EXPECT_EQ(std::u16string(p), u"\\SD Card\\User\\MESSAGING\\EMAIL\\INBOX\\-2_-2147483648.email");
+}
+
+// CreateDir: a tree with its "Email" directory, in any spelling, is not
+// repaired. The quick read finds the plain INBOX's account in the registry.
+TEST_F(EmailIndex, CreateDirProbesTheEmailDirectoryAndQuickReadFindsThePlainInboxAccount) {
+  fs::remove_all(Host("SD Card/User/MESSAGING"));
+  fs::create_directories(Host("SD Card/User/MESSAGING/EMAIL"));
+  EXPECT_EQ(EmailMsgStore_CreateDir(true), 1);
+  EXPECT_TRUE(fs::is_empty(Host("SD Card/User/MESSAGING/EMAIL")));
+  fs::remove_all(Host(".platform/registry"));
+  Put(false, kInbox, 7, 70, 0, kAccount, u"mine");
+  Put(false, kInbox, 7, 72, 0, kOther, u"other");
+  Put(false, kInbox, 7, 73, 0, 0, u"nobody");
+  auto quick = [](DWORD folder) {
+    tagMSGPROPS p{};
+    std::u16string subject = u"<failed>";
+    if (EmailMsgStore_QuickReadFromFile(false, folder, 7, &p) == 1) subject = p.pszSubject;
+    EmailMsgStore_FreeMsgProps(&p, nullptr);
+    return subject;
+  };
+  // Folder values of 12 and more are accounts.
+  EXPECT_EQ(quick(kOther), u"other");
+  // The account named as the incoming server's, with its identifier, as the
+  // e-mail application names them.
+  const DWORD id = kAccount;
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Accounts\\fifteen-chars-1",
+                                  u"AccountUniqueID", REG_DWORD, &id, 4);
+  EXPECT_EQ(quick(kInbox), u"<failed>");
+  msgstore_test::SetRegistryValue(u"\\Software\\Corvane\\Email\\Preferences",
+                                  u"IncomingServerAccount", REG_SZ, u"fifteen-chars-1", 32);
+  EXPECT_EQ(quick(kInbox), u"mine");
+  // A name of 16 characters does not fit the 32 bytes read.
+  msgstore_test::SetAccountUniqueId(u"sixteen-chars-12", kAccount);
+  msgstore_test::SetIncomingServerName(u"sixteen-chars-12");
+  EXPECT_EQ(quick(kInbox), u"<failed>");
+}
 
 // What the e-mail store adds to the shared write path: taken card names per
 // account, the notice of an eviction from the storage asked for (none when
 // the card makes room for a switch), an INBOX that is refused rather than
 // evicted unless the card is busy, and the content against the free space.
 TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
-  using Posted = std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>>;
-  auto posted = [this] {
-    Posted out;
-    for (const auto& p : platform_.posted) out.emplace_back(p.className, p.msg, p.wParam, p.lParam);
-    platform_.posted.clear();
-    return out;
-  };
   // On the card, in the INBOX only the same account's file takes a name.
   Put(true, kInbox, 1, 10);
   Put(true, kInbox, 2, 10, 0, kOther);
@@ -36,12 +73,12 @@ TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
   Fill(true, kDraft, 100);
   EXPECT_TRUE(Write(false, kDraft, 500) == 3 && Write(true, kDraft, 600) == 4);
   EXPECT_FALSE(Exists(false, kDraft, 1051) || Indexed(kDraft, 1051) || Exists(true, kDraft, 3051));
-  EXPECT_EQ(posted(), (Posted{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000},
-                              {u"WCE_CVMESSAGEEXEC", 0x19A1, 3051, 0x03030001}}));
+  EXPECT_EQ(TakeNotices(), (Notices{{u"WCE_CVMESSAGEEXEC", 0x19A1, 1051, 0x03030000},
+                                    {u"WCE_CVMESSAGEEXEC", 0x19A1, 3051, 0x03030001}}));
   int storage = STORAGE_AUTO;
   EXPECT_EQ(5u, WriteProps(false, Message(kDraft, 500), kAccount, 0, &storage));
   EXPECT_EQ(1, storage);
-  EXPECT_TRUE(Exists(true, kDraft, 5) && !Exists(true, kDraft, 3052) && posted().empty());
+  EXPECT_TRUE(Exists(true, kDraft, 5) && !Exists(true, kDraft, 3052) && TakeNotices().empty());
   // The INBOX, counted as the incoming-server account's files: its oldest is
   // the victim, but the file deleted is named with the new message's account.
   Fill(false, kInbox, 100);
@@ -55,7 +92,7 @@ TEST_F(EmailStore, WritePathNamesLimitsNoticesAndFreeSpace) {
   platform_.cardState = 1 | 4;
   EXPECT_EQ(7u, WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage));
   EXPECT_TRUE(Indexed(kAccount, 7) && !Exists(false, kInbox, 1051) && !Indexed(kAccount, 1051));
-  EXPECT_EQ(posted(), (Posted(2, {u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000})));
+  EXPECT_EQ(TakeNotices(), Notices(2, {u"WCE_CVMESSAGEEXEC", 0x19A0, 1051, 0x03030000}));
   platform_.cardState = 1;
   Fill(true, kInbox, 100);
   EXPECT_TRUE(WriteProps(false, Message(kInbox, 500), kAccount, 0, &storage) == 0 &&
@@ -140,7 +177,7 @@ TEST_F(EmailStore, RefreshRebuildsOnlyTheMissingFolderIndexesAndUnreadCounts) {
   Put(false, kInbox, 5, 10);
   Store(Bytes(16, 7), IndexFile(kDraft));
   EXPECT_EQ(1, EmailMsgStore_RefreshIniFiles());
-  EXPECT_EQ(msgstore_test::Load(IndexFile(kDraft)), Bytes(16, 7));
+  EXPECT_EQ(Load(IndexFile(kDraft)), Bytes(16, 7));
   for (DWORD f = kSent; f <= kSpam; ++f)
     EXPECT_EQ(Index(f), (Records{{f, 2, 20}, {f, 1, 10}, {f, 3, 5}, {f, 4, 0}})) << f;
   EXPECT_FALSE(fs::exists(IndexFile(kInbox)) || fs::exists(IndexFile(kAccount)));

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <set>
-#include <tuple>
 
 #include "common/index_file.h"
 #include "ems/ems_internal.h"

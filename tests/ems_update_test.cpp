@@ -1,34 +1,29 @@
-// The EMS write path (identifiers, the folder limit, the choice of storage) and
-// updates: field setters, moves with their counter effects, deletion, emptying.
+// The EMS write path (identifiers, the folder limit, the choice of storage),
+// updates (field setters, moves with their counter effects, deletion,
+// emptying), listings, reads and the rebuild of the phone index files (where
+// each folder lies and which index file its records go to: stores_test.cpp).
 #include "ems_fixtures.h"
 
 namespace {
 
-class EmsUpdateTest : public msgstore_test::EmsTest {
- protected:
-  std::string CounterFile() const { return Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini"); }
-};
+using EmsStore = msgstore_test::EmsTest;
 
-TEST_F(EmsUpdateTest, IdentifiersComeFromTheLittleEndianCounterTakenNamesOnTheCardOnly) {
-  msgstore_test::Store(msgstore_test::Words({0xFFFFFFFA}), CounterFile());
+TEST_F(EmsStore, IdentifiersFromTheCounterAndTheStorageChoiceAtTheFolderLimit) {
+  const std::string counter = Host("DiskOnChip/User/MESSAGING/EMS/EmsDB.ini");
+  msgstore_test::Store(msgstore_test::Words({0xFFFFFFFA}), counter);
   tagMSGPROPS props = Message(kDraft, 5);
   EXPECT_EQ(0xFFFFFFFBu, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));
   EXPECT_EQ(msgstore_test::Words({0xFFFFFFFB}), Counter());
   EXPECT_TRUE(std::filesystem::exists(Dir(false, kDraft) + "/-5.sms"));
   Reset();
-  Put(false, kDraft, 1, 10);
-  Put(true, kDraft, 2, 10);
-  Put(true, kDraft, 3, 11);
+  Put(false, kDraft, 1, 10), Put(true, kDraft, 2, 10), Put(true, kDraft, 3, 11);
   props.pszSubject = const_cast<WCHAR*>(u"new");
   EXPECT_EQ(1u, EMSMsgStore_WriteMessage(false, &props, 0, nullptr));  // the phone file replaced
   EXPECT_EQ(std::u16string(u"new"), Record(false, kDraft, 1).props.pszSubject);
   EXPECT_EQ(4u, EMSMsgStore_WriteMessage(true, &props, 0, nullptr));
   EXPECT_EQ(msgstore_test::Words({4}), Counter());
-  // (A counter that cannot be read, and evictions that fail: the writes of
-  // fault_injection_test.cpp on both storages, failing at each call.)
-}
-
-TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
+  // (Unreadable counters and failed evictions: fault_injection_test.cpp.) The
+  // storage chosen at the folder limit:
   enum { kNull = 99, kAuto = STORAGE_AUTO, kFull = STORAGE_INBOX_FULL };
   enum { kRefused = -1, kNone = -1, kPhone = 0, kCard = 1 };
   struct Case {
@@ -78,7 +73,7 @@ TEST_F(EmsUpdateTest, StorageChoiceAtTheFolderLimit) {
 }
 
 // SetRead counts every call on an INBOX message, whatever the old value.
-TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
+TEST_F(EmsStore, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   const DWORD older = Write(false, kInbox, 10), newer = Write(false, kInbox, 20);
   EXPECT_EQ(static_cast<int>(older), EMSMsgStore_SetTime(false, kInbox, older, {999, 7}));
   Record r(false, kInbox, older);
@@ -114,7 +109,7 @@ TEST_F(EmsUpdateTest, SettersRewriteUnderTheSameIdentifierInTheSameIndexPlace) {
   EXPECT_EQ((Calls{"xSetEmsRecvMsgCount(1)", "xSetEmsRecvMsgCount(-1)"}), platform_.calls);
 }
 
-TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
+TEST_F(EmsStore, MovesCountTheInboxesOfTheCallersStorage) {
   const std::string recv = "xSetEmsRecvMsgCount", read = "xSetEmsReadMsgCount";
   const std::string sdRecv = "xSetEms_SDRecvMsgCount", sdRead = "xSetEms_SDReadMsgCount";
   const struct {
@@ -148,9 +143,7 @@ TEST_F(EmsUpdateTest, MovesCountTheInboxesOfTheCallersStorage) {
     EXPECT_EQ(std::make_pair(c.to, newOid), std::make_pair(r.props.dwFolder, r.props.dwOid));
     EXPECT_EQ(std::u16string(u"subject"), r.props.pszSubject);
   }
-}
-
-TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCard) {
+  // Into a full phone INBOX: to the card; a rewrite there has no limit.
   Fill(false, kInbox, 100);
   const DWORD oid = Write(false, kDraft, 10, 1);
   int storage = 9;
@@ -158,10 +151,10 @@ TEST_F(EmsUpdateTest, MovesIntoAFullPhoneInboxGoToTheCard) {
   EXPECT_EQ(1, EMSMsgStore_SetFolder(false, kDraft, oid, kInbox, &storage, &newOid));
   EXPECT_EQ(1, storage);
   EXPECT_TRUE(Exists(true, kInbox, newOid) && !Exists(false, kDraft, oid) && Index(kDraft).empty());
-  EXPECT_EQ(1051, EMSMsgStore_SetStatus(false, kInbox, 1051, 3));  // a rewrite has no limit
+  EXPECT_EQ(1051, EMSMsgStore_SetStatus(false, kInbox, 1051, 3));
 }
 
-TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex) {
+TEST_F(EmsStore, DeletionLowersCountsAndHealsTheIndexEmptyingTellsTheShell) {
   platform_.simUnsent = 1;
   const std::pair<int, DWORD> deleted[] = {
       {0, kInbox}, {1, kInbox}, {0, kSimSent}, {0, kSimInbox}, {0, kSimUnsent}};
@@ -181,11 +174,8 @@ TEST_F(EmsUpdateTest, DeletionLowersTheReceivedAndSimCountsAndHealsThePhoneIndex
   std::filesystem::remove(File(false, kInbox, gone));
   EXPECT_EQ(1, EMSMsgStore_DeleteMessage(false, kInbox, gone));
   EXPECT_TRUE(Index(kInbox).empty());
-}
-
-// The shared emptying is pinned by the MMS tests; EMS tells the shell of an
-// emptied INBOX (phone or card, not SIM_INBOX) with lParam 0.
-TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLParam0) {
+  // Emptying (the shared part: the MMS tests) keeps the index and tells the
+  // shell of an emptied INBOX (phone or card, not SIM_INBOX) with lParam 0.
   const DWORD oid = Write(false, kInbox, 10), sim = Write(false, kSimInbox, 10);
   Write(false, kDraft, 10), Write(true, kInbox, 10);
   std::filesystem::create_directory(File(false, kDraft, 99));  // stays: DRAFT's emptying fails
@@ -194,10 +184,68 @@ TEST_F(EmsUpdateTest, EmptyFolderKeepsTheIndexAndTellsTheShellOfTheInboxWithLPar
   EXPECT_EQ(1u, Count(false, kDraft) + Count(false, kInbox) + Count(false, kSimInbox) +
                     Count(true, kInbox));
   EXPECT_EQ((Entries{{sim, kSimInbox}, {oid, kInbox}}), Index(kInbox));
-  ASSERT_EQ(2u, platform_.posted.size());
-  for (const auto& p : platform_.posted)
-    EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{0}),
-              std::make_tuple(p.className, p.msg, p.wParam, p.lParam));
+  EXPECT_EQ(TakeNotices(), Notices(2, {u"WCE_APSHELL", 0xC44, 0, 0}));
+}
+
+TEST_F(EmsStore, RefreshRebuildsInboxSentAndUnsentAndKeepsOtherIndexes) {
+  const std::tuple<bool, DWORD, DWORD, DWORD, BOOL> files[] = {
+      {0, kInbox, 1, 10, 1},    {0, kInbox, 2, 30, 0},     {0, kSimInbox, 3, 20, 1},
+      {1, kInbox, 4, 5, 1},     {1, kInbox, 5, 5, 0},      {0, kSent, 11, 10, 0},
+      {0, kSimSent, 12, 20, 0}, {0, kSimUnsent, 15, 5, 0}, {0, kDraft, 16, 10, 0}};
+  for (const auto& [card, folder, oid, time, read] : files) Put(card, folder, oid, time, read);
+  std::ofstream(File(false, kSent, 13)) << "tiny";
+  for (DWORD folder : {kInbox, kSent, kUnsent, kDraft})
+    EMSMsgStore_AddMsgToIni(99, folder, {50, 0});
+  const msgstore_test::Bytes draft = msgstore_test::Load(Dir(false, kDraft) + "/EmsIni");
+  EXPECT_EQ(1, EmsMsgStore_RefreshIniFiles());
+  EXPECT_EQ(
+      (Calls{"xSetEmsRecvMsgCount(2)", "xSetEmsReadMsgCount(1)", "xSetEmsRecvMsgCount(1)",
+             "xSetEmsReadMsgCount(1)", "xSetEms_SDRecvMsgCount(2)", "xSetEms_SDReadMsgCount(1)"}),
+      platform_.calls);
+  EXPECT_EQ((Entries{{2, 1}, {3, 7}, {1, 1}}), Index(kInbox));
+  EXPECT_EQ((Entries{{12, 12}, {11, 3}, {13, 3}}), Index(kSent));
+  EXPECT_EQ((Entries{{15, 13}}), Index(kUnsent));
+  EXPECT_EQ(draft, msgstore_test::Load(Dir(false, kDraft) + "/EmsIni"));
+}
+
+// A read by position follows the directory's enumeration, a position out of
+// range reading the last file; one by identifier alone tries the folders in
+// order (INBOX before SPAM), and on the card none of the phone-only ones. The
+// unread count covers the card INBOX; a first run (both card counters 0) sets
+// the card counters up from the files.
+TEST_F(EmsStore, ReadsCountsAndTheUnreadCountOfTheCardInbox) {
+  std::filesystem::create_directories(Host("DiskOnChipROM"));
+  msgstore_test::Store({'p'}, Host("DiskOnChipROM/cvPictogram.dll"));
+  for (DWORD oid = 1; oid <= 5; ++oid) Put(true, kInbox, oid, 10, oid % 2);  // 1, 3, 5 read
+  const std::pair<DWORD, DWORD> phone[] = {
+      {kSpam, 6},      {kInbox, 6},      {kSimInbox, 7},        {kSimSent, 8},
+      {kSimUnsent, 9}, {kSimUnsent, 10}, {EMS_FOLDER_NONE, 11}, {kReport, 12}};
+  for (const auto& [folder, oid] : phone)
+    Put(false, folder, oid, 10, 0, folder == 1 ? u"in" : u"s");
+  for (const auto& [card, folder] :
+       {std::make_pair(true, kInbox), std::make_pair(false, kSimUnsent)}) {
+    CMsgList list;
+    const int n = static_cast<int>(EMSMsgStore_GetMessageList(card, folder, list));
+    EXPECT_TRUE(list[0].bMemoryCard == card && list[0].byFolder == folder);
+    for (int position : {0, 1, 2, n, 1000, -1})
+      EXPECT_EQ(list[position >= 0 && position < n ? position : n - 1].dwOid,
+                Record(card, folder, 0, position).props.dwOid);
+  }
+  for (DWORD oid = 1; oid <= 12; ++oid)
+    for (bool card : {false, true}) EXPECT_EQ(card == (oid <= 5), Record(card, 0, oid).ok == 1);
+  EXPECT_EQ(std::u16string(u"in"), Record(false, 0, 6).props.pszSubject);
+  EXPECT_EQ(std::make_tuple(1u, 5u, 6u, 4u),
+            std::make_tuple(GetEMSPhoneInboxMsgCount(), GetEMSSDInboxMsgCount(),
+                            GetEMSInboxMsgCount(), GetEMSSimMsgCount()));
+  EXPECT_EQ(2u, GetEMSInboxUnreadMsgsCount());
+  EXPECT_EQ(msgstore_test::Bytes{'p'}, msgstore_test::Load(Host("DiskOnChip/Corvane.conf")));
+  platform_.sdRead = 3;  // set up, even with the received counter at 0
+  EXPECT_EQ(2, EMSMsgStore_SetRead(true, kInbox, 2, 1));
+  EXPECT_EQ(1u, GetEMSInboxUnreadMsgsCount());
+  platform_.cardState = 6;  // the card went away
+  EXPECT_EQ(0u, GetEMSInboxUnreadMsgsCount());
+  const std::string read = "xSetEms_SDReadMsgCount(1)";  // three on the first run, one by SetRead
+  EXPECT_EQ((Calls{"xSetEms_SDRecvMsgCount(5)", read, read, read, read}), platform_.calls);
 }
 
 }  // namespace

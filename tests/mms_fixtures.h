@@ -1,7 +1,6 @@
-// Shared by the MMS tests (the sample record and its file layouts also by the
-// e-mail and EMS ones): a device with both MMS trees, messages put straight
-// into files, and readers of the files, indexes and counter that do not go
-// through the library.
+// Shared by the MMS and e-mail tests: a device with both MMS trees, messages
+// put straight into files, and readers of the files, indexes and counter that
+// do not go through the library.
 #ifndef MSGSTORE_TESTS_MMS_FIXTURES_H_
 #define MSGSTORE_TESTS_MMS_FIXTURES_H_
 
@@ -11,44 +10,6 @@
 #include "test_support.h"
 
 namespace msgstore_test {
-
-// A tagMSGPROPS with a distinct value in every field; the strings live in it.
-struct SampleProps {
-  WCHAR text1[9] = u"text one", text2[3] = u"t2", to[9] = u"+4912345", text3[6] = u"three";
-  WCHAR text4[3] = {0x00E9, 0x4E2D, 0}, subject[3] = u"Hi", msgId[5] = u"id-7";
-  BYTE data[5] = {0x00, 0x01, 0xFF, 0x7F, 0x80};
-  FILETIME indexTime{0x89ABCDEF, 0x01D2E3F4}, time{0x10203040, 0x50607080};
-  tagMSGPROPS p{1,          0x11223344, text1, text2,  5,       data,      indexTime,
-                time,       to,         text3, text4,  subject, 3,         0xBEEF,
-                0x80000001, 0xCAFEBABE, msgId, 0x1234, 0xFEDC,  0xDEADBEEF};
-};
-
-// The file of p in the current (or the old) layout, built field by field, with
-// the body or (as a read without body leaves the record) without it. ext
-// appends the extension's fields: part 0 those of the current layout's quick
-// part, 1 the rest of the current layout, 2 all of the old layout.
-inline Bytes Layout(const tagMSGPROPS& p, bool old, bool body,
-                    const std::function<void(ByteBuilder&, int)>& ext) {
-  ByteBuilder b;
-  if (old) {
-    b.U32(0).U32(p.bRead).U32(p.dwUser1).Str(p.pszText1).Time(p.ftIndexTime).Time(p.ftTime);
-    b.Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Str(p.pszSubject).U32(p.dwFolder);
-    b.U16(p.wStatus).U32(p.dwOid).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2);
-    b.U32(p.dwUser3);
-    ext(b, 2);
-    b.Patch(0);
-  } else {
-    b.U32(0).U32(0).U32(p.dwOid).U32(p.bRead).U16(p.wStatus).Time(p.ftIndexTime).U32(p.dwFolder);
-    ext(b, 0);
-    b.Str(p.pszSubject).Str(p.pszText2).Patch(0);
-    b.Str(p.pszText1).Str(p.pszTo).Str(p.pszText3).Str(p.pszText4).Time(p.ftTime);
-    b.U32(p.dwUser1).U32(p.dwUser2).Str(p.pszMsgID).U16(p.wUser1).U16(p.wUser2).U32(p.dwUser3);
-    ext(b, 1);
-    b.Patch(4);
-  }
-  if (!body) return b.U32(0).b;
-  return b.U32(p.cbData).Raw(Bytes(p.pData, p.pData + p.cbData)).b;
-}
 
 class MmsTest : public DeviceTest {
  protected:

@@ -1,8 +1,7 @@
-// The MMS store: what differs from the shared store code (the counter file,
-// the oldest message read from inside the card files, AUTODOWNLOAD and NONE),
-// the folder limit and free space of the shared storage choice, moves under a
-// new identifier, deletion and emptying, listings, the folder search, the
-// index refresh and the inbox unread count that settles downloads.
+// The MMS store (its message files: ems_format_test.cpp) where it differs from
+// the shared store code: the counter, the card's oldest message, AUTODOWNLOAD
+// and NONE, the folder limit and free space, moves, deletion and emptying,
+// listings and the search, the index refresh and the unread count.
 #include <set>
 
 #include "mms_fixtures.h"
@@ -32,7 +31,7 @@ class MmsStore : public msgstore_test::MmsTest {
 
 // Card state: flag 2 keeps a full phone folder's message in phone memory,
 // flag 4 does not, and without the flag a missing card takes it and fails.
-TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
+TEST_F(MmsStore, StorageChoiceAtTheFolderLimitTheFreeSpaceAndTheCardsOldestMessage) {
   enum : long long { kNull = -2, kA = kAuto, kNoSpace = STORAGE_NO_SPACE };
   enum { kRefused = -1, kNo = -1, kPhone = 0, kCard = 1 };
   struct Case {
@@ -91,12 +90,9 @@ TEST_F(MmsStore, StorageChoiceAtTheFolderLimitAndTheFreeSpace) {
   // for victim: not deleted first, it stays when the write is refused.
   Reset(), Fill(kInbox, 100), Fill(kInbox, 100, true), SetFree(kPlenty, kShort);
   EXPECT_TRUE(MMSMsgStore_SetReadStatus(true, kInbox, 2001, 1) == 0 && Exists(true, kInbox, 2001));
-}
-
-// The card's oldest message gives the identifier its file holds, not the one
-// in its name. (Reads by position: the EMS and e-mail tests; the shared code
-// finds the name.)
-TEST_F(MmsStore, TheCardsOldestMessageGivesTheIdentifierItsFileHolds) {
+  // The card's oldest message gives the identifier its file holds, not the
+  // one in its name. (Reads by position: the EMS and e-mail tests.)
+  Reset();
   for (DWORD oid : {21u, 22u, 23u}) Put(true, kSent, oid, 1);
   Message inner(kSent, 0);
   inner.props.dwOid = 70;
@@ -130,10 +126,7 @@ TEST_F(MmsStore, DeletionAndEmptyingOfTheMmsFolders) {
   EXPECT_EQ(1, MMSMsgStore_EmptyFolder(true, kInbox) + MMSMsgStore_EmptyFolder(false, kNone) +
                    MMSMsgStore_EmptyFolder(true, kReport));
   EXPECT_TRUE(Count(false, kNone) == 1 && Files(true, kInbox).empty());
-  ASSERT_EQ(1u, platform_.posted.size());
-  const auto& [window, msg, wParam, lParam] = platform_.posted[0];
-  EXPECT_EQ(std::make_tuple(std::u16string(u"WCE_APSHELL"), 0xC44u, WPARAM{0}, LPARAM{1}),
-            std::make_tuple(window, msg, wParam, lParam));
+  EXPECT_EQ(TakeNotices(), Notices(1, {u"WCE_APSHELL", 0xC44, 0, 1}));
 }
 
 // Listings take their own files only. Each file written is read back with
@@ -168,7 +161,7 @@ TEST_F(MmsStore, ListingsTakeTheirOwnFilesAndTheSearchGoesInOrder) {
   }
 }
 
-TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
+TEST_F(MmsStore, UnreadCountSettlesEachMessageAndTheCardPassWhatThePhonePassLeft) {
   enum { kGone, kPhoneInbox, kCardInbox };
   // Storage, folder, read flag, status, whether with text; the count and
   // where the message is afterwards with which status.
@@ -197,6 +190,22 @@ TEST_F(MmsStore, UnreadCountSettlesEachMessageByFolderFlagStatusAndText) {
     EXPECT_EQ(std::make_tuple(1, statusAfter, read, kInbox),
               std::make_tuple(r.ok, r.props.wStatus, r.props.bRead, r.props.dwFolder));
   }
+  // Unreadable downloads at the first and last positions make the phone pass
+  // skip one message, which the card pass then moves to the card INBOX (the
+  // card selector means the phone AUTODOWNLOAD directory). An unreadable
+  // INBOX message is skipped too, and counting goes on after it.
+  Reset();
+  for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
+  const std::vector<DWORD> order = Files(false, kAutoDownload);
+  Store({}, File(false, kAutoDownload, order[0])), Store({}, File(false, kAutoDownload, order[3]));
+  Put(false, kInbox, 71, 1), Put(false, kInbox, 72, 1);
+  Store({}, File(false, kInbox, Files(false, kInbox)[0]));
+  EXPECT_EQ(3u, GetMMSInboxUnreadMsgsCount());
+  Record phone(false, kInbox, 1), card(true, kInbox, 2);
+  EXPECT_EQ(std::make_tuple(101, order[1], 101, order[2], size_t{2}),
+            std::make_tuple(phone.props.wStatus, phone.props.ftIndexTime.dwLowDateTime,
+                            card.props.wStatus, card.props.ftIndexTime.dwLowDateTime,
+                            Count(false, kAutoDownload)));
 }
 
 // The refresh builds the missing index of each phone folder from its files
@@ -217,24 +226,6 @@ TEST_F(MmsStore, RefreshBuildsOnlyTheMissingPhoneIndexes) {
   EXPECT_EQ(std::make_tuple(Bytes(16, 6), false, false),
             std::make_tuple(Load(IndexFile(kSpam)), fs::exists(IndexFile(kAutoDownload)),
                             fs::exists(IndexFile(kNone))));
-}
-
-// Unreadable downloads at the first and last positions make the phone pass
-// skip one message, which the card pass then moves to the card INBOX (the
-// card selector means the phone AUTODOWNLOAD directory). An unreadable INBOX
-// message is skipped too, and counting goes on after it.
-TEST_F(MmsStore, UnreadCountCardPassMovesWhatThePhonePassLeft) {
-  for (DWORD oid = 61; oid <= 64; ++oid) Put(false, kAutoDownload, oid, oid, 0, 7);
-  const std::vector<DWORD> order = Files(false, kAutoDownload);
-  Store({}, File(false, kAutoDownload, order[0])), Store({}, File(false, kAutoDownload, order[3]));
-  Put(false, kInbox, 71, 1), Put(false, kInbox, 72, 1);
-  Store({}, File(false, kInbox, Files(false, kInbox)[0]));
-  EXPECT_EQ(3u, GetMMSInboxUnreadMsgsCount());
-  Record phone(false, kInbox, 1), card(true, kInbox, 2);
-  EXPECT_EQ(std::make_tuple(101, order[1], 101, order[2], size_t{2}),
-            std::make_tuple(phone.props.wStatus, phone.props.ftIndexTime.dwLowDateTime,
-                            card.props.wStatus, card.props.ftIndexTime.dwLowDateTime,
-                            Count(false, kAutoDownload)));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "msgstore/platform.h"
@@ -157,11 +158,10 @@ class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string base = Base();
     std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name)
       if (c == '/') c = '_';
-    root_ = base + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
+    root_ = Base() + "/msgstore-test-" + std::to_string(::getpid()) + "-" + name;
     Wipe();
     msgstore::SetPlatform(&platform_);
     if (createDir_ != nullptr) Reset();
@@ -211,6 +211,14 @@ class DeviceTest : public ::testing::Test {
     return std::to_string(static_cast<int>(oid)) + Ascii(s.extension);
   }
   void RemoveCard() { std::filesystem::remove_all(root_ + "/SD Card"); }
+  using Notices = std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>>;
+  // What was posted since the last call: window class, message, wParam, lParam.
+  Notices TakeNotices() {
+    Notices out;
+    for (const auto& p : platform_.posted) out.emplace_back(p.className, p.msg, p.wParam, p.lParam);
+    platform_.posted.clear();
+    return out;
+  }
   // Of the store that a store's fixture sets store_ to: a folder's directory,
   // a message file, whether it is there, and the counter file's bytes.
   std::string Dir(bool card, DWORD folder) const { return Dir(*store_, card, folder); }

@@ -1,6 +1,6 @@
-// What the harnesses (fuzzer.cpp) and the seed maker (make_seeds.cpp) share:
-// a scratch device root per process, host file access, the places where the
-// platform keeps its state files, and each store's files as both reach them.
+// What the harnesses (fuzzer.cpp), the seed maker (make_seeds.cpp) and the
+// message file tests share: a scratch device root per process, host file
+// access, the platform's state files, and each store's files as they reach them.
 #ifndef MSGSTORE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 #define MSGSTORE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 

@@ -55,15 +55,14 @@ void StoreSeeds() {
   struct {
     const char* name;
     tagMSGPROPS msg;
-    tagMMSMSGPROPS mms;
-    tagEMAILMSGPROPS email;
+    Extra extra;
   } messages[] = {// clang-format off
-      {"empty", {}, {}, {}},
+      {"empty", {}, {}},
       {"strings-content", {1, 0x11, body, text2, sizeof content, content,
         Time(0x01DA1234, 0x89ABCDEF), Time(0x01DA1234, 0x80000000), to, text3, nullptr, subject,
-        EMS_FOLDER_INBOX, 2, 42, 0x22, msgId, 0x33, 0x44, 0x55}, mms, email},
+        EMS_FOLDER_INBOX, 2, 42, 0x22, msgId, 0x33, 0x44, 0x55}, {mms, email}},
       {"unicode-sim", {0, 0, uBody, nullptr, 0, nullptr, Time(0x01D9FFFF, 1), {}, to, nullptr,
-        nullptr, uSubject, EMS_FOLDER_SIM_INBOX, 0, 7, 0, nullptr, 0, 0, 0}, mms, email}};
+        nullptr, uSubject, EMS_FOLDER_SIM_INBOX, 0, 7, 0, nullptr, 0, 0, 0}, {mms, email}}};
   // clang-format on
   for (const Kind kind : {kEms, kMms, kEmail}) {
     const Store& store = kStores[kind];
@@ -72,10 +71,9 @@ void StoreSeeds() {
     store.createDir(false);
     store.ops.getFilePath(false, 1, store.msgFolder, path);
     for (auto& x : messages) {
-      Extra extra{x.mms, x.email};
-      WriteFile(kind, false, path, &x.msg, &extra);
+      WriteFile(kind, false, path, &x.msg, &x.extra);
       Seed({name + "_read", name + "_quick_read"}, x.name, Host(path));
-      WriteFile(kind, true, path, &x.msg, &extra);
+      WriteFile(kind, true, path, &x.msg, &x.extra);
       Seed({name + "_read_old"}, x.name, Host(path));
     }
     // An index of one record, then one of three, two of them at the same
