@@ -100,9 +100,7 @@ Location Locate(Context& ctx, const StoreDescription& s, DWORD id) {
 }
 
 Record ReadWhole(Context& ctx, const StoreDescription& s, const Location& at, bool withContent) {
-  msgstore::ReadResult read = ctx.store(s).Read(at, withContent);
-  Require(read);
-  return std::move(read.record);
+  return Required(ctx.store(s).Read(at, withContent)).record;
 }
 
 // A message as ls lists it: its index time for the order (0 when it cannot
@@ -197,8 +195,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   };
   if (!args.index) {
     for (DWORD number : folders) {
-      const msgstore::ListResult listed = ctx.store(s).List(ctx.card, number);
-      Require(listed);
+      const msgstore::ListResult listed = Required(ctx.store(s).List(ctx.card, number));
       for (const msgstore::StrayFile& stray : listed.strays) {
         Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
              " (not named by a message identifier)");
@@ -212,8 +209,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    const msgstore::IndexResult index = ctx.store(s).IndexRecords(folder, account);
-    Require(index);
+    const msgstore::IndexResult index = Required(ctx.store(s).IndexRecords(folder, account));
     for (const Location& at : index.records) add(ReadRow(ctx, s, at, !args.idsOnly));
   }
 
@@ -266,8 +262,7 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
     Json j = RecordJson(s, at, m, true);
     TicksAsText(s, &j);
     for (const RecordField* f : FieldsOf(s))
-      if (f->type == RecordField::kBytes && !j.contains(std::string(f->key) + "_text"))
-        j[std::string(f->key) + "_text"] = nullptr;
+      if (f->type == RecordField::kBytes) j.emplace(std::string(f->key) + "_text", nullptr);
     PrintJson(j);
     return 0;
   }
@@ -516,14 +511,13 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
       Where(s, ctx.card, folder) + (account != 0 ? " of account " + std::to_string(account) : "");
   size_t deleted = 0;
   if (args.dryRun || !args.yes) {
-    const msgstore::ListResult listed = ctx.store(s).List(ctx.card, folder);
-    Require(listed);
+    const msgstore::ListResult listed = Required(ctx.store(s).List(ctx.card, folder));
     for (const Location& at : listed.messages) deleted += account == 0 || at.account == account;
   }
   if (!args.dryRun) {
     Confirm("delete the " + Counted(deleted, "message") + " of the " + where, args.yes, "deleted");
-    const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
-    Require(emptied);
+    const msgstore::EmptyResult emptied =
+        Required(ctx.store(s).EmptyFolder(ctx.card, folder, account));
     // The store leaves the emptied folder's index records until a lookup
     // drops them; they are dropped now, so that the index agrees with the
     // folder as a check sees it.
@@ -545,36 +539,29 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card, DWORD folder,
-                              DWORD account = 0) {
-  msgstore::CountResult c = ctx.store(s).Count(card, folder, account);
-  Require(c);
-  return c;
-}
-
 Json Count(Context& ctx, const StoreDescription& s, bool named) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const bool card = ctx.store(s).TreeMade(true);
+  auto countOf = [&](bool onCard, DWORD folder, DWORD account = 0) {
+    return Required(ctx.store(s).Count(onCard, folder, account));
+  };
   Json j = {{"card_inserted", ctx.device->CardInserted()}};
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
   // A row of the table and its JSON: phone, the card when counted, total.
   auto row = [&](const std::string& name, size_t phone, size_t onCard, bool counted) {
     table.AddRow({name, std::to_string(phone), counted ? std::to_string(onCard) : "-",
                   std::to_string(phone + onCard)});
-    Json cell = {{"phone", phone}};
-    cell["card"] = counted ? Json(onCard) : Json();
-    cell["total"] = phone + onCard;
-    return cell;
+    return Json{
+        {"phone", phone}, {"card", counted ? Json(onCard) : Json()}, {"total", phone + onCard}};
   };
   std::optional<size_t> sim;  // the SIM folders' copies, when the store has such folders
   for (DWORD number : s.shown) {
     const FolderDescription& f = *s.Folder(number);
     if (!f.hasFolderPath) continue;
     const bool onCard = card && f.onCard();
-    const size_t phone = CountOf(ctx, s, false, number).messages;
-    j["folders"][f.name] =
-        row(f.name, phone, onCard ? CountOf(ctx, s, true, number).messages : 0, onCard);
+    const size_t phone = countOf(false, number).messages;
+    j["folders"][f.name] = row(f.name, phone, onCard ? countOf(true, number).messages : 0, onCard);
     if (f.sim) sim = sim.value_or(0) + phone;
   }
   if (sim) row("sim folders", *sim, 0, false);
@@ -591,9 +578,9 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
       texts[a.id] = Utf16ToUtf8(a.text);
     for (const auto& [id, text] : texts) {
       if (id < s.firstAccountFolder) continue;
-      const msgstore::CountResult phone = CountOf(ctx, s, false, byAccount->number, id);
+      const msgstore::CountResult phone = countOf(false, byAccount->number, id);
       const msgstore::CountResult onCard =
-          card ? CountOf(ctx, s, true, byAccount->number, id) : msgstore::CountResult();
+          card ? countOf(true, byAccount->number, id) : msgstore::CountResult();
       Json& a = j["accounts"][std::to_string(id)];
       a["text"] = text ? Json(*text) : Json();
       a[byAccount->name] = row(std::string(byAccount->name) + " " + std::to_string(id) +
@@ -609,8 +596,8 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
   const DWORD inbox = s.shown.numbers[0];
   const DWORD unreadOf = s.Folder(inbox)->perAccount ? incoming : 0;
   const bool none = s.Folder(inbox)->perAccount && incoming == 0;
-  const size_t phone = none ? 0 : CountOf(ctx, s, false, inbox, unreadOf).unread;
-  const size_t onCard = none || !card ? 0 : CountOf(ctx, s, true, inbox, unreadOf).unread;
+  const size_t phone = none ? 0 : countOf(false, inbox, unreadOf).unread;
+  const size_t onCard = none || !card ? 0 : countOf(true, inbox, unreadOf).unread;
   row("unread in inbox", phone, onCard, card);
   j["unread_inbox"] = phone + onCard;
   if (ctx.json) return j;
@@ -641,8 +628,7 @@ int Settle(Context& ctx) {
   const StoreDescription& s = ctx.device->mms().description();
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
-  const msgstore::SettleReport settled = msgstore::SettleDownloads(*ctx.device);
-  Require(settled);
+  const msgstore::SettleReport settled = Required(msgstore::SettleDownloads(*ctx.device));
   if (ctx.json) {
     auto places = [&](const std::vector<Location>& all) {
       Json list = Json::array();

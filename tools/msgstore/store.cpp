@@ -124,8 +124,7 @@ DWORD ResolveAccount(Context& ctx, const std::string& text) {
   if (ParseUnsigned(text, 0xFFFFFFFFu, &number) && number != 0 &&
       ctx.accounts().Get(static_cast<DWORD>(number)))
     return static_cast<DWORD>(number);
-  const msgstore::AccountListResult all = ctx.accounts().List();
-  Require(all);
+  const msgstore::AccountListResult all = Required(ctx.accounts().List());
   std::vector<DWORD> named;
   for (const msgstore::Account& a : all.accounts)
     if (a.text == Utf8ToUtf16(text)) named.push_back(a.id);

@@ -38,6 +38,12 @@ void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 // Failure with the result's own words when it failed; one that found no
 // account of that identifier names the command that lists them.
 void Require(const msgstore::Result& result, DWORD account = 0);
+// The result, once Require has let it through.
+template <class R>
+R Required(R result) {
+  Require(result);
+  return result;
+}
 
 // A store by name; UsageError for anything else.
 const StoreDescription& ParseStore(const std::string& name);
