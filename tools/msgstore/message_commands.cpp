@@ -187,7 +187,6 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   const DWORD folder = folders.front();
   // Every folder of the list has a folder path: one given is checked.
   RequireFolder(ctx, s, folder, account, args.index ? nullptr : "listed");
-  const bool byAccount = every ? s.HasAccounts() : s.Folder(folder)->perAccount;
   std::vector<ListRow> rows;
   auto add = [&](ListRow row) {
     if (!args.unread || (row.readable && !row.j["read"].get<bool>()))
@@ -234,9 +233,9 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   }
   // The columns shown of every row's: ACCOUNT for messages kept by account,
   // FOLDER for several folders or an index.
-  const bool folderColumn = args.index || folders.size() > 1;
+  const bool byAccount = every ? s.HasAccounts() : s.Folder(folder)->perAccount;
   auto shown = [&](auto cells) {
-    if (!folderColumn) cells.erase(cells.begin() + 2);
+    if (!args.index && folders.size() == 1) cells.erase(cells.begin() + 2);
     if (!byAccount) cells.erase(cells.begin() + 1);
     return cells;
   };
@@ -676,7 +675,7 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
     return cmd;
   };
   auto account = [&](CLI::App* cmd) {
-    if (AccountFolder(s) != nullptr)
+    if (s.HasAccounts())
       cmd->add_option("--account", a->account,
                       "Only the inbox messages of this account (identifier or name)");
   };

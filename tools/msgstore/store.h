@@ -1,7 +1,7 @@
 // The device as the tool's commands see it: the global options, the device
-// they open, and what every command needs of a store through the library's
-// descriptions and API: store and folder names, storages, finding and
-// reading a message, and failing on a result in one line.
+// they open, and what the commands need of a store through the library's
+// descriptions and API: store and folder names, storages, numbers and
+// accounts given on the command line, and failing on a result in one line.
 #ifndef MSGSTORE_TOOL_STORE_H_
 #define MSGSTORE_TOOL_STORE_H_
 
