@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -21,26 +20,25 @@ using Action = std::function<int()>;
 
 class Commands {
  public:
-  void On(CLI::App* command, Action action) { actions_[command] = std::move(action); }
-  // Marks a command that makes the device root when it is missing, and so
-  // opens the device itself (OpenDevice); every other one is run on a device
-  // whose message tree has been made.
-  void MakesRoot(CLI::App* command) { makers_.insert(command); }
-  bool MakesRoot(CLI::App& app) const { return makers_.count(Innermost(app)) != 0; }
-  // The action of the innermost selected subcommand, or null.
-  const Action* Selected(CLI::App& app) const {
-    auto it = actions_.find(Innermost(app));
-    return it == actions_.end() ? nullptr : &it->second;
+  // What a command does, and whether it makes the device root when it is
+  // missing, and so opens the device itself (OpenDevice); every other one is
+  // run on a device whose message tree has been made.
+  struct Command {
+    Action action;
+    bool makesRoot = false;
+  };
+  void On(CLI::App* command, Action action) { commands_[command].action = std::move(action); }
+  void MakesRoot(CLI::App* command) { commands_[command].makesRoot = true; }
+  // The innermost selected subcommand, or null.
+  const Command* Selected(CLI::App& app) const {
+    CLI::App* current = &app;
+    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
+    auto it = commands_.find(current);
+    return it == commands_.end() ? nullptr : &it->second;
   }
 
  private:
-  static CLI::App* Innermost(CLI::App& app) {
-    CLI::App* current = &app;
-    while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
-    return current;
-  }
-  std::map<CLI::App*, Action> actions_;
-  std::set<CLI::App*> makers_;
+  std::map<CLI::App*, Command> commands_;
 };
 
 // init, card, counters, lang

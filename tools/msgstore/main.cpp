@@ -47,7 +47,7 @@ std::string CommandError(CLI::App& app, int argc, char** argv) {
     current = next;
     path += (path.empty() ? "" : " ") + arg;
   }
-  if (current->get_require_subcommand_min() == 0) return "";
+  if (current->get_require_subcommand_min() == 0) return "cannot read the command line";
   std::string names;
   for (CLI::App* sub : current->get_subcommands({}))
     names += (names.empty() ? "" : ", ") + sub->get_name();
@@ -148,12 +148,9 @@ int main(int argc, char** argv) {
                        "Print the tool's version and exit");
   app.footer("Run 'msgstore COMMAND --help' for the options of a command.");
 
-  tool::AddDeviceCommands(app, ctx, commands);
-  tool::AddMessageCommands(app, ctx, commands);
-  tool::AddIndexCommands(app, ctx, commands);
-  tool::AddAccountCommands(app, ctx, commands);
-  tool::AddBackupCommands(app, ctx, commands);
-  tool::AddWatchCommand(app, ctx, commands);
+  for (auto add : {tool::AddDeviceCommands, tool::AddMessageCommands, tool::AddIndexCommands,
+                   tool::AddAccountCommands, tool::AddBackupCommands, tool::AddWatchCommand})
+    add(app, ctx, commands);
   AddGlobalFooter(app, app.get_footer());
 
   try {
@@ -161,9 +158,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::string message = ParseErrorText(e, app, argc, argv);
-    if (message.empty()) message = "cannot read the command line";
-    return Fail(message + " (see '" + CommandPath(app) + " --help')", 2);
+    return Fail(ParseErrorText(e, app, argc, argv) + " (see '" + CommandPath(app) + " --help')", 2);
   }
   if (app.count("--root") != 0 && ctx.root.empty())
     return Fail("--root needs a directory, not an empty name (see 'msgstore --help')", 2);
@@ -172,14 +167,14 @@ int main(int argc, char** argv) {
   // take its place and receive the output.
   if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
     return Fail("standard output is closed: nothing done", 1);
-  const tool::Action* action = commands.Selected(app);
-  if (action == nullptr) return Fail("no command given (see 'msgstore --help')", 2);
+  const tool::Commands::Command* command = commands.Selected(app);
+  if (command == nullptr) return Fail("no command given (see 'msgstore --help')", 2);
   int status = 0;
   try {
     // A command that makes the root opens the device itself, once it knows
     // that it will change it.
-    if (!commands.MakesRoot(app)) tool::OpenDevice(&ctx, false);
-    status = (*action)();
+    if (!command->makesRoot) tool::OpenDevice(&ctx, false);
+    status = command->action();
   } catch (const tool::UsageError& e) {
     return Fail(e.what(), 2);
   } catch (const tool::Failure& e) {

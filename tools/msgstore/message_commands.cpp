@@ -4,16 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <iterator>
-#include <map>
-#include <memory>
 #include <optional>
-#include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "commands.h"
 #include "msgstore/maintenance.h"
@@ -52,18 +46,61 @@ DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& t
   return static_cast<DWORD>(id);
 }
 
-void RequireAccountFolder(const StoreDescription& s, DWORD folder, DWORD account) {
+// The folder of ls and empty on the storage of --card: --account only for
+// the folder kept by account, and one that is what ("listed", "emptied";
+// null: neither) has a folder path.
+void RequireFolder(Context& ctx, const StoreDescription& s, DWORD folder, DWORD account,
+                   const char* what) {
   if (account != 0 && !s.Folder(folder)->perAccount)
     throw Failure("--account applies to the " + FolderName(s, AccountFolder(s)->number) +
                   " only: folder " + FolderName(s, folder) + " is not divided by account");
-}
-
-// what: "listed", "emptied".
-void RequireListable(const StoreDescription& s, DWORD folder, const std::string& what) {
-  if (!s.Folder(folder)->hasFolderPath)
+  if (ctx.card) RequireCard(ctx);
+  if (what != nullptr && !s.Folder(folder)->hasFolderPath)
     throw Failure("folder " + FolderName(s, folder) + " cannot be " + what +
                   ": the store keeps its messages by file name only (show, mark, mv and rm find "
                   "them by identifier)");
+}
+
+DWORD ParseMessageId(const std::string& text) {
+  uint64_t id = 0;
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)
+    throw UsageError("'" + text + "' is not a message identifier (1 to 4294967295)");
+  return static_cast<DWORD>(id);
+}
+
+// The identifiers of a command line, "-" standing for those on standard
+// input; every word is checked before anything is done.
+std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words) {
+  std::vector<DWORD> ids;
+  bool fromInput = false;
+  for (const std::string& word : words) {
+    if (word != "-") {
+      ids.push_back(ParseMessageId(word));
+      continue;
+    }
+    if (fromInput) throw UsageError("'-' (standard input) can be given once");
+    fromInput = true;
+    const size_t before = ids.size();
+    for (std::string read; std::cin >> read;) ids.push_back(ParseMessageId(read));
+    if (std::cin.bad()) throw Failure("cannot read the identifiers from standard input");
+    if (ids.size() == before) throw UsageError("no message identifier on standard input");
+  }
+  return ids;
+}
+
+// The message on the storage of --card.
+Location Locate(Context& ctx, const StoreDescription& s, DWORD id) {
+  if (ctx.card) RequireCard(ctx);
+  const msgstore::Store& store = ctx.store(s);
+  if (std::optional<Location> at = store.Find(id, ctx.card)) return *at;
+  std::string message = "no message " + std::to_string(id) + " in " + StorageName(ctx.card);
+  if (!ctx.card && ctx.device->CardInserted() && store.Find(id, true))
+    message += " (it is on the memory card: add --card)";
+  throw Failure(message);
+}
+
+Record ReadWhole(Context& ctx, const StoreDescription& s, const Location& at, bool withContent) {
+  return Required(ctx.store(s).Read(at, withContent)).record;
 }
 
 // A message as ls lists it: its index time for the order (0 when it cannot
@@ -148,38 +185,32 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
       if (s.Folder(number)->hasFolderPath && (!ctx.card || s.Folder(number)->onCard()))
         folders.push_back(number);
   const DWORD folder = folders.front();
-  RequireAccountFolder(s, folder, account);
-  const bool byAccount = every ? AccountFolder(s) != nullptr : s.Folder(folder)->perAccount;
-  if (ctx.card) RequireCard(ctx);
+  // Every folder of the list has a folder path: one given is checked.
+  RequireFolder(ctx, s, folder, account, args.index ? nullptr : "listed");
   std::vector<ListRow> rows;
+  auto add = [&](ListRow row) {
+    if (!args.unread || (row.readable && !row.j["read"].get<bool>()))
+      rows.push_back(std::move(row));
+  };
   if (!args.index) {
     for (DWORD number : folders) {
-      RequireListable(s, number, "listed");
-      const msgstore::ListResult listed = ctx.store(s).List(ctx.card, number);
-      Require(listed);
+      const msgstore::ListResult listed = Required(ctx.store(s).List(ctx.card, number));
       for (const msgstore::StrayFile& stray : listed.strays) {
         Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
              " (not named by a message identifier)");
-        rows.push_back(Row(s, stray.at, nullptr, "", true, false, stray.name));
+        add(Row(s, stray.at, nullptr, "", true, false, stray.name));
       }
       for (const Location& at : listed.messages)
-        if (account == 0 || at.account == account)
-          rows.push_back(ReadRow(ctx, s, at, !args.idsOnly));
+        if (account == 0 || at.account == account) add(ReadRow(ctx, s, at, !args.idsOnly));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const ListRow& a, const ListRow& b) {
       return std::tie(a.readable, a.ticks, a.at.id) > std::tie(b.readable, b.ticks, b.at.id);
     });
   } else {
     if (ctx.card) throw Failure("the memory card has no index files: list it without --index");
-    const msgstore::IndexResult index = ctx.store(s).IndexRecords(folder, account);
-    Require(index);
-    for (const Location& at : index.records) rows.push_back(ReadRow(ctx, s, at, !args.idsOnly));
+    const msgstore::IndexResult index = Required(ctx.store(s).IndexRecords(folder, account));
+    for (const Location& at : index.records) add(ReadRow(ctx, s, at, !args.idsOnly));
   }
-  if (args.unread)
-    rows.erase(std::remove_if(
-                   rows.begin(), rows.end(),
-                   [](const ListRow& row) { return !row.readable || row.j["read"].get<bool>(); }),
-               rows.end());
 
   if (args.idsOnly) {
     for (const ListRow& row : rows)
@@ -202,9 +233,9 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   }
   // The columns shown of every row's: ACCOUNT for messages kept by account,
   // FOLDER for several folders or an index.
-  const bool folderColumn = args.index || folders.size() > 1;
+  const bool byAccount = every ? s.HasAccounts() : s.Folder(folder)->perAccount;
   auto shown = [&](auto cells) {
-    if (!folderColumn) cells.erase(cells.begin() + 2);
+    if (!args.index && folders.size() == 1) cells.erase(cells.begin() + 2);
     if (!byAccount) cells.erase(cells.begin() + 1);
     return cells;
   };
@@ -230,8 +261,7 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
     Json j = RecordJson(s, at, m, true);
     TicksAsText(s, &j);
     for (const RecordField* f : FieldsOf(s))
-      if (f->type == RecordField::kBytes && !j.contains(std::string(f->key) + "_text"))
-        j[std::string(f->key) + "_text"] = nullptr;
+      if (f->type == RecordField::kBytes) j.emplace(std::string(f->key) + "_text", nullptr);
     PrintJson(j);
     return 0;
   }
@@ -275,8 +305,8 @@ Json Report(const Context& ctx, const std::string& line, const std::string& note
 }
 
 // "the phone inbox is full (100 messages)"
-std::string Full(const StoreDescription& s, bool card, DWORD folder) {
-  return "the " + Where(s, card, folder) + " is full (" + std::to_string(s.folderLimit) +
+std::string Full(const StoreDescription& s, bool card, DWORD folder, const char* is = "is") {
+  return "the " + Where(s, card, folder) + " " + is + " full (" + std::to_string(s.folderLimit) +
          " messages)";
 }
 
@@ -291,8 +321,8 @@ std::string WriteNote(const StoreDescription& s, bool card, DWORD folder, const 
                             std::to_string(w.evicted->id)
                       : "");
   if (w.evicted)
-    return "the " + Where(s, card, folder) + " was full (" + std::to_string(s.folderLimit) +
-           " messages): the store removed its oldest message " + std::to_string(w.evicted->id);
+    return Full(s, card, folder, "was") + ": the store removed its oldest message " +
+           std::to_string(w.evicted->id);
   return "";
 }
 
@@ -427,22 +457,21 @@ int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
 Json MoveMessage(Context& ctx, const StoreDescription& s, DWORD id, DWORD target) {
   const Location at = Locate(ctx, s, id);
   ReadWhole(ctx, s, at, false);
-  const bool targetCard = s.Folder(target)->sim ? false : at.card;
   const WriteResult w = ctx.store(s).Move(at, target);
   const std::string what = What(s, at);
+  // The SIM folders are on phone memory only.
+  const std::string full =
+      "the " + Where(s, !s.Folder(target)->sim && at.card, target) + " is full";
   if (w.refusal == Refusal::kFolderFull || w.refusal == Refusal::kBothFull)
-    throw Failure("the " + Where(s, targetCard, target) + " is full" +
-                  (w.refusal == Refusal::kBothFull ? " on both storages" : "") + ": " + what +
-                  " not moved");
+    throw Failure(full + (w.refusal == Refusal::kBothFull ? " on both storages" : "") + ": " +
+                  what + " not moved");
   if (w.refusal == Refusal::kNoSpace)
     throw Failure("there is not enough free space for " + what + ": not moved");
   Require(w);
   const Location& to = *w.stored;
   return Report(
       ctx, what + " moved to " + Where(s, to.card, target) + " as message " + std::to_string(to.id),
-      w.otherStorage ? "the " + Where(s, targetCard, target) +
-                           " is full: the store put the message on the " + StorageName(to.card)
-                     : "",
+      w.otherStorage ? full + ": the store put the message on the " + StorageName(to.card) : "",
       {{"id", id},
        {"from_storage", StorageKey(at.card)},
        {"from_folder", FolderName(s, at.folder)},
@@ -476,21 +505,18 @@ int RemoveMessages(Context& ctx, const StoreDescription& s, const Args& args) {
 int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   const DWORD account = ParseAccount(ctx, s, args.account);
   const DWORD folder = ParseFolder(s, args.folder);
-  RequireAccountFolder(s, folder, account);
-  if (ctx.card) RequireCard(ctx);
-  RequireListable(s, folder, "emptied");
+  RequireFolder(ctx, s, folder, account, "emptied");
   const std::string where =
       Where(s, ctx.card, folder) + (account != 0 ? " of account " + std::to_string(account) : "");
   size_t deleted = 0;
   if (args.dryRun || !args.yes) {
-    const msgstore::ListResult listed = ctx.store(s).List(ctx.card, folder);
-    Require(listed);
+    const msgstore::ListResult listed = Required(ctx.store(s).List(ctx.card, folder));
     for (const Location& at : listed.messages) deleted += account == 0 || at.account == account;
   }
   if (!args.dryRun) {
     Confirm("delete the " + Counted(deleted, "message") + " of the " + where, args.yes, "deleted");
-    const msgstore::EmptyResult emptied = ctx.store(s).EmptyFolder(ctx.card, folder, account);
-    Require(emptied);
+    const msgstore::EmptyResult emptied =
+        Required(ctx.store(s).EmptyFolder(ctx.card, folder, account));
     // The store leaves the emptied folder's index records until a lookup
     // drops them; they are dropped now, so that the index agrees with the
     // folder as a check sees it.
@@ -512,36 +538,29 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-msgstore::CountResult CountOf(Context& ctx, const StoreDescription& s, bool card, DWORD folder,
-                              DWORD account = 0) {
-  msgstore::CountResult c = ctx.store(s).Count(card, folder, account);
-  Require(c);
-  return c;
-}
-
 Json Count(Context& ctx, const StoreDescription& s, bool named) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const bool card = ctx.store(s).TreeMade(true);
+  auto countOf = [&](bool onCard, DWORD folder, DWORD account = 0) {
+    return Required(ctx.store(s).Count(onCard, folder, account));
+  };
   Json j = {{"card_inserted", ctx.device->CardInserted()}};
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
   // A row of the table and its JSON: phone, the card when counted, total.
   auto row = [&](const std::string& name, size_t phone, size_t onCard, bool counted) {
     table.AddRow({name, std::to_string(phone), counted ? std::to_string(onCard) : "-",
                   std::to_string(phone + onCard)});
-    Json cell = {{"phone", phone}};
-    cell["card"] = counted ? Json(onCard) : Json();
-    cell["total"] = phone + onCard;
-    return cell;
+    return Json{
+        {"phone", phone}, {"card", counted ? Json(onCard) : Json()}, {"total", phone + onCard}};
   };
   std::optional<size_t> sim;  // the SIM folders' copies, when the store has such folders
   for (DWORD number : s.shown) {
     const FolderDescription& f = *s.Folder(number);
     if (!f.hasFolderPath) continue;
     const bool onCard = card && f.onCard();
-    const size_t phone = CountOf(ctx, s, false, number).messages;
-    j["folders"][f.name] =
-        row(f.name, phone, onCard ? CountOf(ctx, s, true, number).messages : 0, onCard);
+    const size_t phone = countOf(false, number).messages;
+    j["folders"][f.name] = row(f.name, phone, onCard ? countOf(true, number).messages : 0, onCard);
     if (f.sim) sim = sim.value_or(0) + phone;
   }
   if (sim) row("sim folders", *sim, 0, false);
@@ -551,24 +570,21 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
   const FolderDescription* byAccount = AccountFolder(s);
   DWORD incoming = 0;
   if (byAccount != nullptr) {
-    std::set<DWORD> ids;
+    std::map<DWORD, std::optional<std::string>> texts;  // none: not in the account database
     for (const Location& at : ctx.store(s).List(std::nullopt, byAccount->number).messages)
-      ids.insert(at.account);
-    std::map<DWORD, std::string> texts;
+      texts.emplace(at.account, std::nullopt);
     for (const msgstore::Account& a : ctx.accounts().List().accounts)
-      ids.insert(a.id), texts[a.id] = Utf16ToUtf8(a.text);
-    for (DWORD id : ids) {
+      texts[a.id] = Utf16ToUtf8(a.text);
+    for (const auto& [id, text] : texts) {
       if (id < s.firstAccountFolder) continue;
-      const msgstore::CountResult phone = CountOf(ctx, s, false, byAccount->number, id);
+      const msgstore::CountResult phone = countOf(false, byAccount->number, id);
       const msgstore::CountResult onCard =
-          card ? CountOf(ctx, s, true, byAccount->number, id) : msgstore::CountResult();
+          card ? countOf(true, byAccount->number, id) : msgstore::CountResult();
       Json& a = j["accounts"][std::to_string(id)];
-      const auto text = texts.find(id);
-      a["text"] = text == texts.end() ? Json() : Json(text->second);
-      a[byAccount->name] =
-          row(std::string(byAccount->name) + " " + std::to_string(id) +
-                  (text == texts.end() ? " (no account)" : " (" + CellText(text->second, 24) + ")"),
-              phone.messages, onCard.messages, card);
+      a["text"] = text ? Json(*text) : Json();
+      a[byAccount->name] = row(std::string(byAccount->name) + " " + std::to_string(id) +
+                                   (text ? " (" + CellText(*text, 24) + ")" : " (no account)"),
+                               phone.messages, onCard.messages, card);
       a["unread"] = row("unread " + std::to_string(id), phone.unread, onCard.unread, card);
     }
     incoming = ctx.accounts().IncomingServer();
@@ -579,8 +595,8 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
   const DWORD inbox = s.shown.numbers[0];
   const DWORD unreadOf = s.Folder(inbox)->perAccount ? incoming : 0;
   const bool none = s.Folder(inbox)->perAccount && incoming == 0;
-  const size_t phone = none ? 0 : CountOf(ctx, s, false, inbox, unreadOf).unread;
-  const size_t onCard = none || !card ? 0 : CountOf(ctx, s, true, inbox, unreadOf).unread;
+  const size_t phone = none ? 0 : countOf(false, inbox, unreadOf).unread;
+  const size_t onCard = none || !card ? 0 : countOf(true, inbox, unreadOf).unread;
   row("unread in inbox", phone, onCard, card);
   j["unread_inbox"] = phone + onCard;
   if (ctx.json) return j;
@@ -611,8 +627,7 @@ int Settle(Context& ctx) {
   const StoreDescription& s = ctx.device->mms().description();
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
-  const msgstore::SettleReport settled = msgstore::SettleDownloads(*ctx.device);
-  Require(settled);
+  const msgstore::SettleReport settled = Required(msgstore::SettleDownloads(*ctx.device));
   if (ctx.json) {
     auto places = [&](const std::vector<Location>& all) {
       Json list = Json::array();
@@ -660,7 +675,7 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
     return cmd;
   };
   auto account = [&](CLI::App* cmd) {
-    if (AccountFolder(s) != nullptr)
+    if (s.HasAccounts())
       cmd->add_option("--account", a->account,
                       "Only the inbox messages of this account (identifier or name)");
   };

@@ -1,7 +1,6 @@
 #include "store.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "output.h"
 #include "text.h"
@@ -120,38 +119,12 @@ int64_t ParseNumber(const std::string& what, const std::string& text, uint64_t m
   return negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
 }
 
-DWORD ParseMessageId(const std::string& text) {
-  uint64_t id = 0;
-  if (!ParseUnsigned(text, 0xFFFFFFFFu, &id) || id == 0)
-    throw UsageError("'" + text + "' is not a message identifier (1 to 4294967295)");
-  return static_cast<DWORD>(id);
-}
-
-std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words) {
-  std::vector<DWORD> ids;
-  bool fromInput = false;
-  for (const std::string& word : words) {
-    if (word != "-") {
-      ids.push_back(ParseMessageId(word));
-      continue;
-    }
-    if (fromInput) throw UsageError("'-' (standard input) can be given once");
-    fromInput = true;
-    const size_t before = ids.size();
-    for (std::string read; std::cin >> read;) ids.push_back(ParseMessageId(read));
-    if (std::cin.bad()) throw Failure("cannot read the identifiers from standard input");
-    if (ids.size() == before) throw UsageError("no message identifier on standard input");
-  }
-  return ids;
-}
-
 DWORD ResolveAccount(Context& ctx, const std::string& text) {
   uint64_t number = 0;
   if (ParseUnsigned(text, 0xFFFFFFFFu, &number) && number != 0 &&
       ctx.accounts().Get(static_cast<DWORD>(number)))
     return static_cast<DWORD>(number);
-  const msgstore::AccountListResult all = ctx.accounts().List();
-  Require(all);
+  const msgstore::AccountListResult all = Required(ctx.accounts().List());
   std::vector<DWORD> named;
   for (const msgstore::Account& a : all.accounts)
     if (a.text == Utf8ToUtf16(text)) named.push_back(a.id);
@@ -167,22 +140,6 @@ DWORD ResolveAccount(Context& ctx, const std::string& text) {
 void RequireCard(Context& ctx) {
   if (!ctx.device->CardInserted())
     throw Failure("no memory card is inserted (see 'msgstore card insert')");
-}
-
-Location Locate(Context& ctx, const StoreDescription& s, DWORD id) {
-  if (ctx.card) RequireCard(ctx);
-  const msgstore::Store& store = ctx.store(s);
-  if (std::optional<Location> at = store.Find(id, ctx.card)) return *at;
-  std::string message = "no message " + std::to_string(id) + " in " + StorageName(ctx.card);
-  if (!ctx.card && ctx.device->CardInserted() && store.Find(id, true))
-    message += " (it is on the memory card: add --card)";
-  throw Failure(message);
-}
-
-Record ReadWhole(Context& ctx, const StoreDescription& s, const Location& at, bool withContent) {
-  msgstore::ReadResult read = ctx.store(s).Read(at, withContent);
-  Require(read);
-  return std::move(read.record);
 }
 
 }  // namespace tool

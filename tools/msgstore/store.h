@@ -1,7 +1,7 @@
 // The device as the tool's commands see it: the global options, the device
-// they open, and what every command needs of a store through the library's
-// descriptions and API: store and folder names, storages, finding and
-// reading a message, and failing on a result in one line.
+// they open, and what the commands need of a store through the library's
+// descriptions and API: store and folder names, storages, numbers and
+// accounts given on the command line, and failing on a result in one line.
 #ifndef MSGSTORE_TOOL_STORE_H_
 #define MSGSTORE_TOOL_STORE_H_
 
@@ -38,6 +38,12 @@ void OpenDevice(Context* ctx, bool create, const std::string& next = "");
 // Failure with the result's own words when it failed; one that found no
 // account of that identifier names the command that lists them.
 void Require(const msgstore::Result& result, DWORD account = 0);
+// The result, once Require has let it through.
+template <class R>
+R Required(R result) {
+  Require(result);
+  return result;
+}
 
 // A store by name; UsageError for anything else.
 const StoreDescription& ParseStore(const std::string& name);
@@ -67,21 +73,10 @@ std::string NotInRange(int64_t min, uint64_t max);
 // A number of an option or argument named what, min to max; UsageError otherwise.
 int64_t ParseNumber(const std::string& what, const std::string& text, uint64_t max,
                     int64_t min = 0);
-// A message identifier, 1 to 4294967295; UsageError otherwise.
-DWORD ParseMessageId(const std::string& text);
-// The identifiers of a command line, "-" standing for those on standard
-// input (separated by blanks); UsageError for any word that is none, before
-// anything is done.
-std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words);
 // An account named by its identifier or by its text (a number is an
 // identifier first); Failure when no account or several have that text.
 DWORD ResolveAccount(Context& ctx, const std::string& text);
 void RequireCard(Context& ctx);
-// The message of that identifier on the storage of --card; Failure if none.
-Location Locate(Context& ctx, const StoreDescription& s, DWORD id);
-// The whole message (or its record without content); Failure when its file
-// cannot be read.
-Record ReadWhole(Context& ctx, const StoreDescription& s, const Location& at, bool withContent);
 
 }  // namespace tool
 
