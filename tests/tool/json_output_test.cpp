@@ -117,7 +117,7 @@ TEST_F(JsonOutput, EveryCommandPrintsTheShapeItsManualPageGives) {
 }
 
 // watch says what it watches and which operations post notices, shows each notice as it comes,
-// in the manual's shape, and ends on Ctrl-C.
+// in the manual's shape, and ends on Ctrl-C or when told to stop (SIGTERM).
 TEST_F(JsonOutput, WatchSaysWhatPostsNoticesAndShowsEachAsItComes) {
   const std::string sources =
       "notices come from emptying the SMS/EMS or MMS inbox, on either storage (WCE_APSHELL); "
@@ -141,6 +141,10 @@ TEST_F(JsonOutput, WatchSaysWhatPostsNoticesAndShowsEachAsItComes) {
   EXPECT_EQ(errors, std::vector<std::string>()) << watch.out();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Finish(), 0);
+  Child again(Args("watch"));
+  ASSERT_TRUE(Until([&] { return Has(again.err(), sources); }));
+  again.Signal(SIGTERM);
+  EXPECT_EQ(again.Finish(), 0);
 }
 
 // Ticks pass 2^53: as text they keep every digit that a double would round away.
