@@ -77,7 +77,7 @@ TEST_F(CommonIndex, InsertKeepsNewestFirstWithTiesBeforeRemoveTakesTheFirstMatch
 // notice of an emptied INBOX of the EMS (mark 0) and MMS (mark 1) stores.
 TEST_F(CommonIndex, NoticesOfEveryFolderAndStore) {
   const UINT codes[] = {0, 0x19A0, 0x19A1, 0x19A2, 0, 0x19A4, 0x19A5, 0, 0};
-  std::vector<std::tuple<std::u16string, UINT, WPARAM, LPARAM>> posted, want;
+  Notices want;
   for (DWORD storage : {0u, 1u})
     for (DWORD f = 0; f < std::size(codes); ++f)
       if (NotifyMessageApp(f, 40 + f, storage, 3) || codes[f])  // posted only with the code
@@ -90,9 +90,7 @@ TEST_F(CommonIndex, NoticesOfEveryFolderAndStore) {
   }
   // Five matches, four calls: each call took every match, whatever its case.
   EXPECT_EQ(std::distance(fs::directory_iterator(Host("SD Card")), fs::directory_iterator()), 1);
-  for (const auto& p : platform_.posted)
-    posted.emplace_back(p.className, p.msg, p.wParam, p.lParam);
-  EXPECT_EQ(posted, want);
+  EXPECT_EQ(TakeNotices(), want);
 }
 
 // Records module loads and frees beside the counter calls; the module it

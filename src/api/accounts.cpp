@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "api/folder_files.h"
 #include "api/handset.h"
@@ -23,11 +24,12 @@ std::recursive_mutex& api::AccountArrayLock() {
 
 api::AccountSession::~AccountSession() {
   if (opened_ && !saved_ && (loaded_ || EmailAccMsgStore_Open(nullptr) == 0))
-    email::AccountArray() = kept_;
+    email::AccountArray() = std::move(kept_);
 }
 
 bool api::AccountSession::Open() {
   opened_ = true;
+  kept_ = std::move(email::AccountArray());  // the store's open drops it in any case
   loaded_ = EmailAccMsgStore_Open(&store_) != 0;
   if (loaded_) kept_ = email::AccountArray();
   return loaded_;

@@ -98,7 +98,7 @@ class AccountSession {
   std::lock_guard<std::recursive_mutex> held_;
   HANDLE store_ = nullptr;
   bool opened_ = false, loaded_ = false, saved_ = false;
-  EmailAccountArray kept_ = email::AccountArray();  // as loaded, or as before
+  EmailAccountArray kept_;  // as loaded, or as it was before the load
 };
 
 // Whether the account database holds an account of that identifier.
