@@ -21,7 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "store.h"
+#include "commands.h"
 
 namespace tool {
 

@@ -18,7 +18,6 @@
 #include "msgstore/platform.h"
 #include "output.h"
 #include "records.h"
-#include "text.h"
 
 namespace tool {
 namespace {

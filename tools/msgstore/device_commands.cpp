@@ -10,7 +10,6 @@
 #include "commands.h"
 #include "msgstore/platform.h"
 #include "output.h"
-#include "text.h"
 
 namespace tool {
 namespace {

@@ -14,7 +14,6 @@
 #include "commands.h"
 #include "msgstore/maintenance.h"
 #include "output.h"
-#include "text.h"
 
 namespace tool {
 namespace {

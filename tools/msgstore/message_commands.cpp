@@ -13,7 +13,6 @@
 #include "msgstore/maintenance.h"
 #include "output.h"
 #include "records.h"
-#include "text.h"
 
 namespace tool {
 namespace {

@@ -10,8 +10,6 @@
 #include <iostream>
 #include <utility>
 
-#include "text.h"
-
 namespace tool {
 
 Table::Table(std::vector<std::string> headers, std::vector<bool> numeric)

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "output.h"
-#include "text.h"
 
 namespace tool {
 namespace {

@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "store.h"
+#include "commands.h"
 
 namespace tool {
 

@@ -1,9 +1,8 @@
-#include "store.h"
+#include "commands.h"
 
 #include <algorithm>
 
 #include "output.h"
-#include "text.h"
 
 namespace tool {
 

@@ -1,4 +1,4 @@
-#include "text.h"
+#include "output.h"
 
 #include <array>
 #include <charconv>

@@ -15,7 +15,6 @@
 #include "commands.h"
 #include "msgstore/notices.h"
 #include "output.h"
-#include "text.h"
 
 namespace tool {
 namespace {
