@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <utility>
 
 namespace tool {
 

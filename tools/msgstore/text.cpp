@@ -1,8 +1,8 @@
 #include "output.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -12,19 +12,16 @@ std::string HexDump(const BYTE* data, size_t size) {
   std::string out;
   char buf[32];
   for (size_t line = 0; line < size; line += 16) {
+    const size_t end = std::min(size, line + 16);
     std::snprintf(buf, sizeof buf, "%08zx ", line);
     out += buf;
     std::string ascii;
-    for (size_t k = line; k < line + 16; ++k) {
-      if (k < size) {
-        std::snprintf(buf, sizeof buf, " %02x", data[k]);
-        out += buf;
-        ascii.push_back(data[k] >= 0x20 && data[k] < 0x7F ? static_cast<char>(data[k]) : '.');
-      } else {
-        out += "   ";
-      }
+    for (size_t k = line; k < end; ++k) {
+      std::snprintf(buf, sizeof buf, " %02x", data[k]);
+      out += buf;
+      ascii.push_back(data[k] >= 0x20 && data[k] < 0x7F ? static_cast<char>(data[k]) : '.');
     }
-    out += "  |" + ascii + "|\n";
+    out += std::string(3 * (line + 16 - end), ' ') + "  |" + ascii + "|\n";
   }
   return out;
 }
@@ -118,10 +115,8 @@ std::string CellText(const std::string& utf8, size_t maxChars) {
 }
 
 size_t DisplayWidth(const std::string& utf8) {
-  size_t n = 0;
-  for (char c : utf8)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-  return n;
+  return std::count_if(utf8.begin(), utf8.end(),
+                       [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
 }
 
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out) {
