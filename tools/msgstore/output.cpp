@@ -34,9 +34,8 @@ void Table::Print(std::ostream& out) const {
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
   };
-  bool headed = false;
-  for (const auto& h : headers_) headed = headed || !h.empty();
-  if (headed) printRow(headers_);
+  if (std::any_of(headers_.begin(), headers_.end(), [](const auto& h) { return !h.empty(); }))
+    printRow(headers_);
   for (const auto& row : rows_) printRow(row);
 }
 
@@ -90,13 +89,10 @@ std::string Dumped(const OrderedJson& value) {
 // Plain printable ASCII without a quote or a backslash stands in JSON as it
 // is; anything else is escaped (or its bad UTF-8 replaced) by the library.
 void AppendString(const std::string& text, std::string* out) {
-  if (!PlainJson(text)) {
+  if (PlainJson(text))
+    out->append(1, '"').append(text).push_back('"');
+  else
     *out += Dumped(OrderedJson(text));
-    return;
-  }
-  out->push_back('"');
-  out->append(text);
-  out->push_back('"');
 }
 
 template <typename Number>
@@ -153,11 +149,10 @@ void PrintJsonLine(const OrderedJson& value) {
   std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
-void Error(const std::string& message) {
-  std::string line = message;
-  for (char& c : line)
-    if (c == '\n' || c == '\r') c = ' ';
-  Say(line);
+void Error(std::string message) {
+  std::replace(message.begin(), message.end(), '\n', ' ');
+  std::replace(message.begin(), message.end(), '\r', ' ');
+  Say(message);
 }
 
 void Warn(const std::string& message) { Say("warning: " + message); }

@@ -74,7 +74,7 @@ bool PlainJson(std::string_view text);
 
 // "msgstore: ..." on standard error, on one line: a failure of one of
 // several operations, after which the others go on.
-void Error(const std::string& message);
+void Error(std::string message);
 // "msgstore: warning: ..." on standard error.
 void Warn(const std::string& message);
 

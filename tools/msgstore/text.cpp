@@ -101,8 +101,7 @@ bool Base64Decode(const std::string& text, std::vector<BYTE>* out) {
 std::string CellText(const std::string& utf8, size_t maxChars) {
   const std::u16string units = Utf8ToUtf16(utf8);  // whole surrogate pairs only
   auto low = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
-  size_t total = 0;
-  for (char16_t u : units) total += low(u) ? 0 : 1;
+  const size_t total = units.size() - std::count_if(units.begin(), units.end(), low);
   const bool cut = total > maxChars;
   const size_t keep = !cut ? total : maxChars > 3 ? maxChars - 3 : 0;
   std::u16string out;
