@@ -93,6 +93,10 @@ struct StoreDescription {
   MSGSTORE_API const FolderDescription* FolderNamed(const std::string& name) const;
   // Whether a folder of the store keeps messages per account.
   MSGSTORE_API bool HasAccounts() const;
+  // The folder that keeps messages per account, or null.
+  MSGSTORE_API const FolderDescription* AccountFolder() const;
+  // The identifier counter's file name, without its directory: "EmsDB.ini".
+  MSGSTORE_API std::string CounterFileName() const;
 };
 
 // The account store of the e-mail store.

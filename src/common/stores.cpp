@@ -1,8 +1,9 @@
 // Looking stores and folders up in their descriptions.
 #include "msgstore/stores.h"
 
-#include <algorithm>
 #include <cctype>
+
+#include "msgstore/text.h"
 
 namespace msgstore {
 namespace {
@@ -29,8 +30,17 @@ const FolderDescription* StoreDescription::FolderNamed(const std::string& name) 
   return nullptr;
 }
 
-bool StoreDescription::HasAccounts() const {
-  return std::any_of(begin(), end(), [](const FolderDescription& f) { return f.perAccount; });
+bool StoreDescription::HasAccounts() const { return AccountFolder() != nullptr; }
+
+const FolderDescription* StoreDescription::AccountFolder() const {
+  for (const FolderDescription& f : *this)
+    if (f.perAccount) return &f;
+  return nullptr;
+}
+
+std::string StoreDescription::CounterFileName() const {
+  const std::u16string path = counterFile;
+  return Utf16ToUtf8(path.substr(path.rfind(u'\\') + 1));
 }
 
 const std::vector<const StoreDescription*>& Stores() {

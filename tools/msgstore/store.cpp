@@ -45,11 +45,6 @@ std::string CommandLine(const StoreDescription& s, const std::string& command,
   return "msgstore " + command + " " + std::string(s.name) + (rest.empty() ? "" : " " + rest);
 }
 
-std::string CounterFile(const StoreDescription& s) {
-  const std::string path = WideToUtf8(s.counterFile);
-  return path.substr(path.rfind('\\') + 1);
-}
-
 std::string FolderName(const StoreDescription& s, DWORD folder) {
   const FolderDescription* f = s.Folder(folder);
   return f != nullptr ? f->name : std::to_string(folder);
@@ -93,15 +88,9 @@ std::string What(const StoreDescription& s, const Location& at) {
   return "message " + std::to_string(at.id) + " in " + Where(s, at.card, at.folder);
 }
 
-const FolderDescription* AccountFolder(const StoreDescription& s) {
-  for (const FolderDescription& f : s)
-    if (f.perAccount) return &f;
-  return nullptr;
-}
-
 const StoreDescription& StoreWithAccounts() {
   for (const StoreDescription* s : Stores())
-    if (AccountFolder(*s) != nullptr) return *s;
+    if (s->HasAccounts()) return *s;
   throw Failure("no store keeps messages by account");
 }
 
