@@ -39,12 +39,10 @@ std::string CommandError(CLI::App& app, int argc, char** argv) {
       continue;
     }
     if (current->get_require_subcommand_min() == 0) break;
-    CLI::App* next = nullptr;
-    for (CLI::App* sub : current->get_subcommands({}))
-      if (sub->check_name(arg)) next = sub;
-    if (next == nullptr)
+    const auto named = current->get_subcommands([&](CLI::App* s) { return s->check_name(arg); });
+    if (named.empty())
       return "unknown command '" + arg + "'" + (path.empty() ? "" : " for '" + path + "'");
-    current = next;
+    current = named.front();
     path += (path.empty() ? "" : " ") + arg;
   }
   if (current->get_require_subcommand_min() == 0) return "cannot read the command line";

@@ -130,8 +130,7 @@ bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out) {
 }
 
 std::string Counted(size_t n, const std::string& one, const std::string& many) {
-  if (n == 1) return "1 " + one;
-  return std::to_string(n) + " " + (many.empty() ? one + "s" : many);
+  return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
 }
 
 }  // namespace tool
