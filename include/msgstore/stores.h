@@ -119,6 +119,9 @@ MSGSTORE_API const std::vector<const StoreDescription*>& Stores();
 MSGSTORE_API const StoreDescription& Describe(StoreKind kind);
 // A store by name ("sms", "mms", "email"), or null.
 MSGSTORE_API const StoreDescription* StoreNamed(const std::string& name);
+// The card state bits that keep one store's messages or another's off the
+// card: every store's cardUnusable together.
+MSGSTORE_API int CardUnusable();
 
 }  // namespace msgstore
 

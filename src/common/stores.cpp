@@ -51,4 +51,10 @@ const StoreDescription* StoreNamed(const std::string& name) {
   return nullptr;
 }
 
+int CardUnusable() {
+  int bits = 0;
+  for (const StoreDescription* s : Stores()) bits |= s->cardUnusable;
+  return bits;
+}
+
 }  // namespace msgstore
