@@ -93,6 +93,10 @@ struct StoreDescription {
   MSGSTORE_API const FolderDescription* FolderNamed(const std::string& name) const;
   // Whether a folder of the store keeps messages per account.
   MSGSTORE_API bool HasAccounts() const;
+  // The folders with a phone index file of their own (an account's aside)
+  // whose index the store's refresh rewrites even when present (always), or
+  // else builds only where missing; by name, in the order of the folders.
+  MSGSTORE_API std::vector<std::string> IndexesRefreshed(bool always) const;
 };
 
 // The account store of the e-mail store.

@@ -33,6 +33,14 @@ bool StoreDescription::HasAccounts() const {
   return std::any_of(begin(), end(), [](const FolderDescription& f) { return f.perAccount; });
 }
 
+std::vector<std::string> StoreDescription::IndexesRefreshed(bool always) const {
+  std::vector<std::string> names;
+  for (const FolderDescription& f : *this)
+    if (f.indexFolder == f.number && !f.perAccount && f.rebuiltAlways == always)
+      names.push_back(f.name);
+  return names;
+}
+
 const std::vector<const StoreDescription*>& Stores() {
   static const std::vector<const StoreDescription*> kStores = {&SmsStore(), &MmsStore(),
                                                                &EmailStore()};

@@ -119,14 +119,12 @@ int AddAccount(Context& ctx, const Args& args) {
       static_cast<WORD>(args.wdata1.empty() ? 0 : ParseNumber("--wdata1", args.wdata1, 0xFFFF));
   a.data2 =
       static_cast<WORD>(args.wdata2.empty() ? 0 : ParseNumber("--wdata2", args.wdata2, 0xFFFF));
-  const msgstore::AccountResult added = ctx.accounts().Add(a);
-  Require(added);
-  if (args.incoming) Require(ctx.accounts().SetIncomingServer(added.account.id), added.account.id);
-  if (PrintedJson(ctx.json, AccountJson(added.account, ctx.accounts().IncomingServer()))) return 0;
-  std::cout << "account " << added.account.id << " added to folder " << added.account.folder
-            << '\n';
+  const Account added = Required(ctx.accounts().Add(a)).account;
+  if (args.incoming) Require(ctx.accounts().SetIncomingServer(added.id), added.id);
+  if (PrintedJson(ctx.json, AccountJson(added, ctx.accounts().IncomingServer()))) return 0;
+  std::cout << "account " << added.id << " added to folder " << added.folder << '\n';
   if (args.incoming)
-    std::cout << "account " << added.account.id << " is the incoming-server account (registry name "
+    std::cout << "account " << added.id << " is the incoming-server account (registry name "
               << ctx.accounts().IncomingServerName() << ")\n";
   return 0;
 }

@@ -28,10 +28,7 @@ std::vector<const StoreDescription*> Chosen(const std::string& storeName) {
 int Refresh(Context& ctx, const std::string& storeName, bool all) {
   nlohmann::ordered_json refreshed = nlohmann::ordered_json::array();
   for (const StoreDescription* s : Chosen(storeName)) {
-    std::vector<std::string> always, kept;
-    for (const FolderDescription& f : *s)
-      if (f.indexFolder == f.number && !f.perAccount)
-        (f.rebuiltAlways ? always : kept).push_back(f.name);
+    const std::vector<std::string> always = s->IndexesRefreshed(true);
     const bool tty = isatty(STDERR_FILENO) == 1;
     if (tty) std::fputs("refreshing the index files...", stderr);
     const msgstore::Result done = msgstore::RefreshIndexes(*ctx.device, s->kind, all);
@@ -44,7 +41,7 @@ int Refresh(Context& ctx, const std::string& storeName, bool all) {
       std::cout << "rebuilt every phone index file\n";
     else if (!always.empty())
       std::cout << "rebuilt the phone index files of " << JoinList(always, ", ", " and ") << " ("
-                << JoinList(kept, ", ", " and ")
+                << JoinList(s->IndexesRefreshed(false), ", ", " and ")
                 << " only where missing; --all rebuilds them too)\n";
     else
       std::cout << "rebuilt the phone index files that were missing (--all rebuilds the others "
@@ -52,11 +49,6 @@ int Refresh(Context& ctx, const std::string& storeName, bool all) {
   }
   if (ctx.json) PrintJson({{"refreshed", refreshed}, {"all", all}});
   return 0;
-}
-
-// Temporary files of writers that died: "ok", or how many there are.
-std::string TempState(size_t temps) {
-  return temps == 0 ? "ok" : Counted(temps, "file") + " left by writers that died";
 }
 
 // "ok: 2 accounts, counter 805306372", or the problem.
@@ -98,6 +90,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
   std::vector<std::string> temps, removed;
   for (const std::u16string& t : report.temps) temps.push_back(Utf16ToUtf8(t));
   for (const std::u16string& t : repair.tempsRemoved) removed.push_back(Utf16ToUtf8(t));
+  const std::string tempState = Counted(temps.size(), "file") + " left by writers that died";
 
   // Each store's part of the JSON and of the table (with the store's name in
   // a first column when the whole device is checked), its problems, and what
@@ -156,7 +149,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
       json.update(j);
   }
   if (whole) row(kAccountsPart, {"database", "", "", AccountState(accounts)});
-  if (!temps.empty()) row("", {"temp", "", "", TempState(temps.size())});
+  if (!temps.empty()) row("", {"temp", "", "", tempState});
 
   if (ctx.json) {
     // Every key is there also without --fix: what it did is then nothing.
@@ -189,7 +182,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
   std::vector<std::string> parts;
   if (differing != 0)
     parts.push_back(Counted(differing, "index differs", "indexes differ") + " from the folders");
-  if (!temps.empty()) parts.push_back(TempState(temps.size()));
+  if (!temps.empty()) parts.push_back(tempState);
   parts.insert(parts.end(), badCounters.begin(), badCounters.end());
   if (!accounts.ok()) parts.push_back(accounts.problem);
   std::string line = JoinList(parts, " and ");

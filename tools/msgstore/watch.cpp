@@ -23,10 +23,9 @@ namespace {
 int g_stopPipe[2] = {-1, -1};
 
 extern "C" void OnStopSignal(int) {
-  int saved = errno;
-  char byte = 1;
-  ssize_t ignored = write(g_stopPipe[1], &byte, 1);
-  (void)ignored;
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(g_stopPipe[1], &byte, 1);
   errno = saved;
 }
 
@@ -89,8 +88,6 @@ std::string NoticeSourcesText() {
 }
 
 int Watch(const Context& ctx) {
-  // The windows of the phone shell and the messaging application, which the
-  // stores post their notices to.
   const std::vector<std::u16string>& classes = msgstore::NoticeWindows();
   std::vector<std::unique_ptr<msgstore::WindowEndpoint>> endpoints;
   for (const std::u16string& c : classes) {
