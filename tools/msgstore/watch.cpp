@@ -50,8 +50,8 @@ class StopSignals {
   int fd() const { return g_stopPipe[0]; }
 
  private:
-  void (*oldInt_)(int);
-  void (*oldTerm_)(int);
+  void (*oldInt_)(int) = SIG_DFL;
+  void (*oldTerm_)(int) = SIG_DFL;
 };
 
 void Print(const Context& ctx, const msgstore::WindowMessage& m) {
