@@ -138,6 +138,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
                             " is damaged or behind the stored messages");
       why.insert("the counter file " + CounterFile(s) + " cannot be written");
     }
+    // Every key is there also without --fix: what it did is then nothing.
     nlohmann::ordered_json j = {
         {"indexes", indexes},
         {"counter", {{"ok", store.counter.ok()}, {"state", store.counter.State()}}},
@@ -152,7 +153,6 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
   if (!temps.empty()) row("", {"temp", "", "", tempState});
 
   if (ctx.json) {
-    // Every key is there also without --fix: what it did is then nothing.
     if (whole)
       json["accounts"] = {{"ok", accounts.ok()},
                           {"state", AccountState(accounts)},
