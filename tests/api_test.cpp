@@ -7,6 +7,7 @@
 #include <set>
 
 #include "msgstore/device.h"
+#include "msgstore/maintenance.h"
 #include "msgstore/msgstore.h"
 #include "msgstore/notices.h"
 #include "test_support.h"
@@ -243,6 +244,15 @@ TEST_F(Api, RefusedMissingAndDamagedSayWhy) {
   EXPECT_EQ(dev->email().Add(At(EMAIL_FOLDER_NONE, 1)).refusal, Refusal::kInvalid);
   platform_.cardState = 1 | 2;
   EXPECT_EQ(sms.Add(At(2, 1), Storage::kCard).refusal, Refusal::kNoCard);
+  // Each bit of CardUnusable() keeps one store's messages or another's off
+  // the card; no other bit does.
+  for (int bit = 1; bit <= 8; bit <<= 1) {
+    platform_.cardState = 1 | bit;
+    bool refused = false;
+    for (const StoreDescription* s : Stores())
+      refused |= dev->store(s->kind).Add(At(2, 1), Storage::kCard).refusal == Refusal::kNoCard;
+    EXPECT_EQ(refused, (CardUnusable() & bit) != 0) << bit;
+  }
   platform_.cardState = 0;
   EXPECT_EQ(sms.List(true).refusal, Refusal::kNoCard);
   const Location at = *sms.Add(At(2, 1)).stored;
@@ -275,6 +285,9 @@ TEST_F(Api, RefusedMissingAndDamagedSayWhy) {
   EXPECT_TRUE(accounts.Database().whole);
   std::ofstream(Host(AccountStore().database), std::ios::app) << "xx";
   EXPECT_FALSE(accounts.Database().whole);
+  const AccountReport damaged = CheckAccounts(*dev);
+  EXPECT_TRUE(!damaged.readable && damaged.problem == Check(*dev).accounts.problem)
+      << damaged.problem;
   Wipe();
   EXPECT_EQ(sms.Add(At(2, 1)).status, Status::kNotFound);
   EXPECT_EQ(sms.List(false).status, Status::kNotFound);

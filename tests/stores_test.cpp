@@ -133,4 +133,19 @@ TEST(StoreDescriptionHelpers, TheAccountFolderAndTheCounterFileName) {
   EXPECT_EQ(got, "sms:-:0:EmsDB.ini mms:-:0:MMSDB.ini email:inbox:1:EmailDB.ini ");
 }
 
+// The phone indexes each store's refresh rewrites even when present, and those
+// it builds only where missing (what the refresh does: the stores' tests); the
+// e-mail inbox's, one per account, are neither.
+TEST(StoreIndexes, ThoseTheRefreshRewritesAndThoseItBuildsWhereMissing) {
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(msgstore::SmsStore().IndexesRefreshed(true), (Names{"inbox", "sent", "unsent"}));
+  EXPECT_EQ(msgstore::SmsStore().IndexesRefreshed(false), (Names{"draft", "report", "spam"}));
+  EXPECT_EQ(msgstore::MmsStore().IndexesRefreshed(true), Names{});
+  EXPECT_EQ(msgstore::MmsStore().IndexesRefreshed(false),
+            (Names{"inbox", "draft", "sent", "unsent", "report", "spam"}));
+  EXPECT_EQ(msgstore::EmailStore().IndexesRefreshed(true), Names{});
+  EXPECT_EQ(msgstore::EmailStore().IndexesRefreshed(false),
+            (Names{"draft", "sent", "unsent", "report", "spam"}));
+}
+
 }  // namespace

@@ -89,6 +89,8 @@ struct DeviceReport {
 MSGSTORE_API DeviceReport Check(Device& device, const CheckOptions& options = {});
 // One store's identifier counter against the identifiers in use, alone.
 MSGSTORE_API CounterReport CheckCounter(Device& device, StoreKind store);
+// The account database and its counter, alone.
+MSGSTORE_API AccountReport CheckAccounts(Device& device);
 
 struct RepairReport {
   // Per store checked: the names of the indexes rebuilt, whether the counter

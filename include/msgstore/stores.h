@@ -97,6 +97,10 @@ struct StoreDescription {
   MSGSTORE_API const FolderDescription* AccountFolder() const;
   // The identifier counter's file name, without its directory: "EmsDB.ini".
   MSGSTORE_API std::string CounterFileName() const;
+  // The folders with a phone index file of their own (an account's aside)
+  // whose index the store's refresh rewrites even when present (always), or
+  // else builds only where missing; by name, in the order of the folders.
+  MSGSTORE_API std::vector<std::string> IndexesRefreshed(bool always) const;
 };
 
 // The account store of the e-mail store.
@@ -123,6 +127,9 @@ MSGSTORE_API const std::vector<const StoreDescription*>& Stores();
 MSGSTORE_API const StoreDescription& Describe(StoreKind kind);
 // A store by name ("sms", "mms", "email"), or null.
 MSGSTORE_API const StoreDescription* StoreNamed(const std::string& name);
+// The card state bits that keep one store's messages or another's off the
+// card: every store's cardUnusable together.
+MSGSTORE_API int CardUnusable();
 
 }  // namespace msgstore
 

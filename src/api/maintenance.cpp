@@ -184,30 +184,6 @@ CounterReport CounterOf(Device& device, const StoreDescription& s) {
   return counter;
 }
 
-AccountReport CheckAccounts(Device& device) {
-  AccountReport report;
-  const AccountStoreDescription& a = AccountStore();
-  WIN32_FIND_DATAW data = {};
-  report.present = FindPath(a.database, &data);
-  const std::vector<Account> accounts = device.accounts().List().accounts;
-  report.accounts = accounts.size();
-  report.bytes = report.present ? data.nFileSizeLow : 0;
-  report.readable = !report.present || data.nFileSizeLow == 0 ||
-                    data.nFileSizeLow == api::DatabaseBytes(accounts);
-  for (const Account& account : accounts) report.highest = std::max(report.highest, account.id);
-  report.counter = api::AccountCounter();
-  if (report.present && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    report.problem = "the account database is a directory";
-  else if (!report.readable)
-    report.problem = "the account database is damaged (" + std::to_string(data.nFileSizeLow) +
-                     " bytes, of which the account store reads " +
-                     std::to_string(api::DatabaseBytes(accounts)) + ")";
-  else if (report.highest > report.counter && report.highest >= a.firstId)
-    report.problem = "the account identifier counter (" + std::to_string(report.counter) +
-                     ") is behind the highest account identifier " + std::to_string(report.highest);
-  return report;
-}
-
 // The store's refresh, with the indexes in clear deleted first so that it
 // builds them anew. The stores' refresh leaves the accounts' indexes of a
 // per-account folder alone: a missing one is built here as the store builds
@@ -276,6 +252,30 @@ void DropStrayRecords(Device& device, const StoreDescription& s, const IndexRepo
 
 CounterReport CheckCounter(Device& device, StoreKind store) {
   return CounterOf(device, Describe(store));
+}
+
+AccountReport CheckAccounts(Device& device) {
+  AccountReport report;
+  const AccountStoreDescription& a = AccountStore();
+  WIN32_FIND_DATAW data = {};
+  report.present = FindPath(a.database, &data);
+  const std::vector<Account> accounts = device.accounts().List().accounts;
+  report.accounts = accounts.size();
+  report.bytes = report.present ? data.nFileSizeLow : 0;
+  report.readable = !report.present || data.nFileSizeLow == 0 ||
+                    data.nFileSizeLow == api::DatabaseBytes(accounts);
+  for (const Account& account : accounts) report.highest = std::max(report.highest, account.id);
+  report.counter = api::AccountCounter();
+  if (report.present && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    report.problem = "the account database is a directory";
+  else if (!report.readable)
+    report.problem = "the account database is damaged (" + std::to_string(data.nFileSizeLow) +
+                     " bytes, of which the account store reads " +
+                     std::to_string(api::DatabaseBytes(accounts)) + ")";
+  else if (report.highest > report.counter && report.highest >= a.firstId)
+    report.problem = "the account identifier counter (" + std::to_string(report.counter) +
+                     ") is behind the highest account identifier " + std::to_string(report.highest);
+  return report;
 }
 
 bool IndexProblem::lasting() const {

@@ -43,6 +43,14 @@ std::string StoreDescription::CounterFileName() const {
   return Utf16ToUtf8(path.substr(path.rfind(u'\\') + 1));
 }
 
+std::vector<std::string> StoreDescription::IndexesRefreshed(bool always) const {
+  std::vector<std::string> names;
+  for (const FolderDescription& f : *this)
+    if (f.indexFolder == f.number && !f.perAccount && f.rebuiltAlways == always)
+      names.push_back(f.name);
+  return names;
+}
+
 const std::vector<const StoreDescription*>& Stores() {
   static const std::vector<const StoreDescription*> kStores = {&SmsStore(), &MmsStore(),
                                                                &EmailStore()};
@@ -59,6 +67,12 @@ const StoreDescription* StoreNamed(const std::string& name) {
   for (const StoreDescription* s : Stores())
     if (name == s->name) return s;
   return nullptr;
+}
+
+int CardUnusable() {
+  int bits = 0;
+  for (const StoreDescription* s : Stores()) bits |= s->cardUnusable;
+  return bits;
 }
 
 }  // namespace msgstore

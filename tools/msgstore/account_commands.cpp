@@ -50,9 +50,7 @@ Inbox InboxOf(Context& ctx, DWORD id) {
   const StoreDescription& s = StoreWithAccounts();
   const DWORD folder = AccountFolder(s)->number;
   msgstore::Store& store = ctx.store(s);
-  Inbox inbox;
-  inbox.phone = store.Count(false, folder, id);
-  inbox.onCard = store.TreeMade(true);
+  Inbox inbox{store.Count(false, folder, id), {}, store.TreeMade(true)};
   if (inbox.onCard) inbox.card = store.Count(true, folder, id);
   return inbox;
 }
@@ -60,21 +58,14 @@ Inbox InboxOf(Context& ctx, DWORD id) {
 int ListAccounts(Context& ctx, const std::string& folderText) {
   const bool oneFolder = !folderText.empty();
   const DWORD folder = oneFolder ? ParseNumber("folder", folderText, 0xFFFFFFFFu) : 0;
-  msgstore::CheckOptions database;
-  database.stores.clear();
-  database.temps = false;
-  const msgstore::AccountReport checked = msgstore::Check(*ctx.device, database).accounts;
+  const msgstore::AccountReport checked = msgstore::CheckAccounts(*ctx.device);
   if (!checked.readable) Warn(checked.problem);
-  msgstore::AccountListResult all = ctx.accounts().List();
-  Require(all);
-  std::vector<Account> shown;
-  for (const Account& a : all.accounts)
-    if (!oneFolder || a.folder == folder) shown.push_back(a);
-  const DWORD incoming = shown.empty() ? 0 : ctx.accounts().IncomingServer();
+  const DWORD incoming = ctx.accounts().IncomingServer();
   nlohmann::ordered_json out = nlohmann::ordered_json::array();
   Table table({"ID", "FOLDER", "DATA", "WDATA1", "WDATA2", "INCOMING", "TEXT"},
               {true, true, true, true, true, false, false});
-  for (const Account& a : shown) {
+  for (const Account& a : Required(ctx.accounts().List()).accounts) {
+    if (oneFolder && a.folder != folder) continue;
     out.push_back(AccountJson(a, incoming));
     table.AddRow({std::to_string(a.id), std::to_string(a.folder), std::to_string(a.data),
                   std::to_string(a.data1), std::to_string(a.data2), a.id == incoming ? "yes" : "no",
@@ -127,14 +118,12 @@ int AddAccount(Context& ctx, const Args& args) {
       static_cast<WORD>(args.wdata1.empty() ? 0 : ParseNumber("--wdata1", args.wdata1, 0xFFFF));
   a.data2 =
       static_cast<WORD>(args.wdata2.empty() ? 0 : ParseNumber("--wdata2", args.wdata2, 0xFFFF));
-  const msgstore::AccountResult added = ctx.accounts().Add(a);
-  Require(added);
-  if (args.incoming) Require(ctx.accounts().SetIncomingServer(added.account.id), added.account.id);
-  if (PrintedJson(ctx.json, AccountJson(added.account, ctx.accounts().IncomingServer()))) return 0;
-  std::cout << "account " << added.account.id << " added to folder " << added.account.folder
-            << '\n';
+  const Account added = Required(ctx.accounts().Add(a)).account;
+  if (args.incoming) Require(ctx.accounts().SetIncomingServer(added.id), added.id);
+  if (PrintedJson(ctx.json, AccountJson(added, ctx.accounts().IncomingServer()))) return 0;
+  std::cout << "account " << added.id << " added to folder " << added.folder << '\n';
   if (args.incoming)
-    std::cout << "account " << added.account.id << " is the incoming-server account (registry name "
+    std::cout << "account " << added.id << " is the incoming-server account (registry name "
               << ctx.accounts().IncomingServerName() << ")\n";
   return 0;
 }
@@ -162,10 +151,8 @@ int RemoveAccount(Context& ctx, const std::string& idText) {
 
 int EmptyAccounts(Context& ctx, const Args& args) {
   const DWORD folder = ParseNumber("folder", args.folder, 0xFFFFFFFFu);
-  msgstore::AccountListResult all = ctx.accounts().List();
-  Require(all);
   std::vector<DWORD> ids;
-  for (const Account& a : all.accounts)
+  for (const Account& a : Required(ctx.accounts().List()).accounts)
     if (a.folder == folder) ids.push_back(a.id);
   std::sort(ids.begin(), ids.end());
   const std::string accounts =

@@ -14,6 +14,7 @@
 namespace tool {
 namespace {
 
+using msgstore::CardUnusable;
 using msgstore::DefaultPlatform;
 
 // The arguments of the device commands (one command runs).
@@ -37,18 +38,11 @@ int Init(Context& ctx) {
   return 0;
 }
 
-// The card state bits that keep one store's messages or another's off the card.
-int Unusable() {
-  int bits = 0;
-  for (const StoreDescription* s : Stores()) bits |= s->cardUnusable;
-  return bits;
-}
-
 void PrintCardState(Context& ctx) {
   const int state = msgstore::GetPlatform().xGetSDCardState();
-  const int flags = DefaultPlatform::GetCardFlags() & Unusable();
+  const int flags = DefaultPlatform::GetCardFlags() & CardUnusable();
   const bool inserted = ctx.device->CardInserted();
-  const bool takes = inserted && (state & Unusable()) == 0;
+  const bool takes = inserted && (state & CardUnusable()) == 0;
   if (PrintedJson(ctx.json, {{"inserted", inserted},
                              {"state", state},
                              {"flags", flags},
@@ -78,21 +72,21 @@ int MoveCard(Context& ctx, bool insert) {
   return 0;
 }
 
-// 2, 4: the card flags, each a bit of Unusable().
+// 2, 4: the card flags, each a bit of CardUnusable().
 std::vector<int> FlagBits() {
   std::vector<int> bits;
-  for (int bit = 1; bit <= Unusable(); bit <<= 1)
-    if ((Unusable() & bit) != 0) bits.push_back(bit);
+  for (int bit = 1; bit <= CardUnusable(); bit <<= 1)
+    if ((CardUnusable() & bit) != 0) bits.push_back(bit);
   return bits;
 }
 
 int CardState(Context& ctx, const std::string& flags) {
   if (!flags.empty()) {
     uint64_t value = 0;
-    if (!ParseUnsigned(flags, 0xFFFFFFFFu, &value) || (value & ~uint64_t(Unusable())) != 0) {
+    if (!ParseUnsigned(flags, 0xFFFFFFFFu, &value) || (value & ~uint64_t(CardUnusable())) != 0) {
       std::vector<int> values;
-      for (int v = 0; v <= Unusable(); ++v)
-        if ((v & ~Unusable()) == 0) values.push_back(v);
+      for (int v = 0; v <= CardUnusable(); ++v)
+        if ((v & ~CardUnusable()) == 0) values.push_back(v);
       throw UsageError("card flags '" + flags + "' must be " + JoinList(values, ", ", " or ") +
                        " (" + JoinList(FlagBits(), ", ", " and ") +
                        ": the card cannot take a message now)");

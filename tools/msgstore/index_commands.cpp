@@ -27,10 +27,7 @@ std::vector<const StoreDescription*> Chosen(const std::string& storeName) {
 int Refresh(Context& ctx, const std::string& storeName, bool all) {
   nlohmann::ordered_json refreshed = nlohmann::ordered_json::array();
   for (const StoreDescription* s : Chosen(storeName)) {
-    std::vector<std::string> always, kept;
-    for (const FolderDescription& f : *s)
-      if (f.indexFolder == f.number && !f.perAccount)
-        (f.rebuiltAlways ? always : kept).push_back(f.name);
+    const std::vector<std::string> always = s->IndexesRefreshed(true);
     const bool tty = isatty(STDERR_FILENO) == 1;
     if (tty) std::fputs("refreshing the index files...", stderr);
     const msgstore::Result done = msgstore::RefreshIndexes(*ctx.device, s->kind, all);
@@ -43,7 +40,7 @@ int Refresh(Context& ctx, const std::string& storeName, bool all) {
       std::cout << "rebuilt every phone index file\n";
     else if (!always.empty())
       std::cout << "rebuilt the phone index files of " << JoinList(always, ", ", " and ") << " ("
-                << JoinList(kept, ", ", " and ")
+                << JoinList(s->IndexesRefreshed(false), ", ", " and ")
                 << " only where missing; --all rebuilds them too)\n";
     else
       std::cout << "rebuilt the phone index files that were missing (--all rebuilds the others "
@@ -53,34 +50,11 @@ int Refresh(Context& ctx, const std::string& storeName, bool all) {
   return 0;
 }
 
-// Temporary files of writers that died: "ok", or how many there are.
-std::string TempState(size_t temps) {
-  return temps == 0 ? "ok" : Counted(temps, "file") + " left by writers that died";
-}
-
 // "ok: 2 accounts, counter 805306372", or the problem.
 std::string AccountState(const msgstore::AccountReport& a) {
   if (!a.ok()) return a.problem;
   if (!a.present) return "ok: no account database";
   return "ok: " + Counted(a.accounts, "account") + ", counter " + std::to_string(a.counter);
-}
-
-nlohmann::ordered_json ReportJson(const msgstore::StoreReport& store) {
-  const StoreDescription& s = *store.store;
-  nlohmann::ordered_json out = nlohmann::ordered_json::array();
-  for (const msgstore::IndexReport& r : store.indexes) {
-    nlohmann::ordered_json problems = nlohmann::ordered_json::array();
-    for (const msgstore::IndexProblem& p : r.problems)
-      problems.push_back({{"problem", p.kind},
-                          {"folder", FolderName(s, p.folder)},
-                          {"id", p.id},
-                          {"text", p.text}});
-    nlohmann::ordered_json j = {{"index", FolderName(s, r.folder)}};
-    j["account"] = r.account != 0 ? nlohmann::ordered_json(r.account) : nlohmann::ordered_json();
-    j.update({{"files", r.files}, {"records", r.records}, {"problems", problems}});
-    out.push_back(j);
-  }
-  return out;
 }
 
 // Why a problem outlives a rebuild of its index.
@@ -98,65 +72,100 @@ std::string Lasting(const StoreDescription& s, const std::string& kind) {
 // temporary files of the whole device.
 int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
   const bool whole = storeName.empty();
-  const std::vector<const StoreDescription*> stores = Chosen(storeName);
   msgstore::CheckOptions options;
   options.stores.clear();
-  for (const StoreDescription* s : stores) options.stores.push_back(s->kind);
+  for (const StoreDescription* s : Chosen(storeName)) options.stores.push_back(s->kind);
   options.accounts = whole;
   Progress progress("check", 0);
   options.progress = [&](size_t done, size_t total) { progress.Step(done, total); };
-  msgstore::DeviceReport report;
   msgstore::RepairReport repair;
-  if (fix) {
+  if (fix)
     repair = msgstore::Repair(*ctx.device, options);
-    report = repair.after;
-  } else {
-    report = msgstore::Check(*ctx.device, options);
-  }
+  else
+    repair.after = msgstore::Check(*ctx.device, options);
   progress.Done();
+  const msgstore::DeviceReport& report = repair.after;
+  const msgstore::AccountReport& accounts = report.accounts;
   std::vector<std::string> temps, removed;
   for (const std::u16string& t : report.temps) temps.push_back(Utf16ToUtf8(t));
   for (const std::u16string& t : repair.tempsRemoved) removed.push_back(Utf16ToUtf8(t));
-  const msgstore::AccountReport& accounts = report.accounts;
+  const std::string tempState = Counted(temps.size(), "file") + " left by writers that died";
+
+  // Each store's part of the JSON and of the table (with the store's name in
+  // a first column when the whole device is checked), its problems, and what
+  // is wrong with it after all and why.
+  nlohmann::ordered_json json = {{"ok", report.ok()}, {"fixed", fix}};
+  std::vector<std::string> headers = {"INDEX", "FILES", "RECORDS", "STATE"};
+  std::vector<bool> numeric = {false, true, true, false};
+  if (whole) headers.insert(headers.begin(), "STORE"), numeric.insert(numeric.begin(), false);
+  Table table(headers, numeric);
+  auto row = [&](const std::string& store, std::vector<std::string> cells) {
+    if (whole) cells.insert(cells.begin(), store);
+    table.AddRow(std::move(cells));
+  };
+  std::string problems;
   size_t differing = 0;
-  std::vector<const msgstore::StoreReport*> badCounters;
-  for (const msgstore::StoreReport& store : report.stores) {
-    differing += store.differing();
-    if (!store.counter.ok()) badCounters.push_back(&store);
-  }
-  if (ctx.json) {
-    // Every key is there also without --fix: what it did is then nothing.
-    auto storeJson = [&](size_t i) {
-      const msgstore::StoreReport& store = report.stores[i];
-      nlohmann::ordered_json j = {
-          {"indexes", ReportJson(store)},
-          {"counter", {{"ok", store.counter.ok()}, {"state", store.counter.State()}}}};
-      j["rebuilt"] = fix ? repair.stores[i].rebuilt : std::vector<std::string>();
-      j["counter_set"] = fix && repair.stores[i].counterSet;
-      return j;
-    };
-    nlohmann::ordered_json j = {{"ok", report.ok()}, {"fixed", fix}};
-    if (whole) {
-      nlohmann::ordered_json all = nlohmann::ordered_json::object();
-      for (size_t i = 0; i < stores.size(); ++i) all[stores[i]->name] = storeJson(i);
-      j["stores"] = all;
-      j["accounts"] = {{"ok", accounts.ok()},
-                       {"state", AccountState(accounts)},
-                       {"counter_set", fix && repair.accountCounterSet}};
-    } else {
-      j.update(storeJson(0));
+  std::vector<std::string> badCounters;
+  std::set<std::string> why;
+  for (size_t i = 0; i < report.stores.size(); ++i) {
+    const msgstore::StoreReport& store = report.stores[i];
+    const StoreDescription& s = *store.store;
+    nlohmann::ordered_json indexes = nlohmann::ordered_json::array();
+    for (const msgstore::IndexReport& r : store.indexes) {
+      nlohmann::ordered_json list = nlohmann::ordered_json::array();
+      for (const msgstore::IndexProblem& p : r.problems) {
+        list.push_back({{"problem", p.kind},
+                        {"folder", FolderName(s, p.folder)},
+                        {"id", p.id},
+                        {"text", p.text}});
+        problems += (whole ? std::string(s.name) + " " : "") + r.name + ": " + p.text + '\n';
+        if (p.lasting()) why.insert(Lasting(s, p.kind));
+      }
+      indexes.push_back({{"index", FolderName(s, r.folder)},
+                         {"account", r.account != 0 ? nlohmann::ordered_json(r.account)
+                                                    : nlohmann::ordered_json()},
+                         {"files", r.files},
+                         {"records", r.records},
+                         {"problems", list}});
+      row(s.name, {r.name, std::to_string(r.files), std::to_string(r.records),
+                   r.problems.empty() ? "ok" : Counted(r.problems.size(), "problem")});
     }
-    j["temporary_files"] = temps;
-    j["temporary_files_removed"] = removed;
-    PrintJson(j);
+    row(s.name, {"counter", "", "", store.counter.State()});
+    differing += store.differing();
+    if (!store.counter.ok()) {
+      badCounters.push_back("the identifier counter " + CounterFile(s) +
+                            " is damaged or behind the stored messages");
+      why.insert("the counter file " + CounterFile(s) + " cannot be written");
+    }
+    // Every key is there also without --fix: what it did is then nothing.
+    nlohmann::ordered_json j = {
+        {"indexes", indexes},
+        {"counter", {{"ok", store.counter.ok()}, {"state", store.counter.State()}}},
+        {"rebuilt", fix ? repair.stores[i].rebuilt : std::vector<std::string>()},
+        {"counter_set", fix && repair.stores[i].counterSet}};
+    if (whole)
+      json["stores"][s.name] = j;
+    else
+      json.update(j);
+  }
+  if (whole) row(kAccountsPart, {"database", "", "", AccountState(accounts)});
+  if (!temps.empty()) row("", {"temp", "", "", tempState});
+
+  if (ctx.json) {
+    if (whole)
+      json["accounts"] = {{"ok", accounts.ok()},
+                          {"state", AccountState(accounts)},
+                          {"counter_set", fix && repair.accountCounterSet}};
+    json["temporary_files"] = temps;
+    json["temporary_files_removed"] = removed;
+    PrintJson(json);
   } else {
-    for (size_t i = 0; fix && i < stores.size(); ++i) {
-      const msgstore::RepairReport::Store& done = repair.stores[i];
-      const std::string of = whole ? std::string(" of ") + stores[i]->name : "";
+    for (const msgstore::RepairReport::Store& done : repair.stores) {
+      const std::string of = whole ? std::string(" of ") + done.store->name : "";
       if (!done.rebuilt.empty())
         std::cout << "rebuilt the index files" << of << " of " << JoinList(done.rebuilt) << "\n";
       if (done.counterSet)
-        std::cout << "set the identifier counter " << CounterFile(*stores[i]) << " to "
+        std::cout << "set the identifier counter " << CounterFile(*done.store) << " to "
                   << done.counterValue << "\n";
     }
     if (repair.accountCounterSet)
@@ -164,49 +173,19 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     if (!removed.empty())
       std::cout << "removed " << Counted(removed.size(), "temporary file")
                 << " left by writers that died\n";
-    std::vector<std::string> headers = {"INDEX", "FILES", "RECORDS", "STATE"};
-    std::vector<bool> numeric = {false, true, true, false};
-    if (whole) headers.insert(headers.begin(), "STORE"), numeric.insert(numeric.begin(), false);
-    Table table(headers, numeric);
-    // With the store's name in a first column when the whole device is checked.
-    auto row = [&](const std::string& store, std::vector<std::string> cells) {
-      if (whole) cells.insert(cells.begin(), store);
-      table.AddRow(std::move(cells));
-    };
-    for (const msgstore::StoreReport& store : report.stores) {
-      for (const msgstore::IndexReport& r : store.indexes)
-        row(store.store->name, {r.name, std::to_string(r.files), std::to_string(r.records),
-                                r.problems.empty() ? "ok" : Counted(r.problems.size(), "problem")});
-      row(store.store->name, {"counter", "", "", store.counter.State()});
-    }
-    if (whole) row(kAccountsPart, {"database", "", "", AccountState(accounts)});
-    if (!temps.empty()) row("", {"temp", "", "", TempState(temps.size())});
     table.Print(std::cout);
-    for (const msgstore::StoreReport& store : report.stores)
-      for (const msgstore::IndexReport& r : store.indexes)
-        for (const msgstore::IndexProblem& p : r.problems)
-          std::cout << (whole ? std::string(store.store->name) + " " : "") << r.name << ": "
-                    << p.text << '\n';
+    std::cout << problems;
     for (const std::string& t : temps) std::cout << "temp: " << t << '\n';
   }
   if (report.ok()) return 0;
   std::vector<std::string> parts;
   if (differing != 0)
     parts.push_back(Counted(differing, "index differs", "indexes differ") + " from the folders");
-  if (!temps.empty()) parts.push_back(TempState(temps.size()));
-  for (const msgstore::StoreReport* store : badCounters)
-    parts.push_back("the identifier counter " + CounterFile(*store->store) +
-                    " is damaged or behind the stored messages");
+  if (!temps.empty()) parts.push_back(tempState);
+  parts.insert(parts.end(), badCounters.begin(), badCounters.end());
   if (!accounts.ok()) parts.push_back(accounts.problem);
   std::string line = JoinList(parts, " and ");
   if (fix) {
-    std::set<std::string> why;
-    for (const msgstore::StoreReport& store : report.stores)
-      for (const msgstore::IndexReport& r : store.indexes)
-        for (const msgstore::IndexProblem& p : r.problems)
-          if (p.lasting()) why.insert(Lasting(*store.store, p.kind));
-    for (const msgstore::StoreReport* store : badCounters)
-      why.insert("the counter file " + CounterFile(*store->store) + " cannot be written");
     if (!temps.empty()) why.insert("temporary files that cannot be removed stay");
     if (!accounts.ok())
       why.insert(accounts.readable ? "the registry's account counter cannot be written"
@@ -214,11 +193,10 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
                                      "which stays as it is");
     line += " after the repair" + (why.empty() ? "" : ": " + JoinList(why, "; "));
   } else {
-    const size_t kinds = (differing != 0) + badCounters.size() + !temps.empty() + !accounts.ok();
     const std::string command =
-        whole ? "msgstore check --fix" : CommandLine(*stores.front(), "check", "--fix");
+        whole ? "msgstore check --fix" : CommandLine(*report.stores[0].store, "check", "--fix");
     line += " (" + command +
-            (kinds > 1              ? " repairs them)"
+            (parts.size() > 1       ? " repairs them)"
              : differing != 0       ? " rebuilds them)"
              : !badCounters.empty() ? " repairs it)"
              : !accounts.ok()       ? " repairs what it can)"

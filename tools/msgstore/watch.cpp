@@ -2,10 +2,10 @@
 // prints each notice that the stores post to their windows.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -22,10 +22,9 @@ namespace {
 int g_stopPipe[2] = {-1, -1};
 
 extern "C" void OnStopSignal(int) {
-  int saved = errno;
-  char byte = 1;
-  ssize_t ignored = write(g_stopPipe[1], &byte, 1);
-  (void)ignored;
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(g_stopPipe[1], &byte, 1);
   errno = saved;
 }
 
@@ -35,15 +34,12 @@ class StopSignals {
   StopSignals() {
     if (pipe(g_stopPipe) != 0) throw Failure("cannot make the signal pipe");
     fcntl(g_stopPipe[1], F_SETFL, O_NONBLOCK);
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
+    oldInt_ = std::signal(SIGINT, OnStopSignal);
+    oldTerm_ = std::signal(SIGTERM, OnStopSignal);
   }
   ~StopSignals() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
     close(g_stopPipe[0]);
     close(g_stopPipe[1]);
     g_stopPipe[0] = g_stopPipe[1] = -1;
@@ -53,37 +49,33 @@ class StopSignals {
   int fd() const { return g_stopPipe[0]; }
 
  private:
-  struct sigaction oldInt_ = {};
-  struct sigaction oldTerm_ = {};
+  void (*oldInt_)(int) = SIG_DFL;
+  void (*oldTerm_)(int) = SIG_DFL;
 };
 
-std::string Hex(unsigned long value, int digits) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%0*lX", digits, value);
-  return buf;
-}
-
 void Print(const Context& ctx, const msgstore::WindowMessage& m) {
-  std::string time = FormatTime(Now(), false);
-  std::string window = Utf16ToUtf8(m.className);
+  const std::string time = FormatTime(Now(), false);
+  const std::string window = Utf16ToUtf8(m.className);
   const msgstore::NoticeMeaning meaning = msgstore::ExplainNotice(m);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04X", m.msg);
   if (ctx.json) {
     PrintJsonLine({{"time", time},
                    {"window", window},
                    {"message", m.msg},
-                   {"message_hex", Hex(m.msg, 4)},
+                   {"message_hex", hex},
                    {"meaning", meaning.what},
                    {"wparam", static_cast<unsigned long long>(m.wParam)},
                    {"lparam", static_cast<long long>(m.lParam)},
                    {"detail", OrNull(meaning.detail)}});
-    std::cout.flush();  // a reader of the notices sees each as it comes
-    return;
+  } else {
+    std::cout << time << ' ' << window << ' ' << hex << " (" << meaning.what
+              << ") wParam=" << static_cast<unsigned long long>(m.wParam)
+              << " lParam=" << static_cast<long long>(m.lParam);
+    if (!meaning.detail.empty()) std::cout << " (" << meaning.detail << ')';
+    std::cout << '\n';
   }
-  std::cout << time << ' ' << window << ' ' << Hex(m.msg, 4) << " (" << meaning.what
-            << ") wParam=" << static_cast<unsigned long long>(m.wParam)
-            << " lParam=" << static_cast<long long>(m.lParam);
-  if (!meaning.detail.empty()) std::cout << " (" << meaning.detail << ')';
-  std::cout << std::endl;
+  std::cout.flush();  // a reader of the notices sees each as it comes
 }
 
 // "notices come from: emptying ... (WCE_APSHELL); ..."
@@ -95,8 +87,6 @@ std::string NoticeSourcesText() {
 }
 
 int Watch(const Context& ctx) {
-  // The windows of the phone shell and the messaging application, which the
-  // stores post their notices to.
   const std::vector<std::u16string>& classes = msgstore::NoticeWindows();
   std::vector<std::unique_ptr<msgstore::WindowEndpoint>> endpoints;
   for (const std::u16string& c : classes) {
@@ -111,9 +101,7 @@ int Watch(const Context& ctx) {
   std::vector<pollfd> fds = {{stop.fd(), POLLIN, 0}};
   for (const auto& e : endpoints) fds.push_back({e->fd(), POLLIN, 0});
   for (;;) {
-    for (pollfd& fd : fds) fd.revents = 0;
-    int n = poll(fds.data(), fds.size(), -1);
-    if (n < 0) {
+    if (poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       throw Failure("waiting for notices failed");
     }
