@@ -11,15 +11,6 @@ namespace {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-template <class T>
-const T& Get(const RecordField& f, const Record& r) {
-  return *static_cast<const T*>(f.atConst(r));
-}
-template <class T>
-T& Set(const RecordField& f, Record& r) {
-  return *static_cast<T*>(f.at(r));
-}
-
 std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
 std::string RawKey(const std::string& key) { return key + "_utf16_base64"; }
 
@@ -74,16 +65,16 @@ void AddFields(const StoreDescription& s, const Record& r, bool withContent, Ord
   for (const RecordField* f : FieldsOf(s)) {
     const std::string key = f->key;
     if (f->type == RecordField::kBool) {
-      j[key] = Get<BOOL>(*f, r) != 0;
+      j[key] = f->Value<BOOL>(r) != 0;
     } else if (f->type == RecordField::kText) {
-      j[key] = Utf16ToUtf8(Get<std::u16string>(*f, r));
+      j[key] = Utf16ToUtf8(f->Value<std::u16string>(r));
     } else if (f->type == RecordField::kTime) {
-      j[key] = FormatTime(Get<FILETIME>(*f, r));
-      j[key + "_ticks"] = Ticks(Get<FILETIME>(*f, r));
+      j[key] = FormatTime(f->Value<FILETIME>(r));
+      j[key + "_ticks"] = Ticks(f->Value<FILETIME>(r));
     } else if (f->type != RecordField::kBytes) {
       j[key] = f->Number(r);
     } else if (withContent) {
-      const std::vector<uint8_t>& bytes = Get<std::vector<uint8_t>>(*f, r);
+      const std::vector<uint8_t>& bytes = f->Value<std::vector<uint8_t>>(r);
       j[key + "_size"] = bytes.size();
       j[key + "_base64"] = Base64Encode(bytes.data(), bytes.size());
       std::string text;
@@ -93,13 +84,6 @@ void AddFields(const StoreDescription& s, const Record& r, bool withContent, Ord
 }
 
 }  // namespace
-
-std::vector<const RecordField*> FieldsOf(const StoreDescription& s) {
-  std::vector<const RecordField*> fields;
-  for (const RecordField& f : msgstore::RecordFields())
-    if (f.KeptBy(s.kind)) fields.push_back(&f);
-  return fields;
-}
 
 bool OwnField(const RecordField& f) {
   return std::any_of(Stores().begin(), Stores().end(),
@@ -135,9 +119,9 @@ void TicksAsText(const StoreDescription& s, OrderedJson* j) {
 
 void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
   for (const RecordField* f : FieldsOf(s)) {
-    if (f->type == RecordField::kBool && Get<BOOL>(*f, r) != 0 && Get<BOOL>(*f, r) != 1)
-      (*j)[std::string(f->key) + "_value"] = Get<BOOL>(*f, r);
-    if (f->type == RecordField::kText) AddExactText(f->key, Get<std::u16string>(*f, r), j);
+    if (f->type == RecordField::kBool && f->Value<BOOL>(r) != 0 && f->Value<BOOL>(r) != 1)
+      (*j)[std::string(f->key) + "_value"] = f->Value<BOOL>(r);
+    if (f->type == RecordField::kText) AddExactText(f->key, f->Value<std::u16string>(r), j);
   }
 }
 
@@ -194,13 +178,13 @@ void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
     if (f->type == RecordField::kBool) {
       const bool set = Boolean(j, key);
       const std::string value = key + "_value";
-      Set<BOOL>(*f, *r) = j.contains(value) ? NumberIn(j, value, *f) : set;
-      if ((Get<BOOL>(*f, *r) != 0) != set)
+      f->Value<BOOL>(*r) = j.contains(value) ? NumberIn(j, value, *f) : set;
+      if ((f->Value<BOOL>(*r) != 0) != set)
         throw LineError(Quoted(value) + " and " + Quoted(key) + " disagree");
     } else if (f->type == RecordField::kText) {
-      Set<std::u16string>(*f, *r) = Units(j, key);
+      f->Value<std::u16string>(*r) = Units(j, key);
     } else if (f->type == RecordField::kTime) {
-      Set<FILETIME>(*f, *r) = TimeOf(j, key);
+      f->Value<FILETIME>(*r) = TimeOf(j, key);
     } else if (f->type != RecordField::kBytes) {
       f->SetNumber(*r, NumberIn(j, key, *f));
     } else {
@@ -209,7 +193,7 @@ void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
       if (bytes.size() != size)
         throw LineError(Quoted(key + "_base64") + " holds " + std::to_string(bytes.size()) +
                         " bytes, " + Quoted(key + "_size") + " says " + std::to_string(size));
-      Set<std::vector<uint8_t>>(*f, *r) = std::move(bytes);
+      f->Value<std::vector<uint8_t>>(*r) = std::move(bytes);
     }
   }
 }
@@ -260,7 +244,7 @@ std::string OptionHelp(const RecordField& f) {
 
 void SetFromOption(const RecordField& f, const std::string& text, Record* r) {
   if (f.type == RecordField::kText)
-    Set<std::u16string>(f, *r) = Utf8ToUtf16(text);
+    f.Value<std::u16string>(*r) = Utf8ToUtf16(text);
   else
     f.SetNumber(*r, ParseNumber(OptionOf(f), text, f.Greatest(), f.Least()));
 }

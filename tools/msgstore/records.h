@@ -20,7 +20,9 @@ namespace tool {
 using msgstore::RecordField;
 
 // The fields a store keeps, in the order the tool shows them.
-std::vector<const RecordField*> FieldsOf(const StoreDescription& s);
+inline const std::vector<const RecordField*>& FieldsOf(const StoreDescription& s) {
+  return msgstore::RecordFieldsOf(s.kind);
+}
 // Whether the field is the store's own (every store keeps the others).
 bool OwnField(const RecordField& f);
 
