@@ -25,6 +25,23 @@ namespace {
 
 using OrderedJson = nlohmann::ordered_json;
 
+// What a message line adds so that an import gives the record back exactly:
+// a read flag other than 0 and 1 ("read_value"), and a text that UTF-8
+// cannot carry as its UTF-16LE bytes (AddExactText).
+void AddExactText(const std::string& key, const std::u16string& units, OrderedJson* j) {
+  if (Utf8ToUtf16(Utf16ToUtf8(units)) == units) return;
+  const std::vector<BYTE> bytes = Utf16LeBytes(units);
+  (*j)[Utf16Key(key)] = Base64Encode(bytes.data(), bytes.size());
+}
+
+void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
+  for (const RecordField* f : FieldsOf(s)) {
+    if (f->type == RecordField::kBool && f->Value<BOOL>(r) != 0 && f->Value<BOOL>(r) != 1)
+      (*j)[std::string(f->key) + "_value"] = f->Value<BOOL>(r);
+    if (f->type == RecordField::kText) AddExactText(f->key, f->Value<std::u16string>(r), j);
+  }
+}
+
 // What a command line's STORE words select.
 struct Selection {
   std::vector<const StoreDescription*> stores;
