@@ -204,8 +204,7 @@ Backup::Message ReadMessage(const StoreDescription& s, const Json& j, size_t lin
   m.at.id = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
   if (m.at.id == 0) throw LineError("\"id\" 0 is no message identifier");
   ReadRecordJson(s, j, &m.record);
-  if (!Field(j, "index_position").is_null())
-    m.indexPosition = Unsigned(j, "index_position", UINT32_MAX);
+  m.indexPosition = OptionalDword(j, "index_position");
   if (f.perAccount) {
     m.at.account = m.record.email.accountId;
     if (m.at.account < s.firstAccountFolder)
@@ -478,12 +477,11 @@ Backup ReadBackup(const std::string& path) {
       ++lines;
       try {
         if (!parsed[i - first]) throw LineError("it is not JSON");
-        if (!headerRead) {
-          ReadHeader(*parsed[i - first], &backup);
-          headerRead = true;
-        } else {
+        if (headerRead)
           ReadLine(*parsed[i - first], i + 1, &backup, &early[i - first]);
-        }
+        else
+          ReadHeader(*parsed[i - first], &backup);
+        headerRead = true;
       } catch (const LineError& e) {
         errors.push_back(name + " line " + std::to_string(i + 1) + ": " + e.what());
         if (!headerRead) break;  // without the header, nothing else can be read
