@@ -289,12 +289,17 @@ TEST_F(Api, RefusedMissingAndDamagedSayWhy) {
   const AccountDatabase none = accounts.Database();
   EXPECT_TRUE(none && !none.present && !none.counter && none.accounts.empty());
   ASSERT_TRUE(accounts.Add({0, 5, 0, 0, 0, u"a"}));
+  ASSERT_TRUE(accounts.Add({0, 5, 0, 0, 0, u"b"}));
   EXPECT_TRUE(accounts.Database().whole && accounts.Database().problem.empty());
+  // The file keeps each folder's accounts in the reverse of the store's order.
+  const std::vector<Account> listed = accounts.List().accounts;
+  EXPECT_EQ(accounts.Saved().accounts, std::vector<Account>(listed.rbegin(), listed.rend()));
+  EXPECT_EQ(accounts.Database().accounts, accounts.Saved().accounts);
   std::ofstream(Host(AccountStore().database), std::ios::app) << "xx";
   const AccountDatabase damaged = accounts.Database();
   EXPECT_FALSE(damaged.whole);
   EXPECT_EQ(damaged.problem,
-            "the account database is damaged (26 bytes, of which the account store reads 24)");
+            "the account database is damaged (46 bytes, of which the account store reads 44)");
   Wipe();
   EXPECT_EQ(sms.Add(At(2, 1)).status, Status::kNotFound);
   EXPECT_EQ(sms.List(false).status, Status::kNotFound);
