@@ -28,17 +28,16 @@ class Api : public msgstore_test::DeviceTest {
     Record r;
     DWORD n = 0;
     for (const RecordField& f : RecordFields()) {
-      void* p = f.at(r);
       ++n;
       if (!f.KeptBy(kind)) continue;
-      if (f.type == RecordField::kBool) *static_cast<BOOL*>(p) = 7;
-      if (f.type == RecordField::kWord) *static_cast<WORD*>(p) = static_cast<WORD>(0x100 + n);
-      if (f.type == RecordField::kDword) *static_cast<DWORD*>(p) = 0x80000000u + n;
-      if (f.type == RecordField::kInt32) *static_cast<int32_t*>(p) = -static_cast<int32_t>(n);
+      if (f.type == RecordField::kBool) f.Value<BOOL>(r) = 7;
+      if (f.type == RecordField::kWord) f.Value<WORD>(r) = static_cast<WORD>(0x100 + n);
+      if (f.type == RecordField::kDword) f.Value<DWORD>(r) = 0x80000000u + n;
+      if (f.type == RecordField::kInt32) f.Value<int32_t>(r) = -static_cast<int32_t>(n);
       if (f.type == RecordField::kText)
-        *static_cast<std::u16string*>(p) = u"t\u00e9xt " + std::u16string(n, u'a');
-      if (f.type == RecordField::kBytes) *static_cast<std::vector<uint8_t>*>(p) = {0, 0xFF, 7, 0};
-      if (f.type == RecordField::kTime) *static_cast<FILETIME*>(p) = {n, 0x01D00000u + n};
+        f.Value<std::u16string>(r) = u"t\u00e9xt " + std::u16string(n, u'a');
+      if (f.type == RecordField::kBytes) f.Value<std::vector<uint8_t>>(r) = {0, 0xFF, 7, 0};
+      if (f.type == RecordField::kTime) f.Value<FILETIME>(r) = {n, 0x01D00000u + n};
     }
     r.folder = folder;
     return r;
@@ -120,6 +119,24 @@ TEST_F(Api, EveryFieldComesBackAsWrittenAndAsTheStoresOwnReadGivesIt) {
       if (kind == StoreKind::kMms) MMSMsgStore_FreeMsgProps(&p, &m);
       if (kind == StoreKind::kEmail) EmailMsgStore_FreeMsgProps(&p, &e);
     }
+
+  // The fields each store keeps, in the order of the table: the shared ones,
+  // the store's own, the content.
+  auto keys = [](StoreKind kind) {
+    std::string k;
+    for (const RecordField* f : RecordFieldsOf(kind)) k += std::string(f->key) + " ";
+    return k;
+  };
+  const std::string shared =
+      "record_id record_folder read status index_time time to subject msg_id text1 text2 text3 "
+      "text4 user1 user2 user3 wuser1 wuser2 ";
+  EXPECT_EQ(keys(StoreKind::kSms), shared + "content ");
+  EXPECT_EQ(keys(StoreKind::kMms), shared +
+                                       "mms_text mms_value1 mms_value2 mms_wvalue1 mms_wvalue2 "
+                                       "mms_wvalue3 mms_wquick1 mms_wquick2 content ");
+  EXPECT_EQ(keys(StoreKind::kEmail), shared +
+                                         "quick_value email_data1 email_text1 email_text2 "
+                                         "read_report account email_data2 content ");
 }
 
 TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) {
@@ -282,12 +299,21 @@ TEST_F(Api, RefusedMissingAndDamagedSayWhy) {
   const AccountDatabase none = accounts.Database();
   EXPECT_TRUE(none && !none.present && !none.counter && none.accounts.empty());
   ASSERT_TRUE(accounts.Add({0, 5, 0, 0, 0, u"a"}));
-  EXPECT_TRUE(accounts.Database().whole);
+  ASSERT_TRUE(accounts.Add({0, 5, 0, 0, 0, u"b"}));
+  EXPECT_TRUE(accounts.Database().whole && accounts.Database().problem.empty());
+  // The file keeps each folder's accounts in the reverse of the store's order.
+  const std::vector<Account> listed = accounts.List().accounts;
+  EXPECT_EQ(accounts.Saved().accounts, std::vector<Account>(listed.rbegin(), listed.rend()));
+  EXPECT_EQ(accounts.Database().accounts, accounts.Saved().accounts);
   std::ofstream(Host(AccountStore().database), std::ios::app) << "xx";
-  EXPECT_FALSE(accounts.Database().whole);
-  const AccountReport damaged = CheckAccounts(*dev);
-  EXPECT_TRUE(!damaged.readable && damaged.problem == Check(*dev).accounts.problem)
-      << damaged.problem;
+  const AccountDatabase damaged = accounts.Database();
+  EXPECT_FALSE(damaged.whole);
+  EXPECT_EQ(damaged.problem,
+            "the account database is damaged (46 bytes, of which the account store reads 44)");
+  const AccountReport checked = CheckAccounts(*dev);
+  EXPECT_TRUE(!checked.readable && checked.problem == damaged.problem &&
+              Check(*dev).accounts.problem == damaged.problem)
+      << checked.problem;
   Wipe();
   EXPECT_EQ(sms.Add(At(2, 1)).status, Status::kNotFound);
   EXPECT_EQ(sms.List(false).status, Status::kNotFound);

@@ -99,6 +99,15 @@ struct RecordField {
   void* (*at)(Record& r);
   const void* (*atConst)(const Record& r);
   bool KeptBy(StoreKind kind) const { return (stores & (1u << static_cast<int>(kind))) != 0; }
+  // The field of a record as the type `at` points to.
+  template <class T>
+  T& Value(Record& r) const {
+    return *static_cast<T*>(at(r));
+  }
+  template <class T>
+  const T& Value(const Record& r) const {
+    return *static_cast<const T*>(atConst(r));
+  }
   // A field of kBool, kWord, kDword or kInt32 as one number: its value,
   // setting it, and the least and the greatest value its type holds.
   MSGSTORE_API int64_t Number(const Record& r) const;
@@ -111,6 +120,8 @@ struct RecordField {
 MSGSTORE_API const std::vector<RecordField>& RecordFields();
 // The field of that key, or null.
 MSGSTORE_API const RecordField* RecordFieldNamed(const std::string& key);
+// The fields the store keeps, in the order of RecordFields().
+MSGSTORE_API const std::vector<const RecordField*>& RecordFieldsOf(StoreKind kind);
 
 // Where a write may put the message.
 enum class Storage {
@@ -215,7 +226,10 @@ struct AccountDatabase : Result {
   DWORD bytes = 0;                // its size
   std::optional<DWORD> counter;   // the last account identifier handed out; none when unset
   std::vector<Account> accounts;  // in the order the file keeps them
-  bool whole = true;  // the store reads every byte of the file (false: accounts it cannot reach)
+  // Whether the store reads every byte of the file (false: accounts it cannot
+  // reach; a file it cannot read as one of no accounts), and if not, why.
+  bool whole = true;
+  std::string problem;
 };
 
 // A phone message's place in the phone index that lists it, 0 first.

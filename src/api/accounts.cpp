@@ -202,11 +202,16 @@ AccountDatabase Accounts::Database() const {
   if (!r.present) return r;
   r.bytes = data.nFileSizeLow;
   Loaded loaded = Load();
+  // A database the store cannot read leaves it no accounts, as a file of none.
+  r.whole = loaded.result ? loaded.sound : r.bytes == SavedSize({});
+  if (!r.whole)
+    r.problem = "the account database is damaged (" + std::to_string(r.bytes) +
+                " bytes, of which the account store reads " +
+                std::to_string(SavedSize(loaded.accounts)) + ")";
   if (!loaded.result) {
     static_cast<Result&>(r) = loaded.result;
     return r;
   }
-  r.whole = loaded.sound;
   // The store loads each folder's records in reverse and saves its array in
   // order: the file holds each folder's run of the array reversed.
   std::vector<Account>& accounts = loaded.accounts;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "api/handset.h"
 
@@ -100,18 +101,18 @@ const std::vector<RecordField>& RecordFields() {
 }
 
 int64_t RecordField::Number(const Record& r) const {
-  if (type == kWord) return *static_cast<const WORD*>(atConst(r));
-  if (type == kDword) return *static_cast<const DWORD*>(atConst(r));
-  return *static_cast<const int32_t*>(atConst(r));  // BOOL too
+  if (type == kWord) return Value<WORD>(r);
+  if (type == kDword) return Value<DWORD>(r);
+  return Value<int32_t>(r);  // BOOL too
 }
 
 void RecordField::SetNumber(Record& r, int64_t n) const {
   if (type == kWord)
-    *static_cast<WORD*>(at(r)) = static_cast<WORD>(n);
+    Value<WORD>(r) = static_cast<WORD>(n);
   else if (type == kDword)
-    *static_cast<DWORD*>(at(r)) = static_cast<DWORD>(n);
+    Value<DWORD>(r) = static_cast<DWORD>(n);
   else
-    *static_cast<int32_t*>(at(r)) = static_cast<int32_t>(n);
+    Value<int32_t>(r) = static_cast<int32_t>(n);
 }
 
 int64_t RecordField::Least() const { return type == kWord || type == kDword ? 0 : INT32_MIN; }
@@ -124,6 +125,17 @@ const RecordField* RecordFieldNamed(const std::string& key) {
   for (const RecordField& f : RecordFields())
     if (key == f.key) return &f;
   return nullptr;
+}
+
+const std::vector<const RecordField*>& RecordFieldsOf(StoreKind kind) {
+  static const std::map<StoreKind, std::vector<const RecordField*>> kKept = [] {
+    std::map<StoreKind, std::vector<const RecordField*>> kept;
+    for (StoreKind k : {StoreKind::kSms, StoreKind::kMms, StoreKind::kEmail})
+      for (const RecordField& f : RecordFields())
+        if (f.KeptBy(k)) kept[k].push_back(&f);
+    return kept;
+  }();
+  return kKept.at(kind);
 }
 
 namespace api {

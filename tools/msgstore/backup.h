@@ -30,6 +30,9 @@ constexpr int kVersion = 2;
 constexpr const char* kAccountsPart = "accounts";  // the word of export and the header
 constexpr const char* kClosingType = "end";        // the "type" of the closing line
 constexpr const char* kHandsetCountersType = "handset_counters";
+// The key of a text's UTF-16LE bytes in base64, beside the text when UTF-8
+// cannot carry it: "subject_utf16_base64".
+inline std::string Utf16Key(const std::string& key) { return key + "_utf16_base64"; }
 
 // Whether the store keeps the handset's SMS counters in step, so that an
 // export of it carries them.

@@ -24,6 +24,23 @@ namespace {
 
 using OrderedJson = nlohmann::ordered_json;
 
+// What a message line adds so that an import gives the record back exactly:
+// a read flag other than 0 and 1 ("read_value"), and a text that UTF-8
+// cannot carry as its UTF-16LE bytes (AddExactText).
+void AddExactText(const std::string& key, const std::u16string& units, OrderedJson* j) {
+  if (Utf8ToUtf16(Utf16ToUtf8(units)) == units) return;
+  const std::vector<BYTE> bytes = Utf16LeBytes(units);
+  (*j)[Utf16Key(key)] = Base64Encode(bytes.data(), bytes.size());
+}
+
+void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
+  for (const RecordField* f : FieldsOf(s)) {
+    if (f->type == RecordField::kBool && f->Value<BOOL>(r) != 0 && f->Value<BOOL>(r) != 1)
+      (*j)[std::string(f->key) + "_value"] = f->Value<BOOL>(r);
+    if (f->type == RecordField::kText) AddExactText(f->key, f->Value<std::u16string>(r), j);
+  }
+}
+
 // What a command line's STORE words select.
 struct Selection {
   std::vector<const StoreDescription*> stores;
@@ -56,23 +73,18 @@ using Line = std::function<void(const OrderedJson&)>;
 // holds records that the store's lookups do not reach, which are then
 // missing from the export.
 std::optional<size_t> ExportAccounts(Context& ctx, const Line& line) {
-  msgstore::CheckOptions database;
-  database.stores.clear();
-  database.temps = false;
-  const msgstore::AccountReport report = msgstore::Check(*ctx.device, database).accounts;
-  const msgstore::AccountListResult saved = ctx.accounts().Saved();
-  const bool present = report.present && saved;
+  const msgstore::AccountDatabase db = ctx.accounts().Database();
+  const bool present = db.present && db;
+  const DWORD counter = db.counter.value_or(0);  // 0 written as unset
   const DWORD incoming = ctx.accounts().IncomingServer();
   line({{"type", "accounts"},
         {"database", present},
-        {"database_size", NullUnless(present, report.bytes)},
-        {"counter", NullUnless(report.counter != 0, report.counter)},
+        {"database_size", NullUnless(present, db.bytes)},
+        {"counter", NullUnless(counter != 0, counter)},
         {"incoming_server", NullUnless(incoming != 0, incoming)},
-        {"incoming_server_name",
-         incoming != 0 ? OrderedJson(ctx.accounts().IncomingServerName()) : OrderedJson(nullptr)}});
-  const size_t count = present ? saved.accounts.size() : 0;
-  for (size_t i = 0; i < count; ++i) {
-    const msgstore::Account& a = saved.accounts[i];
+        {"incoming_server_name", NullUnless(incoming != 0, ctx.accounts().IncomingServerName())}});
+  for (size_t i = 0; i < db.accounts.size(); ++i) {
+    const msgstore::Account& a = db.accounts[i];
     OrderedJson j = {{"type", "account"}, {"position", i},
                      {"id", a.id},        {"folder", a.folder},
                      {"data", a.data},    {"wdata1", a.data1},
@@ -80,8 +92,8 @@ std::optional<size_t> ExportAccounts(Context& ctx, const Line& line) {
     AddExactText("text", a.text, &j);
     line(j);
   }
-  if (report.readable) return count;
-  Warn(report.problem + ": accounts it cannot reach are left out");
+  if (db.whole) return db.accounts.size();
+  Warn(db.problem + ": accounts it cannot reach are left out");
   return std::nullopt;
 }
 
@@ -185,8 +197,7 @@ int Import(Context& ctx, const ImportArgs& args) {
     if (counter.value) restore.SetCounter(store->kind, *counter.value);
   for (const auto& [store, card] : backup.trees) restore.MakeTree(store->kind, card);
   for (const auto& [name, value] : backup.handsetCounters) restore.SetHandsetCounter(name, value);
-  const bool withAccounts = backup.holdsAccounts && backup.database.has_value();
-  if (withAccounts) {
+  if (backup.database) {  // only in an export that holds the accounts
     for (const auto& [position, account] : backup.accounts) restore.AddAccount(account, position);
     const Backup::Database& d = *backup.database;
     restore.SetAccountDatabase(d.existed, d.size.value_or(0), d.counter.value_or(0));
@@ -237,7 +248,7 @@ int Import(Context& ctx, const ImportArgs& args) {
   } else {
     std::cout << (args.dryRun ? "would import " : "imported ") << Counted(total, "message")
               << (per.empty() ? "" : " (" + per + ")")
-              << (withAccounts ? " and " + Counted(report.accounts, "account") : "") << '\n';
+              << (backup.database ? " and " + Counted(report.accounts, "account") : "") << '\n';
     if (report.replacedMessages + report.replacedAccounts != 0)
       std::cout << (args.dryRun ? "would replace " : "replaced ")
                 << Counted(report.replacedMessages, "stored message") << " and "

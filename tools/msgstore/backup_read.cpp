@@ -8,6 +8,7 @@
 #include <future>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,131 @@ namespace tool {
 namespace {
 
 using Json = nlohmann::json;
+
+// A line of an export that cannot be read: what is wrong with it.
+class LineError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
+
+// The values of a line, each checked; LineError when missing or wrong.
+const Json& Field(const Json& j, const std::string& key) {
+  auto it = j.find(key);
+  if (it == j.end()) throw LineError("it has no " + Quoted(key));
+  return *it;
+}
+
+uint64_t Unsigned(const Json& j, const std::string& key, uint64_t max) {
+  const Json& v = Field(j, key);
+  if (!v.is_number_unsigned() || v.get<uint64_t>() > max)
+    throw LineError(Quoted(key) + NotInRange(0, max));
+  return v.get<uint64_t>();
+}
+
+bool Boolean(const Json& j, const std::string& key) {
+  const Json& v = Field(j, key);
+  if (!v.is_boolean()) throw LineError(Quoted(key) + " is not true or false");
+  return v.get<bool>();
+}
+
+const std::string& String(const Json& j, const std::string& key) {
+  const Json& v = Field(j, key);
+  if (!v.is_string()) throw LineError(Quoted(key) + " is not a string");
+  return v.get_ref<const std::string&>();
+}
+
+std::vector<BYTE> Bytes(const Json& j, const std::string& key) {
+  std::vector<BYTE> bytes;
+  if (!Base64Decode(String(j, key), &bytes)) throw LineError(Quoted(key) + " is not base64");
+  return bytes;
+}
+
+// A text, from its UTF-16LE bytes when the line has them.
+std::u16string Units(const Json& j, const std::string& key) {
+  std::u16string units;
+  if (j.contains(Utf16Key(key))) {
+    String(j, key);
+    std::vector<BYTE> bytes = Bytes(j, Utf16Key(key));
+    if (bytes.size() % 2 != 0)
+      throw LineError(Quoted(Utf16Key(key)) + " is not UTF-16 (odd length)");
+    for (size_t i = 0; i < bytes.size(); i += 2)
+      units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+  } else {
+    units = Utf8ToUtf16(String(j, key));
+  }
+  if (units.find(u'\0') != std::u16string::npos)
+    throw LineError(Quoted(key) + " holds a NUL character, which ends a stored string");
+  return units;
+}
+
+// A time from its ticks, which must give the same time as its ISO text: a
+// line whose time was edited without its ticks, or whose ticks a JSON tool
+// rounded, would restore another time than it shows.
+FILETIME TimeOf(const Json& j, const std::string& key) {
+  const std::string ticksKey = key + "_ticks";
+  const std::string& iso = String(j, key);
+  FILETIME parsed = {0, 0};
+  const bool isIso = ParseTime(iso, &parsed);
+  // What the errors below say (made only for them).
+  auto given = [&]() -> std::string {
+    return isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
+  };
+  // Ticks above 2^53 do not survive a tool that reads numbers as doubles.
+  const char* rounded =
+      " a JSON tool that reads numbers as doubles keeps whole numbers "
+      "exact only up to 2^53 and rounded them";
+  const Json& value = Field(j, ticksKey);
+  if (value.is_number_float())
+    throw LineError(Quoted(ticksKey) + " " + value.dump() + " is not a whole number:" + rounded +
+                    given());
+  const uint64_t ticks = Unsigned(j, ticksKey, UINT64_MAX);
+  if (isIso ? Ticks(parsed) == ticks : iso == FormatTime(FromTicks(ticks))) return FromTicks(ticks);
+  const bool lookRounded = isIso && ticks > (uint64_t{1} << 53) &&
+                           static_cast<double>(Ticks(parsed)) == static_cast<double>(ticks);
+  throw LineError(Quoted(key) + " " + iso + " and " + Quoted(ticksKey) + " " +
+                  std::to_string(ticks) + " are not the same time" +
+                  (lookRounded ? ":" + (rounded + given())
+                               : given() + "; an edited time needs its ticks edited too"));
+}
+
+// A number that the field f takes; for an unsigned one, one that the parser
+// reads as unsigned ("-0" is not).
+int64_t NumberIn(const Json& j, const std::string& key, const RecordField& f) {
+  if (f.Least() == 0) return static_cast<int64_t>(Unsigned(j, key, f.Greatest()));
+  const Json& v = Field(j, key);
+  if (!v.is_number_integer() || v.get<int64_t>() < f.Least() || v.get<int64_t>() > f.Greatest())
+    throw LineError(Quoted(key) + NotInRange(f.Least(), f.Greatest()));
+  return v.get<int64_t>();
+}
+
+// Every field of the store from a line of a message.
+void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
+  for (const RecordField* f : FieldsOf(s)) {
+    const std::string key = f->key;
+    if (f->type == RecordField::kBool) {
+      const bool set = Boolean(j, key);
+      const std::string value = key + "_value";
+      f->Value<BOOL>(*r) = j.contains(value) ? NumberIn(j, value, *f) : set;
+      if ((f->Value<BOOL>(*r) != 0) != set)
+        throw LineError(Quoted(value) + " and " + Quoted(key) + " disagree");
+    } else if (f->type == RecordField::kText) {
+      f->Value<std::u16string>(*r) = Units(j, key);
+    } else if (f->type == RecordField::kTime) {
+      f->Value<FILETIME>(*r) = TimeOf(j, key);
+    } else if (f->type != RecordField::kBytes) {
+      f->SetNumber(*r, NumberIn(j, key, *f));
+    } else {
+      const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);
+      std::vector<BYTE> bytes = Bytes(j, key + "_base64");
+      if (bytes.size() != size)
+        throw LineError(Quoted(key + "_base64") + " holds " + std::to_string(bytes.size()) +
+                        " bytes, " + Quoted(key + "_size") + " says " + std::to_string(size));
+      f->Value<std::vector<uint8_t>>(*r) = std::move(bytes);
+    }
+  }
+}
 
 std::optional<DWORD> OptionalDword(const Json& j, const std::string& key) {
   if (Field(j, key).is_null()) return std::nullopt;
@@ -77,8 +203,7 @@ Backup::Message ReadMessage(const StoreDescription& s, const Json& j, size_t lin
   m.at.id = static_cast<DWORD>(Unsigned(j, "id", 0xFFFFFFFFu));
   if (m.at.id == 0) throw LineError("\"id\" 0 is no message identifier");
   ReadRecordJson(s, j, &m.record);
-  if (!Field(j, "index_position").is_null())
-    m.indexPosition = Unsigned(j, "index_position", UINT32_MAX);
+  m.indexPosition = OptionalDword(j, "index_position");
   if (f.perAccount) {
     m.at.account = m.record.email.accountId;
     if (m.at.account < s.firstAccountFolder)
@@ -351,12 +476,11 @@ Backup ReadBackup(const std::string& path) {
       ++lines;
       try {
         if (!parsed[i - first]) throw LineError("it is not JSON");
-        if (!headerRead) {
-          ReadHeader(*parsed[i - first], &backup);
-          headerRead = true;
-        } else {
+        if (headerRead)
           ReadLine(*parsed[i - first], i + 1, &backup, &early[i - first]);
-        }
+        else
+          ReadHeader(*parsed[i - first], &backup);
+        headerRead = true;
       } catch (const LineError& e) {
         errors.push_back(name + " line " + std::to_string(i + 1) + ": " + e.what());
         if (!headerRead) break;  // without the header, nothing else can be read

@@ -7,82 +7,23 @@
 namespace tool {
 namespace {
 
-using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
-
-template <class T>
-const T& Get(const RecordField& f, const Record& r) {
-  return *static_cast<const T*>(f.atConst(r));
-}
-template <class T>
-T& Set(const RecordField& f, Record& r) {
-  return *static_cast<T*>(f.at(r));
-}
-
-std::string Quoted(const std::string& key) { return "\"" + key + "\""; }
-std::string RawKey(const std::string& key) { return key + "_utf16_base64"; }
-
-std::vector<BYTE> Bytes(const Json& j, const std::string& key) {
-  std::vector<BYTE> bytes;
-  if (!Base64Decode(String(j, key), &bytes)) throw LineError(Quoted(key) + " is not base64");
-  return bytes;
-}
-
-// A time from its ticks, which must give the same time as its ISO text: a
-// line whose time was edited without its ticks, or whose ticks a JSON tool
-// rounded, would restore another time than it shows.
-FILETIME TimeOf(const Json& j, const std::string& key) {
-  const std::string ticksKey = key + "_ticks";
-  const std::string& iso = String(j, key);
-  FILETIME parsed = {0, 0};
-  const bool isIso = ParseTime(iso, &parsed);
-  // What the errors below say (made only for them).
-  auto given = [&]() -> std::string {
-    return isIso ? " (\"" + key + "\" gives " + std::to_string(Ticks(parsed)) + ")" : "";
-  };
-  // Ticks above 2^53 do not survive a tool that reads numbers as doubles.
-  const char* rounded =
-      " a JSON tool that reads numbers as doubles keeps whole numbers "
-      "exact only up to 2^53 and rounded them";
-  const Json& value = Field(j, ticksKey);
-  if (value.is_number_float())
-    throw LineError(Quoted(ticksKey) + " " + value.dump() + " is not a whole number:" + rounded +
-                    given());
-  const uint64_t ticks = Unsigned(j, ticksKey, UINT64_MAX);
-  if (isIso ? Ticks(parsed) == ticks : iso == FormatTime(FromTicks(ticks))) return FromTicks(ticks);
-  const bool lookRounded = isIso && ticks > (uint64_t{1} << 53) &&
-                           static_cast<double>(Ticks(parsed)) == static_cast<double>(ticks);
-  throw LineError(Quoted(key) + " " + iso + " and " + Quoted(ticksKey) + " " +
-                  std::to_string(ticks) + " are not the same time" +
-                  (lookRounded ? ":" + (rounded + given())
-                               : given() + "; an edited time needs its ticks edited too"));
-}
-
-// A number that the field f takes; for an unsigned one, one that the parser
-// reads as unsigned ("-0" is not).
-int64_t NumberIn(const Json& j, const std::string& key, const RecordField& f) {
-  if (f.Least() == 0) return static_cast<int64_t>(Unsigned(j, key, f.Greatest()));
-  const Json& v = Field(j, key);
-  if (!v.is_number_integer() || v.get<int64_t>() < f.Least() || v.get<int64_t>() > f.Greatest())
-    throw LineError(Quoted(key) + NotInRange(f.Least(), f.Greatest()));
-  return v.get<int64_t>();
-}
 
 // The fields of the record, added to the end of j.
 void AddFields(const StoreDescription& s, const Record& r, bool withContent, OrderedJson& j) {
   for (const RecordField* f : FieldsOf(s)) {
     const std::string key = f->key;
     if (f->type == RecordField::kBool) {
-      j[key] = Get<BOOL>(*f, r) != 0;
+      j[key] = f->Value<BOOL>(r) != 0;
     } else if (f->type == RecordField::kText) {
-      j[key] = Utf16ToUtf8(Get<std::u16string>(*f, r));
+      j[key] = Utf16ToUtf8(f->Value<std::u16string>(r));
     } else if (f->type == RecordField::kTime) {
-      j[key] = FormatTime(Get<FILETIME>(*f, r));
-      j[key + "_ticks"] = Ticks(Get<FILETIME>(*f, r));
+      j[key] = FormatTime(f->Value<FILETIME>(r));
+      j[key + "_ticks"] = Ticks(f->Value<FILETIME>(r));
     } else if (f->type != RecordField::kBytes) {
       j[key] = f->Number(r);
     } else if (withContent) {
-      const std::vector<uint8_t>& bytes = Get<std::vector<uint8_t>>(*f, r);
+      const std::vector<uint8_t>& bytes = f->Value<std::vector<uint8_t>>(r);
       j[key + "_size"] = bytes.size();
       j[key + "_base64"] = Base64Encode(bytes.data(), bytes.size());
       std::string text;
@@ -92,13 +33,6 @@ void AddFields(const StoreDescription& s, const Record& r, bool withContent, Ord
 }
 
 }  // namespace
-
-std::vector<const RecordField*> FieldsOf(const StoreDescription& s) {
-  std::vector<const RecordField*> fields;
-  for (const RecordField& f : msgstore::RecordFields())
-    if (f.KeptBy(s.kind)) fields.push_back(&f);
-  return fields;
-}
 
 bool OwnField(const RecordField& f) {
   return std::any_of(Stores().begin(), Stores().end(),
@@ -129,87 +63,6 @@ void TicksAsText(const StoreDescription& s, OrderedJson* j) {
     const std::string key = std::string(f->key) + "_ticks";
     if (f->type == RecordField::kTime && j->contains(key) && (*j)[key].is_number())
       (*j)[key] = std::to_string((*j)[key].get<uint64_t>());
-  }
-}
-
-void AddExactJson(const StoreDescription& s, const Record& r, OrderedJson* j) {
-  for (const RecordField* f : FieldsOf(s)) {
-    if (f->type == RecordField::kBool && Get<BOOL>(*f, r) != 0 && Get<BOOL>(*f, r) != 1)
-      (*j)[std::string(f->key) + "_value"] = Get<BOOL>(*f, r);
-    if (f->type == RecordField::kText) AddExactText(f->key, Get<std::u16string>(*f, r), j);
-  }
-}
-
-void AddExactText(const std::string& key, const std::u16string& units, OrderedJson* j) {
-  if (Utf8ToUtf16(Utf16ToUtf8(units)) == units) return;
-  const std::vector<BYTE> bytes = Utf16LeBytes(units);
-  (*j)[RawKey(key)] = Base64Encode(bytes.data(), bytes.size());
-}
-
-const Json& Field(const Json& j, const std::string& key) {
-  auto it = j.find(key);
-  if (it == j.end()) throw LineError("it has no " + Quoted(key));
-  return *it;
-}
-
-uint64_t Unsigned(const Json& j, const std::string& key, uint64_t max) {
-  const Json& v = Field(j, key);
-  if (!v.is_number_unsigned() || v.get<uint64_t>() > max)
-    throw LineError(Quoted(key) + NotInRange(0, max));
-  return v.get<uint64_t>();
-}
-
-bool Boolean(const Json& j, const std::string& key) {
-  const Json& v = Field(j, key);
-  if (!v.is_boolean()) throw LineError(Quoted(key) + " is not true or false");
-  return v.get<bool>();
-}
-
-const std::string& String(const Json& j, const std::string& key) {
-  const Json& v = Field(j, key);
-  if (!v.is_string()) throw LineError(Quoted(key) + " is not a string");
-  return v.get_ref<const std::string&>();
-}
-
-std::u16string Units(const Json& j, const std::string& key) {
-  std::u16string units;
-  if (j.contains(RawKey(key))) {
-    String(j, key);
-    std::vector<BYTE> bytes = Bytes(j, RawKey(key));
-    if (bytes.size() % 2 != 0) throw LineError(Quoted(RawKey(key)) + " is not UTF-16 (odd length)");
-    for (size_t i = 0; i < bytes.size(); i += 2)
-      units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
-  } else {
-    units = Utf8ToUtf16(String(j, key));
-  }
-  if (units.find(u'\0') != std::u16string::npos)
-    throw LineError(Quoted(key) + " holds a NUL character, which ends a stored string");
-  return units;
-}
-
-void ReadRecordJson(const StoreDescription& s, const Json& j, Record* r) {
-  for (const RecordField* f : FieldsOf(s)) {
-    const std::string key = f->key;
-    if (f->type == RecordField::kBool) {
-      const bool set = Boolean(j, key);
-      const std::string value = key + "_value";
-      Set<BOOL>(*f, *r) = j.contains(value) ? NumberIn(j, value, *f) : set;
-      if ((Get<BOOL>(*f, *r) != 0) != set)
-        throw LineError(Quoted(value) + " and " + Quoted(key) + " disagree");
-    } else if (f->type == RecordField::kText) {
-      Set<std::u16string>(*f, *r) = Units(j, key);
-    } else if (f->type == RecordField::kTime) {
-      Set<FILETIME>(*f, *r) = TimeOf(j, key);
-    } else if (f->type != RecordField::kBytes) {
-      f->SetNumber(*r, NumberIn(j, key, *f));
-    } else {
-      const uint64_t size = Unsigned(j, key + "_size", 0xFFFFFFFEu);
-      std::vector<BYTE> bytes = Bytes(j, key + "_base64");
-      if (bytes.size() != size)
-        throw LineError(Quoted(key + "_base64") + " holds " + std::to_string(bytes.size()) +
-                        " bytes, " + Quoted(key + "_size") + " says " + std::to_string(size));
-      Set<std::vector<uint8_t>>(*f, *r) = std::move(bytes);
-    }
   }
 }
 
@@ -259,7 +112,7 @@ std::string OptionHelp(const RecordField& f) {
 
 void SetFromOption(const RecordField& f, const std::string& text, Record* r) {
   if (f.type == RecordField::kText)
-    Set<std::u16string>(f, *r) = Utf8ToUtf16(text);
+    f.Value<std::u16string>(*r) = Utf8ToUtf16(text);
   else
     f.SetNumber(*r, ParseNumber(OptionOf(f), text, f.Greatest(), f.Least()));
 }

@@ -1,12 +1,10 @@
 // A message record through the library's one table of its fields: as JSON
-// (ls, show, export, and back for import), as the rows of show, and as the
-// options of add. A field's key is its JSON key; a time adds "<key>_ticks",
+// (ls, show, export; backup_read.cpp reads it back), as the rows of show,
+// and as the options of add. A field's key is its JSON key; a time adds "<key>_ticks",
 // the content "<key>_size", "<key>_base64" and "<key>_text".
 #ifndef MSGSTORE_TOOL_RECORDS_H_
 #define MSGSTORE_TOOL_RECORDS_H_
 
-#include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +18,9 @@ namespace tool {
 using msgstore::RecordField;
 
 // The fields a store keeps, in the order the tool shows them.
-std::vector<const RecordField*> FieldsOf(const StoreDescription& s);
+inline const std::vector<const RecordField*>& FieldsOf(const StoreDescription& s) {
+  return msgstore::RecordFieldsOf(s.kind);
+}
 // Whether the field is the store's own (every store keeps the others).
 bool OwnField(const RecordField& f);
 
@@ -36,26 +36,6 @@ nlohmann::ordered_json NullRecordJson(const StoreDescription& s, const Location&
 // The "<key>_ticks" of every time as a decimal string: ticks pass 2^53,
 // which JSON readers that keep numbers as doubles round.
 void TicksAsText(const StoreDescription& s, nlohmann::ordered_json* j);
-// What an export adds so that an import gives the record back exactly: a
-// read flag other than 0 and 1 ("read_value"), and a text that UTF-8 cannot
-// carry as its UTF-16LE bytes ("subject_utf16_base64", by AddExactText).
-void AddExactJson(const StoreDescription& s, const Record& r, nlohmann::ordered_json* j);
-void AddExactText(const std::string& key, const std::u16string& units, nlohmann::ordered_json* j);
-
-// A line of an export that cannot be read: what is wrong with it.
-class LineError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-// The values of a line, each checked; LineError when missing or wrong.
-const nlohmann::json& Field(const nlohmann::json& j, const std::string& key);
-uint64_t Unsigned(const nlohmann::json& j, const std::string& key, uint64_t max);
-bool Boolean(const nlohmann::json& j, const std::string& key);
-const std::string& String(const nlohmann::json& j, const std::string& key);
-// A text, from "<key>_utf16_base64" when the line has it.
-std::u16string Units(const nlohmann::json& j, const std::string& key);
-// Every field of the store from a line written by RecordJson and AddExactJson.
-void ReadRecordJson(const StoreDescription& s, const nlohmann::json& j, Record* r);
 
 // Subject, else the start of the text content.
 std::string Summary(const Record& r);
