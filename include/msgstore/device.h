@@ -315,16 +315,15 @@ class MSGSTORE_API Accounts {
   // Every account of the account database, in the order the store keeps
   // them in memory (each folder's accounts in the reverse of the file's).
   AccountListResult List() const;
-  // The database file, its accounts in the file's order, and the counter.
+  // The database file, its accounts in the file's order (each folder's
+  // turned round from List's): the positions Restorer::AddAccount takes;
+  // and the counter.
   AccountDatabase Database() const;
   AccountResult Get(DWORD id) const;
   // A new account under the account counter's next identifier, returned in
   // the result's account.
   AccountResult Add(const Account& account);
   Result Remove(DWORD id);
-  // The same accounts in the order the database file keeps them (each
-  // folder's turned round): the positions Restorer::AddAccount takes.
-  AccountListResult Saved() const;
   // The account the stores' plain inbox operations mean; 0 when none.
   DWORD IncomingServer() const;
   // The registry name of the incoming-server account; empty when none is named.

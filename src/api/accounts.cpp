@@ -292,18 +292,6 @@ Result Accounts::Remove(DWORD id) {
   return Save(&session);
 }
 
-AccountListResult Accounts::Saved() const {
-  AccountListResult r = List();
-  // The store loads each folder's records in reverse and saves them in its
-  // array's order: the file holds each run of a folder's records turned round.
-  std::vector<Account>& a = r.accounts;
-  for (size_t begin = 0, end = 0; begin < a.size(); begin = end) {
-    while (end < a.size() && a[end].folder == a[begin].folder) ++end;
-    std::reverse(a.begin() + static_cast<long>(begin), a.begin() + static_cast<long>(end));
-  }
-  return r;
-}
-
 std::string Accounts::IncomingServerName() const {
   const DWORD bytes = AccountStore().nameBytes;
   std::vector<WCHAR> name(bytes / sizeof(WCHAR) + 1, 0);  // the store's terminator kept
