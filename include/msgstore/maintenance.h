@@ -208,6 +208,46 @@ class MSGSTORE_API Restorer {
   std::unique_ptr<State> state_;
 };
 
+// The folders a storage lists by their directories (a folder reached by
+// file path only has none; on the card, those with a directory of their
+// own), in the store's shown order.
+MSGSTORE_API std::vector<DWORD> ListedFolders(const StoreDescription& store, bool card);
+
+// A count on phone memory and on the memory card; none on the card when
+// not counted there.
+struct Tally {
+  size_t phone = 0;
+  std::optional<size_t> card;
+  size_t total() const { return phone + card.value_or(0); }
+};
+
+// A store's messages as the handset counts them, reading only (the MMS
+// download folder is not settled). The card is counted once its message
+// tree is made; a folder there only when it has a directory of its own.
+struct StoreCounts : Result {
+  struct Folder {
+    const FolderDescription* folder;
+    Tally messages;
+  };
+  std::vector<Folder> folders;      // the listed folders of phone memory
+  std::optional<size_t> simCopies;  // the phone's SIM folders together; none: no SIM folder
+  // Every account that the per-account folder's files or the account
+  // database name, ascending, with its messages in that folder.
+  struct Account {
+    DWORD id;
+    std::optional<std::u16string> text;  // none: not in the account database
+    Tally messages, unread;
+  };
+  std::vector<Account> accounts;
+  DWORD incomingServer = 0;  // a store with a per-account folder's; 0: none named
+  // The inbox's unread messages as the handset counts them: in a per-account
+  // inbox, the incoming-server account's; when none is named, no message
+  // (noInboxAccount), and the store never finds that inbox full either.
+  Tally inboxUnread;
+  bool noInboxAccount = false;
+};
+MSGSTORE_API StoreCounts CountStore(Device& device, StoreKind store);
+
 }  // namespace msgstore
 
 #endif  // MSGSTORE_MAINTENANCE_H_

@@ -537,71 +537,45 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-Json Count(Context& ctx, const StoreDescription& s, bool named) {
+// The message tree of the store on phone memory, which count and settle need.
+void RequireTree(Context& ctx, const StoreDescription& s) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
-  const bool card = ctx.store(s).TreeMade(true);
-  auto countOf = [&](bool onCard, DWORD folder, DWORD account = 0) {
-    return Required(ctx.store(s).Count(onCard, folder, account));
-  };
+}
+
+Json Count(Context& ctx, const StoreDescription& s, bool named) {
+  RequireTree(ctx, s);
+  const msgstore::StoreCounts counts = Required(msgstore::CountStore(*ctx.device, s.kind));
   Json j = {{"card_inserted", ctx.device->CardInserted()}};
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
   // A row of the table and its JSON: phone, the card when counted, total.
-  auto row = [&](const std::string& name, size_t phone, size_t onCard, bool counted) {
-    table.AddRow({name, std::to_string(phone), counted ? std::to_string(onCard) : "-",
-                  std::to_string(phone + onCard)});
+  auto row = [&](const std::string& name, const msgstore::Tally& n) {
+    table.AddRow({name, std::to_string(n.phone), n.card ? std::to_string(*n.card) : "-",
+                  std::to_string(n.total())});
     return Json{
-        {"phone", phone}, {"card", counted ? Json(onCard) : Json()}, {"total", phone + onCard}};
+        {"phone", n.phone}, {"card", n.card ? Json(*n.card) : Json()}, {"total", n.total()}};
   };
-  std::optional<size_t> sim;  // the SIM folders' copies, when the store has such folders
-  for (DWORD number : s.shown) {
-    const FolderDescription& f = *s.Folder(number);
-    if (!f.hasFolderPath) continue;
-    const bool onCard = card && f.onCard();
-    const size_t phone = countOf(false, number).messages;
-    j["folders"][f.name] = row(f.name, phone, onCard ? countOf(true, number).messages : 0, onCard);
-    if (f.sim) sim = sim.value_or(0) + phone;
-  }
-  if (sim) row("sim folders", *sim, 0, false);
-  j["sim_total"] = sim ? Json(*sim) : Json();
+  for (const msgstore::StoreCounts::Folder& f : counts.folders)
+    j["folders"][f.folder->name] = row(f.folder->name, f.messages);
+  if (counts.simCopies) row("sim folders", {*counts.simCopies, std::nullopt});
+  j["sim_total"] = counts.simCopies ? Json(*counts.simCopies) : Json();
   j["accounts"] = Json::object();
-  // Every account the device or the account database knows, inbox by inbox.
-  const FolderDescription* byAccount = AccountFolder(s);
-  DWORD incoming = 0;
-  if (byAccount != nullptr) {
-    std::map<DWORD, std::optional<std::string>> texts;  // none: not in the account database
-    for (const Location& at : ctx.store(s).List(std::nullopt, byAccount->number).messages)
-      texts.emplace(at.account, std::nullopt);
-    for (const msgstore::Account& a : ctx.accounts().List().accounts)
-      texts[a.id] = Utf16ToUtf8(a.text);
-    for (const auto& [id, text] : texts) {
-      if (id < s.firstAccountFolder) continue;
-      const msgstore::CountResult phone = countOf(false, byAccount->number, id);
-      const msgstore::CountResult onCard =
-          card ? countOf(true, byAccount->number, id) : msgstore::CountResult();
-      Json& a = j["accounts"][std::to_string(id)];
-      a["text"] = text ? Json(*text) : Json();
-      a[byAccount->name] = row(std::string(byAccount->name) + " " + std::to_string(id) +
-                                   (text ? " (" + CellText(*text, 24) + ")" : " (no account)"),
-                               phone.messages, onCard.messages, card);
-      a["unread"] = row("unread " + std::to_string(id), phone.unread, onCard.unread, card);
-    }
-    incoming = ctx.accounts().IncomingServer();
+  for (const msgstore::StoreCounts::Account& a : counts.accounts) {
+    const std::string id = std::to_string(a.id), name = AccountFolder(s)->name;
+    const std::string text = a.text ? Utf16ToUtf8(*a.text) : "";
+    Json& account = j["accounts"][id];
+    account["text"] = a.text ? Json(text) : Json();
+    account[name] = row(
+        name + " " + id + (a.text ? " (" + CellText(text, 24) + ")" : " (no account)"), a.messages);
+    account["unread"] = row("unread " + id, a.unread);
   }
-  j["incoming_server_account"] = incoming == 0 ? Json() : Json(incoming);
-  // The unread messages of the inbox, as the handset shows them: in a
-  // per-account inbox, the incoming-server account's.
-  const DWORD inbox = s.shown.numbers[0];
-  const DWORD unreadOf = s.Folder(inbox)->perAccount ? incoming : 0;
-  const bool none = s.Folder(inbox)->perAccount && incoming == 0;
-  const size_t phone = none ? 0 : countOf(false, inbox, unreadOf).unread;
-  const size_t onCard = none || !card ? 0 : countOf(true, inbox, unreadOf).unread;
-  row("unread in inbox", phone, onCard, card);
-  j["unread_inbox"] = phone + onCard;
+  j["incoming_server_account"] = counts.incomingServer == 0 ? Json() : Json(counts.incomingServer);
+  row("unread in inbox", counts.inboxUnread);
+  j["unread_inbox"] = counts.inboxUnread.total();
   if (ctx.json) return j;
   if (named) std::cout << s.title << ":\n";
   table.Print(std::cout);
-  if (none)
+  if (counts.noInboxAccount)
     std::cout << "note: no incoming-server account is named: the store counts no unread inbox "
                  "message and never finds the inbox full ('msgstore account use ID' names one)\n";
   return j;
@@ -624,8 +598,7 @@ int CountCommand(Context& ctx, const std::string& storeName) {
 
 int Settle(Context& ctx) {
   const StoreDescription& s = ctx.device->mms().description();
-  if (!ctx.store(s).TreeMade(false))
-    throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
+  RequireTree(ctx, s);
   const msgstore::SettleReport settled = Required(msgstore::SettleDownloads(*ctx.device));
   if (ctx.json) {
     auto places = [&](const std::vector<Location>& all) {
