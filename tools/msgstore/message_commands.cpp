@@ -174,15 +174,9 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
     throw UsageError("--index needs a FOLDER: each index lists the records of its own folders");
   // Without a folder: every folder the storage lists, or with --account the
   // per-account one.
-  std::vector<DWORD> folders;
-  if (!every)
-    folders.push_back(ParseFolder(s, args.folder));
-  else if (account != 0)
-    folders.push_back(AccountFolder(s)->number);
-  else
-    for (DWORD number : s.shown)
-      if (s.Folder(number)->hasFolderPath && (!ctx.card || s.Folder(number)->onCard()))
-        folders.push_back(number);
+  const std::vector<DWORD> folders = !every ? std::vector<DWORD>{ParseFolder(s, args.folder)}
+                                     : account != 0 ? std::vector<DWORD>{AccountFolder(s)->number}
+                                                    : msgstore::ListedFolders(s, ctx.card);
   const DWORD folder = folders.front();
   // Every folder of the list has a folder path: one given is checked.
   RequireFolder(ctx, s, folder, account, args.index ? nullptr : "listed");
