@@ -248,6 +248,12 @@ struct StoreCounts : Result {
 };
 MSGSTORE_API StoreCounts CountStore(Device& device, StoreKind store);
 
+// Empties a folder as Store::EmptyFolder does, then drops the records its
+// phone index keeps of the messages deleted (DropRecordsWithoutFiles), so
+// that the index agrees with the folder as a check sees it.
+MSGSTORE_API EmptyResult EmptyFolderAndIndex(Device& device, StoreKind store, bool card,
+                                             DWORD folder, DWORD account = 0);
+
 }  // namespace msgstore
 
 #endif  // MSGSTORE_MAINTENANCE_H_

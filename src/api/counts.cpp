@@ -1,5 +1,6 @@
 // A store's messages counted folder by folder, account by account, and the
-// inbox's unread messages as the handset counts them.
+// inbox's unread messages as the handset counts them; a folder emptied with
+// its index.
 #include <algorithm>
 #include <map>
 #include <utility>
@@ -66,6 +67,15 @@ StoreCounts CountStore(Device& device, StoreKind kind) {
     out.inboxUnread = tally(inbox, perAccount ? out.incomingServer : 0, card).second;
   if (!failed) static_cast<Result&>(out) = failed;
   return out;
+}
+
+EmptyResult EmptyFolderAndIndex(Device& device, StoreKind kind, bool card, DWORD folder,
+                                DWORD account) {
+  EmptyResult emptied = device.store(kind).EmptyFolder(card, folder, account);
+  // The card has no index files.
+  if (emptied && !card && Describe(kind).Folder(folder)->indexed())
+    static_cast<Result&>(emptied) = DropRecordsWithoutFiles(device, kind, folder, account);
+  return emptied;
 }
 
 }  // namespace msgstore

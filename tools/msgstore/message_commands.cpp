@@ -278,10 +278,7 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
     if (last >= 0xD800 && last <= 0xDBFF) shown -= 2;
     ContentAsText(m.content.data(), shown, &text);
   }
-  if (isText)
-    std::cout << text << '\n';
-  else if (!m.content.empty())
-    std::cout << HexDump(m.content.data(), shown);
+  if (!m.content.empty()) std::cout << (isText ? text + '\n' : HexDump(m.content.data(), shown));
   if (shown < m.content.size())
     std::cout << "... " << m.content.size() - shown << " more bytes ('msgstore "
               << (ctx.card ? "--card " : "") << "show " << s.name << " " << at.id
@@ -508,14 +505,9 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   }
   if (!args.dryRun) {
     Confirm("delete the " + Counted(deleted, "message") + " of the " + where, args.yes, "deleted");
-    const msgstore::EmptyResult emptied =
-        Required(ctx.store(s).EmptyFolder(ctx.card, folder, account));
-    // The store leaves the emptied folder's index records until a lookup
-    // drops them; they are dropped now, so that the index agrees with the
-    // folder as a check sees it.
-    if (!ctx.card && s.Folder(folder)->indexed())
-      Require(msgstore::DropRecordsWithoutFiles(*ctx.device, s.kind, folder, account));
-    deleted = emptied.deleted;
+    deleted =
+        Required(msgstore::EmptyFolderAndIndex(*ctx.device, s.kind, ctx.card, folder, account))
+            .deleted;
   }
   if (ctx.json)
     PrintJson({{"storage", StorageKey(ctx.card)},
@@ -531,14 +523,9 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-// The message tree of the store on phone memory, which count and settle need.
-void RequireTree(Context& ctx, const StoreDescription& s) {
+Json Count(Context& ctx, const StoreDescription& s, bool named) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
-}
-
-Json Count(Context& ctx, const StoreDescription& s, bool named) {
-  RequireTree(ctx, s);
   const msgstore::StoreCounts counts = Required(msgstore::CountStore(*ctx.device, s.kind));
   Json j = {{"card_inserted", ctx.device->CardInserted()}};
   Table table({"FOLDER", "PHONE", "CARD", "TOTAL"}, {false, true, true, true});
@@ -592,7 +579,8 @@ int CountCommand(Context& ctx, const std::string& storeName) {
 
 int Settle(Context& ctx) {
   const StoreDescription& s = ctx.device->mms().description();
-  RequireTree(ctx, s);
+  if (!ctx.store(s).TreeMade(false))
+    throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const msgstore::SettleReport settled = Required(msgstore::SettleDownloads(*ctx.device));
   if (ctx.json) {
     auto places = [&](const std::vector<Location>& all) {
