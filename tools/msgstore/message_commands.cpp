@@ -114,55 +114,45 @@ struct ListRow {
 
 std::string NumberCell(DWORD n) { return n == 0 ? "-" : std::to_string(n); }
 
-// The row of a message read (record), or of one that cannot be: its file
-// (damaged or not), a file the store does not name (fileName), or none.
-ListRow Row(const StoreDescription& s, const Location& at, const Record* record,
-            const std::string& summary, bool file, bool damaged = false,
-            const std::string& fileName = "") {
-  ListRow row{at, record != nullptr, 0, Json(), {}};
+// The row of a message, its one-line summary only when summary (ls --ids
+// prints none); of one that cannot be read, the row of what stands for it:
+// its file (damaged or not), a file the store does not name (stray), or none.
+ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at, bool summary,
+                const std::string& stray = "") {
+  msgstore::ReadResult read;
+  if (stray.empty()) read = ctx.store(s).Read(at, false);
+  const bool file = !stray.empty() || read.status != msgstore::Status::kNotFound;
+  ListRow row{at, stray.empty() && read, 0, Json(), {}};
   row.cells = {NumberCell(at.id), NumberCell(at.account), FolderName(s, at.folder)};
-  if (record != nullptr) {
-    row.ticks = Ticks(record->indexTime);
-    row.j = RecordJson(s, at, *record, false);
+  if (row.readable) {
+    std::string text = summary ? Summary(read.record) : "";
+    if (summary && text.empty()) {
+      // The record was read without content; the text shows only with it.
+      const msgstore::ReadResult full = ctx.store(s).Read(at, true);
+      if (full) text = Summary(full.record);
+    }
+    row.ticks = Ticks(read.record.indexTime);
+    row.j = RecordJson(s, at, read.record, false);
     TicksAsText(s, &row.j);
-    row.j["summary"] = summary;
+    row.j["summary"] = text;
     row.cells.insert(row.cells.end(),
-                     {FormatTime(record->indexTime, false), record->read != 0 ? "yes" : "no",
-                      std::to_string(record->status), CellText(Utf16ToUtf8(record->to), 24),
-                      CellText(summary, 48)});
+                     {FormatTime(read.record.indexTime, false),
+                      read.record.read != 0 ? "yes" : "no", std::to_string(read.record.status),
+                      CellText(Utf16ToUtf8(read.record.to), 24), CellText(text, 48)});
   } else {
+    if (stray.empty() && file) Warn(read.error);
     row.j = NullRecordJson(s, at);
     if (row.j.contains("account") && at.account != 0) row.j["account"] = at.account;
     row.j["summary"] = nullptr;
-    row.cells.insert(
-        row.cells.end(),
-        {"-", "-", "-", "-",
-         !fileName.empty() ? "file " + fileName + " (not named by a message identifier)"
-         : !file           ? "(index record without a file)"
-         : damaged         ? "(damaged: cannot be read)"
-                           : "(cannot be opened)"});
+    row.cells.insert(row.cells.end(),
+                     {"-", "-", "-", "-",
+                      !stray.empty() ? "file " + stray + " (not named by a message identifier)"
+                      : !file        ? "(index record without a file)"
+                      : read.damaged ? "(damaged: cannot be read)"
+                                     : "(cannot be opened)"});
   }
-  row.j["damaged"] = damaged;
-  row.j["file"] = file;
-  row.j["file_name"] = OrNull(fileName);
+  row.j.update({{"damaged", read.damaged}, {"file", file}, {"file_name", OrNull(stray)}});
   return row;
-}
-
-// The row of a message; its one-line summary only when summary (ls --ids prints none).
-ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at, bool summary) {
-  const msgstore::ReadResult read = ctx.store(s).Read(at, false);
-  if (read.status == msgstore::Status::kNotFound) return Row(s, at, nullptr, "", false);
-  if (!read) {
-    Warn(read.error);
-    return Row(s, at, nullptr, "", true, read.damaged);
-  }
-  std::string text = summary ? Summary(read.record) : "";
-  if (summary && text.empty()) {
-    // The record was read without content; the text shows only with it.
-    const msgstore::ReadResult full = ctx.store(s).Read(at, true);
-    if (full) text = Summary(full.record);
-  }
-  return Row(s, at, &read.record, text, true);
 }
 
 int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
@@ -191,7 +181,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
       for (const msgstore::StrayFile& stray : listed.strays) {
         Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
              " (not named by a message identifier)");
-        add(Row(s, stray.at, nullptr, "", true, false, stray.name));
+        add(ReadRow(ctx, s, stray.at, false, stray.name));
       }
       for (const Location& at : listed.messages)
         if (account == 0 || at.account == account) add(ReadRow(ctx, s, at, !args.idsOnly));
