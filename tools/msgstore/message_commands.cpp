@@ -1,5 +1,4 @@
-// The message commands of every store: ls, show, add, mark, mv, rm, empty
-// and count, each over the store's API.
+// The message commands of every store (ls, show, add, mark, mv, rm, empty), count and settle.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -21,8 +20,7 @@ using msgstore::Refusal;
 using msgstore::WriteResult;
 using Json = nlohmann::ordered_json;
 
-// The options of a store's commands, one set for all of them: a run parses
-// those of one command only.
+// The options of every store command, one set: a run parses one command's.
 struct Args {
   std::string folder, account, id, status, readReport, text, body, time;
   std::vector<std::string> ids;               // mark, mv, rm
@@ -140,7 +138,10 @@ ListRow ReadRow(Context& ctx, const StoreDescription& s, const Location& at, boo
                       read.record.read != 0 ? "yes" : "no", std::to_string(read.record.status),
                       CellText(Utf16ToUtf8(read.record.to), 24), CellText(text, 48)});
   } else {
-    if (stray.empty() && file) Warn(read.error);
+    if (file)
+      Warn(stray.empty() ? read.error
+                         : "the " + Where(s, at.card, at.folder) + " holds file " + stray +
+                               " (not named by a message identifier)");
     row.j = NullRecordJson(s, at);
     if (row.j.contains("account") && at.account != 0) row.j["account"] = at.account;
     row.j["summary"] = nullptr;
@@ -162,8 +163,6 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   const bool every = args.folder.empty();
   if (every && args.index)
     throw UsageError("--index needs a FOLDER: each index lists the records of its own folders");
-  // Without a folder: every folder the storage lists, or with --account the
-  // per-account one.
   const std::vector<DWORD> folders = !every ? std::vector<DWORD>{ParseFolder(s, args.folder)}
                                      : account != 0 ? std::vector<DWORD>{AccountFolder(s)->number}
                                                     : msgstore::ListedFolders(s, ctx.card);
@@ -178,11 +177,8 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   if (!args.index) {
     for (DWORD number : folders) {
       const msgstore::ListResult listed = Required(ctx.store(s).List(ctx.card, number));
-      for (const msgstore::StrayFile& stray : listed.strays) {
-        Warn("the " + Where(s, ctx.card, number) + " holds file " + stray.name +
-             " (not named by a message identifier)");
+      for (const msgstore::StrayFile& stray : listed.strays)
         add(ReadRow(ctx, s, stray.at, false, stray.name));
-      }
       for (const Location& at : listed.messages)
         if (account == 0 || at.account == account) add(ReadRow(ctx, s, at, !args.idsOnly));
     }
@@ -200,12 +196,9 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
       if (row.at.id != 0) std::cout << row.at.id << '\n';
     return 0;
   }
-  if (ctx.json) {
-    Json out = Json::array();
-    for (const ListRow& row : rows) out.push_back(row.j);
-    PrintJson(out);
-    return 0;
-  }
+  Json out = Json::array();
+  for (const ListRow& row : rows) out.push_back(row.j);
+  if (PrintedJson(ctx.json, out)) return 0;
   if (rows.empty()) {
     std::cout << "no " << (args.unread ? "unread " : "") << "messages in "
               << (every && folders.size() > 1
@@ -260,8 +253,7 @@ int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
                                              : std::to_string(m.content.size()) + " bytes, " +
                                                    (isText ? "UTF-16 text:" : "binary:")});
   table.Print(std::cout);
-  // The first kShownBytes of the content (whole UTF-16 code points), then
-  // how much more there is.
+  // The first kShownBytes (whole UTF-16 code points), then how many more.
   size_t shown = std::min(m.content.size(), kShownBytes);
   if (isText && shown < m.content.size()) {
     const char16_t last = static_cast<char16_t>(m.content[shown - 2] | m.content[shown - 1] << 8);
@@ -489,10 +481,9 @@ int EmptyFolder(Context& ctx, const StoreDescription& s, const Args& args) {
   const std::string where =
       Where(s, ctx.card, folder) + (account != 0 ? " of account " + std::to_string(account) : "");
   size_t deleted = 0;
-  if (args.dryRun || !args.yes) {
-    const msgstore::ListResult listed = Required(ctx.store(s).List(ctx.card, folder));
-    for (const Location& at : listed.messages) deleted += account == 0 || at.account == account;
-  }
+  if (args.dryRun || !args.yes)
+    for (const Location& at : Required(ctx.store(s).List(ctx.card, folder)).messages)
+      deleted += account == 0 || at.account == account;
   if (!args.dryRun) {
     Confirm("delete the " + Counted(deleted, "message") + " of the " + where, args.yes, "deleted");
     deleted =
@@ -572,21 +563,19 @@ int Settle(Context& ctx) {
   if (!ctx.store(s).TreeMade(false))
     throw Failure("the message tree of the phone memory has not been made (run 'msgstore init')");
   const msgstore::SettleReport settled = Required(msgstore::SettleDownloads(*ctx.device));
-  if (ctx.json) {
-    auto places = [&](const std::vector<Location>& all) {
-      Json list = Json::array();
-      for (const Location& at : all)
-        list.push_back(Json{
-            {"storage", StorageKey(at.card)}, {"folder", FolderName(s, at.folder)}, {"id", at.id}});
-      return list;
-    };
-    PrintJson({{"moved_from", places(settled.movedFrom)},
-               {"moved_to", places(settled.movedTo)},
-               {"deleted", places(settled.deleted)},
-               {"status_settled", places(settled.statusSet)},
-               {"unread_inbox", settled.unread}});
+  auto places = [&](const std::vector<Location>& all) {
+    Json list = Json::array();
+    for (const Location& at : all)
+      list.push_back(Json{
+          {"storage", StorageKey(at.card)}, {"folder", FolderName(s, at.folder)}, {"id", at.id}});
+    return list;
+  };
+  if (PrintedJson(ctx.json, {{"moved_from", places(settled.movedFrom)},
+                             {"moved_to", places(settled.movedTo)},
+                             {"deleted", places(settled.deleted)},
+                             {"status_settled", places(settled.statusSet)},
+                             {"unread_inbox", settled.unread}}))
     return 0;
-  }
   const bool paired = settled.movedFrom.size() == settled.movedTo.size();
   for (size_t i = 0; i < settled.movedFrom.size(); ++i)
     std::cout << "moved " << What(s, settled.movedFrom[i])
@@ -606,8 +595,7 @@ int Settle(Context& ctx) {
 const char* const kIdsHelp =
     "Message identifiers; '-' reads them from standard input (as 'ls --ids' prints them)";
 
-// The commands of one store under "msgstore ls", "msgstore show", ..., all
-// on one set of options.
+// One store's commands under "msgstore ls", "msgstore show", ..., on one set of options.
 void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Commands& commands) {
   const std::string folderHelp = FolderNames(s) + ", or a number";
   auto a = std::make_shared<Args>();
