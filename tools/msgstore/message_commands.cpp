@@ -96,10 +96,6 @@ Location Locate(Context& ctx, const StoreDescription& s, DWORD id) {
   throw Failure(message);
 }
 
-Record ReadWhole(Context& ctx, const StoreDescription& s, const Location& at, bool withContent) {
-  return Required(ctx.store(s).Read(at, withContent)).record;
-}
-
 // A message as ls lists it: its index time for the order (0 when it cannot
 // be read), what --json prints of it and its row of the table, every column.
 struct ListRow {
@@ -227,7 +223,7 @@ constexpr size_t kShownBytes = 512;
 
 int ShowMessage(Context& ctx, const StoreDescription& s, const Args& args) {
   const Location at = Locate(ctx, s, ParseMessageId(args.id));
-  const Record m = ReadWhole(ctx, s, at, true);
+  const Record m = Required(ctx.store(s).Read(at, true)).record;
   if (args.raw) {
     if (!m.content.empty()) std::fwrite(m.content.data(), 1, m.content.size(), stdout);
     std::fflush(stdout);
@@ -410,12 +406,12 @@ int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
                      (KeepsReadReport(s) ? ", --status N or --read-report N" : " or --status N"));
   return ForEachId(ctx, ParseMessageIds(args.ids), "not marked", [&](DWORD id) {
     const Location at = Locate(ctx, s, id);
-    ReadWhole(ctx, s, at, false);
     msgstore::Store& store = ctx.store(s);
+    Require(store.Read(at, false));
     if (args.read || args.unread) Require(store.SetRead(at, args.read));
     if (setStatus) Require(store.SetStatus(at, status));
     if (setReport) Require(store.SetReadReport(at, report));
-    Json fields = RecordJson(s, at, ReadWhole(ctx, s, at, false), false);
+    Json fields = RecordJson(s, at, Required(store.Read(at, false)).record, false);
     TicksAsText(s, &fields);
     if (!ctx.json)
       std::cout << What(s, at) << ": " << (fields["read"].get<bool>() ? "read" : "unread")
@@ -428,7 +424,7 @@ int MarkMessages(Context& ctx, const StoreDescription& s, const Args& args) {
 
 Json MoveMessage(Context& ctx, const StoreDescription& s, DWORD id, DWORD target) {
   const Location at = Locate(ctx, s, id);
-  ReadWhole(ctx, s, at, false);
+  Require(ctx.store(s).Read(at, false));
   const WriteResult w = ctx.store(s).Move(at, target);
   const std::string what = What(s, at);
   // The SIM folders are on phone memory only.
@@ -606,11 +602,7 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
     commands.On(cmd, [&ctx, &s, a, run] { return run(ctx, s, *a); });
     return cmd;
   };
-  auto account = [&](CLI::App* cmd) {
-    if (s.HasAccounts())
-      cmd->add_option("--account", a->account,
-                      "Only the inbox messages of this account (identifier or name)");
-  };
+  const char* const accountHelp = "Only the inbox messages of this account (identifier or name)";
 
   CLI::App* cmd = command("ls", ListMessages);
   cmd->add_option("FOLDER", a->folder, folderHelp + " (default: every folder)");
@@ -618,7 +610,7 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
                 "List the phone index records instead of the directory, in index order");
   cmd->add_flag("--ids", a->idsOnly, "Print the identifiers only, one a line (for rm, mark, mv -)");
   cmd->add_flag("--unread", a->unread, "Only the unread messages");
-  account(cmd);
+  if (s.HasAccounts()) cmd->add_option("--account", a->account, accountHelp);
 
   cmd = command("show", ShowMessage);
   cmd->add_option("ID", a->id, "Message identifier")->required();
@@ -660,7 +652,7 @@ void AddStoreCommands(CLI::App& app, const StoreDescription& s, Context& ctx, Co
 
   cmd = command("empty", EmptyFolder);
   cmd->add_option("FOLDER", a->folder, folderHelp)->required();
-  account(cmd);
+  if (s.HasAccounts()) cmd->add_option("--account", a->account, accountHelp);
   cmd->add_flag("--yes", a->yes, "Delete without asking (needed when not on a terminal)");
   cmd->add_flag("--dry-run", a->dryRun, "Say how many messages would be deleted, delete none");
 }
