@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 #include <tuple>
+#include <utility>
 
 #include "commands.h"
 #include "msgstore/maintenance.h"
@@ -29,9 +30,8 @@ struct Args {
   bool autoStorage = false, yes = false, dryRun = false;
 };
 
-// The --account of a per-account folder: 0 when not given. A number is taken
-// as it is (the messages of a removed account stay); a text names an account
-// of the account store.
+// The --account of a per-account folder (0: not given): a number as it is,
+// for a removed account's messages stay; a text names an account.
 DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& text) {
   if (text.empty()) return 0;
   uint64_t id = 0;
@@ -43,9 +43,8 @@ DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& t
   return static_cast<DWORD>(id);
 }
 
-// The folder of ls and empty on the storage of --card: --account only for
-// the folder kept by account, and one that is what ("listed", "emptied";
-// null: neither) has a folder path.
+// The folder of ls and empty on the storage of --card: --account only for the
+// per-account folder; a folder path when what ("listed", "emptied") is given.
 void RequireFolder(Context& ctx, const StoreDescription& s, DWORD folder, DWORD account,
                    const char* what) {
   if (account != 0 && !s.Folder(folder)->perAccount)
@@ -75,8 +74,7 @@ std::vector<DWORD> ParseMessageIds(const std::vector<std::string>& words) {
       ids.push_back(ParseMessageId(word));
       continue;
     }
-    if (fromInput) throw UsageError("'-' (standard input) can be given once");
-    fromInput = true;
+    if (std::exchange(fromInput, true)) throw UsageError("'-' (standard input) can be given once");
     const size_t before = ids.size();
     for (std::string read; std::cin >> read;) ids.push_back(ParseMessageId(read));
     if (std::cin.bad()) throw Failure("cannot read the identifiers from standard input");
@@ -332,28 +330,26 @@ int AddMessage(Context& ctx, const StoreDescription& s, const Args& args) {
     throw UsageError("an " + FolderName(s, folder) +
                      " message needs --account ID or NAME: no incoming-server account is named "
                      "(see 'msgstore account use')");
-  const bool card = ctx.card;
-  if (card) RequireCard(ctx);
+  if (ctx.card) RequireCard(ctx);
 
   m.read = args.read ? 1 : 0;
   m.folder = folder;
   m.indexTime = m.time = time;
   const WriteResult w = ctx.store(s).Add(
-      m, args.autoStorage ? (card ? msgstore::Storage::kAutoFromCard : msgstore::Storage::kAuto)
-                          : (card ? msgstore::Storage::kCard : msgstore::Storage::kPhone));
-  if (w.refusal == Refusal::kBothFull)
-    throw Failure(Full(s, card, folder) + " and so is the " + Where(s, !card, folder) +
-                  ": message refused");
-  if (w.refusal == Refusal::kFolderFull)
-    throw Failure(Full(s, card, folder) +
-                  ": message refused (--auto lets the store put it on the other storage)");
+      m, args.autoStorage ? (ctx.card ? msgstore::Storage::kAutoFromCard : msgstore::Storage::kAuto)
+                          : (ctx.card ? msgstore::Storage::kCard : msgstore::Storage::kPhone));
+  if (w.refusal == Refusal::kBothFull || w.refusal == Refusal::kFolderFull)
+    throw Failure(Full(s, ctx.card, folder) +
+                  (w.refusal == Refusal::kBothFull
+                       ? " and so is the " + Where(s, !ctx.card, folder) + ": message refused"
+                       : ": message refused (--auto lets the store put it on the other storage)"));
   if (w.refusal == Refusal::kNoSpace)
     throw Failure("there is not enough free space for the message (" +
-                  std::to_string(m.content.size()) + " bytes) on the " + StorageName(card) +
-                  " nor on the " + StorageName(!card) + ": message refused");
+                  std::to_string(m.content.size()) + " bytes) on the " + StorageName(ctx.card) +
+                  " nor on the " + StorageName(!ctx.card) + ": message refused");
   Require(w, m.email.accountId);
   const Location& at = *w.stored;
-  std::string note = WriteNote(s, card, folder, w);
+  std::string note = WriteNote(s, ctx.card, folder, w);
   if (defaultAccount)
     note = "without --account the message went to the incoming-server account " +
            std::to_string(m.email.accountId) + (note.empty() ? "" : "; " + note);
@@ -368,9 +364,8 @@ int AddMessage(Context& ctx, const StoreDescription& s, const Args& args) {
   return 0;
 }
 
-// Runs one for each identifier: a failure is reported on standard error and
-// the next identifier goes on. The JSON of those done is printed as one
-// array. 1 when any failed, after a line saying how many ("not deleted").
+// Runs one per identifier, a failure reported and the next run; --json prints
+// those done as one array. 1 when any failed, said in a line ("... not moved").
 int ForEachId(Context& ctx, const std::vector<DWORD>& ids, const std::string& undone,
               const std::function<Json(DWORD)>& one) {
   Json done = Json::array();
