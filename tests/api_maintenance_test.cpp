@@ -177,4 +177,61 @@ TEST_F(Maintenance, RestoreSkipsWhatItCannotPlaceAndReplacesOnlyWhenAsked) {
   EXPECT_TRUE(mms.Commit(false, &report));
 }
 
+// A store's counts in one call: the card's only for the folders it has, the
+// SIM copies, every account that files or the database name, and the inbox's
+// unread messages of the incoming-server account alone. A folder emptied with
+// its index leaves no record without its file.
+TEST_F(Maintenance, CountStoreGathersTheCountsAndEmptyingKeepsTheIndexSound) {
+  auto of = [](const Tally& t) {
+    return std::to_string(t.phone) + "/" + (t.card ? std::to_string(*t.card) : "-");
+  };
+  EXPECT_EQ((std::vector<DWORD>{1, 2, 3, 4, 6}), ListedFolders(SmsStore(), true));
+  Add(StoreKind::kSms, EMS_FOLDER_INBOX, 10);
+  Add(StoreKind::kSms, EMS_FOLDER_INBOX, 20);
+  Record read = At(EMS_FOLDER_INBOX, 30);
+  read.read = 1;
+  ASSERT_TRUE(dev->sms().Add(read, Storage::kCard));
+  Add(StoreKind::kSms, EMS_FOLDER_SIM_INBOX, 40);
+  Add(StoreKind::kSms, EMS_FOLDER_SIM_SENT, 50);
+  const StoreCounts sms = CountStore(*dev, StoreKind::kSms);
+  ASSERT_TRUE(sms) << sms.error;
+  std::vector<std::string> folders;
+  for (const StoreCounts::Folder& f : sms.folders)
+    folders.push_back(std::string(f.folder->name) + " " + of(f.messages));
+  EXPECT_EQ((std::vector<std::string>{"inbox 2/1", "draft 0/0", "sent 0/0", "unsent 0/0",
+                                      "report 0/-", "spam 0/0", "sim-inbox 1/-", "sim-sent 1/-",
+                                      "sim-unsent 0/-", "none 0/-"}),
+            folders);
+  EXPECT_EQ(std::optional<size_t>(2), sms.simCopies);
+  EXPECT_EQ("2/0", of(sms.inboxUnread));
+  EXPECT_TRUE(sms.accounts.empty());
+
+  const DWORD kept = dev->accounts().Add({0, 1, 0, 0, 0, u"kept"}).account.id;
+  const DWORD gone = dev->accounts().Add({0, 1, 0, 0, 0, u"gone"}).account.id;
+  Record mail = At(EMAIL_FOLDER_INBOX, 10);
+  for (DWORD account : {kept, gone, gone}) {
+    mail.email.accountId = account;
+    ASSERT_TRUE(dev->email().Add(mail));
+  }
+  ASSERT_TRUE(dev->accounts().Remove(gone));
+  StoreCounts email = CountStore(*dev, StoreKind::kEmail);
+  ASSERT_EQ(2u, email.accounts.size());
+  EXPECT_EQ(u"kept", email.accounts[0].text.value_or(u"none"));
+  EXPECT_EQ(gone, email.accounts[1].id);
+  EXPECT_FALSE(email.accounts[1].text);
+  EXPECT_EQ("2/0", of(email.accounts[1].unread));
+  EXPECT_TRUE(email.noInboxAccount);
+  EXPECT_EQ("0/0", of(email.inboxUnread));
+  ASSERT_TRUE(dev->accounts().SetIncomingServer(kept));
+  email = CountStore(*dev, StoreKind::kEmail);
+  EXPECT_EQ(kept, email.incomingServer);
+  EXPECT_EQ("1/0", of(email.inboxUnread));
+
+  EXPECT_EQ(2u, EmptyFolderAndIndex(*dev, StoreKind::kSms, false, EMS_FOLDER_INBOX).deleted);
+  EXPECT_EQ(1u, EmptyFolderAndIndex(*dev, StoreKind::kSms, true, EMS_FOLDER_INBOX).deleted);
+  EXPECT_EQ(2u,
+            EmptyFolderAndIndex(*dev, StoreKind::kEmail, false, EMAIL_FOLDER_INBOX, gone).deleted);
+  EXPECT_TRUE(Check(*dev).ok());
+}
+
 }  // namespace
