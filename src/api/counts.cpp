@@ -1,7 +1,6 @@
 // A store's messages counted folder by folder, account by account, and the
 // inbox's unread messages as the handset counts them; a folder emptied with
 // its index.
-#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -44,9 +43,7 @@ StoreCounts CountStore(Device& device, StoreKind kind) {
     if (f.sim) out.simCopies = out.simCopies.value_or(0) + out.folders.back().messages.phone;
   }
 
-  const FolderDescription* byAccount =
-      std::find_if(s.begin(), s.end(), [](const FolderDescription& f) { return f.perAccount; });
-  if (byAccount != s.end()) {
+  if (const FolderDescription* byAccount = s.AccountFolder()) {
     std::map<DWORD, std::optional<std::u16string>> texts;
     for (const Location& at : store.List(std::nullopt, byAccount->number).messages)
       texts.emplace(at.account, std::nullopt);
