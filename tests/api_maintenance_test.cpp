@@ -81,13 +81,6 @@ TEST_F(Maintenance, CheckNamesEachProblemAndRepairMendsWhatItCan) {
   EXPECT_TRUE(repair.after.stores[0].counter.ok());
   // The next message takes the identifier after the highest in use.
   EXPECT_EQ(13u, Add(StoreKind::kSms, EMS_FOLDER_INBOX, 50));
-
-  // The account database as the check finds it: its size and its accounts.
-  ASSERT_TRUE(dev->accounts().Add({0, 5, 0, 0, 0, u"a"}));
-  const AccountReport accounts = Check(*dev).accounts;
-  EXPECT_TRUE(accounts.present && accounts.ok());
-  EXPECT_EQ(std::make_pair(accounts.bytes, accounts.accounts),
-            std::make_pair(DWORD{24}, size_t{1}));
 }
 
 TEST_F(Maintenance, CheckFindsAnIndexOutOfOrderAndADamagedAccountInboxIndex) {

@@ -63,7 +63,6 @@ struct StoreReport {
 struct AccountReport {
   bool present = false;  // the database file exists
   bool readable = true;  // it holds whole records
-  DWORD bytes = 0;       // the file's size
   size_t accounts = 0;
   DWORD counter = 0;    // the last account identifier handed out
   DWORD highest = 0;    // the highest identifier of an account

@@ -56,14 +56,6 @@ Account ToAccount(const EmailAccountRecord& record) {
   return a;
 }
 
-// The bytes the store saves for the accounts loaded: a count, then per record
-// four numbers and the text with its terminator.
-uint64_t SavedSize(const std::vector<Account>& accounts) {
-  uint64_t size = 4;
-  for (const Account& a : accounts) size += 16 + 2 * (a.text.size() + 1);
-  return size;
-}
-
 struct Loaded {
   Result result;
   HANDLE store = nullptr;
@@ -99,7 +91,7 @@ Loaded Load(api::AccountSession* session = nullptr) {
     const HANDLE find = FindFirstFileW(database, &data);
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
     const uint64_t size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    out.sound = size == 0 || size == SavedSize(out.accounts);
+    out.sound = size == 0 || size == api::DatabaseBytes(out.accounts);
   }
   return out;
 }
@@ -203,11 +195,8 @@ AccountDatabase Accounts::Database() const {
   r.bytes = data.nFileSizeLow;
   Loaded loaded = Load();
   // A database the store cannot read leaves it no accounts, as a file of none.
-  r.whole = loaded.result ? loaded.sound : r.bytes == SavedSize({});
-  if (!r.whole)
-    r.problem = "the account database is damaged (" + std::to_string(r.bytes) +
-                " bytes, of which the account store reads " +
-                std::to_string(SavedSize(loaded.accounts)) + ")";
+  r.whole = loaded.result ? loaded.sound : r.bytes == api::DatabaseBytes({});
+  if (!r.whole) r.problem = api::DamagedDatabase("", r.bytes, loaded.accounts);
   if (!loaded.result) {
     static_cast<Result&>(r) = loaded.result;
     return r;

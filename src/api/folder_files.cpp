@@ -172,6 +172,12 @@ DWORD DatabaseBytes(const std::vector<Account>& accounts) {
   return bytes;
 }
 
+std::string DamagedDatabase(const std::string& name, DWORD bytes,
+                            const std::vector<Account>& read) {
+  return "the account database " + name + "is damaged (" + std::to_string(bytes) +
+         " bytes, of which the account store reads " + std::to_string(DatabaseBytes(read)) + ")";
+}
+
 DWORD AccountCounter() {
   const AccountStoreDescription& a = AccountStore();
   HKEY key = nullptr;

@@ -76,8 +76,12 @@ bool RaiseCounter(const StoreDescription& s, DWORD value);
 // The last component of a device path: "EmsDB.ini".
 std::string FileName(const WCHAR* path);
 
-// The bytes the account store saves for these accounts.
+// The bytes the account store saves for these accounts: a count, then per
+// record four numbers and the text with its terminator.
 DWORD DatabaseBytes(const std::vector<Account>& accounts);
+// "the account database is damaged (46 bytes, of which the account store
+// reads 44)", the file's name (and a space) after "database" when given.
+std::string DamagedDatabase(const std::string& name, DWORD bytes, const std::vector<Account>& read);
 // The registry counter of account identifiers; 0 when it is not set.
 DWORD AccountCounter();
 // Sets it to at least value, under the account store's mutex for it.

@@ -261,7 +261,6 @@ AccountReport CheckAccounts(Device& device) {
   report.present = FindPath(a.database, &data);
   const std::vector<Account> accounts = device.accounts().List().accounts;
   report.accounts = accounts.size();
-  report.bytes = report.present ? data.nFileSizeLow : 0;
   report.readable = !report.present || data.nFileSizeLow == 0 ||
                     data.nFileSizeLow == api::DatabaseBytes(accounts);
   for (const Account& account : accounts) report.highest = std::max(report.highest, account.id);
@@ -269,9 +268,7 @@ AccountReport CheckAccounts(Device& device) {
   if (report.present && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     report.problem = "the account database is a directory";
   else if (!report.readable)
-    report.problem = "the account database is damaged (" + std::to_string(data.nFileSizeLow) +
-                     " bytes, of which the account store reads " +
-                     std::to_string(api::DatabaseBytes(accounts)) + ")";
+    report.problem = api::DamagedDatabase("", data.nFileSizeLow, accounts);
   else if (report.highest > report.counter && report.highest >= a.firstId)
     report.problem = "the account identifier counter (" + std::to_string(report.counter) +
                      ") is behind the highest account identifier " + std::to_string(report.highest);

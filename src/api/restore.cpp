@@ -177,10 +177,9 @@ Result Restorer::Run(bool replace, bool write, Report* report,
     // Saving the store's array would lose the records its lookups miss.
     if (database.nFileSizeLow != 0 && database.nFileSizeLow != api::DatabaseBytes(stored))
       return Refuse(Status::kFailed,
-                    "the account database " + api::FileName(AccountStore().database) +
-                        " is damaged (" + std::to_string(database.nFileSizeLow) +
-                        " bytes, of which the account store reads " +
-                        std::to_string(api::DatabaseBytes(stored)) + "): nothing imported");
+                    api::DamagedDatabase(api::FileName(AccountStore().database) + " ",
+                                         database.nFileSizeLow, stored) +
+                        ": nothing imported");
     for (const auto& a : st.accounts)
       for (const Account& s : stored)
         if (s.id == a.first.id) accountConflicts.insert(s.id);
