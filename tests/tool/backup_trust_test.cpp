@@ -366,6 +366,11 @@ accounts  database                  ok: 1 account, counter 805306371
   EXPECT_EQ(counts["sms"]["folders"]["draft"]["phone"], 1);
   EXPECT_EQ(counts["email"]["folders"]["draft"]["phone"], 1);
   EXPECT_EQ(Json("refresh")["refreshed"], (JsonValue{"sms", "mms", "email"}));
+  EXPECT_EQ(Ok("refresh"),
+            "sms: rebuilt the phone index files of inbox, sent and unsent (draft, report and spam "
+            "only where missing; --all rebuilds them too)\nmms: rebuilt the phone index files that "
+            "were missing (--all rebuilds the others too)\nemail: rebuilt the phone index files "
+            "that were missing (--all rebuilds the others too)\n");
 
   // The registry's account counter set back below the account.
   msgstore::SetDeviceRoot(root_);
