@@ -228,6 +228,8 @@ TEST_F(Api, ListingsIndexesAndEmptyingsOfAFolderWithStrayFiles) {
   emptied = sms.EmptyFolder(false, EMS_FOLDER_DRAFT);
   ASSERT_TRUE(emptied) << emptied.error;
   EXPECT_EQ(emptied.deleted, 6u);
+  ASSERT_TRUE(sms.Add(At(EMS_FOLDER_INBOX, 1)));
+  EXPECT_EQ(sms.EmptyFolder(false, EMS_FOLDER_INBOX).deleted, 1u);  // this emptying's own
 }
 
 // What is refused, missing or damaged says so, and the card taken out and put
