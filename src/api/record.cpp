@@ -130,9 +130,9 @@ const RecordField* RecordFieldNamed(const std::string& key) {
 const std::vector<const RecordField*>& RecordFieldsOf(StoreKind kind) {
   static const std::map<StoreKind, std::vector<const RecordField*>> kKept = [] {
     std::map<StoreKind, std::vector<const RecordField*>> kept;
-    for (StoreKind k : {StoreKind::kSms, StoreKind::kMms, StoreKind::kEmail})
+    for (const StoreDescription* s : Stores())
       for (const RecordField& f : RecordFields())
-        if (f.KeptBy(k)) kept[k].push_back(&f);
+        if (f.KeptBy(s->kind)) kept[s->kind].push_back(&f);
     return kept;
   }();
   return kKept.at(kind);
