@@ -224,6 +224,10 @@ TEST_F(BackupTrust, ARoundTripOfEveryStoreGivesTheSameFilesAndRefusesToReplace) 
   EXPECT_PRED2(Has, exported,
                R"({"type":"handset_counters","store":"sms","values":{"EmsRecv":7,"EmsRead":0,)"
                R"("Ems_SDRecv":0,"Ems_SDRead":0,"SentInSim":3,"UnsentInSim":0}})");
+  // Each account's inbox index gives the places of its messages: w2 before w1, tied in time.
+  for (const char* place :
+       {R"("content_text":"w1","index_position":1})", R"("content_text":"w2","index_position":0})"})
+    EXPECT_PRED2(Has, exported, place);
   const std::string path = Save("device.jsonl", exported);
   const auto source = Trees(root_);
   On(Other(), [&] {
