@@ -247,4 +247,6 @@ std::string FileName(const WCHAR* path) {
 }
 
 }  // namespace api
+
+std::string StoreDescription::CounterFileName() const { return api::FileName(counterFile); }
 }  // namespace msgstore

@@ -314,7 +314,7 @@ Result Restorer::Run(bool replace, bool write, Report* report,
     const DWORD value = std::max(highest[s->kind], st.counters[s->kind]);
     if (value != 0 && !api::RaiseCounter(*s, value))
       return Refuse(Status::kFailed,
-                    "could not set the identifier counter " + api::FileName(s->counterFile));
+                    "could not set the identifier counter " + s->CounterFileName());
   }
   for (const auto& [name, value] : st.handsetCounters) DefaultPlatform::SetCounter(name, value);
   report->handsetCounters = st.handsetCounters.size();

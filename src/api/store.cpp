@@ -152,7 +152,7 @@ Result CheckCounter(const StoreDescription& s) {
   const DWORD last = ReadIdCounter(s.counterFile);
   const DWORD next = last + 1;
   if (!Occupied(s, next) || ReadIdCounter(s.counterFile) != last) return {};
-  return Failed<Result>("the identifier counter " + api::FileName(s.counterFile) +
+  return Failed<Result>("the identifier counter " + s.CounterFileName() +
                         " is damaged or behind the stored messages: the next identifier, " +
                         std::to_string(next) + ", is taken (a repair of the device raises it)");
 }

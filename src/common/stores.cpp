@@ -3,8 +3,6 @@
 
 #include <cctype>
 
-#include "msgstore/text.h"
-
 namespace msgstore {
 namespace {
 
@@ -36,11 +34,6 @@ const FolderDescription* StoreDescription::AccountFolder() const {
   for (const FolderDescription& f : *this)
     if (f.perAccount) return &f;
   return nullptr;
-}
-
-std::string StoreDescription::CounterFileName() const {
-  const std::u16string path = counterFile;
-  return Utf16ToUtf8(path.substr(path.rfind(u'\\') + 1));
 }
 
 std::vector<std::string> StoreDescription::IndexesRefreshed(bool always) const {

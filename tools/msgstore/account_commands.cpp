@@ -48,7 +48,7 @@ struct Inbox {
 
 Inbox InboxOf(Context& ctx, DWORD id) {
   const StoreDescription& s = StoreWithAccounts();
-  const DWORD folder = AccountFolder(s)->number;
+  const DWORD folder = s.AccountFolder()->number;
   msgstore::Store& store = ctx.store(s);
   Inbox inbox{store.Count(false, folder, id), {}, store.TreeMade(true)};
   if (inbox.onCard) inbox.card = store.Count(true, folder, id);
@@ -141,7 +141,8 @@ int RemoveAccount(Context& ctx, const std::string& idText) {
     return 0;
   std::cout << "removed account " << id << " of folder " << a.folder << '\n';
   const StoreDescription& s = StoreWithAccounts();
-  const std::string rest = std::string(AccountFolder(s)->name) + " --account " + std::to_string(id);
+  const std::string rest =
+      std::string(s.AccountFolder()->name) + " --account " + std::to_string(id);
   if (kept != 0)
     std::cout << "note: its inbox keeps " << Counted(kept, "message") << " ('"
               << CommandLine(s, "empty", rest) << "' deletes them)\n";

@@ -131,7 +131,7 @@ int Export(Context& ctx, const Selection& sel) {
     const msgstore::CounterReport counter = msgstore::CheckCounter(*ctx.device, s.kind);
     line({{"type", "counter"},
           {"store", s.name},
-          {"file", CounterFile(s)},
+          {"file", s.CounterFileName()},
           {"value", NullUnless(counter.sound, counter.value)}});
     if (KeepsHandsetCounters(s)) {
       OrderedJson values = OrderedJson::object();

@@ -55,8 +55,6 @@ std::string StoreNames();  // "sms, mms, email"
 // "msgstore check sms --fix".
 std::string CommandLine(const StoreDescription& s, const std::string& command,
                         const std::string& rest = "");
-// The identifier counter's file name, as users see it beside the messages.
-inline std::string CounterFile(const StoreDescription& s) { return s.CounterFileName(); }
 
 // "inbox", or the number for an identifier that names no folder.
 std::string FolderName(const StoreDescription& s, DWORD folder);
@@ -68,11 +66,7 @@ const char* StorageKey(bool card);   // "phone", "card"
 const char* StorageName(bool card);  // "phone memory", "memory card"
 std::string Where(const StoreDescription& s, bool card, DWORD folder);  // "phone inbox"
 std::string What(const StoreDescription& s, const Location& at);  // "message 5 in phone inbox"
-// The folder of the store that keeps messages per account; null when none.
-inline const FolderDescription* AccountFolder(const StoreDescription& s) {
-  return s.AccountFolder();
-}
-const StoreDescription& StoreWithAccounts();  // the store that has one
+const StoreDescription& StoreWithAccounts();                      // the store that has one
 
 // " is not a number from min to max", what a number out of its range is.
 std::string NotInRange(int64_t min, uint64_t max);

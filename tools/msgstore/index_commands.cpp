@@ -133,9 +133,9 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
     row(s.name, {"counter", "", "", store.counter.State()});
     differing += store.differing();
     if (!store.counter.ok()) {
-      badCounters.push_back("the identifier counter " + CounterFile(s) +
+      badCounters.push_back("the identifier counter " + s.CounterFileName() +
                             " is damaged or behind the stored messages");
-      why.insert("the counter file " + CounterFile(s) + " cannot be written");
+      why.insert("the counter file " + s.CounterFileName() + " cannot be written");
     }
     // Every key is there also without --fix: what it did is then nothing.
     nlohmann::ordered_json j = {
@@ -165,7 +165,7 @@ int CheckCommand(Context& ctx, const std::string& storeName, bool fix) {
       if (!done.rebuilt.empty())
         std::cout << "rebuilt the index files" << of << " of " << JoinList(done.rebuilt) << "\n";
       if (done.counterSet)
-        std::cout << "set the identifier counter " << CounterFile(*done.store) << " to "
+        std::cout << "set the identifier counter " << done.store->CounterFileName() << " to "
                   << done.counterValue << "\n";
     }
     if (repair.accountCounterSet)

@@ -48,7 +48,7 @@ DWORD ParseAccount(Context& ctx, const StoreDescription& s, const std::string& t
 void RequireFolder(Context& ctx, const StoreDescription& s, DWORD folder, DWORD account,
                    const char* what) {
   if (account != 0 && !s.Folder(folder)->perAccount)
-    throw Failure("--account applies to the " + FolderName(s, AccountFolder(s)->number) +
+    throw Failure("--account applies to the " + FolderName(s, s.AccountFolder()->number) +
                   " only: folder " + FolderName(s, folder) + " is not divided by account");
   if (ctx.card) RequireCard(ctx);
   if (what != nullptr && !s.Folder(folder)->hasFolderPath)
@@ -158,7 +158,7 @@ int ListMessages(Context& ctx, const StoreDescription& s, const Args& args) {
   if (every && args.index)
     throw UsageError("--index needs a FOLDER: each index lists the records of its own folders");
   const std::vector<DWORD> folders = !every ? std::vector<DWORD>{ParseFolder(s, args.folder)}
-                                     : account != 0 ? std::vector<DWORD>{AccountFolder(s)->number}
+                                     : account != 0 ? std::vector<DWORD>{s.AccountFolder()->number}
                                                     : msgstore::ListedFolders(s, ctx.card);
   const DWORD folder = folders.front();
   // Every folder of the list has a folder path: one given is checked.
@@ -514,7 +514,7 @@ Json Count(Context& ctx, const StoreDescription& s, bool named) {
   j["sim_total"] = counts.simCopies ? Json(*counts.simCopies) : Json();
   j["accounts"] = Json::object();
   for (const msgstore::StoreCounts::Account& a : counts.accounts) {
-    const std::string id = std::to_string(a.id), name = AccountFolder(s)->name;
+    const std::string id = std::to_string(a.id), name = s.AccountFolder()->name;
     const std::string text = a.text ? Utf16ToUtf8(*a.text) : "";
     Json& account = j["accounts"][id];
     account["text"] = a.text ? Json(text) : Json();
